@@ -1,0 +1,13 @@
+#pragma once
+// The command line front end, as a function so tests can drive it in process.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace fenwa::cli {
+
+// Exit status: 0 done, 1 usage error, 2 a directory was refused (nothing searched).
+int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+} // namespace fenwa::cli

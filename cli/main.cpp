@@ -1,0 +1,15 @@
+// fenwa-cli: the window's searches without the window, for scripts, benchmarks and
+// tests. Output rows are the result list's rows, in the list's order, one per line,
+// the five columns separated by tabs.
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cliapp.h"
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return fenwa::cli::run(args, stdout, stderr);
+}

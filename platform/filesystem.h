@@ -1,0 +1,41 @@
+#pragma once
+// The file-system facilities the scanner and the directory list need, over native
+// byte paths. Only regular files and real directories are reported: symbolic links
+// are neither listed nor followed, and FIFOs, sockets and devices are skipped.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace fenwa::platform {
+
+// True when the system reports the path as an existing directory (following a link
+// the user typed, as the shell would).
+bool isExistingDirectory(const std::string& nativePath);
+
+struct FileEntry {
+    std::string_view name; // valid only during the callback
+    int64_t size = 0;
+    int64_t mtimeSeconds = 0; // seconds since the epoch, UTC
+};
+
+// Calls onFile for every regular file directly in the directory, in the system's
+// enumeration order, hidden files included. Returns false when the directory could not
+// be read (nothing is reported then).
+bool forEachFile(const std::string& nativeDirectory,
+                 const std::function<void(const FileEntry&)>& onFile);
+
+// Calls onDirectory with the name of every subdirectory that is not hidden (a name
+// beginning with ".") and is a real directory, not a link to one.
+bool forEachSubdirectory(const std::string& nativeDirectory,
+                         const std::function<void(std::string_view name)>& onDirectory);
+
+// Local time of a modification time, as whole minutes since 1970-01-01 00:00 local time.
+// The seconds are dropped, so two times within the same local minute are equal.
+int32_t localMinuteOf(int64_t mtimeSeconds);
+
+// One-time process set-up that makes local-time conversion cheap (a cached zone).
+void initialiseProcess();
+
+} // namespace fenwa::platform

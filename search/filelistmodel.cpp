@@ -1,0 +1,147 @@
+#include "filelistmodel.h"
+
+#include <QFile>
+
+namespace fenwa {
+
+FileListModel::FileListModel(QObject* parent)
+    : QAbstractTableModel(parent),
+      captions_{QStringLiteral("Name"), QStringLiteral("Directory"), QStringLiteral("Size"),
+                QStringLiteral("Type"), QStringLiteral("Time")} {}
+
+void FileListModel::setIconDecorations(const std::array<QVariant, 3>& decorations) {
+    decorations_ = decorations;
+    if (!store_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
+}
+
+void FileListModel::setHeaderCaptions(const QStringList& captions) {
+    captions_ = captions;
+    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+}
+
+void FileListModel::appendRows(FileRecordStore&& rows) {
+    if (rows.empty())
+        return;
+    const int first = rowCount();
+    beginInsertRows({}, first, first + int(rows.size()) - 1);
+    store_.appendAll(std::move(rows));
+    endInsertRows();
+}
+
+void FileListModel::clear() {
+    if (store_.empty())
+        return;
+    beginResetModel();
+    store_.clear();
+    endResetModel();
+}
+
+void FileListModel::removeRows(const std::vector<bool>& remove) {
+    // Runs are removed from the bottom up so the indexes of the runs above stay valid;
+    // the store is compacted once at the end.
+    std::vector<std::pair<int, int>> runs;
+    const int n = rowCount();
+    for (int row = 0; row < n && row < int(remove.size());) {
+        if (!remove[row]) {
+            ++row;
+            continue;
+        }
+        int last = row;
+        while (last + 1 < n && last + 1 < int(remove.size()) && remove[last + 1])
+            ++last;
+        runs.emplace_back(row, last);
+        row = last + 1;
+    }
+    if (runs.empty())
+        return;
+    if (runs.size() > 64) {
+        // Many scattered rows: one reset is cheaper than many removals.
+        beginResetModel();
+        store_.removeRows(remove);
+        endResetModel();
+        return;
+    }
+    std::vector<bool> flags(size_t(n), false);
+    for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+        beginRemoveRows({}, it->first, it->second);
+        std::fill(flags.begin(), flags.end(), false);
+        std::fill(flags.begin() + it->first, flags.begin() + it->second + 1, true);
+        store_.removeRows(flags);
+        flags.resize(store_.size());
+        endRemoveRows();
+    }
+}
+
+void FileListModel::setIcon(int row, uint8_t icon) {
+    if (row < 0 || row >= rowCount() || store_.icon(size_t(row)) == icon)
+        return;
+    store_.setIcon(size_t(row), icon);
+    const QModelIndex i = index(row, ColName);
+    emit dataChanged(i, i, {Qt::DecorationRole});
+}
+
+void FileListModel::permute(const std::vector<uint32_t>& order) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    std::vector<int> newRowOf(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        newRowOf[order[i]] = int(i);
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& i : before)
+        after.push_back(index(newRowOf[size_t(i.row())], i.column()));
+    store_.permute(order);
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+QString FileListModel::displayText(int row, int column) const {
+    if (column == ColName || column == ColDirectory || column == ColType)
+        return QFile::decodeName(QByteArray::fromStdString(store_.text(size_t(row), column)));
+    return QString::fromStdString(store_.text(size_t(row), column));
+}
+
+QByteArray FileListModel::nativePath(int row) const {
+    return QByteArray::fromStdString(store_.fullPath(size_t(row)));
+}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(store_.size());
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount())
+        return {};
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole:
+        return displayText(index.row(), index.column());
+    case Qt::DecorationRole:
+        if (index.column() == ColName)
+            return decorations_[std::min<size_t>(store_.icon(size_t(index.row())), 2)];
+        return {};
+    case Qt::TextAlignmentRole:
+        if (index.column() == ColSize)
+            return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+        return {};
+    }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return {};
+    if (role == Qt::DisplayRole)
+        return captions_.value(section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant((section == ColSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+    return {};
+}
+
+} // namespace fenwa

@@ -1,0 +1,48 @@
+#pragma once
+// The item model behind a result list: a table over a FileRecordStore. Texts are made
+// when the view asks for them, so a million rows cost only their records.
+
+#include <QAbstractTableModel>
+#include <QVariant>
+#include <array>
+
+#include "filerecord.h"
+
+namespace fenwa {
+
+class FileListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit FileListModel(QObject* parent = nullptr);
+
+    const FileRecordStore& store() const { return store_; }
+
+    // The three row icons (image, other, current group), as the view shows them.
+    void setIconDecorations(const std::array<QVariant, 3>& decorations);
+    void setHeaderCaptions(const QStringList& captions);
+
+    // Adds all rows of `rows` at the end in one insertion; `rows` is left empty.
+    void appendRows(FileRecordStore&& rows);
+    void clear();
+    // Removes the rows whose flag is set, with one removal per run of adjacent rows.
+    void removeRows(const std::vector<bool>& remove);
+    void setIcon(int row, uint8_t icon);
+    // Reorders the rows: new row i is old row order[i]. Persistent indexes follow.
+    void permute(const std::vector<uint32_t>& order);
+
+    QString displayText(int row, int column) const;
+    QByteArray nativePath(int row) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    FileRecordStore store_;
+    std::array<QVariant, 3> decorations_;
+    QStringList captions_;
+};
+
+} // namespace fenwa

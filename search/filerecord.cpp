@@ -1,0 +1,152 @@
+#include "filerecord.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+#include "civiltime.h"
+
+namespace fenwa {
+
+using platform::nativePathStyle;
+
+bool IsImageName(std::string_view name) {
+    std::string_view ext = platform::extensionOf(nativePathStyle(), name);
+    if (ext.empty())
+        return false;
+    std::string upper(ext);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return ImageExtensionList.find(upper) != std::string_view::npos;
+}
+
+std::string formatMinute(int32_t minute) {
+    int64_t m = minute;
+    int64_t days = m >= 0 ? m / 1440 : -((-m + 1439) / 1440);
+    int64_t inDay = m - days * 1440;
+    platform::CivilDate date = platform::civilFromDays(days);
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
+                  static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
+                  int(inDay % 60));
+    return buffer;
+}
+
+void FileRecordStore::clear() {
+    records_.clear();
+    records_.shrink_to_fit();
+    names_.clear();
+    names_.shrink_to_fit();
+    directories_.clear();
+    directoryIndex_.clear();
+}
+
+uint32_t FileRecordStore::internDirectory(std::string_view directory) {
+    auto [it, inserted] =
+        directoryIndex_.try_emplace(std::string(directory), uint32_t(directories_.size()));
+    if (inserted)
+        directories_.emplace_back(directory);
+    return it->second;
+}
+
+uint32_t FileRecordStore::storeName(std::string_view name) {
+    if (names_.size() + name.size() > UINT32_MAX)
+        throw std::length_error("file names exceed the record store's capacity");
+    auto offset = static_cast<uint32_t>(names_.size());
+    names_.append(name);
+    return offset;
+}
+
+void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t size,
+                             int32_t minute) {
+    FileRecord r;
+    if (name.size() > UINT16_MAX)
+        name = name.substr(0, UINT16_MAX);
+    r.nameOffset = storeName(name);
+    r.nameLength = static_cast<uint16_t>(name.size());
+    r.icon = IsImageName(name) ? IconImageFile : IconOtherFile;
+    r.directory = directory;
+    r.minute = minute;
+    r.size = size;
+    records_.push_back(r);
+}
+
+void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
+    const FileRecord& r = from.records_[row];
+    append(internDirectory(from.directories_[r.directory]), from.name(row), r.size, r.minute);
+}
+
+void FileRecordStore::appendAll(FileRecordStore&& other) {
+    if (records_.empty()) {
+        *this = std::move(other);
+        other.clear();
+        return;
+    }
+    records_.reserve(records_.size() + other.records_.size());
+    for (size_t row = 0; row < other.size(); ++row)
+        appendCopy(other, row);
+    other.clear();
+}
+
+std::string_view FileRecordStore::type(size_t row) const {
+    return platform::extensionOf(nativePathStyle(), name(row));
+}
+
+uint8_t FileRecordStore::naturalIcon(size_t row) const {
+    return IsImageName(name(row)) ? IconImageFile : IconOtherFile;
+}
+
+std::string FileRecordStore::fullPath(size_t row) const {
+    return platform::JoinPath(nativePathStyle(), directory(row), name(row));
+}
+
+std::string FileRecordStore::text(size_t row, int column) const {
+    switch (column) {
+    case ColName:
+        return std::string(name(row));
+    case ColDirectory:
+        return directory(row);
+    case ColSize:
+        return sizeText(row);
+    case ColType:
+        return std::string(type(row));
+    case ColTime:
+        return timeText(row);
+    default:
+        return {};
+    }
+}
+
+void FileRecordStore::removeRows(const std::vector<bool>& remove) {
+    size_t kept = 0;
+    for (size_t row = 0; row < records_.size(); ++row)
+        if (row >= remove.size() || !remove[row])
+            records_[kept++] = records_[row];
+    records_.resize(kept);
+}
+
+void FileRecordStore::permute(const std::vector<uint32_t>& order) {
+    std::vector<FileRecord> sorted;
+    sorted.reserve(order.size());
+    for (uint32_t old : order)
+        sorted.push_back(records_[old]);
+    records_.swap(sorted);
+}
+
+void FileRecordStore::rename(size_t row, std::string_view newName) {
+    FileRecord& r = records_[row];
+    if (newName.size() > UINT16_MAX)
+        newName = newName.substr(0, UINT16_MAX);
+    r.nameOffset = storeName(newName);
+    r.nameLength = static_cast<uint16_t>(newName.size());
+    r.icon = IsImageName(newName) ? IconImageFile : IconOtherFile;
+}
+
+size_t FileRecordStore::memoryUsage() const {
+    size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity();
+    for (const std::string& d : directories_)
+        bytes += sizeof(std::string) + d.capacity() + 48; // the index's node
+    return bytes;
+}
+
+} // namespace fenwa

@@ -1,0 +1,100 @@
+#pragma once
+// The file record: one row of a result list is one file. Records are compact (24 bytes
+// plus the name's bytes) because a list may hold millions of them; the texts of the
+// columns are made from the stored values when they are shown or compared.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "pathrules.h"
+
+namespace fenwa {
+
+enum RowIcon : uint8_t {
+    IconImageFile = 0,    // green light
+    IconOtherFile = 1,    // red light
+    IconCurrentGroup = 2, // pointing hand
+};
+
+// The columns of a result list, in order.
+enum Column : int { ColName = 0, ColDirectory, ColSize, ColType, ColTime, ColumnCount };
+
+// The extensions that make a file an image; an extension that occurs anywhere in this
+// text counts (".JP" does, ".PNG" does not).
+inline constexpr std::string_view ImageExtensionList = ".BMP.GIF.JPG.JPEG.JPE.ICO.EMF.WMF";
+
+bool IsImageName(std::string_view name);
+
+struct FileRecord {
+    uint32_t nameOffset = 0; // into the store's name bytes
+    uint16_t nameLength = 0;
+    uint8_t icon = IconOtherFile;
+    uint8_t reserved = 0;
+    uint32_t directory = 0; // index into the store's directory texts
+    int32_t minute = 0;     // local last-write time, minutes since 1970-01-01 00:00
+    int64_t size = 0;
+};
+static_assert(sizeof(FileRecord) == 24);
+
+// "YYYY/MM/DD HH:MM" of a local minute.
+std::string formatMinute(int32_t minute);
+
+// An ordered store of file records. Names and directory texts are native bytes.
+class FileRecordStore {
+public:
+    FileRecordStore() = default;
+
+    size_t size() const { return records_.size(); }
+    bool empty() const { return records_.empty(); }
+    void clear();
+    void reserve(size_t rows) { records_.reserve(rows); }
+
+    // The index of a directory text, added once.
+    uint32_t internDirectory(std::string_view directory);
+
+    void append(uint32_t directory, std::string_view name, int64_t size, int32_t minute);
+    void appendCopy(const FileRecordStore& from, size_t row);
+    // Moves every record of `other` to the end of this store; `other` is left empty.
+    void appendAll(FileRecordStore&& other);
+
+    const FileRecord& record(size_t row) const { return records_[row]; }
+    std::string_view name(size_t row) const {
+        const FileRecord& r = records_[row];
+        return std::string_view(names_).substr(r.nameOffset, r.nameLength);
+    }
+    const std::string& directory(size_t row) const { return directories_[records_[row].directory]; }
+    std::string_view type(size_t row) const;
+    int64_t fileSize(size_t row) const { return records_[row].size; }
+    int32_t minute(size_t row) const { return records_[row].minute; }
+    uint8_t icon(size_t row) const { return records_[row].icon; }
+    void setIcon(size_t row, uint8_t icon) { records_[row].icon = icon; }
+    // The icon a row has when it is not marked: image or other file.
+    uint8_t naturalIcon(size_t row) const;
+
+    std::string fullPath(size_t row) const;
+    std::string sizeText(size_t row) const { return std::to_string(records_[row].size); }
+    std::string timeText(size_t row) const { return formatMinute(records_[row].minute); }
+    std::string text(size_t row, int column) const;
+
+    // Removes the rows whose flag is set; keeps the order of the others.
+    void removeRows(const std::vector<bool>& remove);
+    // Reorders the rows: new row i is old row order[i].
+    void permute(const std::vector<uint32_t>& order);
+    // Gives a row a new name; the type and icon follow the name.
+    void rename(size_t row, std::string_view newName);
+
+    size_t memoryUsage() const;
+
+private:
+    uint32_t storeName(std::string_view name);
+
+    std::vector<FileRecord> records_;
+    std::string names_;
+    std::vector<std::string> directories_;
+    std::unordered_map<std::string, uint32_t> directoryIndex_;
+};
+
+} // namespace fenwa

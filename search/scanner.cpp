@@ -1,0 +1,98 @@
+#include "scanner.h"
+
+#include <QCollator>
+#include <QFile>
+#include <QString>
+#include <algorithm>
+#include <unordered_set>
+
+#include "filesystem.h"
+
+namespace fenwa {
+
+using platform::nativePathStyle;
+
+void sortDirectoryNames(std::vector<std::string>& texts) {
+    if (texts.size() < 2)
+        return;
+    // compare() rather than sort keys: in the C locale Qt's sort keys ignore the case
+    // setting.
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    struct Named {
+        QString display;
+        std::string text;
+    };
+    std::vector<Named> named;
+    named.reserve(texts.size());
+    for (std::string& t : texts)
+        named.push_back({QFile::decodeName(QByteArray::fromStdString(t)), std::move(t)});
+    std::sort(named.begin(), named.end(), [&collator](const Named& a, const Named& b) {
+        int c = collator.compare(a.display, b.display);
+        return c != 0 ? c < 0 : a.text < b.text;
+    });
+    for (size_t i = 0; i < texts.size(); ++i)
+        texts[i] = std::move(named[i].text);
+}
+
+size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list) {
+    std::vector<std::string> found;
+    platform::forEachSubdirectory(dir, [&](std::string_view name) {
+        found.push_back(platform::JoinPath(nativePathStyle(), dir, name));
+    });
+    size_t count = found.size();
+    list.insert(list.end(), std::make_move_iterator(found.begin()),
+                std::make_move_iterator(found.end()));
+    sortDirectoryNames(list);
+    return count;
+}
+
+size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list) {
+    // The texts are exact (POSIX names differ by case); a directory reached twice is
+    // listed once.
+    std::unordered_set<std::string> listed(list.begin(), list.end());
+    size_t added = 0;
+    std::vector<std::string> pending{platform::normalizeDirectory(nativePathStyle(), dir)};
+    while (!pending.empty()) {
+        std::string current = std::move(pending.back());
+        pending.pop_back();
+        if (listed.insert(current).second) {
+            list.push_back(current);
+            ++added;
+        }
+        std::vector<std::string> children;
+        ListSubdirectories(current, children);
+        // Pushed in reverse so the first sibling is walked next: pre-order.
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            pending.push_back(platform::normalizeDirectory(nativePathStyle(), *it));
+    }
+    return added;
+}
+
+size_t ReadFiles(const std::string& dir, FileRecordStore& store) {
+    uint32_t directory = store.internDirectory(dir);
+    size_t before = store.size();
+    platform::forEachFile(dir, [&](const platform::FileEntry& e) {
+        store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds));
+    });
+    return store.size() - before;
+}
+
+size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includeSubdirectories,
+                     ScanObserver* observer) {
+    if (observer)
+        observer->readingStarted();
+    if (!includeSubdirectories)
+        return ReadFiles(dir, store);
+    std::vector<std::string> directories;
+    CollectDirectories(dir, directories);
+    size_t rows = 0;
+    for (size_t i = 0; i < directories.size(); ++i) {
+        if (observer)
+            observer->progress(i, directories.size());
+        rows += ReadFiles(directories[i], store);
+    }
+    return rows;
+}
+
+} // namespace fenwa

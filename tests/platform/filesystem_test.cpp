@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <fcntl.h>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "filesystem.h"
+
+using namespace fenwa::platform;
+
+namespace {
+
+std::string touch(const std::string& path, const std::string& content = {}) {
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+} // namespace
+
+TEST(FileSystem, OnlyRegularFilesAreListed) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString();
+    touch(d + "/plain.jpg", "12345");
+    touch(d + "/.hidden");
+    touch(d + "/name\nwith\tcontrol");
+    touch(d + "/bad\xff\xfe.jpg"); // not UTF-8
+    ::mkdir((d + "/sub").c_str(), 0755);
+    ASSERT_EQ(::symlink((d + "/plain.jpg").c_str(), (d + "/link.jpg").c_str()), 0);
+    ASSERT_EQ(::mkfifo((d + "/pipe").c_str(), 0600), 0);
+
+    std::vector<std::string> names;
+    int64_t plainSize = -1;
+    EXPECT_TRUE(forEachFile(d, [&](const FileEntry& e) {
+        names.emplace_back(e.name);
+        if (e.name == "plain.jpg")
+            plainSize = e.size;
+    }));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{".hidden", "bad\xff\xfe.jpg", "name\nwith\tcontrol",
+                                               "plain.jpg"}));
+    EXPECT_EQ(plainSize, 5);
+}
+
+TEST(FileSystem, SubdirectoriesSkipHiddenAndLinks) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString();
+    for (const char* sub : {"/b", "/A", "/.git"})
+        ::mkdir((d + sub).c_str(), 0755);
+    ASSERT_EQ(::symlink((d + "/A").c_str(), (d + "/loop").c_str()), 0);
+    touch(d + "/file");
+    std::vector<std::string> names;
+    EXPECT_TRUE(forEachSubdirectory(d, [&](std::string_view n) { names.emplace_back(n); }));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "b"}));
+}
+
+TEST(FileSystem, UnreadableOrMissingDirectoriesReportNothing) {
+    int calls = 0;
+    EXPECT_FALSE(forEachFile("/nonexistent/fenwa", [&](const FileEntry&) { ++calls; }));
+    EXPECT_FALSE(forEachSubdirectory("/nonexistent/fenwa", [&](std::string_view) { ++calls; }));
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(isExistingDirectory(""));
+    EXPECT_FALSE(isExistingDirectory("/nonexistent/fenwa"));
+    EXPECT_TRUE(isExistingDirectory("/"));
+}
+
+TEST(FileSystem, LocalMinuteDropsSecondsAndFollowsTheZone) {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+    EXPECT_EQ(localMinuteOf(0), 0);
+    EXPECT_EQ(localMinuteOf(59), 0);
+    EXPECT_EQ(localMinuteOf(60), 1);
+    EXPECT_EQ(localMinuteOf(-1), -1);
+    ::setenv("TZ", "Asia/Taipei", 1); // UTC+8, no daylight saving
+    ::tzset();
+    EXPECT_EQ(localMinuteOf(0), 8 * 60);
+    ::unsetenv("TZ");
+    ::tzset();
+}

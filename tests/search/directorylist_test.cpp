@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "directorylist.h"
+
+using namespace fenwa;
+using fenwa::platform::PathStyle;
+
+namespace {
+
+// Directories that "exist" for these tests.
+auto existing(std::set<std::string> dirs) {
+    return [dirs = std::move(dirs)](const std::string& t) { return dirs.count(t) > 0; };
+}
+
+} // namespace
+
+TEST(DirectoryList, WindowsRules) {
+    auto exists = existing({"C:\\Pics", "c:\\PICS", "C:\\Pics\\2020", "C:\\", "C:\\Pics\\",
+                            " C:\\Other ", "C:\\Pic"});
+    std::vector<std::string> list{"C:\\Pics"};
+
+    auto r = checkDirectoryToAdd("c:\\PICS", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::AlreadyListed);
+
+    r = checkDirectoryToAdd("C:\\Pics\\2020", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::Relatives);
+    EXPECT_EQ(relativesMessage(r.directory, r.conflict),
+              "C:\\Pics\\2020 和 C:\\Pics 是直系親屬, 不可同時存在!");
+
+    r = checkDirectoryToAdd("C:\\", list, exists, PathStyle::Windows);
+    EXPECT_EQ(relativesMessage(r.directory, r.conflict), "C:\\ 和 C:\\Pics 是直系親屬, 不可同時存在!");
+
+    r = checkDirectoryToAdd("C:\\Pics\\", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::Relatives);
+
+    // A name that merely starts like a listed one is no relative.
+    r = checkDirectoryToAdd("C:\\Pic", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::Added);
+
+    // Existence is tested on the text as given; the entry is stored trimmed.
+    r = checkDirectoryToAdd(" C:\\Other ", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::Added);
+    EXPECT_EQ(r.directory, "C:\\Other");
+
+    r = checkDirectoryToAdd("", list, exists, PathStyle::Windows);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::NotADirectory);
+}
+
+TEST(DirectoryList, PosixRules) {
+    auto exists = existing({"/data/pictures", "/data/pic", "/data/Pictures", "/", "/data/pictures/",
+                            "/data/pictures/2020", "/other"});
+    std::vector<std::string> list{"/data/pictures"};
+    EXPECT_EQ(checkDirectoryToAdd("/data/pictures", list, exists).outcome,
+              AddDirectoryOutcome::AlreadyListed);
+    // Case matters on POSIX: another directory.
+    EXPECT_EQ(checkDirectoryToAdd("/data/Pictures", list, exists).outcome,
+              AddDirectoryOutcome::Added);
+    EXPECT_EQ(checkDirectoryToAdd("/data/pic", list, exists).outcome, AddDirectoryOutcome::Added);
+    auto r = checkDirectoryToAdd("/", list, exists);
+    EXPECT_EQ(r.outcome, AddDirectoryOutcome::Relatives);
+    EXPECT_EQ(r.conflict, "/data/pictures");
+    EXPECT_EQ(checkDirectoryToAdd("/data/pictures/", list, exists).outcome,
+              AddDirectoryOutcome::Relatives);
+    EXPECT_EQ(checkDirectoryToAdd("/data/pictures/2020", list, exists).outcome,
+              AddDirectoryOutcome::Relatives);
+    // The first conflicting entry is named.
+    list = {"/other", "/data/pictures"};
+    r = checkDirectoryToAdd("/data/pictures/2020", list, exists);
+    EXPECT_EQ(r.conflict, "/data/pictures");
+    EXPECT_EQ(checkDirectoryToAdd("/missing", list, exists).outcome,
+              AddDirectoryOutcome::NotADirectory);
+}

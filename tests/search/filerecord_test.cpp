@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "filerecord.h"
+
+using namespace fenwa;
+
+TEST(FileRecord, ImageNamesAreThoseWhoseExtensionOccursInTheList) {
+    for (const char* yes : {"photo.jpg", "ICON.Ico", "x.jpe", "a.jp", "b.G", "c.em", "d.JPEG",
+                            "e.wmf", "f.bmp", "g.gif", "odd."})
+        EXPECT_TRUE(IsImageName(yes)) << yes;
+    for (const char* no : {"a.png", "README", "a.jp2", "a.tif", "x.jpg.txt", "a.BMPX"})
+        EXPECT_FALSE(IsImageName(no)) << no;
+}
+
+TEST(FileRecord, MinuteFormat) {
+    EXPECT_EQ(formatMinute(0), "1970/01/01 00:00");
+    // 2024-02-29 13:05 is 19782 days and 785 minutes after the epoch.
+    EXPECT_EQ(formatMinute(19782 * 1440 + 13 * 60 + 5), "2024/02/29 13:05");
+    EXPECT_EQ(formatMinute(-1), "1969/12/31 23:59");
+}
+
+TEST(FileRecord, StoreKeepsFieldsAndDerivesTexts) {
+    FileRecordStore store;
+    uint32_t d = store.internDirectory("/pics");
+    EXPECT_EQ(store.internDirectory("/pics"), d);
+    store.append(d, "archive.tar.gz", 0, 60);
+    store.append(d, "photo.JPG", int64_t(4) * 1024 * 1024 * 1024 + 100, 0);
+    ASSERT_EQ(store.size(), 2u);
+    EXPECT_EQ(store.text(0, ColName), "archive.tar.gz");
+    EXPECT_EQ(store.text(0, ColDirectory), "/pics");
+    EXPECT_EQ(store.text(0, ColSize), "0");
+    EXPECT_EQ(store.text(0, ColType), ".gz");
+    EXPECT_EQ(store.text(0, ColTime), "1970/01/01 01:00");
+    EXPECT_EQ(store.icon(0), IconOtherFile);
+    // Sizes are 64-bit: a 4 GiB + 100 byte file is not "the same size" as 100 bytes.
+    EXPECT_EQ(store.text(1, ColSize), "4294967396");
+    EXPECT_EQ(store.icon(1), IconImageFile);
+    EXPECT_EQ(store.fullPath(1), "/pics/photo.JPG");
+}
+
+TEST(FileRecord, RemovePermuteRenameAndCopy) {
+    FileRecordStore store;
+    uint32_t a = store.internDirectory("/a");
+    uint32_t b = store.internDirectory("/b/");
+    for (int i = 0; i < 5; ++i)
+        store.append(i % 2 ? b : a, "f" + std::to_string(i) + ".txt", i, i);
+    store.removeRows({false, true, false, true, false});
+    ASSERT_EQ(store.size(), 3u);
+    EXPECT_EQ(store.name(1), "f2.txt");
+    store.permute({2, 0, 1});
+    EXPECT_EQ(store.name(0), "f4.txt");
+    EXPECT_EQ(store.name(2), "f2.txt");
+    store.rename(0, "new.gif");
+    EXPECT_EQ(store.name(0), "new.gif");
+    EXPECT_EQ(store.type(0), ".gif");
+    EXPECT_EQ(store.icon(0), IconImageFile);
+
+    FileRecordStore other;
+    other.append(other.internDirectory("/x"), "keep.bmp", 7, 3);
+    other.appendCopy(store, 1);
+    EXPECT_EQ(other.fullPath(1), "/a/f0.txt");
+    store.appendAll(std::move(other));
+    EXPECT_TRUE(other.empty());
+    ASSERT_EQ(store.size(), 5u);
+    EXPECT_EQ(store.fullPath(3), "/x/keep.bmp");
+    EXPECT_EQ(store.fullPath(4), "/a/f0.txt");
+}
