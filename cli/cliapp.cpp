@@ -9,10 +9,9 @@ namespace fenwa::cli {
 
 namespace {
 
-const char* const Usage =
-    "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
-    "Lists every file of the directories, one line per file:\n"
-    "name, directory, size, type and time separated by tabs.\n";
+const char* const Usage = "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
+                          "Lists every file of the directories, one line per file:\n"
+                          "name, directory, size, type and time separated by tabs.\n";
 
 void printRows(const FileRecordStore& store, std::FILE* out) {
     std::string line;
@@ -60,7 +59,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 std::fprintf(err, "%s\n", MsgNotADirectory);
                 return 2;
             case AddDirectoryOutcome::Relatives:
-                std::fprintf(err, "%s\n", relativesMessage(check.directory, check.conflict).c_str());
+                std::fprintf(err, "%s\n",
+                             relativesMessage(check.directory, check.conflict).c_str());
                 return 2;
             case AddDirectoryOutcome::AlreadyListed:
                 break;

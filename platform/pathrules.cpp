@@ -6,7 +6,9 @@ namespace fenwa::platform {
 
 namespace {
 
-char foldAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+char foldAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 bool endsWithSeparator(PathStyle style, std::string_view s) {
     return !s.empty() && isSeparator(style, s.back());
@@ -30,7 +32,9 @@ Components splitComponents(PathStyle style, std::string_view path) {
     } else if (!rest.empty() && rest.front() == '/') {
         c.root = "/";
     }
-    auto isSep = [style](char ch) { return ch == '/' || (style == PathStyle::Windows && ch == '\\'); };
+    auto isSep = [style](char ch) {
+        return ch == '/' || (style == PathStyle::Windows && ch == '\\');
+    };
     size_t i = 0;
     while (i < rest.size()) {
         while (i < rest.size() && isSep(rest[i]))
@@ -51,9 +55,13 @@ bool sameComponent(PathStyle style, std::string_view a, std::string_view b) {
 
 } // namespace
 
-char pathSeparator(PathStyle style) { return style == PathStyle::Windows ? '\\' : '/'; }
+char pathSeparator(PathStyle style) {
+    return style == PathStyle::Windows ? '\\' : '/';
+}
 
-bool isSeparator(PathStyle style, char c) { return c == pathSeparator(style); }
+bool isSeparator(PathStyle style, char c) {
+    return c == pathSeparator(style);
+}
 
 std::string JoinPath(PathStyle style, std::string_view directory, std::string_view name) {
     std::string result;

@@ -2,7 +2,8 @@
 
 namespace fenwa {
 
-AddDirectoryCheck checkDirectoryToAdd(std::string_view text, const std::vector<std::string>& entries,
+AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
+                                      const std::vector<std::string>& entries,
                                       const std::function<bool(const std::string&)>& isDirectory,
                                       platform::PathStyle style) {
     AddDirectoryCheck check;

@@ -26,7 +26,8 @@ struct AddDirectoryCheck {
 
 // Decides whether `text` may join `entries`. isDirectory tells whether a text names an
 // existing directory; it is asked about the text exactly as given.
-AddDirectoryCheck checkDirectoryToAdd(std::string_view text, const std::vector<std::string>& entries,
+AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
+                                      const std::vector<std::string>& entries,
                                       const std::function<bool(const std::string&)>& isDirectory,
                                       platform::PathStyle style = platform::nativePathStyle());
 

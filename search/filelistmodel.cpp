@@ -5,9 +5,9 @@
 namespace fenwa {
 
 FileListModel::FileListModel(QObject* parent)
-    : QAbstractTableModel(parent),
-      captions_{QStringLiteral("Name"), QStringLiteral("Directory"), QStringLiteral("Size"),
-                QStringLiteral("Type"), QStringLiteral("Time")} {}
+    : QAbstractTableModel(parent), captions_{QStringLiteral("Name"), QStringLiteral("Directory"),
+                                             QStringLiteral("Size"), QStringLiteral("Type"),
+                                             QStringLiteral("Time")} {}
 
 void FileListModel::setIconDecorations(const std::array<QVariant, 3>& decorations) {
     decorations_ = decorations;

@@ -18,6 +18,8 @@ constexpr int ProgressPercent(uint64_t step, uint64_t count) {
 }
 
 // The status bar is repainted at once only for even percentages.
-constexpr bool ProgressRepaints(int percent) { return percent % 2 == 0; }
+constexpr bool ProgressRepaints(int percent) {
+    return percent % 2 == 0;
+}
 
 } // namespace fenwa

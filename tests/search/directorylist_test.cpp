@@ -17,8 +17,8 @@ auto existing(std::set<std::string> dirs) {
 } // namespace
 
 TEST(DirectoryList, WindowsRules) {
-    auto exists = existing({"C:\\Pics", "c:\\PICS", "C:\\Pics\\2020", "C:\\", "C:\\Pics\\",
-                            " C:\\Other ", "C:\\Pic"});
+    auto exists = existing(
+        {"C:\\Pics", "c:\\PICS", "C:\\Pics\\2020", "C:\\", "C:\\Pics\\", " C:\\Other ", "C:\\Pic"});
     std::vector<std::string> list{"C:\\Pics"};
 
     auto r = checkDirectoryToAdd("c:\\PICS", list, exists, PathStyle::Windows);
@@ -30,7 +30,8 @@ TEST(DirectoryList, WindowsRules) {
               "C:\\Pics\\2020 和 C:\\Pics 是直系親屬, 不可同時存在!");
 
     r = checkDirectoryToAdd("C:\\", list, exists, PathStyle::Windows);
-    EXPECT_EQ(relativesMessage(r.directory, r.conflict), "C:\\ 和 C:\\Pics 是直系親屬, 不可同時存在!");
+    EXPECT_EQ(relativesMessage(r.directory, r.conflict),
+              "C:\\ 和 C:\\Pics 是直系親屬, 不可同時存在!");
 
     r = checkDirectoryToAdd("C:\\Pics\\", list, exists, PathStyle::Windows);
     EXPECT_EQ(r.outcome, AddDirectoryOutcome::Relatives);

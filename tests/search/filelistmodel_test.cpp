@@ -28,7 +28,8 @@ class FileListModelTest : public QObject {
 private slots:
     void appendRemovePermuteUnderTheModelTester() {
         FileListModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.appendRows(rows({"a.jpg", "b.txt", "c.gif"}));
         model.appendRows(rows({"d.bmp", "e.png"}));
         QCOMPARE(names(model), QStringList({"a.jpg", "b.txt", "c.gif", "d.bmp", "e.png"}));
@@ -54,7 +55,8 @@ private slots:
 
     void manyScatteredRemovalsKeepTheRightRows() {
         FileListModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         FileRecordStore s;
         uint32_t d = s.internDirectory("/d");
         for (int i = 0; i < 1000; ++i)
@@ -73,15 +75,18 @@ private slots:
         FileListModel model;
         model.setIconDecorations({QVariant("image"), QVariant("other"), QVariant("hand")});
         model.appendRows(rows({"a.jpg", "b.txt"}));
-        QCOMPARE(model.index(0, ColName).data(Qt::DecorationRole).toString(), QStringLiteral("image"));
-        QCOMPARE(model.index(1, ColName).data(Qt::DecorationRole).toString(), QStringLiteral("other"));
+        QCOMPARE(model.index(0, ColName).data(Qt::DecorationRole).toString(),
+                 QStringLiteral("image"));
+        QCOMPARE(model.index(1, ColName).data(Qt::DecorationRole).toString(),
+                 QStringLiteral("other"));
         QVERIFY(!model.index(1, ColSize).data(Qt::DecorationRole).isValid());
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         model.setIcon(1, IconCurrentGroup);
         QCOMPARE(changed.count(), 1);
         model.setIcon(1, IconCurrentGroup); // unchanged: no notification
         QCOMPARE(changed.count(), 1);
-        QCOMPARE(model.index(1, ColName).data(Qt::DecorationRole).toString(), QStringLiteral("hand"));
+        QCOMPARE(model.index(1, ColName).data(Qt::DecorationRole).toString(),
+                 QStringLiteral("hand"));
     }
 };
 

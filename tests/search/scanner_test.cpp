@@ -17,7 +17,9 @@ void makeFile(const std::string& path, size_t bytes = 0) {
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
 }
 
-void makeDir(const std::string& path) { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path; }
+void makeDir(const std::string& path) {
+    ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
+}
 
 struct CountingObserver : ScanObserver {
     int started = 0;
@@ -39,7 +41,8 @@ protected:
 } // namespace
 
 TEST_F(Scanner, DirectoriesInPreOrderWithSiblingsSortedIgnoringCase) {
-    for (const char* d : {"/b", "/b/z", "/b/Y", "/A", "/c", "/c/.hidden", "/c/.hidden/deep", "/A/1"})
+    for (const char* d :
+         {"/b", "/b/z", "/b/Y", "/A", "/c", "/c/.hidden", "/c/.hidden/deep", "/A/1"})
         makeDir(root + d);
     std::vector<std::string> list;
     EXPECT_EQ(CollectDirectories(root + "/", list), 7u);

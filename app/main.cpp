@@ -1,0 +1,31 @@
+// Fenwa: finds and clears away duplicate files.
+
+#include <QApplication>
+#include <QScreen>
+
+#include "filesystem.h"
+#include "fonts.h"
+#include "mainservices.h"
+#include "messages.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+
+int main(int argc, char* argv[]) {
+    fenwa::platform::initialiseProcess();
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Fenwa"));
+    QApplication::setOrganizationName(QStringLiteral("Zantrel"));
+    fenwa::platform::registerFontSubstitutes();
+
+    fenwa::MessageBoxMessages messages;
+    // The three windows live for the whole run, created in this order.
+    fenwa::TfrmProgress frmProgress;
+    fenwa::TfrmViewer frmViewer;
+    fenwa::TfrmMain frmMain(&frmProgress, &frmViewer, fenwa::desktopServices(&messages));
+    // Fill the screen even where no window manager acts on the maximised state.
+    if (QScreen* screen = frmMain.screen())
+        frmMain.setGeometry(screen->availableGeometry());
+    frmMain.showMaximized();
+    return app.exec();
+}

@@ -1,0 +1,730 @@
+#include "tfrmmain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "cursors.h"
+#include "directorylist.h"
+#include "filesystem.h"
+#include "layoutrules.h"
+#include "messages.h"
+#include "pathrules.h"
+#include "progress.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+#include "tupdown.h"
+
+namespace fenwa {
+
+namespace {
+
+const char* const MsgNoDirectory = "您沒有輸入目錄叫我怎麼找?";
+
+QFont arial(int pixels, bool bold, bool italic = false) {
+    QFont f(QStringLiteral("Arial"));
+    f.setPixelSize(pixels);
+    f.setBold(bold);
+    f.setItalic(italic);
+    return f;
+}
+
+QLabel* label(QWidget* parent, const QString& text, const QRect& geometry) {
+    auto* l = new QLabel(text, parent);
+    l->setGeometry(geometry);
+    return l;
+}
+
+QFrame* verticalBevel(QWidget* parent, int x) {
+    auto* b = new QFrame(parent);
+    b->setFrameShape(QFrame::VLine);
+    b->setFrameShadow(QFrame::Sunken);
+    b->setGeometry(x, 2, 2, 159);
+    return b;
+}
+
+void setTextColour(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    w->setPalette(p);
+}
+
+void setBackground(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+QString fromNative(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+// Forwards the scanner's reports to the window.
+class WindowScanObserver : public ScanObserver {
+public:
+    explicit WindowScanObserver(TfrmMain* window) : window_(window) {}
+    void readingStarted() override {
+        window_->setStatusText(1, QStringLiteral("Reading all files..."));
+        window_->StatusBar->repaint();
+    }
+    void progress(size_t step, size_t count) override { window_->ReportProgress(step, count); }
+
+private:
+    TfrmMain* window_;
+};
+
+} // namespace
+
+TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
+                   QWidget* parent)
+    : QMainWindow(parent), frmProgress_(progress), frmViewer_(viewer),
+      services_(std::move(services)) {
+    setObjectName("frmMain");
+    setWindowTitle(QStringLiteral("Fenwa"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    resize(770, 508);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    setCentralWidget(central);
+
+    buildTopBand();
+    column->addWidget(Panel1);
+    buildWorkArea(central);
+    column->addWidget(Splitter1, 1);
+    buildStatusBar();
+    buildMenus();
+
+    // Key preview: the window sees every key before the focused control does.
+    qApp->installEventFilter(this);
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    qApp->removeEventFilter(this);
+}
+
+void TfrmMain::buildTopBand() {
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFrameShape(QFrame::Panel);
+    Panel1->setFrameShadow(QFrame::Sunken);
+    Panel1->setFixedHeight(163);
+
+    // Title block: a black title under a gray one, offset by two pixels, for a shadow.
+    Label3 = label(Panel1, QStringLiteral("Fenwa"), QRect(8, 8, 140, 40));
+    Label3->setFont(arial(32, true, true));
+    setTextColour(Label3, Qt::black);
+    Label4 = label(Panel1, QStringLiteral("Fenwa"), QRect(6, 6, 140, 40));
+    Label4->setObjectName("Label4");
+    Label4->setFont(arial(32, true, true));
+    setTextColour(Label4, Qt::gray);
+    Label4->installEventFilter(this);
+    lblVersion = label(Panel1, QString(), QRect(4, 70, 144, 20));
+    lblDate = label(Panel1, QString(), QRect(4, 94, 144, 20));
+    for (QLabel* l : {lblVersion, lblDate}) {
+        l->setFont(arial(16, true));
+        l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+        setTextColour(l, Qt::gray);
+    }
+    Bevel1 = verticalBevel(Panel1, 150);
+
+    // Directory block.
+    Label2 = label(Panel1, QStringLiteral("Input directories to find duplicates:"),
+                   QRect(158, 4, 240, 16));
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setObjectName("Edit1");
+    Edit1->setGeometry(158, 22, 212, 22);
+    lstDir = new QListWidget(Panel1);
+    lstDir->setObjectName("lstDir");
+    lstDir->setGeometry(158, 48, 212, 80);
+    lstDir->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lstDir->setContextMenuPolicy(Qt::CustomContextMenu);
+    btnAddDir = new QPushButton(QStringLiteral("+"), Panel1);
+    btnSubDir = new QPushButton(QStringLiteral("-"), Panel1);
+    btnClearDir = new QPushButton(QStringLiteral("C"), Panel1);
+    int y = 48;
+    for (QPushButton* b : {btnAddDir, btnSubDir, btnClearDir}) {
+        b->setFont(arial(12, true));
+        b->setGeometry(376, y, 22, 22);
+        y += 28;
+    }
+    btnAddDir->setObjectName("btnAddDir");
+    btnSubDir->setObjectName("btnSubDir");
+    btnClearDir->setObjectName("btnClearDir");
+    btnFindDuplicates = new QPushButton(QStringLiteral("Find Duplicates"), Panel1);
+    btnFindDuplicates->setObjectName("btnFindDuplicates");
+    btnFindDuplicates->setGeometry(158, 133, 118, 25);
+    btnFindAll = new QPushButton(QStringLiteral("Find All"), Panel1);
+    btnFindAll->setObjectName("btnFindAll");
+    btnFindAll->setGeometry(280, 133, 118, 25);
+    Bevel2 = verticalBevel(Panel1, 404);
+
+    buildOptionPages();
+
+    Bevel3 = verticalBevel(Panel1, 640);
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName("Image1");
+    Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
+    Image1->setGeometry(648, 7, 115, 148);
+    Image1->installEventFilter(this);
+
+    connect(Edit1, &QLineEdit::returnPressed, this, &TfrmMain::Edit1KeyDown);
+    connect(btnAddDir, &QPushButton::clicked, this, &TfrmMain::btnAddDirClick);
+    connect(btnSubDir, &QPushButton::clicked, this, &TfrmMain::miDelItemsClick);
+    connect(btnClearDir, &QPushButton::clicked, this, &TfrmMain::miDelAllItemsClick);
+    connect(lstDir, &QListWidget::clicked, this, &TfrmMain::lstDirClick);
+    connect(btnFindAll, &QPushButton::clicked, this, &TfrmMain::btnFindAllClick);
+}
+
+void TfrmMain::buildOptionPages() {
+    pgOptions = new QTabWidget(Panel1);
+    pgOptions->setObjectName("pgOptions");
+    pgOptions->setGeometry(408, 4, 228, 155);
+
+    tbsOptions = new QWidget;
+    tbsOptions->setObjectName("tbsOptions");
+    auto check = [](QWidget* page, const QString& caption, const char* name, QRect g, bool on) {
+        auto* c = new QCheckBox(caption, page);
+        c->setObjectName(name);
+        c->setGeometry(g);
+        c->setChecked(on);
+        return c;
+    };
+    ckName = check(tbsOptions, QStringLiteral("Name"), "ckName", QRect(6, 4, 68, 20), false);
+    ckSize = check(tbsOptions, QStringLiteral("Size"), "ckSize", QRect(76, 4, 68, 20), true);
+    ckTime = check(tbsOptions, QStringLiteral("Time"), "ckTime", QRect(146, 4, 68, 20), false);
+    ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
+                      QRect(6, 24, 210, 20), true);
+    ckPreview =
+        check(tbsOptions, QStringLiteral("Preview"), "ckPreview", QRect(6, 44, 120, 20), true);
+    ckShowSlides = check(tbsOptions, QStringLiteral("Show Slides"), "ckShowSlides",
+                         QRect(100, 44, 120, 20), true);
+    raDblClick = new QRadioButton(QStringLiteral("Double click to action"), tbsOptions);
+    raDblClick->setObjectName("raDblClick");
+    raDblClick->setGeometry(6, 64, 210, 20);
+    raDblClick->setChecked(true);
+    raClick = new QRadioButton(QStringLiteral("Single click to action"), tbsOptions);
+    raClick->setObjectName("raClick");
+    raClick->setGeometry(6, 84, 210, 20);
+    // The edit sits in the gap the caption leaves between its two words.
+    Label5 = label(tbsOptions, QStringLiteral("Delay time:                    mSeconds"),
+                   QRect(6, 107, 210, 18));
+    edTime = new QLineEdit(QStringLiteral("200"), tbsOptions);
+    edTime->setObjectName("edTime");
+    edTime->setMaxLength(4);
+    edTime->setGeometry(70, 105, 44, 21);
+    edTime->setEnabled(false);
+    UpDown1 = new TUpDown(tbsOptions);
+    UpDown1->setObjectName("UpDown1");
+    UpDown1->setGeometry(114, 105, 16, 21);
+    UpDown1->setRange(0, 9999);
+    UpDown1->setIncrement(10);
+    UpDown1->setAssociate(edTime);
+    UpDown1->setPosition(200);
+    UpDown1->setEnabled(false);
+    pgOptions->addTab(tbsOptions, QStringLiteral("Options"));
+
+    tbsMore = new QWidget;
+    tbsMore->setObjectName("tbsMore");
+    ckNoConfirm = check(tbsMore, QStringLiteral("No confirmation"), "ckNoConfirm",
+                        QRect(6, 4, 210, 20), false);
+    ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
+                        QRect(6, 26, 210, 20), false);
+    btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
+    btnSaveOptions->setObjectName("btnSaveOptions");
+    btnSaveOptions->setGeometry(6, 52, 120, 25);
+    rbEnglish = new QRadioButton(QStringLiteral("English"), tbsMore);
+    rbEnglish->setObjectName("rbEnglish");
+    rbEnglish->setGeometry(6, 88, 100, 20);
+    rbEnglish->setChecked(true);
+    rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
+    rbChinese->setObjectName("rbChinese");
+    rbChinese->setGeometry(110, 88, 100, 20);
+    pgOptions->addTab(tbsMore, QStringLiteral("More Options"));
+}
+
+void TfrmMain::buildWorkArea(QWidget* central) {
+    Splitter1 = new QSplitter(Qt::Horizontal, central);
+    Splitter1->setObjectName("Splitter1");
+    Splitter1->setHandleWidth(3);
+    Splitter1->setChildrenCollapsible(false);
+
+    // Left: the result list over the slide strip.
+    Panel4 = new QWidget(Splitter1);
+    Panel4->setObjectName("Panel4");
+    auto* left = new QVBoxLayout(Panel4);
+    left->setContentsMargins(0, 0, 0, 0);
+    left->setSpacing(0);
+
+    ImageList1 = {QIcon(QStringLiteral(":/images/image_file.png")),
+                  QIcon(QStringLiteral(":/images/other_file.png")),
+                  QIcon(QStringLiteral(":/images/current_group.png"))};
+    lvFilesModel = new FileListModel(this);
+    lvFilesModel->setIconDecorations(
+        {QVariant(ImageList1[0]), QVariant(ImageList1[1]), QVariant(ImageList1[2])});
+    lvFiles = new QTreeView(Panel4);
+    lvFiles->setObjectName("lvFiles");
+    lvFiles->setModel(lvFilesModel);
+    lvFiles->setRootIsDecorated(false);
+    lvFiles->setItemsExpandable(false);
+    lvFiles->setUniformRowHeights(true);
+    lvFiles->setAllColumnsShowFocus(true);
+    lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvFiles->setIconSize(QSize(16, 16));
+    lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
+    lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvFiles->header()->setSectionsClickable(true);
+    lvFiles->header()->setSortIndicatorShown(false);
+    lvFiles->header()->setStretchLastSection(false);
+    const int widths[ColumnCount] = {150, 150, 75, 50, 110};
+    for (int c = 0; c < ColumnCount; ++c)
+        lvFiles->setColumnWidth(c, widths[c]);
+    left->addWidget(lvFiles, 1);
+
+    pnSlides = new QFrame(Panel4);
+    pnSlides->setObjectName("pnSlides");
+    pnSlides->setFixedHeight(114);
+    auto* strip = new QHBoxLayout(pnSlides);
+    strip->setContentsMargins(0, 0, 0, 0);
+    strip->setSpacing(0);
+    const char* letters[5] = {"F", "E", "N", "W", "A"};
+    const QColor colours[5] = {Qt::red, QColor(255, 140, 0), Qt::yellow, QColor(0, 160, 0),
+                               Qt::blue};
+    for (int i = 0; i < 5; ++i) {
+        auto* panel = new QFrame(pnSlides);
+        panel->setObjectName(QStringLiteral("pnImage%1").arg(i + 1));
+        panel->setFrameShape(QFrame::Box);
+        panel->setFrameShadow(QFrame::Raised);
+        panel->setLineWidth(1);
+        if (i < 4)
+            panel->setFixedWidth(100);
+        auto* inside = new QVBoxLayout(panel);
+        inside->setContentsMargins(2, 2, 2, 2);
+        auto* letter = new QLabel(QString::fromLatin1(letters[i]), panel);
+        letter->setAlignment(Qt::AlignCenter);
+        letter->setFont(arial(72, true));
+        setTextColour(letter, colours[i]);
+        inside->addWidget(letter);
+        strip->addWidget(panel, i < 4 ? 0 : 1);
+        pnImage[size_t(i)] = panel;
+        slideLetter[size_t(i)] = letter;
+    }
+    left->addWidget(pnSlides);
+
+    // Right: the preview pane on black, with the scale bar and the loading label.
+    Panel2 = new QWidget(Splitter1);
+    Panel2->setObjectName("Panel2");
+    setBackground(Panel2, Qt::black);
+    auto* right = new QVBoxLayout(Panel2);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(0);
+    pnScale = new QFrame(Panel2);
+    pnScale->setObjectName("pnScale");
+    pnScale->setFrameShape(QFrame::Panel);
+    pnScale->setFrameShadow(QFrame::Raised);
+    setBackground(pnScale, palette().color(QPalette::Window));
+    auto* scales = new QHBoxLayout(pnScale);
+    scales->setContentsMargins(6, 2, 6, 2);
+    rbFullSize = new QRadioButton(QStringLiteral("1x"), pnScale);
+    rbHalf = new QRadioButton(QStringLiteral("1/2"), pnScale);
+    rbQuarter = new QRadioButton(QStringLiteral("1/4"), pnScale);
+    rbEighth = new QRadioButton(QStringLiteral("1/8(Faster)"), pnScale);
+    rbFullSize->setObjectName("rbFullSize");
+    rbHalf->setObjectName("rbHalf");
+    rbQuarter->setObjectName("rbQuarter");
+    rbEighth->setObjectName("rbEighth");
+    rbFullSize->setChecked(true);
+    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth})
+        scales->addWidget(r);
+    scales->addStretch(1);
+    right->addWidget(pnScale);
+
+    Image = new QWidget(Panel2);
+    Image->setObjectName("Image");
+    setBackground(Image, Qt::black);
+    Image->setContextMenuPolicy(Qt::CustomContextMenu);
+    right->addWidget(Image, 1);
+
+    Panel3 = new QFrame(Panel2);
+    Panel3->setObjectName("Panel3");
+    Panel3->setFixedHeight(24);
+    auto* bottom = new QHBoxLayout(Panel3);
+    bottom->setContentsMargins(4, 0, 4, 0);
+    Label1 = new QLabel(QStringLiteral("Loading..."), Panel3);
+    Label1->setObjectName("Label1");
+    QFont loadingFont = Label1->font();
+    loadingFont.setBold(true);
+    loadingFont.setItalic(true);
+    Label1->setFont(loadingFont);
+    setTextColour(Label1, Qt::red);
+    Label1->setVisible(false);
+    bottom->addWidget(Label1);
+    bottom->addStretch(1);
+    right->addWidget(Panel3);
+
+    Splitter1->addWidget(Panel4);
+    Splitter1->addWidget(Panel2);
+    Splitter1->setStretchFactor(0, 0);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({550, 220});
+}
+
+void TfrmMain::buildStatusBar() {
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName("StatusBar");
+    StatusBar->setFixedHeight(25);
+    StatusBar->setSizeGripEnabled(true);
+    for (size_t i = 0; i < StatusPanel.size(); ++i) {
+        auto* panel = new QLabel(StatusBar);
+        panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
+        panel->setFont(arial(16, true));
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setTextFormat(Qt::PlainText);
+        StatusPanel[i] = panel;
+    }
+    StatusPanel[0]->setFixedWidth(80);
+    StatusBar->addWidget(StatusPanel[0]);
+    StatusBar->addWidget(StatusPanel[1], 1);
+    setStatusBar(StatusBar);
+}
+
+void TfrmMain::buildMenus() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName("PopupMenu1");
+    miNextGroup = PopupMenu1->addAction(QStringLiteral("Next Group [Ctrl+Down]"));
+    miPriorGroup = PopupMenu1->addAction(QStringLiteral("Prior Group [Ctrl+Up]"));
+    PopupMenu1->addSeparator();
+    miOpen = PopupMenu1->addAction(QStringLiteral("Open"));
+    miViewFull = PopupMenu1->addAction(QStringLiteral("View Image In Full Size"));
+    miPreview = PopupMenu1->addAction(QStringLiteral("Preview"));
+    miAcdsee = PopupMenu1->addAction(QStringLiteral("Open With ACDSee"));
+    miUltraEdit = PopupMenu1->addAction(QStringLiteral("Open With UltraEdit"));
+    PopupMenu1->addSeparator();
+    miDelete = PopupMenu1->addAction(QStringLiteral("Delete"));
+    connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
+    connect(lvFiles, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(p)); });
+    for (QFrame* panel : pnImage) {
+        panel->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(panel, &QWidget::customContextMenuRequested, this,
+                [this, panel](const QPoint& p) { PopupMenu1->popup(panel->mapToGlobal(p)); });
+    }
+
+    PopupMenu2 = new QMenu(this);
+    PopupMenu2->setObjectName("PopupMenu2");
+    miView = PopupMenu2->addAction(QStringLiteral("View Image In Full Size"));
+    connect(Image, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu2->popup(Image->mapToGlobal(p)); });
+
+    PopupMenu3 = new QMenu(this);
+    PopupMenu3->setObjectName("PopupMenu3");
+    miAddItem = PopupMenu3->addAction(QStringLiteral("Add"));
+    PopupMenu3->addSeparator();
+    miDelItems = PopupMenu3->addAction(QStringLiteral("Delete"));
+    miDelAllItems = PopupMenu3->addAction(QStringLiteral("Delete All"));
+    connect(PopupMenu3, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu3Popup);
+    connect(miDelItems, &QAction::triggered, this, &TfrmMain::miDelItemsClick);
+    connect(miDelAllItems, &QAction::triggered, this, &TfrmMain::miDelAllItemsClick);
+    connect(lstDir, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopupMenu3->popup(lstDir->viewport()->mapToGlobal(p)); });
+}
+
+// ---------------------------------------------------------------------------
+// The window's own handlers
+
+void TfrmMain::FormCreate() {
+    ListIdle = true;
+    SuppressSelectionChange = false;
+    HighlightedRow = -1;
+
+    const QCursor hand = appCursor(crHandPoint);
+    Image1->setCursor(hand);
+    Label4->setCursor(hand);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->stop();
+    Timer1->setInterval(edTime->text().toInt());
+
+    lblVersion->setText(QStringLiteral("Version: 0.5"));
+    lblDate->setText(QStringLiteral("Date: 4/20/1998"));
+    pgOptions->setCurrentIndex(0);
+}
+
+void TfrmMain::FormShow() {
+    FormResize();
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TfrmMain::FormResize() {
+    Image1->move(logoLeft(Panel1->width(), Bevel3->x(), Bevel3->width(), Image1->width()),
+                 Image1->y());
+}
+
+bool TfrmMain::FormKeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_X && (event->modifiers() & Qt::AltModifier)) {
+        close();
+        return true;
+    }
+    return false;
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && w->window() == this && FormKeyDown(static_cast<QKeyEvent*>(event)))
+            return true;
+    } else if (event->type() == QEvent::MouseButtonRelease &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        if (watched == Label4) {
+            Label4Click();
+            return true;
+        }
+        if (watched == Image1) {
+            Image1Click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TfrmMain::Label4Click() {
+    const QStringList lines{
+        QStringLiteral("Fenwa Version 0.5"),
+        QStringLiteral("Date:4/20/1998"),
+        QString(),
+        QStringLiteral("Fenwa is free to use and to share. It deletes files only when you ask it "
+                       "to: check each group before you delete."),
+        QString(),
+        QStringLiteral("Thank you for using Fenwa, and may your disks stay tidy!"),
+        QStringLiteral("[fenwa@zantrel.example]"),
+    };
+    services_.messages->information(this, lines.join(QLatin1Char('\n')));
+}
+
+void TfrmMain::Image1Click() {
+    if (services_.shellOpen)
+        services_.shellOpen(QString::fromLatin1(MakerPage), QString());
+}
+
+void TfrmMain::PopupMenu1Popup() {
+    const bool hasCurrent = currentRow() >= 0;
+    for (QAction* a : {miPriorGroup, miNextGroup, miViewFull, miOpen, miAcdsee, miUltraEdit})
+        a->setEnabled(hasCurrent);
+    const int selected = selectedRowCount();
+    miPreview->setEnabled(selected == 1 && ckPreview->isChecked());
+    miDelete->setEnabled(selected >= 1);
+}
+
+// ---------------------------------------------------------------------------
+// Status bar and progress
+
+QString TfrmMain::statusText(int panel) const {
+    return StatusPanel[size_t(panel)]->text();
+}
+
+void TfrmMain::setStatusText(int panel, const QString& text) {
+    StatusPanel[size_t(panel)]->setText(text);
+}
+
+void TfrmMain::repaintStatusBar() {
+    StatusBar->repaint();
+}
+
+void TfrmMain::ReportProgress(size_t step, size_t count) {
+    if (!frmProgress_->isVisible()) {
+        frmProgress_->showCentred();
+        lastProgressPercent_ = -1;
+        // Let the new window be mapped and painted once; user input stays queued.
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    }
+    const int percent = ProgressPercent(step, count);
+    // Steps that leave the shown percentage unchanged change nothing on screen, which
+    // keeps a search over a million files from spending its time here.
+    if (percent == lastProgressPercent_)
+        return;
+    lastProgressPercent_ = percent;
+    frmProgress_->Progress->setValue(percent);
+    setStatusText(0, QString::number(percent) + QLatin1Char('%'));
+    if (ProgressRepaints(percent)) {
+        repaintStatusBar();
+        frmProgress_->Progress->repaint();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Directory list
+
+std::vector<std::string> TfrmMain::directoryEntries() const {
+    std::vector<std::string> entries;
+    entries.reserve(size_t(lstDir->count()));
+    for (int i = 0; i < lstDir->count(); ++i)
+        entries.push_back(lstDir->item(i)->data(Qt::UserRole).toByteArray().toStdString());
+    return entries;
+}
+
+bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
+    const std::string native = QFile::encodeName(text).toStdString();
+    const AddDirectoryCheck check =
+        checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory);
+    switch (check.outcome) {
+    case AddDirectoryOutcome::NotADirectory:
+        services_.messages->error(this, QString::fromUtf8(MsgNotADirectory));
+        return false;
+    case AddDirectoryOutcome::AlreadyListed:
+        return false;
+    case AddDirectoryOutcome::Relatives:
+        services_.messages->error(this,
+                                  fromNative(relativesMessage(check.directory, check.conflict)));
+        return false;
+    case AddDirectoryOutcome::Added:
+        break;
+    }
+    auto* item = new QListWidgetItem(fromNative(check.directory));
+    item->setData(Qt::UserRole, QByteArray::fromStdString(check.directory));
+    lstDir->addItem(item);
+    return true;
+}
+
+void TfrmMain::AddPendingDirectory() {
+    if (!Edit1->text().trimmed().isEmpty())
+        ValidateAndAddDirectory(Edit1->text());
+}
+
+void TfrmMain::Edit1KeyDown() {
+    ValidateAndAddDirectory(Edit1->text());
+}
+
+void TfrmMain::btnAddDirClick() {
+    MainWindowServices::PickRequest request;
+    request.title =
+        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
+    request.filter = QStringLiteral("No need to change. (.___)");
+    request.fileName = QStringLiteral("You can input any file name");
+    const QString typed = Edit1->text();
+    if (!typed.isEmpty()) {
+        const std::string native = QFile::encodeName(typed).toStdString();
+        if (platform::isExistingDirectory(native))
+            request.initialDirectory = typed;
+        request.fileName =
+            fromNative(platform::JoinPath(platform::nativePathStyle(), native, "Any File Name"));
+    }
+    if (!services_.pickFile)
+        return;
+    const std::optional<QString> chosen = services_.pickFile(this, request);
+    if (!chosen)
+        return;
+    const QString dir = fromNative(platform::directoryOfFile(
+        platform::nativePathStyle(), QFile::encodeName(*chosen).toStdString()));
+    if (ValidateAndAddDirectory(dir))
+        Edit1->setText(dir);
+}
+
+void TfrmMain::lstDirClick() {
+    if (QListWidgetItem* item = lstDir->currentItem())
+        Edit1->setText(item->text());
+}
+
+void TfrmMain::miDelItemsClick() {
+    for (int i = lstDir->count() - 1; i >= 0; --i)
+        if (lstDir->item(i)->isSelected())
+            delete lstDir->takeItem(i);
+}
+
+void TfrmMain::miDelAllItemsClick() {
+    lstDir->clear();
+}
+
+void TfrmMain::PopupMenu3Popup() {
+    miDelItems->setEnabled(!lstDir->selectedItems().isEmpty());
+    miDelAllItems->setEnabled(true);
+    miAddItem->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Result list and Find All
+
+int TfrmMain::currentRow() const {
+    const QModelIndex current = lvFiles->currentIndex();
+    return current.isValid() ? current.row() : -1;
+}
+
+int TfrmMain::selectedRowCount() const {
+    return int(lvFiles->selectionModel()->selectedRows().size());
+}
+
+void TfrmMain::ClearResultList() {
+    setStatusText(1, QStringLiteral("Clearing file list..."));
+    repaintStatusBar();
+    lvFiles->setUpdatesEnabled(false);
+    lvFilesModel->clear();
+    lvFiles->setUpdatesEnabled(true);
+    setStatusText(1, QString());
+}
+
+void TfrmMain::ClearSlides() {
+    for (QLabel* letter : slideLetter)
+        letter->setVisible(true);
+}
+
+void TfrmMain::btnFindAllClick() {
+    AddPendingDirectory();
+    if (lstDir->count() == 0) {
+        services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
+        return;
+    }
+    ListIdle = false;
+    ClearResultList();
+    lvFiles->setUpdatesEnabled(false);
+    // Rows are read into a store of their own and join the list in one insertion.
+    FileRecordStore rows;
+    WindowScanObserver observer(this);
+    for (const std::string& entry : directoryEntries())
+        ReadDirectory(entry, rows, ckInclude->isChecked(), &observer);
+    lvFilesModel->appendRows(std::move(rows));
+    frmProgress_->hide();
+    ClearSlides();
+    lvFiles->setUpdatesEnabled(true);
+    ListIdle = true;
+    setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
+    repaintStatusBar();
+}
+
+} // namespace fenwa

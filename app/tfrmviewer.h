@@ -1,0 +1,15 @@
+#pragma once
+// The full-size viewer window: borderless and black. It exists for the whole run and
+// stays hidden until an image is shown in it.
+
+#include <QWidget>
+
+namespace fenwa {
+
+class TfrmViewer : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmViewer(QWidget* parent = nullptr);
+};
+
+} // namespace fenwa
