@@ -26,6 +26,7 @@
 #include "cursors.h"
 #include "directorylist.h"
 #include "filesystem.h"
+#include "grouping.h"
 #include "layoutrules.h"
 #include "messages.h"
 #include "pathrules.h"
@@ -39,6 +40,8 @@ namespace fenwa {
 namespace {
 
 const char* const MsgNoDirectory = "您沒有輸入目錄叫我怎麼找?";
+const char* const MsgNoCriterion = "您必須至少打一個勾";
+const char* const NavigationHint = "   Ctrl+Up=Prior group  Ctrl+Down=Next group";
 
 QFont arial(int pixels, bool bold, bool italic = false) {
     QFont f(QStringLiteral("Arial"));
@@ -197,6 +200,7 @@ void TfrmMain::buildTopBand() {
     connect(btnClearDir, &QPushButton::clicked, this, &TfrmMain::miDelAllItemsClick);
     connect(lstDir, &QListWidget::clicked, this, &TfrmMain::lstDirClick);
     connect(btnFindAll, &QPushButton::clicked, this, &TfrmMain::btnFindAllClick);
+    connect(btnFindDuplicates, &QPushButton::clicked, this, &TfrmMain::btnFindDuplicatesClick);
 }
 
 void TfrmMain::buildOptionPages() {
@@ -304,6 +308,12 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     for (int c = 0; c < ColumnCount; ++c)
         lvFiles->setColumnWidth(c, widths[c]);
     left->addWidget(lvFiles, 1);
+    lvFiles->installEventFilter(this);
+    connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvFilesColumnClick);
+    connect(lvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TfrmMain::lvFilesChange);
+    connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmMain::lvFilesChange);
 
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");
@@ -427,6 +437,8 @@ void TfrmMain::buildMenus() {
     PopupMenu1->addSeparator();
     miDelete = PopupMenu1->addAction(QStringLiteral("Delete"));
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
+    connect(miNextGroup, &QAction::triggered, this, &TfrmMain::miNextGroupClick);
+    connect(miPriorGroup, &QAction::triggered, this, &TfrmMain::miPriorGroupClick);
     connect(lvFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(p)); });
     for (QFrame* panel : pnImage) {
@@ -510,6 +522,8 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && w->window() == this && FormKeyDown(static_cast<QKeyEvent*>(event)))
+            return true;
+        if (watched == lvFiles && lvFilesKeyDown(static_cast<QKeyEvent*>(event)))
             return true;
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
@@ -725,6 +739,153 @@ void TfrmMain::btnFindAllClick() {
     ListIdle = true;
     setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
     repaintStatusBar();
+}
+
+// ---------------------------------------------------------------------------
+// Find Duplicates
+
+Criteria TfrmMain::criteria() const {
+    return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked()};
+}
+
+void TfrmMain::btnFindDuplicatesClick() {
+    ListIdle = false;
+    AddPendingDirectory();
+    runDuplicateSearch();
+    ClearSlides();
+    frmProgress_->hide();
+    ListIdle = true;
+    setStatusText(1, statusText(1) + QString::fromLatin1(NavigationHint));
+}
+
+void TfrmMain::runDuplicateSearch() {
+    if (lstDir->count() == 0) {
+        services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
+        return;
+    }
+    const Criteria ticked = criteria();
+    if (!ticked.any()) {
+        services_.messages->error(this, QString::fromUtf8(MsgNoCriterion));
+        return;
+    }
+    ClearResultList();
+    // The hidden list: every file read, never shown.
+    FileRecordStore hidden;
+    WindowScanObserver observer(this);
+    for (const std::string& entry : directoryEntries())
+        ReadDirectory(entry, hidden, ckInclude->isChecked(), &observer);
+    setStatusText(1, QStringLiteral("Checking duplicates..."));
+    repaintStatusBar();
+    const std::vector<uint32_t> order = FindDuplicateRows(
+        hidden, ticked, [this](size_t step, size_t count) { ReportProgress(step, count); });
+    lvFiles->setUpdatesEnabled(false);
+    FileRecordStore groups;
+    groups.reserve(order.size());
+    for (uint32_t row : order)
+        groups.appendCopy(hidden, row);
+    lvFilesModel->appendRows(std::move(groups));
+    lvFiles->setUpdatesEnabled(true);
+    setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
+    repaintStatusBar();
+}
+
+// ---------------------------------------------------------------------------
+// Sorting, group marking and group navigation
+
+void TfrmMain::lvFilesColumnClick(int column) {
+    SortMode = nextSortMode(SortMode, column);
+    lvFilesModel->permute(sortedOrder(lvFilesModel->store(), SortMode));
+}
+
+void TfrmMain::lvFilesChange() {
+    if (SuppressSelectionChange)
+        return;
+    const int i = currentRow();
+    if (i < 0)
+        return;
+    if (i != HighlightedRow) {
+        UnmarkGroup(HighlightedRow);
+        HighlightedRow = i;
+        MarkGroup(i);
+    }
+}
+
+void TfrmMain::MarkGroup(int index) {
+    if (index < 0 || index >= lvFilesModel->rowCount())
+        return;
+    SuppressSelectionChange = true;
+    const Criteria ticked = criteria();
+    if (ticked.any()) {
+        const GroupBounds g = groupAround(lvFilesModel->store(), size_t(index), ticked);
+        lvFilesModel->markRows(int(g.first), int(g.last));
+    }
+    // The current row is marked even when nothing is ticked.
+    lvFilesModel->setIcon(index, IconCurrentGroup);
+    SuppressSelectionChange = false;
+}
+
+void TfrmMain::UnmarkGroup(int index) {
+    const int count = lvFilesModel->rowCount();
+    if (index < 0 || index >= count)
+        return;
+    SuppressSelectionChange = true;
+    const FileRecordStore& rows = lvFilesModel->store();
+    int first = index;
+    while (first - 1 >= 0 && rows.icon(size_t(first - 1)) == IconCurrentGroup)
+        --first;
+    int last = first;
+    while (last < count && rows.icon(size_t(last)) == IconCurrentGroup)
+        ++last;
+    lvFilesModel->unmarkRows(first, last - 1);
+    SuppressSelectionChange = false;
+}
+
+void TfrmMain::NextGroup() {
+    const long target = fenwa::NextGroup(lvFilesModel->store(), currentRow(), criteria());
+    if (target >= 0)
+        SelectRowAlone(int(target));
+}
+
+void TfrmMain::PriorGroup() {
+    const long target = fenwa::PriorGroup(lvFilesModel->store(), currentRow(), criteria());
+    if (target >= 0)
+        SelectRowAlone(int(target));
+}
+
+void TfrmMain::DeselectAll() {
+    // Clearing the selection leaves the focus where it is.
+    lvFiles->selectionModel()->clearSelection();
+}
+
+void TfrmMain::SelectRowAlone(int row) {
+    DeselectAll();
+    const QModelIndex index = lvFilesModel->index(row, 0);
+    lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+    lvFiles->selectionModel()->select(index,
+                                      QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    lvFiles->scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier))
+        return false;
+    if (event->key() == Qt::Key_Up) {
+        PriorGroup();
+        return true;
+    }
+    if (event->key() == Qt::Key_Down) {
+        NextGroup();
+        return true;
+    }
+    return false;
+}
+
+void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
+    lvFilesModel->removeRows(remove);
+    // While a search empties the list the count is not written.
+    if (ListIdle)
+        setStatusText(1,
+                      QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
 }
 
 } // namespace fenwa

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "filelistmodel.h"
+#include "resultlist.h"
 #include "scanner.h"
 
 class QAction;
@@ -160,6 +161,11 @@ public:
     // Shows step `step` of `count` in the progress window and status panel 0.
     void ReportProgress(size_t step, size_t count);
 
+    // The criteria ticked at this moment.
+    Criteria criteria() const;
+    // Removes the rows whose flag is set, keeping the count in the status bar current.
+    void DeleteRows(const std::vector<bool>& remove);
+
 public slots:
     void FormResize();
     void Label4Click();
@@ -179,6 +185,18 @@ public slots:
     void btnFindAllClick();
     void ClearSlides();
 
+    void btnFindDuplicatesClick();
+    void lvFilesColumnClick(int column);
+    void lvFilesChange();
+    void MarkGroup(int index);
+    void UnmarkGroup(int index);
+    void NextGroup();
+    void PriorGroup();
+    void miNextGroupClick() { NextGroup(); }
+    void miPriorGroupClick() { PriorGroup(); }
+    void DeselectAll();
+    void SelectRowAlone(int row);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -194,6 +212,8 @@ private:
     void FormShow();
     bool FormKeyDown(QKeyEvent* event);
     void repaintStatusBar();
+    void runDuplicateSearch();
+    bool lvFilesKeyDown(QKeyEvent* event);
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;

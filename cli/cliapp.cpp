@@ -3,6 +3,7 @@
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "grouping.h"
 #include "scanner.h"
 
 namespace fenwa::cli {
@@ -34,11 +35,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs(Usage, args.empty() ? err : out);
         return args.empty() ? 1 : 0;
     }
-    if (args[0] != "find-all") {
+    const bool duplicates = args[0] == "find-duplicates";
+    if (args[0] != "find-all" && !duplicates) {
         std::fprintf(err, "fenwa-cli: unknown command '%s'\n%s", args[0].c_str(), Usage);
         return 1;
     }
     bool includeSubdirectories = true;
+    Criteria criteria;
     std::vector<std::string> directories;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -47,6 +50,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             optionsEnded = true;
         } else if (!optionsEnded && a == "--no-subdirs") {
             includeSubdirectories = false;
+        } else if (!optionsEnded && duplicates && a == "--name") {
+            criteria.name = true;
+        } else if (!optionsEnded && duplicates && a == "--size") {
+            criteria.size = true;
+        } else if (!optionsEnded && duplicates && a == "--time") {
+            criteria.time = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             std::fprintf(err, "fenwa-cli: unknown option '%s'\n%s", a.c_str(), Usage);
             return 1;
@@ -74,10 +83,22 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs("您沒有輸入目錄叫我怎麼找?\n", err);
         return 2;
     }
+    if (duplicates && !criteria.any()) {
+        std::fputs("您必須至少打一個勾\n", err);
+        return 2;
+    }
     platform::initialiseProcess();
     FileRecordStore store;
     for (const std::string& dir : directories)
         ReadDirectory(dir, store, includeSubdirectories);
+    if (duplicates) {
+        FileRecordStore groups;
+        const std::vector<uint32_t> order = FindDuplicateRows(store, criteria);
+        groups.reserve(order.size());
+        for (uint32_t row : order)
+            groups.appendCopy(store, row);
+        store = std::move(groups);
+    }
     printRows(store, out);
     return 0;
 }

@@ -81,6 +81,26 @@ void FileListModel::setIcon(int row, uint8_t icon) {
     emit dataChanged(i, i, {Qt::DecorationRole});
 }
 
+void FileListModel::markRows(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, rowCount() - 1);
+    if (first > last)
+        return;
+    for (int row = first; row <= last; ++row)
+        store_.setIcon(size_t(row), IconCurrentGroup);
+    emit dataChanged(index(first, ColName), index(last, ColName), {Qt::DecorationRole});
+}
+
+void FileListModel::unmarkRows(int first, int last) {
+    first = std::max(first, 0);
+    last = std::min(last, rowCount() - 1);
+    if (first > last)
+        return;
+    for (int row = first; row <= last; ++row)
+        store_.setIcon(size_t(row), store_.naturalIcon(size_t(row)));
+    emit dataChanged(index(first, ColName), index(last, ColName), {Qt::DecorationRole});
+}
+
 void FileListModel::permute(const std::vector<uint32_t>& order) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     std::vector<int> newRowOf(order.size());

@@ -27,6 +27,10 @@ public:
     // Removes the rows whose flag is set, with one removal per run of adjacent rows.
     void removeRows(const std::vector<bool>& remove);
     void setIcon(int row, uint8_t icon);
+    // Marks rows first..last as the current group, or gives them back their own icon,
+    // with one change notification for the whole run.
+    void markRows(int first, int last);
+    void unmarkRows(int first, int last);
     // Reorders the rows: new row i is old row order[i]. Persistent indexes follow.
     void permute(const std::vector<uint32_t>& order);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
@@ -82,4 +83,30 @@ TEST(Cli, RefusedDirectoriesStopTheSearch) {
     EXPECT_EQ(runCli({}).status, 1);
     EXPECT_EQ(runCli({"frobnicate"}).status, 1);
     EXPECT_EQ(runCli({"find-all", "--bogus", root}).status, 1);
+}
+
+TEST(Cli, FindDuplicatesPrintsGroupsAsRuns) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    ::mkdir((root + "/b").c_str(), 0755);
+    std::ofstream(root + "/a.jpg") << "1234";
+    std::ofstream(root + "/other.txt") << "123";
+    std::ofstream(root + "/b/A.JPG") << "abcd";
+
+    Output bySize = runCli({"find-duplicates", "--size", root});
+    ASSERT_EQ(bySize.status, 0) << bySize.err;
+    // The later-read file first, the leader last.
+    EXPECT_EQ(bySize.out.substr(0, bySize.out.find('\t')), "A.JPG");
+    EXPECT_EQ(std::count(bySize.out.begin(), bySize.out.end(), '\n'), 2);
+    EXPECT_NE(bySize.out.find("\na.jpg\t" + root + "\t4\t.jpg\t"), std::string::npos);
+
+    Output byName = runCli({"find-duplicates", "--name", "--no-subdirs", root});
+    EXPECT_EQ(byName.status, 0);
+    EXPECT_EQ(byName.out, ""); // the partner is in a subdirectory
+
+    Output none = runCli({"find-duplicates", root});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_EQ(none.err, "您必須至少打一個勾\n");
+    EXPECT_EQ(runCli({"find-duplicates", "--size"}).status, 2);
+    EXPECT_EQ(runCli({"find-all", "--size", root}).status, 1);
 }

@@ -1,0 +1,59 @@
+#pragma once
+// The rules of the result list, over the rows of a record store: sorting by a column,
+// whether two rows match on the ticked criteria, where a group begins and ends, and
+// where group navigation goes. A group is never stored: it is a run of adjacent rows
+// that agree with a reference row, so re-sorting or changing the ticks changes it.
+
+#include <cstdint>
+#include <vector>
+
+#include "filerecord.h"
+
+namespace fenwa {
+
+// The ticked criteria of a duplicate search.
+struct Criteria {
+    bool name = false;
+    bool size = false;
+    bool time = false;
+    bool any() const { return name || size || time; }
+};
+
+// SortMode: 2c sorts column c ascending, 2c + 1 descending.
+inline constexpr uint8_t SortModeCount = 10;
+
+// The sort mode after a click on column c: ascending, unless that is the mode already.
+constexpr uint8_t nextSortMode(uint8_t sortMode, int column) {
+    const auto ascending = static_cast<uint8_t>(2 * column);
+    return sortMode == ascending ? uint8_t(ascending + 1) : ascending;
+}
+
+// Negative, zero or positive as row a sorts before, with or after row b. Texts compare
+// ordinally with a to z folded to upper case; sizes compare as numbers.
+int lvFilesCompare(const FileRecordStore& rows, size_t a, size_t b, uint8_t sortMode);
+
+// The rows' new order for a sort mode: new row i is old row order[i]. Rows that compare
+// equal keep their order.
+std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode);
+
+// True when at least one criterion is ticked and the rows agree on every ticked one.
+bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& criteria);
+
+// The run [first, last] of adjacent rows around `row` that match it; the row alone when
+// nothing is ticked.
+struct GroupBounds {
+    size_t first = 0;
+    size_t last = 0;
+};
+GroupBounds groupAround(const FileRecordStore& rows, size_t row, const Criteria& criteria);
+
+// The row Ctrl+Down selects from `current`: the first row after the current group, or
+// the current row itself when its group is the last. -1 when there is nothing to do (no
+// current row, or it is the last row).
+long NextGroup(const FileRecordStore& rows, long current, const Criteria& criteria);
+
+// The row Ctrl+Up selects from `current`: the first row of the group before the current
+// row's group, or row 0 from the first group. -1 when there is nothing to do.
+long PriorGroup(const FileRecordStore& rows, long current, const Criteria& criteria);
+
+} // namespace fenwa

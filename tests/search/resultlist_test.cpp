@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "resultlist.h"
+
+using namespace fenwa;
+
+namespace {
+
+FileRecordStore rowsOf(std::vector<std::tuple<std::string, std::string, int64_t, int32_t>> rows) {
+    FileRecordStore s;
+    for (auto& [name, dir, size, minute] : rows)
+        s.append(s.internDirectory(dir), name, size, minute);
+    return s;
+}
+
+std::vector<std::string> namesInOrder(const FileRecordStore& s,
+                                      const std::vector<uint32_t>& order) {
+    std::vector<std::string> out;
+    for (uint32_t r : order)
+        out.emplace_back(s.name(r));
+    return out;
+}
+
+const Criteria SizeOnly{false, true, false};
+
+} // namespace
+
+TEST(ResultList, ColumnClicksAlternateAscendingAndDescending) {
+    uint8_t mode = 0;
+    mode = nextSortMode(mode, ColSize);
+    EXPECT_EQ(mode, 4);
+    mode = nextSortMode(mode, ColSize);
+    EXPECT_EQ(mode, 5);
+    mode = nextSortMode(mode, ColSize);
+    EXPECT_EQ(mode, 4);
+    mode = nextSortMode(mode, ColName); // another column always starts ascending
+    EXPECT_EQ(mode, 0);
+    mode = nextSortMode(mode, ColName);
+    EXPECT_EQ(mode, 1);
+    EXPECT_EQ(nextSortMode(9, ColTime), 8);
+}
+
+TEST(ResultList, SortsEveryColumnBothWays) {
+    auto s = rowsOf({{"b.jpg", "/Y", 10, 3},
+                     {"A.jpg", "/x", 9, 1},
+                     {"c.GIF", "/z", 100, 2},
+                     {"d", "/w", 4294967396, 0}});
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 0)),
+              (std::vector<std::string>{"A.jpg", "b.jpg", "c.GIF", "d"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 1)),
+              (std::vector<std::string>{"d", "c.GIF", "b.jpg", "A.jpg"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 2)),
+              (std::vector<std::string>{"d", "A.jpg", "b.jpg", "c.GIF"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 3)),
+              (std::vector<std::string>{"c.GIF", "b.jpg", "A.jpg", "d"}));
+    // Sizes are numbers: 9 before 10, and 4 GiB + 100 last.
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 4)),
+              (std::vector<std::string>{"A.jpg", "b.jpg", "c.GIF", "d"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 5)),
+              (std::vector<std::string>{"d", "c.GIF", "b.jpg", "A.jpg"}));
+    // Types: "" < ".GIF" < ".jpg" with case folded; equal types keep their order.
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 6)),
+              (std::vector<std::string>{"d", "c.GIF", "b.jpg", "A.jpg"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 7)),
+              (std::vector<std::string>{"b.jpg", "A.jpg", "c.GIF", "d"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 8)),
+              (std::vector<std::string>{"d", "A.jpg", "c.GIF", "b.jpg"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 9)),
+              (std::vector<std::string>{"b.jpg", "c.GIF", "A.jpg", "d"}));
+}
+
+TEST(ResultList, RowsMatchNeedsATickAndEveryTickedField) {
+    auto s = rowsOf({{"A.jpg", "/a", 5, 1}, {"a.JPG", "/b", 5, 2}, {"a.jpg", "/c", 6, 1}});
+    EXPECT_FALSE(RowsMatch(s, 0, 1, Criteria{}));
+    EXPECT_TRUE(RowsMatch(s, 0, 1, Criteria{true, false, false}));
+    EXPECT_TRUE(RowsMatch(s, 0, 1, SizeOnly));
+    EXPECT_FALSE(RowsMatch(s, 0, 1, Criteria{true, true, true}));
+    EXPECT_TRUE(RowsMatch(s, 0, 2, Criteria{true, false, true}));
+    EXPECT_FALSE(RowsMatch(s, 0, 2, Criteria{true, true, false}));
+}
+
+TEST(ResultList, GroupNavigation) {
+    // Groups by size: rows 0-2 (size 1), 3-4 (size 2), 5 (size 3), 6-7 (size 4).
+    auto s = rowsOf({{"a", "/", 1, 0},
+                     {"b", "/", 1, 0},
+                     {"c", "/", 1, 0},
+                     {"d", "/", 2, 0},
+                     {"e", "/", 2, 0},
+                     {"f", "/", 3, 0},
+                     {"g", "/", 4, 0},
+                     {"h", "/", 4, 0}});
+    auto g = groupAround(s, 1, SizeOnly);
+    EXPECT_EQ(g.first, 0u);
+    EXPECT_EQ(g.last, 2u);
+    g = groupAround(s, 5, SizeOnly);
+    EXPECT_EQ(g.first, 5u);
+    EXPECT_EQ(g.last, 5u);
+
+    EXPECT_EQ(NextGroup(s, 0, SizeOnly), 3);
+    EXPECT_EQ(NextGroup(s, 4, SizeOnly), 5);
+    EXPECT_EQ(NextGroup(s, 6, SizeOnly), 6);  // inside the last group: stays
+    EXPECT_EQ(NextGroup(s, 7, SizeOnly), -1); // the very last row
+    EXPECT_EQ(NextGroup(s, -1, SizeOnly), -1);
+
+    EXPECT_EQ(PriorGroup(s, 0, SizeOnly), -1);
+    EXPECT_EQ(PriorGroup(s, 2, SizeOnly), 0); // inside the first group
+    EXPECT_EQ(PriorGroup(s, 4, SizeOnly), 0); // second row of the second group
+    EXPECT_EQ(PriorGroup(s, 5, SizeOnly), 3);
+    EXPECT_EQ(PriorGroup(s, 7, SizeOnly), 5);
+
+    // Nothing ticked: every row is a group of its own.
+    EXPECT_EQ(NextGroup(s, 1, Criteria{}), 2);
+    EXPECT_EQ(PriorGroup(s, 1, Criteria{}), 0);
+    EXPECT_EQ(PriorGroup(s, 4, Criteria{}), 3);
+    g = groupAround(s, 1, Criteria{});
+    EXPECT_EQ(g.first, 1u);
+    EXPECT_EQ(g.last, 1u);
+}
