@@ -1,0 +1,41 @@
+// A window of buttons with hints in English or Chinese ("zh" as the first argument), near
+// each edge of the screen, to look at the balloons as a user would.
+#include "balloonhint.h"
+#include "hintfonts.h"
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QPushButton>
+#include <QWidget>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const bool chinese = argc > 1 && QString::fromLocal8Bit(argv[1]) == QLatin1String("zh");
+    QWidget window;
+    window.setObjectName(QStringLiteral("demo"));
+    auto* layout = new QGridLayout(&window);
+    const QStringList english = {QStringLiteral("Add Directory"),
+                                 QStringLiteral("Find the duplicates in the directories"),
+                                 QStringLiteral("Delete All Directories"),
+                                 QStringLiteral("Save & close: a long hint text that has to wrap "
+                                                "over more than one line in the balloon")};
+    const QStringList chineseHints = {
+        QStringLiteral("加入新的目錄"), QStringLiteral("開始搜尋重複的檔案"),
+        QStringLiteral("取消所有目錄"), QStringLiteral("選擇縮圖比例, 比例越小速度越快")};
+    const QStringList& hints = chinese ? chineseHints : english;
+    for (int i = 0; i < 9; ++i) {
+        auto* button = new QPushButton(QStringLiteral("Button %1").arg(i + 1), &window);
+        button->setObjectName(QStringLiteral("button%1").arg(i + 1));
+        button->setMinimumSize(120, 60);
+        button->setToolTip(hints[i % hints.size()]);
+        layout->addWidget(button, i / 3, i % 3,
+                          (i / 3 == 1) ? Qt::AlignCenter
+                                       : (i / 3 == 0 ? Qt::AlignTop : Qt::AlignBottom));
+    }
+    auto* BalloonHint1 = new TBalloonHint(&window);
+    BalloonHint1->SetHintFont(MainWindowHintFont());
+    BalloonHint1->SetHintPauseTime(300);
+    window.setStyleSheet(QStringLiteral("#demo { background: #3a6ea5; }"));
+    window.showFullScreen();
+    return app.exec();
+}
