@@ -22,6 +22,18 @@ QWidget* HintControlAt(QWidget* widget) {
     return nullptr;
 }
 
+// Like the standard tool-tip, hints show over the active window (or a window it owns) or
+// where a window asks for them always.
+bool ShowsHints(QWidget* control) {
+    QWidget* window = control->window();
+    if (window->testAttribute(Qt::WA_AlwaysShowToolTips))
+        return true;
+    for (; window; window = window->parentWidget() ? window->parentWidget()->window() : nullptr)
+        if (window->isActiveWindow())
+            return true;
+    return false;
+}
+
 } // namespace
 
 THintHost* THintHost::Instance() {
@@ -104,9 +116,7 @@ void THintHost::ActivateHint() {
     QWidget* control = control_;
     if (!balloon_ || !control || !control->isVisible())
         return;
-    QWidget* window = control->window();
-    if (!window->isActiveWindow() && !control->testAttribute(Qt::WA_AlwaysShowToolTips) &&
-        !window->testAttribute(Qt::WA_AlwaysShowToolTips))
+    if (!ShowsHints(control))
         return;
     const QString text = control->toolTip();
     if (text.isEmpty())

@@ -97,10 +97,9 @@ void TNewHint::ShowBalloon(const QRect& rect, const QString& text, QPoint cursor
     const BalloonLook look{balloon_->HintColor(), balloon_->HintShadowColor(),
                            balloon_->HintFont()};
     picture_ = balloon::PaintBalloon(background, shownDirection_, look, text);
-    // Without a picture of the screen an X11 server without a compositor would show black
-    // around the balloon, so the window is cut to its shape there; elsewhere the
-    // translucent window is enough.
-    if (!captured && QGuiApplication::platformName() == QLatin1String("xcb"))
+    // Without a picture of the screen the window is also cut to the balloon's shape, for
+    // displays that cannot blend a translucent window (the offscreen one has no masks).
+    if (!captured && QGuiApplication::platformName() != QLatin1String("offscreen"))
         setMask(QBitmap::fromImage(picture_.createAlphaMask()));
     else
         clearMask();

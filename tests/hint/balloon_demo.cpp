@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QGridLayout>
 #include <QPushButton>
+#include <QScreen>
 #include <QWidget>
 
 int main(int argc, char** argv) {
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
     BalloonHint1->SetHintFont(MainWindowHintFont());
     BalloonHint1->SetHintPauseTime(300);
     window.setStyleSheet(QStringLiteral("#demo { background: #3a6ea5; }"));
-    window.showFullScreen();
+    // Fills the screen by hand: without a window manager full-screen requests do nothing.
+    window.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    window.show();
+    window.activateWindow();
     return app.exec();
 }

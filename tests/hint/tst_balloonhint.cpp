@@ -274,6 +274,9 @@ void BalloonHintTest::showBalloonPlacesBesideTheCursor() {
     QCOMPARE(window->ShownDirection(), hdDownRight);
     QCOMPARE(window->geometry(), QRect(nearTop + QPoint(0, 15), QSize(116, 53)));
     QCOMPARE(window->Picture().size(), QSize(116, 53));
+    // Nothing was captured here: outside the shape the window is see-through.
+    QVERIFY(window->testAttribute(Qt::WA_TranslucentBackground));
+    QCOMPARE(qAlpha(window->Picture().pixel(115, 0)), 0);
 }
 
 void BalloonHintTest::handlerChoosesTheDirectionForOneShowing() {
