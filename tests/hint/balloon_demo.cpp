@@ -1,7 +1,9 @@
 // A window of buttons with hints in English or Chinese ("zh" as the first argument), near
-// each edge of the screen, to look at the balloons as a user would.
+// each edge of the screen, to look at the balloons as a user would. "nograb" as the second
+// argument shows the balloon without reading the screen (translucent and masked).
 #include "balloonhint.h"
 #include "hintfonts.h"
+#include "hinthost.h"
 
 #include <QApplication>
 #include <QGridLayout>
@@ -33,6 +35,8 @@ int main(int argc, char** argv) {
                           (i / 3 == 1) ? Qt::AlignCenter
                                        : (i / 3 == 0 ? Qt::AlignTop : Qt::AlignBottom));
     }
+    if (argc > 2 && QString::fromLocal8Bit(argv[2]) == QLatin1String("nograb"))
+        THintHost::Instance()->SetScreenGrabber({});
     auto* BalloonHint1 = new TBalloonHint(&window);
     BalloonHint1->SetHintFont(MainWindowHintFont());
     BalloonHint1->SetHintPauseTime(300);
