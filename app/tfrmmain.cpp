@@ -23,6 +23,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "balloonhint.h"
 #include "cursors.h"
 #include "directorylist.h"
 #include "filesystem.h"
@@ -119,6 +120,9 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     column->addWidget(Splitter1, 1);
     buildStatusBar();
     buildMenus();
+    // Every hint of the program shows in the balloon.
+    BalloonHint1 = new TBalloonHint(this);
+    BalloonHint1->SetHintFont(MainWindowHintFont());
 
     // Key preview: the window sees every key before the focused control does.
     qApp->installEventFilter(this);

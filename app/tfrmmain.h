@@ -29,6 +29,7 @@ class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QTreeView;
+class TBalloonHint;
 
 namespace fenwa {
 
@@ -127,6 +128,7 @@ public:
 
     // --- Non-visual parts ---
     QTimer* Timer1;
+    TBalloonHint* BalloonHint1;
     std::array<QIcon, 3> ImageList1;
     QMenu* PopupMenu1;
     QAction* miNextGroup;
