@@ -1,0 +1,92 @@
+#include "Graphic.h"
+#include "GraphicErrors.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <fstream>
+
+QByteArray ReadWholeFile(const QByteArray& nativePath) {
+    // std::ifstream takes the path as bytes, so names that are not UTF-8 open too.
+    std::ifstream in(nativePath.toStdString(), std::ios::binary);
+    if (!in)
+        throw EInvalidGraphic("cannot open file");
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    if (size < 0)
+        throw EInvalidGraphic("cannot measure file");
+    if (size > std::streamoff(1) << 31)
+        throw EInvalidGraphic("file too large for a picture");
+    in.seekg(0, std::ios::beg);
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    if (size > 0 && !in.read(bytes.data(), size))
+        throw EInvalidGraphic("cannot read file");
+    return bytes;
+}
+
+void TGraphic::loadFromFile(const QByteArray& nativePath) {
+    loadFromBytes(ReadWholeFile(nativePath));
+}
+
+void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache) {
+    if (image.isNull() || dest.isEmpty())
+        return;
+    if (dest.size() == image.size()) {
+        painter.drawImage(dest.topLeft(), image);
+        return;
+    }
+    if (cache.size() != dest.size())
+        cache = image.scaled(dest.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    painter.drawImage(dest.topLeft(), cache);
+}
+
+void TBitmapGraphic::loadFromBytes(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format_);
+    reader.setDecideFormatFromContent(format_.isEmpty());
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+        throw EInvalidGraphic("cannot read bitmap");
+    assign(image);
+}
+
+void TBitmapGraphic::assign(const QImage& image) {
+    image_ = image;
+    scaled_ = QImage();
+    changed();
+}
+
+void TBitmapGraphic::draw(QPainter& painter, const QRect& dest) {
+    DrawImageSmooth(painter, dest, image_, scaled_);
+}
+
+void TIconGraphic::loadFromBytes(const QByteArray& bytes) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "ico");
+    QImage best;
+    const int count = std::max(1, reader.imageCount());
+    for (int i = 0; i < count; ++i) {
+        if (i > 0 && !reader.jumpToImage(i))
+            break;
+        QImage candidate;
+        if (!reader.read(&candidate) || candidate.isNull())
+            continue;
+        const qint64 area = qint64(candidate.width()) * candidate.height();
+        const qint64 bestArea = qint64(best.width()) * best.height();
+        if (best.isNull() || area > bestArea ||
+            (area == bestArea && candidate.depth() > best.depth()))
+            best = candidate;
+    }
+    if (best.isNull())
+        throw EInvalidGraphic("cannot read icon");
+    image_ = best;
+    changed();
+}
+
+void TIconGraphic::draw(QPainter& painter, const QRect& dest) {
+    if (!image_.isNull())
+        painter.drawImage(dest.topLeft(), image_);
+}
