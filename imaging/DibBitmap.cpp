@@ -64,9 +64,13 @@ void putLE32(QByteArray& out, int offset, uint32_t value) {
 
 } // namespace
 
-TDibBitmap::~TDibBitmap() { clear(); }
+TDibBitmap::~TDibBitmap() {
+    clear();
+}
 
-TDibBitmap::TDibBitmap(const TDibBitmap& other) { *this = other; }
+TDibBitmap::TDibBitmap(const TDibBitmap& other) {
+    *this = other;
+}
 
 TDibBitmap& TDibBitmap::operator=(const TDibBitmap& other) {
     if (this == &other)
@@ -82,7 +86,9 @@ TDibBitmap& TDibBitmap::operator=(const TDibBitmap& other) {
     return *this;
 }
 
-TDibBitmap::TDibBitmap(TDibBitmap&& other) noexcept { *this = std::move(other); }
+TDibBitmap::TDibBitmap(TDibBitmap&& other) noexcept {
+    *this = std::move(other);
+}
 
 TDibBitmap& TDibBitmap::operator=(TDibBitmap&& other) noexcept {
     if (this == &other)

@@ -156,7 +156,8 @@ void TJPEGImage::DIBNeeded() {
         }
     }
     // A failed decode keeps no bitmap: its rows would hold whatever the memory held.
-    const bool madePalette = JpegDecode(data_->bytes, decodeOptions(), external, bitmap, OnProgress);
+    const bool madePalette =
+        JpegDecode(data_->bytes, decodeOptions(), external, bitmap, OnProgress);
     bitmap_ = std::move(bitmap);
     if (madePalette) {
         paletteModified_ = true;
@@ -215,4 +216,6 @@ void TJPEGImage::assign(const TDibBitmap& bitmap) {
     changed();
 }
 
-void TJPEGImage::assignTo(TDibBitmap& target) { target = bitmap(); }
+void TJPEGImage::assignTo(TDibBitmap& target) {
+    target = bitmap();
+}

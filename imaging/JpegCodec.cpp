@@ -85,7 +85,9 @@ void errorExit(j_common_ptr cinfo) {
 // file decodes with its missing rows grey).
 void emitMessage(j_common_ptr, int) {}
 void outputMessage(j_common_ptr) {}
-void formatMessage(j_common_ptr, char* buffer) { buffer[0] = '\0'; }
+void formatMessage(j_common_ptr, char* buffer) {
+    buffer[0] = '\0';
+}
 void resetErrorManager(j_common_ptr cinfo) {
     cinfo->err->num_warnings = 0;
     cinfo->err->msg_code = 0;
@@ -367,9 +369,9 @@ void decodeInner(DecodeContext* c) {
 
     JSAMPARRAY fourComponentRows = nullptr;
     if (c->fourComponent)
-        fourComponentRows = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo),
-                                                       JPOOL_IMAGE, cinfo.output_width * 4,
-                                                       JDIMENSION(cinfo.rec_outbuf_height));
+        fourComponentRows =
+            (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                       cinfo.output_width * 4, JDIMENSION(cinfo.rec_outbuf_height));
 
     if (c->buffered) {
         bool firstPass = true;

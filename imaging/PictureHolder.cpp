@@ -12,12 +12,12 @@ namespace {
 class Registry {
 public:
     Registry() {
-        entries.push_back({"bmp", "Bitmaps", [] { return std::make_unique<TBitmapGraphic>("bmp"); },
-                           "TBitmap"});
-        entries.push_back({"ico", "Icons", [] { return std::make_unique<TIconGraphic>(); },
-                           "TIcon"});
-        entries.push_back({"wmf", "Metafiles", [] { return std::make_unique<TMetafileGraphic>(); },
-                           "TMetafile"});
+        entries.push_back(
+            {"bmp", "Bitmaps", [] { return std::make_unique<TBitmapGraphic>("bmp"); }, "TBitmap"});
+        entries.push_back(
+            {"ico", "Icons", [] { return std::make_unique<TIconGraphic>(); }, "TIcon"});
+        entries.push_back(
+            {"wmf", "Metafiles", [] { return std::make_unique<TMetafileGraphic>(); }, "TMetafile"});
         entries.push_back({"emf", "Enhanced Metafiles",
                            [] { return std::make_unique<TMetafileGraphic>(); }, "TMetafile"});
         // The JPEG picture kind registers itself at start-up.
@@ -91,8 +91,7 @@ std::vector<TPictureFormats::Entry> TPictureFormats::Entries() {
 void RegisterImageLoader(const QString& extension, const QString& description,
                          std::function<QImage(const QByteArray& nativePath)> loader) {
     TPictureFormats::RegisterFileFormat(
-        extension, description,
-        [loader] { return std::make_unique<LoadedImageGraphic>(loader); },
+        extension, description, [loader] { return std::make_unique<LoadedImageGraphic>(loader); },
         "loader:" + withoutDot(extension).toLower());
 }
 

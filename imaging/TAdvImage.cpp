@@ -32,13 +32,14 @@ qint64 measureFile(const QByteArray& nativePath) {
     return size < 0 ? 0 : qint64(size);
 }
 
-QRect toQRect(const TEdges& e) { return QRect(QPoint(e.left, e.top), QSize(e.width(), e.height())); }
+QRect toQRect(const TEdges& e) {
+    return QRect(QPoint(e.left, e.top), QSize(e.width(), e.height()));
+}
 
 void ensureJpeExtension() {
     static const bool registered = [] {
         TPictureFormats::RegisterFileFormat(
-            "jpe", "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); },
-            "TJPEGImage");
+            "jpe", "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); }, "TJPEGImage");
         return true;
     }();
     (void)registered;
@@ -53,7 +54,9 @@ TAdvImage::TAdvImage(QWidget* parent) : QWidget(parent) {
 
 TAdvImage::~TAdvImage() = default;
 
-void TAdvImage::setFileName(const QString& fileName) { load(QFile::encodeName(fileName), fileName); }
+void TAdvImage::setFileName(const QString& fileName) {
+    load(QFile::encodeName(fileName), fileName);
+}
 
 void TAdvImage::loadNativeFile(const QByteArray& nativePath) {
     load(nativePath, QFile::decodeName(nativePath));
@@ -133,19 +136,33 @@ template <typename T> void TAdvImage::changeAndRepaint(T& field, const T& value)
     paintNowAndInvalidate();
 }
 
-void TAdvImage::setColor(const QColor& color) { changeAndRepaint(color_, color); }
-void TAdvImage::setStretchRatio(bool value) { changeAndRepaint(stretchRatio_, value); }
-void TAdvImage::setCenterView(bool value) { changeAndRepaint(centerView_, value); }
-void TAdvImage::setShowEmptyLabel(bool value) { changeAndRepaint(showEmptyLabel_, value); }
+void TAdvImage::setColor(const QColor& color) {
+    changeAndRepaint(color_, color);
+}
+void TAdvImage::setStretchRatio(bool value) {
+    changeAndRepaint(stretchRatio_, value);
+}
+void TAdvImage::setCenterView(bool value) {
+    changeAndRepaint(centerView_, value);
+}
+void TAdvImage::setShowEmptyLabel(bool value) {
+    changeAndRepaint(showEmptyLabel_, value);
+}
 void TAdvImage::setJPEGPixelFormat(TJPEGPixelFormat value) {
     changeAndRepaint(jpegPixelFormat_, value);
 }
-void TAdvImage::setJPEGScale(TJPEGScale value) { changeAndRepaint(jpegScale_, value); }
-void TAdvImage::setJPEGGrayscale(bool value) { changeAndRepaint(jpegGrayscale_, value); }
+void TAdvImage::setJPEGScale(TJPEGScale value) {
+    changeAndRepaint(jpegScale_, value);
+}
+void TAdvImage::setJPEGGrayscale(bool value) {
+    changeAndRepaint(jpegGrayscale_, value);
+}
 void TAdvImage::setJPEGPerformance(TJPEGPerformance value) {
     changeAndRepaint(jpegPerformance_, value);
 }
-void TAdvImage::setJPEGSmoothing(bool value) { changeAndRepaint(jpegSmoothing_, value); }
+void TAdvImage::setJPEGSmoothing(bool value) {
+    changeAndRepaint(jpegSmoothing_, value);
+}
 void TAdvImage::setJPEGProgressiveEncoding(bool value) {
     changeAndRepaint(jpegProgressiveEncoding_, value);
 }
@@ -179,9 +196,8 @@ void TAdvImage::paintEvent(QPaintEvent*) {
     }
     const TEdges clientEdges{client.left(), client.top(), client.left() + client.width(),
                              client.top() + client.height()};
-    const TPaintLayout layout =
-        ComputePaintLayout(clientEdges, width(), height(), pictureWidth, pictureHeight,
-                           stretchRatio_, centerView_);
+    const TPaintLayout layout = ComputePaintLayout(clientEdges, width(), height(), pictureWidth,
+                                                   pictureHeight, stretchRatio_, centerView_);
     try {
         picture_.draw(painter, toQRect(layout.picture));
     } catch (...) {

@@ -30,13 +30,13 @@ class TAdvImage : public QWidget {
     Q_PROPERTY(bool CenterView READ CenterView WRITE setCenterView)
     Q_PROPERTY(bool ShowEmptyLabel READ ShowEmptyLabel WRITE setShowEmptyLabel)
     Q_PROPERTY(bool JPEGGrayscale READ JPEGGrayscale WRITE setJPEGGrayscale)
-    Q_PROPERTY(bool JPEGProgressiveDisplay READ JPEGProgressiveDisplay WRITE
-                   setJPEGProgressiveDisplay)
+    Q_PROPERTY(
+        bool JPEGProgressiveDisplay READ JPEGProgressiveDisplay WRITE setJPEGProgressiveDisplay)
     Q_PROPERTY(bool JPEGSmoothing READ JPEGSmoothing WRITE setJPEGSmoothing)
-    Q_PROPERTY(bool JPEGProgressiveEncoding READ JPEGProgressiveEncoding WRITE
-                   setJPEGProgressiveEncoding)
-    Q_PROPERTY(int JPEGCompressionQuality READ JPEGCompressionQuality WRITE
-                   setJPEGCompressionQuality)
+    Q_PROPERTY(
+        bool JPEGProgressiveEncoding READ JPEGProgressiveEncoding WRITE setJPEGProgressiveEncoding)
+    Q_PROPERTY(
+        int JPEGCompressionQuality READ JPEGCompressionQuality WRITE setJPEGCompressionQuality)
     Q_PROPERTY(bool Loading READ Loading)
     Q_PROPERTY(QString FileName READ FileName WRITE setFileName)
     Q_PROPERTY(int ImageWidth READ ImageWidth)

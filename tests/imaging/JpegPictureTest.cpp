@@ -66,21 +66,20 @@ TEST_P(JpegScaleTest, HeaderSizeMatchesDecodedSize) {
     EXPECT_EQ(image.width(), c.expectedWidth);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllScales, JpegScaleTest,
-    ::testing::Values(ScaleCase{1600, 1200, jsFullSize, 1600, 1200},
-                      ScaleCase{1600, 1200, jsHalf, 800, 600},
-                      ScaleCase{1600, 1200, jsQuarter, 400, 300},
-                      ScaleCase{1600, 1200, jsEighth, 200, 150},
-                      ScaleCase{1601, 1201, jsHalf, 801, 601},
-                      ScaleCase{1601, 1201, jsQuarter, 401, 301},
-                      ScaleCase{1601, 1201, jsEighth, 201, 151},
-                      ScaleCase{7, 5, jsEighth, 1, 1}),
-    [](const ::testing::TestParamInfo<ScaleCase>& info) {
-        const ScaleCase& c = info.param;
-        return std::to_string(c.width) + "x" + std::to_string(c.height) + "_over_" +
-               std::to_string(1 << int(c.scale));
-    });
+INSTANTIATE_TEST_SUITE_P(AllScales, JpegScaleTest,
+                         ::testing::Values(ScaleCase{1600, 1200, jsFullSize, 1600, 1200},
+                                           ScaleCase{1600, 1200, jsHalf, 800, 600},
+                                           ScaleCase{1600, 1200, jsQuarter, 400, 300},
+                                           ScaleCase{1600, 1200, jsEighth, 200, 150},
+                                           ScaleCase{1601, 1201, jsHalf, 801, 601},
+                                           ScaleCase{1601, 1201, jsQuarter, 401, 301},
+                                           ScaleCase{1601, 1201, jsEighth, 201, 151},
+                                           ScaleCase{7, 5, jsEighth, 1, 1}),
+                         [](const ::testing::TestParamInfo<ScaleCase>& info) {
+                             const ScaleCase& c = info.param;
+                             return std::to_string(c.width) + "x" + std::to_string(c.height) +
+                                    "_over_" + std::to_string(1 << int(c.scale));
+                         });
 
 TEST(JpegPicture, HeaderFactsAtLoad) {
     JpegEncodeOptions o;
@@ -203,8 +202,8 @@ TEST(JpegPicture, ColourSamplesAreBlueGreenRed) {
     image.loadFromBytes(EncodeTestJpeg(o));
     const TDibBitmap& bitmap = image.bitmap();
     const uint8_t* right = bitmap.scanLine(0) + 3 * 60; // red ramp near its top
-    EXPECT_GT(right[2], 200);                          // red
-    EXPECT_LT(right[1], 40);                           // green is 0 in row 0
+    EXPECT_GT(right[2], 200);                           // red
+    EXPECT_LT(right[1], 40);                            // green is 0 in row 0
 }
 
 TEST(JpegPicture, FourComponentFilesDecodeToColour) {
@@ -298,7 +297,9 @@ struct ReferenceCase {
     QStringList djpegArguments;
 };
 
-void PrintTo(const ReferenceCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const ReferenceCase& c, std::ostream* out) {
+    *out << c.name;
+}
 void PrintTo(const ScaleCase& c, std::ostream* out) {
     *out << c.width << "x" << c.height << " scale " << int(c.scale);
 }
@@ -332,8 +333,7 @@ JpegEncodeOptions fileOf(int width, int height, bool grey = false, bool progress
     return o;
 }
 
-TJpegDecodeOptions decodeOf(TJPEGScale scale, bool grey = false,
-                            TJPEGPixelFormat format = jf24Bit,
+TJpegDecodeOptions decodeOf(TJPEGScale scale, bool grey = false, TJPEGPixelFormat format = jf24Bit,
                             TJPEGPerformance performance = jpBestQuality,
                             bool progressiveDisplay = false) {
     TJpegDecodeOptions d;
@@ -352,29 +352,32 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReferenceCase{"baseline_full", fileOf(320, 240), decodeOf(jsFullSize), {}},
         ReferenceCase{"baseline_half", fileOf(320, 240), decodeOf(jsHalf), {"-scale", "1/2"}},
-        ReferenceCase{"baseline_quarter", fileOf(320, 240), decodeOf(jsQuarter),
-                      {"-scale", "1/4"}},
-        ReferenceCase{"baseline_eighth", fileOf(320, 240), decodeOf(jsEighth),
-                      {"-scale", "1/8"}},
+        ReferenceCase{"baseline_quarter", fileOf(320, 240), decodeOf(jsQuarter), {"-scale", "1/4"}},
+        ReferenceCase{"baseline_eighth", fileOf(320, 240), decodeOf(jsEighth), {"-scale", "1/8"}},
         ReferenceCase{"odd_size_half", fileOf(333, 177), decodeOf(jsHalf), {"-scale", "1/2"}},
-        ReferenceCase{"restart_markers", fileOf(250, 130, false, false, 1), decodeOf(jsFullSize),
-                      {}},
+        ReferenceCase{
+            "restart_markers", fileOf(250, 130, false, false, 1), decodeOf(jsFullSize), {}},
         ReferenceCase{"progressive", fileOf(203, 151, false, true), decodeOf(jsFullSize), {}},
-        ReferenceCase{"progressive_display", fileOf(203, 151, false, true),
+        ReferenceCase{"progressive_display",
+                      fileOf(203, 151, false, true),
                       decodeOf(jsHalf, false, jf24Bit, jpBestQuality, true),
                       {"-scale", "1/2"}},
-        ReferenceCase{"greyscale_file", fileOf(150, 100, true), decodeOf(jsFullSize),
+        ReferenceCase{
+            "greyscale_file", fileOf(150, 100, true), decodeOf(jsFullSize), {"-colors", "236"}},
+        ReferenceCase{"grey_output_eighth_fast", fileOf(320, 240),
+                      decodeOf(jsEighth, true, jf24Bit, jpBestSpeed),
+                      QStringList{"-scale", "1/8", "-grayscale", "-colors", "236"} + kFast},
+        ReferenceCase{"eight_bit_quality",
+                      fileOf(160, 120),
+                      decodeOf(jsFullSize, false, jf8Bit),
                       {"-colors", "236"}},
-        ReferenceCase{"grey_output_eighth_fast", fileOf(320, 240), decodeOf(jsEighth, true,
-                      jf24Bit, jpBestSpeed), QStringList{"-scale", "1/8", "-grayscale", "-colors",
-                      "236"} + kFast},
-        ReferenceCase{"eight_bit_quality", fileOf(160, 120),
-                      decodeOf(jsFullSize, false, jf8Bit), {"-colors", "236"}},
         ReferenceCase{"eight_bit_fast", fileOf(160, 120),
                       decodeOf(jsFullSize, false, jf8Bit, jpBestSpeed),
                       QStringList{"-colors", "236"} + kFast},
-        ReferenceCase{"fast_24_bit", fileOf(160, 120), decodeOf(jsHalf, false, jf24Bit,
-                      jpBestSpeed), {"-scale", "1/2", "-dct", "fast"}}),
+        ReferenceCase{"fast_24_bit",
+                      fileOf(160, 120),
+                      decodeOf(jsHalf, false, jf24Bit, jpBestSpeed),
+                      {"-scale", "1/2", "-dct", "fast"}}),
     [](const ::testing::TestParamInfo<ReferenceCase>& info) { return info.param.name; });
 
 TEST(DibBitmap, BmpFileRoundTrips) {

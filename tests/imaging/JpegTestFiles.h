@@ -10,10 +10,10 @@
 struct JpegEncodeOptions {
     int width = 64;
     int height = 48;
-    bool grayscale = false;    // one-component file
-    bool progressive = false;  // several scans
-    bool cmyk = false;         // four-component file (Adobe-style inverted)
-    int restartInterval = 0;   // rows of MCUs between restart markers; 0 for none
+    bool grayscale = false;   // one-component file
+    bool progressive = false; // several scans
+    bool cmyk = false;        // four-component file (Adobe-style inverted)
+    int restartInterval = 0;  // rows of MCUs between restart markers; 0 for none
     int quality = 85;
 };
 

@@ -75,8 +75,8 @@ TEST(PaintGeometry, NoPicture) {
 }
 
 TEST(PaintGeometry, MulDivRoundsToNearest) {
-    EXPECT_EQ(MulDiv(280, 400, 300), 373);  // 373.33
-    EXPECT_EQ(MulDiv(5, 3, 2), 8);          // 7.5 rounds away from zero
+    EXPECT_EQ(MulDiv(280, 400, 300), 373); // 373.33
+    EXPECT_EQ(MulDiv(5, 3, 2), 8);         // 7.5 rounds away from zero
     EXPECT_EQ(MulDiv(-5, 3, 2), -8);
     EXPECT_EQ(MulDiv(100000, 100000, 100000), 100000); // needs 64 bits in the middle
     EXPECT_EQ(MulDiv(1, 1, 0), -1);
