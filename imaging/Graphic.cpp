@@ -31,7 +31,17 @@ void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, 
     if (image.isNull() || dest.isEmpty())
         return;
     if (dest.size() == image.size()) {
-        painter.drawImage(dest.topLeft(), image);
+        // Only the visible part: a large picture centred in a small control is mostly
+        // outside it, and drawing converts the pixels it touches.
+        QRect visible = dest;
+        if (painter.hasClipping())
+            visible &=
+                painter.transform().inverted().mapRect(painter.clipBoundingRect()).toAlignedRect();
+        else if (painter.device())
+            visible &= painter.transform().inverted().mapRect(
+                QRect(0, 0, painter.device()->width(), painter.device()->height()));
+        if (!visible.isEmpty())
+            painter.drawImage(visible.topLeft(), image, visible.translated(-dest.topLeft()));
         return;
     }
     if (cache.size() != dest.size())

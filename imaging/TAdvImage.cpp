@@ -1,54 +1,22 @@
 #include "TAdvImage.h"
 #include "JPEGImage.h"
+#include "PictureLoader.h"
 
 #include <QFile>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
-#include <filesystem>
-#include <fstream>
 
 namespace {
-
-std::filesystem::path nativeFsPath(const QByteArray& nativePath) {
-    return std::filesystem::path(nativePath.toStdString());
-}
-
-// A regular file; directories, devices and pipes do not count (reading a pipe or a
-// device as a picture could block or never end).
-bool isExistingFile(const QByteArray& nativePath) {
-    if (nativePath.isEmpty())
-        return false;
-    std::error_code error;
-    return std::filesystem::is_regular_file(nativeFsPath(nativePath), error) && !error;
-}
-
-// The file's length from an open for reading; 0 when it cannot be opened or measured.
-qint64 measureFile(const QByteArray& nativePath) {
-    std::ifstream in(nativePath.toStdString(), std::ios::binary | std::ios::ate);
-    if (!in)
-        return 0;
-    const std::streamoff size = in.tellg();
-    return size < 0 ? 0 : qint64(size);
-}
 
 QRect toQRect(const TEdges& e) {
     return QRect(QPoint(e.left, e.top), QSize(e.width(), e.height()));
 }
 
-void ensureJpeExtension() {
-    static const bool registered = [] {
-        TPictureFormats::RegisterFileFormat(
-            "jpe", "JPEG Image File", [] { return std::make_unique<TJPEGImage>(); }, "TJPEGImage");
-        return true;
-    }();
-    (void)registered;
-}
-
 } // namespace
 
 TAdvImage::TAdvImage(QWidget* parent) : QWidget(parent) {
-    ensureJpeExtension();
+    EnsureJpeExtension();
     color_ = palette().color(QPalette::Window);
 }
 
@@ -68,54 +36,21 @@ void TAdvImage::load(const QByteArray& nativePath, const QString& fileName) {
 
     fileName_ = fileName;
     nativeFileName_ = nativePath;
-    bool ok = isExistingFile(nativePath);
-    int width = 0;
-    int height = 0;
-    if (ok) {
-        try {
-            try {
-                picture_.loadFromFile(nativePath);
-            } catch (const EInvalidGraphic&) {
-                picture_.clear();
-            }
-            applyJpegSettings();
-            width = picture_.width();
-            height = picture_.height();
-        } catch (...) {
-            ok = false;
-        }
-    }
-    if (!ok)
-        picture_.clear();
-    imageWidth_ = ok ? width : 0;
-    imageHeight_ = ok ? height : 0;
-    fileSize_ = isExistingFile(nativePath) ? measureFile(nativePath) : 0;
-
-    // A JPEG picture decodes at its first draw; doing that work here keeps it inside
-    // the load (between the two events) and lets a failure empty the control rather
-    // than escape from a paint event.
-    if (TGraphic* graphic = picture_.graphic()) {
-        try {
-            graphic->prepareForDraw();
-        } catch (...) {
-            clearPicture();
-        }
-    }
+    TPictureLoadSettings settings;
+    settings.pixelFormat = jpegPixelFormat_;
+    settings.scale = jpegScale_;
+    settings.grayscale = jpegGrayscale_;
+    settings.performance = jpegPerformance_;
+    settings.progressiveDisplay = jpegProgressiveDisplay_;
+    // The JPEG picture is decoded inside the load, between the two events.
+    const TPictureLoadResult result = LoadPictureFile(picture_, nativePath, settings);
+    imageWidth_ = result.width;
+    imageHeight_ = result.height;
+    fileSize_ = result.fileSize;
     repaint();
 
     loading_ = false;
     emit imageLoaded(this);
-}
-
-void TAdvImage::applyJpegSettings() {
-    auto* jpeg = dynamic_cast<TJPEGImage*>(picture_.graphic());
-    if (!jpeg)
-        return;
-    jpeg->setPixelFormat(jpegPixelFormat_);
-    jpeg->setScale(jpegScale_);
-    jpeg->setGrayscale(jpegGrayscale_);
-    jpeg->setPerformance(jpegPerformance_);
-    jpeg->ProgressiveDisplay = jpegProgressiveDisplay_;
 }
 
 void TAdvImage::clearPicture() {

@@ -123,7 +123,6 @@ protected:
 
 private:
     void load(const QByteArray& nativePath, const QString& fileName);
-    void applyJpegSettings();
     void clearPicture();
     // Paints at once, then asks for the usual repaint.
     void paintNowAndInvalidate();

@@ -4,8 +4,10 @@
 #include "JPEGImage.h"
 #include "JpegTestFiles.h"
 #include "PictureHolder.h"
+#include "PictureLoader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -73,6 +75,68 @@ TEST(PictureHolder, ALibraryCanRegisterALoaderForItsExtension) {
 
     RegisterImageLoader("xyz", "Failing", [](const QByteArray&) { return QImage(); });
     EXPECT_THROW(picture.loadFromFile(QFile::encodeName(path)), EInvalidGraphic);
+}
+
+} // namespace
+
+namespace {
+
+TEST(PictureLoader, LoadsWithTheJpegSettingsAndGivesTheBitmap) {
+    QTemporaryDir dir;
+    JpegEncodeOptions o;
+    o.width = 160;
+    o.height = 120;
+    const QString path = dir.filePath("photo.JPE");
+    ASSERT_TRUE(WriteFile(path, EncodeTestJpeg(o)));
+
+    TPicture picture;
+    TPictureLoadSettings settings;
+    settings.scale = jsQuarter;
+    settings.pixelFormat = jf8Bit;
+    const TPictureLoadResult result = LoadPictureFile(picture, QFile::encodeName(path), settings);
+    EXPECT_TRUE(result.loaded);
+    EXPECT_EQ(result.width, 40);
+    EXPECT_EQ(result.height, 30);
+    EXPECT_EQ(result.fileSize, QFileInfo(path).size());
+    const TDibBitmap bitmap = PictureBitmap(picture);
+    EXPECT_EQ(bitmap.width(), 40);
+    EXPECT_EQ(bitmap.bitsPerPixel(), 8);
+}
+
+TEST(PictureLoader, OtherKindsBecome24BitBitmaps) {
+    QTemporaryDir dir;
+    QImage image(30, 20, QImage::Format_RGB32);
+    image.fill(QColor(10, 200, 30));
+    const QString path = dir.filePath("plain.bmp");
+    ASSERT_TRUE(image.save(path, "BMP"));
+    TPicture picture;
+    ASSERT_TRUE(LoadPictureFile(picture, QFile::encodeName(path), {}).loaded);
+    const TDibBitmap bitmap = PictureBitmap(picture);
+    ASSERT_EQ(bitmap.bitsPerPixel(), 24);
+    const uint8_t* px = bitmap.scanLine(19) + 3 * 29;
+    EXPECT_EQ(px[0], 30); // blue, green, red
+    EXPECT_EQ(px[1], 200);
+    EXPECT_EQ(px[2], 10);
+}
+
+TEST(PictureLoader, FailuresLeaveTheHolderEmpty) {
+    QTemporaryDir dir;
+    TPicture picture;
+    picture.assign(QImage(5, 5, QImage::Format_RGB32));
+    const QString bad = dir.filePath("bad.jpg");
+    ASSERT_TRUE(WriteFile(bad, "not a jpeg"));
+    TPictureLoadResult result = LoadPictureFile(picture, QFile::encodeName(bad), {});
+    EXPECT_TRUE(result.exists);
+    EXPECT_FALSE(result.loaded);
+    EXPECT_EQ(result.fileSize, 10);
+    EXPECT_EQ(picture.graphic(), nullptr);
+    EXPECT_TRUE(PictureBitmap(picture).empty());
+
+    result = LoadPictureFile(picture, QFile::encodeName(dir.filePath("missing.bmp")), {});
+    EXPECT_FALSE(result.exists);
+    EXPECT_EQ(result.fileSize, 0);
+    result = LoadPictureFile(picture, QFile::encodeName(dir.path()), {});
+    EXPECT_FALSE(result.exists) << "a directory is not a file";
 }
 
 } // namespace
