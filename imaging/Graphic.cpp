@@ -27,6 +27,54 @@ void TGraphic::loadFromFile(const QByteArray& nativePath) {
     loadFromBytes(ReadWholeFile(nativePath));
 }
 
+namespace {
+
+// Averages each 2 x 2 block of an image of Bytes bytes per pixel.
+template <int Bytes> QImage halve(const QImage& image) {
+    const int width = image.width() / 2;
+    const int height = image.height() / 2;
+    QImage out(width, height, image.format());
+    for (int y = 0; y < height; ++y) {
+        const uchar* top = image.constScanLine(2 * y);
+        const uchar* bottom = image.constScanLine(2 * y + 1);
+        uchar* row = out.scanLine(y);
+        for (int i = 0; i < width * Bytes; i += Bytes) {
+            const int a = 2 * i;
+            for (int c = 0; c < Bytes; ++c)
+                row[i + c] = uchar(
+                    (top[a + c] + top[a + Bytes + c] + bottom[a + c] + bottom[a + Bytes + c] + 2) >>
+                    2);
+        }
+    }
+    return out;
+}
+
+QImage halve(const QImage& image) {
+    return image.depth() == 24 ? halve<3>(image) : halve<4>(image);
+}
+
+} // namespace
+
+QImage ScaleImageSmoothly(const QImage& image, const QSize& size) {
+    if (image.isNull() || size.isEmpty())
+        return {};
+    QImage current = image;
+    const int depth = current.depth();
+    const bool halvable = (depth == 24 && (current.format() == QImage::Format_BGR888 ||
+                                           current.format() == QImage::Format_RGB888)) ||
+                          current.format() == QImage::Format_RGB32 ||
+                          current.format() == QImage::Format_ARGB32_Premultiplied;
+    if (current.width() >= 2 * size.width() && current.height() >= 2 * size.height()) {
+        if (!halvable)
+            current = current.convertToFormat(current.hasAlphaChannel()
+                                                  ? QImage::Format_ARGB32_Premultiplied
+                                                  : QImage::Format_RGB32);
+        while (current.width() >= 2 * size.width() && current.height() >= 2 * size.height())
+            current = halve(current);
+    }
+    return current.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
 void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache) {
     if (image.isNull() || dest.isEmpty())
         return;
@@ -45,7 +93,7 @@ void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, 
         return;
     }
     if (cache.size() != dest.size())
-        cache = image.scaled(dest.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        cache = ScaleImageSmoothly(image, dest.size());
     painter.drawImage(dest.topLeft(), cache);
 }
 

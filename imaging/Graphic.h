@@ -48,6 +48,11 @@ protected:
 // be opened or read.
 QByteArray ReadWholeFile(const QByteArray& nativePath);
 
+// The image scaled to size with filtering. Large reductions first halve the image
+// with a 2 x 2 box filter until it is less than twice the size, which is several times
+// faster than filtering the whole image at once and looks the same.
+QImage ScaleImageSmoothly(const QImage& image, const QSize& size);
+
 // Draws image stretched into dest. Pictures drawn at another size are scaled
 // smoothly; the scaled copy is kept in cache for the next paint at the same size.
 void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache);

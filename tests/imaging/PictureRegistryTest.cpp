@@ -140,3 +140,28 @@ TEST(PictureLoader, FailuresLeaveTheHolderEmpty) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(SmoothScaling, LargeReductionsAverageBlocks) {
+    // Columns alternate black and white: any filtered reduction is mid-grey, while a
+    // nearest-neighbour one would be all black or all white.
+    for (QImage::Format format :
+         {QImage::Format_BGR888, QImage::Format_RGB32, QImage::Format_Indexed8}) {
+        QImage stripes(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 400; ++x)
+                stripes.setPixel(x, y, x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+        const QImage source = stripes.convertToFormat(format);
+        const QImage scaled = ScaleImageSmoothly(source, QSize(37, 23));
+        ASSERT_EQ(scaled.size(), QSize(37, 23));
+        for (QPoint p : {QPoint(0, 0), QPoint(18, 11), QPoint(36, 22)})
+            EXPECT_NEAR(qGray(scaled.pixel(p)), 128, 6) << int(format);
+    }
+    // Enlarging keeps the picture's colours.
+    QImage red(3, 2, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    EXPECT_EQ(ScaleImageSmoothly(red, QSize(30, 20)).pixel(15, 10), qRgb(255, 0, 0));
+}
+
+} // namespace
