@@ -1,14 +1,29 @@
 #include "mainservices.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
 
 #include "shell.h"
 
 namespace fenwa {
 
-MainWindowServices desktopServices(UserMessages* messages) {
+bool MessageBoxShellPrompts::askYesNo(const std::string& question) {
+    return QMessageBox::question(QApplication::activeWindow(), QStringLiteral("Fenwa"),
+                                 QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void MessageBoxShellPrompts::reportError(const std::string& text) {
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Fenwa"),
+                          QString::fromStdString(text));
+}
+
+MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompts* prompts) {
     MainWindowServices s;
     s.messages = messages;
+    s.shellPrompts = prompts;
     s.shellOpen = [](const QString& target, const QString& parameters) {
         platform::ShellOpen(target, parameters);
     };

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -23,6 +24,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
 #include "directorylist.h"
@@ -127,6 +129,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     // Key preview: the window sees every key before the focused control does.
     qApp->installEventFilter(this);
     FormCreate();
+    connectPreviewControls();
 }
 
 TfrmMain::~TfrmMain() {
@@ -322,30 +325,59 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");
     pnSlides->setFixedHeight(114);
+    pnSlides->setFrameShape(QFrame::Panel);
+    pnSlides->setFrameShadow(QFrame::Sunken);
+    pnSlides->setLineWidth(SlideBorderWidth);
+    pnSlides->installEventFilter(this); // resizing sets the panels' widths
     auto* strip = new QHBoxLayout(pnSlides);
-    strip->setContentsMargins(0, 0, 0, 0);
+    strip->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
+                              SlideBorderWidth);
     strip->setSpacing(0);
     const char* letters[5] = {"F", "E", "N", "W", "A"};
-    const QColor colours[5] = {Qt::red, QColor(255, 140, 0), Qt::yellow, QColor(0, 160, 0),
-                               Qt::blue};
+    const QColor colours[5] = {Qt::red, QColor(255, 128, 64), Qt::yellow, Qt::green, Qt::blue};
+    QFont letterFont(QStringLiteral("標楷體"));
+    letterFont.setPixelSize(64);
     for (int i = 0; i < 5; ++i) {
         auto* panel = new QFrame(pnSlides);
         panel->setObjectName(QStringLiteral("pnImage%1").arg(i + 1));
-        panel->setFrameShape(QFrame::Box);
-        panel->setFrameShadow(QFrame::Raised);
-        panel->setLineWidth(1);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setLineWidth(SlideBorderWidth);
+        panel->setAutoFillBackground(true);
         if (i < 4)
             panel->setFixedWidth(100);
-        auto* inside = new QVBoxLayout(panel);
-        inside->setContentsMargins(2, 2, 2, 2);
+        auto* inside = new QGridLayout(panel);
+        inside->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
+                                   SlideBorderWidth);
+        // The letter is the panel's caption: it shows wherever no slide covers it.
         auto* letter = new QLabel(QString::fromLatin1(letters[i]), panel);
         letter->setAlignment(Qt::AlignCenter);
-        letter->setFont(arial(72, true));
+        letter->setFont(letterFont);
         setTextColour(letter, colours[i]);
-        inside->addWidget(letter);
+        inside->addWidget(letter, 0, 0);
+        auto* slide = new TAdvImage(panel);
+        slide->setObjectName(QStringLiteral("AdvImage%1").arg(i + 1));
+        slide->setColor(Qt::black);
+        slide->setGIFAnimate(false);
+        slide->setStretchRatio(true);
+        slide->setCenterView(true);
+        slide->setShowEmptyLabel(false);
+        slide->setJPEGPixelFormat(jf24Bit);
+        slide->setJPEGScale(jsEighth);
+        slide->setJPEGGrayscale(true);
+        slide->setJPEGPerformance(jpBestSpeed);
+        slide->setJPEGProgressiveDisplay(false);
+        slide->setJPEGSmoothing(false);
+        slide->setContextMenuPolicy(Qt::CustomContextMenu);
+        slide->hide();
+        inside->addWidget(slide, 0, 0);
         strip->addWidget(panel, i < 4 ? 0 : 1);
         pnImage[size_t(i)] = panel;
         slideLetter[size_t(i)] = letter;
+        AdvImage[size_t(i)] = slide;
+        connect(slide, &TAdvImage::mouseDown, this,
+                [this](TAdvImage* sender, QMouseEvent*) { SlideImageMouseDown(sender); });
+        connect(slide, &TAdvImage::doubleClicked, this, &TfrmMain::SlideImageDblClick);
     }
     left->addWidget(pnSlides);
 
@@ -360,6 +392,7 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnScale->setObjectName("pnScale");
     pnScale->setFrameShape(QFrame::Panel);
     pnScale->setFrameShadow(QFrame::Raised);
+    pnScale->setFixedHeight(41);
     setBackground(pnScale, palette().color(QPalette::Window));
     auto* scales = new QHBoxLayout(pnScale);
     scales->setContentsMargins(6, 2, 6, 2);
@@ -371,33 +404,60 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     rbHalf->setObjectName("rbHalf");
     rbQuarter->setObjectName("rbQuarter");
     rbEighth->setObjectName("rbEighth");
-    rbFullSize->setChecked(true);
-    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth})
+    rbHalf->setChecked(true);
+    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth}) {
+        r->setFont(arial(12, true));
         scales->addWidget(r);
+        connect(r, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                PreviewSizeClick();
+        });
+    }
     scales->addStretch(1);
     right->addWidget(pnScale);
 
-    Image = new QWidget(Panel2);
+    Image = new TAdvImage(Panel2);
     Image->setObjectName("Image");
-    setBackground(Image, Qt::black);
+    Image->setColor(Qt::black);
+    Image->setGIFAnimate(false);
+    Image->setStretchRatio(true);
+    Image->setCenterView(true);
+    Image->setShowEmptyLabel(false);
+    Image->setJPEGPixelFormat(jf24Bit);
+    Image->setJPEGScale(jsHalf);
+    Image->setJPEGGrayscale(false);
+    Image->setJPEGPerformance(jpBestSpeed);
+    Image->setJPEGProgressiveDisplay(true);
+    Image->setJPEGSmoothing(false);
     Image->setContextMenuPolicy(Qt::CustomContextMenu);
     right->addWidget(Image, 1);
+    connect(Image, &TAdvImage::imageLoading, this, &TfrmMain::ImageImageLoading);
+    connect(Image, &TAdvImage::imageLoaded, this, &TfrmMain::ImageImageLoaded);
+    connect(Image, &TAdvImage::doubleClicked, this, &TfrmMain::ImageDblClick);
+
+    // The pane's caption, seen only while the preview is switched off.
+    Panel2Caption = new QLabel(Panel2);
+    Panel2Caption->setObjectName("Panel2Caption");
+    Panel2Caption->setAlignment(Qt::AlignCenter);
+    QFont captionFont(QStringLiteral("標楷體"));
+    captionFont.setPixelSize(48);
+    Panel2Caption->setFont(captionFont);
+    setTextColour(Panel2Caption, Qt::gray);
+    Panel2Caption->hide();
+    right->addWidget(Panel2Caption, 1);
 
     Panel3 = new QFrame(Panel2);
     Panel3->setObjectName("Panel3");
-    Panel3->setFixedHeight(24);
+    Panel3->setFixedHeight(43);
     auto* bottom = new QHBoxLayout(Panel3);
     bottom->setContentsMargins(4, 0, 4, 0);
     Label1 = new QLabel(QStringLiteral("Loading..."), Panel3);
     Label1->setObjectName("Label1");
-    QFont loadingFont = Label1->font();
-    loadingFont.setBold(true);
-    loadingFont.setItalic(true);
-    Label1->setFont(loadingFont);
+    Label1->setFont(arial(24, true, true));
+    Label1->setAlignment(Qt::AlignCenter);
     setTextColour(Label1, Qt::red);
-    Label1->setVisible(false);
     bottom->addWidget(Label1);
-    bottom->addStretch(1);
+    Label1->setVisible(false);
     right->addWidget(Panel3);
 
     Splitter1->addWidget(Panel4);
@@ -529,6 +589,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         if (watched == lvFiles && lvFilesKeyDown(static_cast<QKeyEvent*>(event)))
             return true;
+        if (watched == edTime && edTimeKeyPress(static_cast<QKeyEvent*>(event)))
+            return true;
+    } else if (event->type() == QEvent::Resize && watched == pnSlides) {
+        pnSlidesResize();
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == Label4) {
@@ -717,11 +781,6 @@ void TfrmMain::ClearResultList() {
     setStatusText(1, QString());
 }
 
-void TfrmMain::ClearSlides() {
-    for (QLabel* letter : slideLetter)
-        letter->setVisible(true);
-}
-
 void TfrmMain::btnFindAllClick() {
     AddPendingDirectory();
     if (lstDir->count() == 0) {
@@ -812,6 +871,15 @@ void TfrmMain::lvFilesChange() {
         HighlightedRow = i;
         MarkGroup(i);
     }
+    // A row that is not an image leaves the preview and the slides as they are.
+    if (!rowIsImage(i))
+        return;
+    if (raClick->isChecked()) {
+        LoadPreview();
+        ScheduleSlides();
+    } else {
+        HighlightSlides();
+    }
 }
 
 void TfrmMain::MarkGroup(int index) {
@@ -871,6 +939,16 @@ void TfrmMain::SelectRowAlone(int row) {
 }
 
 bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
+    // Enter and Delete act, and the list still sees the key.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        lvFilesDblClick();
+        return false;
+    }
+    if (event->key() == Qt::Key_Delete) {
+        if (!isEditingName())
+            DeleteSelectedFiles();
+        return false;
+    }
     if (!(event->modifiers() & Qt::ControlModifier))
         return false;
     if (event->key() == Qt::Key_Up) {
@@ -885,7 +963,29 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
 }
 
 void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
+    // The focus stays on its row; when that row goes, it moves to the next remaining row,
+    // or the last one when none follows.
+    const int count = lvFilesModel->rowCount();
+    int focus = currentRow();
+    if (focus >= 0) {
+        auto removed = [&](int row) { return size_t(row) < remove.size() && remove[size_t(row)]; };
+        int target = focus;
+        while (target < count && removed(target))
+            ++target;
+        if (target == count) {
+            target = focus;
+            while (target >= 0 && removed(target))
+                --target;
+        }
+        int above = 0;
+        for (int row = 0; row < target && target >= 0; ++row)
+            above += removed(row) ? 1 : 0;
+        focus = target >= 0 ? target - above : -1;
+    }
     lvFilesModel->removeRows(remove);
+    if (focus >= 0 && focus < lvFilesModel->rowCount() && currentRow() != focus)
+        lvFiles->selectionModel()->setCurrentIndex(lvFilesModel->index(focus, 0),
+                                                   QItemSelectionModel::NoUpdate);
     // While a search empties the list the count is not written.
     if (ListIdle)
         setStatusText(1,

@@ -31,6 +31,9 @@ bool forEachFile(const std::string& nativeDirectory,
 bool forEachSubdirectory(const std::string& nativeDirectory,
                          const std::function<void(std::string_view name)>& onDirectory);
 
+// True when something exists at the path (a link counts, whatever it points to).
+bool pathExists(const std::string& nativePath);
+
 // Local time of a modification time, as whole minutes since 1970-01-01 00:00 local time.
 // The seconds are dropped, so two times within the same local minute are equal.
 int32_t localMinuteOf(int64_t mtimeSeconds);

@@ -47,7 +47,8 @@ std::string removeForGood(const std::string& path) {
 }
 
 std::string failureReport(const std::vector<std::pair<std::string, std::string>>& failures) {
-    std::string text = failures.size() == 1 ? "Could not delete " : "Could not delete these files:\n";
+    std::string text =
+        failures.size() == 1 ? "Could not delete " : "Could not delete these files:\n";
     for (const auto& [path, why] : failures) {
         if (failures.size() == 1)
             text += "\"" + displayName(path) + "\": " + why;
