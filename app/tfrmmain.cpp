@@ -126,7 +126,8 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     BalloonHint1 = new TBalloonHint(this);
     BalloonHint1->SetHintFont(MainWindowHintFont());
 
-    // Key preview: the window sees every key before the focused control does.
+    // Key preview: the window sees every key before the focused control does. The one
+    // application-wide filter also serves the clicks, keys and resizes of its controls.
     qApp->installEventFilter(this);
     FormCreate();
     connectPreviewControls();
@@ -151,7 +152,6 @@ void TfrmMain::buildTopBand() {
     Label4->setObjectName("Label4");
     Label4->setFont(arial(32, true, true));
     setTextColour(Label4, Qt::gray);
-    Label4->installEventFilter(this);
     lblVersion = label(Panel1, QString(), QRect(4, 70, 144, 20));
     lblDate = label(Panel1, QString(), QRect(4, 94, 144, 20));
     for (QLabel* l : {lblVersion, lblDate}) {
@@ -199,7 +199,6 @@ void TfrmMain::buildTopBand() {
     Image1->setObjectName("Image1");
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
     Image1->setGeometry(648, 7, 115, 148);
-    Image1->installEventFilter(this);
 
     connect(Edit1, &QLineEdit::returnPressed, this, &TfrmMain::Edit1KeyDown);
     connect(btnAddDir, &QPushButton::clicked, this, &TfrmMain::btnAddDirClick);
@@ -315,7 +314,6 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     for (int c = 0; c < ColumnCount; ++c)
         lvFiles->setColumnWidth(c, widths[c]);
     left->addWidget(lvFiles, 1);
-    lvFiles->installEventFilter(this);
     connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvFilesColumnClick);
     connect(lvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TfrmMain::lvFilesChange);
@@ -328,7 +326,6 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnSlides->setFrameShape(QFrame::Panel);
     pnSlides->setFrameShadow(QFrame::Sunken);
     pnSlides->setLineWidth(SlideBorderWidth);
-    pnSlides->installEventFilter(this); // resizing sets the panels' widths
     auto* strip = new QHBoxLayout(pnSlides);
     strip->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
                               SlideBorderWidth);

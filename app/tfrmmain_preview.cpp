@@ -51,7 +51,6 @@ void TfrmMain::connectPreviewControls() {
     connect(lvFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvFilesDblClick);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     connect(edTime, &QLineEdit::textChanged, this, &TfrmMain::edTimeChange);
-    edTime->installEventFilter(this);
     // Toggling runs the handlers whether the user or the settings loader changes a box.
     connect(raDblClick, &QRadioButton::toggled, this, [this](bool on) {
         if (on)

@@ -6,35 +6,16 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTreeView>
-#include <cmath>
 
 #include "TAdvImage.h"
 #include "cursors.h"
 #include "filelistmodel.h"
 #include "filesystem.h"
+#include "layoutrules.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
 
 namespace fenwa {
-
-namespace {
-
-// How far an arrow key scrolls: a fifth of the client size, rounded.
-int fifth(int size) {
-    return int(std::lround(size / 5.0));
-}
-
-// Clamps a move of an edge so that a control of `size` keeps covering a client of
-// `client` pixels: its leading edge stays between client - size and 0.
-int clampScroll(int position, int size, int client, int delta) {
-    if (position + delta > 0)
-        return -position;
-    if (position + delta + size < client)
-        return client - (size + position);
-    return delta;
-}
-
-} // namespace
 
 TfrmViewer::TfrmViewer(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName("frmViewer");
@@ -245,8 +226,8 @@ void TfrmViewer::DeleteCommand() {
 }
 
 void TfrmViewer::FormKeyDown(QKeyEvent* event) {
-    const int sx = fifth(width());
-    const int sy = fifth(height());
+    const int sx = scrollStep(width());
+    const int sy = scrollStep(height());
     switch (event->key()) {
     case Qt::Key_Escape:
     case Qt::Key_Return:
