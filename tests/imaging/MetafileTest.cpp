@@ -290,4 +290,35 @@ TEST(Metafile, LyingCountsInsideARecordAreHarmless) {
     EXPECT_FALSE(image.isNull());
 }
 
+TEST(Metafile, MutatedFilesNeverCrash) {
+    ensureApplication();
+    // Fixed-seed byte mutations of both formats: loading may fail, playing must not
+    // read outside the file (run under the sanitizer build to see it).
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    int loaded = 0;
+    for (const QByteArray& original : {shapesEmf(), shapesWmf()}) {
+        for (int round = 0; round < 300; ++round) {
+            QByteArray bytes = original;
+            const int edits = 1 + int(next() % 4);
+            for (int e = 0; e < edits; ++e)
+                bytes[qsizetype(next() % uint32_t(bytes.size()))] = char(next());
+            TMetafileGraphic graphic;
+            try {
+                graphic.loadFromBytes(bytes);
+            } catch (const EInvalidGraphic&) {
+                continue;
+            }
+            ++loaded;
+            if (graphic.width() > 4000 || graphic.height() > 4000)
+                continue;
+            play(graphic, QSize(64, 48));
+        }
+    }
+    EXPECT_GT(loaded, 50); // most mutations still make a playable file
+}
+
 } // namespace
