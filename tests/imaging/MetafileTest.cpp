@@ -335,7 +335,7 @@ QRect inkBounds(const QImage& image) {
 
 TEST(Metafile, LibreOfficeFilesLookLikeItsRendering) {
     ensureApplication();
-    const QString data = qEnvironmentVariable("FENWA_TEST_DATA") + "/imaging/";
+    const QString data = QStringLiteral(FENWA_IMAGING_DATA);
     const QImage reference =
         QImage(data + "metafile_sample_reference.png").convertToFormat(QImage::Format_RGB32);
     ASSERT_FALSE(reference.isNull());
