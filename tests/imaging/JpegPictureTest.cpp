@@ -442,6 +442,13 @@ INSTANTIATE_TEST_SUITE_P(
                       fileOf(203, 151, false, true),
                       decodeOf(jsHalf, false, jf24Bit, jpBestQuality, true),
                       {"-scale", "1/2"}},
+        ReferenceCase{"progressive_display_eight_bit",
+                      fileOf(203, 151, false, true),
+                      decodeOf(jsFullSize, false, jf8Bit, jpBestQuality, true),
+                      {"-colors", "236"}},
+        ReferenceCase{"progressive_display_grey_fast", fileOf(203, 151, false, true),
+                      decodeOf(jsQuarter, true, jf24Bit, jpBestSpeed, true),
+                      QStringList{"-scale", "1/4", "-grayscale", "-colors", "236"} + kFast},
         ReferenceCase{
             "greyscale_file", fileOf(150, 100, true), decodeOf(jsFullSize), {"-colors", "236"}},
         ReferenceCase{"grey_output_eighth_fast", fileOf(320, 240),
