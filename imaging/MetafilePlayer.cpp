@@ -310,14 +310,18 @@ public:
         if (index < 0x10000)
             objects_[index] = std::move(object);
     }
-    // WMF objects take the lowest free slot.
+    // WMF objects take the lowest free slot. A file cannot address more than 65536.
     void addObject(GdiObject object) {
-        uint32_t index = 0;
-        while (objects_.count(index))
-            ++index;
-        objects_[index] = std::move(object);
+        while (objects_.count(lowestFree_))
+            ++lowestFree_;
+        if (lowestFree_ > 0xFFFF)
+            return;
+        objects_[lowestFree_] = std::move(object);
     }
-    void deleteObject(uint32_t index) { objects_.erase(index); }
+    void deleteObject(uint32_t index) {
+        if (objects_.erase(index) && index < lowestFree_)
+            lowestFree_ = index;
+    }
     void selectObject(uint32_t index) {
         if (index & 0x80000000u) {
             selectStock(index & 0x7FFFFFFFu);
@@ -835,6 +839,7 @@ private:
     DcState state_;
     std::vector<DcState> saved_;
     std::map<uint32_t, GdiObject> objects_;
+    uint32_t lowestFree_ = 0;
     bool inPath_ = false;
     QPainterPath path_;
 };

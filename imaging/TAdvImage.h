@@ -50,7 +50,8 @@ public:
     explicit TAdvImage(QWidget* parent = nullptr);
     ~TAdvImage() override;
 
-    // Loads the file (see load below). The empty text clears the control.
+    // Writing loads the file, raising imageLoading and imageLoaded around the load;
+    // writing the same name loads again, and the empty text clears the control.
     QString FileName() const { return fileName_; }
     void setFileName(const QString& fileName);
     // The same load for a path given as native bytes, for names that are not UTF-8.

@@ -223,6 +223,50 @@ TEST(JpegPicture, FourComponentFilesDecodeToColour) {
     EXPECT_EQ(image.bitmap().bitsPerPixel(), 8);
 }
 
+TEST(JpegPicture, ProgressIsReportedAroundEveryDecode) {
+    JpegEncodeOptions o;
+    o.width = 64;
+    o.height = 64;
+    TJPEGImage image;
+    image.loadFromBytes(EncodeTestJpeg(o));
+    std::vector<std::pair<TProgressStage, int>> reports;
+    image.OnProgress = [&](TProgressStage stage, int percent, bool, const QRect&) {
+        reports.emplace_back(stage, percent);
+    };
+    image.DIBNeeded();
+    ASSERT_GE(reports.size(), 2u);
+    EXPECT_EQ(reports.front(), std::make_pair(TProgressStage::Starting, 0));
+    EXPECT_EQ(reports.back(), std::make_pair(TProgressStage::Ending, 100));
+
+    // A failed decode still ends its report, at 0.
+    TJPEGImage broken;
+    broken.loadFromBytes(PatchJpegSize(EncodeTestJpeg(o), 60000, 60000));
+    reports.clear();
+    broken.OnProgress = image.OnProgress;
+    EXPECT_THROW(broken.DIBNeeded(), EJPEG);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back(), std::make_pair(TProgressStage::Ending, 0));
+}
+
+TEST(JpegPicture, EightBitOutputAgainstAGivenPalette) {
+    JpegEncodeOptions o;
+    o.width = 80;
+    o.height = 60;
+    TJPEGImage image;
+    image.loadFromBytes(EncodeTestJpeg(o));
+    const TPalette palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+    image.setPixelFormat(jf8Bit);
+    image.setPalette(palette);
+    const TDibBitmap& bitmap = image.bitmap();
+    EXPECT_EQ(bitmap.bitsPerPixel(), 8);
+    EXPECT_EQ(bitmap.palette(), palette);
+    for (int y = 0; y < bitmap.height(); ++y)
+        for (int x = 0; x < bitmap.width(); ++x)
+            ASSERT_LT(bitmap.scanLine(y)[x], palette.size());
+    // Near the top-right corner the pattern is red.
+    EXPECT_EQ(bitmap.scanLine(0)[78], 1);
+}
+
 // --- Bad input -------------------------------------------------------------------
 
 TEST(JpegBadInput, EmptyDataLoadsButHasNoScaledSize) {
@@ -286,6 +330,42 @@ TEST(JpegBadInput, HugeHeaderIsRefusedBeforeAllocating) {
     progressive.setScale(jsEighth);
     EXPECT_EQ(progressive.width(), 7500);
     EXPECT_THROW(progressive.DIBNeeded(), EJPEG);
+}
+
+TEST(JpegBadInput, MutatedFilesFailCleanly) {
+    JpegEncodeOptions o;
+    o.width = 40;
+    o.height = 30;
+    uint32_t seed = 777;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    for (bool progressive : {false, true}) {
+        o.progressive = progressive;
+        const QByteArray original = EncodeTestJpeg(o);
+        for (int round = 0; round < 150; ++round) {
+            QByteArray bytes = original;
+            for (int e = 0; e < 3; ++e)
+                bytes[qsizetype(next() % uint32_t(bytes.size()))] = char(next());
+            TJPEGImage image;
+            try {
+                image.loadFromBytes(bytes);
+                image.setScale(TJPEGScale(round % 4));
+                image.ProgressiveDisplay = progressive;
+                image.setPixelFormat(round % 3 == 0 ? jf8Bit : jf24Bit);
+                const int width = image.width();
+                const int height = image.height();
+                if (width > 2000 || height > 2000)
+                    continue; // a mutated size field; decoding it is the bound's job
+                image.DIBNeeded();
+                // Whatever the damage, the bitmap has the size the header promised.
+                EXPECT_EQ(image.bitmap().width(), width);
+                EXPECT_EQ(image.bitmap().height(), height);
+            } catch (const EJPEG&) {
+            }
+        }
+    }
 }
 
 // --- Pixels against djpeg --------------------------------------------------------
@@ -362,6 +442,13 @@ INSTANTIATE_TEST_SUITE_P(
                       fileOf(203, 151, false, true),
                       decodeOf(jsHalf, false, jf24Bit, jpBestQuality, true),
                       {"-scale", "1/2"}},
+        ReferenceCase{"progressive_display_eight_bit",
+                      fileOf(203, 151, false, true),
+                      decodeOf(jsFullSize, false, jf8Bit, jpBestQuality, true),
+                      {"-colors", "236"}},
+        ReferenceCase{"progressive_display_grey_fast", fileOf(203, 151, false, true),
+                      decodeOf(jsQuarter, true, jf24Bit, jpBestSpeed, true),
+                      QStringList{"-scale", "1/4", "-grayscale", "-colors", "236"} + kFast},
         ReferenceCase{
             "greyscale_file", fileOf(150, 100, true), decodeOf(jsFullSize), {"-colors", "236"}},
         ReferenceCase{"grey_output_eighth_fast", fileOf(320, 240),

@@ -4,6 +4,7 @@
 #include "GraphicErrors.h"
 #include "MetafileGraphic.h"
 
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -288,6 +289,98 @@ TEST(Metafile, LyingCountsInsideARecordAreHarmless) {
     graphic.loadFromBytes(file);
     const QImage image = play(graphic, QSize(50, 50));
     EXPECT_FALSE(image.isNull());
+}
+
+TEST(Metafile, MutatedFilesNeverCrash) {
+    ensureApplication();
+    // Fixed-seed byte mutations of both formats: loading may fail, playing must not
+    // read outside the file (run under the sanitizer build to see it).
+    uint32_t seed = 12345;
+    auto next = [&] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 8;
+    };
+    int loaded = 0;
+    for (const QByteArray& original : {shapesEmf(), shapesWmf()}) {
+        for (int round = 0; round < 300; ++round) {
+            QByteArray bytes = original;
+            const int edits = 1 + int(next() % 4);
+            for (int e = 0; e < edits; ++e)
+                bytes[qsizetype(next() % uint32_t(bytes.size()))] = char(next());
+            TMetafileGraphic graphic;
+            try {
+                graphic.loadFromBytes(bytes);
+            } catch (const EInvalidGraphic&) {
+                continue;
+            }
+            ++loaded;
+            if (graphic.width() > 4000 || graphic.height() > 4000)
+                continue;
+            play(graphic, QSize(64, 48));
+        }
+    }
+    EXPECT_GT(loaded, 50); // most mutations still make a playable file
+}
+
+// The part of an image that is not white.
+QRect inkBounds(const QImage& image) {
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qRed(image.pixel(x, y)) < 250 || qGreen(image.pixel(x, y)) < 250 ||
+                qBlue(image.pixel(x, y)) < 250)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
+}
+
+TEST(Metafile, LibreOfficeFilesLookLikeItsRendering) {
+    ensureApplication();
+    const QString data = QStringLiteral(FENWA_IMAGING_DATA);
+    const QImage reference =
+        QImage(data + "metafile_sample_reference.png").convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(reference.isNull());
+    for (const char* name : {"metafile_sample.emf", "metafile_sample.wmf"}) {
+        QFile file(data + name);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+        TMetafileGraphic graphic;
+        graphic.loadFromBytes(file.readAll());
+        // 98.6 x 72.1 mm at 96 pixels per inch.
+        EXPECT_NEAR(graphic.width(), 372, 2) << name;
+        EXPECT_NEAR(graphic.height(), 272, 2) << name;
+        const QImage ours = play(graphic, QSize(graphic.width(), graphic.height()));
+        const QRect ink = inkBounds(ours);
+        ASSERT_FALSE(ink.isEmpty()) << name;
+        EXPECT_NEAR(double(ink.width()) / ink.height(),
+                    double(reference.width()) / reference.height(), 0.03)
+            << name;
+        const QImage scaled = ours.copy(ink).scaled(reference.size(), Qt::IgnoreAspectRatio,
+                                                    Qt::SmoothTransformation);
+        // Two renderers differ in antialiasing and text; each region's average colour
+        // must still agree.
+        const int columns = 12, rows = 9;
+        int agreeing = 0;
+        for (int row = 0; row < rows; ++row) {
+            for (int column = 0; column < columns; ++column) {
+                const QRect cell(column * reference.width() / columns,
+                                 row * reference.height() / rows, reference.width() / columns,
+                                 reference.height() / rows);
+                double difference = 0;
+                for (int channel = 0; channel < 3; ++channel) {
+                    double a = 0, b = 0;
+                    for (int y = cell.top(); y <= cell.bottom(); ++y)
+                        for (int x = cell.left(); x <= cell.right(); ++x) {
+                            const QRgb p = scaled.pixel(x, y), q = reference.pixel(x, y);
+                            a += channel == 0 ? qRed(p) : channel == 1 ? qGreen(p) : qBlue(p);
+                            b += channel == 0 ? qRed(q) : channel == 1 ? qGreen(q) : qBlue(q);
+                        }
+                    const double area = double(cell.width()) * cell.height();
+                    difference = std::max(difference, std::abs(a - b) / area);
+                }
+                agreeing += difference < 25 ? 1 : 0;
+            }
+        }
+        EXPECT_GE(agreeing, columns * rows * 95 / 100) << name;
+    }
 }
 
 } // namespace

@@ -166,6 +166,14 @@ private slots:
         image.setFileName(writeImage("icon.ico", solid(32, 32, Qt::blue), "ico"));
         QCOMPARE(image.ImageWidth(), 32);
         QCOMPARE(image.ImageHeight(), 32);
+
+        for (const char* name : {"metafile_sample.EMF", "metafile_sample.wmf"}) {
+            const QString copy = path(name);
+            QFile::copy(QStringLiteral(FENWA_IMAGING_DATA) + QString(name).toLower(), copy);
+            image.setFileName(copy);
+            QVERIFY2(qAbs(image.ImageWidth() - 372) <= 1, name);
+            QVERIFY2(qAbs(image.ImageHeight() - 272) <= 1, name);
+        }
     }
 
     void jpegSettingsAreHandedToTheNextLoad() {
