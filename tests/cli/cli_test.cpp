@@ -3,7 +3,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 #include "cliapp.h"
@@ -109,4 +111,52 @@ TEST(Cli, FindDuplicatesPrintsGroupsAsRuns) {
     EXPECT_EQ(none.err, "您必須至少打一個勾\n");
     EXPECT_EQ(runCli({"find-duplicates", "--size"}).status, 2);
     EXPECT_EQ(runCli({"find-all", "--size", root}).status, 1);
+}
+
+TEST(Cli, DecodeWritesTheBitmapTheControlWouldHold) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    // JPEG decoding is covered by the imaging tests; the command itself is the same for a BMP.
+    {
+        std::ofstream f(root + "/in.bmp", std::ios::binary);
+        // 16 x 8, 24-bit, bottom-up, all grey.
+        const int w = 16, h = 8, stride = w * 3;
+        const uint32_t size = 54 + stride * h;
+        auto put32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+        auto put16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+        f.write("BM", 2);
+        put32(size);
+        put32(0);
+        put32(54);
+        put32(40);
+        put32(w);
+        put32(h);
+        put16(1);
+        put16(24);
+        put32(0);
+        put32(stride * h);
+        put32(2835);
+        put32(2835);
+        put32(0);
+        put32(0);
+        f << std::string(size_t(stride * h), char(0x80));
+    }
+    Output ok = runCli({"decode", root + "/in.bmp", "-o", root + "/out.bmp"});
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    std::ifstream back(root + "/out.bmp", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 54u);
+    EXPECT_EQ(bytes.substr(0, 2), "BM");
+    int32_t width = 0;
+    std::memcpy(&width, bytes.data() + 18, 4);
+    EXPECT_EQ(width, 16);
+
+    std::ofstream(root + "/broken.jpg") << "not a jpeg at all";
+    Output bad = runCli({"decode", root + "/broken.jpg", "-o", root + "/x.bmp"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1);
+    EXPECT_EQ(runCli({"decode", root + "/missing.jpg", "-o", root + "/x.bmp"}).status, 1);
+    EXPECT_EQ(runCli({"decode", root + "/in.bmp", "--scale", "3", "-o", root + "/x.bmp"}).status,
+              1);
+    EXPECT_EQ(runCli({"decode", root + "/in.bmp"}).status, 1);
 }
