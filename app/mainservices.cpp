@@ -2,6 +2,8 @@
 
 #include <QFileDialog>
 
+#include "messages.h"
+#include "settingsformat.h"
 #include "shell.h"
 
 namespace fenwa {
@@ -9,8 +11,14 @@ namespace fenwa {
 MainWindowServices desktopServices(UserMessages* messages) {
     MainWindowServices s;
     s.messages = messages;
-    s.shellOpen = [](const QString& target, const QString& parameters) {
-        platform::ShellOpen(target, parameters);
+    // The shell reports what it could not open in its own words.
+    s.shellOpen = [messages](const QString& target, const QString& parameters) {
+        const platform::ShellOpenResult result = platform::ShellOpen(target, parameters);
+        if (!result.opened && messages)
+            messages->error(nullptr, result.message);
+    };
+    s.openSettings = [] {
+        return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };
     s.pickFile = [](QWidget* parent,
                     const MainWindowServices::PickRequest& r) -> std::optional<QString> {

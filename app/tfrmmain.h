@@ -24,6 +24,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QSplitter;
 class QStatusBar;
 class QTabWidget;
@@ -52,6 +53,9 @@ struct MainWindowServices {
         QString fileName;
     };
     std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
+    // The settings store: the user's own, or a file a test chose. Without it nothing is
+    // loaded or saved.
+    std::function<std::unique_ptr<QSettings>()> openSettings;
 };
 
 class TfrmMain : public QMainWindow {
@@ -222,6 +226,34 @@ private:
     MainWindowServices services_;
     bool shown_ = false;
     int lastProgressPercent_ = -1;
+
+    // --- Settings, languages, renaming and opening ---
+public:
+    // Reads the stored options and directories into the controls, as a user would set them.
+    void LoadSettings();
+    // Stores the options and directories; true when saved.
+    bool SaveSettings();
+    // 1 = English, any other code Chinese.
+    void SetLanguage(int code);
+    // Renames the row's file to the typed name; true when the row may take it.
+    bool lvFilesEdited(int row, const QString& newName);
+    // The directory-picking dialog's texts (the filter as "description|pattern").
+    QString OpenDialogFileName = QStringLiteral("You can input any file name");
+    QString OpenDialogFilter = QStringLiteral("No need to change.|.___");
+    QString OpenDialogTitle =
+        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
+
+public slots:
+    void btnSaveOptionsClick();
+    void ChangeLangClick();
+    void miOpenClick();
+    void miAcdseeClick();
+    void miUltraEditClick();
+
+private:
+    void connectOptions();
+    void applyLanguageTexts(int code, bool hintsOnly);
+    QObject* languageControl(const QString& name);
 };
 
 } // namespace fenwa

@@ -13,4 +13,8 @@ TfrmViewer::TfrmViewer(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
     setAutoFillBackground(true);
 }
 
+void TfrmViewer::SetMenuCaptions(const QStringList& captions) {
+    menuCaptions = captions;
+}
+
 } // namespace fenwa
