@@ -285,15 +285,19 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
         return false;
     const std::string typed = QFile::encodeName(newName).toStdString();
     const actions::NameCheck check = actions::checkNewName(typed);
+    // After a message the list keeps the keyboard, as it had it before the edit.
     if (check != actions::NameCheck::Acceptable) {
         services_.messages->error(this, QString::fromUtf8(actions::nameCheckMessage(check)));
+        lvFiles->setFocus();
         return false;
     }
     const FileRecordStore& rows = lvFilesModel->store();
     const actions::RenameOutcome outcome =
         actions::renameInDirectory(rows.directory(size_t(row)), rows.name(size_t(row)), typed);
-    if (!outcome.renamed && !outcome.systemMessage.empty())
+    if (!outcome.renamed && !outcome.systemMessage.empty()) {
         services_.messages->error(this, fromNative(outcome.systemMessage));
+        lvFiles->setFocus();
+    }
     return outcome.renamed;
 }
 
