@@ -41,8 +41,12 @@ ShellOpenResult ShellOpen(const QString& target, const QString& parameters) {
                                .arg(program, QString::fromLocal8Bit(std::strerror(error))));
         return {};
     }
-    const bool isFile = QFileInfo(target).isAbsolute();
-    const QUrl url = isFile ? QUrl::fromLocalFile(target) : QUrl::fromUserInput(target);
+    // Anything but an address is a file, also a relative path like "pics/a.jpg" (which
+    // QUrl::fromUserInput would take for a web host).
+    const bool isFile = !target.contains(QLatin1String("://")) &&
+                        !target.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive);
+    const QUrl url = isFile ? QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath())
+                            : QUrl::fromUserInput(target);
     if (!QDesktopServices::openUrl(url))
         return failure(isFile ? QStringLiteral("There is no program associated with '%1', or "
                                                "it could not be started.")
