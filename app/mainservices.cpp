@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "messages.h"
+#include "settingsformat.h"
 #include "shell.h"
 
 namespace fenwa {
@@ -24,8 +26,14 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
     MainWindowServices s;
     s.messages = messages;
     s.shellPrompts = prompts;
-    s.shellOpen = [](const QString& target, const QString& parameters) {
-        platform::ShellOpen(target, parameters);
+    // The shell reports what it could not open in its own words.
+    s.shellOpen = [messages](const QString& target, const QString& parameters) {
+        const platform::ShellOpenResult result = platform::ShellOpen(target, parameters);
+        if (!result.opened && messages)
+            messages->error(nullptr, result.message);
+    };
+    s.openSettings = [] {
+        return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };
     s.pickFile = [](QWidget* parent,
                     const MainWindowServices::PickRequest& r) -> std::optional<QString> {

@@ -30,6 +30,7 @@
 #include "directorylist.h"
 #include "filesystem.h"
 #include "grouping.h"
+#include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
 #include "pathrules.h"
@@ -125,6 +126,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     // Every hint of the program shows in the balloon.
     BalloonHint1 = new TBalloonHint(this);
     BalloonHint1->SetHintFont(MainWindowHintFont());
+    connectOptions();
 
     // Key preview: the window sees every key before the focused control does. The one
     // application-wide filter also serves the clicks, keys and resizes of its controls.
@@ -551,6 +553,8 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::FormShow() {
     FormResize();
+    LoadSettings();
+    SetLanguage(rbEnglish->isChecked() ? English : Chinese);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -713,10 +717,9 @@ void TfrmMain::Edit1KeyDown() {
 
 void TfrmMain::btnAddDirClick() {
     MainWindowServices::PickRequest request;
-    request.title =
-        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
-    request.filter = QStringLiteral("No need to change. (.___)");
-    request.fileName = QStringLiteral("You can input any file name");
+    request.title = OpenDialogTitle;
+    request.filter = dialogNameFilter(OpenDialogFilter);
+    request.fileName = OpenDialogFileName;
     const QString typed = Edit1->text();
     if (!typed.isEmpty()) {
         const std::string native = QFile::encodeName(typed).toStdString();

@@ -24,6 +24,7 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QSplitter;
 class QStatusBar;
 class QTabWidget;
@@ -58,6 +59,9 @@ struct MainWindowServices {
     std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
     // The questions and error reports of the desktop's delete request.
     platform::ShellPrompts* shellPrompts = nullptr;
+    // The settings store: the user's own, or a file a test chose. Without it nothing is
+    // loaded or saved.
+    std::function<std::unique_ptr<QSettings>()> openSettings;
 };
 
 class TfrmMain : public QMainWindow {
@@ -279,6 +283,34 @@ private:
     bool shown_ = false;
     int lastProgressPercent_ = -1;
     QByteArray pendingPreviewNative_; // PendingPreviewPath as native bytes
+
+    // --- Settings, languages, renaming and opening ---
+public:
+    // Reads the stored options and directories into the controls, as a user would set them.
+    void LoadSettings();
+    // Stores the options and directories; true when saved.
+    bool SaveSettings();
+    // 1 = English, any other code Chinese.
+    void SetLanguage(int code);
+    // Renames the row's file to the typed name; true when the row may take it.
+    bool lvFilesEdited(int row, const QString& newName);
+    // The directory-picking dialog's texts (the filter as "description|pattern").
+    QString OpenDialogFileName = QStringLiteral("You can input any file name");
+    QString OpenDialogFilter = QStringLiteral("No need to change.|.___");
+    QString OpenDialogTitle =
+        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
+
+public slots:
+    void btnSaveOptionsClick();
+    void ChangeLangClick();
+    void miOpenClick();
+    void miAcdseeClick();
+    void miUltraEditClick();
+
+private:
+    void connectOptions();
+    void applyLanguageTexts(int code, bool hintsOnly);
+    QObject* languageControl(const QString& name);
 };
 
 } // namespace fenwa

@@ -111,12 +111,6 @@ void TfrmMain::lvFilesDblClick() {
     }
 }
 
-void TfrmMain::OpenFocusedFile() {
-    const int row = currentRow();
-    if (row >= 0 && services_.shellOpen)
-        services_.shellOpen(QFile::decodeName(rowPath(row)), QString());
-}
-
 void TfrmMain::LoadPreview() {
     const int row = currentRow();
     if (!ListIdle || row < 0 || !ckPreview->isChecked() || !rowIsImage(row))
