@@ -304,6 +304,15 @@ private slots:
         QVERIFY(w->AdvImage[1]->NativeFileName().isEmpty());
         // The focused row becomes the selection.
         QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 1);
+        // Delete while a name is being edited goes to the editor and deletes nothing.
+        w->lvFiles->edit(w->lvFilesModel->index(0, 0));
+        QVERIFY(w->isEditingName());
+        QLineEdit* editor = w->lvFiles->viewport()->findChild<QLineEdit*>();
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_Delete);
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!w->isEditingName());
         // Deleting everything leaves an empty list.
         w->lvFiles->selectAll();
         w->miDelete->trigger();
