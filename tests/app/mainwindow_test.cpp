@@ -15,6 +15,7 @@
 #include <fstream>
 
 #include "messages.h"
+#include "recordedmessages.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
@@ -22,13 +23,6 @@
 using namespace fenwa;
 
 namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    QStringList notices;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString& text) override { notices << text; }
-};
 
 void makeFile(const QString& path, int bytes = 0) {
     std::ofstream(QFile::encodeName(path).toStdString(), std::ios::binary)

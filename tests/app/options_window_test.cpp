@@ -19,6 +19,7 @@
 
 #include "TAdvImage.h"
 #include "messages.h"
+#include "recordedmessages.h"
 #include "settingsformat.h"
 #include "shell.h"
 #include "tfrmmain.h"
@@ -28,13 +29,6 @@
 using namespace fenwa;
 
 namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    QStringList notices;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString& text) override { notices << text; }
-};
 
 void makeFile(const QByteArray& nativePath, const char* content = "x") {
     std::ofstream(nativePath.toStdString(), std::ios::binary) << content;

@@ -15,6 +15,7 @@
 
 #include "TAdvImage.h"
 #include "messages.h"
+#include "recordedmessages.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
@@ -23,12 +24,6 @@
 using namespace fenwa;
 
 namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString&) override {}
-};
 
 struct ScriptedPrompts : platform::ShellPrompts {
     bool answer = false;
