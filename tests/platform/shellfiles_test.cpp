@@ -136,3 +136,20 @@ TEST_F(ShellFiles, FailuresAreReportedAndMissingFilesAreNotErrors) {
     EXPECT_NE(prompts.errors[0].find("subdir"), std::string::npos);
     EXPECT_TRUE(exists(sub));
 }
+
+TEST_F(ShellFiles, AThousandFilesAndNamesThatAreNotUtf8GoToTheTrash) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 1000; ++i)
+        paths.push_back(file("many-" + std::to_string(i) + ".jpg"));
+    paths.push_back(file("odd\xff\xfe name.jpg"));
+    auto bystander = file("bystander.jpg");
+    ScriptedPrompts prompts;
+    ShellDeleteFiles(paths, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    EXPECT_TRUE(prompts.questions.empty());
+    EXPECT_TRUE(prompts.errors.empty());
+    for (const std::string& p : paths)
+        EXPECT_FALSE(exists(p)) << p;
+    EXPECT_TRUE(exists(trashed("odd\xff\xfe name.jpg")));
+    EXPECT_TRUE(exists(trashed("many-999.jpg")));
+    EXPECT_TRUE(exists(bystander));
+}
