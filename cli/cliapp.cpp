@@ -19,6 +19,76 @@ const char* const Usage = "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
                           "Lists every file of the directories, one line per file:\n"
                           "name, directory, size, type and time separated by tabs.\n";
 
+// The length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are not one.
+size_t utf8SequenceLength(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not valid.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+std::string escapeField(std::string_view bytes) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else if (c < 0x80) {
+            out += char(c);
+        } else if (const size_t n = utf8SequenceLength(bytes, i)) {
+            out.append(bytes.substr(i, n));
+            i += n;
+            continue;
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+        ++i;
+    }
+    return out;
+}
+
+namespace {
+
 void printRows(const FileRecordStore& store, std::FILE* out) {
     std::string line;
     for (size_t row = 0; row < store.size(); ++row) {
@@ -26,7 +96,7 @@ void printRows(const FileRecordStore& store, std::FILE* out) {
         for (int column = 0; column < ColumnCount; ++column) {
             if (column)
                 line += '\t';
-            line += store.text(row, column);
+            line += escapeField(store.text(row, column));
         }
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), out);

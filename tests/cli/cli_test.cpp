@@ -55,7 +55,7 @@ TEST(Cli, FindAllPrintsTheListsRowsInOrder) {
     std::string lines;
     for (size_t r = 0; r < expected.size(); ++r) {
         for (int c = 0; c < fenwa::ColumnCount; ++c)
-            lines += (c ? "\t" : "") + expected.text(r, c);
+            lines += (c ? "\t" : "") + fenwa::cli::escapeField(expected.text(r, c));
         lines += "\n";
     }
     EXPECT_EQ(o.out, lines);
@@ -159,4 +159,30 @@ TEST(Cli, DecodeWritesTheBitmapTheControlWouldHold) {
     EXPECT_EQ(runCli({"decode", root + "/in.bmp", "--scale", "3", "-o", root + "/x.bmp"}).status,
               1);
     EXPECT_EQ(runCli({"decode", root + "/in.bmp"}).status, 1);
+}
+
+TEST(Cli, FieldsAreEscapedSoEveryRowIsOneLine) {
+    using fenwa::cli::escapeField;
+    EXPECT_EQ(escapeField("plain name.jpg"), "plain name.jpg");
+    EXPECT_EQ(escapeField("相片 é.jpg"), "相片 é.jpg");
+    EXPECT_EQ(escapeField("tab\there"), "tab\\there");
+    EXPECT_EQ(escapeField("new\nline\r"), "new\\nline\\r");
+    EXPECT_EQ(escapeField("back\\slash"), "back\\\\slash");
+    EXPECT_EQ(escapeField(std::string("nul\0x", 5)), "nul\\x00x");
+    EXPECT_EQ(escapeField("bad\xff\xfe"), "bad\\xFF\\xFE");
+    // An overlong encoding and a lone continuation byte are not UTF-8.
+    EXPECT_EQ(escapeField("\xc0\xaf"), "\\xC0\\xAF");
+    EXPECT_EQ(escapeField("\x80"), "\\x80");
+    // A sequence cut short at the end.
+    EXPECT_EQ(escapeField("\xe7\x9b"), "\\xE7\\x9B");
+
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    std::ofstream(root + "/two\nlines\tand tab") << "x";
+    std::ofstream(root + "/-leading dash") << "x";
+    Output o = runCli({"find-all", root});
+    ASSERT_EQ(o.status, 0);
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2);
+    EXPECT_NE(o.out.find("two\\nlines\\tand tab\t"), std::string::npos);
+    EXPECT_NE(o.out.find("-leading dash\t"), std::string::npos);
 }
