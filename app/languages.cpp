@@ -79,6 +79,7 @@ const std::vector<LanguageText>& languageTable() {
         {"miAcdsee", C, "Open With ACDSee", "用 ACDSee 開啟"},
         {"miUltraEdit", C, "Open With UltraEdit", "用 UltraEdit 開啟"},
         {"miDelete", C, "Delete", "刪除"},
+        {"miSaveList", C, "Save List As...", "清單另存新檔..."},
         {"miView", C, "View Image In Full Size", "觀看原圖大小"},
         {"miAddItem", C, "Add", "新增"},
         {"miDelItems", C, "Delete", "刪除"},

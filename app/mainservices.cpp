@@ -49,6 +49,14 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
             return std::nullopt;
         return dialog.selectedFiles().front();
     };
+    s.pickSaveFile = [](QWidget* parent, const QString& title) -> std::optional<QString> {
+        const QString name = QFileDialog::getSaveFileName(
+            parent, title, QString(), QStringLiteral("CSV (*.csv);;JSON (*.json)"), nullptr,
+            QFileDialog::DontUseNativeDialog);
+        if (name.isEmpty())
+            return std::nullopt;
+        return name;
+    };
     return s;
 }
 

@@ -499,6 +499,8 @@ void TfrmMain::buildMenus() {
     miUltraEdit = PopupMenu1->addAction(QStringLiteral("Open With UltraEdit"));
     PopupMenu1->addSeparator();
     miDelete = PopupMenu1->addAction(QStringLiteral("Delete"));
+    PopupMenu1->addSeparator();
+    miSaveList = PopupMenu1->addAction(QStringLiteral("Save List As..."));
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
     connect(miNextGroup, &QAction::triggered, this, &TfrmMain::miNextGroupClick);
     connect(miPriorGroup, &QAction::triggered, this, &TfrmMain::miPriorGroupClick);

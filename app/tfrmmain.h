@@ -57,6 +57,8 @@ struct MainWindowServices {
         QString fileName;
     };
     std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
+    // Asks where to save a file; answers nothing when the user cancels.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickSaveFile;
     // The questions and error reports of the desktop's delete request.
     platform::ShellPrompts* shellPrompts = nullptr;
     // The settings store: the user's own, or a file a test chose. Without it nothing is
@@ -152,6 +154,7 @@ public:
     QAction* miAcdsee;
     QAction* miUltraEdit;
     QAction* miDelete;
+    QAction* miSaveList;
     QMenu* PopupMenu2;
     QAction* miView;
     QMenu* PopupMenu3;
@@ -182,6 +185,9 @@ public:
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
     platform::ShellPrompts& shellPrompts() const;
+    void setSaveFilePicker(decltype(MainWindowServices::pickSaveFile) picker) {
+        services_.pickSaveFile = std::move(picker);
+    }
     // A row's full path (native bytes) and whether its name is an image's.
     QByteArray rowPath(int row) const;
     bool rowIsImage(int row) const;
@@ -252,6 +258,11 @@ public slots:
     // --- Deleting ---
     void miDeleteClick();
     void DeleteSelectedFiles();
+
+    // --- Export ---
+    // Writes the result list, in its order with a group number per row, as CSV, or as
+    // JSON when the chosen name ends in ".json".
+    void miSaveListClick();
     void OpenFocusedFile();
 
 protected:

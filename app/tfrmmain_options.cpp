@@ -224,6 +224,7 @@ QObject* TfrmMain::languageControl(const QString& name) {
         {"miAcdsee", miAcdsee},
         {"miUltraEdit", miUltraEdit},
         {"miDelete", miDelete},
+        {"miSaveList", miSaveList},
         {"miView", miView},
         {"miAddItem", miAddItem},
         {"miDelItems", miDelItems},
@@ -307,7 +308,9 @@ void TfrmMain::OpenFocusedFile() {
         openWith(services_, actions::openRequest(lvFilesModel->nativePath(row).toStdString()));
 }
 
-void TfrmMain::miOpenClick() { OpenFocusedFile(); }
+void TfrmMain::miOpenClick() {
+    OpenFocusedFile();
+}
 
 void TfrmMain::miAcdseeClick() {
     const int row = currentRow();

@@ -12,12 +12,14 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QRadioButton>
+#include <QSaveFile>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
 #include "TAdvImage.h"
+#include "exportlist.h"
 #include "filesystem.h"
 #include "messages.h"
 #include "pathrules.h"
@@ -67,6 +69,7 @@ void TfrmMain::connectPreviewControls() {
     connect(miViewFull, &QAction::triggered, this, &TfrmMain::miViewFullClick);
     connect(miPreview, &QAction::triggered, this, &TfrmMain::miPreviewClick);
     connect(miDelete, &QAction::triggered, this, &TfrmMain::miDeleteClick);
+    connect(miSaveList, &QAction::triggered, this, &TfrmMain::miSaveListClick);
     for (TAdvImage* slide : AdvImage)
         connect(slide, &QWidget::customContextMenuRequested, this,
                 [this, slide](const QPoint& p) { PopupMenu1->popup(slide->mapToGlobal(p)); });
@@ -439,6 +442,28 @@ void TfrmMain::DeleteSelectedFiles() {
                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
         lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
     }
+}
+
+// ---------------------------------------------------------------------------
+// Export
+
+void TfrmMain::miSaveListClick() {
+    if (!services_.pickSaveFile)
+        return;
+    const std::optional<QString> chosen =
+        services_.pickSaveFile(this, miSaveList->text().remove(QStringLiteral("...")));
+    if (!chosen)
+        return;
+    const ExportFormat format = chosen->endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
+                                    ? ExportFormat::Json
+                                    : ExportFormat::Csv;
+    const std::string text = rowsAsText(lvFilesModel->store(), criteria(), format);
+    // Written beside the target and renamed over it, so a failure never leaves half a file.
+    QSaveFile file(*chosen);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+        services_.messages->error(
+            this, QStringLiteral("無法寫入 %1: %2").arg(*chosen, file.errorString()));
 }
 
 } // namespace fenwa

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 
 #include "PictureLoader.h"
+#include "exportlist.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -15,93 +16,20 @@ namespace fenwa::cli {
 
 namespace {
 
-const char* const Usage = "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
-                          "Lists every file of the directories, one line per file:\n"
-                          "name, directory, size, type and time separated by tabs.\n";
-
-// The length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are not one.
-size_t utf8SequenceLength(std::string_view s, size_t i) {
-    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    size_t n = 0;
-    uint32_t cp = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-        n = 2;
-        cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        n = 3;
-        cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        n = 4;
-        cp = c & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + n > s.size())
-        return 0;
-    for (size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    // Overlong forms, surrogates and values past Unicode are not valid.
-    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return n;
-}
-
-} // namespace
-
-std::string escapeField(std::string_view bytes) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size());
-    for (size_t i = 0; i < bytes.size();) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c < 0x20 || c == 0x7F) {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else if (c < 0x80) {
-            out += char(c);
-        } else if (const size_t n = utf8SequenceLength(bytes, i)) {
-            out.append(bytes.substr(i, n));
-            i += n;
-            continue;
-        } else {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-        ++i;
-    }
-    return out;
-}
-
-namespace {
-
-void printRows(const FileRecordStore& store, std::FILE* out) {
-    std::string line;
-    for (size_t row = 0; row < store.size(); ++row) {
-        line.clear();
-        for (int column = 0; column < ColumnCount; ++column) {
-            if (column)
-                line += '\t';
-            line += escapeField(store.text(row, column));
-        }
-        line += '\n';
-        std::fwrite(line.data(), 1, line.size(), out);
-    }
-}
+const char* const Usage =
+    "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
+    "       fenwa-cli find-duplicates [--name] [--size] [--time] [--no-subdirs]\n"
+    "                                 [--format tsv|csv|json] DIR...\n"
+    "       fenwa-cli decode FILE [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] -o OUT.bmp\n"
+    "\n"
+    "find-all lists every file of the directories; find-duplicates only the files that\n"
+    "have a partner with the same name (ASCII case ignored), size and modification minute,\n"
+    "as ticked, each group of duplicates a run of rows. The default format prints one line\n"
+    "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
+    "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
+    "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
+    "decode loads FILE as the image view control would with those JPEG settings and\n"
+    "writes the bitmap it holds as a BMP file.\n";
 
 int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     TPictureLoadSettings settings;
@@ -182,6 +110,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
     bool includeSubdirectories = true;
     Criteria criteria;
+    ExportFormat format = ExportFormat::Tsv;
     std::vector<std::string> directories;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
@@ -190,6 +119,14 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             optionsEnded = true;
         } else if (!optionsEnded && a == "--no-subdirs") {
             includeSubdirectories = false;
+        } else if (!optionsEnded && a == "--format" && i + 1 < args.size()) {
+            const std::optional<ExportFormat> named = exportFormatNamed(args[++i]);
+            if (!named) {
+                std::fprintf(err, "fenwa-cli: --format takes tsv, csv or json, not '%s'\n",
+                             args[i].c_str());
+                return 1;
+            }
+            format = *named;
         } else if (!optionsEnded && duplicates && a == "--name") {
             criteria.name = true;
         } else if (!optionsEnded && duplicates && a == "--size") {
@@ -239,7 +176,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             groups.appendCopy(store, row);
         store = std::move(groups);
     }
-    printRows(store, out);
+    writeRows(store, duplicates ? criteria : Criteria{}, format, out);
     return 0;
 }
 

@@ -242,6 +242,31 @@ private slots:
         QCOMPARE(icons(), QStringLiteral("2000"));
     }
 
+    void savingTheListWritesCsvOrJson() {
+        addFile("d1", "a.jpg", 3);
+        addFile("d2", "b.jpg", 3);
+        findDuplicates();
+        QString target = tmp->path() + "/list.csv";
+        w->setSaveFilePicker(
+            [&](QWidget*, const QString&) { return std::optional<QString>(target); });
+        w->miSaveList->trigger();
+        QFile csv(target);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = csv.readAll().split('\n');
+        QCOMPARE(lines[0], QByteArray("group,name,directory,size,type,time\r"));
+        QVERIFY(lines[1].startsWith("1,b.jpg,"));
+        QVERIFY(lines[2].startsWith("1,a.jpg,"));
+        target = tmp->path() + "/list.json";
+        w->miSaveList->trigger();
+        QFile json(target);
+        QVERIFY(json.open(QIODevice::ReadOnly));
+        QVERIFY(json.readAll().startsWith("[\n {\"group\": 1, \"name\": \"b.jpg\""));
+        // A place that cannot be written is reported.
+        target = tmp->path() + "/missing-dir/list.csv";
+        w->miSaveList->trigger();
+        QCOMPARE(messages.errors.size(), 1);
+    }
+
     void deletingRowsKeepsTheCountCurrent() {
         for (int i = 0; i < 10; ++i)
             addFile(QStringLiteral("d%1").arg(i), QStringLiteral("f%1").arg(i), 7);

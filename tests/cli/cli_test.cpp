@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include "cliapp.h"
+#include "exportlist.h"
 #include "scanner.h"
 
 namespace {
@@ -55,7 +56,7 @@ TEST(Cli, FindAllPrintsTheListsRowsInOrder) {
     std::string lines;
     for (size_t r = 0; r < expected.size(); ++r) {
         for (int c = 0; c < fenwa::ColumnCount; ++c)
-            lines += (c ? "\t" : "") + fenwa::cli::escapeField(expected.text(r, c));
+            lines += (c ? "\t" : "") + fenwa::escapeField(expected.text(r, c));
         lines += "\n";
     }
     EXPECT_EQ(o.out, lines);
@@ -162,7 +163,7 @@ TEST(Cli, DecodeWritesTheBitmapTheControlWouldHold) {
 }
 
 TEST(Cli, FieldsAreEscapedSoEveryRowIsOneLine) {
-    using fenwa::cli::escapeField;
+    using fenwa::escapeField;
     EXPECT_EQ(escapeField("plain name.jpg"), "plain name.jpg");
     EXPECT_EQ(escapeField("相片 é.jpg"), "相片 é.jpg");
     EXPECT_EQ(escapeField("tab\there"), "tab\\there");
@@ -185,4 +186,21 @@ TEST(Cli, FieldsAreEscapedSoEveryRowIsOneLine) {
     EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2);
     EXPECT_NE(o.out.find("two\\nlines\\tand tab\t"), std::string::npos);
     EXPECT_NE(o.out.find("-leading dash\t"), std::string::npos);
+}
+
+TEST(Cli, FormatsForFindDuplicates) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    ::mkdir((root + "/b").c_str(), 0755);
+    std::ofstream(root + "/a.jpg") << "1234";
+    std::ofstream(root + "/b/c.jpg") << "abcd";
+    Output csv = runCli({"find-duplicates", "--size", "--format", "csv", root});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.substr(0, 35), "group,name,directory,size,type,time");
+    EXPECT_NE(csv.out.find("\r\n1,c.jpg,"), std::string::npos);
+    EXPECT_NE(csv.out.find("\r\n1,a.jpg,"), std::string::npos);
+    Output json = runCli({"find-all", "--format", "json", root});
+    EXPECT_EQ(json.status, 0);
+    EXPECT_EQ(json.out.front(), '[');
+    EXPECT_EQ(runCli({"find-all", "--format", "xml", root}).status, 1);
 }

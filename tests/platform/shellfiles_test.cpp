@@ -28,7 +28,9 @@ struct ScriptedPrompts : ShellPrompts {
     void reportError(const std::string& text) override { errors.push_back(text); }
 };
 
-bool exists(const std::string& p) { return ::access(p.c_str(), F_OK) == 0; }
+bool exists(const std::string& p) {
+    return ::access(p.c_str(), F_OK) == 0;
+}
 
 // Every test trashes into a trash of its own: the desktop's trash lives under
 // XDG_DATA_HOME, which GIO reads once, so it is set before the first trash call.

@@ -1,0 +1,203 @@
+#include "exportlist.h"
+
+#include <cstdint>
+
+namespace fenwa {
+
+namespace {
+
+// The length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are not one.
+size_t utf8SequenceLength(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not valid.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+std::string escapeField(std::string_view bytes) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else if (c < 0x80) {
+            out += char(c);
+        } else if (const size_t n = utf8SequenceLength(bytes, i)) {
+            out.append(bytes.substr(i, n));
+            i += n;
+            continue;
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+        ++i;
+    }
+    return out;
+}
+
+std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
+    if (name == "tsv")
+        return ExportFormat::Tsv;
+    if (name == "csv")
+        return ExportFormat::Csv;
+    if (name == "json")
+        return ExportFormat::Json;
+    return std::nullopt;
+}
+
+std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria) {
+    std::vector<uint32_t> numbers(rows.size());
+    uint32_t group = 0;
+    for (size_t start = 0; start < rows.size();) {
+        ++group;
+        size_t end = start;
+        numbers[end] = group;
+        while (end + 1 < rows.size() && RowsMatch(rows, end + 1, start, criteria))
+            numbers[++end] = group;
+        start = end + 1;
+    }
+    return numbers;
+}
+
+namespace {
+
+std::string csvField(std::string_view text) {
+    const std::string escaped = escapeField(text);
+    if (escaped.find_first_of(",\"") == std::string::npos)
+        return escaped;
+    std::string quoted = "\"";
+    for (char c : escaped) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::string jsonString(std::string_view text) {
+    // escapeField leaves no control characters; quotes and backslashes are JSON's own.
+    std::string out = "\"";
+    for (char c : escapeField(text)) {
+        if (c == '"' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + '"';
+}
+
+const char* const ColumnKeys[ColumnCount] = {"name", "directory", "size", "type", "time"};
+
+} // namespace
+
+namespace {
+
+void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
+               const std::vector<uint32_t>& groups, ExportFormat format) {
+    switch (format) {
+    case ExportFormat::Tsv:
+        for (int c = 0; c < ColumnCount; ++c) {
+            if (c)
+                out += '\t';
+            out += escapeField(rows.text(row, c));
+        }
+        out += '\n';
+        break;
+    case ExportFormat::Csv:
+        out += std::to_string(groups[row]);
+        for (int c = 0; c < ColumnCount; ++c) {
+            out += ',';
+            out += csvField(rows.text(row, c));
+        }
+        out += "\r\n";
+        break;
+    case ExportFormat::Json:
+        out += row ? ",\n " : "\n ";
+        out += "{\"group\": " + std::to_string(groups[row]);
+        for (int c = 0; c < ColumnCount; ++c) {
+            out += ", \"";
+            out += ColumnKeys[c];
+            out += "\": ";
+            out += c == ColSize ? rows.sizeText(row) : jsonString(rows.text(row, c));
+        }
+        out += "}";
+        break;
+    }
+}
+
+// Calls sink with the text in pieces, so a million rows never need their whole text at once.
+template <typename Sink>
+void produce(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+             Sink&& sink) {
+    const std::vector<uint32_t> groups =
+        format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows, criteria);
+    std::string piece;
+    if (format == ExportFormat::Csv)
+        piece += "group,name,directory,size,type,time\r\n";
+    if (format == ExportFormat::Json)
+        piece += "[";
+    for (size_t row = 0; row < rows.size(); ++row) {
+        appendRow(piece, rows, row, groups, format);
+        if (piece.size() >= 1 << 16) {
+            sink(piece);
+            piece.clear();
+        }
+    }
+    if (format == ExportFormat::Json)
+        piece += rows.empty() ? "]\n" : "\n]\n";
+    sink(piece);
+}
+
+} // namespace
+
+std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format) {
+    std::string out;
+    produce(rows, criteria, format, [&](const std::string& piece) { out += piece; });
+    return out;
+}
+
+void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+               std::FILE* out) {
+    produce(rows, criteria, format,
+            [&](const std::string& piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
+}
+
+} // namespace fenwa

@@ -1,0 +1,37 @@
+#pragma once
+// Writing a result list out as text: tab-separated lines (fenwa-cli's default), CSV or
+// JSON, in the list's order, each row with the number of its group.
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filerecord.h"
+#include "resultlist.h"
+
+namespace fenwa {
+
+enum class ExportFormat { Tsv, Csv, Json };
+
+// "tsv", "csv" or "json".
+std::optional<ExportFormat> exportFormatNamed(std::string_view name);
+
+// A field as text: valid UTF-8 as it is, a backslash as "\\", tab, newline and carriage
+// return as "\t", "\n" and "\r", any other control byte and every byte that is not part of
+// valid UTF-8 as "\xHH". Every name then fits on one line without tabs, and the original
+// bytes can always be recovered.
+std::string escapeField(std::string_view bytes);
+
+// The group number (from 1) of every row: runs of adjacent rows that match the run's
+// first row on the ticked criteria; with nothing ticked every row is a group of its own.
+std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria);
+
+// Writes every row. TSV has no header and no group column (the five columns, as
+// fenwa-cli has always printed them); CSV and JSON carry the group number too.
+void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+               std::FILE* out);
+std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format);
+
+} // namespace fenwa

@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "exportlist.h"
+
+using namespace fenwa;
+
+namespace {
+
+FileRecordStore rows() {
+    FileRecordStore s;
+    const uint32_t d = s.internDirectory("/p");
+    s.append(d, "a.jpg", 5, 0);
+    s.append(d, "b, \"quoted\".jpg", 5, 0);
+    s.append(d, "c\xff.jpg", 7, 0);
+    s.append(d, "d.jpg", 7, 0);
+    s.append(d, "e.jpg", 9, 0);
+    return s;
+}
+
+const Criteria SizeOnly{false, true, false};
+
+} // namespace
+
+TEST(ExportList, GroupNumbersFollowAdjacentMatches) {
+    EXPECT_EQ(groupNumbers(rows(), SizeOnly), (std::vector<uint32_t>{1, 1, 2, 2, 3}));
+    EXPECT_EQ(groupNumbers(rows(), Criteria{}), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+    EXPECT_TRUE(groupNumbers(FileRecordStore{}, SizeOnly).empty());
+}
+
+TEST(ExportList, CsvQuotesAndEscapes) {
+    const std::string csv = rowsAsText(rows(), SizeOnly, ExportFormat::Csv);
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "group,name,directory,size,type,time");
+    EXPECT_NE(csv.find("\r\n1,\"b, \"\"quoted\"\".jpg\",/p,5,.jpg,1970/01/01 00:00\r\n"),
+              std::string::npos);
+    EXPECT_NE(csv.find("\r\n2,c\\xFF.jpg,/p,7,"), std::string::npos);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
+}
+
+TEST(ExportList, JsonIsValidAndCarriesEveryField) {
+    const std::string json = rowsAsText(rows(), SizeOnly, ExportFormat::Json);
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
+    const QJsonArray array = doc.array();
+    ASSERT_EQ(array.size(), 5);
+    EXPECT_EQ(array[1].toObject()["name"].toString(), QStringLiteral("b, \"quoted\".jpg"));
+    EXPECT_EQ(array[2].toObject()["name"].toString(), QStringLiteral("c\\xFF.jpg"));
+    EXPECT_EQ(array[2].toObject()["group"].toInt(), 2);
+    EXPECT_EQ(array[4].toObject()["size"].toInt(), 9);
+    EXPECT_EQ(array[0].toObject()["time"].toString(), QStringLiteral("1970/01/01 00:00"));
+    EXPECT_EQ(rowsAsText(FileRecordStore{}, SizeOnly, ExportFormat::Json), "[]\n");
+}
+
+TEST(ExportList, TsvIsTheFiveColumns) {
+    const std::string tsv = rowsAsText(rows(), SizeOnly, ExportFormat::Tsv);
+    EXPECT_EQ(tsv.substr(0, tsv.find('\n')), "a.jpg\t/p\t5\t.jpg\t1970/01/01 00:00");
+    EXPECT_EQ(exportFormatNamed("csv"), ExportFormat::Csv);
+    EXPECT_FALSE(exportFormatNamed("xml").has_value());
+}
