@@ -325,6 +325,8 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");
     pnSlides->setFixedHeight(114);
+    // The strip sizes its panels to its own width, so it asks for no width of its own.
+    pnSlides->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     pnSlides->setFrameShape(QFrame::Panel);
     pnSlides->setFrameShadow(QFrame::Sunken);
     pnSlides->setLineWidth(SlideBorderWidth);
@@ -392,6 +394,7 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnScale->setFrameShape(QFrame::Panel);
     pnScale->setFrameShadow(QFrame::Raised);
     pnScale->setFixedHeight(41);
+    pnScale->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     setBackground(pnScale, palette().color(QPalette::Window));
     auto* scales = new QHBoxLayout(pnScale);
     scales->setContentsMargins(6, 2, 6, 2);
@@ -636,6 +639,7 @@ void TfrmMain::PopupMenu1Popup() {
     const int selected = selectedRowCount();
     miPreview->setEnabled(selected == 1 && ckPreview->isChecked());
     miDelete->setEnabled(selected >= 1);
+    miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
 }
 
 // ---------------------------------------------------------------------------
