@@ -53,7 +53,9 @@ TColorTable::TColorTable(int32_t count) {
     count_ = count;
 }
 
-void TBigByteArray::FreeBytes::operator()(uint8_t* bytes) const { std::free(bytes); }
+void TBigByteArray::FreeBytes::operator()(uint8_t* bytes) const {
+    std::free(bytes);
+}
 
 TBigByteArray::TBigByteArray(int64_t count) {
     if (count < 0 || count > kMaxImagePixels)
@@ -83,8 +85,7 @@ TByteArray2D::TByteArray2D(int64_t columns, int64_t rows)
     : columns_(static_cast<int32_t>(columns)), rows_(static_cast<int32_t>(rows)),
       // Factors up to 2^31 cannot overflow the 64-bit product.
       cells_(columns < 0 || rows < 0 || columns > INT32_MAX || rows > INT32_MAX ? -1
-                                                                              : columns * rows) {
-}
+                                                                                : columns * rows) {}
 
 std::unique_ptr<TBigByteArray> TByteArray2D::GetRow(int64_t r) const {
     if (r < 1 || r > rows_)

@@ -16,7 +16,9 @@ constexpr uint8_t kExtensionIntroducer = 0x21; // '!'
 constexpr uint8_t kImageSeparator = 0x2C;      // ','
 constexpr uint8_t kTrailer = 0x3B;             // ';'
 
-uint16_t Word(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
+uint16_t Word(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
 
 // Reads Count colours; a table cut short by the end of the file keeps its constructed
 // entries where no bytes came.

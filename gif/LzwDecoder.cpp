@@ -248,6 +248,8 @@ void DecodeLzw(uint8_t codeSize, const TByteBuffer& data, bool interlaced, TByte
     decoder->Run();
 }
 
-void TGifSubImage::Decode() { DecodeLzw(CodeSize, Data, Interlaced, *Pixels); }
+void TGifSubImage::Decode() {
+    DecodeLzw(CodeSize, Data, Interlaced, *Pixels);
+}
 
 } // namespace fenwa::gif

@@ -12,7 +12,9 @@ TGifImage::TGifImage(QObject* owner) : QObject(owner), timer_(new QTimer(this)) 
     connect(timer_, &QTimer::timeout, this, &TGifImage::TimerTick);
 }
 
-TGifImage::~TGifImage() { timer_->stop(); }
+TGifImage::~TGifImage() {
+    timer_->stop();
+}
 
 void TGifImage::LoadFromFile(const QByteArray& nativePath) {
     emit OnImageLoading();

@@ -11,8 +11,8 @@ QImage toQImage(const gif::TIndexedBitmap& bitmap) {
         return {};
     QImage image(bitmap.Width(), bitmap.Height(), QImage::Format_RGB32);
     if (image.isNull())
-        throw gif::ENotEnoughMemory(gif::NotEnoughMemoryMessage(
-            int64_t{bitmap.Width()} * bitmap.Height() * 4));
+        throw gif::ENotEnoughMemory(
+            gif::NotEnoughMemoryMessage(int64_t{bitmap.Width()} * bitmap.Height() * 4));
     bitmap.FillArgb32(reinterpret_cast<uint32_t*>(image.bits()), image.bytesPerLine() / 4);
     return image;
 }
