@@ -136,16 +136,23 @@ void TGifSubImage::ReadFromStream(TGifStream& stream) {
     // Without this byte the image has no data either; Decode then reports the missing data.
     stream.ReadByte(CodeSize);
 
+    // The data's size is known from the sub-block lengths: reserve it once.
+    const auto rest = stream.Remaining();
+    size_t total = 0;
+    for (size_t at = 0; at < rest.size() && rest[at] != 0; at += rest[at] + size_t{1})
+        total += rest[at];
+    Data.Reserve(std::min(total, rest.size()));
+
     uint8_t length = 0;
     stream.ReadByte(length);
-    std::vector<uint8_t> block;
     while (length != 0 && !stream.AtEnd()) {
-        block.resize(length);
-        const size_t got = stream.Read(block.data(), length);
+        const auto block =
+            stream.Remaining().first(std::min<size_t>(length, stream.Remaining().size()));
+        stream.Seek(stream.Position() + static_cast<int64_t>(block.size()));
         length = 0;
-        if (got == block.size())
-            stream.ReadByte(length); // at the end of the stream the loop stops
-        Data.AddBlock(std::span(block.data(), got));
+        if (!stream.AtEnd())
+            stream.ReadByte(length); // a block cut short ends the data with the stream
+        Data.AddBlock(block);
     }
 
     Decode();

@@ -75,6 +75,7 @@ private:
 class TByteBuffer {
 public:
     void AddBlock(std::span<const uint8_t> block);
+    void Reserve(size_t totalSize) { bytes_.reserve(totalSize); }
     int32_t TotalSize() const { return static_cast<int32_t>(bytes_.size()); }
     int32_t BlockCount() const { return static_cast<int32_t>(blockEnds_.size()); }
     // Block i, 1-based.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -48,7 +49,7 @@ private:
 
     // Bit reader: codes are packed least significant bit first.
     size_t position_ = 0;
-    uint32_t bitBuffer_ = 0;
+    uint64_t bitBuffer_ = 0;
     uint32_t bitCount_ = 0;
     uint32_t codeWidth_ = 0;
 
@@ -75,14 +76,29 @@ private:
     size_t pass_ = 0;     // 0-based interlace pass
 };
 
-bool TLzwDecoder::ReadCode(uint32_t& code) {
-    while (bitCount_ < codeWidth_) {
-        if (position_ == data_.size())
-            return false;
-        bitBuffer_ |= static_cast<uint32_t>(data_[position_++]) << bitCount_;
-        bitCount_ += 8;
+inline bool TLzwDecoder::ReadCode(uint32_t& code) {
+    if (bitCount_ < codeWidth_) {
+        if (data_.size() - position_ >= 8) {
+            // Takes as many whole bytes as fit into the 64-bit buffer at once. The bits of
+            // the next, partly loaded byte are the same ones the next load puts there.
+            uint64_t bytes;
+            std::memcpy(&bytes, data_.data() + position_, 8);
+            if constexpr (std::endian::native == std::endian::big)
+                bytes = __builtin_bswap64(bytes);
+            bitBuffer_ |= bytes << bitCount_;
+            const uint32_t taken = (63 - bitCount_) >> 3;
+            position_ += taken;
+            bitCount_ += taken * 8;
+        } else {
+            do {
+                if (position_ == data_.size())
+                    return false;
+                bitBuffer_ |= static_cast<uint64_t>(data_[position_++]) << bitCount_;
+                bitCount_ += 8;
+            } while (bitCount_ < codeWidth_);
+        }
     }
-    code = bitBuffer_ & ((1u << codeWidth_) - 1);
+    code = static_cast<uint32_t>(bitBuffer_) & ((1u << codeWidth_) - 1);
     bitBuffer_ >>= codeWidth_;
     bitCount_ -= codeWidth_;
     return true;
@@ -114,7 +130,7 @@ void TLzwDecoder::AddEntry(uint32_t prefix, uint8_t suffix) {
     }
 }
 
-void TLzwDecoder::Emit(uint32_t code) {
+inline void TLzwDecoder::Emit(uint32_t code) {
     if (width_ == 0)
         throw EIndexOutOfBounds(kIndexOutOfBoundsMessage);
     uint32_t length = length_[code];
