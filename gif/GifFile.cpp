@@ -4,6 +4,7 @@
 #include "GifErrors.h"
 #include "GifLimits.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -32,15 +33,15 @@ void ReadColors(TGifStream& stream, TColorTable& table) {
 
 // Reads data sub-blocks up to the zero length byte or the end of the stream. A block cut
 // short by the end of the stream is kept with the bytes that came.
-void ReadSubBlocks(TGifStream& stream, std::vector<std::string>& blocks) {
+void ReadSubBlocks(TGifStream& stream, TByteBuffer& blocks) {
     uint8_t length = 0;
     while (stream.ReadByte(length) && length != 0) {
-        std::string block(length, '\0');
-        const size_t got = stream.Read(block.data(), length);
-        block.resize(got);
-        if (got > 0)
-            blocks.push_back(std::move(block));
-        if (got < length)
+        const auto block =
+            stream.Remaining().first(std::min<size_t>(length, stream.Remaining().size()));
+        stream.Seek(stream.Position() + static_cast<int64_t>(block.size()));
+        if (!block.empty())
+            blocks.AddBlock(block);
+        if (block.size() < length)
             break;
     }
 }
@@ -243,6 +244,7 @@ void TGifFile::ReadGifStream(TGifStream& stream) {
         TExtensionList extensions;
         ReadExtensions(stream, introducer, extensions);
         if (introducer == kImageSeparator) {
+            CountImage();
             auto image = std::make_unique<TGifSubImage>(GlobalColorTable.Count(), this);
             image->Extensions = std::move(extensions);
             image->ReadFromStream(stream);
@@ -275,6 +277,7 @@ void TGifFile::ReadExtensions(TGifStream& stream, uint8_t& introducer, TExtensio
         default:
             throw EGifException("Unrecognized extension block.\r\nCode = $" + HexByte(label));
         }
+        CountExtension();
         TExtension& extension = list.Add(kind);
         switch (kind) {
         case TExtensionKind::ekGraphicControl: {
@@ -303,6 +306,17 @@ void TGifFile::ReservePixels(int64_t pixels) {
     if (reservedPixels_ + pixels > kMaxFilePixels)
         throw ENotEnoughMemory(NotEnoughMemoryMessage(pixels));
     reservedPixels_ += pixels;
+}
+
+void TGifFile::CountImage() {
+    if (++imagesRead_ > kMaxImages)
+        throw EGifException("Too many images (more than " + std::to_string(kMaxImages) + ")");
+}
+
+void TGifFile::CountExtension() {
+    if (++extensionsRead_ > kMaxExtensions)
+        throw EGifException("Too many extension blocks (more than " +
+                            std::to_string(kMaxExtensions) + ")");
 }
 
 TGifSubImage& TGifFile::GetImage(int32_t i) {

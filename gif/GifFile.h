@@ -32,46 +32,9 @@ struct TGraphicControl {
     uint8_t Terminator = 0;
 };
 
-// One extension block that stood before an image.
-class TExtension {
-public:
-    explicit TExtension(TExtensionKind kind) : Kind(kind) {}
-
-    TExtensionKind Kind;
-    TGraphicControl GraphicControl; // ekGraphicControl only
-    // The fixed bytes after the label: 13 for plain text, 12 for application (the block
-    // size byte included); empty for the other kinds.
-    std::vector<uint8_t> Header;
-    // One entry per data sub-block (plain text, application, comment).
-    std::vector<std::string> Blocks;
-};
-
-// The extensions before one image, in file order. Owns its items and frees them from the
-// last to the first.
-class TExtensionList {
-public:
-    TExtensionList() = default;
-    TExtensionList(TExtensionList&&) = default;
-    TExtensionList& operator=(TExtensionList&&) = default;
-    ~TExtensionList() { Clear(); }
-
-    TExtension& Add(TExtensionKind kind) {
-        return *items_.emplace_back(std::make_unique<TExtension>(kind));
-    }
-    int32_t Count() const { return static_cast<int32_t>(items_.size()); }
-    // 0-based, like the list it stands for.
-    const TExtension& operator[](int32_t i) const { return *items_.at(static_cast<size_t>(i)); }
-    void Clear() {
-        while (!items_.empty())
-            items_.pop_back();
-    }
-
-private:
-    std::vector<std::unique_ptr<TExtension>> items_;
-};
-
-// The compressed data of one image as its sub-blocks, read back one byte at a time. The
-// blocks are stored back to back so that the decoder can also read them as one run.
+// Data sub-blocks: the compressed data of an image, or the data of an extension, read
+// back one byte at a time. The blocks are stored back to back, so that the decoder can
+// read them as one run and a file of many tiny blocks costs no allocation per block.
 class TByteBuffer {
 public:
     void AddBlock(std::span<const uint8_t> block);
@@ -96,6 +59,44 @@ private:
     std::vector<uint32_t> blockEnds_; // offset just past each block in bytes_
     int32_t blockIndex_ = 0;          // 1-based
     int32_t position_ = 0;            // 1-based within the current block
+};
+
+// One extension block that stood before an image.
+class TExtension {
+public:
+    explicit TExtension(TExtensionKind kind) : Kind(kind) {}
+
+    TExtensionKind Kind;
+    TGraphicControl GraphicControl; // ekGraphicControl only
+    // The fixed bytes after the label: 13 for plain text, 12 for application (the block
+    // size byte included); empty for the other kinds.
+    std::vector<uint8_t> Header;
+    // The data sub-blocks (plain text, application, comment).
+    TByteBuffer Blocks;
+};
+
+// The extensions before one image, in file order. Owns its items and frees them from the
+// last to the first.
+class TExtensionList {
+public:
+    TExtensionList() = default;
+    TExtensionList(TExtensionList&&) = default;
+    TExtensionList& operator=(TExtensionList&&) = default;
+    ~TExtensionList() { Clear(); }
+
+    TExtension& Add(TExtensionKind kind) {
+        return *items_.emplace_back(std::make_unique<TExtension>(kind));
+    }
+    int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+    // 0-based, like the list it stands for.
+    const TExtension& operator[](int32_t i) const { return *items_.at(static_cast<size_t>(i)); }
+    void Clear() {
+        while (!items_.empty())
+            items_.pop_back();
+    }
+
+private:
+    std::vector<std::unique_ptr<TExtension>> items_;
 };
 
 // One image of a GIF file: its descriptor, extensions, colour table and pixels.
@@ -172,9 +173,14 @@ private:
     void ReadExtensions(TGifStream& stream, uint8_t& introducer, TExtensionList& list);
     // Counts an image's pixels against kMaxFilePixels; raises ENotEnoughMemory beyond it.
     void ReservePixels(int64_t pixels);
+    // Counts an image or extension against kMaxImages and kMaxExtensions.
+    void CountImage();
+    void CountExtension();
 
     std::vector<std::unique_ptr<TGifSubImage>> images_;
     int64_t reservedPixels_ = 0;
+    int32_t imagesRead_ = 0;
+    int32_t extensionsRead_ = 0;
 };
 
 } // namespace fenwa::gif

@@ -17,6 +17,12 @@ inline constexpr int64_t kMaxImagePixels = int64_t{1} << 27;
 inline constexpr int64_t kMaxFilePixels = int64_t{1} << 29;
 
 // Largest file that is read into memory.
-inline constexpr int64_t kMaxFileBytes = int64_t{1} << 30;
+inline constexpr int64_t kMaxFileBytes = int64_t{1} << 29;
+
+// Most images and extension blocks one file may have. Each costs far more memory than the
+// few bytes it takes in the file (an image carries a 768-byte colour table), so a file of
+// millions of tiny blocks is refused rather than read. Real animations have a few thousand.
+inline constexpr int32_t kMaxImages = 1 << 16;
+inline constexpr int32_t kMaxExtensions = 1 << 18;
 
 } // namespace fenwa::gif

@@ -50,6 +50,13 @@ template <typename E> std::string MessageOf(const Bytes& bytes) {
     return "no error";
 }
 
+std::vector<std::string> Texts(const TByteBuffer& blocks) {
+    std::vector<std::string> texts;
+    for (int32_t i = 1; i <= blocks.BlockCount(); ++i)
+        texts.emplace_back(blocks.Block(i).begin(), blocks.Block(i).end());
+    return texts;
+}
+
 GifSpec OneImage(ImageSpec image = {}) {
     GifSpec spec;
     spec.globalColors = Ramp(4);
@@ -146,14 +153,14 @@ TEST(GifReader, ExtensionsBelongToTheImageAfterThem) {
     const TExtensionList& list = file->GetImage(1).Extensions;
     ASSERT_EQ(list.Count(), 4);
     EXPECT_EQ(list[0].Kind, TExtensionKind::ekComment);
-    EXPECT_EQ(list[0].Blocks, std::vector<std::string>{"hello"});
+    EXPECT_EQ(Texts(list[0].Blocks), std::vector<std::string>{"hello"});
     EXPECT_EQ(list[1].Kind, TExtensionKind::ekApplication);
     EXPECT_EQ(list[1].Header.size(), 12u);
     EXPECT_EQ(std::string(list[1].Header.begin() + 1, list[1].Header.begin() + 9), "NETSCAPE");
-    EXPECT_EQ(list[1].Blocks.size(), 1u);
+    EXPECT_EQ(list[1].Blocks.BlockCount(), 1);
     EXPECT_EQ(list[2].Kind, TExtensionKind::ekPlainText);
     EXPECT_EQ(list[2].Header.size(), 13u);
-    EXPECT_EQ(list[2].Blocks, std::vector<std::string>{"Hi"});
+    EXPECT_EQ(Texts(list[2].Blocks), std::vector<std::string>{"Hi"});
     EXPECT_EQ(list[3].Kind, TExtensionKind::ekGraphicControl);
     EXPECT_EQ(file->GetImage(1).Delay(), 7);
 }
@@ -369,4 +376,31 @@ TEST(GifReader, LoadFromFileTakesNativeBytePaths) {
     TGifFile directory;
     EXPECT_THROW(directory.LoadFromFile(dir.string()), EFileError);
     std::filesystem::remove_all(dir);
+}
+
+TEST(GifReader, MillionsOfTinyBlocksAreRefused) {
+    // Three-byte comments without data, then the trailer: each would cost an object.
+    Bytes comments = BuildGif(OneImage());
+    comments.pop_back();
+    for (int i = 0; i <= kMaxExtensions; ++i)
+        comments.insert(comments.end(), {0x21, 0xFE, 0x00});
+    comments.push_back(0x3B);
+    EXPECT_EQ(MessageOf<EGifException>(comments), "Too many extension blocks (more than 262144)");
+
+    // One-pixel images, each a dozen bytes.
+    GifSpec spec = OneImage();
+    const Bytes one = BuildGif(spec);
+    const Bytes image(one.begin() + 13 + 12, one.end() - 1);
+    Bytes images(one.begin(), one.end() - 1);
+    for (int i = 0; i < kMaxImages; ++i)
+        images.insert(images.end(), image.begin(), image.end());
+    images.push_back(0x3B);
+    TGifFile file;
+    try {
+        file.ReadGifStream(images);
+        FAIL();
+    } catch (const EGifException& e) {
+        EXPECT_STREQ(e.what(), "Too many images (more than 65536)");
+    }
+    EXPECT_EQ(file.ImageCount(), kMaxImages);
 }
