@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Huge images are covered by the unit tests of our bounds; converting them here would
     // only slow the search down.
     const auto& first = file.GetImage(1);
-    if (int64_t{first.Width} * first.Height > (1 << 22))
+    if (int64_t{first.Width} * first.Height > (1 << 20))
         return 0;
     try {
         const fenwa::gif::TIndexedBitmap& bitmap = file.GetImage(1).GetBitmap();
