@@ -39,7 +39,7 @@ TIndexedBitmap::TIndexedBitmap(std::vector<uint8_t> stream) : stream_(std::move(
 }
 
 uint32_t TIndexedBitmap::PaletteColor(int32_t i) const {
-    const uint8_t* entry = stream_.data() + 54 + 4 * i;
+    const uint8_t* entry = stream_.data() + 54 + 4 * static_cast<size_t>(i & 0xFF);
     return 0xFF000000u | static_cast<uint32_t>(entry[2]) << 16 |
            static_cast<uint32_t>(entry[1]) << 8 | entry[0];
 }

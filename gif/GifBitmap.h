@@ -25,7 +25,7 @@ public:
     int32_t Width() const { return width_; }
     int32_t Height() const { return height_; }
     int32_t RowStride() const { return (width_ + 3) & ~3; }
-    // Palette entry i (0..255) as 0xFFRRGGBB.
+    // Palette entry i (0..255; higher bits are ignored) as 0xFFRRGGBB.
     uint32_t PaletteColor(int32_t i) const;
     // Colour indexes of row y, counted from the top (0..Height-1), Width bytes.
     std::span<const uint8_t> Row(int32_t y) const;
