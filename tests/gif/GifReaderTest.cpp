@@ -419,8 +419,9 @@ TEST(GifReader, FuzzCorpusReadsWithoutCrashing) {
             file.ReadGifStream(bytes);
         } catch (const std::exception&) {
         }
-        if (file.ImageCount() > 0)
+        if (file.ImageCount() > 0) {
             EXPECT_NO_THROW(file.GetImage(1).GetBitmap()) << entry.path();
+        }
         ++files;
     }
     EXPECT_GT(files, 100);
