@@ -24,6 +24,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "GifRegistration.h"
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
@@ -107,6 +108,8 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     : QMainWindow(parent), frmProgress_(progress), frmViewer_(viewer),
       services_(std::move(services)) {
     setObjectName("frmMain");
+    // GIF files are a picture kind of every image control from the start.
+    RegisterGifPictureKind();
     setWindowTitle(QStringLiteral("Fenwa"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
     resize(770, 508);

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QGuiApplication>
 
+#include "GifRegistration.h"
 #include "PictureLoader.h"
 #include "exportlist.h"
 
@@ -76,6 +77,7 @@ int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QGuiApplication app(argc, argv);
+    RegisterGifPictureKind();
     TPicture picture;
     const TPictureLoadResult result =
         LoadPictureFile(picture, QByteArray::fromStdString(input), settings);

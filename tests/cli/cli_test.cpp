@@ -204,3 +204,33 @@ TEST(Cli, FormatsForFindDuplicates) {
     EXPECT_EQ(json.out.front(), '[');
     EXPECT_EQ(runCli({"find-all", "--format", "xml", root}).status, 1);
 }
+
+TEST(Cli, DecodeReadsGifFiles) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    // GIF89a, 2 x 1, a global table of two colours, pixels 0 and 1.
+    const unsigned char gif[] = {
+        'G',  'I', 'F',  '8',  '9', 'a',  2, 0, 1, 0, 0x80, 0, 0, // screen: 2x1, 2-colour table
+        0xFF, 0,   0,    0,    0,   0xFF,                         // red, blue
+        0x2C, 0,   0,    0,    0,   2,    0, 1, 0, 0,             // image 2x1, no local table
+        2,    2,   0x44, 0x0A, 0,                                 // LZW: clear, 0, 1, end
+        0x3B};
+    std::ofstream(root + "/tiny.gif", std::ios::binary)
+        .write(reinterpret_cast<const char*>(gif), sizeof gif);
+    Output o = runCli({"decode", root + "/tiny.gif", "-o", root + "/tiny.bmp"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::ifstream back(root + "/tiny.bmp", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 54u + 4u);
+    int32_t width = 0;
+    std::memcpy(&width, bytes.data() + 18, 4);
+    EXPECT_EQ(width, 2);
+    // 24-bit rows in blue, green, red order: the first pixel is red.
+    uint32_t offset = 0;
+    std::memcpy(&offset, bytes.data() + 10, 4);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 2]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 0]), 0x00);
+    // The second is blue.
+    EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 3]), 0xFF);
+    EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 5]), 0x00);
+}
