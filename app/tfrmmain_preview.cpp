@@ -19,6 +19,7 @@
 #include <QUrl>
 
 #include "TAdvImage.h"
+#include "actioncheck.h"
 #include "exportlist.h"
 #include "filesystem.h"
 #include "messages.h"
@@ -412,6 +413,45 @@ void TfrmMain::DeleteSelectedFiles() {
         return;
     std::sort(selected.begin(), selected.end(),
               [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    // A file that changed since the search is not what the user chose to delete: it is
+    // left alone and named. A file that is gone stays in the request; its row goes below.
+    const FileRecordStore& rows = lvFilesModel->store();
+    QStringList changed;
+    std::vector<bool> chosen(size_t(lvFilesModel->rowCount()), false);
+    for (const QModelIndex& index : selected)
+        chosen[size_t(index.row())] = true;
+    QModelIndexList request;
+    for (const QModelIndex& index : selected) {
+        const Staleness state = checkRow(rows, size_t(index.row()), probeFile);
+        if (state == Staleness::Unchanged || state == Staleness::Gone) {
+            request.push_back(index);
+            continue;
+        }
+        chosen[size_t(index.row())] = false;
+        const char* why = state == Staleness::SizeChanged   ? "大小已改變"
+                          : state == Staleness::TimeChanged ? "修改時間已改變"
+                                                            : "已不是一般檔案";
+        changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) + ")";
+    }
+    if (!changed.isEmpty())
+        services_.messages->error(this, QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
+                                            changed.join('\n'));
+    // Every copy of a group selected: one more question, naming the group.
+    const std::vector<GroupBounds> whole = wholeGroupsSelected(rows, chosen, criteria());
+    if (!whole.empty()) {
+        QStringList names;
+        for (const GroupBounds& g : whole)
+            names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(g.first))));
+        const QString question =
+            QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
+                           "copy):\n") +
+            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (!shellPrompts().askYesNo(question.toStdString()))
+            return;
+    }
+    selected = request;
+    if (selected.isEmpty())
+        return;
     std::vector<std::string> paths;
     paths.reserve(size_t(selected.size()));
     for (const QModelIndex& index : selected)

@@ -34,6 +34,10 @@ bool forEachSubdirectory(const std::string& nativeDirectory,
 // True when something exists at the path (a link counts, whatever it points to).
 bool pathExists(const std::string& nativePath);
 
+// The size and modification time of a regular file (a link is not followed); false when
+// the path is not a regular file now.
+bool statRegularFile(const std::string& nativePath, int64_t& size, int64_t& mtimeSeconds);
+
 // Local time of a modification time, as whole minutes since 1970-01-01 00:00 local time.
 // The seconds are dropped, so two times within the same local minute are equal.
 int32_t localMinuteOf(int64_t mtimeSeconds);

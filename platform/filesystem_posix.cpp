@@ -47,6 +47,15 @@ bool pathExists(const std::string& nativePath) {
     return !nativePath.empty() && ::lstat(nativePath.c_str(), &st) == 0;
 }
 
+bool statRegularFile(const std::string& nativePath, int64_t& size, int64_t& mtimeSeconds) {
+    struct stat st {};
+    if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    size = st.st_size;
+    mtimeSeconds = st.st_mtim.tv_sec;
+    return true;
+}
+
 bool forEachFile(const std::string& nativeDirectory,
                  const std::function<void(const FileEntry&)>& onFile) {
     DirectoryStream stream(nativeDirectory);

@@ -87,13 +87,10 @@ std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
 std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria) {
     std::vector<uint32_t> numbers(rows.size());
     uint32_t group = 0;
-    for (size_t start = 0; start < rows.size();) {
+    for (const GroupBounds& run : groupRuns(rows, criteria)) {
         ++group;
-        size_t end = start;
-        numbers[end] = group;
-        while (end + 1 < rows.size() && RowsMatch(rows, end + 1, start, criteria))
-            numbers[++end] = group;
-        start = end + 1;
+        for (size_t row = run.first; row <= run.last; ++row)
+            numbers[row] = group;
     }
     return numbers;
 }

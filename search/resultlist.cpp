@@ -69,6 +69,18 @@ GroupBounds groupAround(const FileRecordStore& rows, size_t row, const Criteria&
     return g;
 }
 
+std::vector<GroupBounds> groupRuns(const FileRecordStore& rows, const Criteria& criteria) {
+    std::vector<GroupBounds> runs;
+    for (size_t start = 0; start < rows.size();) {
+        size_t end = start;
+        while (end + 1 < rows.size() && RowsMatch(rows, end + 1, start, criteria))
+            ++end;
+        runs.push_back({start, end});
+        start = end + 1;
+    }
+    return runs;
+}
+
 long NextGroup(const FileRecordStore& rows, long current, const Criteria& criteria) {
     const long last = long(rows.size()) - 1;
     if (current < 0 || current >= last)

@@ -47,6 +47,10 @@ struct GroupBounds {
 };
 GroupBounds groupAround(const FileRecordStore& rows, size_t row, const Criteria& criteria);
 
+// The list cut into groups from the top: each run of adjacent rows that match the run's
+// first row; with nothing ticked every row is a run of its own.
+std::vector<GroupBounds> groupRuns(const FileRecordStore& rows, const Criteria& criteria);
+
 // The row Ctrl+Down selects from `current`: the first row after the current group, or
 // the current row itself when its group is the last. -1 when there is nothing to do (no
 // current row, or it is the last row).

@@ -279,9 +279,15 @@ private slots:
         enterOnRow(0);
         QCOMPARE(visibleSlides(), QStringLiteral("11100"));
         w->lvFiles->selectAll();
-        // The user says no: every row stays.
+        // Every copy of the group is selected: asked once more, and the user says no.
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
         QCOMPARE(prompts.questions, 1);
+        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        // One copy: the desktop's question, and again no.
+        w->lvFiles->clearSelection();
+        clickRow(2);
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QCOMPARE(prompts.questions, 2);
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
         // Without confirmation and for good: gone at once.
         w->ckNoConfirm->setChecked(true);
@@ -291,7 +297,7 @@ private slots:
         clickRow(1); // the row of the middle slide
         const QByteArray middle = w->rowPath(1);
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        QCOMPARE(prompts.questions, 1);
+        QCOMPARE(prompts.questions, 2);
         QVERIFY(!QFile::exists(QFile::decodeName(middle)));
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:2"));
@@ -308,13 +314,43 @@ private slots:
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QTest::keyClick(editor, Qt::Key_Escape);
         QTRY_VERIFY(!w->isEditingName());
-        // Deleting everything leaves an empty list.
+        // Deleting everything leaves an empty list, once the user confirms deleting every copy.
+        prompts.answer = true;
         w->lvFiles->selectAll();
         w->miDelete->trigger();
+        QCOMPARE(prompts.questions, 3);
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
         QVERIFY(!QFile::exists(QFile::decodeName(a)) && !QFile::exists(QFile::decodeName(b)) &&
                 !QFile::exists(QFile::decodeName(c)));
+    }
+
+    void filesChangedSinceTheSearchAreNotDeleted() {
+        addImage("d1", "a.bmp", QSize(8, 8));
+        addImage("d2", "b.bmp", QSize(8, 8));
+        addImage("d3", "c.bmp", QSize(8, 8));
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        w->ckNoConfirm->setChecked(true);
+        w->ckNoRecycle->setChecked(true);
+        const QByteArray changed = w->rowPath(0), same = w->rowPath(1);
+        {
+            QFile f(QFile::decodeName(changed));
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("grown since the search");
+        }
+        clickRow(0);
+        clickRow(1);
+        w->lvFiles->selectionModel()->select(
+            w->lvFilesModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 2);
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains(QFile::decodeName(changed)));
+        QVERIFY(QFile::exists(QFile::decodeName(changed)));
+        QVERIFY(!QFile::exists(QFile::decodeName(same)));
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(prompts.questions, 0);
     }
 
     void viewerScrollsLargePicturesAndPagesThroughImageRows() {
