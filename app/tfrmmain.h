@@ -162,6 +162,9 @@ public:
 
     // Shows step `step` of `count` in the progress window and status panel 0.
     void ReportProgress(size_t step, size_t count);
+    // The same for a search, which stops (throwing SearchCancelled) once the user has
+    // pressed Cancel.
+    void ReportSearchProgress(size_t step, size_t count);
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
@@ -215,6 +218,8 @@ private:
     bool FormKeyDown(QKeyEvent* event);
     void repaintStatusBar();
     void runDuplicateSearch();
+    // Leaves the list empty after a cancelled search.
+    void FinishCancelledSearch();
     bool lvFilesKeyDown(QKeyEvent* event);
 
     TfrmProgress* frmProgress_;
