@@ -11,13 +11,14 @@ using platform::nativePathStyle;
 
 bool IsImageName(std::string_view name) {
     std::string_view ext = platform::extensionOf(nativePathStyle(), name);
-    if (ext.empty())
+    if (ext.empty() || ext.size() > ImageExtensionList.size())
         return false;
-    std::string upper(ext);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return ImageExtensionList.find(upper) != std::string_view::npos;
+    char upper[ImageExtensionList.size()];
+    for (size_t i = 0; i < ext.size(); ++i) {
+        const char c = ext[i];
+        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    }
+    return ImageExtensionList.find(std::string_view(upper, ext.size())) != std::string_view::npos;
 }
 
 std::string formatMinute(int32_t minute) {
@@ -25,11 +26,30 @@ std::string formatMinute(int32_t minute) {
     int64_t days = m >= 0 ? m / 1440 : -((-m + 1439) / 1440);
     int64_t inDay = m - days * 1440;
     platform::CivilDate date = platform::civilFromDays(days);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
-                  static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
-                  int(inDay % 60));
-    return buffer;
+    if (date.year < 0 || date.year > 9999) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
+                      static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
+                      int(inDay % 60));
+        return buffer;
+    }
+    // The common case by hand: a list of a million rows formats this for every row.
+    auto two = [](char* p, int v) {
+        p[0] = char('0' + v / 10);
+        p[1] = char('0' + v % 10);
+    };
+    std::string text(16, ' ');
+    const int year = int(date.year);
+    two(&text[0], year / 100);
+    two(&text[2], year % 100);
+    text[4] = '/';
+    two(&text[5], date.month);
+    text[7] = '/';
+    two(&text[8], date.day);
+    two(&text[11], int(inDay / 60));
+    text[13] = ':';
+    two(&text[14], int(inDay % 60));
+    return text;
 }
 
 void FileRecordStore::clear() {
