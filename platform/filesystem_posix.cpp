@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -84,6 +85,57 @@ bool forEachSubdirectory(const std::string& nativeDirectory,
         }
         onDirectory(e->d_name);
     }
+    return true;
+}
+
+bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing) {
+    listing.clear();
+    DirectoryStream stream(nativeDirectory);
+    if (!stream.get())
+        return false;
+    int fd = ::dirfd(stream.get());
+    while (dirent* e = ::readdir(stream.get())) {
+        const char* name = e->d_name;
+        if (isDotOrDotDot(name))
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN && name[0] != '.') {
+            struct stat st {};
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+                type = DT_DIR;
+        }
+        if (type == DT_DIR) {
+            if (name[0] != '.') // hidden directories are not walked
+                listing.subdirectories.emplace_back(name);
+        } else if (type == DT_REG || type == DT_UNKNOWN) {
+            listing.fileNames.append(name);
+            listing.fileNames.push_back('\0');
+        }
+    }
+    return true;
+}
+
+bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
+                       const std::function<void(const FileEntry&)>& onFile) {
+    const int fd = ::open(nativeDirectory.empty() ? "." : nativeDirectory.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const char* p = listing.fileNames.data();
+    const char* end = p + listing.fileNames.size();
+    while (p < end) {
+        const size_t length = std::strlen(p);
+        struct stat st {};
+        if (::fstatat(fd, p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+            FileEntry entry;
+            entry.name = std::string_view(p, length);
+            entry.size = st.st_size;
+            entry.mtimeSeconds = st.st_mtim.tv_sec;
+            onFile(entry);
+        }
+        p += length + 1;
+    }
+    ::close(fd);
     return true;
 }
 
