@@ -59,6 +59,7 @@ void FileRecordStore::clear() {
     names_.shrink_to_fit();
     directories_.clear();
     directoryIndex_.clear();
+    copySource_.clear();
 }
 
 uint32_t FileRecordStore::internDirectory(std::string_view directory) {
@@ -93,7 +94,15 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
 
 void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
     const FileRecord& r = from.records_[row];
-    append(internDirectory(from.directories_[r.directory]), from.name(row), r.size, r.minute);
+    // Rows copied one by one usually come from one store: remember where its directory
+    // texts went, checking the text so that any other store is still served right.
+    if (copySource_.size() < from.directories_.size())
+        copySource_.resize(from.directories_.size(), UINT32_MAX);
+    uint32_t& mapped = copySource_[r.directory];
+    const std::string& text = from.directories_[r.directory];
+    if (mapped >= directories_.size() || directories_[mapped] != text)
+        mapped = internDirectory(text);
+    append(mapped, from.name(row), r.size, r.minute);
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {
