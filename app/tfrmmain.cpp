@@ -94,6 +94,7 @@ public:
     void progress(size_t step, size_t count) override {
         window_->ReportSearchProgress(step, count);
     }
+    void directoryListed(size_t) override { window_->KeepSearchResponsive(); }
 
 private:
     TfrmMain* window_;
@@ -614,6 +615,15 @@ void TfrmMain::ReportProgress(size_t step, size_t count) {
 void TfrmMain::ReportSearchProgress(size_t step, size_t count) {
     ReportProgress(step, count);
     if (frmProgress_->cancelRequested())
+        throw SearchCancelled();
+}
+
+void TfrmMain::KeepSearchResponsive() {
+    if (!frmProgress_->isVisible()) {
+        frmProgress_->showCentred();
+        lastProgressPercent_ = -1;
+    }
+    if (frmProgress_->keepResponsive())
         throw SearchCancelled();
 }
 

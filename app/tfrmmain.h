@@ -165,6 +165,9 @@ public:
     // The same for a search, which stops (throwing SearchCancelled) once the user has
     // pressed Cancel.
     void ReportSearchProgress(size_t step, size_t count);
+    // Between the steps of a search (while the tree is listed): the progress window is
+    // shown and kept painted, and Cancel stops the search.
+    void KeepSearchResponsive();
 
     // The criteria ticked at this moment.
     Criteria criteria() const;

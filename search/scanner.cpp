@@ -107,7 +107,8 @@ struct ListedDirectory {
 
 // The walk of CollectDirectories, keeping each directory's listing: the same
 // directories in the same order, each read once.
-void CollectListings(const std::string& dir, std::vector<ListedDirectory>& out) {
+void CollectListings(const std::string& dir, std::vector<ListedDirectory>& out,
+                     ScanObserver* observer) {
     std::unordered_set<std::string> listed;
     std::vector<std::string> pending{platform::normalizeDirectory(nativePathStyle(), dir)};
     platform::DirectoryListing spare;
@@ -120,6 +121,8 @@ void CollectListings(const std::string& dir, std::vector<ListedDirectory>& out) 
             listing = &out.back().listing;
         }
         platform::listDirectory(current, *listing);
+        if (observer)
+            observer->directoryListed(out.size());
         std::vector<std::string> children;
         children.reserve(listing->subdirectories.size());
         for (const std::string& name : listing->subdirectories)
@@ -144,7 +147,7 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     if (!includeSubdirectories)
         return ReadFiles(dir, store);
     std::vector<ListedDirectory> directories;
-    CollectListings(dir, directories);
+    CollectListings(dir, directories, observer);
     size_t rows = 0;
     for (size_t i = 0; i < directories.size(); ++i) {
         if (observer)

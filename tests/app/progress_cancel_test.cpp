@@ -1,6 +1,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -117,21 +118,37 @@ private slots:
         expectCancelled();
     }
 
-    void cancelWhileCheckingDuplicates() {
-        // Cancel only once the reading is over and the grouping reports its steps.
+    // Clicks Cancel from the first event processing at which `when` holds.
+    std::shared_ptr<bool> cancelWhen(std::function<bool()> when) {
         auto ran = std::make_shared<bool>(false);
-        auto poll = std::make_shared<QTimer>();
+        auto poll = new QTimer(progress.get());
         poll->setInterval(0);
-        connect(poll.get(), &QTimer::timeout, progress.get(), [this, ran, poll] {
-            if (w->statusText(1) == QStringLiteral("Checking duplicates...")) {
-                QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+        connect(poll, &QTimer::timeout, progress.get(), [this, ran, poll, when] {
+            if (!*ran && when()) {
                 *ran = true;
+                QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
                 poll->stop();
             }
         });
         poll->start();
+        return ran;
+    }
+
+    void cancelWhileReadingFiles() {
+        // The steps have begun once the bar has moved.
+        auto ran = cancelWhen([this] {
+            return w->statusText(1) == QStringLiteral("Reading all files...") &&
+                   progress->Progress->value() > 0;
+        });
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QVERIFY(*ran);
+        expectCancelled();
+    }
+
+    void cancelWhileCheckingDuplicates() {
+        auto ran = cancelWhen(
+            [this] { return w->statusText(1) == QStringLiteral("Checking duplicates..."); });
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        poll->stop();
         QVERIFY(*ran);
         expectCancelled();
     }
