@@ -1,5 +1,6 @@
 #include "filerecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -9,10 +10,61 @@ namespace fenwa {
 
 using platform::nativePathStyle;
 
+namespace {
+
+// Up to eight bytes, upper-cased, packed into a number.
+uint64_t packUpper(std::string_view text) {
+    uint64_t packed = 0;
+    for (char c : text)
+        packed = (packed << 8) | uint8_t((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+    return packed;
+}
+
+// Every piece of the extension list that begins with a dot and is shorter than eight bytes,
+// packed with its length and sorted: a short extension counts exactly when it is one.
+const std::vector<uint64_t>& shortImageExtensions() {
+    static const std::vector<uint64_t> pieces = [] {
+        std::vector<uint64_t> out;
+        for (size_t i = 0; i < ImageExtensionList.size(); ++i)
+            if (ImageExtensionList[i] == '.')
+                for (size_t n = 1; n < 8 && i + n <= ImageExtensionList.size(); ++n)
+                    out.push_back(packUpper(ImageExtensionList.substr(i, n)) | (uint64_t(n) << 56));
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+        return out;
+    }();
+    return pieces;
+}
+
+// The extension of a name as extensionOf gives it, found here without a call per byte
+// for POSIX names, since every file of a scan is asked about.
+std::string_view extensionOfName(std::string_view name) {
+    if constexpr (nativePathStyle() == platform::PathStyle::Posix) {
+        for (size_t i = name.size(); i-- > 0;) {
+            if (name[i] == '.')
+                return name.substr(i);
+            if (name[i] == '/')
+                break;
+        }
+        return {};
+    } else {
+        return platform::extensionOf(nativePathStyle(), name);
+    }
+}
+
+} // namespace
+
 bool IsImageName(std::string_view name) {
-    std::string_view ext = platform::extensionOf(nativePathStyle(), name);
+    std::string_view ext = extensionOfName(name);
     if (ext.empty() || ext.size() > ImageExtensionList.size())
         return false;
+    if (ext.size() < 8) {
+        // Every file of a scan comes here: one lookup among the short pieces. The length
+        // sits in the top byte, which seven packed bytes leave free.
+        const uint64_t key = packUpper(ext) | (uint64_t(ext.size()) << 56);
+        const std::vector<uint64_t>& pieces = shortImageExtensions();
+        return std::binary_search(pieces.begin(), pieces.end(), key);
+    }
     char upper[ImageExtensionList.size()];
     for (size_t i = 0; i < ext.size(); ++i) {
         const char c = ext[i];

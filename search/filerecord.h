@@ -51,6 +51,11 @@ public:
     bool empty() const { return records_.empty(); }
     void clear();
     void reserve(size_t rows) { records_.reserve(rows); }
+    // Room for `rows` more rows whose names take `nameBytes` more bytes.
+    void reserveMore(size_t rows, size_t nameBytes) {
+        records_.reserve(records_.size() + rows);
+        names_.reserve(names_.size() + nameBytes);
+    }
 
     // The index of a directory text, added once.
     uint32_t internDirectory(std::string_view directory);

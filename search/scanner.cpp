@@ -148,6 +148,14 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         return ReadFiles(dir, store);
     std::vector<ListedDirectory> directories;
     CollectListings(dir, directories, observer);
+    // The listings tell how many rows may come, so the store grows once, not by doubling.
+    size_t candidates = 0, nameBytes = 0;
+    for (const ListedDirectory& d : directories) {
+        const std::string& names = d.listing.fileNames;
+        candidates += size_t(std::count(names.begin(), names.end(), '\0'));
+        nameBytes += names.size();
+    }
+    store.reserveMore(candidates, nameBytes - candidates);
     size_t rows = 0;
     for (size_t i = 0; i < directories.size(); ++i) {
         if (observer)
