@@ -14,4 +14,19 @@ constexpr int logoLeft(int clientWidth, int bevelLeft, int bevelWidth, int image
     return left;
 }
 
+// The viewer's arrow keys scroll by a fifth of the client size, rounded.
+constexpr int scrollStep(int clientSize) {
+    return (clientSize * 2 + 5) / 10;
+}
+
+// The part of a move `delta` that keeps a control of `size` at `position` covering a
+// client of `clientSize`: its leading edge stays between clientSize - size and 0.
+constexpr int clampScroll(int position, int size, int clientSize, int delta) {
+    if (position + delta > 0)
+        return -position;
+    if (position + delta + size < clientSize)
+        return clientSize - (size + position);
+    return delta;
+}
+
 } // namespace fenwa

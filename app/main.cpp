@@ -19,10 +19,12 @@ int main(int argc, char* argv[]) {
     fenwa::platform::registerFontSubstitutes();
 
     fenwa::MessageBoxMessages messages;
+    fenwa::MessageBoxShellPrompts prompts;
     // The three windows live for the whole run, created in this order.
     fenwa::TfrmProgress frmProgress;
     fenwa::TfrmViewer frmViewer;
-    fenwa::TfrmMain frmMain(&frmProgress, &frmViewer, fenwa::desktopServices(&messages));
+    fenwa::TfrmMain frmMain(&frmProgress, &frmViewer, fenwa::desktopServices(&messages, &prompts));
+    frmViewer.setMainWindow(&frmMain);
     // Fill the screen even where no window manager acts on the maximised state.
     if (QScreen* screen = frmMain.screen())
         frmMain.setGeometry(screen->availableGeometry());

@@ -1,16 +1,39 @@
 #include "mainservices.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QMessageBox>
 
+#include "messages.h"
+#include "settingsformat.h"
 #include "shell.h"
 
 namespace fenwa {
 
-MainWindowServices desktopServices(UserMessages* messages) {
+bool MessageBoxShellPrompts::askYesNo(const std::string& question) {
+    return QMessageBox::question(QApplication::activeWindow(), QStringLiteral("Fenwa"),
+                                 QString::fromStdString(question),
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
+void MessageBoxShellPrompts::reportError(const std::string& text) {
+    QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Fenwa"),
+                          QString::fromStdString(text));
+}
+
+MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompts* prompts) {
     MainWindowServices s;
     s.messages = messages;
-    s.shellOpen = [](const QString& target, const QString& parameters) {
-        platform::ShellOpen(target, parameters);
+    s.shellPrompts = prompts;
+    // The shell reports what it could not open in its own words.
+    s.shellOpen = [messages](const QString& target, const QString& parameters) {
+        const platform::ShellOpenResult result = platform::ShellOpen(target, parameters);
+        if (!result.opened && messages)
+            messages->error(nullptr, result.message);
+    };
+    s.openSettings = [] {
+        return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };
     s.pickFile = [](QWidget* parent,
                     const MainWindowServices::PickRequest& r) -> std::optional<QString> {

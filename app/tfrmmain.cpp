@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QFrame>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -23,11 +24,13 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
 #include "directorylist.h"
 #include "filesystem.h"
 #include "grouping.h"
+#include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
 #include "pathrules.h"
@@ -126,10 +129,13 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     // Every hint of the program shows in the balloon.
     BalloonHint1 = new TBalloonHint(this);
     BalloonHint1->SetHintFont(MainWindowHintFont());
+    connectOptions();
 
-    // Key preview: the window sees every key before the focused control does.
+    // Key preview: the window sees every key before the focused control does. The one
+    // application-wide filter also serves the clicks, keys and resizes of its controls.
     qApp->installEventFilter(this);
     FormCreate();
+    connectPreviewControls();
 }
 
 TfrmMain::~TfrmMain() {
@@ -151,7 +157,6 @@ void TfrmMain::buildTopBand() {
     Label4->setObjectName("Label4");
     Label4->setFont(arial(32, true, true));
     setTextColour(Label4, Qt::gray);
-    Label4->installEventFilter(this);
     lblVersion = label(Panel1, QString(), QRect(4, 70, 144, 20));
     lblDate = label(Panel1, QString(), QRect(4, 94, 144, 20));
     for (QLabel* l : {lblVersion, lblDate}) {
@@ -199,7 +204,6 @@ void TfrmMain::buildTopBand() {
     Image1->setObjectName("Image1");
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
     Image1->setGeometry(648, 7, 115, 148);
-    Image1->installEventFilter(this);
 
     connect(Edit1, &QLineEdit::returnPressed, this, &TfrmMain::Edit1KeyDown);
     connect(btnAddDir, &QPushButton::clicked, this, &TfrmMain::btnAddDirClick);
@@ -315,7 +319,6 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     for (int c = 0; c < ColumnCount; ++c)
         lvFiles->setColumnWidth(c, widths[c]);
     left->addWidget(lvFiles, 1);
-    lvFiles->installEventFilter(this);
     connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvFilesColumnClick);
     connect(lvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
             &TfrmMain::lvFilesChange);
@@ -325,30 +328,58 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");
     pnSlides->setFixedHeight(114);
+    pnSlides->setFrameShape(QFrame::Panel);
+    pnSlides->setFrameShadow(QFrame::Sunken);
+    pnSlides->setLineWidth(SlideBorderWidth);
     auto* strip = new QHBoxLayout(pnSlides);
-    strip->setContentsMargins(0, 0, 0, 0);
+    strip->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
+                              SlideBorderWidth);
     strip->setSpacing(0);
     const char* letters[5] = {"F", "E", "N", "W", "A"};
-    const QColor colours[5] = {Qt::red, QColor(255, 140, 0), Qt::yellow, QColor(0, 160, 0),
-                               Qt::blue};
+    const QColor colours[5] = {Qt::red, QColor(255, 128, 64), Qt::yellow, Qt::green, Qt::blue};
+    QFont letterFont(QStringLiteral("標楷體"));
+    letterFont.setPixelSize(64);
     for (int i = 0; i < 5; ++i) {
         auto* panel = new QFrame(pnSlides);
         panel->setObjectName(QStringLiteral("pnImage%1").arg(i + 1));
-        panel->setFrameShape(QFrame::Box);
-        panel->setFrameShadow(QFrame::Raised);
-        panel->setLineWidth(1);
+        panel->setFrameShape(QFrame::Panel);
+        panel->setFrameShadow(QFrame::Sunken);
+        panel->setLineWidth(SlideBorderWidth);
+        panel->setAutoFillBackground(true);
         if (i < 4)
             panel->setFixedWidth(100);
-        auto* inside = new QVBoxLayout(panel);
-        inside->setContentsMargins(2, 2, 2, 2);
+        auto* inside = new QGridLayout(panel);
+        inside->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
+                                   SlideBorderWidth);
+        // The letter is the panel's caption: it shows wherever no slide covers it.
         auto* letter = new QLabel(QString::fromLatin1(letters[i]), panel);
         letter->setAlignment(Qt::AlignCenter);
-        letter->setFont(arial(72, true));
+        letter->setFont(letterFont);
         setTextColour(letter, colours[i]);
-        inside->addWidget(letter);
+        inside->addWidget(letter, 0, 0);
+        auto* slide = new TAdvImage(panel);
+        slide->setObjectName(QStringLiteral("AdvImage%1").arg(i + 1));
+        slide->setColor(Qt::black);
+        slide->setGIFAnimate(false);
+        slide->setStretchRatio(true);
+        slide->setCenterView(true);
+        slide->setShowEmptyLabel(false);
+        slide->setJPEGPixelFormat(jf24Bit);
+        slide->setJPEGScale(jsEighth);
+        slide->setJPEGGrayscale(true);
+        slide->setJPEGPerformance(jpBestSpeed);
+        slide->setJPEGProgressiveDisplay(false);
+        slide->setJPEGSmoothing(false);
+        slide->setContextMenuPolicy(Qt::CustomContextMenu);
+        slide->hide();
+        inside->addWidget(slide, 0, 0);
         strip->addWidget(panel, i < 4 ? 0 : 1);
         pnImage[size_t(i)] = panel;
         slideLetter[size_t(i)] = letter;
+        AdvImage[size_t(i)] = slide;
+        connect(slide, &TAdvImage::mouseDown, this,
+                [this](TAdvImage* sender, QMouseEvent*) { SlideImageMouseDown(sender); });
+        connect(slide, &TAdvImage::doubleClicked, this, &TfrmMain::SlideImageDblClick);
     }
     left->addWidget(pnSlides);
 
@@ -363,6 +394,7 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     pnScale->setObjectName("pnScale");
     pnScale->setFrameShape(QFrame::Panel);
     pnScale->setFrameShadow(QFrame::Raised);
+    pnScale->setFixedHeight(41);
     setBackground(pnScale, palette().color(QPalette::Window));
     auto* scales = new QHBoxLayout(pnScale);
     scales->setContentsMargins(6, 2, 6, 2);
@@ -374,33 +406,60 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     rbHalf->setObjectName("rbHalf");
     rbQuarter->setObjectName("rbQuarter");
     rbEighth->setObjectName("rbEighth");
-    rbFullSize->setChecked(true);
-    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth})
+    rbHalf->setChecked(true);
+    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth}) {
+        r->setFont(arial(12, true));
         scales->addWidget(r);
+        connect(r, &QRadioButton::toggled, this, [this](bool on) {
+            if (on)
+                PreviewSizeClick();
+        });
+    }
     scales->addStretch(1);
     right->addWidget(pnScale);
 
-    Image = new QWidget(Panel2);
+    Image = new TAdvImage(Panel2);
     Image->setObjectName("Image");
-    setBackground(Image, Qt::black);
+    Image->setColor(Qt::black);
+    Image->setGIFAnimate(false);
+    Image->setStretchRatio(true);
+    Image->setCenterView(true);
+    Image->setShowEmptyLabel(false);
+    Image->setJPEGPixelFormat(jf24Bit);
+    Image->setJPEGScale(jsHalf);
+    Image->setJPEGGrayscale(false);
+    Image->setJPEGPerformance(jpBestSpeed);
+    Image->setJPEGProgressiveDisplay(true);
+    Image->setJPEGSmoothing(false);
     Image->setContextMenuPolicy(Qt::CustomContextMenu);
     right->addWidget(Image, 1);
+    connect(Image, &TAdvImage::imageLoading, this, &TfrmMain::ImageImageLoading);
+    connect(Image, &TAdvImage::imageLoaded, this, &TfrmMain::ImageImageLoaded);
+    connect(Image, &TAdvImage::doubleClicked, this, &TfrmMain::ImageDblClick);
+
+    // The pane's caption, seen only while the preview is switched off.
+    Panel2Caption = new QLabel(Panel2);
+    Panel2Caption->setObjectName("Panel2Caption");
+    Panel2Caption->setAlignment(Qt::AlignCenter);
+    QFont captionFont(QStringLiteral("標楷體"));
+    captionFont.setPixelSize(48);
+    Panel2Caption->setFont(captionFont);
+    setTextColour(Panel2Caption, Qt::gray);
+    Panel2Caption->hide();
+    right->addWidget(Panel2Caption, 1);
 
     Panel3 = new QFrame(Panel2);
     Panel3->setObjectName("Panel3");
-    Panel3->setFixedHeight(24);
+    Panel3->setFixedHeight(43);
     auto* bottom = new QHBoxLayout(Panel3);
     bottom->setContentsMargins(4, 0, 4, 0);
     Label1 = new QLabel(QStringLiteral("Loading..."), Panel3);
     Label1->setObjectName("Label1");
-    QFont loadingFont = Label1->font();
-    loadingFont.setBold(true);
-    loadingFont.setItalic(true);
-    Label1->setFont(loadingFont);
+    Label1->setFont(arial(24, true, true));
+    Label1->setAlignment(Qt::AlignCenter);
     setTextColour(Label1, Qt::red);
-    Label1->setVisible(false);
     bottom->addWidget(Label1);
-    bottom->addStretch(1);
+    Label1->setVisible(false);
     right->addWidget(Panel3);
 
     Splitter1->addWidget(Panel4);
@@ -497,6 +556,8 @@ void TfrmMain::FormCreate() {
 
 void TfrmMain::FormShow() {
     FormResize();
+    LoadSettings();
+    SetLanguage(rbEnglish->isChecked() ? English : Chinese);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -532,6 +593,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         if (watched == lvFiles && lvFilesKeyDown(static_cast<QKeyEvent*>(event)))
             return true;
+        if (watched == edTime && edTimeKeyPress(static_cast<QKeyEvent*>(event)))
+            return true;
+    } else if (event->type() == QEvent::Resize && watched == pnSlides) {
+        pnSlidesResize();
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == Label4) {
@@ -681,10 +746,9 @@ void TfrmMain::Edit1KeyDown() {
 
 void TfrmMain::btnAddDirClick() {
     MainWindowServices::PickRequest request;
-    request.title =
-        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
-    request.filter = QStringLiteral("No need to change. (.___)");
-    request.fileName = QStringLiteral("You can input any file name");
+    request.title = OpenDialogTitle;
+    request.filter = dialogNameFilter(OpenDialogFilter);
+    request.fileName = OpenDialogFileName;
     const QString typed = Edit1->text();
     if (!typed.isEmpty()) {
         const std::string native = QFile::encodeName(typed).toStdString();
@@ -744,11 +808,6 @@ void TfrmMain::ClearResultList() {
     lvFilesModel->clear();
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QString());
-}
-
-void TfrmMain::ClearSlides() {
-    for (QLabel* letter : slideLetter)
-        letter->setVisible(true);
 }
 
 void TfrmMain::btnFindAllClick() {
@@ -851,6 +910,15 @@ void TfrmMain::lvFilesChange() {
         HighlightedRow = i;
         MarkGroup(i);
     }
+    // A row that is not an image leaves the preview and the slides as they are.
+    if (!rowIsImage(i))
+        return;
+    if (raClick->isChecked()) {
+        LoadPreview();
+        ScheduleSlides();
+    } else {
+        HighlightSlides();
+    }
 }
 
 void TfrmMain::MarkGroup(int index) {
@@ -910,6 +978,16 @@ void TfrmMain::SelectRowAlone(int row) {
 }
 
 bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
+    // Enter and Delete act, and the list still sees the key.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        lvFilesDblClick();
+        return false;
+    }
+    if (event->key() == Qt::Key_Delete) {
+        if (!isEditingName())
+            DeleteSelectedFiles();
+        return false;
+    }
     if (!(event->modifiers() & Qt::ControlModifier))
         return false;
     if (event->key() == Qt::Key_Up) {
@@ -924,7 +1002,29 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
 }
 
 void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
+    // The focus stays on its row; when that row goes, it moves to the next remaining row,
+    // or the last one when none follows.
+    const int count = lvFilesModel->rowCount();
+    int focus = currentRow();
+    if (focus >= 0) {
+        auto removed = [&](int row) { return size_t(row) < remove.size() && remove[size_t(row)]; };
+        int target = focus;
+        while (target < count && removed(target))
+            ++target;
+        if (target == count) {
+            target = focus;
+            while (target >= 0 && removed(target))
+                --target;
+        }
+        int above = 0;
+        for (int row = 0; row < target && target >= 0; ++row)
+            above += removed(row) ? 1 : 0;
+        focus = target >= 0 ? target - above : -1;
+    }
     lvFilesModel->removeRows(remove);
+    if (focus >= 0 && focus < lvFilesModel->rowCount() && currentRow() != focus)
+        lvFiles->selectionModel()->setCurrentIndex(lvFilesModel->index(focus, 0),
+                                                   QItemSelectionModel::NoUpdate);
     // While a search empties the list the count is not written.
     if (ListIdle)
         setStatusText(1,

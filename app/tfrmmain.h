@@ -24,15 +24,20 @@ class QListWidget;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSettings;
 class QSplitter;
 class QStatusBar;
 class QTabWidget;
 class QTimer;
 class QTreeView;
+class TAdvImage;
 class TBalloonHint;
 
 namespace fenwa {
 
+namespace platform {
+class ShellPrompts;
+}
 class TfrmProgress;
 class TfrmViewer;
 class TUpDown;
@@ -52,6 +57,11 @@ struct MainWindowServices {
         QString fileName;
     };
     std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
+    // The questions and error reports of the desktop's delete request.
+    platform::ShellPrompts* shellPrompts = nullptr;
+    // The settings store: the user's own, or a file a test chose. Without it nothing is
+    // loaded or saved.
+    std::function<std::unique_ptr<QSettings>()> openSettings;
 };
 
 class TfrmMain : public QMainWindow {
@@ -109,14 +119,17 @@ public:
     FileListModel* lvFilesModel;
     QFrame* pnSlides;
     std::array<QFrame*, 5> pnImage{};
-    std::array<QLabel*, 5> slideLetter{};
+    std::array<QLabel*, 5> slideLetter{}; // the panels' captions
+    std::array<TAdvImage*, 5> AdvImage{};
+    static constexpr int SlideBorderWidth = 5;
     QWidget* Panel2;
     QFrame* pnScale;
     QRadioButton* rbFullSize;
     QRadioButton* rbHalf;
     QRadioButton* rbQuarter;
     QRadioButton* rbEighth;
-    QWidget* Image;
+    TAdvImage* Image;
+    QLabel* Panel2Caption;
     QFrame* Panel3;
     QLabel* Label1;
 
@@ -171,6 +184,16 @@ public:
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
+    // The flags of every delete request: no question when ckNoConfirm is ticked, the
+    // trash unless ckNoRecycle is ticked.
+    int DeleteFlags() const;
+    platform::ShellPrompts& shellPrompts() const;
+    // A row's full path (native bytes) and whether its name is an image's.
+    QByteArray rowPath(int row) const;
+    bool rowIsImage(int row) const;
+    // True while a name is being edited in place in the result list.
+    bool isEditingName() const;
+    TfrmViewer* viewer() const { return frmViewer_; }
     // Removes the rows whose flag is set, keeping the count in the status bar current.
     void DeleteRows(const std::vector<bool>& remove);
 
@@ -205,6 +228,38 @@ public slots:
     void DeselectAll();
     void SelectRowAlone(int row);
 
+    // --- Preview pane and load delay ---
+    void lvFilesDblClick();
+    void LoadPreview();
+    void ScheduleSlides();
+    void Timer1Timer();
+    void ShowInViewer(const QByteArray& nativePath);
+    void ImageImageLoading();
+    void ImageImageLoaded();
+    void ImageDblClick();
+    void miViewClick();
+    void PopupMenu2Popup();
+    void miViewFullClick();
+    void miPreviewClick();
+    void PreviewSizeClick();
+    void ckPreviewClick();
+    void edTimeChange();
+    void raDblClickClick();
+    void raClickClick();
+
+    // --- Slide strip ---
+    void FillSlides();
+    void HighlightSlides();
+    void ckShowSlidesClick();
+    void pnSlidesResize();
+    void SlideImageMouseDown(TAdvImage* slide);
+    void SlideImageDblClick(TAdvImage* slide);
+
+    // --- Deleting ---
+    void miDeleteClick();
+    void DeleteSelectedFiles();
+    void OpenFocusedFile();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -224,12 +279,46 @@ private:
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
     bool lvFilesKeyDown(QKeyEvent* event);
+    bool edTimeKeyPress(QKeyEvent* event);
+    void indicatorOn();
+    void indicatorOff();
+    void setSlideHighlight(size_t slide, bool current);
+    void connectPreviewControls();
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;
     MainWindowServices services_;
     bool shown_ = false;
     int lastProgressPercent_ = -1;
+    QByteArray pendingPreviewNative_; // PendingPreviewPath as native bytes
+
+    // --- Settings, languages, renaming and opening ---
+public:
+    // Reads the stored options and directories into the controls, as a user would set them.
+    void LoadSettings();
+    // Stores the options and directories; true when saved.
+    bool SaveSettings();
+    // 1 = English, any other code Chinese.
+    void SetLanguage(int code);
+    // Renames the row's file to the typed name; true when the row may take it.
+    bool lvFilesEdited(int row, const QString& newName);
+    // The directory-picking dialog's texts (the filter as "description|pattern").
+    QString OpenDialogFileName = QStringLiteral("You can input any file name");
+    QString OpenDialogFilter = QStringLiteral("No need to change.|.___");
+    QString OpenDialogTitle =
+        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
+
+public slots:
+    void btnSaveOptionsClick();
+    void ChangeLangClick();
+    void miOpenClick();
+    void miAcdseeClick();
+    void miUltraEditClick();
+
+private:
+    void connectOptions();
+    void applyLanguageTexts(int code, bool hintsOnly);
+    QObject* languageControl(const QString& name);
 };
 
 } // namespace fenwa

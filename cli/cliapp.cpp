@@ -1,5 +1,10 @@
 #include "cliapp.h"
 
+#include <QFile>
+#include <QGuiApplication>
+
+#include "PictureLoader.h"
+
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
@@ -14,6 +19,76 @@ const char* const Usage = "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
                           "Lists every file of the directories, one line per file:\n"
                           "name, directory, size, type and time separated by tabs.\n";
 
+// The length of the valid UTF-8 sequence at s[i], or 0 when the bytes there are not one.
+size_t utf8SequenceLength(std::string_view s, size_t i) {
+    const auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    size_t n = 0;
+    uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        cp = c & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not valid.
+    if ((n == 3 && cp < 0x800) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+std::string escapeField(std::string_view bytes) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(bytes.size());
+    for (size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else if (c < 0x80) {
+            out += char(c);
+        } else if (const size_t n = utf8SequenceLength(bytes, i)) {
+            out.append(bytes.substr(i, n));
+            i += n;
+            continue;
+        } else {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+        ++i;
+    }
+    return out;
+}
+
+namespace {
+
 void printRows(const FileRecordStore& store, std::FILE* out) {
     std::string line;
     for (size_t row = 0; row < store.size(); ++row) {
@@ -21,11 +96,74 @@ void printRows(const FileRecordStore& store, std::FILE* out) {
         for (int column = 0; column < ColumnCount; ++column) {
             if (column)
                 line += '\t';
-            line += store.text(row, column);
+            line += escapeField(store.text(row, column));
         }
         line += '\n';
         std::fwrite(line.data(), 1, line.size(), out);
     }
+}
+
+int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    TPictureLoadSettings settings;
+    std::string input, output;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--scale" && i + 1 < args.size()) {
+            const std::string& v = args[++i];
+            if (v == "1")
+                settings.scale = jsFullSize;
+            else if (v == "2")
+                settings.scale = jsHalf;
+            else if (v == "4")
+                settings.scale = jsQuarter;
+            else if (v == "8")
+                settings.scale = jsEighth;
+            else {
+                std::fprintf(err, "fenwa-cli: --scale takes 1, 2, 4 or 8, not '%s'\n", v.c_str());
+                return 1;
+            }
+        } else if (a == "--grayscale") {
+            settings.grayscale = true;
+        } else if (a == "--fast") {
+            settings.performance = jpBestSpeed;
+        } else if (a == "--8bit") {
+            settings.pixelFormat = jf8Bit;
+        } else if (a == "-o" && i + 1 < args.size()) {
+            output = args[++i];
+        } else if (input.empty() && (a.empty() || a[0] != '-' || a == "-")) {
+            input = a;
+        } else {
+            std::fprintf(err, "fenwa-cli: unexpected argument '%s'\n%s", a.c_str(), Usage);
+            return 1;
+        }
+    }
+    if (input.empty() || output.empty()) {
+        std::fputs(Usage, err);
+        return 1;
+    }
+    // Icons and bitmaps load through the GUI library's image readers.
+    int argc = 1;
+    char name[] = "fenwa-cli";
+    char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    QGuiApplication app(argc, argv);
+    TPicture picture;
+    const TPictureLoadResult result =
+        LoadPictureFile(picture, QByteArray::fromStdString(input), settings);
+    if (!result.loaded) {
+        std::fprintf(err, "fenwa-cli: cannot load '%s'%s\n", input.c_str(),
+                     result.exists ? ": not a picture this program reads" : ": no such file");
+        return 1;
+    }
+    const QByteArray bmp = PictureBitmap(picture).toBmpFile();
+    QFile file(QFile::decodeName(QByteArray::fromStdString(output)));
+    if (!file.open(QIODevice::WriteOnly) || file.write(bmp) != bmp.size()) {
+        std::fprintf(err, "fenwa-cli: cannot write '%s'\n", output.c_str());
+        return 1;
+    }
+    (void)out;
+    return 0;
 }
 
 } // namespace
@@ -35,6 +173,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs(Usage, args.empty() ? err : out);
         return args.empty() ? 1 : 0;
     }
+    if (args[0] == "decode")
+        return decode(args, out, err);
     const bool duplicates = args[0] == "find-duplicates";
     if (args[0] != "find-all" && !duplicates) {
         std::fprintf(err, "fenwa-cli: unknown command '%s'\n%s", args[0].c_str(), Usage);

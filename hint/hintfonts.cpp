@@ -1,5 +1,7 @@
 #include "hintfonts.h"
 
+#include "fonts.h"
+
 #include <QStringList>
 
 namespace {
@@ -23,16 +25,6 @@ THintFont MainWindowHintFont() {
 }
 
 void RegisterHintFontSubstitutes() {
-    static bool registered = false;
-    if (registered)
-        return;
-    registered = true;
-    // With only the pan-CJK Noto faces and a C locale Qt picks Japanese glyph shapes, so the
-    // Traditional Chinese faces are named explicitly.
-    QFont::insertSubstitutions(MingFamily, {QStringLiteral("AR PL UMing TW"),
-                                            QStringLiteral("Noto Serif CJK TC"),
-                                            QStringLiteral("Noto Sans CJK TC")});
-    QFont::insertSubstitutions(SansFamily,
-                               {QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans"),
-                                QStringLiteral("Noto Sans CJK TC")});
+    // One list of substitutes serves the whole program.
+    fenwa::platform::registerFontSubstitutes();
 }

@@ -51,6 +51,9 @@ bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing
 bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
                        const std::function<void(const FileEntry&)>& onFile);
 
+// True when something exists at the path (a link counts, whatever it points to).
+bool pathExists(const std::string& nativePath);
+
 // Local time of a modification time, as whole minutes since 1970-01-01 00:00 local time.
 // The seconds are dropped, so two times within the same local minute are equal.
 int32_t localMinuteOf(int64_t mtimeSeconds);

@@ -43,6 +43,11 @@ bool isExistingDirectory(const std::string& nativePath) {
     return !nativePath.empty() && ::stat(nativePath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool pathExists(const std::string& nativePath) {
+    struct stat st {};
+    return !nativePath.empty() && ::lstat(nativePath.c_str(), &st) == 0;
+}
+
 bool forEachFile(const std::string& nativeDirectory,
                  const std::function<void(const FileEntry&)>& onFile) {
     DirectoryStream stream(nativeDirectory);

@@ -7,6 +7,10 @@ namespace fenwa::platform {
 
 void registerFontSubstitutes() {
 #ifndef _WIN32
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
     // Traditional Chinese faces are named first: with LANG=C a generic CJK face would
     // show the Japanese variants of the glyphs.
     const QStringList sans{"DejaVu Sans", "Liberation Sans", "Noto Sans CJK TC", "AR PL UMing TW"};

@@ -164,4 +164,30 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
     return {};
 }
 
+Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() == ColName && nameEditor_)
+        f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || index.column() != ColName || !nameEditor_ ||
+        index.row() >= rowCount())
+        return false;
+    const int row = index.row();
+    const QString newName = value.toString();
+    // A name that is not UTF-8 shows with replacement characters; taking the shown text
+    // back unchanged would rename the file to that lossy text.
+    if (newName == displayText(row, ColName))
+        return false;
+    if (!nameEditor_(row, newName) || row >= rowCount())
+        return false;
+    const uint8_t icon = store_.icon(size_t(row));
+    store_.rename(size_t(row), QFile::encodeName(newName).toStdString());
+    store_.setIcon(size_t(row), icon);
+    emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
+    return true;
+}
+
 } // namespace fenwa

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QVariant>
 #include <array>
+#include <functional>
 
 #include "filerecord.h"
 
@@ -43,10 +44,19 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
 
+    // In-place editing of the Name column. The editor is asked whether a typed name is
+    // taken (it renames the file); only then does the row show the new name, with its
+    // icon unchanged. A name left as shown is no edit: nothing is asked.
+    using NameEditor = std::function<bool(int row, const QString& newName)>;
+    void setNameEditor(NameEditor editor) { nameEditor_ = std::move(editor); }
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+
 private:
     FileRecordStore store_;
     std::array<QVariant, 3> decorations_;
     QStringList captions_;
+    NameEditor nameEditor_;
 };
 
 } // namespace fenwa

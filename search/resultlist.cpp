@@ -215,4 +215,18 @@ long PriorGroup(const FileRecordStore& rows, long current, const Criteria& crite
     return c;
 }
 
+SlideRows slideRows(const FileRecordStore& rows, size_t p, const Criteria& criteria) {
+    auto neighbour = [&](size_t row) {
+        return IsImageName(rows.name(row)) &&
+               (!criteria.any() || RowsMatch(rows, row, p, criteria));
+    };
+    SlideRows r{p, p, p};
+    while (r.first > 0 && neighbour(r.first - 1) && p - (r.first - 1) <= 5)
+        --r.first;
+    while (r.last + 1 < rows.size() && neighbour(r.last + 1) && (r.last + 1) - p <= 5)
+        ++r.last;
+    r.start = slideStart(p, r.first, r.last);
+    return r;
+}
+
 } // namespace fenwa

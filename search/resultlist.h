@@ -56,4 +56,34 @@ long NextGroup(const FileRecordStore& rows, long current, const Criteria& criter
 // row's group, or row 0 from the first group. -1 when there is nothing to do.
 long PriorGroup(const FileRecordStore& rows, long current, const Criteria& criteria);
 
+// The rows the slide strip shows for current row p: up to five consecutive image rows
+// around p that agree with it on every ticked criterion (every image row when nothing is
+// ticked), looking at most five rows each way; a row that does not qualify ends the run
+// on its side. The shown rows are [start, min(start + 4, last)].
+struct SlideRows {
+    size_t first = 0; // the run of neighbours around p
+    size_t last = 0;
+    size_t start = 0; // the row on slide 1
+};
+SlideRows slideRows(const FileRecordStore& rows, size_t p, const Criteria& criteria);
+
+// The first of five shown rows for a run [first, last] around p: p in the middle when
+// the run allows, else the run's end or start.
+constexpr size_t slideStart(size_t p, size_t first, size_t last) {
+    if (last - first < 4)
+        return first;
+    if (p - first >= 2 && last - p >= 2)
+        return p - 2;
+    if (p - first >= 2)
+        return last - 4;
+    return first;
+}
+
+// Width of each of the first four slide panels: a fifth of the strip inside its border.
+constexpr int slideWidth(int clientWidth, int borderWidth) {
+    const int inner = clientWidth - 2 * borderWidth - 6;
+    // Round half away from zero, as the fifth is never negative in practice.
+    return inner >= 0 ? (inner * 2 + 5) / 10 : -((-inner * 2 + 5) / 10);
+}
+
 } // namespace fenwa

@@ -19,3 +19,22 @@ TEST(LayoutRules, NarrowWindowKeepsTheLogoTwoPixelsRightOfTheSeparator) {
     EXPECT_EQ(logoLeft(756, 640, 2, 115), 644);
     EXPECT_EQ(logoLeft(0, 640, 2, 115), 644);
 }
+
+TEST(LayoutRules, ViewerScrollsByAFifthAndStopsAtTheEdges) {
+    EXPECT_EQ(fenwa::scrollStep(1024), 205); // 204.8
+    EXPECT_EQ(fenwa::scrollStep(768), 154);  // 153.6
+    using fenwa::clampScroll;
+    // A 2000 wide picture in a 1024 wide client scrolls left until its edge is at -976.
+    int x = 0;
+    for (int i = 0; i < 4; ++i)
+        x += clampScroll(x, 2000, 1024, -205);
+    EXPECT_EQ(x, -820);
+    x += clampScroll(x, 2000, 1024, -205);
+    EXPECT_EQ(x, -976);
+    EXPECT_EQ(clampScroll(x, 2000, 1024, -205), 0);
+    // Back to the left edge, never past it.
+    EXPECT_EQ(clampScroll(-100, 2000, 1024, 205), 100);
+    // A picture that fits does not move.
+    EXPECT_EQ(clampScroll(0, 1024, 1024, 205), 0);
+    EXPECT_EQ(clampScroll(0, 1024, 1024, -205), 0);
+}

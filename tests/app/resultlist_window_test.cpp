@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "messages.h"
+#include "recordedmessages.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
@@ -17,12 +18,6 @@
 using namespace fenwa;
 
 namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString&) override {}
-};
 
 const QString Hint = QStringLiteral("   Ctrl+Up=Prior group  Ctrl+Down=Next group");
 

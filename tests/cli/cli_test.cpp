@@ -3,7 +3,9 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 
 #include "cliapp.h"
@@ -53,7 +55,7 @@ TEST(Cli, FindAllPrintsTheListsRowsInOrder) {
     std::string lines;
     for (size_t r = 0; r < expected.size(); ++r) {
         for (int c = 0; c < fenwa::ColumnCount; ++c)
-            lines += (c ? "\t" : "") + expected.text(r, c);
+            lines += (c ? "\t" : "") + fenwa::cli::escapeField(expected.text(r, c));
         lines += "\n";
     }
     EXPECT_EQ(o.out, lines);
@@ -109,4 +111,78 @@ TEST(Cli, FindDuplicatesPrintsGroupsAsRuns) {
     EXPECT_EQ(none.err, "您必須至少打一個勾\n");
     EXPECT_EQ(runCli({"find-duplicates", "--size"}).status, 2);
     EXPECT_EQ(runCli({"find-all", "--size", root}).status, 1);
+}
+
+TEST(Cli, DecodeWritesTheBitmapTheControlWouldHold) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    // JPEG decoding is covered by the imaging tests; the command itself is the same for a BMP.
+    {
+        std::ofstream f(root + "/in.bmp", std::ios::binary);
+        // 16 x 8, 24-bit, bottom-up, all grey.
+        const int w = 16, h = 8, stride = w * 3;
+        const uint32_t size = 54 + stride * h;
+        auto put32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+        auto put16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+        f.write("BM", 2);
+        put32(size);
+        put32(0);
+        put32(54);
+        put32(40);
+        put32(w);
+        put32(h);
+        put16(1);
+        put16(24);
+        put32(0);
+        put32(stride * h);
+        put32(2835);
+        put32(2835);
+        put32(0);
+        put32(0);
+        f << std::string(size_t(stride * h), char(0x80));
+    }
+    Output ok = runCli({"decode", root + "/in.bmp", "-o", root + "/out.bmp"});
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    std::ifstream back(root + "/out.bmp", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
+    ASSERT_GE(bytes.size(), 54u);
+    EXPECT_EQ(bytes.substr(0, 2), "BM");
+    int32_t width = 0;
+    std::memcpy(&width, bytes.data() + 18, 4);
+    EXPECT_EQ(width, 16);
+
+    std::ofstream(root + "/broken.jpg") << "not a jpeg at all";
+    Output bad = runCli({"decode", root + "/broken.jpg", "-o", root + "/x.bmp"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(std::count(bad.err.begin(), bad.err.end(), '\n'), 1);
+    EXPECT_EQ(runCli({"decode", root + "/missing.jpg", "-o", root + "/x.bmp"}).status, 1);
+    EXPECT_EQ(runCli({"decode", root + "/in.bmp", "--scale", "3", "-o", root + "/x.bmp"}).status,
+              1);
+    EXPECT_EQ(runCli({"decode", root + "/in.bmp"}).status, 1);
+}
+
+TEST(Cli, FieldsAreEscapedSoEveryRowIsOneLine) {
+    using fenwa::cli::escapeField;
+    EXPECT_EQ(escapeField("plain name.jpg"), "plain name.jpg");
+    EXPECT_EQ(escapeField("相片 é.jpg"), "相片 é.jpg");
+    EXPECT_EQ(escapeField("tab\there"), "tab\\there");
+    EXPECT_EQ(escapeField("new\nline\r"), "new\\nline\\r");
+    EXPECT_EQ(escapeField("back\\slash"), "back\\\\slash");
+    EXPECT_EQ(escapeField(std::string("nul\0x", 5)), "nul\\x00x");
+    EXPECT_EQ(escapeField("bad\xff\xfe"), "bad\\xFF\\xFE");
+    // An overlong encoding and a lone continuation byte are not UTF-8.
+    EXPECT_EQ(escapeField("\xc0\xaf"), "\\xC0\\xAF");
+    EXPECT_EQ(escapeField("\x80"), "\\x80");
+    // A sequence cut short at the end.
+    EXPECT_EQ(escapeField("\xe7\x9b"), "\\xE7\\x9B");
+
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    std::ofstream(root + "/two\nlines\tand tab") << "x";
+    std::ofstream(root + "/-leading dash") << "x";
+    Output o = runCli({"find-all", root});
+    ASSERT_EQ(o.status, 0);
+    EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '\n'), 2);
+    EXPECT_NE(o.out.find("two\\nlines\\tand tab\t"), std::string::npos);
+    EXPECT_NE(o.out.find("-leading dash\t"), std::string::npos);
 }

@@ -116,3 +116,42 @@ TEST(ResultList, GroupNavigation) {
     EXPECT_EQ(g.first, 1u);
     EXPECT_EQ(g.last, 1u);
 }
+
+TEST(ResultList, SlideWindowAroundTheCurrentRow) {
+    EXPECT_EQ(slideStart(5, 4, 6), 4u);   // three candidates: from the first
+    EXPECT_EQ(slideStart(4, 0, 8), 2u);   // nine, current fifth: centred
+    EXPECT_EQ(slideStart(0, 0, 7), 0u);   // first of eight
+    EXPECT_EQ(slideStart(7, 0, 7), 3u);   // last of eight: the last five
+    EXPECT_EQ(slideStart(1, 0, 6), 0u);   // second of seven
+    EXPECT_EQ(slideWidth(550, 5), 107);   // 534 * 0.2 = 106.8
+    EXPECT_EQ(slideWidth(16, 5), 0);
+}
+
+TEST(ResultList, SlideRowsStopAtNonImagesAndNonNeighbours) {
+    // Sizes: 1 1 1 (txt) 1 1 2; images except row 3.
+    auto s = rowsOf({{"a.jpg", "/", 1, 0}, {"b.jpg", "/", 1, 0}, {"c.jpg", "/", 1, 0},
+                     {"d.txt", "/", 1, 0}, {"e.jpg", "/", 1, 0}, {"f.gif", "/", 1, 0},
+                     {"g.gif", "/", 2, 0}});
+    auto r = slideRows(s, 1, SizeOnly);
+    EXPECT_EQ(r.first, 0u);
+    EXPECT_EQ(r.last, 2u); // the text file ends the run
+    EXPECT_EQ(r.start, 0u);
+    r = slideRows(s, 4, SizeOnly);
+    EXPECT_EQ(r.first, 4u);
+    EXPECT_EQ(r.last, 5u);
+    // Nothing ticked: every image row within reach counts.
+    r = slideRows(s, 5, Criteria{});
+    EXPECT_EQ(r.first, 4u);
+    EXPECT_EQ(r.last, 6u);
+}
+
+TEST(ResultList, SlideRowsLookAtMostFiveRowsEachWay) {
+    FileRecordStore s;
+    uint32_t d = s.internDirectory("/");
+    for (int i = 0; i < 20; ++i)
+        s.append(d, std::to_string(i) + ".jpg", 7, 0);
+    auto r = slideRows(s, 10, SizeOnly);
+    EXPECT_EQ(r.first, 5u);
+    EXPECT_EQ(r.last, 15u);
+    EXPECT_EQ(r.start, 8u);
+}

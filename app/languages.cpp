@@ -1,0 +1,126 @@
+#include "languages.h"
+
+namespace fenwa {
+
+namespace {
+
+constexpr TextRole C = TextRole::Caption;
+constexpr TextRole H = TextRole::Hint;
+
+const char* const DelayHintEnglish = "Delay ?? milliseconds";
+const char* const DelayHintChinese = "先等千分之 ?? 秒再載入圖片內容";
+const char* const ScaleHintEnglish = "Image Scale";
+const char* const ScaleHintChinese = "選擇縮圖比例, 比例越小速度越快";
+const char* const SlideHintChinese = "列出重複的圖(依據篩選條件而出現)";
+
+} // namespace
+
+const std::vector<LanguageText>& languageTable() {
+    static const std::vector<LanguageText> table{
+        {"TfrmMain", C, "Fenwa", "Fenwa"},
+        {"Label2", C, "Input directories to find duplicates:", "輸入要搜尋的目錄:"},
+        {"btnAddDir", H, "Add Directory", "加入新的目錄"},
+        {"btnSubDir", H, "Delete Directory", "取消您所選擇的目錄"},
+        {"btnClearDir", H, "Delete All Directories", "取消所有目錄"},
+        {"lblVersion", C, "Version: 0.5", "版本: 0.5"},
+        {"lblDate", C, "Date: 4/20/1998", "日期: 4/20/1998"},
+        {"Image1", H, "Connect to my web page", "連到我的網頁"},
+        {"Edit1", H, "Input a directory", "輸入要搜尋的目錄"},
+        {"lstDir", H, "Directories list", "您可以一次檢查多個目錄"},
+        {"btnFindDuplicates", H, "Find the duplicates in the directories", "開始搜尋重複的檔案"},
+        {"btnFindDuplicates", C, "Find Duplicates", "找出重複"},
+        {"btnFindAll", H, "List all files in the directories", "列出所有檔案"},
+        {"btnFindAll", C, "List All", "列出所有"},
+        {"tbsOptions", C, "Options", "選項"},
+        {"edTime", H, DelayHintEnglish, DelayHintChinese},
+        {"Label5", H, DelayHintEnglish, DelayHintChinese},
+        // The edit sits in the blanks between the two parts of the caption.
+        {"Label5", C, "Delay time:                    mSeconds",
+         "動作前先等                 /1000 秒"},
+        {"ckName", H, "Compare names", "搜尋名稱重複的檔案"},
+        {"ckName", C, "Name", "檔名"},
+        {"ckSize", H, "Compare size", "搜尋相同大小的檔案"},
+        {"ckSize", C, "Size", "大小"},
+        {"ckTime", H, "Compare time", "搜尋相同時間的檔案"},
+        {"ckTime", C, "Time", "時間"},
+        {"ckInclude", H, "", "搜尋時是否包含子目錄"},
+        {"ckInclude", C, "Include Subdirectories", "包含子目錄"},
+        {"raClick", H, "", "點一下滑鼠預覽圖片或顯示幻燈片"},
+        {"raClick", C, "Single click to action", "單擊滑鼠開始動作"},
+        {"raDblClick", H, "", "點兩下滑鼠預覽圖片或顯示幻燈片"},
+        {"raDblClick", C, "Double click to action", "雙擊滑鼠開始動作"},
+        {"ckShowSlides", H, "", "是否顯示下面的幻燈片"},
+        {"ckShowSlides", C, "Show Slides", "顯示幻燈片"},
+        {"ckPreview", H, "", "是否預覽圖片"},
+        {"ckPreview", C, "Preview", "預覽"},
+        {"tbsMore", C, "More Options", "更多選項"},
+        {"ckNoConfirm", H, "File deletion", "刪除檔案時不必確認"},
+        {"ckNoConfirm", C, "No confirmation", "不必確認"},
+        {"ckNoRecycle", H, "File deletion", "真正刪除,不必丟到資源回收筒"},
+        {"ckNoRecycle", C, "Don't use recycle bin", "不必丟資源回收筒"},
+        {"btnSaveOptions", H, "", "儲存設定值"},
+        {"btnSaveOptions", C, "Save options", "儲存設定"},
+        {"Image", H, "Double click to view in full size", "雙擊滑鼠可看原圖"},
+        {"rbHalf", H, ScaleHintEnglish, ScaleHintChinese},
+        {"rbQuarter", H, ScaleHintEnglish, ScaleHintChinese},
+        {"rbEighth", H, ScaleHintEnglish, ScaleHintChinese},
+        {"rbFullSize", H, ScaleHintEnglish, ScaleHintChinese},
+        {"rbEighth", C, "1/8(Faster)", "1/8(最快)"},
+        {"AdvImage1", H, "", SlideHintChinese},
+        {"AdvImage2", H, "", SlideHintChinese},
+        {"AdvImage3", H, "", SlideHintChinese},
+        {"AdvImage4", H, "", SlideHintChinese},
+        {"AdvImage5", H, "", SlideHintChinese},
+        {"miNextGroup", C, "Next Group [Ctrl+Down]", "下一組 [Ctrl+Down]"},
+        {"miPriorGroup", C, "Prior Group [Ctrl+Up]", "上一組 [Ctrl+Up]"},
+        {"miOpen", C, "Open", "開啟舊檔"},
+        {"miViewFull", C, "View Image In Full Size", "觀看原圖大小"},
+        {"miPreview", C, "Preview", "預覽"},
+        {"miAcdsee", C, "Open With ACDSee", "用 ACDSee 開啟"},
+        {"miUltraEdit", C, "Open With UltraEdit", "用 UltraEdit 開啟"},
+        {"miDelete", C, "Delete", "刪除"},
+        {"miView", C, "View Image In Full Size", "觀看原圖大小"},
+        {"miAddItem", C, "Add", "新增"},
+        {"miDelItems", C, "Delete", "刪除"},
+        {"miDelAllItems", C, "Delete All", "刪除全部"},
+    };
+    return table;
+}
+
+QString languageText(const LanguageText& entry, int code) {
+    return QString::fromUtf8(code == English ? entry.english : entry.chinese);
+}
+
+LanguageFont windowFontFor(int code) {
+    if (code == English)
+        return {QStringLiteral("MS Sans Serif"), 8};
+    return {QStringLiteral("新細明體"), 9};
+}
+
+OpenDialogTexts openDialogTextsFor(int code) {
+    if (code == English)
+        return {QStringLiteral("Any file name"), QStringLiteral("No need to change.|.___"),
+                QStringLiteral("You can input any file name")};
+    return {QStringLiteral("任何檔名"), QStringLiteral("不必變更.|.___"),
+            QStringLiteral("隨便打個檔名即可指定此目錄")};
+}
+
+QStringList viewerMenuCaptionsFor(int code) {
+    if (code == English)
+        return {
+            QStringLiteral("Next Image     [PageDown]"), QStringLiteral("Prior Image     [PageUp]"),
+            QStringLiteral("First Image      [Home]"),   QStringLiteral("Last Image      [End]"),
+            QStringLiteral("Delete             [Del]"),  QStringLiteral("Close")};
+    return {QStringLiteral("下一張     [PageDown]"), QStringLiteral("上一張     [PageUp]"),
+            QStringLiteral("第一張     [Home]"),     QStringLiteral("末一張     [End]"),
+            QStringLiteral("刪除         [Del]"),    QStringLiteral("關閉")};
+}
+
+QString dialogNameFilter(const QString& filter) {
+    const qsizetype bar = filter.indexOf(QLatin1Char('|'));
+    if (bar < 0)
+        return filter;
+    return filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+}
+
+} // namespace fenwa

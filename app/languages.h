@@ -1,0 +1,50 @@
+#pragma once
+// The two interface languages: every caption and hint that changes with the language,
+// the window font, the texts of the directory-picking dialog and the viewer's menu.
+// Message boxes are not here: they read the same in both languages.
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace fenwa {
+
+enum LanguageCode : int { English = 1, Chinese = 2 };
+
+enum class TextRole { Caption, Hint };
+
+struct LanguageText {
+    const char* control; // the control's name; "TfrmMain" is the window itself
+    TextRole role;
+    const char* english;
+    const char* chinese; // an empty english or chinese text means no hint
+};
+
+// In the order they are applied.
+const std::vector<LanguageText>& languageTable();
+
+// Every code other than English counts as Chinese.
+QString languageText(const LanguageText& entry, int code);
+
+struct LanguageFont {
+    QString family;
+    int points;
+};
+LanguageFont windowFontFor(int code);
+
+// The directory-picking dialog; the filter's description and pattern are separated by '|'.
+struct OpenDialogTexts {
+    QString fileName;
+    QString filter;
+    QString title;
+};
+OpenDialogTexts openDialogTextsFor(int code);
+
+// The viewer's menu, in the order miNextImage, miPriorImage, miFirstImage, miLastImage,
+// miDelete, miClose; the blanks line the key names up.
+QStringList viewerMenuCaptionsFor(int code);
+
+// "description|pattern" as a file dialog's name filter: "description (pattern)".
+QString dialogNameFilter(const QString& filter);
+
+} // namespace fenwa

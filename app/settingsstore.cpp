@@ -1,0 +1,178 @@
+#include "settingsstore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <algorithm>
+
+#include "pathrules.h"
+#include "settingsformat.h"
+
+namespace fenwa {
+
+namespace {
+
+enum class ReadStatus { Missing, Read, WrongType, NoData };
+
+// A flag or count: a 32-bit number. A text is of the wrong type; data that does not fit
+// 32 bits (or could not be read at all) has no usable data.
+ReadStatus readNumber(const QSettings& settings, const QString& name, uint32_t& out) {
+    if (!settings.contains(name))
+        return ReadStatus::Missing;
+    const QVariant v = settings.value(name);
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+        out = v.toUInt();
+        return ReadStatus::Read;
+    case QMetaType::Bool:
+        out = v.toBool() ? 1 : 0;
+        return ReadStatus::Read;
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::QByteArray:
+        return ReadStatus::NoData;
+    default:
+        if (v.typeId() == qMetaTypeId<platform::UnreadableSetting>())
+            return ReadStatus::NoData;
+        return ReadStatus::WrongType;
+    }
+}
+
+ReadStatus readText(const QSettings& settings, const QString& name, QString& out) {
+    if (!settings.contains(name))
+        return ReadStatus::Missing;
+    const QVariant v = settings.value(name);
+    if (v.typeId() == QMetaType::QString) {
+        out = v.toString();
+        return ReadStatus::Read;
+    }
+    if (v.typeId() == qMetaTypeId<platform::UnreadableSetting>())
+        return ReadStatus::NoData;
+    return ReadStatus::WrongType;
+}
+
+// Shows the message of a failed read; true when the value was read or is missing.
+bool readSucceeded(ReadStatus status, const QString& name, SettingsControls& controls) {
+    if (status == ReadStatus::WrongType)
+        controls.showError(invalidDataTypeMessage(name));
+    else if (status == ReadStatus::NoData)
+        controls.showError(failedToGetDataMessage(name));
+    return status == ReadStatus::Read || status == ReadStatus::Missing;
+}
+
+// The positions n of the values "Dir<n>" present in the store, n <= count, ascending.
+// Equivalent to trying every name up to the count (missing ones are skipped anyway),
+// without thousands of look-ups for a large count.
+std::vector<uint32_t> storedDirectoryPositions(const QSettings& settings, uint32_t count) {
+    std::vector<uint32_t> positions;
+    for (const QString& key : settings.childKeys()) {
+        if (!key.startsWith(QLatin1String("Dir")) || key.size() < 4 || key.size() > 13)
+            continue;
+        const QStringView digits = QStringView(key).sliced(3);
+        if (digits.front() == u'0' || !std::all_of(digits.begin(), digits.end(),
+                                                   [](QChar c) { return c >= u'0' && c <= u'9'; }))
+            continue;
+        const qulonglong n = digits.toULongLong();
+        if (n >= 1 && n <= count)
+            positions.push_back(uint32_t(n));
+    }
+    std::sort(positions.begin(), positions.end());
+    return positions;
+}
+
+} // namespace
+
+QString directoryValueName(uint32_t position) {
+    return QStringLiteral("Dir") + QString::number(position);
+}
+
+QString invalidDataTypeMessage(const QString& valueName) {
+    return QStringLiteral("Invalid data type for '%1'").arg(valueName);
+}
+
+QString failedToGetDataMessage(const QString& valueName) {
+    return QStringLiteral("Failed to get data for '%1'").arg(valueName);
+}
+
+QString failedToSetDataMessage(const QString& valueName) {
+    return QStringLiteral("Failed to set data for '%1'").arg(valueName);
+}
+
+bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b) {
+    // Windows file systems ignore case; POSIX ones do not.
+    if (style == platform::PathStyle::Windows)
+        return QString::fromUtf8(a).compare(QString::fromUtf8(b), Qt::CaseInsensitive) == 0;
+    return a == b;
+}
+
+void loadSettings(QSettings& settings, SettingsControls& controls, platform::PathStyle style) {
+    bool failed = false;
+    for (const SettingValue& value : SettingsTable) {
+        const QString name = QString::fromLatin1(value.name);
+        if (value.kind == SettingKind::Flag) {
+            uint32_t stored = 0;
+            ReadStatus status = failed ? ReadStatus::Missing : readNumber(settings, name, stored);
+            failed = failed || !readSucceeded(status, name, controls);
+            controls.setFlag(name, status == ReadStatus::Read ? stored != 0 : value.flagDefault);
+        } else {
+            QString stored;
+            ReadStatus status = failed ? ReadStatus::Missing : readText(settings, name, stored);
+            failed = failed || !readSucceeded(status, name, controls);
+            controls.setText(
+                name, status == ReadStatus::Read ? stored : QString::fromUtf8(value.textDefault));
+        }
+    }
+    if (failed)
+        return;
+
+    uint32_t count = DefaultDirCount;
+    const QString countName = QString::fromLatin1(DirCountName);
+    if (!readSucceeded(readNumber(settings, countName, count), countName, controls))
+        return;
+    for (uint32_t position : storedDirectoryPositions(settings, count)) {
+        const QString name = directoryValueName(position);
+        QString text;
+        if (!readSucceeded(readText(settings, name, text), name, controls))
+            return;
+        if (text.isEmpty())
+            continue;
+        const std::string directory = QFile::encodeName(text).toStdString();
+        if (!controls.isExistingDirectory(directory))
+            continue;
+        const std::vector<std::string> listed = controls.directories();
+        if (std::any_of(listed.begin(), listed.end(), [&](const std::string& entry) {
+                return sameListedDirectory(style, entry, directory);
+            }))
+            continue;
+        controls.appendDirectory(directory);
+    }
+}
+
+bool saveSettings(QSettings& settings, SettingsControls& controls) {
+    const QString firstName = QString::fromLatin1(SettingsTable.front().name);
+    if (!settings.isWritable()) {
+        controls.showError(failedToSetDataMessage(firstName));
+        return false;
+    }
+    for (const SettingValue& value : SettingsTable) {
+        const QString name = QString::fromLatin1(value.name);
+        if (value.kind == SettingKind::Flag)
+            settings.setValue(name, controls.flag(name) ? 1 : 0);
+        else
+            settings.setValue(name, controls.text(name));
+    }
+    const std::vector<std::string> directories = controls.directories();
+    settings.setValue(QString::fromLatin1(DirCountName), int(directories.size()));
+    for (size_t i = 0; i < directories.size(); ++i)
+        settings.setValue(directoryValueName(uint32_t(i + 1)),
+                          QFile::decodeName(QByteArray::fromStdString(directories[i])));
+    settings.sync();
+    if (settings.status() != QSettings::NoError) {
+        controls.showError(failedToSetDataMessage(firstName));
+        return false;
+    }
+    controls.showInformation(QString::fromUtf8(MsgSettingsSaved));
+    return true;
+}
+
+} // namespace fenwa

@@ -1,0 +1,94 @@
+#pragma once
+// The stored options and directory list: which values there are, in which order they are
+// read and written, their defaults, and how a damaged store is read. The window hands in
+// its controls through SettingsControls and the QSettings to use, so a test can work on a
+// settings file of its own.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "pathrules.h"
+
+class QSettings;
+
+namespace fenwa {
+
+enum class SettingKind { Flag, Text };
+
+struct SettingValue {
+    const char* name;
+    SettingKind kind;
+    bool flagDefault;        // for flags
+    const char* textDefault; // for texts
+};
+
+// Every value but the directories, in the order they are read and written. The names
+// are those of the controls they belong to.
+inline constexpr std::array<SettingValue, 17> SettingsTable{{
+    {"ckName", SettingKind::Flag, false, nullptr},
+    {"ckSize", SettingKind::Flag, true, nullptr},
+    {"ckTime", SettingKind::Flag, false, nullptr},
+    {"ckInclude", SettingKind::Flag, true, nullptr},
+    {"ckPreview", SettingKind::Flag, true, nullptr},
+    {"ckShowSlides", SettingKind::Flag, true, nullptr},
+    {"raDblClick", SettingKind::Flag, true, nullptr},
+    {"raClick", SettingKind::Flag, false, nullptr},
+    {"edTime", SettingKind::Text, false, "200"},
+    {"rbFullSize", SettingKind::Flag, false, nullptr},
+    {"rbHalf", SettingKind::Flag, true, nullptr},
+    {"rbQuarter", SettingKind::Flag, false, nullptr},
+    {"rbEighth", SettingKind::Flag, false, nullptr},
+    {"ckNoConfirm", SettingKind::Flag, false, nullptr},
+    {"ckNoRecycle", SettingKind::Flag, false, nullptr},
+    {"rbEnglish", SettingKind::Flag, true, nullptr},
+    {"rbChinese", SettingKind::Flag, false, nullptr},
+}};
+
+inline constexpr const char* DirCountName = "DirCount";
+// Without a stored count the load looks at Dir1 to Dir1000.
+inline constexpr uint32_t DefaultDirCount = 1000;
+QString directoryValueName(uint32_t position); // "Dir" + position, 1-based
+
+inline constexpr const char* MsgSettingsSaved = "恭禧您啦!您的設定值已經儲存";
+QString invalidDataTypeMessage(const QString& valueName);
+QString failedToGetDataMessage(const QString& valueName);
+QString failedToSetDataMessage(const QString& valueName);
+
+// The window's side of loading and saving.
+class SettingsControls {
+public:
+    virtual ~SettingsControls() = default;
+    // Sets the control as a user would, so that its own handlers run.
+    virtual void setFlag(const QString& name, bool value) = 0;
+    virtual void setText(const QString& name, const QString& value) = 0;
+    virtual bool flag(const QString& name) const = 0;
+    virtual QString text(const QString& name) const = 0;
+    // The directory list's entries, native bytes, top to bottom.
+    virtual std::vector<std::string> directories() const = 0;
+    virtual void appendDirectory(const std::string& directory) = 0;
+    virtual bool isExistingDirectory(const std::string& directory) const = 0;
+    virtual void showError(const QString& message) = 0;
+    virtual void showInformation(const QString& message) = 0;
+};
+
+// Reads every value in table order into the controls, then the directories. A value
+// that is missing takes its default silently. A value that cannot be read (a wrong type,
+// or damaged data) shows its message; the values before it stand, and it and every
+// value after it take their defaults, directories included, so a damaged store never
+// keeps the program from starting and never half-applies an unreadable value.
+// Directories are compared as the path style's file systems name them.
+void loadSettings(QSettings& settings, SettingsControls& controls,
+                  platform::PathStyle style = platform::nativePathStyle());
+bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);
+
+// Writes every value from the controls, then DirCount and Dir1..DirN, and shows the
+// confirmation. Directory values beyond the new count stay in the store: the next load
+// stops at DirCount. The store is written in one piece (a temporary file renamed over
+// the old one), so when it cannot be written nothing of the old one is lost; the failure
+// is reported for the first value, which is where the save stopped. Returns true when saved.
+bool saveSettings(QSettings& settings, SettingsControls& controls);
+
+} // namespace fenwa

@@ -1,0 +1,327 @@
+// The main window's settings, interface languages, renaming in the result list and
+// opening files with other programs. The rules live in settingsstore, languages and the
+// actions library; this file ties them to the controls.
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTreeView>
+
+#include "TAdvImage.h"
+#include "filesystem.h"
+#include "languages.h"
+#include "messages.h"
+#include "openwith.h"
+#include "renaming.h"
+#include "settingsstore.h"
+#include "tfrmmain.h"
+#include "tfrmviewer.h"
+
+namespace fenwa {
+
+namespace {
+
+QString fromNative(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+// Sets a check box or radio button the way a click of the user would: its handlers run
+// only when the state changes, and selecting a radio button clears the others of its
+// group. Clearing a radio button touches nothing else, so a pair stored with neither
+// selected loads with neither selected (Qt's exclusive groups would refuse that).
+void setButtonAsUser(QAbstractButton* button, bool on) {
+    if (button->isChecked() == on)
+        return;
+    if (on || !qobject_cast<QRadioButton*>(button)) {
+        if (button->isEnabled())
+            button->click();
+        else
+            button->setChecked(on);
+        return;
+    }
+    const bool exclusive = button->autoExclusive();
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(exclusive);
+}
+
+// The window's controls as the settings store reads and writes them.
+class WindowSettingsControls : public SettingsControls {
+public:
+    WindowSettingsControls(TfrmMain& window, UserMessages* messages)
+        : window_(window), messages_(messages) {}
+
+    void setFlag(const QString& name, bool value) override {
+        if (QAbstractButton* b = button(name))
+            setButtonAsUser(b, value);
+    }
+    void setText(const QString& name, const QString& value) override {
+        if (name == QLatin1String("edTime"))
+            window_.edTime->setText(value);
+    }
+    bool flag(const QString& name) const override {
+        QAbstractButton* b = button(name);
+        return b && b->isChecked();
+    }
+    QString text(const QString& name) const override {
+        return name == QLatin1String("edTime") ? window_.edTime->text() : QString();
+    }
+    std::vector<std::string> directories() const override { return window_.directoryEntries(); }
+    void appendDirectory(const std::string& directory) override {
+        auto* item = new QListWidgetItem(fromNative(directory));
+        item->setData(Qt::UserRole, QByteArray::fromStdString(directory));
+        window_.lstDir->addItem(item);
+    }
+    bool isExistingDirectory(const std::string& directory) const override {
+        return platform::isExistingDirectory(directory);
+    }
+    void showError(const QString& message) override {
+        if (messages_)
+            messages_->error(&window_, message);
+    }
+    void showInformation(const QString& message) override {
+        if (messages_)
+            messages_->information(&window_, message);
+    }
+
+private:
+    QAbstractButton* button(const QString& name) const {
+        const std::pair<const char*, QAbstractButton*> buttons[] = {
+            {"ckName", window_.ckName},           {"ckSize", window_.ckSize},
+            {"ckTime", window_.ckTime},           {"ckInclude", window_.ckInclude},
+            {"ckPreview", window_.ckPreview},     {"ckShowSlides", window_.ckShowSlides},
+            {"raDblClick", window_.raDblClick},   {"raClick", window_.raClick},
+            {"rbFullSize", window_.rbFullSize},   {"rbHalf", window_.rbHalf},
+            {"rbQuarter", window_.rbQuarter},     {"rbEighth", window_.rbEighth},
+            {"ckNoConfirm", window_.ckNoConfirm}, {"ckNoRecycle", window_.ckNoRecycle},
+            {"rbEnglish", window_.rbEnglish},     {"rbChinese", window_.rbChinese},
+        };
+        for (const auto& [n, b] : buttons)
+            if (name == QLatin1String(n))
+                return b;
+        return nullptr;
+    }
+
+    TfrmMain& window_;
+    UserMessages* messages_;
+};
+
+void openWith(const MainWindowServices& services, const actions::OpenRequest& request) {
+    if (services.shellOpen)
+        services.shellOpen(fromNative(request.target), fromNative(request.parameters));
+}
+
+} // namespace
+
+void TfrmMain::connectOptions() {
+    connect(btnSaveOptions, &QPushButton::clicked, this, &TfrmMain::btnSaveOptionsClick);
+    // A radio button's handler runs when it becomes selected, by the user or by a load.
+    for (QRadioButton* language : {rbEnglish, rbChinese})
+        connect(language, &QRadioButton::toggled, this, [this](bool selected) {
+            if (selected)
+                ChangeLangClick();
+        });
+    connect(miOpen, &QAction::triggered, this, &TfrmMain::miOpenClick);
+    connect(miAcdsee, &QAction::triggered, this, &TfrmMain::miAcdseeClick);
+    connect(miUltraEdit, &QAction::triggered, this, &TfrmMain::miUltraEditClick);
+
+    // The Name column is edited in place: F2, or a click on the current row.
+    lvFilesModel->setNameEditor(
+        [this](int row, const QString& newName) { return lvFilesEdited(row, newName); });
+    lvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::SelectedClicked);
+
+    // The window is designed with the English hints.
+    applyLanguageTexts(English, true);
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void TfrmMain::LoadSettings() {
+    if (!services_.openSettings)
+        return;
+    const std::unique_ptr<QSettings> settings = services_.openSettings();
+    if (!settings)
+        return;
+    WindowSettingsControls controls(*this, services_.messages);
+    loadSettings(*settings, controls);
+}
+
+bool TfrmMain::SaveSettings() {
+    if (!services_.openSettings)
+        return false;
+    const std::unique_ptr<QSettings> settings = services_.openSettings();
+    if (!settings)
+        return false;
+    WindowSettingsControls controls(*this, services_.messages);
+    return saveSettings(*settings, controls);
+}
+
+void TfrmMain::btnSaveOptionsClick() {
+    SaveSettings();
+}
+
+// ---------------------------------------------------------------------------
+// Languages
+
+void TfrmMain::ChangeLangClick() {
+    SetLanguage(rbEnglish->isChecked() ? English : Chinese);
+}
+
+QObject* TfrmMain::languageControl(const QString& name) {
+    if (name == QLatin1String("TfrmMain"))
+        return this;
+    if (name.startsWith(QLatin1String("AdvImage"))) {
+        const int i = QStringView(name).sliced(8).toInt() - 1;
+        return i >= 0 && i < int(AdvImage.size()) ? AdvImage[size_t(i)] : nullptr;
+    }
+    const std::pair<const char*, QObject*> controls[] = {
+        {"Label2", Label2},
+        {"btnAddDir", btnAddDir},
+        {"btnSubDir", btnSubDir},
+        {"btnClearDir", btnClearDir},
+        {"lblVersion", lblVersion},
+        {"lblDate", lblDate},
+        {"Image1", Image1},
+        {"Edit1", Edit1},
+        {"lstDir", lstDir},
+        {"btnFindDuplicates", btnFindDuplicates},
+        {"btnFindAll", btnFindAll},
+        {"tbsOptions", tbsOptions},
+        {"tbsMore", tbsMore},
+        {"edTime", edTime},
+        {"Label5", Label5},
+        {"ckName", ckName},
+        {"ckSize", ckSize},
+        {"ckTime", ckTime},
+        {"ckInclude", ckInclude},
+        {"raClick", raClick},
+        {"raDblClick", raDblClick},
+        {"ckShowSlides", ckShowSlides},
+        {"ckPreview", ckPreview},
+        {"ckNoConfirm", ckNoConfirm},
+        {"ckNoRecycle", ckNoRecycle},
+        {"btnSaveOptions", btnSaveOptions},
+        {"Image", Image},
+        {"rbHalf", rbHalf},
+        {"rbQuarter", rbQuarter},
+        {"rbEighth", rbEighth},
+        {"rbFullSize", rbFullSize},
+        {"miNextGroup", miNextGroup},
+        {"miPriorGroup", miPriorGroup},
+        {"miOpen", miOpen},
+        {"miViewFull", miViewFull},
+        {"miPreview", miPreview},
+        {"miAcdsee", miAcdsee},
+        {"miUltraEdit", miUltraEdit},
+        {"miDelete", miDelete},
+        {"miView", miView},
+        {"miAddItem", miAddItem},
+        {"miDelItems", miDelItems},
+        {"miDelAllItems", miDelAllItems},
+    };
+    for (const auto& [n, control] : controls)
+        if (name == QLatin1String(n))
+            return control;
+    return nullptr;
+}
+
+void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
+    for (const LanguageText& entry : languageTable()) {
+        if (hintsOnly && entry.role != TextRole::Hint)
+            continue;
+        QObject* control = languageControl(QString::fromLatin1(entry.control));
+        if (!control)
+            continue;
+        const QString text = languageText(entry, code);
+        if (entry.role == TextRole::Hint) {
+            if (auto* widget = qobject_cast<QWidget*>(control))
+                widget->setToolTip(text);
+            else if (auto* action = qobject_cast<QAction*>(control))
+                action->setToolTip(text);
+        } else if (control == this) {
+            setWindowTitle(text);
+        } else if (control == tbsOptions || control == tbsMore) {
+            pgOptions->setTabText(pgOptions->indexOf(static_cast<QWidget*>(control)), text);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+            button->setText(text);
+        } else if (auto* label = qobject_cast<QLabel*>(control)) {
+            label->setText(text);
+        } else if (auto* action = qobject_cast<QAction*>(control)) {
+            action->setText(text);
+        }
+    }
+}
+
+void TfrmMain::SetLanguage(int code) {
+    const LanguageFont font = windowFontFor(code);
+    setFont(QFont(font.family, font.points));
+    applyLanguageTexts(code, false);
+    const OpenDialogTexts dialog = openDialogTextsFor(code);
+    OpenDialogFileName = dialog.fileName;
+    OpenDialogFilter = dialog.filter;
+    OpenDialogTitle = dialog.title;
+    if (frmViewer_)
+        frmViewer_->SetMenuCaptions(viewerMenuCaptionsFor(code));
+}
+
+// ---------------------------------------------------------------------------
+// Renaming in the result list
+
+bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
+    if (row < 0 || row >= lvFilesModel->rowCount())
+        return false;
+    const std::string typed = QFile::encodeName(newName).toStdString();
+    const actions::NameCheck check = actions::checkNewName(typed);
+    // After a message the list keeps the keyboard, as it had it before the edit.
+    if (check != actions::NameCheck::Acceptable) {
+        services_.messages->error(this, QString::fromUtf8(actions::nameCheckMessage(check)));
+        lvFiles->setFocus();
+        return false;
+    }
+    const FileRecordStore& rows = lvFilesModel->store();
+    const actions::RenameOutcome outcome =
+        actions::renameInDirectory(rows.directory(size_t(row)), rows.name(size_t(row)), typed);
+    if (!outcome.renamed && !outcome.systemMessage.empty()) {
+        services_.messages->error(this, fromNative(outcome.systemMessage));
+        lvFiles->setFocus();
+    }
+    return outcome.renamed;
+}
+
+// ---------------------------------------------------------------------------
+// Opening with other programs
+
+void TfrmMain::OpenFocusedFile() {
+    const int row = currentRow();
+    if (row >= 0)
+        openWith(services_, actions::openRequest(lvFilesModel->nativePath(row).toStdString()));
+}
+
+void TfrmMain::miOpenClick() { OpenFocusedFile(); }
+
+void TfrmMain::miAcdseeClick() {
+    const int row = currentRow();
+    if (row < 0)
+        return;
+    if (const auto request = actions::acdseeRequest(lvFilesModel->store().name(size_t(row)),
+                                                    lvFilesModel->nativePath(row).toStdString()))
+        openWith(services_, *request);
+}
+
+void TfrmMain::miUltraEditClick() {
+    const int row = currentRow();
+    if (row >= 0)
+        openWith(services_, actions::ultraEditRequest(lvFilesModel->nativePath(row).toStdString()));
+}
+
+} // namespace fenwa

@@ -1,0 +1,444 @@
+// The main window's preview pane with its load delay, the slide strip, and deleting
+// the selected files.
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QCheckBox>
+#include <QFile>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeView>
+#include <QUrl>
+
+#include "TAdvImage.h"
+#include "filesystem.h"
+#include "messages.h"
+#include "pathrules.h"
+#include "shellfiles.h"
+#include "tfrmmain.h"
+#include "tfrmviewer.h"
+#include "tupdown.h"
+
+namespace fenwa {
+
+namespace {
+
+const QColor LoadingColour(255, 255, 0);
+const QColor LoadedColour(0, 128, 128);
+const QColor CurrentSlideColour(255, 128, 0);
+
+void setTextColour(QWidget* w, const QColor& colour) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::WindowText, colour);
+    w->setPalette(p);
+}
+
+bool samePathIgnoringAsciiCase(const QByteArray& a, const QByteArray& b) {
+    return platform::equalsIgnoringAsciiCase(std::string_view(a.constData(), size_t(a.size())),
+                                             std::string_view(b.constData(), size_t(b.size())));
+}
+
+} // namespace
+
+void TfrmMain::connectPreviewControls() {
+    connect(lvFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvFilesDblClick);
+    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+    connect(edTime, &QLineEdit::textChanged, this, &TfrmMain::edTimeChange);
+    // Toggling runs the handlers whether the user or the settings loader changes a box.
+    connect(raDblClick, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            raDblClickClick();
+    });
+    connect(raClick, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            raClickClick();
+    });
+    connect(ckPreview, &QCheckBox::toggled, this, &TfrmMain::ckPreviewClick);
+    connect(ckShowSlides, &QCheckBox::toggled, this, &TfrmMain::ckShowSlidesClick);
+    connect(PopupMenu2, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu2Popup);
+    connect(miView, &QAction::triggered, this, &TfrmMain::miViewClick);
+    connect(miViewFull, &QAction::triggered, this, &TfrmMain::miViewFullClick);
+    connect(miPreview, &QAction::triggered, this, &TfrmMain::miPreviewClick);
+    connect(miDelete, &QAction::triggered, this, &TfrmMain::miDeleteClick);
+    for (TAdvImage* slide : AdvImage)
+        connect(slide, &QWidget::customContextMenuRequested, this,
+                [this, slide](const QPoint& p) { PopupMenu1->popup(slide->mapToGlobal(p)); });
+}
+
+QByteArray TfrmMain::rowPath(int row) const {
+    return lvFilesModel->nativePath(row);
+}
+
+bool TfrmMain::rowIsImage(int row) const {
+    return row >= 0 && row < lvFilesModel->rowCount() &&
+           IsImageName(lvFilesModel->store().name(size_t(row)));
+}
+
+bool TfrmMain::isEditingName() const {
+    // The in-place editor is a line edit on the list's viewport while it is open.
+    const auto editors = lvFiles->viewport()->findChildren<QLineEdit*>();
+    return std::any_of(editors.begin(), editors.end(),
+                       [](const QLineEdit* e) { return e->isVisible(); });
+}
+
+// ---------------------------------------------------------------------------
+// Acting on a row
+
+void TfrmMain::lvFilesDblClick() {
+    const int row = currentRow();
+    if (row < 0)
+        return;
+    if (!rowIsImage(row)) {
+        OpenFocusedFile();
+        return;
+    }
+    if (raDblClick->isChecked()) {
+        if (ckPreview->isChecked())
+            LoadPreview();
+        else if (!ckShowSlides->isChecked())
+            ShowInViewer(rowPath(row));
+        ScheduleSlides();
+    } else {
+        // Selecting already previews in this mode, so the double click goes full size.
+        ShowInViewer(rowPath(row));
+    }
+}
+
+void TfrmMain::LoadPreview() {
+    const int row = currentRow();
+    if (!ListIdle || row < 0 || !ckPreview->isChecked() || !rowIsImage(row))
+        return;
+    // The preview fills the pane (its layout keeps it so while StretchRatio is on);
+    // otherwise it takes the picture's own size.
+    if (!Image->StretchRatio())
+        Image->setFixedSize(Image->ImageWidth(), Image->ImageHeight());
+    const QByteArray path = rowPath(row);
+    if (samePathIgnoringAsciiCase(path, Image->NativeFileName()))
+        return;
+    if (raDblClick->isChecked()) {
+        Image->loadNativeFile(path);
+    } else {
+        Timer1->stop();
+        Timer1->start();
+        PendingPreview = true;
+        PendingPreviewPath = QFile::decodeName(path);
+        pendingPreviewNative_ = path;
+    }
+}
+
+void TfrmMain::ScheduleSlides() {
+    if (raDblClick->isChecked()) {
+        FillSlides();
+        return;
+    }
+    if (!ckPreview->isChecked()) {
+        Timer1->stop();
+        Timer1->start();
+    }
+    PendingPreview = true;
+}
+
+void TfrmMain::Timer1Timer() {
+    if (PendingPreview) {
+        if (ckPreview->isChecked())
+            Image->loadNativeFile(pendingPreviewNative_);
+        if (ckShowSlides->isChecked())
+            FillSlides();
+    }
+    PendingPreview = false;
+    Timer1->stop();
+}
+
+// ---------------------------------------------------------------------------
+// The loading indicator and the viewer
+
+void TfrmMain::indicatorOn() {
+    setStatusText(0, QStringLiteral("Loading"));
+    StatusBar->repaint();
+    Label1->show();
+    Panel3->layout()->activate();
+    Label1->repaint();
+    setTextColour(Label4, LoadingColour);
+    Label4->repaint();
+}
+
+void TfrmMain::indicatorOff() {
+    setStatusText(0, QString());
+    Label1->hide();
+    setTextColour(Label4, LoadedColour);
+}
+
+void TfrmMain::ImageImageLoading() {
+    indicatorOn();
+}
+
+void TfrmMain::ImageImageLoaded() {
+    indicatorOff();
+}
+
+void TfrmMain::ShowInViewer(const QByteArray& nativePath) {
+    indicatorOn();
+    frmViewer_->showPath(nativePath);
+    indicatorOff();
+}
+
+void TfrmMain::ImageDblClick() {
+    if (!Image->NativeFileName().isEmpty())
+        ShowInViewer(Image->NativeFileName());
+}
+
+void TfrmMain::miViewClick() {
+    ImageDblClick();
+}
+
+void TfrmMain::PopupMenu2Popup() {
+    miView->setEnabled(!Image->NativeFileName().isEmpty());
+}
+
+void TfrmMain::miViewFullClick() {
+    const int row = currentRow();
+    if (rowIsImage(row))
+        ShowInViewer(rowPath(row));
+}
+
+void TfrmMain::miPreviewClick() {
+    if (rowIsImage(currentRow()))
+        LoadPreview();
+}
+
+// ---------------------------------------------------------------------------
+// Options of the pane
+
+void TfrmMain::PreviewSizeClick() {
+    if (rbFullSize->isChecked())
+        Image->setJPEGScale(jsFullSize);
+    else if (rbHalf->isChecked())
+        Image->setJPEGScale(jsHalf);
+    else if (rbQuarter->isChecked())
+        Image->setJPEGScale(jsQuarter);
+    else if (rbEighth->isChecked())
+        Image->setJPEGScale(jsEighth);
+}
+
+void TfrmMain::ckPreviewClick() {
+    const bool on = ckPreview->isChecked();
+    Image->setVisible(on);
+    pnScale->setVisible(on);
+    Image->loadNativeFile(QByteArray());
+    Panel2Caption->setText(QString());
+    Panel2Caption->setText(QStringLiteral("不看也罷"));
+    Panel2Caption->setVisible(!on);
+}
+
+bool TfrmMain::edTimeKeyPress(QKeyEvent* event) {
+    // Only digits may be typed; keys without a character (Delete, arrows) edit as usual.
+    const QString text = event->text();
+    if (text.isEmpty())
+        return false;
+    for (QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return true; // discarded, Backspace included
+    return false;
+}
+
+void TfrmMain::edTimeChange() {
+    bool ok = false;
+    const int value = edTime->text().toInt(&ok);
+    if (!ok) {
+        // The interval keeps its value until a valid number is typed.
+        services_.messages->error(
+            this, QStringLiteral("'%1' is not a valid integer value.").arg(edTime->text()));
+        return;
+    }
+    Timer1->setInterval(value == 0 ? 5 : value);
+}
+
+void TfrmMain::raDblClickClick() {
+    edTime->setEnabled(false);
+    UpDown1->setEnabled(false);
+    Timer1->stop();
+}
+
+void TfrmMain::raClickClick() {
+    edTime->setEnabled(true);
+    UpDown1->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Slide strip
+
+void TfrmMain::setSlideHighlight(size_t slide, bool current) {
+    QPalette p = pnImage[slide]->palette();
+    p.setColor(QPalette::Window, current ? CurrentSlideColour : palette().color(QPalette::Button));
+    pnImage[slide]->setPalette(p);
+}
+
+void TfrmMain::FillSlides() {
+    const int p = currentRow();
+    if (!ckShowSlides->isChecked() || p < 0 || !rowIsImage(p))
+        return;
+    const SlideRows run = slideRows(lvFilesModel->store(), size_t(p), criteria());
+    size_t s = run.start;
+    bool anyShown = false;
+    for (size_t k = 0; k < AdvImage.size(); ++k) {
+        TAdvImage* slide = AdvImage[k];
+        if (s > run.last) {
+            slide->hide();
+            slide->loadNativeFile(QByteArray());
+            setSlideHighlight(k, false);
+            continue;
+        }
+        const QByteArray path = rowPath(int(s));
+        if (slide->NativeFileName() != path)
+            slide->loadNativeFile(path);
+        setSlideHighlight(k, s == size_t(p));
+        slide->show();
+        anyShown = true;
+        ++s;
+    }
+    if (anyShown)
+        for (QLabel* letter : slideLetter)
+            letter->setText(QString());
+}
+
+void TfrmMain::HighlightSlides() {
+    const int p = currentRow();
+    if (!ckShowSlides->isChecked() || p < 0 || !rowIsImage(p))
+        return;
+    const QByteArray path = rowPath(p);
+    for (size_t k = 0; k < AdvImage.size(); ++k)
+        setSlideHighlight(k, AdvImage[k]->NativeFileName() == path);
+}
+
+void TfrmMain::ClearSlides() {
+    const char* letters[5] = {"F", "E", "N", "W", "A"};
+    for (size_t k = 0; k < AdvImage.size(); ++k) {
+        AdvImage[k]->hide();
+        AdvImage[k]->loadNativeFile(QByteArray());
+        setSlideHighlight(k, false);
+        slideLetter[k]->setText(QString::fromLatin1(letters[k]));
+    }
+}
+
+void TfrmMain::ckShowSlidesClick() {
+    if (ckShowSlides->isChecked()) {
+        pnSlides->show();
+    } else {
+        pnSlides->hide();
+        ClearSlides();
+    }
+}
+
+void TfrmMain::pnSlidesResize() {
+    const int w = slideWidth(pnSlides->width(), SlideBorderWidth);
+    if (w <= 0)
+        return;
+    for (size_t k = 0; k < 4; ++k)
+        pnImage[k]->setFixedWidth(w);
+}
+
+void TfrmMain::SlideImageMouseDown(TAdvImage* slide) {
+    SuppressSelectionChange = true;
+    const QByteArray target = slide->NativeFileName();
+    const std::string_view trimmedName =
+        platform::trimmed(std::string_view(target.constData(), size_t(target.size())));
+    if (!trimmedName.empty()) {
+        for (size_t k = 0; k < pnImage.size(); ++k)
+            setSlideHighlight(k, false);
+        const int count = lvFilesModel->rowCount();
+        const int p = currentRow();
+        const int from = p >= 0 ? std::max(p - 4, 0) : 0;
+        const int to = p >= 0 ? std::min(p + 4, count - 1) : count - 1;
+        DeselectAll();
+        auto selectFirstMatch = [&](int first, int last) {
+            for (int row = first; row <= last; ++row) {
+                if (rowPath(row) != target)
+                    continue;
+                const QModelIndex index = lvFilesModel->index(row, 0);
+                lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select |
+                                                                      QItemSelectionModel::Rows);
+                const auto k =
+                    size_t(std::find(AdvImage.begin(), AdvImage.end(), slide) - AdvImage.begin());
+                setSlideHighlight(k, true);
+                return true;
+            }
+            return false;
+        };
+        if (!selectFirstMatch(from, to))
+            selectFirstMatch(0, count - 1);
+        if (lvFiles->currentIndex().isValid())
+            lvFiles->scrollTo(lvFiles->currentIndex(), QAbstractItemView::EnsureVisible);
+    }
+    SuppressSelectionChange = false;
+}
+
+void TfrmMain::SlideImageDblClick(TAdvImage* slide) {
+    ShowInViewer(slide->NativeFileName());
+}
+
+// ---------------------------------------------------------------------------
+// Deleting
+
+int TfrmMain::DeleteFlags() const {
+    int flags = 0;
+    if (ckNoConfirm->isChecked())
+        flags += platform::FOF_NOCONFIRMATION;
+    if (!ckNoRecycle->isChecked())
+        flags += platform::FOF_ALLOWUNDO;
+    return flags;
+}
+
+platform::ShellPrompts& TfrmMain::shellPrompts() const {
+    return *services_.shellPrompts;
+}
+
+void TfrmMain::miDeleteClick() {
+    DeleteSelectedFiles();
+}
+
+void TfrmMain::DeleteSelectedFiles() {
+    QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
+    if (selected.isEmpty())
+        return;
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    std::vector<std::string> paths;
+    paths.reserve(size_t(selected.size()));
+    for (const QModelIndex& index : selected)
+        paths.push_back(rowPath(index.row()).toStdString());
+    platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
+
+    // Whatever the request reported, exactly the rows whose files are gone leave the list.
+    std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
+    bool anyGone = false;
+    for (size_t i = 0; i < paths.size(); ++i) {
+        if (platform::pathExists(paths[i]))
+            continue;
+        const QByteArray path = QByteArray::fromStdString(paths[i]);
+        for (TAdvImage* slide : AdvImage) {
+            if (slide->NativeFileName() == path) {
+                slide->hide();
+                slide->loadNativeFile(QByteArray());
+            }
+        }
+        remove[size_t(selected[qsizetype(i)].row())] = true;
+        anyGone = true;
+    }
+    if (anyGone)
+        DeleteRows(remove);
+    const QModelIndex current = lvFiles->currentIndex();
+    if (current.isValid()) {
+        lvFiles->selectionModel()->select(current,
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
+    }
+}
+
+} // namespace fenwa

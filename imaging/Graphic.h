@@ -1,0 +1,92 @@
+#pragma once
+// TGraphic is what the picture holder owns: one loaded picture of some kind (a
+// bitmap, an icon, a metafile, a JPEG picture) that knows its size and draws itself
+// into a rectangle. Kinds are created through the extension registry (PictureHolder.h).
+
+#include "JpegCodec.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QPainter>
+#include <QRect>
+#include <functional>
+
+class TGraphic {
+public:
+    virtual ~TGraphic() = default;
+    TGraphic() = default;
+    TGraphic(const TGraphic&) = delete;
+    TGraphic& operator=(const TGraphic&) = delete;
+
+    // Loads from a file named by its native (byte) path. The default reads the whole
+    // file and hands the bytes to loadFromBytes.
+    virtual void loadFromFile(const QByteArray& nativePath);
+    virtual void loadFromBytes(const QByteArray& bytes) = 0;
+
+    virtual int width() = 0;
+    virtual int height() = 0;
+    virtual bool empty() = 0;
+    // Draws the picture into dest (its own size at dest's corner for icons).
+    virtual void draw(QPainter& painter, const QRect& dest) = 0;
+    // Does the work a first draw would do (decoding), so that its failure can be
+    // handled where the picture is loaded rather than in a paint event.
+    virtual void prepareForDraw() {}
+
+    // Raised after the picture's content or settings changed.
+    std::function<void()> OnChange;
+    // Raised while a picture decodes; nothing in the program has to listen.
+    TProgressEvent OnProgress;
+
+protected:
+    void changed() {
+        if (OnChange)
+            OnChange();
+    }
+};
+
+// Reads a whole file named by native bytes. Throws EInvalidGraphic when it cannot
+// be opened or read.
+QByteArray ReadWholeFile(const QByteArray& nativePath);
+
+// The image scaled to size with filtering. Large reductions first halve the image
+// with a 2 x 2 box filter until it is less than twice the size, which is several times
+// faster than filtering the whole image at once and looks the same.
+QImage ScaleImageSmoothly(const QImage& image, const QSize& size);
+
+// Draws image stretched into dest. Pictures drawn at another size are scaled
+// smoothly; the scaled copy is kept in cache for the next paint at the same size.
+void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache);
+
+// A raster picture read by Qt's image readers (BMP, or any format another library
+// registers through RegisterImageLoader), or taken from a given image.
+class TBitmapGraphic : public TGraphic {
+public:
+    explicit TBitmapGraphic(QByteArray format = {}) : format_(std::move(format)) {}
+    void loadFromBytes(const QByteArray& bytes) override;
+    void assign(const QImage& image);
+    const QImage& image() const { return image_; }
+
+    int width() override { return image_.width(); }
+    int height() override { return image_.height(); }
+    bool empty() override { return image_.isNull(); }
+    void draw(QPainter& painter, const QRect& dest) override;
+
+private:
+    QByteArray format_;
+    QImage image_;
+    QImage scaled_;
+};
+
+// An icon file: of its images the largest (then deepest) is shown, always at its own
+// size at the destination's top-left corner.
+class TIconGraphic : public TGraphic {
+public:
+    void loadFromBytes(const QByteArray& bytes) override;
+    int width() override { return image_.width(); }
+    int height() override { return image_.height(); }
+    bool empty() override { return image_.isNull(); }
+    void draw(QPainter& painter, const QRect& dest) override;
+
+private:
+    QImage image_;
+};

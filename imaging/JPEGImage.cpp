@@ -1,0 +1,221 @@
+#include "JPEGImage.h"
+#include "GraphicErrors.h"
+#include "PictureHolder.h"
+
+TJPEGImage::Defaults& TJPEGImage::ClassDefaults() {
+    static Defaults defaults;
+    return defaults;
+}
+
+TJPEGImage::TJPEGImage() : data_(std::make_shared<TJPEGData>()) {
+    const Defaults& d = ClassDefaults();
+    CompressionQuality = d.compressionQuality;
+    grayscale_ = d.grayscale;
+    performance_ = d.performance;
+    pixelFormat_ = d.pixelFormat;
+    ProgressiveDisplay = d.progressiveDisplay;
+    ProgressiveEncoding = d.progressiveEncoding;
+    scale_ = d.scale;
+    smoothing_ = d.smoothing;
+}
+
+void TJPEGImage::RegisterPictureKind() {
+    auto factory = [] { return std::make_unique<TJPEGImage>(); };
+    TPictureFormats::RegisterFileFormat("jpeg", "JPEG Image File", factory, "TJPEGImage");
+    TPictureFormats::RegisterFileFormat("jpg", "JPEG Image File", factory, "TJPEGImage");
+}
+
+void TJPEGImage::loadFromBytes(const QByteArray& bytes) {
+    freeBitmap();
+    auto data = std::make_shared<TJPEGData>();
+    data->bytes = bytes;
+    data->hasBytes = true;
+    data_ = data;
+    needRecalculate_ = true;
+    if (!bytes.isEmpty()) {
+        const TJpegHeaderInfo header = JpegReadHeader(bytes);
+        data->width = header.width;
+        data->height = header.height;
+        data->grayscale = header.grayscale;
+        data->progressive = header.progressive;
+        ProgressiveEncoding = header.progressive;
+    }
+    paletteModified_ = true;
+    changed();
+}
+
+TJpegDecodeOptions TJPEGImage::decodeOptions() const {
+    TJpegDecodeOptions options;
+    options.scale = scale_;
+    options.smoothing = smoothing_;
+    options.grayscale = grayscale_;
+    options.pixelFormat = pixelFormat_;
+    options.performance = performance_;
+    options.progressiveDisplay = ProgressiveDisplay;
+    return options;
+}
+
+int TJPEGImage::width() {
+    if (bitmap_)
+        return bitmap_->width();
+    if (scale_ == jsFullSize)
+        return data_->width;
+    if (needRecalculate_) {
+        const QSize size = JpegOutputSize(data_->bytes, decodeOptions());
+        scaledWidth_ = size.width();
+        scaledHeight_ = size.height();
+        ProgressiveEncoding = data_->progressive;
+        needRecalculate_ = false;
+    }
+    return scaledWidth_;
+}
+
+int TJPEGImage::height() {
+    if (bitmap_)
+        return bitmap_->height();
+    if (scale_ == jsFullSize)
+        return data_->height;
+    width(); // works out both scaled dimensions
+    return scaledHeight_;
+}
+
+bool TJPEGImage::empty() {
+    if (data_->hasBytes)
+        return false;
+    return !bitmap_ || bitmap_->empty();
+}
+
+void TJPEGImage::setWidth(int) {
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::setHeight(int) {
+    throw EInvalidGraphicOperation("Cannot change the size of a JPEG image");
+}
+
+void TJPEGImage::setPixelFormat(TJPEGPixelFormat value) {
+    if (value == pixelFormat_)
+        return;
+    freeBitmap();
+    pixelFormat_ = value;
+    paletteModified_ = true;
+    changed();
+}
+
+void TJPEGImage::setGrayscale(bool value) {
+    if (value == grayscale_)
+        return;
+    freeBitmap();
+    grayscale_ = value;
+    paletteModified_ = true;
+    changed();
+}
+
+void TJPEGImage::setPerformance(TJPEGPerformance value) {
+    if (value == performance_)
+        return;
+    freeBitmap();
+    performance_ = value;
+    paletteModified_ = true;
+    changed();
+}
+
+void TJPEGImage::setScale(TJPEGScale value) {
+    if (value == scale_)
+        return;
+    freeBitmap();
+    scale_ = value;
+    needRecalculate_ = true;
+    changed();
+}
+
+void TJPEGImage::setSmoothing(bool value) {
+    if (value == smoothing_)
+        return;
+    freeBitmap();
+    smoothing_ = value;
+    changed();
+}
+
+void TJPEGImage::freeBitmap() {
+    bitmap_.reset();
+    scaled_ = QImage();
+}
+
+void TJPEGImage::DIBNeeded() {
+    if (bitmap_)
+        return;
+    TDibBitmap bitmap;
+    const TPalette* external = nullptr;
+    if (temporaryPalette_) {
+        if (pixelFormat_ == jf8Bit) {
+            bitmap.setPalette(*temporaryPalette_);
+            external = &*temporaryPalette_;
+        } else {
+            temporaryPalette_.reset();
+        }
+    }
+    // A failed decode keeps no bitmap: its rows would hold whatever the memory held.
+    const bool madePalette =
+        JpegDecode(data_->bytes, decodeOptions(), external, bitmap, OnProgress);
+    bitmap_ = std::move(bitmap);
+    if (madePalette) {
+        paletteModified_ = true;
+        changed();
+    }
+}
+
+const TDibBitmap& TJPEGImage::bitmap() {
+    DIBNeeded();
+    return *bitmap_;
+}
+
+void TJPEGImage::draw(QPainter& painter, const QRect& dest) {
+    DIBNeeded();
+    DrawImageSmooth(painter, dest, bitmap_->toQImage(), scaled_);
+}
+
+std::optional<TPalette> TJPEGImage::palette() const {
+    if (bitmap_) {
+        if (bitmap_->bitsPerPixel() == 8)
+            return bitmap_->palette();
+        return std::nullopt;
+    }
+    return temporaryPalette_;
+}
+
+void TJPEGImage::setPalette(const TPalette& palette) {
+    if (temporaryPalette_ && *temporaryPalette_ == palette)
+        return;
+    const bool discard = bitmap_ && bitmap_->palette() != palette;
+    if (discard)
+        freeBitmap();
+    temporaryPalette_ = palette;
+    if (discard) {
+        paletteModified_ = true;
+        changed();
+    }
+}
+
+void TJPEGImage::assign(const TJPEGImage& other) {
+    if (&other == this)
+        return;
+    data_ = other.data_;
+    freeBitmap();
+    if (other.bitmap_)
+        bitmap_ = *other.bitmap_;
+    needRecalculate_ = true;
+    changed();
+}
+
+void TJPEGImage::assign(const TDibBitmap& bitmap) {
+    data_ = std::make_shared<TJPEGData>();
+    freeBitmap();
+    bitmap_ = bitmap;
+    needRecalculate_ = true;
+    changed();
+}
+
+void TJPEGImage::assignTo(TDibBitmap& target) {
+    target = bitmap();
+}

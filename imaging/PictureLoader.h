@@ -1,0 +1,52 @@
+#pragma once
+// Loading a picture file the way the image view control does, without a widget: the
+// file is checked, loaded by extension, given the JPEG settings, sized and decoded.
+// Any failure leaves the picture holder empty. Command-line tools use this to load a
+// file exactly as the control would.
+
+#include "DibBitmap.h"
+#include "JpegCodec.h"
+#include "PictureHolder.h"
+
+#include <QByteArray>
+#include <QImage>
+
+struct TPictureLoadSettings {
+    TJPEGPixelFormat pixelFormat = jf24Bit;
+    TJPEGScale scale = jsFullSize;
+    bool grayscale = false;
+    TJPEGPerformance performance = jpBestQuality;
+    bool progressiveDisplay = false;
+};
+
+struct TPictureLoadResult {
+    bool exists = false; // the name is an existing regular file
+    bool loaded = false; // the holder now has a picture
+    int width = 0;
+    int height = 0;
+    qint64 fileSize = 0;
+};
+
+// Registers "jpe" for JPEG pictures, once; the image view control does at its first
+// construction, and LoadPictureFile does too.
+void EnsureJpeExtension();
+
+// True for an existing regular file: directories, devices and pipes do not count
+// (reading a pipe or a device as a picture could block or never end).
+bool IsExistingFile(const QByteArray& nativePath);
+
+// The file's length; 0 when it cannot be opened or measured.
+qint64 MeasureFile(const QByteArray& nativePath);
+
+// Replaces the holder's picture with the file's. Never throws for a bad or missing
+// file; the picture is then empty.
+TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePath,
+                                   const TPictureLoadSettings& settings);
+
+// The bitmap of the held picture: a JPEG picture's decoded bitmap (8-bit paletted or
+// 24-bit), other rasters as 24 bits, a metafile played at its natural size on white.
+// Empty when the holder is empty.
+TDibBitmap PictureBitmap(const TPicture& picture);
+
+// A 24-bit bitmap of an image (alpha dropped onto white).
+TDibBitmap DibFromImage(const QImage& image);

@@ -1,0 +1,119 @@
+#include "shellfiles.h"
+
+#include <cerrno>
+#include <cstring>
+#include <gio/gio.h>
+#include <unistd.h>
+
+namespace fenwa::platform {
+
+namespace {
+
+std::string baseName(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Shows a native name readably: invalid UTF-8 becomes replacement characters.
+std::string displayName(const std::string& path) {
+    gchar* valid = g_utf8_make_valid(baseName(path).c_str(), -1);
+    std::string out(valid);
+    g_free(valid);
+    return out;
+}
+
+// Moves one file to the desktop's trash (including the trash directory of another
+// mounted file system). Answers the error text, empty on success.
+std::string moveToTrash(const std::string& path) {
+    GFile* file = g_file_new_for_path(path.c_str());
+    GError* error = nullptr;
+    const gboolean ok = g_file_trash(file, nullptr, &error);
+    std::string message;
+    if (!ok)
+        message = error ? error->message : "unknown error";
+    if (error)
+        g_error_free(error);
+    g_object_unref(file);
+    return message;
+}
+
+// Deletes one file for good. Answers the error text, empty on success or when the file
+// was already gone.
+std::string removeForGood(const std::string& path) {
+    if (::unlink(path.c_str()) == 0)
+        return {};
+    const int error = errno;
+    return error == ENOENT ? std::string() : std::string(std::strerror(error));
+}
+
+std::string failureReport(const std::vector<std::pair<std::string, std::string>>& failures) {
+    std::string text =
+        failures.size() == 1 ? "Could not delete " : "Could not delete these files:\n";
+    for (const auto& [path, why] : failures) {
+        if (failures.size() == 1)
+            text += "\"" + displayName(path) + "\": " + why;
+        else
+            text += "\"" + displayName(path) + "\": " + why + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+std::string deleteQuestion(const std::vector<std::string>& nativePaths, bool toTrash) {
+    if (nativePaths.size() == 1) {
+        const std::string name = "\"" + displayName(nativePaths.front()) + "\"";
+        return toTrash ? "Are you sure you want to move " + name + " to the trash?"
+                       : "Are you sure you want to permanently delete " + name + "?";
+    }
+    const std::string count = std::to_string(nativePaths.size());
+    return toTrash ? "Are you sure you want to move these " + count + " items to the trash?"
+                   : "Are you sure you want to permanently delete these " + count + " items?";
+}
+
+void ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
+                      ShellPrompts& prompts) {
+    if (nativePaths.empty())
+        return;
+    const bool toTrash = flags & FOF_ALLOWUNDO;
+    if (!(flags & FOF_NOCONFIRMATION) && !prompts.askYesNo(deleteQuestion(nativePaths, toTrash)))
+        return;
+
+    std::vector<std::pair<std::string, std::string>> failures;
+    std::vector<std::string> notTrashed;
+    for (const std::string& path : nativePaths) {
+        if (toTrash) {
+            const std::string why = moveToTrash(path);
+            if (!why.empty()) {
+                // Gone already: nothing to ask about.
+                if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+                    continue;
+                notTrashed.push_back(path);
+            }
+        } else {
+            const std::string why = removeForGood(path);
+            if (!why.empty())
+                failures.emplace_back(path, why);
+        }
+    }
+    if (!notTrashed.empty()) {
+        const std::string question =
+            notTrashed.size() == 1
+                ? "\"" + displayName(notTrashed.front()) +
+                      "\" cannot be moved to the trash. Do you want to delete it permanently?"
+                : std::to_string(notTrashed.size()) +
+                      " files cannot be moved to the trash. Do you want to delete them "
+                      "permanently?";
+        if (prompts.askYesNo(question)) {
+            for (const std::string& path : notTrashed) {
+                const std::string why = removeForGood(path);
+                if (!why.empty())
+                    failures.emplace_back(path, why);
+            }
+        }
+    }
+    if (!failures.empty())
+        prompts.reportError(failureReport(failures));
+}
+
+} // namespace fenwa::platform

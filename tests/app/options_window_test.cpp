@@ -1,0 +1,414 @@
+// The main window's settings, languages, renaming in the list and opening with other
+// programs, driven through its controls with a settings file of the test's own.
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTreeView>
+#include <QtTest>
+#include <fstream>
+
+#include "TAdvImage.h"
+#include "messages.h"
+#include "recordedmessages.h"
+#include "settingsformat.h"
+#include "shell.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+
+using namespace fenwa;
+
+namespace {
+
+void makeFile(const QByteArray& nativePath, const char* content = "x") {
+    std::ofstream(nativePath.toStdString(), std::ios::binary) << content;
+}
+
+// One key event per character: QTest::keyClicks cannot send CJK text.
+void typeText(QWidget* target, const QString& text) {
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &release);
+    }
+}
+
+const char* const RecordingScript = "#!/bin/sh\n"
+                                    "out=\"$(dirname \"$0\")/$(basename \"$0\").args\"\n"
+                                    "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
+                                    "done; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n";
+
+} // namespace
+
+class OptionsWindowTest : public QObject {
+    Q_OBJECT
+
+    RecordedMessages messages;
+    QList<QStringList> opened; // target and parameters of each shell request
+    bool forwardToShell = false;
+    std::optional<QString> nextPick;
+    MainWindowServices::PickRequest lastPick;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString settingsPath;
+    std::unique_ptr<TfrmProgress> progress;
+    std::unique_ptr<TfrmViewer> viewer;
+    std::unique_ptr<TfrmMain> w;
+
+    QString dir(const QString& relative = {}) const {
+        return relative.isEmpty() ? tmp->path() : tmp->path() + "/" + relative;
+    }
+
+    void writeSettings(const QByteArray& text) {
+        QFile f(settingsPath);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text);
+    }
+
+    void makeWindow() {
+        w.reset();
+        MainWindowServices s;
+        s.messages = &messages;
+        s.shellOpen = [this](const QString& target, const QString& parameters) {
+            opened << QStringList{target, parameters};
+            if (forwardToShell)
+                platform::ShellOpen(target, parameters);
+        };
+        s.pickFile = [this](QWidget*, const MainWindowServices::PickRequest& r) {
+            lastPick = r;
+            return nextPick;
+        };
+        const QString path = settingsPath;
+        s.openSettings = [path] { return platform::openSettingsFile(path); };
+        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
+        w->resize(1000, 700);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    }
+
+    void listDirectory(const QString& directory) {
+        w->Edit1->setText(directory);
+        QTest::keyClick(w->Edit1, Qt::Key_Return);
+    }
+
+    int rowNamed(const QString& name) const {
+        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+            if (w->lvFilesModel->index(r, ColName).data().toString() == name)
+                return r;
+        return -1;
+    }
+
+    QString nameAt(int row) const { return w->lvFilesModel->index(row, ColName).data().toString(); }
+
+    // Edits the Name cell of a row as a user does: F2, replace the text, Enter or Esc.
+    void editName(int row, const QString& text, Qt::Key end = Qt::Key_Return) {
+        w->lvFiles->setFocus();
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, ColName));
+        QTest::keyClick(w->lvFiles, Qt::Key_F2);
+        QLineEdit* editor = openEditor();
+        QVERIFY2(editor, "F2 opened no editor");
+        editor->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(editor, Qt::Key_Delete);
+        else
+            typeText(editor, text);
+        QTest::keyClick(editor, end);
+        // The list commits the edit through a queued call.
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!openEditor());
+    }
+
+    QLineEdit* openEditor() const {
+        for (QLineEdit* e : w->lvFiles->viewport()->findChildren<QLineEdit*>())
+            if (e->isVisible())
+                return e;
+        return nullptr;
+    }
+
+    void selectPage(QWidget* page) { w->pgOptions->setCurrentWidget(page); }
+
+    // A click on the button's indicator, where a user clicks it.
+    static void clickButton(QAbstractButton* button) {
+        QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(6, button->height() / 2));
+    }
+
+private slots:
+    void init() {
+        messages = {};
+        opened.clear();
+        forwardToShell = false;
+        nextPick.reset();
+        tmp = std::make_unique<QTemporaryDir>();
+        QVERIFY(tmp->isValid());
+        settingsPath = dir("config/Fenwa.settings");
+        progress = std::make_unique<TfrmProgress>();
+        viewer = std::make_unique<TfrmViewer>();
+    }
+
+    void cleanup() {
+        w.reset();
+        viewer.reset();
+        progress.reset();
+        tmp.reset();
+    }
+
+    void firstRunShowsTheDefaults() {
+        makeWindow();
+        QVERIFY(w->ckSize->isChecked() && w->ckInclude->isChecked());
+        QVERIFY(!w->ckName->isChecked() && !w->ckTime->isChecked());
+        QVERIFY(w->ckPreview->isChecked() && w->ckShowSlides->isChecked());
+        QVERIFY(w->raDblClick->isChecked() && !w->raClick->isChecked());
+        QCOMPARE(w->edTime->text(), QStringLiteral("200"));
+        QVERIFY(w->rbHalf->isChecked() && !w->rbFullSize->isChecked());
+        QVERIFY(!w->ckNoConfirm->isChecked() && !w->ckNoRecycle->isChecked());
+        QVERIFY(w->rbEnglish->isChecked() && !w->rbChinese->isChecked());
+        QCOMPARE(w->lstDir->count(), 0);
+        QVERIFY(messages.errors.isEmpty());
+        // The English texts are applied at the first show.
+        QCOMPARE(w->btnFindAll->text(), QStringLiteral("List All"));
+        QVERIFY(!QFile::exists(settingsPath));
+    }
+
+    void storedRadioPairsAreTakenAsClicks() {
+        QDir().mkpath(dir("config"));
+        // Both selected: the later one wins. Neither selected: the group stays empty.
+        writeSettings("raDblClick=dword:1\nraClick=dword:1\n"
+                      "rbFullSize=dword:0\nrbHalf=dword:0\nrbQuarter=dword:0\nrbEighth=dword:0\n"
+                      "rbEnglish=dword:0\nrbChinese=dword:0\n");
+        makeWindow();
+        QVERIFY(w->raClick->isChecked() && !w->raDblClick->isChecked());
+        for (QRadioButton* r : {w->rbFullSize, w->rbHalf, w->rbQuarter, w->rbEighth})
+            QVERIFY2(!r->isChecked(), qPrintable(r->objectName()));
+        QVERIFY(!w->rbEnglish->isChecked() && !w->rbChinese->isChecked());
+        // Without English selected the window speaks Chinese.
+        QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
+        QVERIFY(messages.errors.isEmpty());
+    }
+
+    void savedOptionsComeBackAtTheNextStart() {
+        QDir().mkpath(dir("pics"));
+        QDir().mkpath(dir("more pics"));
+        makeWindow();
+        clickButton(w->ckName);
+        clickButton(w->ckSize);
+        clickButton(w->raClick);
+        w->edTime->setText(QStringLiteral("350"));
+        clickButton(w->rbEighth);
+        listDirectory(dir("pics"));
+        listDirectory(dir("more pics"));
+        selectPage(w->tbsMore);
+        clickButton(w->ckNoRecycle);
+        clickButton(w->rbChinese);
+        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        QCOMPARE(messages.notices, QStringList{"恭禧您啦!您的設定值已經儲存"});
+        QVERIFY(messages.errors.isEmpty());
+
+        makeWindow();
+        QVERIFY(w->ckName->isChecked() && !w->ckSize->isChecked() && !w->ckTime->isChecked());
+        QVERIFY(w->raClick->isChecked() && !w->raDblClick->isChecked());
+        QCOMPARE(w->edTime->text(), QStringLiteral("350"));
+        QVERIFY(w->rbEighth->isChecked() && !w->rbHalf->isChecked());
+        QVERIFY(w->ckNoRecycle->isChecked() && !w->ckNoConfirm->isChecked());
+        QVERIFY(w->rbChinese->isChecked());
+        QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
+        QCOMPARE(w->lstDir->count(), 2);
+        QCOMPARE(w->lstDir->item(1)->text(), dir("more pics"));
+        QVERIFY(messages.errors.isEmpty());
+    }
+
+    void aWrongTypedValueIsReportedAndStartUpGoesOn() {
+        QDir().mkpath(dir("config"));
+        writeSettings("ckName=dword:1\nckTime=sz:\"yes\"\nckPreview=dword:0\n"
+                      "rbEnglish=dword:0\nrbChinese=dword:1\n");
+        makeWindow();
+        QVERIFY(w->isVisible());
+        QCOMPARE(messages.errors, QStringList{"Invalid data type for 'ckTime'"});
+        QVERIFY(w->ckName->isChecked());    // read before the failure
+        QVERIFY(w->ckPreview->isChecked()); // after it: the default
+        QVERIFY(w->rbEnglish->isChecked());
+        QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
+    }
+
+    void renamingInTheList() {
+        makeWindow();
+        QDir().mkpath(dir("p"));
+        const QByteArray p = QFile::encodeName(dir("p"));
+        makeFile(p + "/x.jpg", "x");
+        makeFile(p + "/other.jpg", "other");
+        listDirectory(dir("p"));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        int row = rowNamed("x.jpg");
+        QVERIFY(row >= 0);
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, 0));
+        const uint8_t icon = w->lvFilesModel->store().icon(size_t(row));
+
+        editName(row, "a?b.jpg");
+        QCOMPARE(messages.errors,
+                 QStringList{"檔名之中不可以含有 \\ / : * ? \" < > | 這樣的字元, 知道嗎!"});
+        QCOMPARE(nameAt(row), QStringLiteral("x.jpg"));
+
+        editName(row, "   ");
+        QCOMPARE(messages.errors.last(), QStringLiteral("至少隨便打幾個字吧大哥!"));
+        editName(row, QString());
+        QCOMPARE(messages.errors.size(), 3);
+        QCOMPARE(messages.errors.last(), QStringLiteral("至少隨便打幾個字吧大哥!"));
+
+        // Another file's name: the system refuses, nothing is replaced.
+        editName(row, "other.jpg");
+        QCOMPARE(messages.errors.size(), 4);
+        QVERIFY(messages.errors.last().startsWith("Cannot rename x.jpg"));
+        QCOMPARE(nameAt(row), QStringLiteral("x.jpg"));
+        QVERIFY(QFile::exists(dir("p/x.jpg")) && QFile::exists(dir("p/other.jpg")));
+
+        editName(row, "never.jpg", Qt::Key_Escape);
+        QCOMPARE(messages.errors.size(), 4);
+        QCOMPARE(nameAt(row), QStringLiteral("x.jpg"));
+        QVERIFY(!QFile::exists(dir("p/never.jpg")));
+
+        editName(row, "x.txt");
+        QCOMPARE(messages.errors.size(), 4);
+        QCOMPARE(nameAt(row), QStringLiteral("x.txt"));
+        QVERIFY(QFile::exists(dir("p/x.txt")) && !QFile::exists(dir("p/x.jpg")));
+        QCOMPARE(w->lvFilesModel->store().icon(size_t(row)), icon); // the icon stays
+        QCOMPARE(w->lvFilesModel->index(row, ColType).data().toString(), QStringLiteral(".txt"));
+    }
+
+    void renamingANameThatIsNotUtf8() {
+        makeWindow();
+        QDir().mkpath(dir("raw"));
+        const QByteArray raw = QFile::encodeName(dir("raw")) + "/caf\xe9.jpg";
+        makeFile(raw, "latin-1");
+        listDirectory(dir("raw"));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        // Ending the edit with the shown (lossy) text unchanged is no rename.
+        editName(0, nameAt(0));
+        QVERIFY(messages.errors.isEmpty());
+        QVERIFY(QFile::exists(QFile::decodeName(raw)) || std::ifstream(raw.toStdString()).good());
+        editName(0, QStringLiteral("咖啡.jpg"));
+        QVERIFY(messages.errors.isEmpty());
+        QCOMPARE(nameAt(0), QStringLiteral("咖啡.jpg"));
+        QVERIFY(!std::ifstream(raw.toStdString()).good());
+        std::ifstream renamed(QFile::encodeName(dir("raw/咖啡.jpg")).toStdString());
+        std::string content;
+        renamed >> content;
+        std::remove(raw.constData()); // a name QTemporaryDir could not remove, should it remain
+        QCOMPARE(QByteArray::fromStdString(content), QByteArray("latin-1"));
+    }
+
+    void openingWithOtherPrograms() {
+        makeWindow();
+        QDir().mkpath(dir("my photos"));
+        for (const char* name : {"-photo.png", "setup.exe"})
+            makeFile(QFile::encodeName(dir("my photos/") + name));
+        listDirectory(dir("my photos"));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        const int photo = rowNamed("-photo.png");
+        const int setup = rowNamed("setup.exe");
+        QVERIFY(photo >= 0 && setup >= 0);
+        const QString photoPath = dir("my photos/-photo.png");
+        const QString setupPath = dir("my photos/setup.exe");
+
+        // No current row: nothing.
+        w->lvFiles->setCurrentIndex(QModelIndex());
+        for (QAction* a : {w->miOpen, w->miAcdsee, w->miUltraEdit})
+            a->trigger();
+        QVERIFY(opened.isEmpty());
+
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(setup, 0));
+        w->miAcdsee->trigger(); // not a type the image browser is offered
+        QVERIFY(opened.isEmpty());
+        w->miUltraEdit->trigger();
+        w->miOpen->trigger();
+        QCOMPARE(opened, (QList<QStringList>{{"Uedit32.exe", setupPath}, {setupPath, ""}}));
+
+        // Through the platform layer to a stand-in program found in the search path.
+        QTemporaryDir bin;
+        QFile script(bin.filePath("acdsee32"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(RecordingScript);
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray savedPath = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":/usr/bin:/bin");
+        forwardToShell = true;
+        opened.clear();
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(photo, 0));
+        w->miAcdsee->trigger();
+        qputenv("PATH", savedPath);
+        QCOMPARE(opened, (QList<QStringList>{{"ACDSee32.exe", photoPath}}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(bin.filePath("acdsee32.args")), 30000);
+        QFile args(bin.filePath("acdsee32.args"));
+        QVERIFY(args.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(args.readAll()), "1\n" + photoPath + "\n");
+    }
+
+    void switchingLanguagesBothWays() {
+        makeWindow();
+        selectPage(w->tbsMore);
+        clickButton(w->rbChinese);
+        QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
+        QCOMPARE(w->btnFindAll->text(), QStringLiteral("列出所有"));
+        QCOMPARE(w->font().family(), QStringLiteral("新細明體"));
+        QCOMPARE(w->font().pointSize(), 9);
+        QCOMPARE(w->ckName->font().family(), QStringLiteral("新細明體")); // follows the window
+        QCOMPARE(w->Label3->font().family(), QStringLiteral("Arial"));    // has its own
+        QCOMPARE(w->lblVersion->text(), QStringLiteral("版本: 0.5"));
+        QCOMPARE(w->Label5->text(), QStringLiteral("動作前先等                 /1000 秒"));
+        QCOMPARE(w->pgOptions->tabText(1), QStringLiteral("更多選項"));
+        QCOMPARE(w->miOpen->text(), QStringLiteral("開啟舊檔"));
+        QCOMPARE(w->miDelAllItems->text(), QStringLiteral("刪除全部"));
+        QCOMPARE(w->ckInclude->toolTip(), QStringLiteral("搜尋時是否包含子目錄"));
+        QCOMPARE(w->btnSaveOptions->toolTip(), QStringLiteral("儲存設定值"));
+        QCOMPARE(w->rbFullSize->toolTip(), QStringLiteral("選擇縮圖比例, 比例越小速度越快"));
+        QCOMPARE(w->AdvImage[4]->toolTip(), QStringLiteral("列出重複的圖(依據篩選條件而出現)"));
+        QCOMPARE(viewer->menuCaptions,
+                 (QStringList{"下一張     [PageDown]", "上一張     [PageUp]", "第一張     [Home]",
+                              "末一張     [End]", "刪除         [Del]", "關閉"}));
+        // Left as they are in both languages.
+        QCOMPARE(w->windowTitle(), QStringLiteral("Fenwa"));
+        QCOMPARE(w->Label1->text(), QStringLiteral("Loading..."));
+        QCOMPARE(w->rbHalf->text(), QStringLiteral("1/2"));
+        QCOMPARE(w->btnAddDir->text(), QStringLiteral("+"));
+        QCOMPARE(w->rbEnglish->text(), QStringLiteral("English"));
+        QCOMPARE(w->lvFilesModel->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
+        selectPage(w->tbsOptions);
+        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        QCOMPARE(lastPick.title, QStringLiteral("隨便打個檔名即可指定此目錄"));
+        QCOMPARE(lastPick.filter, QStringLiteral("不必變更. (.___)"));
+        QCOMPARE(lastPick.fileName, QStringLiteral("任何檔名"));
+
+        selectPage(w->tbsMore);
+        clickButton(w->rbEnglish);
+        QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
+        QCOMPARE(w->font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(w->font().pointSize(), 8);
+        QCOMPARE(w->Label5->text(), QStringLiteral("Delay time:                    mSeconds"));
+        QCOMPARE(w->ckName->toolTip(), QStringLiteral("Compare names"));
+        for (QWidget* quiet : std::initializer_list<QWidget*>{
+                 w->ckInclude, w->ckPreview, w->ckShowSlides, w->raClick, w->raDblClick,
+                 w->btnSaveOptions, w->AdvImage[0], w->AdvImage[4]})
+            QVERIFY2(quiet->toolTip().isEmpty(), qPrintable(quiet->objectName()));
+        QCOMPARE(viewer->menuCaptions.first(), QStringLiteral("Next Image     [PageDown]"));
+        QCOMPARE(viewer->menuCaptions.at(4), QStringLiteral("Delete             [Del]"));
+        selectPage(w->tbsOptions);
+        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        QCOMPARE(lastPick.title, QStringLiteral("You can input any file name"));
+        QCOMPARE(lastPick.fileName, QStringLiteral("Any file name"));
+        QVERIFY(messages.errors.isEmpty());
+    }
+};
+
+QTEST_MAIN(OptionsWindowTest)
+#include "options_window_test.moc"

@@ -1,0 +1,30 @@
+#pragma once
+// Makes JPEG files for the tests with libjpeg-turbo's own compressor, and runs
+// djpeg (libjpeg-turbo-progs) as the reference decoder.
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+struct JpegEncodeOptions {
+    int width = 64;
+    int height = 48;
+    bool grayscale = false;   // one-component file
+    bool progressive = false; // several scans
+    bool cmyk = false;        // four-component file (Adobe-style inverted)
+    int restartInterval = 0;  // rows of MCUs between restart markers; 0 for none
+    int quality = 85;
+};
+
+// A picture with gradients and sharp edges, so that scaling and quantisation matter.
+QByteArray EncodeTestJpeg(const JpegEncodeOptions& options);
+
+// Replaces the frame's width and height in the SOF marker of a JPEG file.
+QByteArray PatchJpegSize(QByteArray jpeg, int width, int height);
+
+// Decodes with djpeg and the given arguments (-pnm is added); the result as RGB888 or
+// Grayscale8. A null image when djpeg fails or is missing.
+QImage DecodeWithDjpeg(const QByteArray& jpeg, const QStringList& arguments);
+
+bool WriteFile(const QString& path, const QByteArray& bytes);

@@ -1,0 +1,320 @@
+// The image view control: loads and their events, sizes, failures, the setters'
+// repaint rule and what it paints.
+
+#include "TAdvImage.h"
+#include "JPEGImage.h"
+#include "JpegTestFiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+QImage solid(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+bool near(QRgb a, QColor b) {
+    return qAbs(qRed(a) - b.red()) < 8 && qAbs(qGreen(a) - b.green()) < 8 &&
+           qAbs(qBlue(a) - b.blue()) < 8;
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
+class TAdvImageTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString writeJpeg(const QString& name, int width, int height) {
+        JpegEncodeOptions o;
+        o.width = width;
+        o.height = height;
+        const QString p = path(name);
+        WriteFile(p, EncodeTestJpeg(o));
+        return p;
+    }
+    QString writeImage(const QString& name, const QImage& image, const char* format) {
+        const QString p = path(name);
+        QImageWriter writer(p, format);
+        if (!writer.write(image))
+            qWarning() << writer.errorString();
+        return p;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(dir_.isValid()); }
+
+    void eventsBracketTheLoad() {
+        const QString first = writeJpeg("first.jpg", 64, 48);
+        const QString second = writeJpeg("second.JPEG", 80, 60);
+        TAdvImage image;
+        image.setFileName(first);
+
+        QStringList log;
+        connect(&image, &TAdvImage::imageLoading, [&](TAdvImage* sender) {
+            QCOMPARE(sender, &image);
+            log << QString("loading %1 %2 %3")
+                       .arg(QFileInfo(image.FileName()).fileName())
+                       .arg(image.Loading())
+                       .arg(image.ImageWidth());
+        });
+        connect(&image, &TAdvImage::imageLoaded, [&](TAdvImage* sender) {
+            QCOMPARE(sender, &image);
+            log << QString("loaded %1 %2 %3")
+                       .arg(QFileInfo(image.FileName()).fileName())
+                       .arg(image.Loading())
+                       .arg(image.ImageWidth());
+        });
+        image.setFileName(second);
+        QCOMPARE(log, QStringList({"loading first.jpg 1 64", "loaded second.JPEG 0 80"}));
+        QCOMPARE(image.Loading(), false);
+
+        // Writing the same name loads again.
+        log.clear();
+        image.setFileName(second);
+        QCOMPARE(log.size(), 2);
+    }
+
+    void failedLoadsLeaveTheControlEmpty_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("exists");
+        const QByteArray jpeg = EncodeTestJpeg({});
+        QTest::addRow("empty name") << QString() << QByteArray() << false;
+        QTest::addRow("missing file") << "missing.jpg" << QByteArray() << false;
+        QTest::addRow("png extension") << "photo.png" << jpeg << true;
+        QTest::addRow("no extension") << "photo" << jpeg << true;
+        QTest::addRow("empty jpeg") << "empty.jpg" << QByteArray() << true;
+        QTest::addRow("garbage jpeg") << "garbage.jpe" << QByteArray(500, 'x') << true;
+        QTest::addRow("truncated header") << "cut.jpg" << jpeg.left(30) << true;
+        QTest::addRow("huge header") << "huge.jpg" << PatchJpegSize(jpeg, 60000, 60000) << true;
+        QTest::addRow("jpeg named bmp") << "photo.bmp" << jpeg << true;
+        QTest::addRow("garbage icon") << "bad.ico" << QByteArray(100, '\1') << true;
+        QTest::addRow("garbage metafile") << "bad.emf" << QByteArray(100, '\1') << true;
+    }
+
+    void failedLoadsLeaveTheControlEmpty() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, exists);
+        const QString full = name.isEmpty() ? QString() : path(name);
+        if (exists)
+            QVERIFY(WriteFile(full, content));
+
+        TAdvImage image;
+        image.resize(100, 100);
+        image.setFileName(writeJpeg("good.jpg", 64, 48));
+        QCOMPARE(image.ImageWidth(), 64);
+
+        int loading = 0;
+        int loaded = 0;
+        connect(&image, &TAdvImage::imageLoading, [&] { ++loading; });
+        connect(&image, &TAdvImage::imageLoaded, [&] { ++loaded; });
+        image.setFileName(full);
+        QCOMPARE(loading, 1);
+        QCOMPARE(loaded, 1);
+        QCOMPARE(image.FileName(), full);
+        QCOMPARE(image.ImageWidth(), 0);
+        QCOMPARE(image.ImageHeight(), 0);
+        QCOMPARE(image.Picture().graphic(), nullptr);
+        QCOMPARE(image.FileSize(), exists ? qint64(content.size()) : qint64(0));
+        QVERIFY(!image.grab().isNull()); // painting an empty control is harmless
+    }
+
+    void aDirectoryIsNotAFile() {
+        QVERIFY(QDir(dir_.path()).mkpath("folder.jpg"));
+        TAdvImage image;
+        image.setFileName(path("folder.jpg"));
+        QCOMPARE(image.ImageWidth(), 0);
+        QCOMPARE(image.FileSize(), qint64(0));
+    }
+
+    void sizesOfEachKind() {
+        TAdvImage image;
+        image.setJPEGScale(jsEighth);
+        const QString jpeg = writeJpeg("big.jpg", 1600, 1200);
+        image.setFileName(jpeg);
+        QCOMPARE(image.ImageWidth(), 200);
+        QCOMPARE(image.ImageHeight(), 150);
+        QCOMPARE(image.FileSize(), QFileInfo(jpeg).size());
+
+        image.setFileName(writeImage("picture.BMP", solid(40, 30, Qt::red), "bmp"));
+        QCOMPARE(image.ImageWidth(), 40);
+        QCOMPARE(image.ImageHeight(), 30);
+
+        image.setFileName(writeImage("icon.ico", solid(32, 32, Qt::blue), "ico"));
+        QCOMPARE(image.ImageWidth(), 32);
+        QCOMPARE(image.ImageHeight(), 32);
+
+        for (const char* name : {"metafile_sample.EMF", "metafile_sample.wmf"}) {
+            const QString copy = path(name);
+            QFile::copy(QStringLiteral(FENWA_IMAGING_DATA) + QString(name).toLower(), copy);
+            image.setFileName(copy);
+            QVERIFY2(qAbs(image.ImageWidth() - 372) <= 1, name);
+            QVERIFY2(qAbs(image.ImageHeight() - 272) <= 1, name);
+        }
+    }
+
+    void jpegSettingsAreHandedToTheNextLoad() {
+        const QString jpeg = writeJpeg("settings.jpg", 160, 120);
+        TAdvImage image;
+        image.setJPEGGrayscale(true);
+        image.setJPEGPerformance(jpBestSpeed);
+        image.setFileName(jpeg);
+        auto* picture = dynamic_cast<TJPEGImage*>(image.Picture().graphic());
+        QVERIFY(picture);
+        QVERIFY(picture->Grayscale());
+        QCOMPARE(picture->Performance(), jpBestSpeed);
+        QVERIFY(picture->hasBitmap()); // decoded inside the load
+        QCOMPARE(picture->bitmap().bitsPerPixel(), 8);
+
+        // A change after the load keeps the loaded picture as it is.
+        image.setJPEGScale(jsHalf);
+        QCOMPARE(image.ImageWidth(), 160);
+        image.setFileName(jpeg);
+        QCOMPARE(image.ImageWidth(), 80);
+    }
+
+    void namesThatAreNotUtf8() {
+        const QByteArray native = QFile::encodeName(dir_.path()) + "/\xff\xfe photo.jpg";
+        {
+            std::ofstream out(native.toStdString(), std::ios::binary);
+            const QByteArray bytes = EncodeTestJpeg({});
+            out.write(bytes.constData(), bytes.size());
+        }
+        TAdvImage image;
+        image.loadNativeFile(native);
+        QCOMPARE(image.NativeFileName(), native);
+        QCOMPARE(image.ImageWidth(), 64);
+        QVERIFY(image.FileSize() > 0);
+        // QTemporaryDir cannot name this file to remove it.
+        std::filesystem::remove(native.toStdString());
+    }
+
+    void aLibraryCanAddGifFiles() {
+        RegisterImageLoader("gif", "GIF Image", [](const QByteArray& nativePath) {
+            return nativePath.endsWith("anim.GIF") ? solid(12, 7, Qt::green) : QImage();
+        });
+        QVERIFY(WriteFile(path("anim.GIF"), "GIF89a"));
+        TAdvImage image;
+        image.setFileName(path("anim.GIF"));
+        QCOMPARE(image.ImageWidth(), 12);
+        QCOMPARE(image.ImageHeight(), 7);
+    }
+
+    void settersRepaintOnlyOnChange() {
+        TAdvImage image;
+        image.resize(50, 50);
+        image.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&image));
+        PaintCounter counter;
+        image.installEventFilter(&counter);
+
+        image.setStretchRatio(image.StretchRatio());
+        image.setCenterView(image.CenterView());
+        image.setJPEGScale(image.JPEGScale());
+        image.setColor(image.Color());
+        QCOMPARE(counter.paints, 0);
+
+        image.setStretchRatio(!image.StretchRatio());
+        QVERIFY(counter.paints >= 1); // painted at once, not later
+        const int afterOne = counter.paints;
+        image.setJPEGGrayscale(true);
+        QVERIFY(counter.paints > afterOne);
+    }
+
+    void paintsTheStretchedPictureAndFillsTheRest() {
+        TAdvImage image;
+        image.resize(200, 200);
+        image.setColor(Qt::blue);
+        image.setStretchRatio(true);
+        image.setCenterView(true);
+        image.setFileName(writeImage("wide.bmp", solid(400, 300, Qt::red), "bmp"));
+        const QImage shot = image.grab().toImage();
+        QVERIFY(near(shot.pixel(100, 10), Qt::red));
+        QVERIFY(near(shot.pixel(199, 148), Qt::red));
+        QVERIFY(near(shot.pixel(100, 152), Qt::blue));
+        QVERIFY(near(shot.pixel(5, 195), Qt::blue));
+    }
+
+    void paintsLargePicturesCentredAndCut() {
+        QImage picture = solid(1000, 800, Qt::red);
+        QPainter(&picture).fillRect(400, 300, 200, 200, Qt::green);
+        TAdvImage image;
+        image.resize(200, 200);
+        image.setColor(Qt::blue);
+        image.setCenterView(true);
+        image.setFileName(writeImage("large.bmp", picture, "bmp"));
+        const QImage shot = image.grab().toImage();
+        QVERIFY(near(shot.pixel(0, 0), Qt::green));
+        QVERIFY(near(shot.pixel(199, 199), Qt::green));
+    }
+
+    void paintsSmallPicturesCentredWithStrips() {
+        TAdvImage image;
+        image.resize(200, 200);
+        image.setColor(Qt::blue);
+        image.setCenterView(true);
+        image.setFileName(writeImage("small.bmp", solid(100, 50, Qt::red), "bmp"));
+        QImage shot = image.grab().toImage();
+        QVERIFY(near(shot.pixel(50, 75), Qt::red));
+        QVERIFY(near(shot.pixel(149, 124), Qt::red));
+        for (QPoint p : {QPoint(49, 75), QPoint(150, 75), QPoint(100, 74), QPoint(100, 125)})
+            QVERIFY2(near(shot.pixel(p), Qt::blue),
+                     qPrintable(QString("%1,%2").arg(p.x()).arg(p.y())));
+
+        image.setCenterView(false);
+        shot = image.grab().toImage();
+        QVERIFY(near(shot.pixel(0, 0), Qt::red));
+        QVERIFY(near(shot.pixel(100, 0), Qt::blue));
+    }
+
+    void paintsAJpegPicture() {
+        TAdvImage image;
+        image.resize(100, 100);
+        image.setColor(Qt::blue);
+        image.setStretchRatio(true);
+        image.setFileName(writeJpeg("shown.jpg", 320, 160));
+        const QImage shot = image.grab().toImage();
+        // Drawn into (0, 0, 100, 50): the test pattern's green is 0 in its top row.
+        QVERIFY(qGreen(shot.pixel(50, 1)) < 60);
+        QVERIFY(near(shot.pixel(50, 80), Qt::blue));
+    }
+
+    void emptyLabel() {
+        TAdvImage image;
+        image.resize(120, 60);
+        image.setColor(Qt::yellow);
+        image.setShowEmptyLabel(true);
+        image.setFileName(QString());
+        const QImage shot = image.grab().toImage();
+        // The label's box is filled with the control's colour; the rest is not painted.
+        const QFontMetrics metrics(image.font());
+        QVERIFY(near(shot.pixel(60, (60 - metrics.height()) / 2), Qt::yellow));
+        QVERIFY(!near(shot.pixel(1, 1), Qt::yellow));
+    }
+};
+
+QTEST_MAIN(TAdvImageTest)
+#include "TAdvImageTest.moc"

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "shellfiles.h"
+
+using namespace fenwa::platform;
+
+namespace {
+
+struct ScriptedPrompts : ShellPrompts {
+    std::vector<bool> answers; // given in order; "no" once they run out
+    std::vector<std::string> questions;
+    std::vector<std::string> errors;
+    bool askYesNo(const std::string& q) override {
+        questions.push_back(q);
+        if (answers.empty())
+            return false;
+        bool a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    void reportError(const std::string& text) override { errors.push_back(text); }
+};
+
+bool exists(const std::string& p) { return ::access(p.c_str(), F_OK) == 0; }
+
+// Every test trashes into a trash of its own: the desktop's trash lives under
+// XDG_DATA_HOME, which GIO reads once, so it is set before the first trash call.
+class ShellFiles : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        dataHome = new QTemporaryDir;
+        ::setenv("XDG_DATA_HOME", dataHome->path().toLocal8Bit().constData(), 1);
+    }
+    static void TearDownTestSuite() { delete dataHome; }
+    void SetUp() override {
+        // The files live beside the trash, on the same file system.
+        dir = dataHome->path().toStdString() + "/files-" +
+              ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        ::mkdir(dir.c_str(), 0755);
+    }
+    std::string file(const std::string& name) {
+        std::string p = dir + "/" + name;
+        std::ofstream(p) << "data";
+        return p;
+    }
+    std::string trashed(const std::string& name) {
+        return dataHome->path().toStdString() + "/Trash/files/" + name;
+    }
+    static QTemporaryDir* dataHome;
+    std::string dir;
+};
+QTemporaryDir* ShellFiles::dataHome = nullptr;
+
+} // namespace
+
+TEST_F(ShellFiles, AnsweringNoTouchesNothing) {
+    auto a = file("a.jpg"), b = file("b.jpg"), c = file("c.jpg");
+    ScriptedPrompts prompts;
+    ShellDeleteFiles({a, b, c}, FOF_ALLOWUNDO, prompts);
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0], "Are you sure you want to move these 3 items to the trash?");
+    EXPECT_TRUE(exists(a) && exists(b) && exists(c));
+}
+
+TEST_F(ShellFiles, ToTheTrashAfterYes) {
+    auto a = file("photo.jpg");
+    auto keep = file("keep.jpg");
+    ScriptedPrompts prompts;
+    prompts.answers = {true};
+    ShellDeleteFiles({a}, FOF_ALLOWUNDO, prompts);
+    EXPECT_EQ(prompts.questions.at(0), "Are you sure you want to move \"photo.jpg\" to the trash?");
+    EXPECT_FALSE(exists(a));
+    EXPECT_TRUE(exists(trashed("photo.jpg")));
+    EXPECT_TRUE(exists(dataHome->path().toStdString() + "/Trash/info/photo.jpg.trashinfo"));
+    EXPECT_TRUE(exists(keep)); // only what was asked for
+    EXPECT_TRUE(prompts.errors.empty());
+}
+
+TEST_F(ShellFiles, NoConfirmationNoTrashDeletesForGoodAtOnce) {
+    auto a = file("gone.jpg"), b = file("name with \xff byte");
+    ScriptedPrompts prompts;
+    ShellDeleteFiles({a, b}, FOF_NOCONFIRMATION, prompts);
+    EXPECT_TRUE(prompts.questions.empty());
+    EXPECT_FALSE(exists(a));
+    EXPECT_FALSE(exists(b));
+    EXPECT_FALSE(exists(trashed("gone.jpg")));
+}
+
+TEST_F(ShellFiles, QuestionsNameTheFileOrCountThem) {
+    EXPECT_EQ(deleteQuestion({"/x/a.jpg"}, false),
+              "Are you sure you want to permanently delete \"a.jpg\"?");
+    EXPECT_EQ(deleteQuestion({"/x/a", "/x/b"}, false),
+              "Are you sure you want to permanently delete these 2 items?");
+    // A name that is not UTF-8 is shown readably, never as raw bytes.
+    const std::string q = deleteQuestion({"/x/bad\xff.jpg"}, true);
+    EXPECT_NE(q.find("bad\xef\xbf\xbd.jpg"), std::string::npos);
+}
+
+TEST_F(ShellFiles, FilesThatCannotGoToTheTrashAreDeletedOnlyAfterAsking) {
+    // A trash that cannot be created (a plain file stands in its place) refuses every
+    // file, even for root.
+    const std::string trashDir = dataHome->path().toStdString() + "/Trash";
+    ::system(("rm -rf '" + trashDir + "'").c_str());
+    std::ofstream(trashDir) << "not a directory"; // the trash cannot be created
+    auto a = file("stuck.jpg");
+    ScriptedPrompts prompts;
+    prompts.answers = {true, false};
+    ShellDeleteFiles({a}, FOF_ALLOWUNDO, prompts);
+    ASSERT_EQ(prompts.questions.size(), 2u);
+    EXPECT_NE(prompts.questions[1].find("cannot be moved to the trash"), std::string::npos);
+    EXPECT_TRUE(exists(a)); // the user said no to deleting it for good
+
+    prompts.answers = {true, true};
+    prompts.questions.clear();
+    ShellDeleteFiles({a}, FOF_ALLOWUNDO, prompts);
+    EXPECT_FALSE(exists(a));
+    ::unlink(trashDir.c_str());
+}
+
+TEST_F(ShellFiles, FailuresAreReportedAndMissingFilesAreNotErrors) {
+    ScriptedPrompts prompts;
+    ShellDeleteFiles({dir + "/never-existed"}, FOF_NOCONFIRMATION, prompts);
+    EXPECT_TRUE(prompts.errors.empty());
+    // A directory cannot be unlinked: reported, and left alone.
+    const std::string sub = dir + "/subdir";
+    ::mkdir(sub.c_str(), 0755);
+    ShellDeleteFiles({sub}, FOF_NOCONFIRMATION, prompts);
+    ASSERT_EQ(prompts.errors.size(), 1u);
+    EXPECT_NE(prompts.errors[0].find("subdir"), std::string::npos);
+    EXPECT_TRUE(exists(sub));
+}
+
+TEST_F(ShellFiles, AThousandFilesAndNamesThatAreNotUtf8GoToTheTrash) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 1000; ++i)
+        paths.push_back(file("many-" + std::to_string(i) + ".jpg"));
+    paths.push_back(file("odd\xff\xfe name.jpg"));
+    auto bystander = file("bystander.jpg");
+    ScriptedPrompts prompts;
+    ShellDeleteFiles(paths, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    EXPECT_TRUE(prompts.questions.empty());
+    EXPECT_TRUE(prompts.errors.empty());
+    for (const std::string& p : paths)
+        EXPECT_FALSE(exists(p)) << p;
+    EXPECT_TRUE(exists(trashed("odd\xff\xfe name.jpg")));
+    EXPECT_TRUE(exists(trashed("many-999.jpg")));
+    EXPECT_TRUE(exists(bystander));
+}
