@@ -95,7 +95,10 @@ public:
         window_->setStatusText(1, QStringLiteral("Reading all files..."));
         window_->StatusBar->repaint();
     }
-    void progress(size_t step, size_t count) override { window_->ReportProgress(step, count); }
+    void progress(size_t step, size_t count) override {
+        window_->ReportSearchProgress(step, count);
+    }
+    void directoryListed(size_t) override { window_->KeepSearchResponsive(); }
 
 private:
     TfrmMain* window_;
@@ -667,6 +670,8 @@ void TfrmMain::ReportProgress(size_t step, size_t count) {
         // Let the new window be mapped and painted once; user input stays queued.
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     }
+    // Repaints now and then, and lets the user reach the progress window's Cancel.
+    frmProgress_->keepResponsive();
     const int percent = ProgressPercent(step, count);
     // Steps that leave the shown percentage unchanged change nothing on screen, which
     // keeps a search over a million files from spending its time here.
@@ -679,6 +684,30 @@ void TfrmMain::ReportProgress(size_t step, size_t count) {
         repaintStatusBar();
         frmProgress_->Progress->repaint();
     }
+}
+
+void TfrmMain::ReportSearchProgress(size_t step, size_t count) {
+    ReportProgress(step, count);
+    if (frmProgress_->cancelRequested())
+        throw SearchCancelled();
+}
+
+void TfrmMain::KeepSearchResponsive() {
+    if (!frmProgress_->isVisible()) {
+        frmProgress_->showCentred();
+        lastProgressPercent_ = -1;
+    }
+    if (frmProgress_->keepResponsive())
+        throw SearchCancelled();
+}
+
+void TfrmMain::FinishCancelledSearch() {
+    lvFilesModel->clear();
+    lvFiles->setUpdatesEnabled(true);
+    frmProgress_->hide();
+    ListIdle = true;
+    setStatusText(1, QStringLiteral("Total Files:0"));
+    repaintStatusBar();
 }
 
 // ---------------------------------------------------------------------------
@@ -802,8 +831,13 @@ void TfrmMain::btnFindAllClick() {
     // Rows are read into a store of their own and join the list in one insertion.
     FileRecordStore rows;
     WindowScanObserver observer(this);
-    for (const std::string& entry : directoryEntries())
-        ReadDirectory(entry, rows, ckInclude->isChecked(), &observer);
+    try {
+        for (const std::string& entry : directoryEntries())
+            ReadDirectory(entry, rows, ckInclude->isChecked(), &observer);
+    } catch (const SearchCancelled&) {
+        FinishCancelledSearch();
+        return;
+    }
     lvFilesModel->appendRows(std::move(rows));
     frmProgress_->hide();
     ClearSlides();
@@ -823,7 +857,12 @@ Criteria TfrmMain::criteria() const {
 void TfrmMain::btnFindDuplicatesClick() {
     ListIdle = false;
     AddPendingDirectory();
-    runDuplicateSearch();
+    try {
+        runDuplicateSearch();
+    } catch (const SearchCancelled&) {
+        FinishCancelledSearch();
+        return;
+    }
     ClearSlides();
     frmProgress_->hide();
     ListIdle = true;
@@ -849,7 +888,7 @@ void TfrmMain::runDuplicateSearch() {
     setStatusText(1, QStringLiteral("Checking duplicates..."));
     repaintStatusBar();
     const std::vector<uint32_t> order = FindDuplicateRows(
-        hidden, ticked, [this](size_t step, size_t count) { ReportProgress(step, count); });
+        hidden, ticked, [this](size_t step, size_t count) { ReportSearchProgress(step, count); });
     lvFiles->setUpdatesEnabled(false);
     FileRecordStore groups;
     groups.reserve(order.size());

@@ -178,6 +178,12 @@ public:
 
     // Shows step `step` of `count` in the progress window and status panel 0.
     void ReportProgress(size_t step, size_t count);
+    // The same for a search, which stops (throwing SearchCancelled) once the user has
+    // pressed Cancel.
+    void ReportSearchProgress(size_t step, size_t count);
+    // Between the steps of a search (while the tree is listed): the progress window is
+    // shown and kept painted, and Cancel stops the search.
+    void KeepSearchResponsive();
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
@@ -281,6 +287,8 @@ private:
     bool FormKeyDown(QKeyEvent* event);
     void repaintStatusBar();
     void runDuplicateSearch();
+    // Leaves the list empty after a cancelled search.
+    void FinishCancelledSearch();
     bool lvFilesKeyDown(QKeyEvent* event);
     bool edTimeKeyPress(QKeyEvent* event);
     void indicatorOn();

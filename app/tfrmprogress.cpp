@@ -1,11 +1,52 @@
 #include "tfrmprogress.h"
 
+#include <QApplication>
 #include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace fenwa {
+
+namespace {
+
+// How often a running operation lets the windows repaint.
+constexpr qint64 EventIntervalMs = 50;
+// Steps between two looks at the clock.
+constexpr unsigned CallsPerClockRead = 64;
+
+bool isUserInput(QEvent::Type type) {
+    switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::ContextMenu:
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+    case QEvent::TabletPress:
+    case QEvent::TabletRelease:
+    case QEvent::TabletMove:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 TfrmProgress::TfrmProgress(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -19,22 +60,93 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Raised);
     outer->addWidget(panel);
-    auto* inner = new QVBoxLayout(panel);
+    auto* inner = new QHBoxLayout(panel);
     inner->setContentsMargins(5, 5, 5, 5);
+    inner->setSpacing(5);
     Progress = new QProgressBar(panel);
     Progress->setObjectName("Progress");
     Progress->setRange(0, 100);
     Progress->setValue(0);
     Progress->setTextVisible(false);
-    inner->addWidget(Progress);
+    inner->addWidget(Progress, 1);
+    btnCancel = new QPushButton(QStringLiteral("Cancel"), panel);
+    btnCancel->setObjectName("btnCancel");
+    btnCancel->setFixedSize(75, 21);
+    btnCancel->setFocusPolicy(Qt::NoFocus);
+    inner->addWidget(btnCancel);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmProgress::btnCancelClick);
+}
+
+TfrmProgress::~TfrmProgress() {
+    if (guarding_)
+        qApp->removeEventFilter(this);
 }
 
 void TfrmProgress::showCentred() {
+    cancelRequested_ = false;
+    processedSinceShow_ = false;
+    callsSinceClock_ = 0;
+    if (!guarding_) {
+        // Installed last, so it sees input before the main window's key preview does.
+        qApp->installEventFilter(this);
+        guarding_ = true;
+    }
     if (QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
     show();
+}
+
+void TfrmProgress::hideEvent(QHideEvent* event) {
+    if (guarding_) {
+        qApp->removeEventFilter(this);
+        guarding_ = false;
+    }
+    QWidget::hideEvent(event);
+}
+
+void TfrmProgress::btnCancelClick() {
+    cancelRequested_ = true;
+}
+
+void TfrmProgress::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        btnCancelClick();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool TfrmProgress::eventFilter(QObject* watched, QEvent* event) {
+    // While an operation runs, input reaches this window only; everything else is
+    // dropped, as a disabled window would drop it.
+    if (!guarding_ || !isUserInput(event->type()))
+        return false;
+    if (auto* widget = qobject_cast<QWidget*>(watched))
+        return widget->window() != this;
+    if (auto* window = qobject_cast<QWindow*>(watched))
+        return window != windowHandle();
+    return false;
+}
+
+void TfrmProgress::processEventsNow() {
+    sinceEvents_.start();
+    processedSinceShow_ = true;
+    valueAtEvents_ = Progress->value();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool TfrmProgress::keepResponsive() {
+    // At least at every new percentage, and between them at the interval.
+    if (!processedSinceShow_ || Progress->value() != valueAtEvents_) {
+        processEventsNow();
+    } else if (++callsSinceClock_ >= CallsPerClockRead) {
+        callsSinceClock_ = 0;
+        if (sinceEvents_.elapsed() >= EventIntervalMs)
+            processEventsNow();
+    }
+    return cancelRequested_;
 }
 
 } // namespace fenwa

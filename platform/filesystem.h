@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace fenwa::platform {
 
@@ -30,6 +31,25 @@ bool forEachFile(const std::string& nativeDirectory,
 // beginning with ".") and is a real directory, not a link to one.
 bool forEachSubdirectory(const std::string& nativeDirectory,
                          const std::function<void(std::string_view name)>& onDirectory);
+
+// One directory read once: the names of the entries that may be regular files (to be
+// looked at by forEachListedFile), in the system's enumeration order, and the names of
+// the subdirectories forEachSubdirectory would report. A recursive scan reads each
+// directory once this way instead of once for its subdirectories and once for its files.
+struct DirectoryListing {
+    std::string fileNames; // each name followed by a NUL
+    std::vector<std::string> subdirectories;
+    void clear() {
+        fileNames.clear();
+        subdirectories.clear();
+    }
+};
+bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing);
+
+// Calls onFile for every listed name that is still a regular file, in the listing's
+// order. Returns false when the directory could not be opened.
+bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
+                       const std::function<void(const FileEntry&)>& onFile);
 
 // True when something exists at the path (a link counts, whatever it points to).
 bool pathExists(const std::string& nativePath);

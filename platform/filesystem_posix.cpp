@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -101,16 +102,135 @@ bool forEachSubdirectory(const std::string& nativeDirectory,
     return true;
 }
 
-int32_t localMinuteOf(int64_t mtimeSeconds) {
-    time_t t = static_cast<time_t>(mtimeSeconds);
+bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing) {
+    listing.clear();
+    DirectoryStream stream(nativeDirectory);
+    if (!stream.get())
+        return false;
+    int fd = ::dirfd(stream.get());
+    while (dirent* e = ::readdir(stream.get())) {
+        const char* name = e->d_name;
+        if (isDotOrDotDot(name))
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN && name[0] != '.') {
+            struct stat st {};
+            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
+                type = DT_DIR;
+        }
+        if (type == DT_DIR) {
+            if (name[0] != '.') // hidden directories are not walked
+                listing.subdirectories.emplace_back(name);
+        } else if (type == DT_REG || type == DT_UNKNOWN) {
+            listing.fileNames.append(name);
+            listing.fileNames.push_back('\0');
+        }
+    }
+    return true;
+}
+
+bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
+                       const std::function<void(const FileEntry&)>& onFile) {
+    const int fd = ::open(nativeDirectory.empty() ? "." : nativeDirectory.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const char* p = listing.fileNames.data();
+    const char* end = p + listing.fileNames.size();
+    while (p < end) {
+        const size_t length = std::strlen(p);
+        struct stat st {};
+        if (::fstatat(fd, p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+            FileEntry entry;
+            entry.name = std::string_view(p, length);
+            entry.size = st.st_size;
+            entry.mtimeSeconds = st.st_mtim.tv_sec;
+            onFile(entry);
+        }
+        p += length + 1;
+    }
+    ::close(fd);
+    return true;
+}
+
+namespace {
+
+// The local minute through the C library: the slow path, taken once per hour of time.
+bool slowLocalMinute(int64_t seconds, int64_t& minute, long& offset) {
+    time_t t = static_cast<time_t>(seconds);
     struct tm local {};
     if (!::localtime_r(&t, &local))
-        return 0;
+        return false;
     int64_t days = daysFromCivil(int64_t(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday);
-    int64_t minutes = days * 1440 + local.tm_hour * 60 + local.tm_min;
+    minute = days * 1440 + local.tm_hour * 60 + local.tm_min;
+    offset = local.tm_gmtoff;
+    return true;
+}
+
+int64_t floorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+// The zone's offset from UTC for each recently seen hour of time, where it is the same
+// at both ends of the hour: files of an archive cluster in time, so most conversions
+// are one addition.
+struct HourOffsetCache {
+    static constexpr size_t Slots = 1024;
+    struct Slot {
+        int64_t hour = INT64_MIN;
+        long offset = 0;
+    };
+    Slot slots[Slots];
+    // The zone the slots were filled under, as tzset() last described it: a change of
+    // zone empties the cache.
+    long zoneOffset = 0;
+    const char* zoneNames[2] = {nullptr, nullptr};
+
+    void followZone() {
+        if (zoneOffset == ::timezone && zoneNames[0] == ::tzname[0] && zoneNames[1] == ::tzname[1])
+            return;
+        for (Slot& slot : slots)
+            slot.hour = INT64_MIN;
+        zoneOffset = ::timezone;
+        zoneNames[0] = ::tzname[0];
+        zoneNames[1] = ::tzname[1];
+    }
+};
+
+thread_local HourOffsetCache hourOffsets;
+
+int32_t clampMinute(int64_t minutes) {
     if (minutes > INT32_MAX || minutes < INT32_MIN)
         return 0;
     return static_cast<int32_t>(minutes);
+}
+
+} // namespace
+
+int32_t localMinuteOf(int64_t mtimeSeconds) {
+    hourOffsets.followZone();
+    const int64_t hour = floorDiv(mtimeSeconds, 3600);
+    HourOffsetCache::Slot& slot = hourOffsets.slots[size_t(hour) % HourOffsetCache::Slots];
+    if (slot.hour == hour)
+        return clampMinute(floorDiv(mtimeSeconds + slot.offset, 60));
+    int64_t minute = 0;
+    long offset = 0;
+    if (!slowLocalMinute(mtimeSeconds, minute, offset))
+        return 0;
+    // The offset holds for the whole hour only when both ends agree on it and the
+    // minute it gives is the library's own (no leap seconds in the zone).
+    int64_t startMinute = 0, endMinute = 0;
+    long startOffset = 0, endOffset = 0;
+    const int64_t start = hour * 3600;
+    if (minute == floorDiv(mtimeSeconds + offset, 60) &&
+        slowLocalMinute(start, startMinute, startOffset) &&
+        slowLocalMinute(start + 3599, endMinute, endOffset) && startOffset == offset &&
+        endOffset == offset && startMinute == floorDiv(start + offset, 60) &&
+        endMinute == floorDiv(start + 3599 + offset, 60)) {
+        slot.hour = hour;
+        slot.offset = offset;
+    }
+    return clampMinute(minute);
 }
 
 void initialiseProcess() {

@@ -1,5 +1,6 @@
 #include "filerecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -9,15 +10,67 @@ namespace fenwa {
 
 using platform::nativePathStyle;
 
+namespace {
+
+// Up to eight bytes, upper-cased, packed into a number.
+uint64_t packUpper(std::string_view text) {
+    uint64_t packed = 0;
+    for (char c : text)
+        packed = (packed << 8) | uint8_t((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+    return packed;
+}
+
+// Every piece of the extension list that begins with a dot and is shorter than eight bytes,
+// packed with its length and sorted: a short extension counts exactly when it is one.
+const std::vector<uint64_t>& shortImageExtensions() {
+    static const std::vector<uint64_t> pieces = [] {
+        std::vector<uint64_t> out;
+        for (size_t i = 0; i < ImageExtensionList.size(); ++i)
+            if (ImageExtensionList[i] == '.')
+                for (size_t n = 1; n < 8 && i + n <= ImageExtensionList.size(); ++n)
+                    out.push_back(packUpper(ImageExtensionList.substr(i, n)) | (uint64_t(n) << 56));
+        std::sort(out.begin(), out.end());
+        out.erase(std::unique(out.begin(), out.end()), out.end());
+        return out;
+    }();
+    return pieces;
+}
+
+// The extension of a name as extensionOf gives it, found here without a call per byte
+// for POSIX names, since every file of a scan is asked about.
+std::string_view extensionOfName(std::string_view name) {
+    if constexpr (nativePathStyle() == platform::PathStyle::Posix) {
+        for (size_t i = name.size(); i-- > 0;) {
+            if (name[i] == '.')
+                return name.substr(i);
+            if (name[i] == '/')
+                break;
+        }
+        return {};
+    } else {
+        return platform::extensionOf(nativePathStyle(), name);
+    }
+}
+
+} // namespace
+
 bool IsImageName(std::string_view name) {
-    std::string_view ext = platform::extensionOf(nativePathStyle(), name);
-    if (ext.empty())
+    std::string_view ext = extensionOfName(name);
+    if (ext.empty() || ext.size() > ImageExtensionList.size())
         return false;
-    std::string upper(ext);
-    for (char& c : upper)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return ImageExtensionList.find(upper) != std::string_view::npos;
+    if (ext.size() < 8) {
+        // Every file of a scan comes here: one lookup among the short pieces. The length
+        // sits in the top byte, which seven packed bytes leave free.
+        const uint64_t key = packUpper(ext) | (uint64_t(ext.size()) << 56);
+        const std::vector<uint64_t>& pieces = shortImageExtensions();
+        return std::binary_search(pieces.begin(), pieces.end(), key);
+    }
+    char upper[ImageExtensionList.size()];
+    for (size_t i = 0; i < ext.size(); ++i) {
+        const char c = ext[i];
+        upper[i] = (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+    }
+    return ImageExtensionList.find(std::string_view(upper, ext.size())) != std::string_view::npos;
 }
 
 std::string formatMinute(int32_t minute) {
@@ -25,11 +78,30 @@ std::string formatMinute(int32_t minute) {
     int64_t days = m >= 0 ? m / 1440 : -((-m + 1439) / 1440);
     int64_t inDay = m - days * 1440;
     platform::CivilDate date = platform::civilFromDays(days);
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
-                  static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
-                  int(inDay % 60));
-    return buffer;
+    if (date.year < 0 || date.year > 9999) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
+                      static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
+                      int(inDay % 60));
+        return buffer;
+    }
+    // The common case by hand: a list of a million rows formats this for every row.
+    auto two = [](char* p, int v) {
+        p[0] = char('0' + v / 10);
+        p[1] = char('0' + v % 10);
+    };
+    std::string text(16, ' ');
+    const int year = int(date.year);
+    two(&text[0], year / 100);
+    two(&text[2], year % 100);
+    text[4] = '/';
+    two(&text[5], date.month);
+    text[7] = '/';
+    two(&text[8], date.day);
+    two(&text[11], int(inDay / 60));
+    text[13] = ':';
+    two(&text[14], int(inDay % 60));
+    return text;
 }
 
 void FileRecordStore::clear() {
@@ -39,6 +111,7 @@ void FileRecordStore::clear() {
     names_.shrink_to_fit();
     directories_.clear();
     directoryIndex_.clear();
+    copySource_.clear();
 }
 
 uint32_t FileRecordStore::internDirectory(std::string_view directory) {
@@ -73,7 +146,15 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
 
 void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
     const FileRecord& r = from.records_[row];
-    append(internDirectory(from.directories_[r.directory]), from.name(row), r.size, r.minute);
+    // Rows copied one by one usually come from one store: remember where its directory
+    // texts went, checking the text so that any other store is still served right.
+    if (copySource_.size() < from.directories_.size())
+        copySource_.resize(from.directories_.size(), UINT32_MAX);
+    uint32_t& mapped = copySource_[r.directory];
+    const std::string& text = from.directories_[r.directory];
+    if (mapped >= directories_.size() || directories_[mapped] != text)
+        mapped = internDirectory(text);
+    append(mapped, from.name(row), r.size, r.minute);
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {

@@ -51,6 +51,11 @@ public:
     bool empty() const { return records_.empty(); }
     void clear();
     void reserve(size_t rows) { records_.reserve(rows); }
+    // Room for `rows` more rows whose names take `nameBytes` more bytes.
+    void reserveMore(size_t rows, size_t nameBytes) {
+        records_.reserve(records_.size() + rows);
+        names_.reserve(names_.size() + nameBytes);
+    }
 
     // The index of a directory text, added once.
     uint32_t internDirectory(std::string_view directory);
@@ -66,6 +71,9 @@ public:
         return std::string_view(names_).substr(r.nameOffset, r.nameLength);
     }
     const std::string& directory(size_t row) const { return directories_[records_[row].directory]; }
+    // The interned directory texts, by the index records hold.
+    size_t directoryCount() const { return directories_.size(); }
+    const std::string& directoryText(uint32_t index) const { return directories_[index]; }
     std::string_view type(size_t row) const;
     int64_t fileSize(size_t row) const { return records_[row].size; }
     int32_t minute(size_t row) const { return records_[row].minute; }
@@ -95,6 +103,8 @@ private:
     std::string names_;
     std::vector<std::string> directories_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;
+    // appendCopy's memo: a source store's directory index to this store's.
+    std::vector<uint32_t> copySource_;
 };
 
 } // namespace fenwa

@@ -10,15 +10,27 @@ namespace fenwa {
 
 namespace {
 
-// Decimal texts of two numbers compared character by character ("10" < "2").
+int digitCount(uint32_t v) {
+    int n = 1;
+    while (v >= 10) {
+        v /= 10;
+        ++n;
+    }
+    return n;
+}
+
+// Decimal texts of two numbers compared character by character ("10" < "2"): the
+// shorter text, padded with zeros to the other's length, compares as a number; when the
+// padded numbers are equal the shorter text is a prefix and comes first.
 int compareAsDecimalText(uint32_t a, uint32_t b) {
-    char ta[16], tb[16];
-    const auto ea = std::to_chars(ta, ta + sizeof ta, a).ptr;
-    const auto eb = std::to_chars(tb, tb + sizeof tb, b).ptr;
-    const size_t la = size_t(ea - ta), lb = size_t(eb - tb);
-    const int c = std::memcmp(ta, tb, std::min(la, lb));
-    if (c != 0)
-        return c < 0 ? -1 : 1;
+    const int la = digitCount(a), lb = digitCount(b);
+    uint64_t wa = a, wb = b;
+    for (int i = la; i < lb; ++i)
+        wa *= 10;
+    for (int i = lb; i < la; ++i)
+        wb *= 10;
+    if (wa != wb)
+        return wa < wb ? -1 : 1;
     return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
@@ -90,10 +102,40 @@ bool KeyList::keysEqual(uint32_t a, uint32_t b) const {
 }
 
 void KeyList::sort() {
-    std::sort(entries_.begin(), entries_.end(), [this](uint32_t a, uint32_t b) {
-        const int c = compareKeys(a, b);
-        return c != 0 ? c < 0 : compareAsDecimalText(a, b) < 0;
+    if (kind_ == KeyKind::Name) {
+        std::sort(entries_.begin(), entries_.end(), [this](uint32_t a, uint32_t b) {
+            const int c = compareKeys(a, b);
+            return c != 0 ? c < 0 : compareAsDecimalText(a, b) < 0;
+        });
+        return;
+    }
+    // Numeric keys are copied next to their rows so the sort reads memory in order; the
+    // decimal-text tie-break is a number too: the padded row number and its length.
+    struct Entry {
+        int64_t key;
+        uint64_t paddedRow; // the row's digits followed by zeros to ten digits
+        uint32_t digits;
+        uint32_t row;
+    };
+    std::vector<Entry> sorted;
+    sorted.reserve(entries_.size());
+    for (uint32_t q : entries_) {
+        const int64_t key = kind_ == KeyKind::Size ? rows_.fileSize(q) : rows_.minute(q);
+        const int digits = digitCount(q);
+        uint64_t padded = q;
+        for (int i = digits; i < 10; ++i)
+            padded *= 10;
+        sorted.push_back({key, padded, uint32_t(digits), q});
+    }
+    std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        if (a.paddedRow != b.paddedRow)
+            return a.paddedRow < b.paddedRow;
+        return a.digits < b.digits;
     });
+    for (size_t i = 0; i < sorted.size(); ++i)
+        entries_[i] = sorted[i].row;
 }
 
 std::string KeyList::keyText(uint32_t row) const {
@@ -145,12 +187,21 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     std::vector<bool> consumed(n, false);
     std::vector<uint32_t> cursor(n);
     std::vector<uint32_t> runEnd(n);
+    // For numeric keys a row's run is found through its own position in the key list:
+    // the start of the run holding that position is what the binary search would find.
+    const bool numeric = primaryKey(criteria) != KeyKind::Name;
+    std::vector<uint32_t> runStartOfRow;
+    if (numeric)
+        runStartOfRow.resize(n);
     for (size_t start = 0; start < n;) {
         size_t end = start + 1;
         while (end < n && keys.keysEqual(keys.index(end), keys.index(start)))
             ++end;
         cursor[start] = uint32_t(start);
         runEnd[start] = uint32_t(end);
+        if (numeric)
+            for (size_t p = start; p < end; ++p)
+                runStartOfRow[keys.index(p)] = uint32_t(start);
         start = end;
     }
     const bool single = int(criteria.name) + int(criteria.size) + int(criteria.time) <= 1;
@@ -195,7 +246,7 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     for (size_t q = 0; q < n; ++q) {
         if (progress)
             progress(q, n);
-        const long r = FindFirstKey(keys, uint32_t(q));
+        const long r = numeric ? long(runStartOfRow[q]) : FindFirstKey(keys, uint32_t(q));
         if (r < 0)
             continue;
         const size_t start = size_t(r), end = runEnd[start];

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <numeric>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace fenwa {
 
@@ -39,12 +42,122 @@ int lvFilesCompare(const FileRecordStore& rows, size_t a, size_t b, uint8_t sort
                              : compareAscending(rows, b, a, column);
 }
 
-std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode) {
-    std::vector<uint32_t> order(rows.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-        return lvFilesCompare(rows, a, b, sortMode) < 0;
+namespace {
+
+uint8_t foldByte(char c) {
+    return static_cast<uint8_t>((c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c);
+}
+
+// Up to eight bytes of text from `from` on, folded, as a big-endian number: numbers
+// compare as the folded texts do (a name never holds a zero byte, so a shorter text
+// sorts first as it should).
+uint64_t foldedPrefix(std::string_view text, size_t from) {
+    uint64_t key = 0;
+    for (size_t i = 0; i < 8; ++i)
+        key = (key << 8) | (from + i < text.size() ? foldByte(text[from + i]) : 0u);
+    return key;
+}
+
+// Ranks of texts in compareIgnoringAsciiCase order; texts that compare equal share one.
+std::vector<uint32_t> foldedRanks(const std::vector<std::string_view>& texts) {
+    std::vector<uint32_t> byText(texts.size());
+    std::iota(byText.begin(), byText.end(), 0u);
+    std::sort(byText.begin(), byText.end(), [&](uint32_t a, uint32_t b) {
+        return platform::compareIgnoringAsciiCase(texts[a], texts[b]) < 0;
     });
+    std::vector<uint32_t> rank(texts.size());
+    uint32_t next = 0;
+    for (size_t i = 0; i < byText.size(); ++i) {
+        if (i > 0 &&
+            platform::compareIgnoringAsciiCase(texts[byText[i - 1]], texts[byText[i]]) != 0)
+            ++next;
+        rank[byText[i]] = next;
+    }
+    return rank;
+}
+
+} // namespace
+
+std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode) {
+    // Every row gets its sort key once (numbers, ranks, or the first sixteen folded bytes
+    // of its name), so comparisons rarely reach the records; equal rows keep their order
+    // through the row number as the last key.
+    const int column = sortMode / 2;
+    const bool descending = sortMode % 2 == 1;
+    const size_t n = rows.size();
+    struct Item {
+        uint64_t key;
+        uint64_t key2;
+        uint32_t row;
+    };
+    std::vector<Item> items(n);
+    switch (column) {
+    case ColName:
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {foldedPrefix(rows.name(r), 0), foldedPrefix(rows.name(r), 8), uint32_t(r)};
+        break;
+    case ColDirectory: {
+        std::vector<std::string_view> texts;
+        texts.reserve(rows.directoryCount());
+        for (uint32_t d = 0; d < rows.directoryCount(); ++d)
+            texts.push_back(rows.directoryText(d));
+        const std::vector<uint32_t> rank = foldedRanks(texts);
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {rank[rows.record(r).directory], 0, uint32_t(r)};
+        break;
+    }
+    case ColSize:
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {uint64_t(rows.fileSize(r)) ^ (uint64_t(1) << 63), 0, uint32_t(r)};
+        break;
+    case ColType: {
+        // Few distinct types: each is ranked once.
+        std::unordered_map<std::string, uint32_t> typeIndex;
+        std::vector<std::string_view> texts;
+        std::vector<uint32_t> typeOfRow(n);
+        std::string folded;
+        for (size_t r = 0; r < n; ++r) {
+            const std::string_view type = rows.type(r);
+            folded.assign(type);
+            for (char& c : folded)
+                c = char(foldByte(c));
+            auto [it, inserted] = typeIndex.try_emplace(folded, uint32_t(texts.size()));
+            if (inserted)
+                texts.push_back(type);
+            typeOfRow[r] = it->second;
+        }
+        const std::vector<uint32_t> rank = foldedRanks(texts);
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {rank[typeOfRow[r]], 0, uint32_t(r)};
+        break;
+    }
+    case ColTime:
+        // The text's fields run from year to minute with fixed widths, so it sorts as
+        // the minute does.
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {uint64_t(int64_t(rows.minute(r)) + (int64_t(1) << 32)), 0, uint32_t(r)};
+        break;
+    default:
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {0, 0, uint32_t(r)};
+        break;
+    }
+    const bool fullNames = column == ColName;
+    std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+        if (a.key != b.key)
+            return descending ? a.key > b.key : a.key < b.key;
+        if (a.key2 != b.key2)
+            return descending ? a.key2 > b.key2 : a.key2 < b.key2;
+        if (fullNames) {
+            const int c = platform::compareIgnoringAsciiCase(rows.name(a.row), rows.name(b.row));
+            if (c != 0)
+                return descending ? c > 0 : c < 0;
+        }
+        return a.row < b.row;
+    });
+    std::vector<uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = items[i].row;
     return order;
 }
 

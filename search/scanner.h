@@ -19,6 +19,9 @@ public:
     virtual ~ScanObserver() = default;
     // A listed directory is about to be read.
     virtual void readingStarted() {}
+    // Another directory of the tree has been listed; the steps are counted once all
+    // are. Lets a window stay responsive while a slow tree is listed.
+    virtual void directoryListed(size_t listedSoFar) { (void)listedSoFar; }
     // Step `step` (from 0) of `count` is about to run.
     virtual void progress(size_t step, size_t count) {
         (void)step;

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <gtest/gtest.h>
 
 #include "filerecord.h"
@@ -12,11 +13,34 @@ TEST(FileRecord, ImageNamesAreThoseWhoseExtensionOccursInTheList) {
         EXPECT_FALSE(IsImageName(no)) << no;
 }
 
+TEST(FileRecord, ImageNameMatchesAnyPieceOfTheExtensionList) {
+    // Short extensions take a table, long ones a text search: both must agree with the
+    // list's own text, piece by piece.
+    const std::string_view list = ImageExtensionList;
+    for (size_t i = 0; i < list.size(); ++i) {
+        if (list[i] != '.')
+            continue;
+        for (size_t n = 1; i + n <= list.size(); ++n) {
+            std::string lower = "x" + std::string(list.substr(i, n));
+            for (char& c : lower)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            if (lower.find('.', 2) != std::string::npos)
+                continue; // the extension is only what follows the last dot
+            EXPECT_TRUE(IsImageName(lower)) << lower;
+        }
+    }
+    for (const char* no : {"a.JPEGS", "a.GIFJPG", "a.JPEGJPEG", "a.EMFWMF", "a.ICONS", "a.BMP.txt"})
+        EXPECT_FALSE(IsImageName(no)) << no;
+}
+
 TEST(FileRecord, MinuteFormat) {
     EXPECT_EQ(formatMinute(0), "1970/01/01 00:00");
     // 2024-02-29 13:05 is 19782 days and 785 minutes after the epoch.
     EXPECT_EQ(formatMinute(19782 * 1440 + 13 * 60 + 5), "2024/02/29 13:05");
     EXPECT_EQ(formatMinute(-1), "1969/12/31 23:59");
+    // Years outside four digits take the general path.
+    EXPECT_EQ(formatMinute(int32_t(-62198755200LL / 60)), "-001/01/01 00:00");
+    EXPECT_EQ(formatMinute(INT32_MAX), "6053/01/23 02:07");
 }
 
 TEST(FileRecord, StoreKeepsFieldsAndDerivesTexts) {

@@ -1,0 +1,157 @@
+// Drives the real main window offscreen over a generated tree and prints one
+// "name value" line per measurement: Find Duplicates until the list is painted, the
+// rows shown after a search, sorting every column, Ctrl+Down through groups, and the
+// memory the list holds per row.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTreeView>
+#include <QtTest>
+#include <cstdio>
+#include <fstream>
+#include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "filesystem.h"
+#include "messages.h"
+#include "scanner.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+
+using namespace fenwa;
+
+namespace {
+
+// Messages would block in a modal box; a benchmark only notes them.
+struct NotedMessages : UserMessages {
+    void error(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    void information(QWidget*, const QString&) override {}
+};
+
+double seconds(const QElapsedTimer& t) {
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+size_t residentBytes() {
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return size_t(resident) * size_t(::sysconf(_SC_PAGESIZE));
+}
+
+void report(const char* name, double value) {
+    std::printf("%s %.6f\n", name, value);
+    std::fflush(stdout);
+}
+
+// Paints the list now, as the screen would show it.
+void paintList(TfrmMain& w) {
+    QApplication::processEvents();
+    w.lvFiles->viewport()->repaint();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: windowbench DIR [GROUP-STEPS]\n");
+        return 1;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    platform::initialiseProcess();
+    QApplication app(argc, argv);
+    const QString dir = QString::fromLocal8Bit(argv[1]);
+    const int groupSteps = argc > 2 ? std::atoi(argv[2]) : 1000;
+
+    NotedMessages messages;
+    TfrmProgress progress;
+    TfrmViewer viewer;
+    MainWindowServices services;
+    services.messages = &messages;
+    TfrmMain w(&progress, &viewer, services);
+    w.resize(1000, 700);
+    w.show();
+    if (!QTest::qWaitForWindowExposed(&w))
+        return 1;
+    w.Edit1->setText(dir);
+    w.AddPendingDirectory();
+
+    // Find Duplicates by size, until the list shows the groups.
+    w.ckName->setChecked(false);
+    w.ckSize->setChecked(true);
+    w.ckTime->setChecked(false);
+    QElapsedTimer t;
+    t.start();
+    w.btnFindDuplicatesClick();
+    paintList(w);
+    report("window_find_duplicates_size_s", seconds(t));
+    report("window_duplicate_rows", w.lvFilesModel->rowCount());
+
+    // Ctrl+Down through the groups, each step painted.
+    w.lvFiles->setFocus();
+    w.SelectRowAlone(0);
+    paintList(w);
+    t.restart();
+    int steps = 0;
+    for (; steps < groupSteps; ++steps) {
+        QTest::keyClick(w.lvFiles, Qt::Key_Down, Qt::ControlModifier);
+        QApplication::processEvents();
+    }
+    report("window_next_group_steps", steps);
+    report("window_next_group_s", seconds(t));
+    report("window_next_group_last_row", w.currentRow());
+
+    // Find All: every file of the tree in the list.
+    w.ClearResultList();
+    ::malloc_trim(0);
+    const size_t before = residentBytes();
+    t.restart();
+    w.btnFindAllClick();
+    paintList(w);
+    report("window_find_all_s", seconds(t));
+    const size_t rows = size_t(w.lvFilesModel->rowCount());
+    const FileRecordStore& store = w.lvFilesModel->store();
+    size_t nameBytes = 0;
+    for (size_t r = 0; r < rows; ++r)
+        nameBytes += store.name(r).size();
+    const size_t after = residentBytes();
+    report("window_rows", double(rows));
+    report("window_row_bytes_beyond_names",
+           rows ? (double(after) - double(before) - double(nameBytes)) / double(rows) : 0);
+    report("window_store_bytes_beyond_names",
+           rows ? (double(store.memoryUsage()) - double(nameBytes)) / double(rows) : 0);
+
+    // Sorting by each column, ascending, until painted.
+    const char* sortNames[ColumnCount] = {"window_sort_name_s", "window_sort_directory_s",
+                                          "window_sort_size_s", "window_sort_type_s",
+                                          "window_sort_time_s"};
+    for (int c = 0; c < ColumnCount; ++c) {
+        if (w.SortMode == 2 * c)
+            w.lvFilesColumnClick(c + 1 < ColumnCount ? c + 1 : 0); // leave ascending mode
+        t.restart();
+        w.lvFilesColumnClick(c);
+        paintList(w);
+        report(sortNames[c], seconds(t));
+    }
+
+    // The rows shown after a search: the read rows join the empty list and are painted.
+    w.ClearResultList();
+    FileRecordStore read;
+    ReadDirectory(dir.toLocal8Bit().toStdString(), read, true);
+    t.restart();
+    w.lvFiles->setUpdatesEnabled(false);
+    w.lvFilesModel->appendRows(std::move(read));
+    w.lvFiles->setUpdatesEnabled(true);
+    paintList(w);
+    report("window_rows_shown_s", seconds(t));
+
+    struct rusage usage {};
+    ::getrusage(RUSAGE_SELF, &usage);
+    report("window_peak_rss_mb", double(usage.ru_maxrss) / 1024.0);
+    return 0;
+}

@@ -1,0 +1,174 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+
+#include "messages.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+
+using namespace fenwa;
+
+namespace {
+
+struct RecordedMessages : UserMessages {
+    QStringList errors;
+    void error(QWidget*, const QString& text) override { errors << text; }
+    void information(QWidget*, const QString&) override {}
+};
+
+} // namespace
+
+// Stopping a search from the progress window, and the input it refuses meanwhile. The
+// user's action is queued before the search starts, so it runs inside the search's
+// first progress report.
+class ProgressCancelTest : public QObject {
+    Q_OBJECT
+
+    RecordedMessages messages;
+    std::unique_ptr<TfrmProgress> progress;
+    std::unique_ptr<TfrmViewer> viewer;
+    std::unique_ptr<TfrmMain> w;
+    std::unique_ptr<QTemporaryDir> tmp;
+
+    // Pairs of equal files in many directories, so a search has many steps.
+    void makeTree() {
+        for (int d = 0; d < 40; ++d) {
+            const QString dir = tmp->path() + QStringLiteral("/d%1").arg(d);
+            QDir().mkpath(dir);
+            for (const char* name : {"/a.jpg", "/b.txt"})
+                std::ofstream(QFile::encodeName(dir + name).toStdString(), std::ios::binary)
+                    << std::string(size_t(d + 1), 'x');
+        }
+    }
+
+    // Runs `during` from within the next search's progress reports; true once it ran.
+    std::shared_ptr<bool> duringNextSearch(std::function<void()> during) {
+        auto ran = std::make_shared<bool>(false);
+        QTimer::singleShot(0, progress.get(), [ran, during] {
+            during();
+            *ran = true;
+        });
+        return ran;
+    }
+
+    void expectCancelled() {
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
+        QVERIFY(!progress->isVisible());
+        QVERIFY(w->ListIdle);
+        QVERIFY(messages.errors.isEmpty());
+        QCOMPARE(w->lstDir->count(), 1);
+    }
+
+private slots:
+    void init() {
+        messages = {};
+        tmp = std::make_unique<QTemporaryDir>();
+        makeTree();
+        MainWindowServices s;
+        s.messages = &messages;
+        progress = std::make_unique<TfrmProgress>();
+        viewer = std::make_unique<TfrmViewer>();
+        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
+        w->resize(1000, 700);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->Edit1->setText(tmp->path());
+        w->AddPendingDirectory();
+    }
+
+    void cleanup() {
+        w.reset();
+        viewer.reset();
+        progress.reset();
+        tmp.reset();
+    }
+
+    void cancelButtonStopsFindAllAndTheNextSearchRuns() {
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(progress->btnCancel->text(), QStringLiteral("Cancel"));
+
+        auto ran =
+            duringNextSearch([this] { QTest::mouseClick(progress->btnCancel, Qt::LeftButton); });
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QVERIFY(*ran);
+        expectCancelled();
+
+        // The request belonged to that search only.
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
+    }
+
+    void escapeStopsFindDuplicates() {
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+
+        auto ran = duringNextSearch([this] { QTest::keyClick(progress.get(), Qt::Key_Escape); });
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QVERIFY(*ran);
+        expectCancelled();
+    }
+
+    // Clicks Cancel from the first event processing at which `when` holds.
+    std::shared_ptr<bool> cancelWhen(std::function<bool()> when) {
+        auto ran = std::make_shared<bool>(false);
+        auto poll = new QTimer(progress.get());
+        poll->setInterval(0);
+        connect(poll, &QTimer::timeout, progress.get(), [this, ran, poll, when] {
+            if (!*ran && when()) {
+                *ran = true;
+                QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+                poll->stop();
+            }
+        });
+        poll->start();
+        return ran;
+    }
+
+    void cancelWhileReadingFiles() {
+        // The steps have begun once the bar has moved.
+        auto ran = cancelWhen([this] {
+            return w->statusText(1) == QStringLiteral("Reading all files...") &&
+                   progress->Progress->value() > 0;
+        });
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QVERIFY(*ran);
+        expectCancelled();
+    }
+
+    void cancelWhileCheckingDuplicates() {
+        auto ran = cancelWhen(
+            [this] { return w->statusText(1) == QStringLiteral("Checking duplicates..."); });
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QVERIFY(*ran);
+        expectCancelled();
+    }
+
+    void otherWindowsRefuseInputWhileSearching() {
+        const QString typed = w->Edit1->text();
+        auto ran = duringNextSearch([this] {
+            QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
+            QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        });
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QVERIFY(*ran);
+        QCOMPARE(w->Edit1->text(), typed);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
+        // Once the search is over, input is taken again.
+        QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
+        QCOMPARE(w->Edit1->text(), typed + QStringLiteral("xyz"));
+    }
+};
+
+QTEST_MAIN(ProgressCancelTest)
+#include "progress_cancel_test.moc"
