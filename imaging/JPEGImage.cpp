@@ -1,6 +1,9 @@
 #include "JPEGImage.h"
+#include "ExifOrientation.h"
 #include "GraphicErrors.h"
 #include "PictureHolder.h"
+
+#include <stdexcept>
 
 TJPEGImage::Defaults& TJPEGImage::ClassDefaults() {
     static Defaults defaults;
@@ -38,6 +41,7 @@ void TJPEGImage::loadFromBytes(const QByteArray& bytes) {
         data->height = header.height;
         data->grayscale = header.grayscale;
         data->progressive = header.progressive;
+        data->orientation = JpegExifOrientation(bytes);
         ProgressiveEncoding = header.progressive;
     }
     paletteModified_ = true;
@@ -55,11 +59,9 @@ TJpegDecodeOptions TJPEGImage::decodeOptions() const {
     return options;
 }
 
-int TJPEGImage::width() {
-    if (bitmap_)
-        return bitmap_->width();
+QSize TJPEGImage::storedOutputSize() {
     if (scale_ == jsFullSize)
-        return data_->width;
+        return QSize(data_->width, data_->height);
     if (needRecalculate_) {
         const QSize size = JpegOutputSize(data_->bytes, decodeOptions());
         scaledWidth_ = size.width();
@@ -67,16 +69,19 @@ int TJPEGImage::width() {
         ProgressiveEncoding = data_->progressive;
         needRecalculate_ = false;
     }
-    return scaledWidth_;
+    return QSize(scaledWidth_, scaledHeight_);
+}
+
+int TJPEGImage::width() {
+    if (bitmap_)
+        return bitmap_->width();
+    return OrientedSize(storedOutputSize(), data_->orientation).width();
 }
 
 int TJPEGImage::height() {
     if (bitmap_)
         return bitmap_->height();
-    if (scale_ == jsFullSize)
-        return data_->height;
-    width(); // works out both scaled dimensions
-    return scaledHeight_;
+    return OrientedSize(storedOutputSize(), data_->orientation).height();
 }
 
 bool TJPEGImage::empty() {
@@ -155,9 +160,26 @@ void TJPEGImage::DIBNeeded() {
             temporaryPalette_.reset();
         }
     }
+    const int orientation = data_->orientation;
+    TProgressEvent turnedProgress;
+    if (OnProgress && orientation != 1) {
+        // Rows decoded so far are reported where they will show once turned.
+        const QSize stored = storedOutputSize();
+        turnedProgress = [this, stored, orientation](TProgressStage stage, int percent, bool redraw,
+                                                     const QRect& rows) {
+            OnProgress(stage, percent, redraw, OrientedRect(rows, stored, orientation));
+        };
+    }
+    const TProgressEvent& progress = turnedProgress ? turnedProgress : OnProgress;
     // A failed decode keeps no bitmap: its rows would hold whatever the memory held.
-    const bool madePalette =
-        JpegDecode(data_->bytes, decodeOptions(), external, bitmap, OnProgress);
+    const bool madePalette = JpegDecode(data_->bytes, decodeOptions(), external, bitmap, progress);
+    if (orientation != 1) {
+        try {
+            bitmap = OrientedBitmap(bitmap, orientation);
+        } catch (const std::length_error&) {
+            throw EJPEG(-1, "JPEG image too large to decode");
+        }
+    }
     bitmap_ = std::move(bitmap);
     if (madePalette) {
         paletteModified_ = true;

@@ -4,6 +4,10 @@
 // the header at load time, and decodes into a TDibBitmap only when the picture is
 // first drawn or its bitmap is asked for. Changing a decode setting drops the bitmap;
 // the next draw decodes again with the new settings.
+//
+// A file with an EXIF orientation is shown the right way up: the decoded bitmap is
+// turned after decoding, and width() and height() give the turned size even before
+// any decoding.
 
 #include "DibBitmap.h"
 #include "Graphic.h"
@@ -22,6 +26,8 @@ struct TJPEGData {
     int width = 0;
     bool grayscale = false;
     bool progressive = false;
+    // The EXIF orientation (1..8); width and height above are as stored.
+    int orientation = 1;
 };
 
 using TJPEGQualityRange = int; // 1..100
@@ -99,6 +105,8 @@ public:
 private:
     void freeBitmap();
     TJpegDecodeOptions decodeOptions() const;
+    // The decoder's output size at the current scale, as stored in the file.
+    QSize storedOutputSize();
 
     std::shared_ptr<const TJPEGData> data_;
     std::optional<TDibBitmap> bitmap_;

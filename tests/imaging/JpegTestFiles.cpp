@@ -137,3 +137,57 @@ bool WriteFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
+
+namespace {
+
+void put16(QByteArray& out, int value, bool bigEndian) {
+    const char hi = char((value >> 8) & 0xFF), lo = char(value & 0xFF);
+    out.append(bigEndian ? hi : lo).append(bigEndian ? lo : hi);
+}
+
+void put32(QByteArray& out, quint32 value, bool bigEndian) {
+    put16(out, int(bigEndian ? value >> 16 : value & 0xFFFF), bigEndian);
+    put16(out, int(bigEndian ? value & 0xFFFF : value >> 16), bigEndian);
+}
+
+} // namespace
+
+QByteArray ExifTiffBlock(int orientation, bool bigEndian, int type) {
+    QByteArray tiff(bigEndian ? "MM" : "II");
+    put16(tiff, 42, bigEndian);
+    put32(tiff, 8, bigEndian); // the directory follows the header
+    put16(tiff, 2, bigEndian);
+    // Make, ASCII, 4 bytes held in the entry itself.
+    put16(tiff, 0x010F, bigEndian);
+    put16(tiff, 2, bigEndian);
+    put32(tiff, 4, bigEndian);
+    tiff.append("abc", 4);
+    // Orientation: one value in the first two bytes of the value field.
+    put16(tiff, 0x0112, bigEndian);
+    put16(tiff, type, bigEndian);
+    put32(tiff, 1, bigEndian);
+    put16(tiff, orientation, bigEndian);
+    put16(tiff, 0, bigEndian);
+    put32(tiff, 0, bigEndian); // no further directory
+    return tiff;
+}
+
+QByteArray ExifSegment(const QByteArray& tiff) {
+    QByteArray segment("\xFF\xE1", 2);
+    put16(segment, int(2 + 6 + tiff.size()), true);
+    segment.append("Exif\0\0", 6).append(tiff);
+    return segment;
+}
+
+QByteArray InsertJpegSegment(const QByteArray& jpeg, const QByteArray& segment) {
+    qsizetype at = 2;
+    if (jpeg.size() > 6 && uchar(jpeg[2]) == 0xFF && uchar(jpeg[3]) == 0xE0)
+        at = 4 + (qsizetype(uchar(jpeg[4])) << 8 | uchar(jpeg[5]));
+    QByteArray out = jpeg;
+    out.insert(at, segment);
+    return out;
+}
+
+QByteArray WithExifOrientation(const QByteArray& jpeg, int orientation, bool bigEndian) {
+    return InsertJpegSegment(jpeg, ExifSegment(ExifTiffBlock(orientation, bigEndian)));
+}

@@ -28,3 +28,18 @@ QByteArray PatchJpegSize(QByteArray jpeg, int width, int height);
 QImage DecodeWithDjpeg(const QByteArray& jpeg, const QStringList& arguments);
 
 bool WriteFile(const QString& path, const QByteArray& bytes);
+
+// A TIFF block as an EXIF segment carries it: a header in the given byte order and
+// one directory with a camera-make entry followed by the orientation entry (a SHORT
+// unless another type is given).
+QByteArray ExifTiffBlock(int orientation, bool bigEndian, int type = 3);
+
+// An APP1 segment (marker and length included) holding "Exif\0\0" and the block.
+QByteArray ExifSegment(const QByteArray& tiff);
+
+// The JPEG file with a segment inserted after its start marker, and after the JFIF
+// segment when there is one.
+QByteArray InsertJpegSegment(const QByteArray& jpeg, const QByteArray& segment);
+
+// The JPEG file carrying an EXIF orientation.
+QByteArray WithExifOrientation(const QByteArray& jpeg, int orientation, bool bigEndian = false);

@@ -4,7 +4,9 @@
 #include "TAdvImage.h"
 #include "JPEGImage.h"
 #include "JpegTestFiles.h"
+#include "PictureLoader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -300,6 +302,56 @@ private slots:
         // Drawn into (0, 0, 100, 50): the test pattern's green is 0 in its top row.
         QVERIFY(qGreen(shot.pixel(50, 1)) < 60);
         QVERIFY(near(shot.pixel(50, 80), Qt::blue));
+    }
+
+    void exifOrientationTurnsThePicture() {
+        // Four solid quarters: red top-left, green top-right, blue bottom-left, white
+        // bottom-right, saved by Qt and tagged "turn a quarter clockwise".
+        QImage quarters(64, 48, QImage::Format_RGB32);
+        quarters.fill(Qt::white);
+        QPainter painter(&quarters);
+        painter.fillRect(0, 0, 32, 24, Qt::red);
+        painter.fillRect(32, 0, 32, 24, Qt::green);
+        painter.fillRect(0, 24, 32, 24, Qt::blue);
+        painter.end();
+        QByteArray plain;
+        QBuffer buffer(&plain);
+        buffer.open(QIODevice::WriteOnly);
+        QVERIFY(quarters.save(&buffer, "JPG", 95));
+        const QString file = path("turned.jpg");
+        QVERIFY(WriteFile(file, WithExifOrientation(plain, 6, true)));
+
+        TAdvImage image;
+        image.resize(100, 100);
+        image.setColor(Qt::black);
+        image.setFileName(file);
+        QCOMPARE(image.ImageWidth(), 48);
+        QCOMPARE(image.ImageHeight(), 64);
+        const QImage shot = image.grab().toImage();
+        QVERIFY(near(shot.pixel(44, 3), Qt::red)); // was top-left, now top-right
+        QVERIFY(near(shot.pixel(3, 3), Qt::blue));
+        QVERIFY(near(shot.pixel(44, 60), Qt::green));
+        QVERIFY(near(shot.pixel(3, 60), Qt::white));
+        QVERIFY(near(shot.pixel(60, 3), Qt::black)); // beyond the turned width
+
+        // The slides' eighth scale turns the small bitmap and its size alike.
+        image.setJPEGScale(jsEighth);
+        image.setFileName(file);
+        QCOMPARE(image.ImageWidth(), 6);
+        QCOMPARE(image.ImageHeight(), 8);
+        const QImage small = PictureBitmap(image.Picture()).toQImage();
+        QCOMPARE(small.size(), QSize(6, 8));
+        QVERIFY(near(small.pixel(5, 0), Qt::red));
+        QVERIFY(near(small.pixel(0, 0), Qt::blue));
+
+        // Without the tag the same picture loads as stored.
+        image.setJPEGScale(jsFullSize);
+        const QString untagged = path("untagged.jpg");
+        QVERIFY(WriteFile(untagged, plain));
+        image.setFileName(untagged);
+        QCOMPARE(image.ImageWidth(), 64);
+        QCOMPARE(image.ImageHeight(), 48);
+        QVERIFY(near(image.grab().toImage().pixel(3, 3), Qt::red));
     }
 
     void emptyLabel() {
