@@ -15,19 +15,9 @@ namespace fenwa::cli {
 
 namespace {
 
-const char* const Usage =
-    "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
-    "       fenwa-cli find-duplicates [--no-subdirs] [--name] [--size] [--time] DIR...\n"
-    "       fenwa-cli decode [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] FILE -o OUT.bmp\n"
-    "       fenwa-cli --help | --version\n"
-    "Lists every file of the directories, one line per file:\n"
-    "name, directory, size, type and time separated by tabs.\n"
-    "find-duplicates lists only the groups of files that agree on every criterion\n"
-    "given (at least one), each group a run of adjacent lines.\n"
-    "decode loads a picture as the window would and writes it as a BMP file.\n";
-
-// The project's version, as the window's about box shows it.
-const char* const Version = "fenwa-cli 0.5\n";
+const char* const Usage = "usage: fenwa-cli find-all [--no-subdirs] DIR...\n"
+                          "Lists every file of the directories, one line per file:\n"
+                          "name, directory, size, type and time separated by tabs.\n";
 
 void printRows(const FileRecordStore& store, std::FILE* out) {
     std::string line;
@@ -114,7 +104,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         return args.empty() ? 1 : 0;
     }
     if (args[0] == "--version") {
-        std::fputs(Version, out);
+        std::fputs("fenwa-cli 0.5\n", out); // the project's version, as the about box says
         return 0;
     }
     if (args[0] == "decode")
