@@ -103,6 +103,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs(Usage, args.empty() ? err : out);
         return args.empty() ? 1 : 0;
     }
+    if (args[0] == "--version") {
+        std::fputs("fenwa-cli 0.5\n", out); // the project's version, as the about box says
+        return 0;
+    }
     if (args[0] == "decode")
         return decode(args, out, err);
     const bool duplicates = args[0] == "find-duplicates";
