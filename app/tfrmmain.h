@@ -191,6 +191,8 @@ public:
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
     platform::ShellPrompts& shellPrompts() const;
+    // Tells the user which files were left alone because they changed since the search.
+    void reportChangedFiles(const QStringList& descriptions);
     void setSaveFilePicker(decltype(MainWindowServices::pickSaveFile) picker) {
         services_.pickSaveFile = std::move(picker);
     }

@@ -3,6 +3,7 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QFile>
 #include <QFrame>
@@ -403,6 +404,12 @@ platform::ShellPrompts& TfrmMain::shellPrompts() const {
     return *services_.shellPrompts;
 }
 
+void TfrmMain::reportChangedFiles(const QStringList& descriptions) {
+    services_.messages->error(QApplication::activeWindow(),
+                              QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
+                                  descriptions.join('\n'));
+}
+
 void TfrmMain::miDeleteClick() {
     DeleteSelectedFiles();
 }
@@ -434,8 +441,7 @@ void TfrmMain::DeleteSelectedFiles() {
         changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) + ")";
     }
     if (!changed.isEmpty())
-        services_.messages->error(this, QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
-                                            changed.join('\n'));
+        reportChangedFiles(changed);
     // Every copy of a group selected: one more question, naming the group.
     const std::vector<GroupBounds> whole = wholeGroupsSelected(rows, chosen, criteria());
     if (!whole.empty()) {

@@ -1,6 +1,7 @@
 #include "tfrmviewer.h"
 
 #include <QAction>
+#include <QFile>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -8,6 +9,7 @@
 #include <QTreeView>
 
 #include "TAdvImage.h"
+#include "actioncheck.h"
 #include "cursors.h"
 #include "filelistmodel.h"
 #include "filesystem.h"
@@ -178,6 +180,15 @@ bool TfrmViewer::ShowLastImage() {
 
 bool TfrmViewer::DeleteShownImage() {
     const QByteArray f = Image->NativeFileName();
+    // A file that changed since the search is not what the user chose to delete.
+    const int listed = IndexOfFile(f);
+    if (listed >= 0) {
+        const Staleness state = checkRow(main_->lvFilesModel->store(), size_t(listed), probeFile);
+        if (state != Staleness::Unchanged && state != Staleness::Gone) {
+            main_->reportChangedFiles({QFile::decodeName(f)});
+            return false;
+        }
+    }
     platform::ShellDeleteFiles({f.toStdString()}, main_->DeleteFlags(), main_->shellPrompts());
     if (platform::pathExists(f.toStdString()))
         return false; // declined or failed: nothing changes

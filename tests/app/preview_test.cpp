@@ -421,6 +421,22 @@ private slots:
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
         QVERIFY(!viewer->isVisible());
 
+        // A file changed since the search is named and kept.
+        const QByteArray grown = addImage("d4", "grown.bmp", QSize(8, 8));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        {
+            QFile f(QFile::decodeName(grown));
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("more bytes");
+        }
+        w->ShowInViewer(grown);
+        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QVERIFY(QFile::exists(QFile::decodeName(grown)));
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(viewer->isVisible());
+        viewer->hide();
+        QFile::remove(QFile::decodeName(grown));
+
         // A declined request changes nothing.
         const QByteArray kept = addImage("d3", "kept.bmp", QSize(8, 8));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
