@@ -51,6 +51,41 @@ bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing
 bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
                        const std::function<void(const FileEntry&)>& onFile);
 
+// An open directory, for walks whose paths may be longer than the system accepts:
+// a subdirectory is opened relative to its parent by name alone. Moves, never copies.
+class DirectoryHandle {
+public:
+    DirectoryHandle() = default;
+    ~DirectoryHandle();
+    DirectoryHandle(DirectoryHandle&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    DirectoryHandle& operator=(DirectoryHandle&& other) noexcept;
+    DirectoryHandle(const DirectoryHandle&) = delete;
+    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
+
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+
+    // Opens a directory by its text (a link the user typed is followed).
+    bool open(const std::string& nativeDirectory);
+    // Opens the subdirectory `name` of `parent`; a name that is now a link, a file or
+    // gone is not opened.
+    bool openChild(const DirectoryHandle& parent, std::string_view name);
+
+    // The device and inode, telling one directory reached twice (a bind mount looping
+    // back into its own tree) from another.
+    bool identity(uint64_t& device, uint64_t& inode) const;
+
+    // One reading of the directory: onFile for every regular file, in the system's
+    // enumeration order, hidden files included; the names of the subdirectories that
+    // are not hidden and are real directories, not links, appended to `subdirectories`.
+    // Without onFile only the subdirectories are looked for.
+    bool read(const std::function<void(const FileEntry&)>& onFile,
+              std::vector<std::string>& subdirectories) const;
+
+private:
+    int fd_ = -1;
+};
+
 // True when something exists at the path (a link counts, whatever it points to).
 bool pathExists(const std::string& nativePath);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -150,6 +151,96 @@ bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListin
         p += length + 1;
     }
     ::close(fd);
+    return true;
+}
+
+DirectoryHandle::~DirectoryHandle() {
+    close();
+}
+
+DirectoryHandle& DirectoryHandle::operator=(DirectoryHandle&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void DirectoryHandle::close() {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+bool DirectoryHandle::open(const std::string& nativeDirectory) {
+    close();
+    fd_ = ::open(nativeDirectory.empty() ? "." : nativeDirectory.c_str(),
+                 O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fd_ >= 0;
+}
+
+bool DirectoryHandle::openChild(const DirectoryHandle& parent, std::string_view name) {
+    close();
+    if (!parent.isOpen() || name.empty() || name.find('/') != std::string_view::npos)
+        return false;
+    const std::string text(name);
+    fd_ = ::openat(parent.fd_, text.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    return fd_ >= 0;
+}
+
+bool DirectoryHandle::identity(uint64_t& device, uint64_t& inode) const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return false;
+    device = uint64_t(st.st_dev);
+    inode = uint64_t(st.st_ino);
+    return true;
+}
+
+bool DirectoryHandle::read(const std::function<void(const FileEntry&)>& onFile,
+                           std::vector<std::string>& subdirectories) const {
+    if (fd_ < 0)
+        return false;
+    // The stream gets a descriptor of its own: this one stays open for the children.
+    const int streamFd = ::dup(fd_);
+    if (streamFd < 0)
+        return false;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::fdopendir(streamFd), ::closedir);
+    if (!dir) {
+        ::close(streamFd);
+        return false;
+    }
+    // Back to the first entry: the descriptor shares its position with fd_.
+    ::rewinddir(dir.get());
+    while (dirent* e = ::readdir(dir.get())) {
+        const char* name = e->d_name;
+        if (isDotOrDotDot(name))
+            continue;
+        unsigned char type = e->d_type;
+        if (type == DT_DIR) {
+            if (name[0] != '.') // hidden directories are not walked
+                subdirectories.emplace_back(name);
+            continue;
+        }
+        if (type != DT_REG && type != DT_UNKNOWN)
+            continue; // links, FIFOs, sockets, devices
+        if (type == DT_REG && !onFile)
+            continue;
+        // Each file is looked at while its directory is fresh in the caches.
+        struct stat st {};
+        if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // vanished since the reading
+        if (S_ISREG(st.st_mode) && onFile) {
+            FileEntry entry;
+            entry.name = name;
+            entry.size = st.st_size;
+            entry.mtimeSeconds = st.st_mtim.tv_sec;
+            onFile(entry);
+        } else if (S_ISDIR(st.st_mode) && name[0] != '.') {
+            subdirectories.emplace_back(name);
+        }
+    }
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "exportlist.h"
 
+#include <charconv>
 #include <cstdint>
 
 namespace fenwa {
@@ -40,11 +41,20 @@ size_t utf8SequenceLength(std::string_view s, size_t i) {
 
 } // namespace
 
-std::string escapeField(std::string_view bytes) {
+void appendEscaped(std::string& out, std::string_view bytes) {
     static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(bytes.size());
+    const auto plain = [](unsigned char c) { return c >= 0x20 && c < 0x7F && c != '\\'; };
     for (size_t i = 0; i < bytes.size();) {
+        // Most names are plain ASCII: copied a run at a time.
+        size_t run = i;
+        while (run < bytes.size() && plain(static_cast<unsigned char>(bytes[run])))
+            ++run;
+        if (run > i) {
+            out.append(bytes.data() + i, run - i);
+            i = run;
+            if (i == bytes.size())
+                break;
+        }
         const auto c = static_cast<unsigned char>(bytes[i]);
         if (c == '\\') {
             out += "\\\\";
@@ -54,12 +64,10 @@ std::string escapeField(std::string_view bytes) {
             out += "\\n";
         } else if (c == '\r') {
             out += "\\r";
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (c < 0x80) { // the other control characters and DEL
             out += "\\x";
             out += hex[c >> 4];
             out += hex[c & 15];
-        } else if (c < 0x80) {
-            out += char(c);
         } else if (const size_t n = utf8SequenceLength(bytes, i)) {
             out.append(bytes.substr(i, n));
             i += n;
@@ -71,6 +79,12 @@ std::string escapeField(std::string_view bytes) {
         }
         ++i;
     }
+}
+
+std::string escapeField(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    appendEscaped(out, bytes);
     return out;
 }
 
@@ -130,14 +144,22 @@ namespace {
 void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
                const std::vector<uint32_t>& groups, ExportFormat format) {
     switch (format) {
-    case ExportFormat::Tsv:
-        for (int c = 0; c < ColumnCount; ++c) {
-            if (c)
-                out += '\t';
-            out += escapeField(rows.text(row, c));
-        }
+    case ExportFormat::Tsv: {
+        // The command line prints a million of these: no temporary texts.
+        appendEscaped(out, rows.name(row));
+        out += '\t';
+        appendEscaped(out, rows.directory(row));
+        out += '\t';
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, rows.fileSize(row)).ptr;
+        out.append(digits, end);
+        out += '\t';
+        appendEscaped(out, rows.type(row));
+        out += '\t';
+        appendEscaped(out, rows.timeText(row));
         out += '\n';
         break;
+    }
     case ExportFormat::Csv:
         out += std::to_string(groups[row]);
         for (int c = 0; c < ColumnCount; ++c) {

@@ -23,6 +23,8 @@ std::optional<ExportFormat> exportFormatNamed(std::string_view name);
 // valid UTF-8 as "\xHH". Every name then fits on one line without tabs, and the original
 // bytes can always be recovered.
 std::string escapeField(std::string_view bytes);
+// escapeField onto the end of `out`.
+void appendEscaped(std::string& out, std::string_view bytes);
 
 // The group number (from 1) of every row: runs of adjacent rows that match the run's
 // first row on the ticked criteria; with nothing ticked every row is a group of its own.

@@ -163,9 +163,23 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         other.clear();
         return;
     }
-    records_.reserve(records_.size() + other.records_.size());
-    for (size_t row = 0; row < other.size(); ++row)
-        appendCopy(other, row);
+    // In bulk: each directory text interned once, the name bytes appended in one piece.
+    std::vector<uint32_t> directoryMap(other.directories_.size());
+    for (size_t i = 0; i < other.directories_.size(); ++i)
+        directoryMap[i] = internDirectory(other.directories_[i]);
+    if (names_.size() + other.names_.size() > UINT32_MAX)
+        throw std::length_error("file names exceed the record store's capacity");
+    const auto nameBase = static_cast<uint32_t>(names_.size());
+    names_.append(other.names_);
+    // Geometric growth: a store joined from many pieces is not copied once per piece.
+    const size_t needed = records_.size() + other.records_.size();
+    if (records_.capacity() < needed)
+        records_.reserve(std::max(needed, 2 * records_.capacity()));
+    for (FileRecord r : other.records_) {
+        r.nameOffset += nameBase;
+        r.directory = directoryMap[r.directory];
+        records_.push_back(r);
+    }
     other.clear();
 }
 

@@ -71,6 +71,7 @@ public:
         return std::string_view(names_).substr(r.nameOffset, r.nameLength);
     }
     const std::string& directory(size_t row) const { return directories_[records_[row].directory]; }
+    size_t nameBytes() const { return names_.size(); }
     // The interned directory texts, by the index records hold.
     size_t directoryCount() const { return directories_.size(); }
     const std::string& directoryText(uint32_t index) const { return directories_[index]; }

@@ -5,6 +5,10 @@
 #include <QLocale>
 #include <QString>
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <unordered_set>
 
@@ -66,25 +70,160 @@ size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list
     return count;
 }
 
+namespace {
+
+// Walks a tree in pre-order, siblings in the order sortDirectoryNames gives, opening
+// every directory relative to its parent by name: no path length limit applies, so a
+// tree nested thousands of levels deep is walked whole. At most a few dozen directories
+// are held open however deep the tree is: the newest levels of the current branch and
+// every 32nd level above them. A level closed on the way down is opened again from the
+// nearest open one above it when the walk comes back to its remaining children. A
+// directory met a second time (a bind mount looping back into its own tree) is not
+// walked again. Links are never followed.
+class TreeWalker {
+public:
+    // visit(text, handle, subdirectoryNames) is called once per directory in walk
+    // order; it reads the directory through the handle (which may be closed when the
+    // directory could not be opened) and appends the names of its subdirectories.
+    template <class Visit>
+    void walk(const std::string& dir, Visit&& visit) {
+        top_ = {};
+        walkFrom(platform::normalizeDirectory(nativePathStyle(), dir), visit);
+    }
+
+    // Directories the walk must not enter again: those above where it starts.
+    void avoid(const std::vector<std::pair<uint64_t, uint64_t>>& identities) {
+        visited_.insert(identities.begin(), identities.end());
+    }
+
+    // The same walk below `text`, which `top` holds open.
+    template <class Visit>
+    void walk(const std::string& text, platform::DirectoryHandle&& top, Visit&& visit) {
+        top_ = std::move(top);
+        walkFrom(text, visit);
+    }
+
+private:
+    template <class Visit>
+    void walkFrom(const std::string& text, Visit& visit) {
+        struct Pending {
+            std::string text;
+            uint32_t depth;
+        };
+        std::vector<Pending> pending{{text, 0}};
+        std::vector<std::string> names;
+        std::vector<std::string> children;
+        while (!pending.empty()) {
+            Pending current = std::move(pending.back());
+            pending.pop_back();
+            const std::string prefix = platform::JoinPath(nativePathStyle(), current.text, "");
+            enter(current.text, current.depth);
+            const platform::DirectoryHandle& handle = chain_.back().handle;
+            uint64_t device = 0, inode = 0;
+            if (handle.isOpen() && handle.identity(device, inode) &&
+                !visited_.insert({device, inode}).second)
+                continue;
+            names.clear();
+            visit(current.text, handle, names);
+            children.clear();
+            for (const std::string& name : names)
+                children.push_back(prefix + name);
+            sortDirectoryNames(children);
+            // Pushed in reverse so the first sibling is walked next: pre-order.
+            for (auto it = children.rbegin(); it != children.rend(); ++it)
+                pending.push_back({std::move(*it), current.depth + 1});
+        }
+        chain_.clear();
+    }
+
+    static constexpr size_t RecentLevels = 32;
+    static constexpr size_t KeptEvery = 32;
+
+    struct Level {
+        std::string name;
+        platform::DirectoryHandle handle;
+    };
+
+    struct IdentityHash {
+        size_t operator()(const std::pair<uint64_t, uint64_t>& id) const {
+            return std::hash<uint64_t>()(id.first * 0x9E3779B97F4A7C15ull ^ id.second);
+        }
+    };
+
+    // Makes the directory `text` at `depth` the last level of the chain.
+    void enter(const std::string& text, uint32_t depth) {
+        if (depth == 0) {
+            chain_.clear();
+            chain_.push_back({text, {}});
+            if (top_.isOpen())
+                chain_.back().handle = std::move(top_);
+            else
+                chain_.back().handle.open(text);
+            return;
+        }
+        chain_.resize(depth); // its parent is now the last level
+        Level level{text.substr(text.size() - nameLength(text)), {}};
+        const platform::DirectoryHandle& parent = reopened(depth - 1);
+        level.handle.openChild(parent, level.name);
+        chain_.push_back(std::move(level));
+        // Keeps the number of open directories bounded on a deep branch.
+        if (chain_.size() > RecentLevels + 1) {
+            const size_t old = chain_.size() - RecentLevels - 1;
+            if (old % KeptEvery != 0)
+                chain_[old].handle.close();
+        }
+    }
+
+    // The handle of chain level `depth`, opened again from the nearest open level above
+    // it when it was closed to save descriptors.
+    const platform::DirectoryHandle& reopened(size_t depth) {
+        if (chain_[depth].handle.isOpen())
+            return chain_[depth].handle;
+        size_t from = depth;
+        while (from > 0 && !chain_[from].handle.isOpen())
+            --from;
+        if (!chain_[from].handle.isOpen())
+            return chain_[depth].handle; // the top could not be opened: nothing below can
+        platform::DirectoryHandle step;
+        const platform::DirectoryHandle* above = &chain_[from].handle;
+        for (size_t i = from + 1; i <= depth; ++i) {
+            platform::DirectoryHandle next;
+            if (!next.openChild(*above, chain_[i].name))
+                break;
+            step = std::move(next);
+            above = &step;
+            if (i == depth)
+                chain_[depth].handle = std::move(step);
+        }
+        return chain_[depth].handle;
+    }
+
+    static size_t nameLength(const std::string& text) {
+        const size_t slash = text.find_last_of(platform::pathSeparator(nativePathStyle()));
+        return slash == std::string::npos ? text.size() : text.size() - slash - 1;
+    }
+
+    platform::DirectoryHandle top_;
+    std::vector<Level> chain_;
+    std::unordered_set<std::pair<uint64_t, uint64_t>, IdentityHash> visited_;
+};
+
+} // namespace
+
 size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list) {
     // The texts are exact (POSIX names differ by case); a directory reached twice is
     // listed once.
     std::unordered_set<std::string> listed(list.begin(), list.end());
     size_t added = 0;
-    std::vector<std::string> pending{platform::normalizeDirectory(nativePathStyle(), dir)};
-    while (!pending.empty()) {
-        std::string current = std::move(pending.back());
-        pending.pop_back();
-        if (listed.insert(current).second) {
-            list.push_back(current);
+    TreeWalker walker;
+    walker.walk(dir, [&](const std::string& text, const platform::DirectoryHandle& handle,
+                         std::vector<std::string>& subdirectories) {
+        if (listed.insert(text).second) {
+            list.push_back(text);
             ++added;
         }
-        std::vector<std::string> children;
-        ListSubdirectories(current, children);
-        // Pushed in reverse so the first sibling is walked next: pre-order.
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            pending.push_back(platform::normalizeDirectory(nativePathStyle(), *it));
-    }
+        handle.read(nullptr, subdirectories);
+    });
     return added;
 }
 
@@ -99,43 +238,27 @@ size_t ReadFiles(const std::string& dir, FileRecordStore& store) {
 
 namespace {
 
-// A directory of a recursive scan, with what its one reading found.
-struct ListedDirectory {
-    std::string text;
-    platform::DirectoryListing listing;
-};
+// Reads one directory's files into `store` (interning its text only when it has files)
+// and appends its subdirectories' names.
+void readInto(const std::string& text, const platform::DirectoryHandle& handle,
+              FileRecordStore& store, std::vector<std::string>& subdirectories) {
+    uint32_t directory = UINT32_MAX;
+    handle.read(
+        [&](const platform::FileEntry& e) {
+            if (directory == UINT32_MAX)
+                directory = store.internDirectory(text);
+            store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds));
+        },
+        subdirectories);
+}
 
-// The walk of CollectDirectories, keeping each directory's listing: the same
-// directories in the same order, each read once.
-void CollectListings(const std::string& dir, std::vector<ListedDirectory>& out,
-                     ScanObserver* observer) {
-    std::unordered_set<std::string> listed;
-    std::vector<std::string> pending{platform::normalizeDirectory(nativePathStyle(), dir)};
-    platform::DirectoryListing spare;
-    while (!pending.empty()) {
-        std::string current = std::move(pending.back());
-        pending.pop_back();
-        platform::DirectoryListing* listing = &spare;
-        if (listed.insert(current).second) {
-            out.push_back({current, {}});
-            listing = &out.back().listing;
-        }
-        platform::listDirectory(current, *listing);
-        if (observer)
-            observer->directoryListed(out.size());
-        std::vector<std::string> children;
-        children.reserve(listing->subdirectories.size());
-        for (const std::string& name : listing->subdirectories)
-            children.push_back(platform::JoinPath(nativePathStyle(), current, name));
-        // Kept until the files are read: only the names, without spare capacity.
-        listing->subdirectories.clear();
-        listing->subdirectories.shrink_to_fit();
-        listing->fileNames.shrink_to_fit();
-        sortDirectoryNames(children);
-        // Pushed in reverse so the first sibling is walked next: pre-order.
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            pending.push_back(platform::normalizeDirectory(nativePathStyle(), *it));
-    }
+// Ends a helper thread's walk when the search is given up.
+struct WalkAbandoned {};
+
+// The threads that read a tree: the caller's and a few helpers.
+unsigned walkThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 2u, 4u);
 }
 
 } // namespace
@@ -146,31 +269,116 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         observer->readingStarted();
     if (!includeSubdirectories)
         return ReadFiles(dir, store);
-    std::vector<ListedDirectory> directories;
-    CollectListings(dir, directories, observer);
-    // The listings tell how many rows may come, so the store grows once, not by doubling.
-    size_t candidates = 0, nameBytes = 0;
-    for (const ListedDirectory& d : directories) {
-        const std::string& names = d.listing.fileNames;
-        candidates += size_t(std::count(names.begin(), names.end(), '\0'));
-        nameBytes += names.size();
-    }
-    store.reserveMore(candidates, nameBytes - candidates);
-    size_t rows = 0;
-    for (size_t i = 0; i < directories.size(); ++i) {
+    const size_t before = store.size();
+
+    // The top of the tree is read here, down to the first directory with more than one
+    // subdirectory. Its subtrees are then walked side by side, each into a store of its
+    // own, and the stores are joined in walk order: the rows come out exactly as one
+    // pre-order walk would give them, each directory's files read while it is open.
+    std::string text = platform::normalizeDirectory(nativePathStyle(), dir);
+    platform::DirectoryHandle top;
+    top.open(text);
+    std::vector<std::string> names;
+    std::atomic<size_t> directories = 0;
+    struct Subtree {
+        std::string text;
+        FileRecordStore rows;
+    };
+    std::vector<Subtree> subtrees;
+    std::vector<std::pair<uint64_t, uint64_t>> above;
+    for (;;) {
+        uint64_t device = 0, inode = 0;
+        if (top.isOpen() && top.identity(device, inode)) {
+            if (std::find(above.begin(), above.end(), std::pair{device, inode}) != above.end())
+                break; // a bind mount looping back
+            above.push_back({device, inode});
+        }
+        names.clear();
+        readInto(text, top, store, names);
+        ++directories;
         if (observer)
-            observer->progress(i, directories.size());
-        ListedDirectory& d = directories[i];
-        const uint32_t directory = store.internDirectory(d.text);
-        const size_t before = store.size();
-        platform::forEachListedFile(d.text, d.listing, [&](const platform::FileEntry& e) {
-            store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds));
-        });
-        rows += store.size() - before;
-        d.listing.clear();
-        d.listing.fileNames.shrink_to_fit();
+            observer->directoryListed(directories);
+        const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
+        std::vector<std::string> children;
+        for (const std::string& name : names)
+            children.push_back(prefix + name);
+        sortDirectoryNames(children);
+        if (children.size() == 1) {
+            platform::DirectoryHandle child;
+            child.openChild(top, std::string_view(children[0]).substr(prefix.size()));
+            top = std::move(child);
+            text = std::move(children[0]);
+            continue;
+        }
+        for (std::string& child : children)
+            subtrees.push_back({std::move(child), {}});
+        break;
     }
-    return rows;
+
+    std::atomic<size_t> next = 0;
+    std::atomic<bool> abandoned = false;
+    const auto walkSubtrees = [&](bool reporting) {
+        for (size_t i = next++; i < subtrees.size(); i = next++) {
+            Subtree& subtree = subtrees[i];
+            platform::DirectoryHandle handle;
+            handle.openChild(top, std::string_view(subtree.text).substr(
+                                      platform::JoinPath(nativePathStyle(), text, "").size()));
+            TreeWalker walker;
+            walker.avoid(above);
+            walker.walk(subtree.text, std::move(handle),
+                        [&](const std::string& dirText, const platform::DirectoryHandle& h,
+                            std::vector<std::string>& subdirectories) {
+                            if (abandoned)
+                                throw WalkAbandoned();
+                            readInto(dirText, h, subtree.rows, subdirectories);
+                            const size_t listed = ++directories;
+                            if (reporting && observer)
+                                observer->directoryListed(listed);
+                        });
+        }
+    };
+    std::vector<std::thread> helpers;
+    std::exception_ptr helperFailure;
+    std::mutex failureLock;
+    const size_t helperCount = std::min<size_t>(walkThreads() - 1, subtrees.size() / 2);
+    for (size_t i = 0; i < helperCount; ++i)
+        helpers.emplace_back([&] {
+            try {
+                walkSubtrees(false);
+            } catch (const WalkAbandoned&) {
+            } catch (...) {
+                std::lock_guard lock(failureLock);
+                helperFailure = std::current_exception();
+                abandoned = true;
+            }
+        });
+    try {
+        // Only this thread reports, so the observer may touch the window.
+        walkSubtrees(true);
+    } catch (...) {
+        abandoned = true;
+        for (std::thread& t : helpers)
+            t.join();
+        throw;
+    }
+    for (std::thread& t : helpers)
+        t.join();
+    if (helperFailure)
+        std::rethrow_exception(helperFailure);
+
+    size_t rows = 0, nameBytes = 0;
+    for (const Subtree& subtree : subtrees) {
+        rows += subtree.rows.size();
+        nameBytes += subtree.rows.nameBytes();
+    }
+    store.reserveMore(rows, nameBytes);
+    for (Subtree& subtree : subtrees)
+        store.appendAll(std::move(subtree.rows));
+    // One step per directory, as a reading in two passes would report them.
+    if (observer)
+        for (size_t i = 0, count = directories; i < count; ++i)
+            observer->progress(i, count);
+    return store.size() - before;
 }
 
 } // namespace fenwa

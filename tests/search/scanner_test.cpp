@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdexcept>
+#include <tuple>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -161,4 +166,166 @@ TEST_F(Scanner, DeepNestingDoesNotExhaustTheStack) {
     std::vector<std::string> dirs;
     EXPECT_EQ(CollectDirectories(root, dirs), size_t(depth + 1));
     EXPECT_EQ(ReadDirectory(root, store, true), 1u);
+}
+
+namespace {
+
+// The rows as (full path, size, minute), for comparing two readings.
+std::vector<std::tuple<std::string, int64_t, int32_t>> rowsOf(const FileRecordStore& store) {
+    std::vector<std::tuple<std::string, int64_t, int32_t>> rows;
+    for (size_t i = 0; i < store.size(); ++i)
+        rows.emplace_back(store.fullPath(i), store.fileSize(i), store.minute(i));
+    return rows;
+}
+
+// The reading the walk must equal: every directory of the tree in walk order, each read
+// by its own path.
+FileRecordStore readOneByOne(const std::string& root) {
+    std::vector<std::string> dirs;
+    CollectDirectories(root, dirs);
+    FileRecordStore store;
+    for (const std::string& d : dirs)
+        ReadFiles(d, store);
+    return store;
+}
+
+// Removes a tree of any depth, relative to open directories (paths would be too long).
+void removeTreeAt(int parent, const char* name) {
+    int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd >= 0) {
+        std::vector<std::string> entries;
+        if (DIR* d = ::fdopendir(::dup(fd))) {
+            while (dirent* e = ::readdir(d))
+                if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+                    entries.emplace_back(e->d_name);
+            ::closedir(d);
+        }
+        for (const std::string& e : entries)
+            if (::unlinkat(fd, e.c_str(), 0) != 0)
+                removeTreeAt(fd, e.c_str());
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+} // namespace
+
+TEST_F(Scanner, ReadingSubtreesSideBySideKeepsTheOrderOfOneWalk) {
+    // A single-child chain at the top, then enough subtrees for every walking thread,
+    // with files at every level, hidden directories, links and a FIFO among them.
+    makeDir(root + "/top");
+    makeFile(root + "/top/at-top.jpg", 3);
+    const std::string base = root + "/top/only";
+    makeDir(base);
+    makeFile(base + "/in-only.txt", 5);
+    for (int i = 0; i < 40; ++i) {
+        const std::string sub = base + "/Sub" + std::to_string(i * 7 % 40);
+        makeDir(sub);
+        for (int j = 0; j < 3; ++j) {
+            makeDir(sub + "/" + char('c' - j));
+            for (int k = 0; k < 4; ++k)
+                makeFile(sub + "/" + char('c' - j) + "/f" + std::to_string(k), size_t(k + j));
+        }
+        makeFile(sub + "/own", size_t(i));
+        if (i % 5 == 0) {
+            makeDir(sub + "/.hidden");
+            makeFile(sub + "/.hidden/unseen");
+            makeFile(sub + "/.seen");
+            ASSERT_EQ(::symlink(base.c_str(), (sub + "/loop").c_str()), 0);
+            ASSERT_EQ(::mkfifo((sub + "/pipe").c_str(), 0644), 0);
+        }
+    }
+    FileRecordStore walked;
+    const size_t count = ReadDirectory(root, walked, true);
+    EXPECT_EQ(count, 2u + 40 * 13 + 8);
+    EXPECT_EQ(rowsOf(walked), rowsOf(readOneByOne(root)));
+
+    // The same again into a store that already holds rows.
+    FileRecordStore more;
+    ReadDirectory(base + "/Sub3", more, true);
+    const size_t before = more.size();
+    ReadDirectory(root, more, true);
+    EXPECT_EQ(more.size(), before + count);
+    EXPECT_EQ(more.fullPath(before), walked.fullPath(0));
+    EXPECT_EQ(more.fullPath(more.size() - 1), walked.fullPath(count - 1));
+}
+
+TEST_F(Scanner, AGivenUpWalkStopsEveryThread) {
+    for (int i = 0; i < 30; ++i) {
+        makeDir(root + "/d" + std::to_string(i));
+        for (int j = 0; j < 10; ++j)
+            makeDir(root + "/d" + std::to_string(i) + "/e" + std::to_string(j));
+    }
+    struct Impatient : ScanObserver {
+        size_t calls = 0;
+        void directoryListed(size_t) override {
+            if (++calls == 20)
+                throw std::runtime_error("given up");
+        }
+    } observer;
+    FileRecordStore store;
+    EXPECT_THROW(ReadDirectory(root, store, true, &observer), std::runtime_error);
+    EXPECT_EQ(observer.calls, 20u);
+}
+
+TEST_F(Scanner, TreesDeeperThanThePathLimitAreReadWhole) {
+    // 5,000 levels of ten-letter names: paths of about 55,000 bytes, far past what the
+    // system accepts in one path, so every level must be reached from its parent.
+    const int depth = 5000;
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    std::string expectedDeepest = root;
+    for (int level = 1; level <= depth; ++level) {
+        ASSERT_EQ(::mkdirat(fd, "directory", 0755), 0) << level;
+        int child = ::openat(fd, "directory", O_RDONLY | O_DIRECTORY);
+        ASSERT_GE(child, 0);
+        ::close(fd);
+        fd = child;
+        expectedDeepest += "/directory";
+        if (level % 1000 == 0 || level == 1) {
+            int file = ::openat(fd, ("at-" + std::to_string(level)).c_str(), O_CREAT | O_WRONLY, 0644);
+            ASSERT_GE(file, 0);
+            ASSERT_EQ(::write(file, "abc", 3), 3);
+            ::close(file);
+        }
+    }
+    ::close(fd);
+
+    FileRecordStore store;
+    CountingObserver observer;
+    EXPECT_EQ(ReadDirectory(root, store, true, &observer), 6u);
+    ASSERT_EQ(store.size(), 6u);
+    EXPECT_EQ(store.name(0), "at-1");
+    EXPECT_EQ(store.directory(0), root + "/directory");
+    EXPECT_EQ(store.name(5), "at-5000");
+    EXPECT_EQ(store.directory(5), expectedDeepest);
+    EXPECT_EQ(store.fileSize(5), 3);
+    ASSERT_FALSE(observer.steps.empty());
+    EXPECT_EQ(observer.steps.back().second, size_t(depth + 1));
+
+    std::vector<std::string> dirs;
+    EXPECT_EQ(CollectDirectories(root, dirs), size_t(depth + 1));
+    EXPECT_EQ(dirs.back(), expectedDeepest);
+
+    int top = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    removeTreeAt(top, "directory");
+    ::close(top);
+}
+
+TEST_F(Scanner, ABindMountLoopingBackIsWalkedOnce) {
+    makeDir(root + "/a");
+    makeDir(root + "/b");
+    makeDir(root + "/b/loop");
+    makeFile(root + "/a/file");
+    makeFile(root + "/top-file");
+    if (::geteuid() != 0 ||
+        std::system(("mount --bind '" + root + "' '" + root + "/b/loop' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "bind mounts are not permitted here";
+    FileRecordStore store;
+    const size_t rows = ReadDirectory(root, store, true);
+    std::vector<std::string> dirs;
+    CollectDirectories(root, dirs);
+    std::system(("umount '" + root + "/b/loop'").c_str());
+    EXPECT_EQ(rows, 2u);
+    EXPECT_EQ(dirs, (std::vector<std::string>{root, root + "/a", root + "/b"}));
 }
