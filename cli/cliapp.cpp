@@ -2,8 +2,12 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <cctype>
+#include <cstdio>
+#include <optional>
 
 #include "GifRegistration.h"
+#include "JPEGImage.h"
 #include "PictureLoader.h"
 #include "exportlist.h"
 
@@ -11,6 +15,7 @@
 #include "filerecord.h"
 #include "filesystem.h"
 #include "grouping.h"
+#include "pathrules.h"
 #include "scanner.h"
 
 namespace fenwa::cli {
@@ -70,13 +75,25 @@ int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
         std::fputs(Usage, err);
         return 1;
     }
-    // Icons and bitmaps load through the GUI library's image readers.
+    // Icons, bitmaps and metafiles load and play through the GUI library; JPEG and GIF
+    // pictures have decoders of their own and need no start-up of it.
+    const std::string extension = [&] {
+        std::string e(platform::extensionOf(platform::nativePathStyle(), input));
+        for (char& c : e)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return e;
+    }();
+    const bool ownDecoder = extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" ||
+                            extension == ".jfif" || extension == ".gif";
     int argc = 1;
     char name[] = "fenwa-cli";
     char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM",
-            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QGuiApplication app(argc, argv);
+    std::optional<QGuiApplication> app;
+    if (!ownDecoder) {
+        qputenv("QT_QPA_PLATFORM",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        app.emplace(argc, argv);
+    }
     RegisterGifPictureKind();
     TPicture picture;
     const TPictureLoadResult result =
@@ -86,9 +103,16 @@ int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
                      result.exists ? ": not a picture this program reads" : ": no such file");
         return 1;
     }
-    const QByteArray bmp = PictureBitmap(picture).toBmpFile();
-    QFile file(QFile::decodeName(QByteArray::fromStdString(output)));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bmp) != bmp.size()) {
+    std::FILE* file = std::fopen(output.c_str(), "wb");
+    bool written = false;
+    if (file) {
+        // A JPEG picture's bitmap is written where it lies; others are converted first.
+        auto* jpeg = dynamic_cast<TJPEGImage*>(picture.graphic());
+        written =
+            jpeg ? jpeg->bitmap().writeBmpFile(file) : PictureBitmap(picture).writeBmpFile(file);
+        written = (std::fclose(file) == 0) && written;
+    }
+    if (!written) {
         std::fprintf(err, "fenwa-cli: cannot write '%s'\n", output.c_str());
         return 1;
     }

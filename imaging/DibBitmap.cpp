@@ -1,5 +1,7 @@
 #include "DibBitmap.h"
 
+#include <cstdio>
+
 #include <QtEndian>
 #include <cstring>
 #include <mutex>
@@ -162,13 +164,11 @@ QImage TDibBitmap::toQImage() const {
     return image;
 }
 
-QByteArray TDibBitmap::toBmpFile() const {
-    if (empty())
-        return {};
+QByteArray TDibBitmap::bmpHeader() const {
     const int paletteCount = bitsPerPixel_ == 8 ? int(palette_.size()) : 0;
     const uint32_t headerBytes = 14 + 40 + uint32_t(paletteCount) * 4;
     const std::size_t pixelBytes = stride_ * std::size_t(height_);
-    QByteArray out(qsizetype(headerBytes + pixelBytes), '\0');
+    QByteArray out(qsizetype(headerBytes), '\0');
     out[0] = 'B';
     out[1] = 'M';
     putLE32(out, 2, uint32_t(headerBytes + pixelBytes));
@@ -188,8 +188,31 @@ QByteArray TDibBitmap::toBmpFile() const {
         entry[1] = char(palette_[i].green);
         entry[2] = char(palette_[i].red);
     }
+    return out;
+}
+
+QByteArray TDibBitmap::toBmpFile() const {
+    if (empty())
+        return {};
+    QByteArray out = bmpHeader();
+    const qsizetype headerBytes = out.size();
+    out.resize(headerBytes + qsizetype(stride_ * std::size_t(height_)));
     char* rows = out.data() + headerBytes;
     for (int row = 0; row < height_; ++row)
         std::memcpy(rows + std::size_t(height_ - 1 - row) * stride_, scanLine(row), stride_);
     return out;
+}
+
+bool TDibBitmap::writeBmpFile(std::FILE* file) const {
+    if (empty() || !file)
+        return false;
+    // Straight from the rows, bottom row first: no second copy of a large picture.
+    const QByteArray header = bmpHeader();
+    if (std::fwrite(header.constData(), 1, std::size_t(header.size()), file) !=
+        std::size_t(header.size()))
+        return false;
+    for (int row = height_; row-- > 0;)
+        if (std::fwrite(scanLine(row), 1, stride_, file) != stride_)
+            return false;
+    return true;
 }

@@ -12,6 +12,7 @@
 #include <QImage>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -62,8 +63,12 @@ public:
     QImage toQImage() const;
     // The bitmap as a .bmp file (BITMAPINFOHEADER, bottom-up rows, palette for 8 bits).
     QByteArray toBmpFile() const;
+    // The same bytes written to an open file; false when a write fails.
+    bool writeBmpFile(std::FILE* file) const;
 
 private:
+    QByteArray bmpHeader() const;
+
     int width_ = 0;
     int height_ = 0;
     int bitsPerPixel_ = 24;

@@ -8,8 +8,8 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <optional>
+#include <thread>
 #include <unordered_set>
 
 #include "filesystem.h"
@@ -85,8 +85,7 @@ public:
     // visit(text, handle, subdirectoryNames) is called once per directory in walk
     // order; it reads the directory through the handle (which may be closed when the
     // directory could not be opened) and appends the names of its subdirectories.
-    template <class Visit>
-    void walk(const std::string& dir, Visit&& visit) {
+    template <class Visit> void walk(const std::string& dir, Visit&& visit) {
         top_ = {};
         walkFrom(platform::normalizeDirectory(nativePathStyle(), dir), visit);
     }
@@ -104,8 +103,7 @@ public:
     }
 
 private:
-    template <class Visit>
-    void walkFrom(const std::string& text, Visit& visit) {
+    template <class Visit> void walkFrom(const std::string& text, Visit& visit) {
         struct Pending {
             std::string text;
             uint32_t depth;
@@ -321,8 +319,9 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         for (size_t i = next++; i < subtrees.size(); i = next++) {
             Subtree& subtree = subtrees[i];
             platform::DirectoryHandle handle;
-            handle.openChild(top, std::string_view(subtree.text).substr(
-                                      platform::JoinPath(nativePathStyle(), text, "").size()));
+            handle.openChild(top,
+                             std::string_view(subtree.text)
+                                 .substr(platform::JoinPath(nativePathStyle(), text, "").size()));
             TreeWalker walker;
             walker.avoid(above);
             walker.walk(subtree.text, std::move(handle),

@@ -5,11 +5,11 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <stdexcept>
-#include <tuple>
 #include <fstream>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <tuple>
 #include <unistd.h>
 
 #include "scanner.h"
@@ -283,7 +283,8 @@ TEST_F(Scanner, TreesDeeperThanThePathLimitAreReadWhole) {
         fd = child;
         expectedDeepest += "/directory";
         if (level % 1000 == 0 || level == 1) {
-            int file = ::openat(fd, ("at-" + std::to_string(level)).c_str(), O_CREAT | O_WRONLY, 0644);
+            int file =
+                ::openat(fd, ("at-" + std::to_string(level)).c_str(), O_CREAT | O_WRONLY, 0644);
             ASSERT_GE(file, 0);
             ASSERT_EQ(::write(file, "abc", 3), 3);
             ::close(file);
