@@ -191,7 +191,7 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& 
         report();
 }
 
-// Classes of files thought to be alike: ranges of `rows`, classes[k] to classes[k + 1].
+// Classes of files thought to be alike: class k is rows[starts[k]] to rows[starts[k + 1]].
 struct Classes {
     std::vector<uint32_t> rows;
     std::vector<size_t> starts{0};
