@@ -236,11 +236,12 @@ void TfrmMain::buildOptionPages() {
     ckSize = check(tbsOptions, QStringLiteral("Size"), "ckSize", QRect(76, 4, 68, 20), true);
     ckTime = check(tbsOptions, QStringLiteral("Time"), "ckTime", QRect(146, 4, 68, 20), false);
     // The row of the other three has no room for a fourth caption: Content takes the end
-    // of the next row, under Time, which Include Subdirectories leaves free.
-    ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
-                      QRect(6, 24, 148, 20), true);
+    // of the next row, under Time, which Include Subdirectories leaves free. It is made
+    // next, so the Tab key goes through the four criteria in a row.
     ckContent =
         check(tbsOptions, QStringLiteral("Content"), "ckContent", QRect(154, 24, 70, 20), false);
+    ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
+                      QRect(6, 24, 148, 20), true);
     ckPreview =
         check(tbsOptions, QStringLiteral("Preview"), "ckPreview", QRect(6, 44, 120, 20), true);
     ckShowSlides = check(tbsOptions, QStringLiteral("Show Slides"), "ckShowSlides",
