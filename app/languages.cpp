@@ -43,6 +43,8 @@ const std::vector<LanguageText>& languageTable() {
         {"ckSize", C, "Size", "大小"},
         {"ckTime", H, "Compare time", "搜尋相同時間的檔案"},
         {"ckTime", C, "Time", "時間"},
+        {"ckContent", H, "Compare content, byte for byte", "搜尋內容相同的檔案"},
+        {"ckContent", C, "Content", "內容"},
         {"ckInclude", H, "", "搜尋時是否包含子目錄"},
         {"ckInclude", C, "Include Subdirectories", "包含子目錄"},
         {"raClick", H, "", "點一下滑鼠預覽圖片或顯示幻燈片"},

@@ -27,7 +27,7 @@ struct SettingValue {
 
 // Every value but the directories, in the order they are read and written. The names
 // are those of the controls they belong to.
-inline constexpr std::array<SettingValue, 17> SettingsTable{{
+inline constexpr std::array<SettingValue, 18> SettingsTable{{
     {"ckName", SettingKind::Flag, false, nullptr},
     {"ckSize", SettingKind::Flag, true, nullptr},
     {"ckTime", SettingKind::Flag, false, nullptr},
@@ -45,6 +45,8 @@ inline constexpr std::array<SettingValue, 17> SettingsTable{{
     {"ckNoRecycle", SettingKind::Flag, false, nullptr},
     {"rbEnglish", SettingKind::Flag, true, nullptr},
     {"rbChinese", SettingKind::Flag, false, nullptr},
+    // Last, so that a store written before it existed reads as before.
+    {"ckContent", SettingKind::Flag, false, nullptr},
 }};
 
 inline constexpr const char* DirCountName = "DirCount";

@@ -27,6 +27,7 @@
 #include "GifRegistration.h"
 #include "TAdvImage.h"
 #include "balloonhint.h"
+#include "contentcheck.h"
 #include "cursors.h"
 #include "directorylist.h"
 #include "filesystem.h"
@@ -234,8 +235,13 @@ void TfrmMain::buildOptionPages() {
     ckName = check(tbsOptions, QStringLiteral("Name"), "ckName", QRect(6, 4, 68, 20), false);
     ckSize = check(tbsOptions, QStringLiteral("Size"), "ckSize", QRect(76, 4, 68, 20), true);
     ckTime = check(tbsOptions, QStringLiteral("Time"), "ckTime", QRect(146, 4, 68, 20), false);
+    // The row of the other three has no room for a fourth caption: Content takes the end
+    // of the next row, under Time, which Include Subdirectories leaves free. It is made
+    // next, so the Tab key goes through the four criteria in a row.
+    ckContent =
+        check(tbsOptions, QStringLiteral("Content"), "ckContent", QRect(154, 24, 70, 20), false);
     ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
-                      QRect(6, 24, 210, 20), true);
+                      QRect(6, 24, 148, 20), true);
     ckPreview =
         check(tbsOptions, QStringLiteral("Preview"), "ckPreview", QRect(6, 44, 120, 20), true);
     ckShowSlides = check(tbsOptions, QStringLiteral("Show Slides"), "ckShowSlides",
@@ -851,7 +857,8 @@ void TfrmMain::btnFindAllClick() {
 // Find Duplicates
 
 Criteria TfrmMain::criteria() const {
-    return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked()};
+    return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
+                    ckContent->isChecked()};
 }
 
 void TfrmMain::btnFindDuplicatesClick() {
@@ -887,8 +894,13 @@ void TfrmMain::runDuplicateSearch() {
         ReadDirectory(entry, hidden, ckInclude->isChecked(), &observer);
     setStatusText(1, QStringLiteral("Checking duplicates..."));
     repaintStatusBar();
-    const std::vector<uint32_t> order = FindDuplicateRows(
-        hidden, ticked, [this](size_t step, size_t count) { ReportSearchProgress(step, count); });
+    ContentCheckOptions options;
+    options.progress = [this](size_t step, size_t count) { ReportSearchProgress(step, count); };
+    options.beforeReading = [this] {
+        setStatusText(1, QStringLiteral("Checking content..."));
+        repaintStatusBar();
+    };
+    const std::vector<uint32_t> order = FindDuplicates(hidden, ticked, options);
     lvFiles->setUpdatesEnabled(false);
     FileRecordStore groups;
     groups.reserve(order.size());

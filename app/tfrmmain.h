@@ -99,6 +99,7 @@ public:
     QCheckBox* ckName;
     QCheckBox* ckSize;
     QCheckBox* ckTime;
+    QCheckBox* ckContent;
     QCheckBox* ckInclude;
     QCheckBox* ckPreview;
     QCheckBox* ckShowSlides;

@@ -95,14 +95,23 @@ public:
 private:
     QAbstractButton* button(const QString& name) const {
         const std::pair<const char*, QAbstractButton*> buttons[] = {
-            {"ckName", window_.ckName},           {"ckSize", window_.ckSize},
-            {"ckTime", window_.ckTime},           {"ckInclude", window_.ckInclude},
-            {"ckPreview", window_.ckPreview},     {"ckShowSlides", window_.ckShowSlides},
-            {"raDblClick", window_.raDblClick},   {"raClick", window_.raClick},
-            {"rbFullSize", window_.rbFullSize},   {"rbHalf", window_.rbHalf},
-            {"rbQuarter", window_.rbQuarter},     {"rbEighth", window_.rbEighth},
-            {"ckNoConfirm", window_.ckNoConfirm}, {"ckNoRecycle", window_.ckNoRecycle},
-            {"rbEnglish", window_.rbEnglish},     {"rbChinese", window_.rbChinese},
+            {"ckName", window_.ckName},
+            {"ckSize", window_.ckSize},
+            {"ckTime", window_.ckTime},
+            {"ckContent", window_.ckContent},
+            {"ckInclude", window_.ckInclude},
+            {"ckPreview", window_.ckPreview},
+            {"ckShowSlides", window_.ckShowSlides},
+            {"raDblClick", window_.raDblClick},
+            {"raClick", window_.raClick},
+            {"rbFullSize", window_.rbFullSize},
+            {"rbHalf", window_.rbHalf},
+            {"rbQuarter", window_.rbQuarter},
+            {"rbEighth", window_.rbEighth},
+            {"ckNoConfirm", window_.ckNoConfirm},
+            {"ckNoRecycle", window_.ckNoRecycle},
+            {"rbEnglish", window_.rbEnglish},
+            {"rbChinese", window_.rbChinese},
         };
         for (const auto& [n, b] : buttons)
             if (name == QLatin1String(n))
@@ -203,6 +212,7 @@ QObject* TfrmMain::languageControl(const QString& name) {
         {"ckName", ckName},
         {"ckSize", ckSize},
         {"ckTime", ckTime},
+        {"ckContent", ckContent},
         {"ckInclude", ckInclude},
         {"raClick", raClick},
         {"raDblClick", raDblClick},

@@ -11,6 +11,7 @@
 #include "PictureLoader.h"
 #include "exportlist.h"
 
+#include "contentcheck.h"
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
@@ -24,13 +25,15 @@ namespace {
 
 const char* const Usage =
     "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
-    "       fenwa-cli find-duplicates [--name] [--size] [--time] [--no-subdirs]\n"
-    "                                 [--format tsv|csv|json] DIR...\n"
+    "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
+    "                                 [--no-subdirs] [--format tsv|csv|json] DIR...\n"
     "       fenwa-cli decode FILE [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] -o OUT.bmp\n"
     "\n"
     "find-all lists every file of the directories; find-duplicates only the files that\n"
     "have a partner with the same name (ASCII case ignored), size and modification minute,\n"
-    "as ticked, each group of duplicates a run of rows. The default format prints one line\n"
+    "as ticked, each group of duplicates a run of rows; --content also requires identical\n"
+    "bytes (alone, it finds identical files whatever their names and times; files that\n"
+    "cannot be read are left out). The default format prints one line\n"
     "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
     "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
     "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
@@ -163,6 +166,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             criteria.size = true;
         } else if (!optionsEnded && duplicates && a == "--time") {
             criteria.time = true;
+        } else if (!optionsEnded && duplicates && a == "--content") {
+            criteria.content = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             std::fprintf(err, "fenwa-cli: unknown option '%s'\n%s", a.c_str(), Usage);
             return 1;
@@ -200,7 +205,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         ReadDirectory(dir, store, includeSubdirectories);
     if (duplicates) {
         FileRecordStore groups;
-        const std::vector<uint32_t> order = FindDuplicateRows(store, criteria);
+        const std::vector<uint32_t> order = FindDuplicates(store, criteria);
         groups.reserve(order.size());
         for (uint32_t row : order)
             groups.appendCopy(store, row);

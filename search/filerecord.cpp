@@ -107,6 +107,10 @@ std::string formatMinute(int32_t minute) {
 void FileRecordStore::clear() {
     records_.clear();
     records_.shrink_to_fit();
+    hashOfRow_.clear();
+    hashOfRow_.shrink_to_fit();
+    hashes_.clear();
+    hashes_.shrink_to_fit();
     names_.clear();
     names_.shrink_to_fit();
     directories_.clear();
@@ -142,6 +146,25 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
     r.minute = minute;
     r.size = size;
     records_.push_back(r);
+    if (!hashOfRow_.empty())
+        hashOfRow_.push_back(NoHash);
+}
+
+void FileRecordStore::setContentHash(size_t row, const ContentHash& hash) {
+    if (hashOfRow_.empty())
+        hashOfRow_.assign(records_.size(), NoHash);
+    if (hashOfRow_[row] != NoHash) {
+        hashes_[hashOfRow_[row]] = hash;
+        return;
+    }
+    hashOfRow_[row] = uint32_t(hashes_.size());
+    hashes_.push_back(hash);
+}
+
+bool FileRecordStore::sameContent(size_t a, size_t b) const {
+    const ContentHash* ha = contentHash(a);
+    const ContentHash* hb = contentHash(b);
+    return ha && hb && records_[a].size == records_[b].size && *ha == *hb;
 }
 
 void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
@@ -155,6 +178,8 @@ void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
     if (mapped >= directories_.size() || directories_[mapped] != text)
         mapped = internDirectory(text);
     append(mapped, from.name(row), r.size, r.minute);
+    if (const ContentHash* hash = from.contentHash(row))
+        setContentHash(records_.size() - 1, *hash);
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {
@@ -175,11 +200,18 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
     const size_t needed = records_.size() + other.records_.size();
     if (records_.capacity() < needed)
         records_.reserve(std::max(needed, 2 * records_.capacity()));
+    const size_t firstNew = records_.size();
     for (FileRecord r : other.records_) {
         r.nameOffset += nameBase;
         r.directory = directoryMap[r.directory];
         records_.push_back(r);
     }
+    // Content hashes go with their rows.
+    if (!hashOfRow_.empty())
+        hashOfRow_.resize(records_.size(), NoHash);
+    for (size_t row = 0; row < other.size(); ++row)
+        if (const ContentHash* hash = other.contentHash(row))
+            setContentHash(firstNew + row, *hash);
     other.clear();
 }
 
@@ -213,11 +245,18 @@ std::string FileRecordStore::text(size_t row, int column) const {
 }
 
 void FileRecordStore::removeRows(const std::vector<bool>& remove) {
+    // The hashes of removed rows stay in hashes_ unreferenced until the store is cleared.
+    const bool hashed = !hashOfRow_.empty();
     size_t kept = 0;
     for (size_t row = 0; row < records_.size(); ++row)
-        if (row >= remove.size() || !remove[row])
+        if (row >= remove.size() || !remove[row]) {
+            if (hashed)
+                hashOfRow_[kept] = hashOfRow_[row];
             records_[kept++] = records_[row];
+        }
     records_.resize(kept);
+    if (hashed)
+        hashOfRow_.resize(kept);
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
@@ -226,6 +265,13 @@ void FileRecordStore::permute(const std::vector<uint32_t>& order) {
     for (uint32_t old : order)
         sorted.push_back(records_[old]);
     records_.swap(sorted);
+    if (!hashOfRow_.empty()) {
+        std::vector<uint32_t> hashes;
+        hashes.reserve(order.size());
+        for (uint32_t old : order)
+            hashes.push_back(hashOfRow_[old]);
+        hashOfRow_.swap(hashes);
+    }
 }
 
 void FileRecordStore::rename(size_t row, std::string_view newName) {
@@ -238,7 +284,9 @@ void FileRecordStore::rename(size_t row, std::string_view newName) {
 }
 
 size_t FileRecordStore::memoryUsage() const {
-    size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity();
+    size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity() +
+                   hashOfRow_.capacity() * sizeof(uint32_t) +
+                   hashes_.capacity() * sizeof(ContentHash);
     for (const std::string& d : directories_)
         bytes += sizeof(std::string) + d.capacity() + 48; // the index's node
     return bytes;

@@ -39,6 +39,13 @@ struct FileRecord {
 };
 static_assert(sizeof(FileRecord) == 24);
 
+// The XXH3-128 hash of a file's whole content, as the content check computed it.
+struct ContentHash {
+    uint64_t low = 0;
+    uint64_t high = 0;
+    friend bool operator==(const ContentHash&, const ContentHash&) = default;
+};
+
 // "YYYY/MM/DD HH:MM" of a local minute.
 std::string formatMinute(int32_t minute);
 
@@ -88,6 +95,17 @@ public:
     std::string timeText(size_t row) const { return formatMinute(records_[row].minute); }
     std::string text(size_t row, int column) const;
 
+    // The hash of a row's content, or null when its bytes were never checked. Only rows a
+    // content check kept carry one, so a store without any costs nothing for them.
+    const ContentHash* contentHash(size_t row) const {
+        if (row >= hashOfRow_.size() || hashOfRow_[row] == NoHash)
+            return nullptr;
+        return &hashes_[hashOfRow_[row]];
+    }
+    void setContentHash(size_t row, const ContentHash& hash);
+    // True when both rows were hashed, with equal sizes and equal hashes.
+    bool sameContent(size_t a, size_t b) const;
+
     // Removes the rows whose flag is set; keeps the order of the others.
     void removeRows(const std::vector<bool>& remove);
     // Reorders the rows: new row i is old row order[i].
@@ -100,7 +118,12 @@ public:
 private:
     uint32_t storeName(std::string_view name);
 
+    static constexpr uint32_t NoHash = UINT32_MAX;
+
     std::vector<FileRecord> records_;
+    // Empty until a row gets a hash; then one entry per record, an index into hashes_.
+    std::vector<uint32_t> hashOfRow_;
+    std::vector<ContentHash> hashes_;
     std::string names_;
     std::vector<std::string> directories_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;

@@ -40,6 +40,14 @@ int threeWay(int64_t a, int64_t b) {
 
 } // namespace
 
+Criteria candidateCriteria(const Criteria& ticked) {
+    Criteria c = ticked;
+    c.content = false;
+    if (ticked.content && !c.any())
+        c.size = true;
+    return c;
+}
+
 KeyKind primaryKey(const Criteria& criteria) {
     if (criteria.name)
         return KeyKind::Name;
@@ -171,8 +179,9 @@ long FindFirstKey(const KeyList& list, uint32_t row) {
     return -1;
 }
 
-std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Criteria& criteria,
+std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Criteria& ticked,
                                         const std::function<void(size_t, size_t)>& progress) {
+    const Criteria criteria = candidateCriteria(ticked);
     const size_t n = hidden.size();
     KeyList keys(hidden, primaryKey(criteria));
     for (size_t q = 0; q < n; ++q) {

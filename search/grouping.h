@@ -20,6 +20,10 @@ namespace fenwa {
 
 enum class KeyKind { Name, Size, Time };
 
+// The criteria the key list groups by: the ticked ones without Content. Equal content
+// needs equal size, so Content ticked alone gathers files of equal size.
+Criteria candidateCriteria(const Criteria& ticked);
+
 // The key of the first ticked criterion; Name when nothing is ticked.
 KeyKind primaryKey(const Criteria& criteria);
 
@@ -63,6 +67,8 @@ long FindFirstKey(const KeyList& list, uint32_t row);
 // earliest-read file with their key. With several criteria ticked, files that differ from
 // a leader stay in the key list for the next leader with the same key, so every set of
 // two or more files equal on all ticked criteria forms a group.
+// Content is not looked at here: the groups are those of candidateCriteria(criteria),
+// which the content check (contentcheck.h) then splits.
 // progress(step, count) is called before each step of each pass.
 std::vector<uint32_t>
 FindDuplicateRows(const FileRecordStore& hidden, const Criteria& criteria,

@@ -170,6 +170,8 @@ bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& 
         return false;
     if (criteria.time && rows.minute(a) != rows.minute(b))
         return false;
+    if (criteria.content && !rows.sameContent(a, b))
+        return false;
     return true;
 }
 

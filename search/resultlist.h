@@ -16,7 +16,9 @@ struct Criteria {
     bool name = false;
     bool size = false;
     bool time = false;
-    bool any() const { return name || size || time; }
+    // Identical bytes: rows match only when the content check gave both the same hash.
+    bool content = false;
+    bool any() const { return name || size || time || content; }
 };
 
 // SortMode: 2c sorts column c ascending, 2c + 1 descending.
@@ -36,7 +38,8 @@ int lvFilesCompare(const FileRecordStore& rows, size_t a, size_t b, uint8_t sort
 // equal keep their order.
 std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode);
 
-// True when at least one criterion is ticked and the rows agree on every ticked one.
+// True when at least one criterion is ticked and the rows agree on every ticked one. For
+// Content, rows without a stored hash (never content-checked) match nothing.
 bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& criteria);
 
 // The run [first, last] of adjacent rows around `row` that match it; the row alone when

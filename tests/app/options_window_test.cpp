@@ -408,6 +408,44 @@ private slots:
         QCOMPARE(lastPick.fileName, QStringLiteral("Any file name"));
         QVERIFY(messages.errors.isEmpty());
     }
+
+    // The fourth criterion: on the options page with the other three, saved with them, in
+    // both languages, and with its caption whole in either.
+    void contentBoxIsSavedAndSpeaksBothLanguages() {
+        makeWindow();
+        QVERIFY(!w->ckContent->isChecked());
+        QCOMPARE(w->ckContent->text(), QStringLiteral("Content"));
+        QCOMPARE(w->ckContent->toolTip(), QStringLiteral("Compare content, byte for byte"));
+        QCOMPARE(w->ckContent->parentWidget(), w->ckTime->parentWidget());
+        // The criteria and the box it shares a row with show their captions whole, and
+        // no control of the page lies under it.
+        auto fits = [this] {
+            for (QCheckBox* box : {w->ckName, w->ckSize, w->ckTime, w->ckContent, w->ckInclude})
+                QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
+            QVERIFY(w->ckContent->geometry().right() < w->tbsOptions->width());
+            for (QWidget* other : w->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(other == w->ckContent ||
+                             !other->geometry().intersects(w->ckContent->geometry()),
+                         qPrintable(other->objectName()));
+        };
+        fits();
+        clickButton(w->ckContent);
+        clickButton(w->ckSize);
+        selectPage(w->tbsMore);
+        clickButton(w->rbChinese);
+        QCOMPARE(w->ckContent->text(), QStringLiteral("內容"));
+        QCOMPARE(w->ckContent->toolTip(), QStringLiteral("搜尋內容相同的檔案"));
+        fits();
+        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        QVERIFY(messages.errors.isEmpty());
+
+        makeWindow();
+        QVERIFY(w->ckContent->isChecked() && !w->ckSize->isChecked());
+        QCOMPARE(w->ckContent->text(), QStringLiteral("內容"));
+        QFile stored(settingsPath);
+        QVERIFY(stored.open(QIODevice::ReadOnly));
+        QVERIFY(stored.readAll().contains("ckContent=dword:1"));
+    }
 };
 
 QTEST_MAIN(OptionsWindowTest)

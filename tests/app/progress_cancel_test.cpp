@@ -1,3 +1,4 @@
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -106,6 +107,27 @@ private slots:
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
+    }
+
+    void escapeStopsTheContentCheck() {
+        w->ckContent->setChecked(true);
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
+
+        // Esc once the files are being read, not before.
+        bool sent = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, progress.get(), [&] {
+            if (!sent && w->statusText(1) == QStringLiteral("Checking content...")) {
+                sent = true;
+                QTest::keyClick(progress.get(), Qt::Key_Escape);
+            }
+        });
+        watch.start(0);
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        watch.stop();
+        QVERIFY(sent);
+        expectCancelled();
     }
 
     void escapeStopsFindDuplicates() {

@@ -217,6 +217,35 @@ private slots:
         QCOMPARE(w->currentRow(), 1);
     }
 
+    void contentSplitsTheSizeGroupAndMarkingFollowsIt() {
+        auto write = [this](const QString& subdir, const char* bytes) {
+            QDir().mkpath(tmp->path() + "/" + subdir);
+            std::ofstream(QFile::encodeName(tmp->path() + "/" + subdir + "/f.jpg").toStdString(),
+                          std::ios::binary)
+                << bytes;
+        };
+        write("d1", "AAAA");
+        write("d2", "BBBB");
+        write("d3", "AAAA");
+        write("d4", "BBBB");
+        write("d5", "CCCCC");
+        w->ckSize->setChecked(false);
+        w->ckContent->setChecked(true);
+        findDuplicates();
+        // By size d2 d3 d4 d1; split by content, each part where its first row stood.
+        QStringList dirs;
+        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+            dirs << w->lvFilesModel->index(r, ColDirectory).data().toString().section('/', -1);
+        QCOMPARE(dirs, (QStringList{"d2", "d4", "d3", "d1"}));
+        QCOMPARE(w->statusText(1), "Total Files:4" + Hint);
+
+        clickRow(0);
+        QCOMPARE(icons(), QStringLiteral("2200"));
+        QTest::keyClick(w->lvFiles, Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(selectedRows(), QList<int>{2});
+        QCOMPARE(icons(), QStringLiteral("0022"));
+    }
+
     void headerClicksSortAndScatterGroups() {
         addFile("d1", "b.jpg", 10);
         addFile("d2", "A.jpg", 9);

@@ -234,3 +234,29 @@ TEST(Cli, DecodeReadsGifFiles) {
     EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 3]), 0xFF);
     EXPECT_EQ(static_cast<unsigned char>(bytes[offset + 5]), 0x00);
 }
+
+TEST(Cli, ContentKeepsOnlyIdenticalFiles) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    ::mkdir((root + "/b").c_str(), 0755);
+    std::ofstream(root + "/a.jpg") << "1234";
+    std::ofstream(root + "/b/copy.jpg") << "1234";
+    std::ofstream(root + "/b/a.jpg") << "abcd"; // same size and name, other bytes
+
+    auto names = [](const std::string& out) {
+        std::vector<std::string> lines;
+        for (size_t at = 0; at < out.size(); at = out.find('\n', at) + 1)
+            lines.push_back(out.substr(at, out.find('\t', at) - at));
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+    Output content = runCli({"find-duplicates", "--content", root});
+    ASSERT_EQ(content.status, 0) << content.err;
+    EXPECT_EQ(names(content.out), (std::vector<std::string>{"a.jpg", "copy.jpg"}));
+    Output both = runCli({"find-duplicates", "--name", "--content", root});
+    EXPECT_EQ(both.out, "");
+    Output json = runCli({"find-duplicates", "--size", "--content", "--format", "json", root});
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 2) << json.out;
+    EXPECT_NE(runCli({"--help"}).out.find("--content"), std::string::npos);
+    EXPECT_EQ(runCli({"find-all", "--content", root}).status, 1);
+}

@@ -89,3 +89,25 @@ TEST(FileRecord, RemovePermuteRenameAndCopy) {
     EXPECT_EQ(store.fullPath(3), "/x/keep.bmp");
     EXPECT_EQ(store.fullPath(4), "/a/f0.txt");
 }
+
+TEST(FileRecordStore, JoiningStoresKeepsEachRowsContentHash) {
+    FileRecordStore store;
+    store.append(store.internDirectory("/a"), "one", 4, 0);
+    store.append(store.internDirectory("/a"), "two", 4, 0);
+    store.setContentHash(1, ContentHash{1, 2});
+
+    FileRecordStore other;
+    other.append(other.internDirectory("/b"), "three", 4, 0);
+    other.append(other.internDirectory("/b"), "four", 4, 0);
+    other.setContentHash(0, ContentHash{3, 4});
+    store.appendAll(std::move(other));
+
+    ASSERT_EQ(store.size(), 4u);
+    EXPECT_EQ(store.contentHash(0), nullptr);
+    ASSERT_NE(store.contentHash(1), nullptr);
+    EXPECT_EQ(*store.contentHash(1), (ContentHash{1, 2}));
+    ASSERT_NE(store.contentHash(2), nullptr);
+    EXPECT_EQ(*store.contentHash(2), (ContentHash{3, 4}));
+    EXPECT_EQ(store.contentHash(3), nullptr);
+    EXPECT_EQ(store.fullPath(2), "/b/three");
+}

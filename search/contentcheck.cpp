@@ -1,0 +1,374 @@
+#include "contentcheck.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xxhash.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "grouping.h"
+
+namespace fenwa {
+
+namespace {
+
+constexpr size_t WholeFileChunk = 1 << 20;
+
+// An open file descriptor, closed when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Opens a regular file of exactly `size` bytes for reading. Non-blocking, so that a pipe
+// that took a file's place cannot hang the reader; it is refused as not regular anyway.
+bool openRegular(const std::string& path, int64_t size, Descriptor& file) {
+    do
+        file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (file.fd < 0 && errno == EINTR);
+    if (file.fd < 0)
+        return false;
+    struct stat st {};
+    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+}
+
+// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error.
+ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset) {
+    size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, buffer + got, length - got, off_t(offset + int64_t(got)));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += size_t(n);
+    }
+    return ssize_t(got);
+}
+
+ContentHash toContentHash(XXH128_hash_t h) {
+    return ContentHash{h.low64, h.high64};
+}
+
+std::vector<char>& threadBuffer(size_t size) {
+    thread_local std::vector<char> buffer;
+    if (buffer.size() < size)
+        buffer.resize(size);
+    return buffer;
+}
+
+} // namespace
+
+bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
+    Descriptor file;
+    if (size < 0 || !openRegular(path, size, file))
+        return false;
+    if (size <= 2 * ContentEdgeBytes) {
+        // One byte more than expected is asked for, so a file that grew is noticed.
+        std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
+        if (readAt(file.fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
+            return false;
+        partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
+        whole = true;
+        return true;
+    }
+    const size_t edge = size_t(ContentEdgeBytes);
+    std::vector<char>& buffer = threadBuffer(2 * edge);
+    if (readAt(file.fd, buffer.data(), edge, 0) != ssize_t(edge) ||
+        readAt(file.fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
+        return false;
+    partial = toContentHash(XXH3_128bits(buffer.data(), 2 * edge));
+    whole = false;
+    return true;
+}
+
+bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+                   const std::function<bool(size_t)>& onChunk) {
+    Descriptor file;
+    if (size < 0 || !openRegular(path, size, file))
+        return false;
+    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(),
+                                                                   &XXH3_freeState);
+    if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
+        return false;
+    std::vector<char>& buffer = threadBuffer(WholeFileChunk);
+    int64_t total = 0;
+    for (;;) {
+        const ssize_t n = readAt(file.fd, buffer.data(), WholeFileChunk, total);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        XXH3_128bits_update(state.get(), buffer.data(), size_t(n));
+        total += n;
+        if (total > size)
+            return false;
+        if (onChunk && !onChunk(size_t(n)))
+            return false;
+    }
+    if (total != size)
+        return false;
+    hash = toContentHash(XXH3_128bits_digest(state.get()));
+    return true;
+}
+
+namespace {
+
+unsigned readerThreads(unsigned wanted) {
+    if (wanted > 0)
+        return wanted;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return std::clamp(cores, 1u, 4u);
+}
+
+// Runs job(i) for i in [0, count) on `threads` workers. The calling thread waits and
+// calls report() every few milliseconds and once at the end; when report() throws, the
+// workers are told to stop, are joined, and the exception goes on.
+void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job,
+             std::atomic<bool>& stop, const std::function<void()>& report) {
+    if (count == 0)
+        return;
+    threads = unsigned(std::min<size_t>(threads, count));
+    std::atomic<size_t> next{0};
+    std::mutex mutex;
+    std::condition_variable finished;
+    unsigned running = threads;
+    std::vector<std::thread> pool;
+    auto joinAll = [&] {
+        for (std::thread& t : pool)
+            if (t.joinable())
+                t.join();
+    };
+    try {
+        for (unsigned t = 0; t < threads; ++t)
+            pool.emplace_back([&] {
+                for (;;) {
+                    if (stop.load(std::memory_order_relaxed))
+                        break;
+                    const size_t i = next.fetch_add(1);
+                    if (i >= count)
+                        break;
+                    try {
+                        job(i);
+                    } catch (...) {
+                        // The job's file counts as unreadable: its result stays unset.
+                    }
+                }
+                std::lock_guard lock(mutex);
+                if (--running == 0)
+                    finished.notify_one();
+            });
+        for (;;) {
+            std::unique_lock lock(mutex);
+            // Short waits: the report is what lets the user's Cancel through.
+            if (finished.wait_for(lock, std::chrono::milliseconds(2), [&] { return running == 0; }))
+                break;
+            lock.unlock();
+            if (report)
+                report();
+        }
+    } catch (...) {
+        stop = true;
+        joinAll();
+        throw;
+    }
+    joinAll();
+    if (report)
+        report();
+}
+
+// Classes of files thought to be alike: class k is rows[starts[k]] to rows[starts[k + 1]].
+struct Classes {
+    std::vector<uint32_t> rows;
+    std::vector<size_t> starts{0};
+    size_t count() const { return starts.size() - 1; }
+    void close() {
+        if (rows.size() - starts.back() >= 2)
+            starts.push_back(rows.size());
+        else
+            rows.resize(starts.back()); // a class of one is no duplicate
+    }
+};
+
+// Splits each class of `from` by a key per row position (rows whose `keep` is zero drop
+// out), keeping rows in their order within each new class.
+template <class Key>
+Classes refine(const Classes& from, const std::vector<Key>& key, const std::vector<char>& keep) {
+    Classes out;
+    std::vector<size_t> positions;
+    auto equal = [&](size_t a, size_t b) { return !(key[a] < key[b]) && !(key[b] < key[a]); };
+    for (size_t c = 0; c < from.count(); ++c) {
+        positions.clear();
+        for (size_t p = from.starts[c]; p < from.starts[c + 1]; ++p)
+            if (keep[p])
+                positions.push_back(p);
+        std::stable_sort(positions.begin(), positions.end(),
+                         [&](size_t a, size_t b) { return key[a] < key[b]; });
+        for (size_t i = 0; i < positions.size(); ++i) {
+            if (i > 0 && !equal(positions[i - 1], positions[i]))
+                out.close();
+            out.rows.push_back(from.rows[positions[i]]);
+        }
+        if (!positions.empty())
+            out.close();
+    }
+    return out;
+}
+
+struct HashKey {
+    ContentHash hash;
+    bool operator<(const HashKey& o) const {
+        return hash.high != o.hash.high ? hash.high < o.hash.high : hash.low < o.hash.low;
+    }
+};
+
+size_t stepOf(uint64_t done, uint64_t total) {
+    return size_t(done == 0 ? 0 : std::min(done, total) - 1);
+}
+
+} // namespace
+
+std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
+                                           const std::vector<uint32_t>& order,
+                                           const Criteria& groupedBy,
+                                           const ContentCheckOptions& options) {
+    // The groups of the order, each its own class to begin with.
+    Classes groups;
+    for (size_t start = 0; start < order.size();) {
+        size_t end = start + 1;
+        while (end < order.size() && RowsMatch(hidden, order[end], order[start], groupedBy))
+            ++end;
+        groups.rows.insert(groups.rows.end(), order.begin() + long(start),
+                           order.begin() + long(end));
+        groups.close();
+        start = end;
+    }
+
+    // Size first: it costs nothing, and unequal sizes are never equal bytes.
+    std::vector<int64_t> sizes(groups.rows.size());
+    for (size_t p = 0; p < groups.rows.size(); ++p)
+        sizes[p] = hidden.fileSize(groups.rows[p]);
+    const Classes bySize = refine(groups, sizes, std::vector<char>(groups.rows.size(), 1));
+
+    const unsigned threads = readerThreads(options.threads);
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> done{0};
+
+    // The ends of every file that shares its size within a group.
+    const size_t edgeJobs = bySize.rows.size();
+    if (edgeJobs > 0 && options.beforeReading)
+        options.beforeReading();
+    std::vector<HashKey> partial(edgeJobs);
+    std::vector<char> readable(edgeJobs, 0), whole(edgeJobs, 0);
+    runJobs(
+        edgeJobs, threads,
+        [&](size_t i) {
+            const uint32_t row = bySize.rows[i];
+            bool isWhole = false;
+            readable[i] =
+                hashFileEdges(hidden.fullPath(row), hidden.fileSize(row), partial[i].hash, isWhole);
+            whole[i] = isWhole;
+            done.fetch_add(1, std::memory_order_relaxed);
+        },
+        stop,
+        [&] {
+            if (options.progress)
+                options.progress(stepOf(done.load(), edgeJobs), edgeJobs);
+        });
+    const Classes byEdges = refine(bySize, partial, readable);
+
+    // Whole files, for the classes whose members were not already read whole (a class
+    // holds files of one size, so all its members were or none was).
+    std::vector<size_t> positionOfRow; // byEdges position -> bySize position
+    {
+        std::vector<uint32_t> bySizePosition(hidden.size(), UINT32_MAX);
+        for (size_t p = 0; p < bySize.rows.size(); ++p)
+            bySizePosition[bySize.rows[p]] = uint32_t(p);
+        for (uint32_t row : byEdges.rows)
+            positionOfRow.push_back(bySizePosition[row]);
+    }
+    std::vector<HashKey> full(byEdges.rows.size());
+    // Written by the readers, one element each: chars, not the packed bits of vector<bool>.
+    std::vector<char> fullReadable(byEdges.rows.size(), 0);
+    std::vector<size_t> wholeJobs;
+    uint64_t wholeBytes = 0;
+    for (size_t p = 0; p < byEdges.rows.size(); ++p) {
+        const size_t q = positionOfRow[p];
+        if (whole[q]) {
+            full[p] = partial[q];
+            fullReadable[p] = 1;
+        } else {
+            wholeJobs.push_back(p);
+            wholeBytes += uint64_t(hidden.fileSize(byEdges.rows[p]));
+        }
+    }
+    done = 0;
+    runJobs(
+        wholeJobs.size(), threads,
+        [&](size_t i) {
+            const size_t p = wholeJobs[i];
+            const uint32_t row = byEdges.rows[p];
+            fullReadable[p] = hashWholeFile(hidden.fullPath(row), hidden.fileSize(row),
+                                            full[p].hash, [&](size_t bytes) {
+                                                done.fetch_add(bytes, std::memory_order_relaxed);
+                                                return !stop.load(std::memory_order_relaxed);
+                                            });
+        },
+        stop,
+        [&] {
+            if (options.progress)
+                options.progress(stepOf(done.load(), wholeBytes), size_t(wholeBytes));
+        });
+    const Classes byContent = refine(byEdges, full, fullReadable);
+
+    // Each kept row learns its class and hash; then every group is written out with each
+    // of its classes where the class's first row stood.
+    std::vector<uint32_t> classOfRow(hidden.size(), UINT32_MAX);
+    {
+        std::vector<uint32_t> byEdgesPosition(hidden.size(), UINT32_MAX);
+        for (size_t p = 0; p < byEdges.rows.size(); ++p)
+            byEdgesPosition[byEdges.rows[p]] = uint32_t(p);
+        for (size_t c = 0; c < byContent.count(); ++c)
+            for (size_t p = byContent.starts[c]; p < byContent.starts[c + 1]; ++p) {
+                const uint32_t row = byContent.rows[p];
+                classOfRow[row] = uint32_t(c);
+                hidden.setContentHash(row, full[byEdgesPosition[row]].hash);
+            }
+    }
+    std::vector<uint32_t> out;
+    out.reserve(byContent.rows.size());
+    std::vector<bool> written(byContent.count(), false);
+    for (uint32_t row : order) {
+        const uint32_t c = classOfRow[row];
+        if (c == UINT32_MAX || written[c])
+            continue;
+        written[c] = true;
+        out.insert(out.end(), byContent.rows.begin() + long(byContent.starts[c]),
+                   byContent.rows.begin() + long(byContent.starts[c + 1]));
+    }
+    return out;
+}
+
+std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
+                                     const ContentCheckOptions& options) {
+    std::vector<uint32_t> order = FindDuplicateRows(hidden, ticked, options.progress);
+    if (!ticked.content)
+        return order;
+    return SplitGroupsByContent(hidden, order, candidateCriteria(ticked), options);
+}
+
+} // namespace fenwa

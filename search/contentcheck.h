@@ -1,0 +1,59 @@
+#pragma once
+// The content check of a duplicate search: files that agree on the other ticked criteria
+// are compared by their bytes, cheapest test first. Within a group, files of a size no
+// other member has are never opened; the others get a hash of their first and last
+// 64 KiB; only files whose size and partial hash are shared are read in full and hashed
+// with XXH3-128. Files are read on a few worker threads while the calling thread reports
+// progress, so a cancel from the progress report stops the readers.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "filerecord.h"
+#include "resultlist.h"
+
+namespace fenwa {
+
+struct ContentCheckOptions {
+    // Called on the calling thread every few milliseconds while files are read, with
+    // step and count of the current stage (files for the partial hashes, bytes for the
+    // whole-file hashes). Throwing (SearchCancelled) stops the readers and propagates.
+    std::function<void(size_t step, size_t count)> progress;
+    // Called once before the first file is opened.
+    std::function<void()> beforeReading;
+    // Reader threads; 0 picks as many as the machine has cores, at most four.
+    unsigned threads = 0;
+};
+
+// The bytes hashed at each end of a file for the partial hash. A file of at most twice
+// this size is read whole at once and its full hash serves as the partial one.
+inline constexpr int64_t ContentEdgeBytes = 64 * 1024;
+
+// Splits every group of `order` (runs of adjacent hidden rows that match on `groupedBy`,
+// as FindDuplicateRows lays them out) into sub-groups of files with identical bytes;
+// files that cannot be read, or whose size changed since they were listed, drop out, as
+// does every sub-group of one. Each kept row gets its content hash in `hidden`.
+//
+// Order: the kept rows keep the order they had; each sub-group is contiguous and stands
+// where its first row stood in its group. A group whose files are all alike is therefore
+// unchanged, and the rows of a split group keep their relative order.
+std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
+                                           const std::vector<uint32_t>& order,
+                                           const Criteria& groupedBy,
+                                           const ContentCheckOptions& options = {});
+
+// The duplicate search over the hidden rows for the ticked criteria: FindDuplicateRows,
+// then, with Content ticked, SplitGroupsByContent. `options.progress` also serves the
+// grouping's passes.
+std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
+                                     const ContentCheckOptions& options = {});
+
+// The hashes of one file, as the check computes them. Both answer false when the file
+// cannot be opened or read, is not a regular file, or is not `size` bytes long.
+bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole);
+bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+                   const std::function<bool(size_t bytes)>& onChunk = {});
+
+} // namespace fenwa

@@ -1,0 +1,221 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "contentcheck.h"
+#include "grouping.h"
+#include "progress.h"
+#include "scanner.h"
+
+using namespace fenwa;
+
+namespace {
+
+Criteria ticked(bool name, bool size, bool time, bool content) {
+    return Criteria{name, size, time, content};
+}
+
+// A directory of test files, scanned as the window scans it.
+class Tree {
+public:
+    Tree() { EXPECT_TRUE(tmp_.isValid()); }
+    std::string path(const std::string& relative) const {
+        return tmp_.path().toStdString() + "/" + relative;
+    }
+    void write(const std::string& relative, const std::string& bytes, time_t mtime = 0) const {
+        const std::string p = path(relative);
+        const size_t slash = relative.rfind('/');
+        if (slash != std::string::npos)
+            ::mkdir(path(relative.substr(0, slash)).c_str(), 0755);
+        std::ofstream(p, std::ios::binary) << bytes;
+        if (mtime != 0) {
+            utimbuf t{mtime, mtime};
+            ::utime(p.c_str(), &t);
+        }
+    }
+    FileRecordStore scan() const {
+        FileRecordStore store;
+        ReadDirectory(tmp_.path().toStdString(), store, true);
+        return store;
+    }
+
+private:
+    QTemporaryDir tmp_;
+};
+
+// The groups of a search as the result list sees them: the rows copied out in order,
+// then cut into runs by RowsMatch, each run as the set of its names.
+std::vector<std::multiset<std::string>> groupsOf(FileRecordStore& hidden, const Criteria& criteria,
+                                                 const ContentCheckOptions& options = {}) {
+    const std::vector<uint32_t> order = FindDuplicates(hidden, criteria, options);
+    FileRecordStore shown;
+    for (uint32_t row : order)
+        shown.appendCopy(hidden, row);
+    std::vector<std::multiset<std::string>> groups;
+    for (const GroupBounds& run : groupRuns(shown, criteria)) {
+        std::multiset<std::string> names;
+        for (size_t r = run.first; r <= run.last; ++r)
+            names.insert(std::string(shown.name(r)));
+        groups.push_back(names);
+    }
+    std::sort(groups.begin(), groups.end());
+    return groups;
+}
+
+using Groups = std::vector<std::multiset<std::string>>;
+
+std::string bytesWithChangeAt(size_t size, size_t at) {
+    std::string s(size, 'x');
+    if (at < size)
+        s[at] = 'y';
+    return s;
+}
+
+} // namespace
+
+TEST(ContentCheck, EqualSizeWithDifferentBytesNeverGroups) {
+    Tree tree;
+    const size_t big = 3 * size_t(ContentEdgeBytes) + 7;
+    tree.write("a", std::string(1000, 'x'));
+    tree.write("b", std::string(1000, 'x'));
+    tree.write("c", bytesWithChangeAt(1000, 500));
+    tree.write("d", bytesWithChangeAt(big, big)); // no change
+    tree.write("e", bytesWithChangeAt(big, big));
+    // Differs only in the middle, beyond both hashed ends: only the whole hash tells.
+    tree.write("f", bytesWithChangeAt(big, big / 2));
+    tree.write("g", bytesWithChangeAt(big, big / 2));
+    tree.write("h", bytesWithChangeAt(big, 0));
+    tree.write("i", bytesWithChangeAt(big, big - 1));
+    // Just over twice the edge: the ends overlap nothing and the middle byte is unread.
+    const size_t justOver = 2 * size_t(ContentEdgeBytes) + 1;
+    tree.write("j", bytesWithChangeAt(justOver, justOver));
+    tree.write("k", bytesWithChangeAt(justOver, size_t(ContentEdgeBytes)));
+    FileRecordStore hidden = tree.scan();
+
+    EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true)),
+              (Groups{{"a", "b"}, {"d", "e"}, {"f", "g"}}));
+    EXPECT_EQ(groupsOf(hidden, ticked(false, true, false, true)),
+              (Groups{{"a", "b"}, {"d", "e"}, {"f", "g"}}));
+    // Rows never content-checked (as Find All lists them) match nothing on Content.
+    const FileRecordStore listed = tree.scan();
+    EXPECT_EQ(listed.contentHash(0), nullptr);
+    EXPECT_FALSE(RowsMatch(listed, 0, 0, ticked(false, false, false, true)));
+}
+
+TEST(ContentCheck, IdenticalBytesGroupWhateverTheirNamesAndTimes) {
+    Tree tree;
+    tree.write("one/photo.jpg", "same bytes", 1000000000);
+    tree.write("two/copy of photo.JPG", "same bytes", 1200000000);
+    tree.write("two/PHOTO.jpg", "same bytes", 1300000000);
+    tree.write("three/photo.jpg", "other byte", 1000000000);
+    tree.write("three/empty1", "");
+    tree.write("three/empty2", "", 1100000000);
+    FileRecordStore hidden = tree.scan();
+
+    EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true)),
+              (Groups{{"PHOTO.jpg", "copy of photo.JPG", "photo.jpg"}, {"empty1", "empty2"}}));
+    // With Name as well both must agree: the copy under another name and the file of
+    // the same name with other bytes drop out.
+    EXPECT_EQ(groupsOf(hidden, ticked(true, false, false, true)),
+              (Groups{{"PHOTO.jpg", "photo.jpg"}}));
+}
+
+TEST(ContentCheck, SplitGroupsStayRunsInTheOrderTheirRowsHad) {
+    Tree tree;
+    // Read in the order 0 a, 1 b, 2 c, 3 d; by size alone they form one group laid out
+    // as b, c, d, a (members in key order, leader last).
+    tree.write("a", "AAAA");
+    tree.write("b", "BBBB");
+    tree.write("c", "AAAA");
+    tree.write("d", "BBBB");
+    tree.write("e", "CCCCC");
+    tree.write("f", "CCCCC");
+    // Listed in this order, as a scan of a directory that reads them so would.
+    FileRecordStore hidden;
+    const uint32_t dir = hidden.internDirectory(tree.path(""));
+    for (const char* name : {"a", "b", "c", "d", "e", "f"})
+        hidden.append(dir, name, name[0] < 'e' ? 4 : 5, 0);
+
+    const std::vector<uint32_t> bySize =
+        FindDuplicateRows(hidden, ticked(false, true, false, false));
+    ASSERT_EQ(bySize, (std::vector<uint32_t>{1, 2, 3, 0, 5, 4}));
+    // b's content first (b, d), then a's (c, a); the group of equal files is unchanged.
+    EXPECT_EQ(FindDuplicates(hidden, ticked(false, true, false, true)),
+              (std::vector<uint32_t>{1, 3, 2, 0, 5, 4}));
+
+    // The stored hashes follow their rows through sorting and deletion.
+    FileRecordStore shown;
+    for (uint32_t row : FindDuplicates(hidden, ticked(false, false, false, true)))
+        shown.appendCopy(hidden, row);
+    shown.permute(sortedOrder(shown, 0)); // by name: a b c d e f
+    const Criteria content = ticked(false, false, false, true);
+    EXPECT_TRUE(RowsMatch(shown, 0, 2, content));  // a, c
+    EXPECT_FALSE(RowsMatch(shown, 0, 1, content)); // a, b
+    shown.removeRows({true, false, false, false, false, false});
+    EXPECT_TRUE(RowsMatch(shown, 0, 2, content));  // b, d
+    EXPECT_FALSE(RowsMatch(shown, 1, 2, content)); // c, d
+}
+
+TEST(ContentCheck, FilesThatCannotBeReadAreLeftOutAndTheRestGoesOn) {
+    Tree tree;
+    tree.write("gone", "12345678");
+    tree.write("stays1", "12345678");
+    tree.write("stays2", "12345678");
+    tree.write("grows1", "abcdefgh");
+    tree.write("grows2", "abcdefgh");
+    tree.write("locked1", "ABCDEFGH!");
+    tree.write("locked2", "ABCDEFGH!");
+    FileRecordStore hidden = tree.scan();
+    ::unlink(tree.path("gone").c_str());
+    // Rewritten since it was listed: same first bytes, more of them.
+    tree.write("grows2", "abcdefgh and more");
+    const bool canLock = ::geteuid() != 0; // root reads through any permission
+    if (canLock)
+        ::chmod(tree.path("locked2").c_str(), 0);
+
+    Groups expected{{"stays1", "stays2"}};
+    if (!canLock)
+        expected.push_back({"locked1", "locked2"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true)), expected);
+    ContentHash h;
+    bool whole = false;
+    EXPECT_FALSE(hashFileEdges(tree.path("gone"), 8, h, whole));
+    EXPECT_FALSE(hashWholeFile(tree.path("grows2"), 8, h));
+    EXPECT_FALSE(hashWholeFile(tree.path("."), 0, h)); // a directory is no file
+}
+
+TEST(ContentCheck, CancellingStopsTheReadersAndALaterSearchIsWhole) {
+    Tree tree;
+    const std::string big = bytesWithChangeAt(4 * size_t(ContentEdgeBytes), 0);
+    for (int i = 0; i < 40; ++i)
+        tree.write("f" + std::to_string(i), big);
+    FileRecordStore hidden = tree.scan();
+
+    for (unsigned threads : {1u, 3u}) {
+        ContentCheckOptions options;
+        options.threads = threads;
+        size_t reports = 0;
+        bool reading = false;
+        options.beforeReading = [&] { reading = true; };
+        options.progress = [&](size_t, size_t) {
+            if (reading && ++reports == 1)
+                throw SearchCancelled();
+        };
+        EXPECT_THROW(FindDuplicates(hidden, ticked(false, false, false, true), options),
+                     SearchCancelled);
+        EXPECT_EQ(reports, 1u);
+    }
+    // Nothing of the cancelled searches is left behind.
+    Groups all(1);
+    for (int i = 0; i < 40; ++i)
+        all[0].insert("f" + std::to_string(i));
+    EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true)), all);
+}
