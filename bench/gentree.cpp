@@ -44,8 +44,9 @@ const char* const Extensions[] = {".JPG", ".jpg", ".jpeg", ".gif", ".png", ".txt
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: gentree DIR FILES\n");
+    const bool flat = argc == 4 && std::strcmp(argv[3], "--flat") == 0;
+    if (argc != 3 && !flat) {
+        std::fprintf(stderr, "usage: gentree DIR FILES [--flat]\n");
         return 1;
     }
     const std::string root = argv[1];
@@ -67,6 +68,34 @@ int main(int argc, char** argv) {
     Rng rng{0x9E3779B97F4A7C15ull};
     long made = 0;
     char name[256];
+    // Every file directly in DIR: one directory of FILES entries, names all distinct.
+    const auto makeFile = [&](const std::string& path) {
+        const uint64_t sizeDraw = rng.next();
+        const int64_t size = sizeDraw % 100 < 30
+                                 ? int64_t(1000 + (sizeDraw >> 8) % SharedSizes)
+                                 : int64_t(100000 + (sizeDraw >> 8) % 4000000000ull);
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::ftruncate(fd, size) != 0) {
+            std::fprintf(stderr, "gentree: cannot create %s: %s\n", path.c_str(),
+                         std::strerror(errno));
+            std::exit(1);
+        }
+        const int64_t when = base + minutes[rng.below(sizeof minutes / sizeof *minutes)] * 60 +
+                             int64_t(rng.below(60));
+        const struct timespec times[2] = {{when, 0}, {when, 0}};
+        ::futimens(fd, times);
+        ::close(fd);
+    };
+    if (flat) {
+        for (; made < files; ++made) {
+            const uint64_t r = rng.next();
+            std::snprintf(name, sizeof name, "/%s%07ld-%04" PRIx64 "%s", NameStems[(r >> 8) % 8],
+                          made, (r >> 16) & 0xffff, Extensions[(r >> 24) % 8]);
+            makeFile(root + name);
+        }
+        std::printf("%ld files\n", made);
+        return 0;
+    }
     for (long top = 0; top < tops && made < files; ++top) {
         std::snprintf(name, sizeof name, "/%s %03ld", DirectoryStems[top % 10], top);
         const std::string topDir = root + name;
@@ -89,23 +118,7 @@ int main(int argc, char** argv) {
                                   NameStems[(r >> 8) % 8], made, (r >> 16) & 0xffff,
                                   Extensions[(r >> 24) % 8]);
                 }
-                const std::string path = dir + name;
-                const uint64_t sizeDraw = rng.next();
-                const int64_t size = sizeDraw % 100 < 30
-                                         ? int64_t(1000 + (sizeDraw >> 8) % SharedSizes)
-                                         : int64_t(100000 + (sizeDraw >> 8) % 4000000000ull);
-                const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-                if (fd < 0 || ::ftruncate(fd, size) != 0) {
-                    std::fprintf(stderr, "gentree: cannot create %s: %s\n", path.c_str(),
-                                 std::strerror(errno));
-                    return 1;
-                }
-                const int64_t when = base +
-                                     minutes[rng.below(sizeof minutes / sizeof *minutes)] * 60 +
-                                     int64_t(rng.below(60));
-                const struct timespec times[2] = {{when, 0}, {when, 0}};
-                ::futimens(fd, times);
-                ::close(fd);
+                makeFile(dir + name);
             }
         }
     }
