@@ -462,7 +462,8 @@ void TfrmMain::DeleteSelectedFiles() {
     paths.reserve(size_t(selected.size()));
     for (const QModelIndex& index : selected)
         paths.push_back(rowPath(index.row()).toStdString());
-    platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
+    const platform::DeleteReport report =
+        platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
 
     // Whatever the request reported, exactly the rows whose files are gone leave the list.
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
@@ -480,6 +481,8 @@ void TfrmMain::DeleteSelectedFiles() {
         remove[size_t(selected[qsizetype(i)].row())] = true;
         anyGone = true;
     }
+    // What went to the trash can be put back, rows included.
+    journalTrash(report, remove);
     if (anyGone)
         DeleteRows(remove);
     const QModelIndex current = lvFiles->currentIndex();

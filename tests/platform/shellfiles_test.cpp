@@ -96,10 +96,14 @@ TEST_F(ShellFiles, NoConfirmationNoTrashDeletesForGoodAtOnce) {
 }
 
 TEST_F(ShellFiles, QuestionsNameTheFileOrCountThem) {
+    // Deleting for good says it cannot be undone.
     EXPECT_EQ(deleteQuestion({"/x/a.jpg"}, false),
-              "Are you sure you want to permanently delete \"a.jpg\"?");
+              std::string("Are you sure you want to permanently delete \"a.jpg\"?\n") +
+                  CannotBeUndone);
     EXPECT_EQ(deleteQuestion({"/x/a", "/x/b"}, false),
-              "Are you sure you want to permanently delete these 2 items?");
+              std::string("Are you sure you want to permanently delete these 2 items?\n") +
+                  CannotBeUndone);
+    EXPECT_EQ(deleteQuestion({"/x/a.jpg"}, true).find(CannotBeUndone), std::string::npos);
     // A name that is not UTF-8 is shown readably, never as raw bytes.
     const std::string q = deleteQuestion({"/x/bad\xff.jpg"}, true);
     EXPECT_NE(q.find("bad\xef\xbf\xbd.jpg"), std::string::npos);
