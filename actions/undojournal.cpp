@@ -48,6 +48,7 @@ QJsonObject toJson(const UndoAction& action) {
         file["path"] = encodeBytes(f.originalPath);
         file["deleted"] = QString::fromStdString(f.deletionDate);
         file["deletedAt"] = double(f.deletedAt);
+        file["item"] = encodeBytes(f.trashedAs);
         files.append(file);
     }
     o["files"] = files;
@@ -80,8 +81,10 @@ std::optional<UndoAction> fromJson(const QJsonValue& value) {
         const auto path = decodeBytes(file.value("path"));
         if (!path || path->empty() || !file.value("deletedAt").isDouble())
             return std::nullopt;
+        const auto item = decodeBytes(file.value("item"));
         action.trashed.push_back({*path, file.value("deleted").toString().toStdString(),
-                                  int64_t(file.value("deletedAt").toDouble())});
+                                  int64_t(file.value("deletedAt").toDouble()),
+                                  item.value_or(std::string())});
     }
     if (action.trashed.empty())
         return std::nullopt;

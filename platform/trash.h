@@ -21,6 +21,8 @@ struct TrashedFile {
     // The same moment in seconds since 1970 (UTC): when the text is empty, or the time
     // zone changed since, the item is recognised by this within a few seconds.
     int64_t deletedAt = 0;
+    // Where the item was found in the trash: preferred when two items fit equally.
+    std::string trashedAs;
 };
 
 // One item of a trash.
@@ -30,6 +32,7 @@ struct TrashItem {
     int64_t deletedAt = 0; // -1 when the date cannot be read
     std::string filePath;  // the trashed file itself
     std::string infoPath;  // its info file
+    int64_t changedNs = 0; // when the trashed file last changed (its move into the trash)
 };
 
 // The items of every trash that could hold a file from these original paths, whose

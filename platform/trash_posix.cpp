@@ -11,6 +11,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "rename.h"
 
@@ -175,7 +176,7 @@ const TrashItem* bestMatch(const std::vector<TrashItem>& items, const TrashedFil
             continue;
         int64_t distance;
         if (!file.deletionDate.empty() && item.deletionDate == file.deletionDate)
-            distance = -1; // written exactly as recorded
+            distance = item.filePath == file.trashedAs ? -2 : -1; // exactly as recorded
         else if (item.deletedAt >= 0 && std::llabs(item.deletedAt - file.deletedAt) <= 2)
             distance = std::llabs(item.deletedAt - file.deletedAt);
         else
@@ -245,6 +246,9 @@ std::vector<TrashItem> trashItemsFor(const std::vector<std::string>& originalPat
                 continue;
             item.filePath = trash.path + "/files/" + trashName;
             item.infoPath = infoDirectory + "/" + infoName;
+            struct stat st {};
+            if (::lstat(item.filePath.c_str(), &st) == 0)
+                item.changedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
             items.push_back(std::move(item));
         }
         ::closedir(dir);
@@ -259,14 +263,19 @@ std::vector<TrashedFile> findTrashed(const std::vector<std::string>& originalPat
     found.reserve(originalPaths.size());
     for (const std::string& path : originalPaths) {
         TrashedFile file{path, {}, from};
+        // The same path may have gone to the trash moments before: the item moved in
+        // last is this one.
         const TrashItem* latest = nullptr;
         for (const TrashItem& item : items)
             if (item.originalPath == path && item.deletedAt >= from - 1 &&
-                item.deletedAt <= to + 1 && (!latest || item.deletedAt > latest->deletedAt))
+                item.deletedAt <= to + 1 &&
+                (!latest || std::pair(item.deletedAt, item.changedNs) >
+                                std::pair(latest->deletedAt, latest->changedNs)))
                 latest = &item;
         if (latest) {
             file.deletionDate = latest->deletionDate;
             file.deletedAt = latest->deletedAt;
+            file.trashedAs = latest->filePath;
         }
         found.push_back(std::move(file));
     }
