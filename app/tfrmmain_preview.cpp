@@ -448,10 +448,12 @@ void TfrmMain::DeleteSelectedFiles() {
         QStringList names;
         for (const GroupBounds& g : whole)
             names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(g.first))));
-        const QString question =
+        QString question =
             QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
                            "copy):\n") +
             names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (!(DeleteFlags() & platform::FOF_ALLOWUNDO))
+            question += QLatin1Char('\n') + QString::fromUtf8(platform::CannotBeUndone);
         if (!shellPrompts().askYesNo(question.toStdString()))
             return;
     }

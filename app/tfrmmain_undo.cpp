@@ -160,6 +160,11 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
                             QStringLiteral("  (垃圾桶裡已經找不到這個檔案; it is no longer in the "
                                            "trash)");
             break;
+        case platform::RestoreStatus::FolderGone:
+            problems << fromNative(path) +
+                            QStringLiteral("  (原來的資料夾已經不存在, 檔案留在垃圾桶; its folder "
+                                           "no longer exists, the file stays in the trash)");
+            break;
         case platform::RestoreStatus::Failed:
             problems << fromNative(path) + QStringLiteral("  (") + fromNative(result.message) +
                             QStringLiteral(")");

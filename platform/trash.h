@@ -48,6 +48,7 @@ enum class RestoreStatus {
     Restored,
     NotInTrash, // the item is gone from the trash (emptied, or restored by other means)
     Occupied,   // something now exists at the original path: it is not replaced
+    FolderGone, // the original folder no longer exists
     Failed,     // the system refused (the folder is gone, no permission...)
 };
 

@@ -305,6 +305,8 @@ std::vector<RestoreResult> restoreFromTrash(const std::vector<TrashedFile>& file
             result.status = RestoreStatus::Restored;
         } else if (moved.error == EEXIST || moved.error == ENOTEMPTY) {
             result.status = RestoreStatus::Occupied;
+        } else if (moved.error == ENOENT && !isDirectory(parentOf(file.originalPath))) {
+            result.status = RestoreStatus::FolderGone;
         } else if (moved.error == EXDEV) {
             result = moveAcrossFileSystems(item->filePath, file.originalPath);
         } else {

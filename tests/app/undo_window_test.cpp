@@ -26,7 +26,11 @@ using namespace fenwa;
 namespace {
 
 struct NoPrompts : platform::ShellPrompts {
-    bool askYesNo(const std::string&) override { return true; }
+    QStringList questions;
+    bool askYesNo(const std::string& q) override {
+        questions << QString::fromStdString(q);
+        return true;
+    }
     void reportError(const std::string&) override {}
 };
 
@@ -144,6 +148,7 @@ private slots:
 
     void init() {
         messages = {};
+        prompts = {};
         // The files live beside the trash, on the same file system.
         tmp = std::make_unique<QTemporaryDir>(dataHome.path() + "/files-XXXXXX");
         QVERIFY(tmp->isValid());
@@ -206,10 +211,16 @@ private slots:
         QCOMPARE(rowPaths(), before);
         QVERIFY(messages.errors.isEmpty());
 
-        // Deleting for good journals nothing.
+        // Deleting for good journals nothing, and asking for every copy says so.
         w->ckNoRecycle->setChecked(true);
         deleteRow(0);
         QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
+        QVERIFY(!w->miUndo->isEnabled());
+        w->lvFiles->selectAll();
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QCOMPARE(prompts.questions.size(), 1);
+        QVERIFY(prompts.questions[0].contains(QStringLiteral("無法復原")));
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
         QVERIFY(!w->miUndo->isEnabled());
     }
 

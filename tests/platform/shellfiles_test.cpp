@@ -238,3 +238,16 @@ TEST_F(ShellFiles, TheSamePathTrashedTwiceComesBackAsEachRecordSays) {
     EXPECT_EQ(restoreFromTrash(first.trashed)[0].status, RestoreStatus::Restored);
     EXPECT_EQ(contentOf(path), "first");
 }
+
+TEST_F(ShellFiles, AFileWhoseFolderIsGoneStaysInTheTrash) {
+    const std::string folder = dir + "/gone";
+    ::mkdir(folder.c_str(), 0755);
+    const std::string path = folder + "/lost.jpg";
+    writeBytes(path, "lost");
+    ScriptedPrompts prompts;
+    const DeleteReport report =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    ::rmdir(folder.c_str());
+    EXPECT_EQ(restoreFromTrash(report.trashed)[0].status, RestoreStatus::FolderGone);
+    EXPECT_TRUE(exists(trashed("lost.jpg")));
+}
