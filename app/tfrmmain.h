@@ -343,7 +343,6 @@ private:
     // --- Undo ---
 public:
     QAction* miUndo = nullptr;
-    actions::UndoJournal& undoJournal() const { return *undoJournal_; }
     // Journals the files of a delete request that went to the trash, with the rows they
     // had (flagged in `removing`, still in the list when this is called).
     void journalTrash(const platform::DeleteReport& report, const std::vector<bool>& removing);
