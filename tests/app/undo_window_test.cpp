@@ -315,6 +315,22 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
     }
 
+    void aDeleteInTheViewerIsUndoneToo() {
+        addFile("d1", "a.jpg", "same");
+        addFile("d2", "b.jpg", "same");
+        search();
+        const QList<QByteArray> before = rowPaths();
+        w->SelectRowAlone(0);
+        w->ShowInViewer(before[0]);
+        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
+        viewer->hide();
+        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        ctrlZ();
+        QCOMPARE(rowPaths(), before);
+        QCOMPARE(contentOf(before[0]), std::string("same"));
+    }
+
     void aFileIsNotPutBackOverANewcomer() {
         const QByteArray a = addFile("d1", "a.jpg", "trashed");
         addFile("d2", "b.jpg", "other!!");
