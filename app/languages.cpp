@@ -119,6 +119,21 @@ QStringList viewerMenuCaptionsFor(int code) {
             QStringLiteral("刪除         [Del]"),    QStringLiteral("關閉")};
 }
 
+QString undoMenuCaptionFor(int code, UndoCaption action) {
+    const bool english = code == English;
+    switch (action) {
+    case UndoCaption::Delete:
+        return english ? QStringLiteral("Undo Delete [Ctrl+Z]")
+                       : QStringLiteral("復原刪除 [Ctrl+Z]");
+    case UndoCaption::Rename:
+        return english ? QStringLiteral("Undo Rename [Ctrl+Z]")
+                       : QStringLiteral("復原改名 [Ctrl+Z]");
+    case UndoCaption::Nothing:
+        break;
+    }
+    return english ? QStringLiteral("Undo [Ctrl+Z]") : QStringLiteral("復原 [Ctrl+Z]");
+}
+
 QString dialogNameFilter(const QString& filter) {
     const qsizetype bar = filter.indexOf(QLatin1Char('|'));
     if (bar < 0)

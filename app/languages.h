@@ -44,6 +44,10 @@ OpenDialogTexts openDialogTextsFor(int code);
 // miDelete, miClose; the blanks line the key names up.
 QStringList viewerMenuCaptionsFor(int code);
 
+// The list menu's Undo item, naming the action it would reverse.
+enum class UndoCaption { Nothing, Delete, Rename };
+QString undoMenuCaptionFor(int code, UndoCaption action);
+
 // "description|pattern" as a file dialog's name filter: "description (pattern)".
 QString dialogNameFilter(const QString& filter);
 

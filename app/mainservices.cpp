@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 #include "messages.h"
 #include "settingsformat.h"
@@ -32,6 +33,9 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
         if (!result.opened && messages)
             messages->error(nullptr, result.message);
     };
+    // Undo reaches back across restarts through a journal in the user's data directory.
+    s.undoJournalPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                        QStringLiteral("/undo-journal.json");
     s.openSettings = [] {
         return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };

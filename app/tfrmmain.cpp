@@ -40,6 +40,7 @@
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
+#include "undojournal.h"
 
 namespace fenwa {
 
@@ -140,6 +141,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     qApp->installEventFilter(this);
     FormCreate();
     connectPreviewControls();
+    connectUndo();
 }
 
 TfrmMain::~TfrmMain() {
@@ -821,6 +823,7 @@ void TfrmMain::ClearResultList() {
     repaintStatusBar();
     lvFiles->setUpdatesEnabled(false);
     lvFilesModel->clear();
+    ++listGeneration_;
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QString());
 }
@@ -1011,6 +1014,13 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
     }
     if (!(event->modifiers() & Qt::ControlModifier))
         return false;
+    // An open name editor keeps Ctrl+Z for its own text.
+    if (event->key() == Qt::Key_Z &&
+        !(event->modifiers() & (Qt::ShiftModifier | Qt::AltModifier))) {
+        if (!isEditingName())
+            Undo();
+        return true;
+    }
     if (event->key() == Qt::Key_Up) {
         PriorGroup();
         return true;

@@ -37,7 +37,12 @@ namespace fenwa {
 
 namespace platform {
 class ShellPrompts;
-}
+struct DeleteReport;
+} // namespace platform
+namespace actions {
+class UndoJournal;
+struct UndoAction;
+} // namespace actions
 class TfrmProgress;
 class TfrmViewer;
 class TUpDown;
@@ -64,6 +69,8 @@ struct MainWindowServices {
     // The settings store: the user's own, or a file a test chose. Without it nothing is
     // loaded or saved.
     std::function<std::unique_ptr<QSettings>()> openSettings;
+    // The file of the undo journal; without one, Undo reaches back only within the run.
+    QString undoJournalPath;
 };
 
 class TfrmMain : public QMainWindow {
@@ -333,6 +340,29 @@ private:
     void connectOptions();
     void applyLanguageTexts(int code, bool hintsOnly);
     QObject* languageControl(const QString& name);
+
+    // --- Undo ---
+public:
+    QAction* miUndo = nullptr;
+    // Journals the files of a delete request that went to the trash, with the rows they
+    // had (flagged in `removing`, still in the list when this is called).
+    void journalTrash(const platform::DeleteReport& report, const std::vector<bool>& removing);
+    // Journals a rename of the row's file, done on disk and about to show in the row.
+    void journalRename(int row, const std::string& newName);
+
+public slots:
+    // Reverses the most recent journalled action.
+    void Undo();
+    void miUndoClick() { Undo(); }
+    void updateUndoAction();
+
+private:
+    void connectUndo();
+    void undoTrash(const actions::UndoAction& action);
+    void undoRename(const actions::UndoAction& action);
+    std::unique_ptr<actions::UndoJournal> undoJournal_;
+    // Every search starts a new list; rows go back only into the list they left.
+    uint64_t listGeneration_ = 1;
 };
 
 } // namespace fenwa

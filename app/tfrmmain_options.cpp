@@ -16,6 +16,7 @@
 #include <QTreeView>
 
 #include "TAdvImage.h"
+#include "actioncheck.h"
 #include "filesystem.h"
 #include "languages.h"
 #include "messages.h"
@@ -122,6 +123,18 @@ private:
     TfrmMain& window_;
     UserMessages* messages_;
 };
+
+// Why a rename was refused at the last moment, in both languages.
+QString renameRefusedMessage(const QString& path, Staleness state) {
+    const char* why = state == Staleness::SizeChanged ? "大小已改變, size changed"
+                      : state == Staleness::TimeChanged
+                          ? "修改時間已改變, modification time changed"
+                      : state == Staleness::NotAFile ? "已不是一般檔案, no longer a regular file"
+                                                     : "檔案已經不存在, the file no longer exists";
+    return QStringLiteral("這個檔案在搜尋之後已經改變或不存在, 沒有改名 (the file changed or "
+                          "vanished since the search and was not renamed):\n") +
+           path + QStringLiteral("  (") + QString::fromUtf8(why) + QStringLiteral(")");
+}
 
 void openWith(const MainWindowServices& services, const actions::OpenRequest& request) {
     if (services.shellOpen)
@@ -300,12 +313,23 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
         return false;
     }
     const FileRecordStore& rows = lvFilesModel->store();
+    // A file that changed or vanished since the search is not what the user chose to
+    // rename: it is left alone and named.
+    const Staleness state = checkRow(rows, size_t(row), probeFile);
+    if (state != Staleness::Unchanged) {
+        services_.messages->error(
+            this, renameRefusedMessage(fromNative(rows.fullPath(size_t(row))), state));
+        lvFiles->setFocus();
+        return false;
+    }
     const actions::RenameOutcome outcome =
         actions::renameInDirectory(rows.directory(size_t(row)), rows.name(size_t(row)), typed);
     if (!outcome.renamed && !outcome.systemMessage.empty()) {
         services_.messages->error(this, fromNative(outcome.systemMessage));
         lvFiles->setFocus();
     }
+    if (outcome.renamed)
+        journalRename(row, typed);
     return outcome.renamed;
 }
 

@@ -448,10 +448,12 @@ void TfrmMain::DeleteSelectedFiles() {
         QStringList names;
         for (const GroupBounds& g : whole)
             names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(g.first))));
-        const QString question =
+        QString question =
             QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
                            "copy):\n") +
             names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (!(DeleteFlags() & platform::FOF_ALLOWUNDO))
+            question += QLatin1Char('\n') + QString::fromUtf8(platform::CannotBeUndone);
         if (!shellPrompts().askYesNo(question.toStdString()))
             return;
     }
@@ -462,7 +464,8 @@ void TfrmMain::DeleteSelectedFiles() {
     paths.reserve(size_t(selected.size()));
     for (const QModelIndex& index : selected)
         paths.push_back(rowPath(index.row()).toStdString());
-    platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
+    const platform::DeleteReport report =
+        platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
 
     // Whatever the request reported, exactly the rows whose files are gone leave the list.
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
@@ -480,6 +483,8 @@ void TfrmMain::DeleteSelectedFiles() {
         remove[size_t(selected[qsizetype(i)].row())] = true;
         anyGone = true;
     }
+    // What went to the trash can be put back, rows included.
+    journalTrash(report, remove);
     if (anyGone)
         DeleteRows(remove);
     const QModelIndex current = lvFiles->currentIndex();

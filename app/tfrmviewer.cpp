@@ -189,7 +189,8 @@ bool TfrmViewer::DeleteShownImage() {
             return false;
         }
     }
-    platform::ShellDeleteFiles({f.toStdString()}, main_->DeleteFlags(), main_->shellPrompts());
+    const platform::DeleteReport report =
+        platform::ShellDeleteFiles({f.toStdString()}, main_->DeleteFlags(), main_->shellPrompts());
     if (platform::pathExists(f.toStdString()))
         return false; // declined or failed: nothing changes
     main_->DeselectAll();
@@ -208,11 +209,13 @@ bool TfrmViewer::DeleteShownImage() {
         }
     }
     const int i = IndexOfFile(f);
-    if (i >= 0 && i < main_->lvFilesModel->rowCount()) {
-        std::vector<bool> remove(size_t(main_->lvFilesModel->rowCount()), false);
+    std::vector<bool> remove(size_t(main_->lvFilesModel->rowCount()), false);
+    if (i >= 0 && i < main_->lvFilesModel->rowCount())
         remove[size_t(i)] = true;
+    // What went to the trash can be put back, its row included.
+    main_->journalTrash(report, remove);
+    if (i >= 0 && i < main_->lvFilesModel->rowCount())
         main_->DeleteRows(remove);
-    }
     bool moveOn = true;
     const int focused = main_->currentRow();
     if (focused >= 0) {

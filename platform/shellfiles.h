@@ -2,10 +2,13 @@
 // The desktop's file operations for deleting: one request for a list of files, with
 // the desktop's own question first (unless told not to ask) and the desktop's trash
 // (unless told to delete for good). The request reports its own failures to the user;
-// the caller checks the disk afterwards, so no result is returned.
+// the caller checks the disk afterwards. What went to the trash is reported back, so
+// that it can be put back later.
 
 #include <string>
 #include <vector>
+
+#include "trash.h"
 
 namespace fenwa::platform {
 
@@ -24,9 +27,17 @@ public:
 // The question asked before a delete: names the file, or counts the files.
 std::string deleteQuestion(const std::vector<std::string>& nativePaths, bool toTrash);
 
+struct DeleteReport {
+    // The files moved to the trash, in the order they were named.
+    std::vector<TrashedFile> trashed;
+};
+
+// The line every question about deleting for good ends with.
+inline constexpr const char* CannotBeUndone = "This cannot be undone. 刪除後無法復原。";
+
 // Deletes exactly the files named (native byte paths). Files that cannot go to the
 // trash are deleted for good only after the user says so; nothing falls back silently.
-void ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
-                      ShellPrompts& prompts);
+DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
+                              ShellPrompts& prompts);
 
 } // namespace fenwa::platform

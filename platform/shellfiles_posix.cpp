@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <gio/gio.h>
 #include <unistd.h>
 
@@ -63,27 +64,33 @@ std::string failureReport(const std::vector<std::pair<std::string, std::string>>
 std::string deleteQuestion(const std::vector<std::string>& nativePaths, bool toTrash) {
     if (nativePaths.size() == 1) {
         const std::string name = "\"" + displayName(nativePaths.front()) + "\"";
-        return toTrash ? "Are you sure you want to move " + name + " to the trash?"
-                       : "Are you sure you want to permanently delete " + name + "?";
+        return toTrash
+                   ? "Are you sure you want to move " + name + " to the trash?"
+                   : "Are you sure you want to permanently delete " + name + "?\n" + CannotBeUndone;
     }
     const std::string count = std::to_string(nativePaths.size());
     return toTrash ? "Are you sure you want to move these " + count + " items to the trash?"
-                   : "Are you sure you want to permanently delete these " + count + " items?";
+                   : "Are you sure you want to permanently delete these " + count + " items?\n" +
+                         CannotBeUndone;
 }
 
-void ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
-                      ShellPrompts& prompts) {
+DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
+                              ShellPrompts& prompts) {
+    DeleteReport report;
     if (nativePaths.empty())
-        return;
+        return report;
     const bool toTrash = flags & FOF_ALLOWUNDO;
     if (!(flags & FOF_NOCONFIRMATION) && !prompts.askYesNo(deleteQuestion(nativePaths, toTrash)))
-        return;
+        return report;
 
     std::vector<std::pair<std::string, std::string>> failures;
-    std::vector<std::string> notTrashed;
+    std::vector<std::string> notTrashed, trashed;
+    const int64_t trashFrom = int64_t(std::time(nullptr));
     for (const std::string& path : nativePaths) {
         if (toTrash) {
             const std::string why = moveToTrash(path);
+            if (why.empty())
+                trashed.push_back(path);
             if (!why.empty()) {
                 // Gone already: nothing to ask about.
                 if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
@@ -97,13 +104,14 @@ void ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
         }
     }
     if (!notTrashed.empty()) {
-        const std::string question =
+        std::string question =
             notTrashed.size() == 1
                 ? "\"" + displayName(notTrashed.front()) +
                       "\" cannot be moved to the trash. Do you want to delete it permanently?"
                 : std::to_string(notTrashed.size()) +
                       " files cannot be moved to the trash. Do you want to delete them "
                       "permanently?";
+        question += std::string("\n") + CannotBeUndone;
         if (prompts.askYesNo(question)) {
             for (const std::string& path : notTrashed) {
                 const std::string why = removeForGood(path);
@@ -114,6 +122,10 @@ void ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
     }
     if (!failures.empty())
         prompts.reportError(failureReport(failures));
+    // Each trashed file is found in the trash again, to be recognised there later.
+    if (!trashed.empty())
+        report.trashed = findTrashed(trashed, trashFrom, int64_t(std::time(nullptr)));
+    return report;
 }
 
 } // namespace fenwa::platform

@@ -1,6 +1,7 @@
 #include "filelistmodel.h"
 
 #include <QFile>
+#include <algorithm>
 
 namespace fenwa {
 
@@ -26,6 +27,15 @@ void FileListModel::appendRows(FileRecordStore&& rows) {
     const int first = rowCount();
     beginInsertRows({}, first, first + int(rows.size()) - 1);
     store_.appendAll(std::move(rows));
+    endInsertRows();
+}
+
+void FileListModel::insertRows(int position, FileRecordStore&& rows) {
+    if (rows.empty())
+        return;
+    position = std::clamp(position, 0, rowCount());
+    beginInsertRows({}, position, position + int(rows.size()) - 1);
+    store_.insertAll(size_t(position), std::move(rows));
     endInsertRows();
 }
 
@@ -183,11 +193,17 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
         return false;
     if (!nameEditor_(row, newName) || row >= rowCount())
         return false;
-    const uint8_t icon = store_.icon(size_t(row));
-    store_.rename(size_t(row), QFile::encodeName(newName).toStdString());
-    store_.setIcon(size_t(row), icon);
-    emit dataChanged(this->index(row, 0), this->index(row, ColumnCount - 1));
+    renameRow(row, QFile::encodeName(newName).toStdString());
     return true;
+}
+
+void FileListModel::renameRow(int row, std::string_view newName) {
+    if (row < 0 || row >= rowCount())
+        return;
+    const uint8_t icon = store_.icon(size_t(row));
+    store_.rename(size_t(row), newName);
+    store_.setIcon(size_t(row), icon);
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
 } // namespace fenwa

@@ -24,6 +24,9 @@ public:
 
     // Adds all rows of `rows` at the end in one insertion; `rows` is left empty.
     void appendRows(FileRecordStore&& rows);
+    // Inserts all rows of `rows` before row `position` in one insertion; `rows` is left
+    // empty. Persistent indexes of the rows below move down with them.
+    void insertRows(int position, FileRecordStore&& rows);
     void clear();
     // Removes the rows whose flag is set, with one removal per run of adjacent rows.
     void removeRows(const std::vector<bool>& remove);
@@ -34,6 +37,9 @@ public:
     void unmarkRows(int first, int last);
     // Reorders the rows: new row i is old row order[i]. Persistent indexes follow.
     void permute(const std::vector<uint32_t>& order);
+
+    // Gives a row another name, keeping its icon (the file was renamed).
+    void renameRow(int row, std::string_view newName);
 
     QString displayText(int row, int column) const;
     QByteArray nativePath(int row) const;

@@ -215,6 +215,25 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
     other.clear();
 }
 
+void FileRecordStore::insertAll(size_t position, FileRecordStore&& other) {
+    const size_t before = size();
+    const size_t added = other.size();
+    appendAll(std::move(other));
+    if (position >= before || added == 0)
+        return;
+    // The new rows were appended; one reordering moves them in, and whatever a row
+    // carries moves with it.
+    std::vector<uint32_t> order(size());
+    size_t i = 0;
+    for (size_t row = 0; row < position; ++row)
+        order[i++] = uint32_t(row);
+    for (size_t row = before; row < before + added; ++row)
+        order[i++] = uint32_t(row);
+    for (size_t row = position; row < before; ++row)
+        order[i++] = uint32_t(row);
+    permute(order);
+}
+
 std::string_view FileRecordStore::type(size_t row) const {
     return platform::extensionOf(nativePathStyle(), name(row));
 }

@@ -71,6 +71,8 @@ public:
     void appendCopy(const FileRecordStore& from, size_t row);
     // Moves every record of `other` to the end of this store; `other` is left empty.
     void appendAll(FileRecordStore&& other);
+    // Moves every record of `other` in before row `position`; `other` is left empty.
+    void insertAll(size_t position, FileRecordStore&& other);
 
     const FileRecord& record(size_t row) const { return records_[row]; }
     std::string_view name(size_t row) const {

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,10 +97,14 @@ TEST_F(ShellFiles, NoConfirmationNoTrashDeletesForGoodAtOnce) {
 }
 
 TEST_F(ShellFiles, QuestionsNameTheFileOrCountThem) {
+    // Deleting for good says it cannot be undone.
     EXPECT_EQ(deleteQuestion({"/x/a.jpg"}, false),
-              "Are you sure you want to permanently delete \"a.jpg\"?");
+              std::string("Are you sure you want to permanently delete \"a.jpg\"?\n") +
+                  CannotBeUndone);
     EXPECT_EQ(deleteQuestion({"/x/a", "/x/b"}, false),
-              "Are you sure you want to permanently delete these 2 items?");
+              std::string("Are you sure you want to permanently delete these 2 items?\n") +
+                  CannotBeUndone);
+    EXPECT_EQ(deleteQuestion({"/x/a.jpg"}, true).find(CannotBeUndone), std::string::npos);
     // A name that is not UTF-8 is shown readably, never as raw bytes.
     const std::string q = deleteQuestion({"/x/bad\xff.jpg"}, true);
     EXPECT_NE(q.find("bad\xef\xbf\xbd.jpg"), std::string::npos);
@@ -146,7 +151,8 @@ TEST_F(ShellFiles, AThousandFilesAndNamesThatAreNotUtf8GoToTheTrash) {
     paths.push_back(file("odd\xff\xfe name.jpg"));
     auto bystander = file("bystander.jpg");
     ScriptedPrompts prompts;
-    ShellDeleteFiles(paths, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    const DeleteReport report =
+        ShellDeleteFiles(paths, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
     EXPECT_TRUE(prompts.questions.empty());
     EXPECT_TRUE(prompts.errors.empty());
     for (const std::string& p : paths)
@@ -154,4 +160,94 @@ TEST_F(ShellFiles, AThousandFilesAndNamesThatAreNotUtf8GoToTheTrash) {
     EXPECT_TRUE(exists(trashed("odd\xff\xfe name.jpg")));
     EXPECT_TRUE(exists(trashed("many-999.jpg")));
     EXPECT_TRUE(exists(bystander));
+    // And all of them come back.
+    ASSERT_EQ(report.trashed.size(), paths.size());
+    for (const RestoreResult& r : restoreFromTrash(report.trashed))
+        EXPECT_EQ(r.status, RestoreStatus::Restored);
+    for (const std::string& p : paths)
+        EXPECT_TRUE(exists(p)) << p;
+}
+
+namespace {
+
+std::string contentOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+} // namespace
+
+TEST_F(ShellFiles, ATrashedFileComesBackByteIdenticalToItsPlace) {
+    const std::string path = dir + "/caf\xe9 %41 copy.jpg"; // not UTF-8, and a literal %
+    const std::string bytes("\x00\xff\xd8 picture \r\n\x01", 15);
+    writeBytes(path, bytes);
+    ScriptedPrompts prompts;
+    const DeleteReport report =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    ASSERT_EQ(report.trashed.size(), 1u);
+    EXPECT_EQ(report.trashed[0].originalPath, path);
+    EXPECT_EQ(report.trashed[0].deletionDate.size(), 19u); // found in the trash right away
+    ASSERT_FALSE(exists(path));
+
+    const std::vector<RestoreResult> back = restoreFromTrash(report.trashed);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back[0].status, RestoreStatus::Restored) << back[0].message;
+    EXPECT_EQ(contentOf(path), bytes);
+    EXPECT_FALSE(exists(trashed("caf\xe9 %41 copy.jpg")));
+    EXPECT_FALSE(
+        exists(dataHome->path().toStdString() + "/Trash/info/caf\xe9 %41 copy.jpg.trashinfo"));
+    // Nothing is left to put back a second time.
+    EXPECT_EQ(restoreFromTrash(report.trashed)[0].status, RestoreStatus::NotInTrash);
+}
+
+TEST_F(ShellFiles, RestoringNeverReplacesWhatNowOccupiesThePath) {
+    const std::string path = dir + "/taken.jpg";
+    writeBytes(path, "the trashed one");
+    ScriptedPrompts prompts;
+    const DeleteReport report =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    ASSERT_EQ(report.trashed.size(), 1u);
+    writeBytes(path, "a newcomer");
+    EXPECT_EQ(restoreFromTrash(report.trashed)[0].status, RestoreStatus::Occupied);
+    EXPECT_EQ(contentOf(path), "a newcomer");
+    EXPECT_TRUE(exists(trashed("taken.jpg"))); // still in the trash
+    ::unlink(path.c_str());
+    EXPECT_EQ(restoreFromTrash(report.trashed)[0].status, RestoreStatus::Restored);
+    EXPECT_EQ(contentOf(path), "the trashed one");
+}
+
+TEST_F(ShellFiles, TheSamePathTrashedTwiceComesBackAsEachRecordSays) {
+    const std::string path = dir + "/twice.jpg";
+    ScriptedPrompts prompts;
+    writeBytes(path, "first");
+    const DeleteReport first =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    writeBytes(path, "second");
+    const DeleteReport second =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    ASSERT_EQ(first.trashed.size(), 1u);
+    ASSERT_EQ(second.trashed.size(), 1u);
+    EXPECT_NE(first.trashed[0].trashedAs, second.trashed[0].trashedAs);
+    EXPECT_EQ(restoreFromTrash(second.trashed)[0].status, RestoreStatus::Restored);
+    EXPECT_EQ(contentOf(path), "second");
+    ::unlink(path.c_str());
+    EXPECT_EQ(restoreFromTrash(first.trashed)[0].status, RestoreStatus::Restored);
+    EXPECT_EQ(contentOf(path), "first");
+}
+
+TEST_F(ShellFiles, AFileWhoseFolderIsGoneStaysInTheTrash) {
+    const std::string folder = dir + "/gone";
+    ::mkdir(folder.c_str(), 0755);
+    const std::string path = folder + "/lost.jpg";
+    writeBytes(path, "lost");
+    ScriptedPrompts prompts;
+    const DeleteReport report =
+        ShellDeleteFiles({path}, FOF_ALLOWUNDO | FOF_NOCONFIRMATION, prompts);
+    ::rmdir(folder.c_str());
+    EXPECT_EQ(restoreFromTrash(report.trashed)[0].status, RestoreStatus::FolderGone);
+    EXPECT_TRUE(exists(trashed("lost.jpg")));
 }

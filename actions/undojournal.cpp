@@ -1,0 +1,169 @@
+#include "undojournal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace fenwa::actions {
+
+namespace {
+
+const QLatin1String FormatName("fenwa-undo-journal");
+constexpr int FormatVersion = 1;
+
+// Bytes as text: ASCII stays readable, every other byte is %XX.
+QString encodeBytes(const std::string& bytes) {
+    return QString::fromLatin1(
+        QByteArray::fromStdString(bytes).toPercentEncoding(QByteArrayLiteral("/ ")));
+}
+
+std::optional<std::string> decodeBytes(const QJsonValue& value) {
+    if (!value.isString())
+        return std::nullopt;
+    const QString text = value.toString();
+    // Only what encodeBytes writes: anything else means a damaged entry.
+    for (QChar c : text)
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            return std::nullopt;
+    return QByteArray::fromPercentEncoding(text.toLatin1()).toStdString();
+}
+
+QJsonObject toJson(const UndoAction& action) {
+    QJsonObject o;
+    if (action.kind == UndoKind::Rename) {
+        o["kind"] = "rename";
+        o["directory"] = encodeBytes(action.directory);
+        o["from"] = encodeBytes(action.oldName);
+        o["to"] = encodeBytes(action.newName);
+        return o;
+    }
+    o["kind"] = "trash";
+    QJsonArray files;
+    for (const platform::TrashedFile& f : action.trashed) {
+        QJsonObject file;
+        file["path"] = encodeBytes(f.originalPath);
+        file["deleted"] = QString::fromStdString(f.deletionDate);
+        file["deletedAt"] = double(f.deletedAt);
+        file["item"] = encodeBytes(f.trashedAs);
+        files.append(file);
+    }
+    o["files"] = files;
+    return o;
+}
+
+std::optional<UndoAction> fromJson(const QJsonValue& value) {
+    if (!value.isObject())
+        return std::nullopt;
+    const QJsonObject o = value.toObject();
+    UndoAction action;
+    const QString kind = o.value("kind").toString();
+    if (kind == QLatin1String("rename")) {
+        action.kind = UndoKind::Rename;
+        const auto directory = decodeBytes(o.value("directory"));
+        const auto from = decodeBytes(o.value("from"));
+        const auto to = decodeBytes(o.value("to"));
+        if (!directory || !from || !to || from->empty() || to->empty())
+            return std::nullopt;
+        action.directory = *directory;
+        action.oldName = *from;
+        action.newName = *to;
+        return action;
+    }
+    if (kind != QLatin1String("trash") || !o.value("files").isArray())
+        return std::nullopt;
+    action.kind = UndoKind::Trash;
+    for (const QJsonValue& f : o.value("files").toArray()) {
+        const QJsonObject file = f.toObject();
+        const auto path = decodeBytes(file.value("path"));
+        if (!path || path->empty() || !file.value("deletedAt").isDouble())
+            return std::nullopt;
+        const auto item = decodeBytes(file.value("item"));
+        action.trashed.push_back({*path, file.value("deleted").toString().toStdString(),
+                                  int64_t(file.value("deletedAt").toDouble()),
+                                  item.value_or(std::string())});
+    }
+    if (action.trashed.empty())
+        return std::nullopt;
+    return action;
+}
+
+} // namespace
+
+UndoJournal::UndoJournal(QString filePath) : filePath_(std::move(filePath)) {}
+
+bool UndoJournal::load() {
+    actions_.clear();
+    if (filePath_.isEmpty())
+        return true;
+    QFile file(filePath_);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    std::optional<std::deque<UndoAction>> read = parse(file.readAll());
+    if (!read)
+        return false;
+    actions_ = std::move(*read);
+    return true;
+}
+
+void UndoJournal::push(UndoAction action) {
+    actions_.push_back(std::move(action));
+    while (actions_.size() > Capacity)
+        actions_.pop_front();
+    save();
+}
+
+std::optional<UndoAction> UndoJournal::takeLast() {
+    if (actions_.empty())
+        return std::nullopt;
+    UndoAction action = std::move(actions_.back());
+    actions_.pop_back();
+    save();
+    return action;
+}
+
+bool UndoJournal::save() const {
+    if (filePath_.isEmpty())
+        return true;
+    QDir().mkpath(QFileInfo(filePath_).absolutePath());
+    // Written beside the journal and renamed over it: a crash never leaves half a file.
+    QSaveFile file(filePath_);
+    const QByteArray text = serialise(actions_);
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+QByteArray UndoJournal::serialise(const std::deque<UndoAction>& actions) {
+    QJsonArray list;
+    for (const UndoAction& action : actions)
+        list.append(toJson(action));
+    QJsonObject root;
+    root["format"] = FormatName;
+    root["version"] = FormatVersion;
+    root["actions"] = list;
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+}
+
+std::optional<std::deque<UndoAction>> UndoJournal::parse(const QByteArray& text) {
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    const QJsonObject root = document.object();
+    if (root.value("format").toString() != FormatName ||
+        root.value("version").toInt() != FormatVersion || !root.value("actions").isArray())
+        return std::nullopt;
+    std::deque<UndoAction> actions;
+    for (const QJsonValue& value : root.value("actions").toArray())
+        if (std::optional<UndoAction> action = fromJson(value))
+            actions.push_back(std::move(*action));
+    while (actions.size() > Capacity)
+        actions.pop_front();
+    return actions;
+}
+
+} // namespace fenwa::actions

@@ -1,0 +1,91 @@
+#pragma once
+// The journal of the actions Undo can reverse: renames and moves to the trash, oldest
+// first, at most the last 100. It is kept in a file of the user's data directory,
+// rewritten whole and atomically after every change, so that Undo still works after the
+// program is restarted. Paths are bytes (percent-encoded in the file), so names that are
+// not UTF-8 survive. A missing or damaged file reads as an empty journal.
+
+#include <QString>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "trash.h"
+
+class QByteArray;
+
+namespace fenwa::actions {
+
+// A row of the result list as it stood when its file went to the trash. `above` and
+// `below` name the nearest rows around its run of removed rows, so the row can go back
+// between them.
+struct RemovedRow {
+    std::string directory;
+    std::string name;
+    int64_t size = 0;
+    int32_t minute = 0;
+    size_t index = 0; // its row index before the removal
+    struct Neighbour {
+        bool exists = false;
+        std::string directory;
+        std::string name;
+    };
+    Neighbour above;
+    Neighbour below;
+};
+
+enum class UndoKind { Trash, Rename };
+
+struct UndoAction {
+    UndoKind kind = UndoKind::Trash;
+    // Trash: the files that went to the trash, in list order.
+    std::vector<platform::TrashedFile> trashed;
+    // Rename: the file in `directory` now called `newName`, formerly `oldName`.
+    std::string directory;
+    std::string oldName;
+    std::string newName;
+
+    // Not journalled: the rows the trashed files had, and the list they were in (every
+    // search starts a new list). After a restart there is no such list.
+    std::vector<RemovedRow> rows;
+    uint64_t listGeneration = 0; // 0: belongs to no list
+};
+
+class UndoJournal {
+public:
+    static constexpr size_t Capacity = 100;
+
+    // With an empty path the journal lives in memory only.
+    explicit UndoJournal(QString filePath = {});
+
+    // Reads the file; a missing or damaged one leaves the journal empty. False when the
+    // file existed but could not be understood.
+    bool load();
+
+    bool empty() const { return actions_.empty(); }
+    size_t size() const { return actions_.size(); }
+    const std::deque<UndoAction>& actions() const { return actions_; }
+    // The action Undo reverses next, or nullptr.
+    const UndoAction* last() const { return actions_.empty() ? nullptr : &actions_.back(); }
+
+    // Records an action, dropping the oldest beyond the capacity, and saves.
+    void push(UndoAction action);
+    // Removes the most recent action and saves.
+    std::optional<UndoAction> takeLast();
+
+    // Writes the file atomically; true when written (or when there is no file).
+    bool save() const;
+
+    static QByteArray serialise(const std::deque<UndoAction>& actions);
+    // The actions of a journal text; nothing when it is not a journal at all. Entries
+    // that make no sense are skipped; only the last `Capacity` are kept.
+    static std::optional<std::deque<UndoAction>> parse(const QByteArray& text);
+
+private:
+    QString filePath_;
+    std::deque<UndoAction> actions_;
+};
+
+} // namespace fenwa::actions

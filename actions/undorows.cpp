@@ -1,0 +1,107 @@
+#include "undorows.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "pathrules.h"
+
+namespace fenwa::actions {
+
+namespace {
+
+using Key = std::pair<std::string, std::string>; // directory, name
+
+bool sameNeighbour(const RemovedRow::Neighbour& a, const RemovedRow::Neighbour& b) {
+    return a.exists == b.exists && a.directory == b.directory && a.name == b.name;
+}
+
+// The ticked criteria between a row of the list and a row that is not in it.
+bool matches(const FileRecordStore& list, size_t row, const RemovedRow& removed,
+             const Criteria& criteria) {
+    if (!criteria.any())
+        return false;
+    if (criteria.name && !platform::equalsIgnoringAsciiCase(list.name(row), removed.name))
+        return false;
+    if (criteria.size && list.fileSize(row) != removed.size)
+        return false;
+    if (criteria.time && list.minute(row) != removed.minute)
+        return false;
+    return true;
+}
+
+} // namespace
+
+std::vector<RowInsertion> placeRestoredRows(const FileRecordStore& list,
+                                            const std::vector<RemovedRow>& restored,
+                                            const Criteria& criteria) {
+    // The rows that left together, in their order.
+    std::vector<size_t> order(restored.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return restored[a].index < restored[b].index; });
+    std::vector<std::vector<size_t>> runs;
+    for (size_t i : order) {
+        if (!runs.empty()) {
+            const RemovedRow& previous = restored[runs.back().back()];
+            if (sameNeighbour(previous.above, restored[i].above) &&
+                sameNeighbour(previous.below, restored[i].below)) {
+                runs.back().push_back(i);
+                continue;
+            }
+        }
+        runs.push_back({i});
+    }
+
+    // Where the neighbours are now: one pass over the list.
+    std::set<std::string, std::less<>> names;
+    for (const RemovedRow& row : restored)
+        for (const RemovedRow::Neighbour* n : {&row.above, &row.below})
+            if (n->exists)
+                names.insert(n->name);
+    std::map<Key, size_t> found;
+    for (size_t row = 0; row < list.size() && !names.empty(); ++row) {
+        if (names.find(list.name(row)) == names.end())
+            continue;
+        found.emplace(Key{list.directory(row), std::string(list.name(row))}, row);
+    }
+    auto rowOf = [&](const RemovedRow::Neighbour& n) -> long {
+        if (!n.exists)
+            return -1;
+        const auto it = found.find(Key{n.directory, n.name});
+        return it == found.end() ? -1 : long(it->second);
+    };
+
+    const size_t n = list.size();
+    std::vector<RowInsertion> insertions;
+    for (std::vector<size_t>& run : runs) {
+        const RemovedRow& first = restored[run.front()];
+        size_t position = n;
+        if (const long above = rowOf(first.above); above >= 0) {
+            position = size_t(above) + 1;
+        } else if (const long below = rowOf(first.below); below >= 0) {
+            position = size_t(below);
+        } else {
+            // After the last row of a group the row belongs to.
+            for (size_t row = n; row-- > 0;)
+                if (matches(list, row, first, criteria)) {
+                    position = row + 1;
+                    break;
+                }
+        }
+        // Between two rows of a group the run does not belong to: after that group.
+        if (position > 0 && position < n && RowsMatch(list, position - 1, position, criteria) &&
+            !matches(list, position - 1, first, criteria)) {
+            while (position < n && RowsMatch(list, position - 1, position, criteria))
+                ++position;
+        }
+        insertions.push_back({position, std::move(run)});
+    }
+    std::stable_sort(
+        insertions.begin(), insertions.end(),
+        [](const RowInsertion& a, const RowInsertion& b) { return a.position < b.position; });
+    return insertions;
+}
+
+} // namespace fenwa::actions

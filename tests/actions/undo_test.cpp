@@ -1,0 +1,173 @@
+// The undo journal (its file, its capacity, damaged files) and where restored rows go.
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "undojournal.h"
+#include "undorows.h"
+
+using namespace fenwa;
+using namespace fenwa::actions;
+
+namespace {
+
+UndoAction renameAction(const std::string& from, const std::string& to) {
+    UndoAction a;
+    a.kind = UndoKind::Rename;
+    a.directory = "/photos/\xff raw";
+    a.oldName = from;
+    a.newName = to;
+    return a;
+}
+
+UndoAction trashAction(const std::string& path) {
+    UndoAction a;
+    a.kind = UndoKind::Trash;
+    a.trashed.push_back({path, "2026-12-08T10:41:51", 1796726511, "/home/u/Trash/files/x"});
+    a.rows.push_back({}); // in memory only
+    a.listGeneration = 7;
+    return a;
+}
+
+} // namespace
+
+TEST(UndoJournal, ANewJournalReadsWhatTheLastOneWrote) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("data/Fenwa/undo-journal.json"); // folders made on save
+    {
+        UndoJournal journal(path);
+        ASSERT_TRUE(journal.load()); // no file yet: empty
+        EXPECT_TRUE(journal.empty());
+        journal.push(trashAction("/p/caf\xe9 100%.jpg"));
+        journal.push(renameAction("old\xfe.jpg", "new name.jpg"));
+    }
+    UndoJournal reread(path);
+    ASSERT_TRUE(reread.load());
+    ASSERT_EQ(reread.size(), 2u);
+    const UndoAction& rename = reread.actions()[1];
+    EXPECT_EQ(rename.kind, UndoKind::Rename);
+    EXPECT_EQ(rename.directory, "/photos/\xff raw");
+    EXPECT_EQ(rename.oldName, "old\xfe.jpg");
+    EXPECT_EQ(rename.newName, "new name.jpg");
+    const UndoAction& trash = reread.actions()[0];
+    ASSERT_EQ(trash.trashed.size(), 1u);
+    EXPECT_EQ(trash.trashed[0].originalPath, "/p/caf\xe9 100%.jpg");
+    EXPECT_EQ(trash.trashed[0].deletionDate, "2026-12-08T10:41:51");
+    EXPECT_EQ(trash.trashed[0].deletedAt, 1796726511);
+    EXPECT_EQ(trash.trashed[0].trashedAs, "/home/u/Trash/files/x");
+    // The rows belong to the run that made them.
+    EXPECT_TRUE(trash.rows.empty());
+    EXPECT_EQ(trash.listGeneration, 0u);
+
+    // Undo takes the most recent first, and the file follows.
+    EXPECT_EQ(reread.takeLast()->kind, UndoKind::Rename);
+    UndoJournal third(path);
+    third.load();
+    ASSERT_EQ(third.size(), 1u);
+    EXPECT_EQ(third.last()->kind, UndoKind::Trash);
+}
+
+TEST(UndoJournal, KeepsTheLastHundredActions) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("journal.json");
+    UndoJournal journal(path);
+    for (int i = 0; i < 130; ++i)
+        journal.push(renameAction("a" + std::to_string(i), "b" + std::to_string(i)));
+    EXPECT_EQ(journal.size(), UndoJournal::Capacity);
+    EXPECT_EQ(journal.actions().front().oldName, "a30");
+    EXPECT_EQ(journal.last()->oldName, "a129");
+    UndoJournal reread(path);
+    reread.load();
+    EXPECT_EQ(reread.size(), 100u);
+    EXPECT_EQ(reread.actions().front().oldName, "a30");
+}
+
+TEST(UndoJournal, ADamagedFileIsAnEmptyJournalThatCanBeWrittenAgain) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("journal.json");
+    for (const QByteArray& garbage :
+         {QByteArray("\x00\x01 not json", 10), QByteArray("[1, 2, 3]"),
+          QByteArray(R"({"format":"something else","version":1,"actions":[]})"),
+          QByteArray(R"({"format":"fenwa-undo-journal","version":1,"actions":[)")}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(garbage);
+        f.close();
+        UndoJournal journal(path);
+        EXPECT_FALSE(journal.load()) << garbage.toStdString();
+        EXPECT_TRUE(journal.empty());
+        journal.push(renameAction("x", "y"));
+        UndoJournal reread(path);
+        EXPECT_TRUE(reread.load());
+        EXPECT_EQ(reread.size(), 1u);
+    }
+    // Entries that make no sense are skipped; the sound ones stay.
+    const QByteArray mixed = R"({"format":"fenwa-undo-journal","version":1,"actions":[
+        {"kind":"rename","directory":"/d","from":"","to":"b"},
+        {"kind":"trash","files":[]},
+        {"kind":"explode"},
+        {"kind":"trash","files":[{"path":"/d/\u00e9","deletedAt":5}]},
+        {"kind":"rename","directory":"/d","from":"a%FF","to":"b"}]})";
+    const auto parsed = UndoJournal::parse(mixed);
+    ASSERT_TRUE(parsed);
+    ASSERT_EQ(parsed->size(), 1u);
+    EXPECT_EQ(parsed->front().oldName, "a\xff");
+}
+
+namespace {
+
+RemovedRow removed(const FileRecordStore& before, size_t row, long above, long below) {
+    RemovedRow r;
+    r.directory = before.directory(row);
+    r.name = std::string(before.name(row));
+    r.size = before.fileSize(row);
+    r.minute = before.minute(row);
+    r.index = row;
+    if (above >= 0)
+        r.above = {true, before.directory(size_t(above)), std::string(before.name(size_t(above)))};
+    if (below >= 0)
+        r.below = {true, before.directory(size_t(below)), std::string(before.name(size_t(below)))};
+    return r;
+}
+
+FileRecordStore listOf(const std::vector<std::pair<const char*, int64_t>>& rows) {
+    FileRecordStore store;
+    const uint32_t d = store.internDirectory("/d");
+    for (const auto& [name, size] : rows)
+        store.append(d, name, size, 0);
+    return store;
+}
+
+} // namespace
+
+TEST(RestoredRows, GoBackBetweenTheirNeighboursAndNeverSplitAGroup) {
+    const Criteria bySize{false, true, false};
+    // Groups by size: [a b] [c d e] [f].
+    const FileRecordStore before =
+        listOf({{"a", 1}, {"b", 1}, {"c", 2}, {"d", 2}, {"e", 2}, {"f", 3}});
+    // d and e left together, b alone.
+    const std::vector<RemovedRow> rows = {removed(before, 1, 0, 2), removed(before, 3, 2, 5),
+                                          removed(before, 4, 2, 5)};
+    const FileRecordStore now = listOf({{"a", 1}, {"c", 2}, {"f", 3}});
+    auto placed = placeRestoredRows(now, rows, bySize);
+    ASSERT_EQ(placed.size(), 2u);
+    EXPECT_EQ(placed[0].position, 1u); // after a
+    EXPECT_EQ(placed[0].rows, std::vector<size_t>{0});
+    EXPECT_EQ(placed[1].position, 2u); // after c, d before e
+    EXPECT_EQ(placed[1].rows, (std::vector<size_t>{1, 2}));
+
+    // The row above is gone too: before the row below. Neither: after a row of its
+    // group, or else at the end.
+    const FileRecordStore noA = listOf({{"c", 2}, {"f", 3}});
+    EXPECT_EQ(placeRestoredRows(noA, {rows[0]}, bySize)[0].position, 0u);
+    const FileRecordStore strangers = listOf({{"x", 2}, {"y", 2}, {"z", 9}});
+    EXPECT_EQ(placeRestoredRows(strangers, {rows[1]}, bySize)[0].position, 2u);
+    EXPECT_EQ(placeRestoredRows(strangers, {rows[0]}, bySize)[0].position, 3u);
+
+    // Sorted since: the neighbour above now heads a group of others, which stays whole.
+    const FileRecordStore sorted = listOf({{"a", 1}, {"q", 1}, {"c", 2}, {"f", 3}});
+    const RemovedRow three = removed(listOf({{"a", 1}, {"t", 3}}), 1, 0, -1);
+    EXPECT_EQ(placeRestoredRows(sorted, {three}, bySize)[0].position, 2u);
+    // A row of that very group may go inside it.
+    EXPECT_EQ(placeRestoredRows(sorted, {rows[0]}, bySize)[0].position, 1u);
+}

@@ -1,0 +1,351 @@
+// Undo in the main window, driven by keys and the list's menu: deletes to the trash and
+// renames are reversed, across a restart too, and a rename re-checks its file first.
+#include <QAction>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTreeView>
+#include <QtTest>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "recordedmessages.h"
+#include "shellfiles.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+#include "undojournal.h"
+
+using namespace fenwa;
+
+namespace {
+
+struct NoPrompts : platform::ShellPrompts {
+    QStringList questions;
+    bool askYesNo(const std::string& q) override {
+        questions << QString::fromStdString(q);
+        return true;
+    }
+    void reportError(const std::string&) override {}
+};
+
+std::string contentOf(const QByteArray& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One key event per character: QTest::keyClicks cannot send every text.
+void typeText(QWidget* target, const QString& text) {
+    for (QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &press);
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(target, &release);
+    }
+}
+
+} // namespace
+
+class UndoWindowTest : public QObject {
+    Q_OBJECT
+
+    // The desktop's trash lives under XDG_DATA_HOME, which GIO reads once: one for the run.
+    QTemporaryDir dataHome;
+    RecordedMessages messages;
+    NoPrompts prompts;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString journalPath;
+    std::unique_ptr<TfrmProgress> progress;
+    std::unique_ptr<TfrmViewer> viewer;
+    std::unique_ptr<TfrmMain> w;
+
+    void makeWindow() {
+        w.reset();
+        MainWindowServices s;
+        s.messages = &messages;
+        s.shellPrompts = &prompts;
+        s.undoJournalPath = journalPath;
+        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
+        viewer->setMainWindow(w.get());
+        w->resize(1000, 700);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        w->ckNoConfirm->setChecked(true); // to the trash without a question
+    }
+
+    // A file of `bytes` in a directory of its own, so the reading order is the
+    // directories' order.
+    QByteArray addFile(const QString& subdir, const QString& name, const std::string& bytes) {
+        const QString d = tmp->path() + "/" + subdir;
+        QDir().mkpath(d);
+        const QByteArray path = QFile::encodeName(d + "/" + name);
+        std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+        return path;
+    }
+
+    void search() {
+        w->Edit1->setText(tmp->path());
+        w->AddPendingDirectory();
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+    }
+
+    QList<QByteArray> rowPaths() const {
+        QList<QByteArray> paths;
+        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+            paths << w->rowPath(r);
+        return paths;
+    }
+
+    void deleteRow(int row) {
+        w->SelectRowAlone(row);
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+    }
+
+    void ctrlZ() { QTest::keyClick(w->lvFiles, Qt::Key_Z, Qt::ControlModifier); }
+
+    QLineEdit* openEditor() const {
+        for (QLineEdit* e : w->lvFiles->viewport()->findChildren<QLineEdit*>())
+            if (e->isVisible())
+                return e;
+        return nullptr;
+    }
+
+    // F2, the new text, Enter: as a user renames a row.
+    void editName(int row, const QString& text) {
+        w->lvFiles->setFocus();
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, ColName));
+        QTest::keyClick(w->lvFiles, Qt::Key_F2);
+        QLineEdit* editor = openEditor();
+        QVERIFY(editor);
+        editor->selectAll();
+        typeText(editor, text);
+        QTest::keyClick(editor, Qt::Key_Return);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!openEditor());
+    }
+
+    // Opens the list's menu and clicks the Undo item.
+    void clickUndoInMenu() {
+        w->PopupMenu1->popup(w->lvFiles->viewport()->mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(w->PopupMenu1));
+        QVERIFY(w->miUndo->isEnabled());
+        QTest::mouseClick(w->PopupMenu1, Qt::LeftButton, {},
+                          w->PopupMenu1->actionGeometry(w->miUndo).center());
+        QTRY_VERIFY(!w->PopupMenu1->isVisible());
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dataHome.isValid());
+        ::setenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()).constData(), 1);
+    }
+
+    void init() {
+        messages = {};
+        prompts = {};
+        // The files live beside the trash, on the same file system.
+        tmp = std::make_unique<QTemporaryDir>(dataHome.path() + "/files-XXXXXX");
+        QVERIFY(tmp->isValid());
+        journalPath = tmp->path() + "/data/undo-journal.json";
+        progress = std::make_unique<TfrmProgress>();
+        viewer = std::make_unique<TfrmViewer>();
+        makeWindow();
+    }
+
+    void cleanup() {
+        w.reset();
+        viewer.reset();
+        progress.reset();
+        tmp.reset();
+    }
+
+    void ctrlZPutsDeletedFilesAndTheirRowsBackMostRecentFirst() {
+        std::map<QByteArray, std::string> bytes;
+        bytes[addFile("d1", "a.jpg", "aaaaa")] = "aaaaa";
+        bytes[addFile("d2", "b.jpg", std::string("b\0b\xff\n", 5))] = std::string("b\0b\xff\n", 5);
+        bytes[addFile("d3", "c.jpg", "ccccc")] = "ccccc";
+        addFile("d4", "x.txt", "xxxxxxx");
+        addFile("d5", "y.txt", "yyyyyyy");
+        search();
+        const QList<QByteArray> before = rowPaths();
+        QCOMPARE(before.size(), 5);
+        QVERIFY(!w->miUndo->isEnabled());
+        QCOMPARE(w->miUndo->text(), QStringLiteral("Undo [Ctrl+Z]"));
+
+        // The middle row of the first group.
+        const int rowB = 1;
+        const QByteArray b = before[rowB];
+        QVERIFY(bytes.count(b));
+        deleteRow(rowB);
+        QVERIFY(!QFile::exists(QFile::decodeName(b)));
+        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        QVERIFY(w->miUndo->isEnabled());
+        QCOMPARE(w->miUndo->text(), QStringLiteral("Undo Delete [Ctrl+Z]"));
+
+        ctrlZ();
+        QCOMPARE(contentOf(b), bytes[b]);
+        QCOMPARE(rowPaths(), before); // at its old place
+        QCOMPARE(w->currentRow(), rowB);
+        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(w->statusText(1), QStringLiteral("Total Files:5"));
+        QVERIFY(messages.errors.isEmpty());
+        QVERIFY(!w->miUndo->isEnabled());
+
+        // Two deletes, then two Undos: the last one first, and all back in order.
+        deleteRow(4);
+        deleteRow(0);
+        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        ctrlZ();
+        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        QCOMPARE(w->rowPath(0), before[0]);
+        QVERIFY(!QFile::exists(QFile::decodeName(before[4])));
+        ctrlZ();
+        QCOMPARE(rowPaths(), before);
+        ctrlZ(); // nothing left: nothing happens
+        QCOMPARE(rowPaths(), before);
+        QVERIFY(messages.errors.isEmpty());
+
+        // Deleting for good journals nothing, and asking for every copy says so.
+        w->ckNoRecycle->setChecked(true);
+        deleteRow(0);
+        QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
+        QVERIFY(!w->miUndo->isEnabled());
+        w->lvFiles->selectAll();
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QCOMPARE(prompts.questions.size(), 1);
+        QVERIFY(prompts.questions[0].contains(QStringLiteral("無法復原")));
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QVERIFY(!w->miUndo->isEnabled());
+    }
+
+    void undoFromTheMenuRenamesBackAndAnOpenEditorKeepsCtrlZ() {
+        const QByteArray old = addFile("p", "x.jpg", "x");
+        addFile("q", "y.jpg", "y");
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        const int row = w->rowPath(0) == old ? 0 : 1;
+        editName(row, QStringLiteral("renamed.jpg"));
+        QVERIFY(messages.errors.isEmpty());
+        QVERIFY(QFile::exists(tmp->path() + "/p/renamed.jpg"));
+
+        // Ctrl+Z in the name editor is the editor's own.
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, ColName));
+        QTest::keyClick(w->lvFiles, Qt::Key_F2);
+        QLineEdit* editor = openEditor();
+        QVERIFY(editor);
+        QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
+        QVERIFY(QFile::exists(tmp->path() + "/p/renamed.jpg"));
+        QTest::keyClick(editor, Qt::Key_Escape);
+        QTRY_VERIFY(!openEditor());
+
+        // The item names the action, in the language of the window.
+        QTest::mouseClick(w->rbChinese, Qt::LeftButton, {}, QPoint(6, w->rbChinese->height() / 2));
+        QVERIFY(w->rbChinese->isChecked());
+        QCOMPARE(w->miUndo->text(), QStringLiteral("復原改名 [Ctrl+Z]"));
+        clickUndoInMenu();
+        QVERIFY(QFile::exists(QFile::decodeName(old)));
+        QVERIFY(!QFile::exists(tmp->path() + "/p/renamed.jpg"));
+        QCOMPARE(w->lvFilesModel->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
+        QVERIFY(!w->miUndo->isEnabled());
+        QCOMPARE(w->miUndo->text(), QStringLiteral("復原 [Ctrl+Z]"));
+
+        // The old name taken in the meantime: nothing is replaced, the user is told.
+        editName(row, QStringLiteral("again.jpg"));
+        addFile("p", "x.jpg", "newcomer");
+        ctrlZ();
+        QCOMPARE(contentOf(old), std::string("newcomer"));
+        QVERIFY(QFile::exists(tmp->path() + "/p/again.jpg"));
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains(QStringLiteral("again.jpg")));
+    }
+
+    void aRenameIsRefusedWhenTheFileChangedSinceTheSearch() {
+        const QByteArray grown = addFile("p", "x.jpg", "xx");
+        addFile("q", "y.jpg", "yy");
+        search();
+        const int row = w->rowPath(0) == grown ? 0 : 1;
+        std::ofstream(grown.toStdString(), std::ios::app) << "more";
+        editName(row, QStringLiteral("z.jpg"));
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains(QFile::decodeName(grown)));
+        QVERIFY(messages.errors[0].contains(QStringLiteral("沒有改名")));
+        QVERIFY(messages.errors[0].contains(QStringLiteral("size changed")));
+        QVERIFY(QFile::exists(QFile::decodeName(grown)));
+        QVERIFY(!QFile::exists(tmp->path() + "/p/z.jpg"));
+        QCOMPARE(w->lvFilesModel->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
+        QVERIFY(!w->miUndo->isEnabled());
+
+        // Gone since the search: refused and named too.
+        QFile::remove(QFile::decodeName(grown));
+        editName(row, QStringLiteral("z.jpg"));
+        QCOMPARE(messages.errors.size(), 2);
+        QVERIFY(messages.errors[1].contains(QStringLiteral("no longer exists")));
+    }
+
+    void afterARestartUndoPutsTheFileBackWithoutAList() {
+        const QByteArray a = addFile("d1", "a.jpg", "same");
+        addFile("d2", "b.jpg", "same");
+        search();
+        deleteRow(w->rowPath(0) == a ? 0 : 1);
+        QVERIFY(!QFile::exists(QFile::decodeName(a)));
+
+        makeWindow(); // a new run reads the journal
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QVERIFY(w->miUndo->isEnabled());
+        ctrlZ();
+        QCOMPARE(contentOf(a), std::string("same"));
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QVERIFY(messages.errors.isEmpty());
+
+        // A journal that is not one: an empty Undo, and the program goes on.
+        w.reset();
+        QFile f(journalPath);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("{ broken");
+        f.close();
+        makeWindow();
+        QVERIFY(!w->miUndo->isEnabled());
+        ctrlZ();
+        QVERIFY(messages.errors.isEmpty());
+    }
+
+    void aDeleteInTheViewerIsUndoneToo() {
+        addFile("d1", "a.jpg", "same");
+        addFile("d2", "b.jpg", "same");
+        search();
+        const QList<QByteArray> before = rowPaths();
+        w->SelectRowAlone(0);
+        w->ShowInViewer(before[0]);
+        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
+        viewer->hide();
+        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        ctrlZ();
+        QCOMPARE(rowPaths(), before);
+        QCOMPARE(contentOf(before[0]), std::string("same"));
+    }
+
+    void aFileIsNotPutBackOverANewcomer() {
+        const QByteArray a = addFile("d1", "a.jpg", "trashed");
+        addFile("d2", "b.jpg", "other!!");
+        search();
+        deleteRow(w->rowPath(0) == a ? 0 : 1);
+        addFile("d1", "a.jpg", "newcomer");
+        ctrlZ();
+        QCOMPARE(contentOf(a), std::string("newcomer"));
+        QCOMPARE(w->lvFilesModel->rowCount(), 1); // no row for a file that did not come back
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains(QFile::decodeName(a)));
+        QVERIFY(messages.errors[0].contains(QStringLiteral("stays in the trash")));
+        QVERIFY(!w->miUndo->isEnabled()); // the attempt used the action up
+    }
+};
+
+QTEST_MAIN(UndoWindowTest)
+#include "undo_window_test.moc"
