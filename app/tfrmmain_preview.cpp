@@ -440,6 +440,29 @@ void TfrmMain::DeleteSelectedFiles() {
                                                             : "已不是一般檔案";
         changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) + ")";
     }
+    // In groups formed by content, a file must still hold the bytes the search found and
+    // keep an identical copy that stays.
+    if (criteria().content) {
+        ContentRecheck recheck(rows, criteria(), chosen, hashFileNow);
+        QModelIndexList kept;
+        for (const QModelIndex& index : request) {
+            const ContentState state = recheck.check(size_t(index.row()));
+            if (state == ContentState::Same || state == ContentState::NotChecked ||
+                !platform::pathExists(rowPath(index.row()).toStdString())) {
+                kept.push_back(index);
+                continue;
+            }
+            const char* why = state == ContentState::ContentChanged
+                                  ? "內容已改變 (content changed)"
+                                  : "同組已沒有相同的副本 (no identical copy left)";
+            changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) +
+                           ")";
+        }
+        for (const QModelIndex& index : request)
+            if (!kept.contains(index))
+                chosen[size_t(index.row())] = false;
+        request = kept;
+    }
     if (!changed.isEmpty())
         reportChangedFiles(changed);
     // Every copy of a group selected: one more question, naming the group.

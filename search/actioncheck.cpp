@@ -1,5 +1,7 @@
 #include "actioncheck.h"
 
+#include "contentcheck.h"
+
 #include "filesystem.h"
 
 namespace fenwa {
@@ -43,6 +45,44 @@ bool probeFile(const std::string& nativePath, FileNow& now) {
     }
     now = {};
     return platform::pathExists(nativePath);
+}
+
+ContentRecheck::ContentRecheck(const FileRecordStore& rows, const Criteria& criteria,
+                               const std::vector<bool>& deleting, ContentHasher hasher)
+    : rows_(rows), criteria_(criteria), deleting_(deleting), hasher_(std::move(hasher)),
+      verified_(rows.size(), 0) {}
+
+bool ContentRecheck::stillSame(size_t row) {
+    if (verified_[row] == 0) {
+        const ContentHash* stored = rows_.contentHash(row);
+        ContentHash now;
+        const bool same =
+            stored && hasher_(rows_.fullPath(row), rows_.fileSize(row), now) && now == *stored;
+        verified_[row] = same ? 1 : -1;
+    }
+    return verified_[row] == 1;
+}
+
+ContentState ContentRecheck::check(size_t row) {
+    if (!criteria_.content || row >= rows_.size() || !rows_.contentHash(row))
+        return ContentState::NotChecked;
+    if (!stillSame(row))
+        return ContentState::ContentChanged;
+    const GroupBounds group = groupAround(rows_, row, criteria_);
+    bool anyStays = false;
+    for (size_t r = group.first; r <= group.last; ++r) {
+        if (r == row || (r < deleting_.size() && deleting_[r]))
+            continue;
+        anyStays = true;
+        if (stillSame(r))
+            return ContentState::Same;
+    }
+    // Deleting every copy is the user's explicit choice, confirmed separately.
+    return anyStays ? ContentState::NoCopyLeft : ContentState::Same;
+}
+
+bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash) {
+    return hashWholeFile(nativePath, size, hash);
 }
 
 } // namespace fenwa
