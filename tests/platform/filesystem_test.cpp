@@ -81,3 +81,34 @@ TEST(FileSystem, LocalMinuteDropsSecondsAndFollowsTheZone) {
     ::unsetenv("TZ");
     ::tzset();
 }
+
+TEST(FileSystem, ASubdirectoryIsOpenedOnlyWhileItIsOne) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString();
+    ASSERT_EQ(::mkdir((d + "/dir").c_str(), 0755), 0);
+    touch(d + "/dir/inside", "abc");
+    touch(d + "/file");
+    ASSERT_EQ(::symlink((d + "/dir").c_str(), (d + "/link").c_str()), 0);
+    DirectoryHandle top;
+    ASSERT_TRUE(top.open(d));
+    DirectoryHandle child;
+    EXPECT_TRUE(child.openChild(top, "dir"));
+    EXPECT_FALSE(DirectoryHandle().openChild(top, "file")); // a file now
+    EXPECT_FALSE(DirectoryHandle().openChild(top, "link")); // links are not followed
+    EXPECT_FALSE(DirectoryHandle().openChild(top, "gone"));
+    EXPECT_FALSE(DirectoryHandle().openChild(top, "dir/.."));
+
+    // A directory replaced by a file after it was opened: what is open is still read,
+    // and nothing is reported for the name that is no longer a directory.
+    ASSERT_EQ(::rename((d + "/dir").c_str(), (d + "/moved").c_str()), 0);
+    touch(d + "/dir", "now a file");
+    std::vector<std::string> files, subdirectories;
+    EXPECT_TRUE(
+        child.read([&](const FileEntry& e) { files.emplace_back(e.name); }, subdirectories));
+    EXPECT_EQ(files, std::vector<std::string>{"inside"});
+    files.clear();
+    EXPECT_TRUE(top.read([&](const FileEntry& e) { files.emplace_back(e.name); }, subdirectories));
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"dir", "file"}));
+    EXPECT_EQ(subdirectories, std::vector<std::string>{"moved"});
+}
