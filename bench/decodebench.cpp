@@ -14,6 +14,7 @@
 
 #include "GifFile.h"
 #include "JPEGImage.h"
+#include "benchsupport.h"
 
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -102,50 +103,6 @@ int gifRace(const std::vector<uint8_t>& bytes, int runs) {
 
 // ---- JPEG
 
-struct Failure {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-void failed(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<Failure*>(info->err)->jump, 1);
-}
-
-// libjpeg-turbo as djpeg drives it, into one buffer of blue-green-red rows.
-bool referenceDecode(const std::vector<uint8_t>& bytes, int scale, bool grey, bool fast,
-                     std::vector<uint8_t>& out, unsigned& width, unsigned& height) {
-    jpeg_decompress_struct cinfo{};
-    Failure errors{};
-    cinfo.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = failed;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = unsigned(scale);
-    cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
-    if (fast) {
-        cinfo.dct_method = JDCT_IFAST;
-        cinfo.do_fancy_upsampling = FALSE;
-    }
-    jpeg_start_decompress(&cinfo);
-    width = cinfo.output_width;
-    height = cinfo.output_height;
-    const size_t stride = (size_t(width) * cinfo.output_components + 3) & ~size_t(3);
-    out.resize(stride * height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out.data() + stride * cinfo.output_scanline;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return true;
-}
-
 int jpegRace(const std::vector<uint8_t>& bytes, int scale, bool grey, bool fast, int runs) {
     const QByteArray data(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     const TJPEGScale scales[] = {jsFullSize, jsHalf, jsQuarter, jsEighth};
@@ -164,7 +121,9 @@ int jpegRace(const std::vector<uint8_t>& bytes, int scale, bool grey, bool fast,
     };
     std::vector<uint8_t> out;
     unsigned width = 0, height = 0;
-    const auto theirs = [&] { referenceDecode(bytes, scale, grey, fast, out, width, height); };
+    const auto theirs = [&] {
+        fenwa::bench::referenceJpegDecode(bytes, unsigned(scale), grey, fast, out, width, height);
+    };
     const auto [a, b] = race(runs, ours, theirs);
     const bool same = ourWidth == int(width) && ourHeight == int(height);
     std::printf("%.2f %.2f %.3f %s\n", a, b, a / b, same ? "same" : "DIFFERENT");
@@ -202,14 +161,6 @@ int makeGif(const char* path, int width, int height, bool interlaced) {
     return EGifCloseFile(gif, &error) == GIF_OK && ok ? 0 : 1;
 }
 
-std::vector<uint8_t> readFile(const char* path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::vector<uint8_t> bytes(size_t(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bytes;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -219,7 +170,7 @@ int main(int argc, char** argv) {
                        argc > 5 && std::string(argv[5]) == "interlaced");
     if (kind == "gif") {
         const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 7;
-        return gifRace(readFile(argv[2]), runs);
+        return gifRace(fenwa::bench::readWholeFile(argv[2]), runs);
     }
     if (kind == "jpeg" && argc > 3) {
         const int scale = std::atoi(argv[3]);
@@ -236,7 +187,7 @@ int main(int argc, char** argv) {
         }
         if (scale != 1 && scale != 2 && scale != 4 && scale != 8)
             return 2;
-        return jpegRace(readFile(argv[2]), scale, grey, fast, runs);
+        return jpegRace(fenwa::bench::readWholeFile(argv[2]), scale, grey, fast, runs);
     }
     std::fprintf(stderr,
                  "usage: %s jpeg FILE 1|2|4|8 [grey] [fast] [runs]\n"

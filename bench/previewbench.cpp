@@ -6,85 +6,30 @@
 //
 //   fenwa-bench-preview DIR [rounds]     (DIR holds six equal pictures, one a directory)
 
-#include <QApplication>
 #include <QCheckBox>
-#include <QLineEdit>
 #include <QRadioButton>
 #include <QTreeView>
-#include <QtTest>
 #include <algorithm>
-#include <csetjmp>
 #include <cstdio>
-#include <ctime>
-#include <fstream>
-#include <jpeglib.h>
 #include <vector>
 
 #include "TAdvImage.h"
+#include "benchsupport.h"
+#include "benchwindow.h"
 #include "filesystem.h"
-#include "messages.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 
 using namespace fenwa;
 
 namespace {
 
-struct NotedMessages : UserMessages {
-    void error(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    void information(QWidget*, const QString&) override {}
-};
-
-struct Failure {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-void failed(j_common_ptr info) {
-    std::longjmp(reinterpret_cast<Failure*>(info->err)->jump, 1);
-}
-
-// Reads the file and decodes it at 1/denominator into blue-green-red rows.
+// Reads the file and decodes it at 1/denominator, as the raw side of the race.
 size_t rawDecode(const QByteArray& path, unsigned denominator) {
-    std::ifstream in(path.constData(), std::ios::binary | std::ios::ate);
-    std::vector<unsigned char> bytes(size_t(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
-    jpeg_decompress_struct cinfo{};
-    Failure errors{};
-    cinfo.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = failed;
-    if (setjmp(errors.jump)) {
-        jpeg_destroy_decompress(&cinfo);
+    std::vector<unsigned char> out;
+    unsigned width = 0, height = 0;
+    if (!bench::referenceJpegDecode(bench::readWholeFile(path.constData()), denominator, false,
+                                    false, out, width, height))
         return 0;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.scale_num = 1;
-    cinfo.scale_denom = denominator;
-    cinfo.out_color_space = JCS_EXT_BGR;
-    jpeg_start_decompress(&cinfo);
-    const size_t stride = (size_t(cinfo.output_width) * 3 + 3) & ~size_t(3);
-    std::vector<unsigned char> out(stride * cinfo.output_height);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out.data() + stride * cinfo.output_scanline;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
     return out.size();
-}
-
-// Processor time: steadier than the clock on a shared machine, and both sides run on
-// this one thread.
-double cpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
 }
 
 double median(std::vector<double> v) {
@@ -104,18 +49,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
 
-    NotedMessages messages;
-    TfrmProgress progress;
-    TfrmViewer viewer;
-    MainWindowServices services;
-    services.messages = &messages;
-    TfrmMain w(&progress, &viewer, services);
-    w.resize(1000, 700);
-    w.show();
-    if (!QTest::qWaitForWindowExposed(&w))
-        return 1;
-    w.Edit1->setText(QString::fromLocal8Bit(argv[1]));
-    w.AddPendingDirectory();
+    bench::BenchWindow bench(QString::fromLocal8Bit(argv[1]));
+    TfrmMain& w = bench.w;
     w.ckName->setChecked(true);
     w.ckSize->setChecked(true);
     w.ckTime->setChecked(false);
@@ -141,19 +76,19 @@ int main(int argc, char** argv) {
         w.SelectRowAlone(0);
         QApplication::processEvents();
 
-        double start = cpuSeconds();
+        double start = bench::cpuSeconds();
         QTest::keyClick(w.lvFiles, Qt::Key_Return);
         QApplication::processEvents();
         w.Image->repaint();
         for (TAdvImage* slide : w.AdvImage)
             slide->repaint();
-        const double windowSeconds = cpuSeconds() - start;
+        const double windowSeconds = bench::cpuSeconds() - start;
 
-        start = cpuSeconds();
+        start = bench::cpuSeconds();
         size_t bytes = rawDecode(paths[0], 2);
         for (int i = 1; i < 6; ++i)
             bytes += rawDecode(paths[size_t(i)], 8);
-        const double rawSeconds = cpuSeconds() - start;
+        const double rawSeconds = bench::cpuSeconds() - start;
         if (bytes == 0 || w.Image->ImageWidth() == 0) {
             std::fprintf(stderr, "previewbench: a picture did not decode\n");
             return 1;

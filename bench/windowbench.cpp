@@ -15,8 +15,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "benchsupport.h"
+#include "benchwindow.h"
 #include "filesystem.h"
-#include "messages.h"
 #include "scanner.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
@@ -25,14 +26,6 @@
 using namespace fenwa;
 
 namespace {
-
-// Messages would block in a modal box; a benchmark only notes them.
-struct NotedMessages : UserMessages {
-    void error(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    void information(QWidget*, const QString&) override {}
-};
 
 double seconds(const QElapsedTimer& t) {
     return double(t.nsecsElapsed()) / 1e9;
@@ -68,18 +61,8 @@ int main(int argc, char** argv) {
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int groupSteps = argc > 2 ? std::atoi(argv[2]) : 1000;
 
-    NotedMessages messages;
-    TfrmProgress progress;
-    TfrmViewer viewer;
-    MainWindowServices services;
-    services.messages = &messages;
-    TfrmMain w(&progress, &viewer, services);
-    w.resize(1000, 700);
-    w.show();
-    if (!QTest::qWaitForWindowExposed(&w))
-        return 1;
-    w.Edit1->setText(dir);
-    w.AddPendingDirectory();
+    bench::BenchWindow bench(dir);
+    TfrmMain& w = bench.w;
 
     // Find Duplicates by size, until the list shows the groups.
     w.ckName->setChecked(false);

@@ -1,4 +1,5 @@
 #include "settingsformat.h"
+#include "hexdigits.h"
 
 #include <QIODevice>
 #include <algorithm>
@@ -15,16 +16,6 @@ void appendHexEscape(QByteArray& out, unsigned char c) {
     out += "\\x";
     out += HexDigits[c >> 4];
     out += HexDigits[c & 15];
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // Undoes \\, \" and \xHH; nothing when an escape is malformed.

@@ -1,4 +1,5 @@
 #include "trash.h"
+#include "hexdigits.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -94,16 +95,6 @@ bool couldBeTrashNameOf(const std::string& trashName, const std::string& name) {
     const std::string stem = name.substr(0, name.find('.'));
     return trashName.size() > stem.size() + 1 && trashName.compare(0, stem.size(), stem) == 0 &&
            trashName[stem.size()] == '.';
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 // The info file's Path is percent-encoded bytes.

@@ -1,0 +1,48 @@
+#pragma once
+// The real main window for the benchmark programs, offscreen.
+
+#include <QLineEdit>
+#include <QtTest>
+#include <cstdio>
+#include <cstdlib>
+
+#include "messages.h"
+#include "tfrmmain.h"
+#include "tfrmprogress.h"
+#include "tfrmviewer.h"
+
+namespace fenwa::bench {
+
+// Messages would block in a modal box; a benchmark only notes them.
+struct NotedMessages : UserMessages {
+    void error(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    void information(QWidget*, const QString&) override {}
+};
+
+// The main window with its progress window and viewer, shown offscreen at 1000×700 with
+// `directory` in its list. Construct after the QApplication.
+struct BenchWindow {
+    NotedMessages messages;
+    TfrmProgress progress;
+    TfrmViewer viewer;
+    TfrmMain w;
+    explicit BenchWindow(const QString& directory)
+        : w(&progress, &viewer, [this] {
+              MainWindowServices services;
+              services.messages = &messages;
+              return services;
+          }()) {
+        w.resize(1000, 700);
+        w.show();
+        if (!QTest::qWaitForWindowExposed(&w)) {
+            std::fprintf(stderr, "benchmark: the window was never shown\n");
+            std::exit(1);
+        }
+        w.Edit1->setText(directory);
+        w.AddPendingDirectory();
+    }
+};
+
+} // namespace fenwa::bench
