@@ -116,7 +116,7 @@ private:
 
 void openWith(const MainWindowServices& services, const actions::OpenRequest& request) {
     if (services.shellOpen)
-        services.shellOpen(fromNative(request.target), fromNative(request.parameters));
+        services.shellOpen(request.target, request.parameters);
 }
 
 } // namespace

@@ -79,8 +79,9 @@ class OptionsWindowTest : public QObject {
         w.reset();
         MainWindowServices s;
         s.messages = &messages;
-        s.shellOpen = [this](const QString& target, const QString& parameters) {
-            opened << QStringList{target, parameters};
+        s.shellOpen = [this](const std::string& target, const std::string& parameters) {
+            opened << QStringList{QFile::decodeName(QByteArray::fromStdString(target)),
+                                  QFile::decodeName(QByteArray::fromStdString(parameters))};
             if (forwardToShell)
                 platform::ShellOpen(target, parameters);
         };
