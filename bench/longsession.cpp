@@ -110,8 +110,8 @@ int main(int argc, char** argv) {
         }
         if (run == 1)
             reportMemory("after_first");
-        if (run == runs / 2)
-            reportMemory("after_half");
+        else if (run % 50 == 0 && run != runs)
+            reportMemory(("after_" + std::to_string(run)).c_str());
     }
     report("runs", runs);
     report("rows_by_size", rows);
