@@ -219,6 +219,26 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
     }
 
+    void namesThatDifferOnlyInCaseArePreviewedApart() {
+        // One group by name (ASCII case ignored), but two files with two pictures.
+        QImage wide(12, 8, QImage::Format_RGB32);
+        wide.fill(Qt::red);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        wide.save(&buffer, "BMP");
+        write(root + "/d3/case.bmp", bmpBytes());
+        write(root + "/d3/CASE.bmp", bytes);
+        w->ckSize->setChecked(false);
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        for (const char* name : {"case.bmp", "CASE.bmp", "case.bmp"}) {
+            focusRow(rowOf(root + "/d3/" + name));
+            QTest::keyClick(w->lvFiles, Qt::Key_Return);
+            QCOMPARE(w->Image->NativeFileName().toStdString(), root + "/d3/" + name);
+            QCOMPARE(w->Image->ImageWidth(), name[0] == 'C' ? 12 : 8);
+        }
+    }
+
     void renamedThroughTheInlineEditor() {
         const QByteArray image = bmpBytes();
         // Each hostile name (but the one that is not UTF-8) becomes another hostile name.
