@@ -15,7 +15,8 @@
 namespace {
 
 // Larger pictures are refused by the bitmap's bound, which the unit tests cover;
-// decoding them here would only slow the search down.
+// decoding them here would only slow the search down. The bound applies to the stored
+// size as well: a file of several scans keeps all its coefficients whatever the scale.
 constexpr int64_t kMaxDecodedPixels = int64_t(1) << 22;
 
 int64_t pixels(TJPEGImage& picture) {
@@ -32,25 +33,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const std::exception&) {
         return 0;
     }
-    TJPEGScale smallest = jsFullSize;
+    int64_t stored = 0;
     for (TJPEGScale scale : {jsFullSize, jsHalf, jsQuarter, jsEighth}) {
         try {
             picture.setScale(scale);
             if (picture.width() < 0 || picture.height() < 0)
                 __builtin_trap(); // sizes come from unsigned header fields
-            smallest = scale;
+            if (scale == jsFullSize)
+                stored = pixels(picture);
         } catch (const std::exception&) {
         }
     }
+    if (stored > kMaxDecodedPixels)
+        return 0;
 
     const uint8_t settings = size > 0 ? data[size - 1] : 0;
     try {
         picture.setScale(TJPEGScale(settings & 3));
-        if (pixels(picture) > kMaxDecodedPixels) {
-            picture.setScale(smallest);
-            if (pixels(picture) > kMaxDecodedPixels)
-                return 0;
-        }
         picture.setGrayscale(settings & 4);
         picture.setPixelFormat(settings & 8 ? jf8Bit : jf24Bit);
         picture.setPerformance(settings & 16 ? jpBestSpeed : jpBestQuality);
