@@ -28,7 +28,7 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
     s.messages = messages;
     s.shellPrompts = prompts;
     // The shell reports what it could not open in its own words.
-    s.shellOpen = [messages](const QString& target, const QString& parameters) {
+    s.shellOpen = [messages](const std::string& target, const std::string& parameters) {
         const platform::ShellOpenResult result = platform::ShellOpen(target, parameters);
         if (!result.opened && messages)
             messages->error(nullptr, result.message);

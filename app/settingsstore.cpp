@@ -51,6 +51,19 @@ ReadStatus readText(const QSettings& settings, const QString& name, QString& out
     return ReadStatus::WrongType;
 }
 
+// A directory: a text, or for a directory whose name is not UTF-8 (which a text cannot
+// hold) its bytes as binary data.
+ReadStatus readDirectory(const QSettings& settings, const QString& name, std::string& out) {
+    if (settings.contains(name) && settings.value(name).typeId() == QMetaType::QByteArray) {
+        out = settings.value(name).toByteArray().toStdString();
+        return ReadStatus::Read;
+    }
+    QString text;
+    const ReadStatus status = readText(settings, name, text);
+    out = QFile::encodeName(text).toStdString();
+    return status;
+}
+
 // Shows the message of a failed read; true when the value was read or is missing.
 bool readSucceeded(ReadStatus status, const QString& name, SettingsControls& controls) {
     if (status == ReadStatus::WrongType)
@@ -131,12 +144,11 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
         return;
     for (uint32_t position : storedDirectoryPositions(settings, count)) {
         const QString name = directoryValueName(position);
-        QString text;
-        if (!readSucceeded(readText(settings, name, text), name, controls))
+        std::string directory;
+        if (!readSucceeded(readDirectory(settings, name, directory), name, controls))
             return;
-        if (text.isEmpty())
+        if (directory.empty())
             continue;
-        const std::string directory = QFile::encodeName(text).toStdString();
         if (!controls.isExistingDirectory(directory))
             continue;
         const std::vector<std::string> listed = controls.directories();
@@ -163,9 +175,15 @@ bool saveSettings(QSettings& settings, SettingsControls& controls) {
     }
     const std::vector<std::string> directories = controls.directories();
     settings.setValue(QString::fromLatin1(DirCountName), int(directories.size()));
-    for (size_t i = 0; i < directories.size(); ++i)
-        settings.setValue(directoryValueName(uint32_t(i + 1)),
-                          QFile::decodeName(QByteArray::fromStdString(directories[i])));
+    for (size_t i = 0; i < directories.size(); ++i) {
+        const QByteArray bytes = QByteArray::fromStdString(directories[i]);
+        const QString text = QFile::decodeName(bytes);
+        // A name that is not UTF-8 would come back as another name from a text.
+        if (QFile::encodeName(text) == bytes)
+            settings.setValue(directoryValueName(uint32_t(i + 1)), text);
+        else
+            settings.setValue(directoryValueName(uint32_t(i + 1)), bytes);
+    }
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         controls.showError(failedToSetDataMessage(firstName));

@@ -86,7 +86,8 @@ void loadSettings(QSettings& settings, SettingsControls& controls,
                   platform::PathStyle style = platform::nativePathStyle());
 bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);
 
-// Writes every value from the controls, then DirCount and Dir1..DirN, and shows the
+// Writes every value from the controls, then DirCount and Dir1..DirN (each a text, or
+// binary data holding the exact bytes of a directory name that is not UTF-8), and shows the
 // confirmation. Directory values beyond the new count stay in the store: the next load
 // stops at DirCount. The store is written in one piece (a temporary file renamed over
 // the old one), so when it cannot be written nothing of the old one is lost; the failure

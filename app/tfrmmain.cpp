@@ -643,7 +643,7 @@ void TfrmMain::Label4Click() {
 
 void TfrmMain::Image1Click() {
     if (services_.shellOpen)
-        services_.shellOpen(QString::fromLatin1(MakerPage), QString());
+        services_.shellOpen(MakerPage, {});
 }
 
 void TfrmMain::PopupMenu1Popup() {

@@ -52,7 +52,7 @@ class UserMessages;
 struct MainWindowServices {
     UserMessages* messages = nullptr;
     // The desktop's open verb (a file, a program or a web address).
-    std::function<void(const QString& target, const QString& parameters)> shellOpen;
+    std::function<void(const std::string& target, const std::string& parameters)> shellOpen;
     // Runs the directory-picking file dialog; answers the chosen file name, or nothing
     // when the user cancels.
     struct PickRequest {

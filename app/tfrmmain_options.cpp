@@ -138,7 +138,7 @@ QString renameRefusedMessage(const QString& path, Staleness state) {
 
 void openWith(const MainWindowServices& services, const actions::OpenRequest& request) {
     if (services.shellOpen)
-        services.shellOpen(fromNative(request.target), fromNative(request.parameters));
+        services.shellOpen(request.target, request.parameters);
 }
 
 } // namespace

@@ -44,9 +44,13 @@ void setTextColour(QWidget* w, const QColor& colour) {
     w->setPalette(p);
 }
 
-bool samePathIgnoringAsciiCase(const QByteArray& a, const QByteArray& b) {
-    return platform::equalsIgnoringAsciiCase(std::string_view(a.constData(), size_t(a.size())),
-                                             std::string_view(b.constData(), size_t(b.size())));
+// The same file as the file system names files: Windows ignores case, while a POSIX
+// directory can hold "a.bmp" and "A.bmp" as two pictures.
+bool sameFilePath(const QByteArray& a, const QByteArray& b) {
+    if constexpr (platform::nativePathStyle() == platform::PathStyle::Windows)
+        return platform::equalsIgnoringAsciiCase(std::string_view(a.constData(), size_t(a.size())),
+                                                 std::string_view(b.constData(), size_t(b.size())));
+    return a == b;
 }
 
 } // namespace
@@ -125,7 +129,7 @@ void TfrmMain::LoadPreview() {
     if (!Image->StretchRatio())
         Image->setFixedSize(Image->ImageWidth(), Image->ImageHeight());
     const QByteArray path = rowPath(row);
-    if (samePathIgnoringAsciiCase(path, Image->NativeFileName()))
+    if (sameFilePath(path, Image->NativeFileName()))
         return;
     if (raDblClick->isChecked()) {
         Image->loadNativeFile(path);

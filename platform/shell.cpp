@@ -1,6 +1,7 @@
 #include "shell.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -13,9 +14,12 @@ namespace fenwa::platform {
 namespace {
 
 // "Uedit32.exe" or "xdg-open": no directory part and no address scheme.
-bool isBareProgramName(const QString& target) {
-    return !target.contains(QLatin1Char('/')) && !target.contains(QLatin1Char('\\')) &&
-           !target.contains(QLatin1Char(':'));
+bool isBareProgramName(const std::string& target) {
+    return target.find_first_of("/\\:") == std::string::npos;
+}
+
+QString shown(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
 ShellOpenResult failure(const QString& message) {
@@ -24,18 +28,22 @@ ShellOpenResult failure(const QString& message) {
 
 } // namespace
 
-ShellOpenResult ShellOpen(const QString& target, const QString& parameters) {
-    if (target.isEmpty())
+QByteArray fileUrlOf(const std::string& absolutePath) {
+    return "file://" + QByteArray::fromStdString(absolutePath).toPercentEncoding("/");
+}
+
+ShellOpenResult ShellOpen(const std::string& target, const std::string& parameters) {
+    if (target.empty())
         return {};
     if (isBareProgramName(target)) {
-        const QString program = findProgram(target);
+        const QString program = findProgram(shown(target));
         if (program.isEmpty())
             return failure(QStringLiteral("Cannot find '%1'. Make sure you typed the name "
                                           "correctly, and then try again.")
-                               .arg(target));
+                               .arg(shown(target)));
         std::vector<std::string> arguments;
-        if (!parameters.isEmpty())
-            arguments.push_back(QFile::encodeName(parameters).toStdString());
+        if (!parameters.empty())
+            arguments.push_back(parameters);
         if (const int error = startDetached(QFile::encodeName(program).toStdString(), arguments))
             return failure(QStringLiteral("Cannot start '%1': %2.")
                                .arg(program, QString::fromLocal8Bit(std::strerror(error))));
@@ -43,15 +51,24 @@ ShellOpenResult ShellOpen(const QString& target, const QString& parameters) {
     }
     // Anything but an address is a file, also a relative path like "pics/a.jpg" (which
     // QUrl::fromUserInput would take for a web host).
-    const bool isFile = !target.contains(QLatin1String("://")) &&
-                        !target.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive);
-    const QUrl url = isFile ? QUrl::fromLocalFile(QFileInfo(target).absoluteFilePath())
-                            : QUrl::fromUserInput(target);
+    const bool isFile = target.find("://") == std::string::npos &&
+                        !QByteArray::fromStdString(target).toLower().startsWith("mailto:");
+    QUrl url;
+    if (isFile) {
+        std::string absolute = target;
+        if (absolute.front() != '/')
+            absolute = QFile::encodeName(QDir::currentPath()).toStdString() + '/' + absolute;
+        // Built from bytes: QUrl::fromLocalFile would need a QString, which cannot hold
+        // a name that is not UTF-8.
+        url = QUrl::fromEncoded(fileUrlOf(absolute), QUrl::StrictMode);
+    } else {
+        url = QUrl::fromUserInput(shown(target));
+    }
     if (!QDesktopServices::openUrl(url))
         return failure(isFile ? QStringLiteral("There is no program associated with '%1', or "
                                                "it could not be started.")
-                                    .arg(target)
-                              : QStringLiteral("Cannot open '%1'.").arg(target));
+                                    .arg(shown(target))
+                              : QStringLiteral("Cannot open '%1'.").arg(shown(target)));
     return {};
 }
 

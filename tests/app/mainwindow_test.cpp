@@ -76,7 +76,9 @@ private slots:
         QVERIFY(tmp->isValid());
         MainWindowServices s;
         s.messages = &messages;
-        s.shellOpen = [this](const QString& target, const QString&) { opened << target; };
+        s.shellOpen = [this](const std::string& target, const std::string&) {
+            opened << QFile::decodeName(QByteArray::fromStdString(target));
+        };
         s.pickFile = [this](QWidget*, const MainWindowServices::PickRequest& r) {
             lastPick = r;
             return nextPick;

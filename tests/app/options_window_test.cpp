@@ -79,8 +79,9 @@ class OptionsWindowTest : public QObject {
         w.reset();
         MainWindowServices s;
         s.messages = &messages;
-        s.shellOpen = [this](const QString& target, const QString& parameters) {
-            opened << QStringList{target, parameters};
+        s.shellOpen = [this](const std::string& target, const std::string& parameters) {
+            opened << QStringList{QFile::decodeName(QByteArray::fromStdString(target)),
+                                  QFile::decodeName(QByteArray::fromStdString(parameters))};
             if (forwardToShell)
                 platform::ShellOpen(target, parameters);
         };
@@ -238,6 +239,31 @@ private slots:
         QVERIFY(w->ckPreview->isChecked()); // after it: the default
         QVERIFY(w->rbEnglish->isChecked());
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
+    }
+
+    void damagedSettingsFilesStillStartTheWindow() {
+        QDir().mkpath(dir("config"));
+        QByteArray garbage(8192, '\0');
+        for (int i = 0; i < garbage.size(); ++i)
+            garbage[i] = char((i * 7919) >> 3);
+        const QByteArray files[] = {
+            "ckName=dword:1\nckSize=dword:0\nckTime=dw",  // cut short
+            garbage,                                      // not text at all
+            "ckName=binary:ffff\nedTime=dword:5\n",       // wrong types
+            "rbEnglish=sz:\"" + QByteArray(1 << 20, 'x'), // a megabyte of unfinished text
+        };
+        for (const QByteArray& text : files) {
+            messages = {};
+            writeSettings(text);
+            makeWindow();
+            QVERIFY(w->isVisible());
+            QVERIFY(messages.errors.size() <= 1);
+            // Every control shows a stored value or its default: one radio of each pair.
+            QVERIFY(w->rbEnglish->isChecked() != w->rbChinese->isChecked());
+            QVERIFY(w->raDblClick->isChecked() != w->raClick->isChecked());
+            QCOMPARE(w->edTime->text(), QStringLiteral("200"));
+        }
+        QCOMPARE(messages.errors, QStringList{"Failed to get data for 'rbEnglish'"});
     }
 
     void renamingInTheList() {

@@ -102,7 +102,9 @@ private slots:
         MainWindowServices s;
         s.messages = &messages;
         s.shellPrompts = &prompts;
-        s.shellOpen = [this](const QString& target, const QString&) { opened << target; };
+        s.shellOpen = [this](const std::string& target, const std::string&) {
+            opened << QFile::decodeName(QByteArray::fromStdString(target));
+        };
         progress = std::make_unique<TfrmProgress>();
         viewer = std::make_unique<TfrmViewer>();
         w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);

@@ -4,8 +4,12 @@
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <random>
 #include <set>
+#include <sys/mount.h>
+#include <sys/resource.h>
 
 #include "settingsformat.h"
 #include "settingsstore.h"
@@ -222,4 +226,230 @@ TEST_F(SettingsStoreTest, AFailedSaveIsReportedAndKeepsTheOldStore) {
     EXPECT_FALSE(saveSettings(*settings, controls));
     EXPECT_EQ(controls.errors, QStringList{"Failed to set data for 'ckName'"});
     EXPECT_TRUE(controls.notices.isEmpty());
+}
+
+// ---------------------------------------------------------------------------
+// Damaged stores and saves that cannot finish
+
+namespace {
+
+// A load of a damaged store must set every control (the stored value or its default),
+// show at most one message and name the value in it.
+void expectStartable(const RecordingControls& c, const char* what) {
+    EXPECT_EQ(c.calls.size(), qsizetype(SettingsTable.size())) << what;
+    EXPECT_LE(c.errors.size(), 1) << what;
+    for (const QString& e : c.errors)
+        EXPECT_TRUE(e.startsWith("Invalid data type for '") ||
+                    e.startsWith("Failed to get data for '"))
+            << what << ": " << e.toStdString();
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+} // namespace
+
+TEST_F(SettingsStoreTest, EveryTruncationOfASavedStoreStillStarts) {
+    RecordingControls saved;
+    for (const SettingValue& v : SettingsTable)
+        if (v.kind == SettingKind::Flag)
+            saved.flags[QString::fromLatin1(v.name)] = !v.flagDefault;
+    saved.delay = QStringLiteral("75");
+    saved.listed = {"/p", "/相片"};
+    ASSERT_TRUE(save(saved));
+    const QByteArray whole = fileBytes(path);
+    for (qsizetype length = 0; length < whole.size(); ++length) {
+        writeFile(whole.left(length));
+        loaded = {};
+        loaded.existing = {"/p", "/相片"};
+        load();
+        expectStartable(loaded, "truncated");
+        // What was read before the cut stands: the first flag once its line is whole.
+        if (whole.left(length).contains("\nckSize=dword:0\n"))
+            EXPECT_FALSE(loaded.flags["ckSize"]) << length;
+    }
+}
+
+TEST_F(SettingsStoreTest, BinaryGarbageStartsWithTheDefaults) {
+    std::mt19937 random(11);
+    for (int round = 0; round < 40; ++round) {
+        QByteArray garbage(4096 + round * 97, '\0');
+        for (char& c : garbage)
+            c = char(random());
+        // Some rounds look a little like the format, to get past the first checks.
+        if (round % 2)
+            garbage.replace(qsizetype(random() % 4000), 16, "\nckName=dword:x\n");
+        writeFile(garbage);
+        loaded = {};
+        load();
+        expectStartable(loaded, "garbage");
+    }
+}
+
+TEST_F(SettingsStoreTest, AHugeStoreLoadsItsValuesOrDefaults) {
+    // 50 MB: a page of lines that name nothing, one enormous text, then a real value.
+    QByteArray text;
+    text.reserve(50 << 20);
+    const QByteArray noise = "this line names no value at all, it is only noise\n";
+    while (text.size() < (30 << 20))
+        text += noise;
+    text += "edTime=sz:\"" + QByteArray(20 << 20, '7') + "\"\n";
+    text += "ckTime=dword:1\n";
+    writeFile(text);
+    load();
+    expectStartable(loaded, "huge");
+    EXPECT_TRUE(loaded.errors.isEmpty());
+    EXPECT_TRUE(loaded.flags["ckTime"]);
+    EXPECT_EQ(loaded.delay.size(), 20 << 20);
+}
+
+TEST_F(SettingsStoreTest, AnyWrongTypeForAnyValueIsNamedAndStartsWithDefaults) {
+    const char* wrongData[] = {
+        "sz:\"1\"", "dword:1",  "qword:1",           "binary:01",  "binary:",           "sz:",
+        "dword:",   "dword:-1", "dword:99999999999", "nonsense:1", "sz:\"unterminated", ""};
+    std::vector<QString> names;
+    for (const SettingValue& v : SettingsTable)
+        names.push_back(QString::fromLatin1(v.name));
+    names.push_back(QStringLiteral("DirCount"));
+    names.push_back(QStringLiteral("Dir1"));
+    for (const QString& name : names) {
+        for (const char* data : wrongData) {
+            writeFile(name.toLatin1() + "=" + data + "\n");
+            loaded = {};
+            load();
+            expectStartable(loaded, data);
+            if (!loaded.errors.isEmpty())
+                EXPECT_TRUE(loaded.errors.front().endsWith("'" + name + "'"))
+                    << loaded.errors.front().toStdString();
+        }
+    }
+}
+
+// Saving writes a new file beside the old one and renames it over; every way that can
+// fail must leave the old file as it was and say so.
+class SettingsSaveFailureTest : public SettingsStoreTest {
+protected:
+    QByteArray before;
+    RecordingControls changed;
+
+    void SetUp() override {
+        SettingsStoreTest::SetUp();
+        changed.flags["ckName"] = true;
+        changed.delay = QStringLiteral("1234");
+        changed.listed = {"/some/where"};
+    }
+    // A store at storePath, then a save of other values that must fail.
+    void expectFailedSaveKeeps(const QString& storePath) {
+        EXPECT_EQ(changed.errors, QStringList{"Failed to set data for 'ckName'"});
+        EXPECT_TRUE(changed.notices.isEmpty());
+        EXPECT_EQ(fileBytes(storePath), before);
+        // Read straight from the file: QSettings would answer from its in-process cache.
+        QFile file(storePath);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QSettings::SettingsMap map;
+        platform::readTypedSettings(file, map);
+        EXPECT_EQ(map.value("ckName"), QVariant(0));
+        EXPECT_EQ(map.value("edTime"), QVariant(QStringLiteral("200")));
+    }
+    void writeOldStore(const QString& storePath) {
+        RecordingControls old;
+        old.delay = QStringLiteral("200");
+        auto settings = platform::openSettingsFile(storePath);
+        ASSERT_TRUE(saveSettings(*settings, old));
+        before = fileBytes(storePath);
+        ASSERT_TRUE(before.contains("edTime=sz:\"200\""));
+    }
+};
+
+TEST_F(SettingsSaveFailureTest, AFileSizeLimitMidWriteKeepsTheOldStore) {
+    // The system refuses to let the new file grow past 64 bytes, as a full disk would.
+    writeOldStore(path);
+    struct sigaction ignore {
+    }, previous{};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &previous), 0);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    bool ok;
+    {
+        auto settings = platform::openSettingsFile(path);
+        ok = saveSettings(*settings, changed);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_FALSE(ok);
+    expectFailedSaveKeeps(path);
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no leftovers
+}
+
+// A small file system of the test's own; needs the right to mount (root in CI).
+class TinyFileSystem {
+public:
+    explicit TinyFileSystem(const QString& where) : where_(QFile::encodeName(where)) {
+        QDir().mkpath(where);
+        mounted_ = ::mount("tmpfs", where_.constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~TinyFileSystem() {
+        if (mounted_)
+            ::umount2(where_.constData(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    bool remountReadOnly() {
+        return ::mount("tmpfs", where_.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k") ==
+               0;
+    }
+
+private:
+    QByteArray where_;
+    bool mounted_ = false;
+};
+
+TEST_F(SettingsSaveFailureTest, AFullDiskKeepsTheOldStore) {
+    TinyFileSystem disk(tmp.filePath("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    const QString store = tmp.filePath("disk/Fenwa.settings");
+    writeOldStore(store);
+    // Fill what is left of the disk.
+    QFile filler(tmp.filePath("disk/filler"));
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    const QByteArray block(4096, 'f');
+    while (filler.write(block) == block.size() && filler.flush()) {
+    }
+    filler.close();
+    {
+        auto settings = platform::openSettingsFile(store);
+        EXPECT_FALSE(saveSettings(*settings, changed));
+    }
+    expectFailedSaveKeeps(store);
+}
+
+TEST_F(SettingsSaveFailureTest, AReadOnlyFileSystemKeepsTheOldStore) {
+    TinyFileSystem disk(tmp.filePath("disk"));
+    if (!disk.mounted())
+        GTEST_SKIP() << "cannot mount a small file system here";
+    const QString store = tmp.filePath("disk/Fenwa.settings");
+    writeOldStore(store);
+    ASSERT_TRUE(disk.remountReadOnly());
+    {
+        auto settings = platform::openSettingsFile(store);
+        EXPECT_FALSE(saveSettings(*settings, changed));
+    }
+    expectFailedSaveKeeps(store);
+}
+
+TEST_F(SettingsStoreTest, DirectoriesThatAreNotUtf8ComeBackByteForByte) {
+    RecordingControls saved;
+    saved.listed = {"/p/\xff\xfe odd", "/p/plain", "/p/caf\xe9"};
+    ASSERT_TRUE(save(saved));
+    loaded.existing = {"/p/\xff\xfe odd", "/p/plain", "/p/caf\xe9"};
+    load();
+    EXPECT_TRUE(loaded.errors.isEmpty());
+    EXPECT_EQ(loaded.listed, saved.listed);
+    EXPECT_TRUE(fileBytes(path).contains("\nDir2=sz:\"/p/plain\"\n")); // texts stay texts
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sys/stat.h>
 
 #include "cliapp.h"
@@ -259,4 +262,69 @@ TEST(Cli, ContentKeepsOnlyIdenticalFiles) {
     EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '{'), 2) << json.out;
     EXPECT_NE(runCli({"--help"}).out.find("--content"), std::string::npos);
     EXPECT_EQ(runCli({"find-all", "--content", root}).status, 1);
+}
+
+namespace {
+
+// Undoes escapeField: \\, \t, \n, \r and \xHH.
+std::string unescapeField(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 >= field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char c = field[++i];
+        if (c == 't')
+            out += '\t';
+        else if (c == 'n')
+            out += '\n';
+        else if (c == 'r')
+            out += '\r';
+        else if (c == 'x' && i + 2 < field.size()) {
+            out += char(std::stoi(field.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else
+            out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Cli, HostileNamesOnDiskComeOutOneLineEachAndRecoverable) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    const std::vector<std::string> names{
+        "\xff\xfe not utf8.jpg", "new\nline.jpg",  "tab\there.jpg",
+        "-rf leading.jpg",       "  blanks  .jpg", "quote\" 'single'.jpg",
+        "back\\slash.jpg",       "cr\r.jpg",       std::string(251, 'n') + ".jpg"};
+    for (const char* d : {"/d1", "/d2"}) {
+        ::mkdir((root + d).c_str(), 0755);
+        for (const std::string& n : names)
+            std::ofstream(root + d + "/" + n) << "same";
+    }
+    Output o = runCli({"find-duplicates", "--name", "--size", root});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::multiset<std::string> listed;
+    size_t start = 0, lines = 0;
+    for (size_t end; (end = o.out.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = o.out.substr(start, end - start);
+        ++lines;
+        EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
+        EXPECT_EQ(line.find('\r'), std::string::npos) << line;
+        listed.insert(unescapeField(line.substr(0, line.find('\t'))));
+    }
+    EXPECT_EQ(start, o.out.size()); // every line ends with its newline
+    EXPECT_EQ(lines, 2 * names.size());
+    for (const std::string& n : names)
+        EXPECT_EQ(listed.count(n), 2u) << n;
+
+    // JSON must stay valid UTF-8 and one value per file.
+    Output json = runCli({"find-duplicates", "--name", "--size", "--format", "json", root});
+    ASSERT_EQ(json.status, 0);
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json.out), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+    EXPECT_EQ(doc.array().size(), qsizetype(2 * names.size()));
 }

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QUrl>
 #include <gtest/gtest.h>
 
 #include "programs.h"
@@ -78,7 +79,7 @@ TEST_F(ProgramsTest, FindsTheFirstCandidateOnThePath) {
 TEST_F(ProgramsTest, ThePathReachesTheProgramAsOneArgument) {
     install("acdsee32");
     const QString path = QStringLiteral("/photos/my holiday/-rf *.png");
-    const auto result = fenwa::platform::ShellOpen("ACDSee32.exe", path);
+    const auto result = fenwa::platform::ShellOpen("ACDSee32.exe", path.toStdString());
     ASSERT_TRUE(result.opened) << result.message.toStdString();
     EXPECT_EQ(recordedArguments("acdsee32"), (QStringList{"1", path}));
 }
@@ -93,7 +94,7 @@ TEST_F(ProgramsTest, AMissingProgramIsReportedInTheLayersWords) {
     const auto result = fenwa::platform::ShellOpen("NoSuchProgram.exe", "/x");
     EXPECT_FALSE(result.opened);
     EXPECT_TRUE(result.message.contains("'NoSuchProgram.exe'"));
-    EXPECT_TRUE(fenwa::platform::ShellOpen(QString(), "/x").opened); // nothing to do
+    EXPECT_TRUE(fenwa::platform::ShellOpen(std::string(), "/x").opened); // nothing to do
 }
 
 TEST_F(ProgramsTest, StartFailureIsReported) {
@@ -103,4 +104,40 @@ TEST_F(ProgramsTest, StartFailureIsReported) {
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
     EXPECT_NE(fenwa::platform::startDetached(f.fileName().toStdString(), {}), 0);
+}
+
+// Names a file system allows but that break naive handling: not UTF-8, line breaks,
+// tabs, a leading dash, quotes, blanks at both ends.
+TEST_F(ProgramsTest, AnyFileNameReachesTheProgramByteForByte) {
+    QFile f(bin.filePath("nulargs"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("#!/bin/sh\nout=\"$0.args\"\nprintf '%s\\0' \"$@\" > \"$out.tmp\" && "
+            "mv \"$out.tmp\" \"$out\"\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const std::string path = "/photos/\xff\xfe bad\nline\t-rf \"q\" 'x' .jpg ";
+    ASSERT_TRUE(fenwa::platform::ShellOpen("nulargs", path).opened);
+    const QString out = bin.filePath("nulargs.args");
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(out) && waited.elapsed() < 30000)
+        QThread::msleep(20);
+    QFile recorded(out);
+    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
+    EXPECT_EQ(recorded.readAll().toStdString(), path + '\0');
+}
+
+TEST(ShellOpenAddress, FileAddressesKeepEveryByteOfTheName) {
+    const std::string path = "/tmp/\xff\xfe\nname #1 %41?.jpg";
+    const QByteArray encoded = fenwa::platform::fileUrlOf(path);
+    const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
+    ASSERT_TRUE(url.isValid());
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(url.toEncoded(), encoded); // what the opener is handed
+    EXPECT_EQ(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString(),
+        path);
+    // A name that is UTF-8 comes back as the same text.
+    EXPECT_EQ(QUrl::fromEncoded(fenwa::platform::fileUrlOf("/tmp/相片 a.jpg")).toLocalFile(),
+              QStringLiteral("/tmp/相片 a.jpg"));
 }

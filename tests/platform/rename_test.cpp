@@ -4,6 +4,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "rename.h"
 
@@ -71,4 +72,20 @@ TEST_F(RenameNoReplace, ReportsAMissingSource) {
     EXPECT_EQ(r.error, ENOENT);
     EXPECT_NE(r.message.find("gone.jpg"), std::string::npos);
     EXPECT_FALSE(exists(path("new.jpg")));
+}
+
+TEST_F(RenameNoReplace, NeverReplacesALinkOrAnEmptyDirectoryEither) {
+    writeFile(path("a.jpg"), "A");
+    // A link to nothing exists as a name even though its target does not.
+    ASSERT_EQ(::symlink("nowhere", path("link.jpg").c_str()), 0);
+    auto r = fenwa::platform::renameNoReplace(path("a.jpg"), path("link.jpg"));
+    EXPECT_FALSE(r.renamed);
+    EXPECT_EQ(r.error, EEXIST);
+    ASSERT_EQ(::mkdir(path("empty").c_str(), 0755), 0);
+    r = fenwa::platform::renameNoReplace(path("a.jpg"), path("empty"));
+    EXPECT_FALSE(r.renamed);
+    EXPECT_EQ(readFile(path("a.jpg")), "A");
+    char target[16] = {};
+    EXPECT_EQ(::readlink(path("link.jpg").c_str(), target, sizeof target - 1), 7);
+    EXPECT_TRUE(exists(path("empty")));
 }
