@@ -188,6 +188,19 @@ bool TfrmViewer::DeleteShownImage() {
             main_->reportChangedFiles({QFile::decodeName(f)});
             return false;
         }
+        // In a group formed by content, the bytes must still be the ones found, with an
+        // identical copy that stays.
+        if (state == Staleness::Unchanged && main_->criteria().content) {
+            std::vector<bool> deleting(size_t(main_->lvFilesModel->rowCount()), false);
+            deleting[size_t(listed)] = true;
+            ContentRecheck recheck(main_->lvFilesModel->store(), main_->criteria(), deleting,
+                                   hashFileNow);
+            const ContentState content = recheck.check(size_t(listed));
+            if (content == ContentState::ContentChanged || content == ContentState::NoCopyLeft) {
+                main_->reportChangedFiles({QFile::decodeName(f)});
+                return false;
+            }
+        }
     }
     const platform::DeleteReport report =
         platform::ShellDeleteFiles({f.toStdString()}, main_->DeleteFlags(), main_->shellPrompts());

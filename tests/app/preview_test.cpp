@@ -1,4 +1,6 @@
 #include <QCheckBox>
+#include <QDateTime>
+#include <QFileInfo>
 #include <QFrame>
 #include <QImage>
 #include <QLabel>
@@ -438,6 +440,33 @@ private slots:
         QVERIFY(viewer->isVisible());
         viewer->hide();
         QFile::remove(QFile::decodeName(grown));
+
+        // Grouped by content: once the only other copy holds other bytes of the same
+        // size and time, the shown file is the last of its kind and is kept.
+        const QByteArray kept1 = addImage("c1", "copy.bmp", QSize(8, 8), Qt::blue);
+        const QByteArray changed2 = addImage("c2", "copy.bmp", QSize(8, 8), Qt::blue);
+        w->ckContent->setChecked(true);
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        {
+            const QFileInfo before(QFile::decodeName(changed2));
+            const QDateTime modified = before.lastModified();
+            QImage other(8, 8, QImage::Format_RGB32);
+            other.fill(Qt::green);
+            QVERIFY(other.save(QFile::decodeName(changed2), "BMP"));
+            QFile f(QFile::decodeName(changed2));
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
+        }
+        const qsizetype errorsBefore = messages.errors.size();
+        w->ShowInViewer(kept1);
+        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QVERIFY(QFile::exists(QFile::decodeName(kept1)));
+        QCOMPARE(messages.errors.size(), errorsBefore + 1);
+        viewer->hide();
+        w->ckContent->setChecked(false);
+        QFile::remove(QFile::decodeName(kept1));
+        QFile::remove(QFile::decodeName(changed2));
 
         // A declined request changes nothing.
         const QByteArray kept = addImage("d3", "kept.bmp", QSize(8, 8));
