@@ -15,7 +15,9 @@ namespace fenwa::bench {
 
 // Messages would block in a modal box; a benchmark only notes them.
 struct NotedMessages : UserMessages {
+    int errors = 0;
     void error(QWidget*, const QString& text) override {
+        ++errors;
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
     void information(QWidget*, const QString&) override {}

@@ -20,24 +20,12 @@
 #include <malloc.h>
 #include <string>
 
+#include "benchwindow.h"
 #include "filesystem.h"
-#include "messages.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 
 using namespace fenwa;
 
 namespace {
-
-struct NotedMessages : UserMessages {
-    int errors = 0;
-    void error(QWidget*, const QString& text) override {
-        ++errors;
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    }
-    void information(QWidget*, const QString&) override {}
-};
 
 // VmRSS of /proc/self/status, in KiB.
 long residentKiB() {
@@ -74,18 +62,8 @@ int main(int argc, char** argv) {
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::atoi(argv[2]) : 200;
 
-    NotedMessages messages;
-    TfrmProgress progress;
-    TfrmViewer viewer;
-    MainWindowServices services;
-    services.messages = &messages;
-    TfrmMain w(&progress, &viewer, services);
-    w.resize(1000, 700);
-    w.show();
-    if (!QTest::qWaitForWindowExposed(&w))
-        return 1;
-    w.Edit1->setText(dir);
-    w.AddPendingDirectory();
+    bench::BenchWindow bench(dir);
+    TfrmMain& w = bench.w;
     w.ckTime->setChecked(false);
     w.ckSize->setChecked(true);
     QApplication::processEvents();
@@ -117,5 +95,5 @@ int main(int argc, char** argv) {
     report("rows_by_size", rows);
     report("seconds", double(t.nsecsElapsed()) / 1e9);
     reportMemory("after_all");
-    return messages.errors == 0 ? 0 : 1;
+    return bench.messages.errors == 0 ? 0 : 1;
 }
