@@ -24,6 +24,7 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -163,15 +164,8 @@ private slots:
         s.shellOpen = [this](const std::string& target, const std::string&) {
             opened.push_back(target);
         };
-        progress = std::make_unique<TfrmProgress>();
-        viewer = std::make_unique<TfrmViewer>();
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        viewer->setMainWindow(w.get());
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->Edit1->setText(QFile::decodeName(QByteArray::fromStdString(root)));
-        w->AddPendingDirectory();
+        QVERIFY(openMainWindow(progress, viewer, w, s, true));
+        addDirectory(*w, QFile::decodeName(QByteArray::fromStdString(root)));
         w->ckName->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
     }

@@ -19,6 +19,7 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -83,12 +84,7 @@ private slots:
             lastPick = r;
             return nextPick;
         };
-        progress = std::make_unique<TfrmProgress>();
-        viewer = std::make_unique<TfrmViewer>();
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(openMainWindow(progress, viewer, w, s));
     }
 
     void cleanup() {

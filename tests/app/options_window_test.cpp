@@ -25,6 +25,7 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -91,10 +92,7 @@ class OptionsWindowTest : public QObject {
         };
         const QString path = settingsPath;
         s.openSettings = [path] { return platform::openSettingsFile(path); };
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(openMainWindow(progress, viewer, w, s));
     }
 
     void listDirectory(const QString& directory) {

@@ -22,6 +22,7 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -107,15 +108,8 @@ private slots:
         s.shellOpen = [this](const std::string& target, const std::string&) {
             opened << QFile::decodeName(QByteArray::fromStdString(target));
         };
-        progress = std::make_unique<TfrmProgress>();
-        viewer = std::make_unique<TfrmViewer>();
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        viewer->setMainWindow(w.get());
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->Edit1->setText(tmp->path());
-        w->AddPendingDirectory();
+        QVERIFY(openMainWindow(progress, viewer, w, s, true));
+        addDirectory(*w, tmp->path());
     }
 
     void cleanup() {

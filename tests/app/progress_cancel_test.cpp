@@ -13,6 +13,7 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -75,14 +76,8 @@ private slots:
         makeTree();
         MainWindowServices s;
         s.messages = &messages;
-        progress = std::make_unique<TfrmProgress>();
-        viewer = std::make_unique<TfrmViewer>();
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        w->Edit1->setText(tmp->path());
-        w->AddPendingDirectory();
+        QVERIFY(openMainWindow(progress, viewer, w, s));
+        addDirectory(*w, tmp->path());
     }
 
     void cleanup() {

@@ -20,6 +20,7 @@
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "undojournal.h"
+#include "windowundertest.h"
 
 using namespace fenwa;
 
@@ -70,11 +71,7 @@ class UndoWindowTest : public QObject {
         s.messages = &messages;
         s.shellPrompts = &prompts;
         s.undoJournalPath = journalPath;
-        w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), s);
-        viewer->setMainWindow(w.get());
-        w->resize(1000, 700);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        QVERIFY(openMainWindow(progress, viewer, w, s, true));
         w->ckNoConfirm->setChecked(true); // to the trash without a question
     }
 
