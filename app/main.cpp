@@ -24,7 +24,7 @@ int main(int argc, char* argv[]) {
     fenwa::TfrmProgress frmProgress;
     fenwa::TfrmViewer frmViewer;
     fenwa::TfrmMain frmMain(&frmProgress, &frmViewer, fenwa::desktopServices(&messages, &prompts));
-    frmViewer.setMainWindow(&frmMain);
+    frmViewer.setList(&frmMain);
     // Fill the screen even where no window manager acts on the maximised state.
     if (QScreen* screen = frmMain.screen())
         frmMain.setGeometry(screen->availableGeometry());

@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
 #include <QGridLayout>
@@ -23,20 +25,22 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <atomic>
+#include <exception>
+#include <thread>
 
 #include "GifRegistration.h"
 #include "TAdvImage.h"
 #include "balloonhint.h"
-#include "contentcheck.h"
 #include "cursors.h"
 #include "directorylist.h"
 #include "filesystem.h"
-#include "grouping.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
 #include "pathrules.h"
 #include "progress.h"
+#include "search.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
@@ -88,23 +92,6 @@ void setBackground(QWidget* w, const QColor& colour) {
 QString fromNative(const std::string& bytes) {
     return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
-
-// Forwards the scanner's reports to the window.
-class WindowScanObserver : public ScanObserver {
-public:
-    explicit WindowScanObserver(TfrmMain* window) : window_(window) {}
-    void readingStarted() override {
-        window_->setStatusText(1, QStringLiteral("Reading all files..."));
-        window_->StatusBar->repaint();
-    }
-    void progress(size_t step, size_t count) override {
-        window_->ReportSearchProgress(step, count);
-    }
-    void directoryListed(size_t) override { window_->KeepSearchResponsive(); }
-
-private:
-    TfrmMain* window_;
-};
 
 } // namespace
 
@@ -553,7 +540,6 @@ void TfrmMain::buildMenus() {
 
 void TfrmMain::FormCreate() {
     ListIdle = true;
-    SuppressSelectionChange = false;
     HighlightedRow = -1;
 
     const QCursor hand = appCursor(crHandPoint);
@@ -681,8 +667,12 @@ void TfrmMain::ReportProgress(size_t step, size_t count) {
     // Repaints now and then, and lets the user reach the progress window's Cancel.
     frmProgress_->keepResponsive();
     const int percent = ProgressPercent(step, count);
+    showProgressPercent(percent);
+}
+
+void TfrmMain::showProgressPercent(int percent) {
     // Steps that leave the shown percentage unchanged change nothing on screen, which
-    // keeps a search over a million files from spending its time here.
+    // keeps a long operation from spending its time here.
     if (percent == lastProgressPercent_)
         return;
     lastProgressPercent_ = percent;
@@ -692,21 +682,6 @@ void TfrmMain::ReportProgress(size_t step, size_t count) {
         repaintStatusBar();
         frmProgress_->Progress->repaint();
     }
-}
-
-void TfrmMain::ReportSearchProgress(size_t step, size_t count) {
-    ReportProgress(step, count);
-    if (frmProgress_->cancelRequested())
-        throw SearchCancelled();
-}
-
-void TfrmMain::KeepSearchResponsive() {
-    if (!frmProgress_->isVisible()) {
-        frmProgress_->showCentred();
-        lastProgressPercent_ = -1;
-    }
-    if (frmProgress_->keepResponsive())
-        throw SearchCancelled();
 }
 
 void TfrmMain::FinishCancelledSearch() {
@@ -732,7 +707,8 @@ std::vector<std::string> TfrmMain::directoryEntries() const {
 bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
     const std::string native = QFile::encodeName(text).toStdString();
     const AddDirectoryCheck check =
-        checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory);
+        checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory,
+                            platform::nativePathStyle(), platform::directoryAncestry);
     switch (check.outcome) {
     case AddDirectoryOutcome::NotADirectory:
         services_.messages->error(this, QString::fromUtf8(MsgNotADirectory));
@@ -834,21 +810,22 @@ void TfrmMain::btnFindAllClick() {
         services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
         return;
     }
+    if (searching_)
+        return;
     ListIdle = false;
     ClearResultList();
-    lvFiles->setUpdatesEnabled(false);
-    // Rows are read into a store of their own and join the list in one insertion.
+    SearchRequest request;
+    request.directories = directoryEntries();
+    request.includeSubdirectories = ckInclude->isChecked();
     FileRecordStore rows;
-    WindowScanObserver observer(this);
-    try {
-        for (const std::string& entry : directoryEntries())
-            ReadDirectory(entry, rows, ckInclude->isChecked(), &observer);
-    } catch (const SearchCancelled&) {
+    if (!runSearchBesideWindow(request, rows)) {
         FinishCancelledSearch();
         return;
     }
+    // Rows join the list in one insertion.
+    lvFiles->setUpdatesEnabled(false);
     lvFilesModel->appendRows(std::move(rows));
-    frmProgress_->hide();
+    duplicateList_ = false;
     ClearSlides();
     lvFiles->setUpdatesEnabled(true);
     ListIdle = true;
@@ -865,54 +842,137 @@ Criteria TfrmMain::criteria() const {
 }
 
 void TfrmMain::btnFindDuplicatesClick() {
+    if (searching_)
+        return;
     ListIdle = false;
     AddPendingDirectory();
-    try {
-        runDuplicateSearch();
-    } catch (const SearchCancelled&) {
+    if (!runDuplicateSearch()) {
         FinishCancelledSearch();
         return;
     }
     ClearSlides();
-    frmProgress_->hide();
     ListIdle = true;
     setStatusText(1, statusText(1) + QString::fromLatin1(NavigationHint));
 }
 
-void TfrmMain::runDuplicateSearch() {
+bool TfrmMain::runDuplicateSearch() {
     if (lstDir->count() == 0) {
         services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
-        return;
+        return true;
     }
     const Criteria ticked = criteria();
     if (!ticked.any()) {
         services_.messages->error(this, QString::fromUtf8(MsgNoCriterion));
-        return;
+        return true;
     }
     ClearResultList();
-    // The hidden list: every file read, never shown.
-    FileRecordStore hidden;
-    WindowScanObserver observer(this);
-    for (const std::string& entry : directoryEntries())
-        ReadDirectory(entry, hidden, ckInclude->isChecked(), &observer);
-    setStatusText(1, QStringLiteral("Checking duplicates..."));
-    repaintStatusBar();
-    ContentCheckOptions options;
-    options.progress = [this](size_t step, size_t count) { ReportSearchProgress(step, count); };
-    options.beforeReading = [this] {
-        setStatusText(1, QStringLiteral("Checking content..."));
-        repaintStatusBar();
-    };
-    const std::vector<uint32_t> order = FindDuplicates(hidden, ticked, options);
-    lvFiles->setUpdatesEnabled(false);
+    SearchRequest request;
+    request.directories = directoryEntries();
+    request.includeSubdirectories = ckInclude->isChecked();
+    request.duplicatesOnly = true;
+    request.criteria = ticked;
     FileRecordStore groups;
-    groups.reserve(order.size());
-    for (uint32_t row : order)
-        groups.appendCopy(hidden, row);
+    if (!runSearchBesideWindow(request, groups))
+        return false;
+    lvFiles->setUpdatesEnabled(false);
     lvFilesModel->appendRows(std::move(groups));
+    duplicateList_ = true;
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
     repaintStatusBar();
+    return true;
+}
+
+bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordStore& rows) {
+    // The search runs on a thread of its own. This thread keeps the windows painted and
+    // the progress window's Cancel working, and takes the finished rows in one step.
+    searching_ = true;
+    Timer1->stop(); // no preview tick reaches a list that is being replaced
+    SearchMonitor monitor;
+    SearchOutcome outcome;
+    std::exception_ptr failure;
+    std::atomic<bool> finished{false};
+    frmProgress_->showCentred();
+    frmProgress_->Progress->setValue(0);
+    lastProgressPercent_ = -1;
+    setStatusText(0, QStringLiteral("0%"));
+    setStatusText(1, QStringLiteral("Reading all files..."));
+    repaintStatusBar();
+    std::thread worker([&] {
+        try {
+            outcome = RunSearch(request, &monitor);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        finished = true;
+    });
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(15);
+    SearchStage shownStage = SearchStage::Reading;
+    int readingPercent = 0; // the estimate while reading never runs backwards
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (frmProgress_->cancelRequested() || closeRequested_)
+            monitor.requestStop();
+        const SearchStage stage = monitor.stage();
+        if (stage != shownStage && stage != SearchStage::Done) {
+            shownStage = stage;
+            lastProgressPercent_ = -1;
+            setStatusText(1, stage == SearchStage::CheckingContent
+                                 ? QStringLiteral("Checking content...")
+                                 : QStringLiteral("Checking duplicates..."));
+            repaintStatusBar();
+        }
+        size_t step = 0, count = 0;
+        monitor.progress(step, count);
+        if (count > 0) {
+            if (stage == SearchStage::Reading) {
+                readingPercent = std::max(readingPercent, ProgressPercent(step, count));
+                showProgressPercent(readingPercent);
+            } else if (stage != SearchStage::Done) {
+                showProgressPercent(ProgressPercent(step, count));
+            }
+        }
+        if (finished)
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    poll.stop();
+    worker.join();
+    searching_ = false;
+    frmProgress_->hide();
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            services_.messages->error(this, QStringLiteral("搜尋失敗 (the search failed): ") +
+                                                QString::fromLocal8Bit(e.what()));
+        }
+        return false;
+    }
+    // A close asked for meanwhile is carried out once the search has unwound.
+    if (closeRequested_)
+        QTimer::singleShot(0, this, [this] {
+            closeRequested_ = false;
+            close();
+        });
+    // A Cancel that came before the rows were taken counts, however late in the search.
+    if (outcome.cancelled || frmProgress_->cancelRequested() || closeRequested_)
+        return false;
+    showProgressPercent(100);
+    rows = std::move(outcome.rows);
+    return true;
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    // A close during a search stops it; the window closes once the search has ended.
+    if (searching_) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 // ---------------------------------------------------------------------------
@@ -924,7 +984,7 @@ void TfrmMain::lvFilesColumnClick(int column) {
 }
 
 void TfrmMain::lvFilesChange() {
-    if (SuppressSelectionChange)
+    if (SuppressSelectionChange())
         return;
     const int i = currentRow();
     if (i < 0)
@@ -948,7 +1008,7 @@ void TfrmMain::lvFilesChange() {
 void TfrmMain::MarkGroup(int index) {
     if (index < 0 || index >= lvFilesModel->rowCount())
         return;
-    SuppressSelectionChange = true;
+    const SelectionChangeGuard guard(*this);
     const Criteria ticked = criteria();
     if (ticked.any()) {
         const GroupBounds g = groupAround(lvFilesModel->store(), size_t(index), ticked);
@@ -956,14 +1016,13 @@ void TfrmMain::MarkGroup(int index) {
     }
     // The current row is marked even when nothing is ticked.
     lvFilesModel->setIcon(index, IconCurrentGroup);
-    SuppressSelectionChange = false;
 }
 
 void TfrmMain::UnmarkGroup(int index) {
     const int count = lvFilesModel->rowCount();
     if (index < 0 || index >= count)
         return;
-    SuppressSelectionChange = true;
+    const SelectionChangeGuard guard(*this);
     const FileRecordStore& rows = lvFilesModel->store();
     int first = index;
     while (first - 1 >= 0 && rows.icon(size_t(first - 1)) == IconCurrentGroup)
@@ -972,7 +1031,6 @@ void TfrmMain::UnmarkGroup(int index) {
     while (last < count && rows.icon(size_t(last)) == IconCurrentGroup)
         ++last;
     lvFilesModel->unmarkRows(first, last - 1);
-    SuppressSelectionChange = false;
 }
 
 void TfrmMain::NextGroup() {
@@ -993,6 +1051,8 @@ void TfrmMain::DeselectAll() {
 }
 
 void TfrmMain::SelectRowAlone(int row) {
+    if (isEditingName())
+        return; // the edit ends with Enter or Esc, not by moving the row under it
     DeselectAll();
     const QModelIndex index = lvFilesModel->index(row, 0);
     lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
@@ -1021,12 +1081,15 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
             Undo();
         return true;
     }
+    // Group navigation would move the current row under an open name editor.
     if (event->key() == Qt::Key_Up) {
-        PriorGroup();
+        if (!isEditingName())
+            PriorGroup();
         return true;
     }
     if (event->key() == Qt::Key_Down) {
-        NextGroup();
+        if (!isEditingName())
+            NextGroup();
         return true;
     }
     return false;

@@ -14,6 +14,7 @@
 #include "filelistmodel.h"
 #include "resultlist.h"
 #include "scanner.h"
+#include "viewerlist.h"
 
 class QAction;
 class QCheckBox;
@@ -43,6 +44,7 @@ namespace actions {
 class UndoJournal;
 struct UndoAction;
 } // namespace actions
+struct SearchRequest;
 class TfrmProgress;
 class TfrmViewer;
 class TUpDown;
@@ -73,7 +75,7 @@ struct MainWindowServices {
     QString undoJournalPath;
 };
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, public ViewerList {
     Q_OBJECT
 public:
     TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
@@ -176,22 +178,35 @@ public:
     QString PendingPreviewPath;
     bool PendingPreview = false;
     int32_t HighlightedRow = -1;
-    bool SuppressSelectionChange = false;
+    // True while the program itself changes rows or icons of the result list, or while the
+    // viewer is the active window: the list's change handler then does nothing. It is
+    // raised only by a SelectionChangeGuard, so an inner change never clears an outer one.
+    bool SuppressSelectionChange() const { return suppressSelectionDepth_ > 0; }
+    class SelectionChangeGuard {
+    public:
+        explicit SelectionChangeGuard(TfrmMain& window) : window_(window) {
+            ++window_.suppressSelectionDepth_;
+        }
+        ~SelectionChangeGuard() { --window_.suppressSelectionDepth_; }
+        SelectionChangeGuard(const SelectionChangeGuard&) = delete;
+        SelectionChangeGuard& operator=(const SelectionChangeGuard&) = delete;
+
+    private:
+        TfrmMain& window_;
+    };
 
     // The directory list's entries as native paths, top to bottom.
     std::vector<std::string> directoryEntries() const;
     // The row holding the keyboard focus in the result list, or -1.
-    int currentRow() const;
+    int currentRow() const override;
     int selectedRowCount() const;
 
     // Shows step `step` of `count` in the progress window and status panel 0.
     void ReportProgress(size_t step, size_t count);
-    // The same for a search, which stops (throwing SearchCancelled) once the user has
-    // pressed Cancel.
-    void ReportSearchProgress(size_t step, size_t count);
-    // Between the steps of a search (while the tree is listed): the progress window is
-    // shown and kept painted, and Cancel stops the search.
-    void KeepSearchResponsive();
+    // True while a search runs beside the window.
+    bool isSearching() const { return searching_; }
+    // True when the list holds groups of duplicates (Find Duplicates), not every file.
+    bool holdsDuplicateGroups() const { return duplicateList_; }
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
@@ -205,11 +220,19 @@ public:
         services_.pickSaveFile = std::move(picker);
     }
     // A row's full path (native bytes) and whether its name is an image's.
-    QByteArray rowPath(int row) const;
-    bool rowIsImage(int row) const;
+    QByteArray rowPath(int row) const override;
+    bool rowIsImage(int row) const override;
     // True while a name is being edited in place in the result list.
-    bool isEditingName() const;
+    bool isEditingName() const override;
+    // --- The list as the viewer sees it ---
+    int rowCount() const override;
+    void showRow(int row) override;
+    bool deleteRow(int row) override;
+    void viewerActivated(bool active) override;
     TfrmViewer* viewer() const { return frmViewer_; }
+    // After an action of the program's own moved a row's file status (a rename, a file
+    // put back), the row takes the file's new status-change time.
+    void restampRow(int row);
     // Removes the rows whose flag is set, keeping the count in the status bar current.
     void DeleteRows(const std::vector<bool>& remove);
 
@@ -275,6 +298,13 @@ public slots:
     void miDeleteClick();
     void DeleteSelectedFiles();
 
+public:
+    // Deletes the files of the rows as the delete planner decides, asking what it says
+    // must be asked; the rows whose files are gone leave the list. Answers their paths.
+    std::vector<QByteArray> DeleteRowsThroughPlanner(const std::vector<size_t>& rows);
+
+public slots:
+
     // --- Export ---
     // Writes the result list, in its order with a group number per row, as CSV, or as
     // JSON when the chosen name ends in ".json".
@@ -285,6 +315,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildTopBand();
@@ -296,7 +327,12 @@ private:
     void FormShow();
     bool FormKeyDown(QKeyEvent* event);
     void repaintStatusBar();
-    void runDuplicateSearch();
+    // False when the search was cancelled.
+    bool runDuplicateSearch();
+    // Runs a search on a thread of its own while the progress window shows how far it got;
+    // false when it was cancelled or failed.
+    bool runSearchBesideWindow(const SearchRequest& request, FileRecordStore& rows);
+    void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
     bool lvFilesKeyDown(QKeyEvent* event);
@@ -310,6 +346,12 @@ private:
     TfrmViewer* frmViewer_;
     MainWindowServices services_;
     bool shown_ = false;
+    int suppressSelectionDepth_ = 0;
+    // Held while the viewer is the active window.
+    std::unique_ptr<SelectionChangeGuard> viewerGuard_;
+    bool searching_ = false;
+    bool closeRequested_ = false;
+    bool duplicateList_ = false;
     int lastProgressPercent_ = -1;
     QByteArray pendingPreviewNative_; // PendingPreviewPath as native bytes
 

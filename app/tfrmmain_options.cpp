@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFile>
+#include <QKeyEvent>
+#include <QStyledItemDelegate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,7 +18,8 @@
 #include <QTreeView>
 
 #include "TAdvImage.h"
-#include "actioncheck.h"
+#include "deleteplanner.h"
+#include "pathrules.h"
 #include "filesystem.h"
 #include "languages.h"
 #include "messages.h"
@@ -125,16 +128,57 @@ private:
 };
 
 // Why a rename was refused at the last moment, in both languages.
-QString renameRefusedMessage(const QString& path, Staleness state) {
-    const char* why = state == Staleness::SizeChanged ? "大小已改變, size changed"
-                      : state == Staleness::TimeChanged
-                          ? "修改時間已改變, modification time changed"
-                      : state == Staleness::NotAFile ? "已不是一般檔案, no longer a regular file"
-                                                     : "檔案已經不存在, the file no longer exists";
+QString renameRefusedMessage(const QString& path, actions::RowCheck state) {
+    const char* why = actions::rowCheckText(state);
     return QStringLiteral("這個檔案在搜尋之後已經改變或不存在, 沒有改名 (the file changed or "
                           "vanished since the search and was not renamed):\n") +
            path + QStringLiteral("  (") + QString::fromUtf8(why) + QStringLiteral(")");
 }
+
+// The in-place name editor renames only when the user presses Enter. Every other way an
+// edit can end (the current row moving under it, a click elsewhere, the window losing
+// focus) would otherwise hand the half-typed name to the model, which renames the file
+// on disk; those ends cancel instead, and Ctrl+Up/Ctrl+Down stay inside the editor.
+class NameEditDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        accepting_ = false;
+        return QStyledItemDelegate::createEditor(parent, option, index);
+    }
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override {
+        if (accepting_)
+            QStyledItemDelegate::setModelData(editor, model, index);
+        accepting_ = false;
+    }
+
+protected:
+    // A hard link's name is in italics.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(FileListModel::HardLinkRole).toBool())
+            option->font.setItalic(true);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            // The commit that Enter starts arrives a moment later.
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                accepting_ = true;
+            if ((key->modifiers() & Qt::ControlModifier) &&
+                (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down))
+                return true;
+        }
+        return QStyledItemDelegate::eventFilter(watched, event);
+    }
+
+private:
+    mutable bool accepting_ = false;
+};
 
 void openWith(const MainWindowServices& services, const actions::OpenRequest& request) {
     if (services.shellOpen)
@@ -160,6 +204,7 @@ void TfrmMain::connectOptions() {
         [this](int row, const QString& newName) { return lvFilesEdited(row, newName); });
     lvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::SelectedClicked);
+    lvFiles->setItemDelegateForColumn(ColName, new NameEditDelegate(lvFiles));
 
     // The window is designed with the English hints.
     applyLanguageTexts(English, true);
@@ -315,8 +360,8 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
     const FileRecordStore& rows = lvFilesModel->store();
     // A file that changed or vanished since the search is not what the user chose to
     // rename: it is left alone and named.
-    const Staleness state = checkRow(rows, size_t(row), probeFile);
-    if (state != Staleness::Unchanged) {
+    const actions::RowCheck state = actions::checkRow(rows, size_t(row), actions::probeDisk);
+    if (state != actions::RowCheck::Unchanged) {
         services_.messages->error(
             this, renameRefusedMessage(fromNative(rows.fullPath(size_t(row))), state));
         lvFiles->setFocus();
@@ -328,8 +373,16 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
         services_.messages->error(this, fromNative(outcome.systemMessage));
         lvFiles->setFocus();
     }
-    if (outcome.renamed)
+    if (outcome.renamed) {
         journalRename(row, typed);
+        // A rename moves the file's status-change time: the row takes the new one, so the
+        // program's own rename is not taken for a change by someone else.
+        platform::FileState now;
+        const std::string renamed =
+            platform::JoinPath(platform::nativePathStyle(), rows.directory(size_t(row)), typed);
+        if (platform::statFileNow(renamed, now) && now.identity.inode == rows.inode(size_t(row)))
+            lvFilesModel->setChangeStamp(row, now.changeStamp);
+    }
     return outcome.renamed;
 }
 

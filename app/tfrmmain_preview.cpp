@@ -20,7 +20,7 @@
 #include <QUrl>
 
 #include "TAdvImage.h"
-#include "actioncheck.h"
+#include "deleteplanner.h"
 #include "exportlist.h"
 #include "filesystem.h"
 #include "messages.h"
@@ -155,6 +155,8 @@ void TfrmMain::ScheduleSlides() {
 }
 
 void TfrmMain::Timer1Timer() {
+    if (searching_)
+        return; // the list is being replaced; the search stopped the timer
     if (PendingPreview) {
         if (ckPreview->isChecked())
             Image->loadNativeFile(pendingPreviewNative_);
@@ -354,7 +356,7 @@ void TfrmMain::pnSlidesResize() {
 }
 
 void TfrmMain::SlideImageMouseDown(TAdvImage* slide) {
-    SuppressSelectionChange = true;
+    const SelectionChangeGuard guard(*this);
     const QByteArray target = slide->NativeFileName();
     const std::string_view trimmedName =
         platform::trimmed(std::string_view(target.constData(), size_t(target.size())));
@@ -385,7 +387,6 @@ void TfrmMain::SlideImageMouseDown(TAdvImage* slide) {
         if (lvFiles->currentIndex().isValid())
             lvFiles->scrollTo(lvFiles->currentIndex(), QAbstractItemView::EnsureVisible);
     }
-    SuppressSelectionChange = false;
 }
 
 void TfrmMain::SlideImageDblClick(TAdvImage* slide) {
@@ -419,107 +420,96 @@ void TfrmMain::miDeleteClick() {
 }
 
 void TfrmMain::DeleteSelectedFiles() {
-    QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
+    const QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
-    std::sort(selected.begin(), selected.end(),
-              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-    // A file that changed since the search is not what the user chose to delete: it is
-    // left alone and named. A file that is gone stays in the request; its row goes below.
-    const FileRecordStore& rows = lvFilesModel->store();
-    QStringList changed;
-    std::vector<bool> chosen(size_t(lvFilesModel->rowCount()), false);
+    std::vector<size_t> asked;
+    asked.reserve(size_t(selected.size()));
     for (const QModelIndex& index : selected)
-        chosen[size_t(index.row())] = true;
-    QModelIndexList request;
-    for (const QModelIndex& index : selected) {
-        const Staleness state = checkRow(rows, size_t(index.row()), probeFile);
-        if (state == Staleness::Unchanged || state == Staleness::Gone) {
-            request.push_back(index);
-            continue;
-        }
-        chosen[size_t(index.row())] = false;
-        const char* why = state == Staleness::SizeChanged   ? "大小已改變"
-                          : state == Staleness::TimeChanged ? "修改時間已改變"
-                                                            : "已不是一般檔案";
-        changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) + ")";
-    }
-    // In groups formed by content, a file must still hold the bytes the search found and
-    // keep an identical copy that stays.
-    if (criteria().content) {
-        ContentRecheck recheck(rows, criteria(), chosen, hashFileNow);
-        QModelIndexList kept;
-        for (const QModelIndex& index : request) {
-            const ContentState state = recheck.check(size_t(index.row()));
-            if (state == ContentState::Same || state == ContentState::NotChecked ||
-                !platform::pathExists(rowPath(index.row()).toStdString())) {
-                kept.push_back(index);
-                continue;
-            }
-            const char* why = state == ContentState::ContentChanged
-                                  ? "內容已改變 (content changed)"
-                                  : "同組已沒有相同的副本 (no identical copy left)";
-            changed << QFile::decodeName(rowPath(index.row())) + "  (" + QString::fromUtf8(why) +
-                           ")";
-        }
-        for (const QModelIndex& index : request)
-            if (!kept.contains(index))
-                chosen[size_t(index.row())] = false;
-        request = kept;
-    }
-    if (!changed.isEmpty())
-        reportChangedFiles(changed);
-    // Every copy of a group selected: one more question, naming the group.
-    const std::vector<GroupBounds> whole = wholeGroupsSelected(rows, chosen, criteria());
-    if (!whole.empty()) {
-        QStringList names;
-        for (const GroupBounds& g : whole)
-            names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(g.first))));
-        QString question =
-            QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
-                           "copy):\n") +
-            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
-        if (!(DeleteFlags() & platform::FOF_ALLOWUNDO))
-            question += QLatin1Char('\n') + QString::fromUtf8(platform::CannotBeUndone);
-        if (!shellPrompts().askYesNo(question.toStdString()))
-            return;
-    }
-    selected = request;
-    if (selected.isEmpty())
-        return;
-    std::vector<std::string> paths;
-    paths.reserve(size_t(selected.size()));
-    for (const QModelIndex& index : selected)
-        paths.push_back(rowPath(index.row()).toStdString());
-    const platform::DeleteReport report =
-        platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
-
-    // Whatever the request reported, exactly the rows whose files are gone leave the list.
-    std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
-    bool anyGone = false;
-    for (size_t i = 0; i < paths.size(); ++i) {
-        if (platform::pathExists(paths[i]))
-            continue;
-        const QByteArray path = QByteArray::fromStdString(paths[i]);
-        for (TAdvImage* slide : AdvImage) {
-            if (slide->NativeFileName() == path) {
-                slide->hide();
-                slide->loadNativeFile(QByteArray());
-            }
-        }
-        remove[size_t(selected[qsizetype(i)].row())] = true;
-        anyGone = true;
-    }
-    // What went to the trash can be put back, rows included.
-    journalTrash(report, remove);
-    if (anyGone)
-        DeleteRows(remove);
+        asked.push_back(size_t(index.row()));
+    DeleteRowsThroughPlanner(asked);
     const QModelIndex current = lvFiles->currentIndex();
     if (current.isValid()) {
         lvFiles->selectionModel()->select(current,
                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
         lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
     }
+}
+
+std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
+    const FileRecordStore& rows = lvFilesModel->store();
+    const actions::DeletePlan plan =
+        actions::PlanDelete(rows, {asked, criteria(), duplicateList_}, actions::probeDisk,
+                            actions::hashFileNow);
+    const auto pathText = [&](size_t row) {
+        return QFile::decodeName(QByteArray::fromStdString(rows.fullPath(row)));
+    };
+    // What changed since the search is not what the user chose to delete: it is left
+    // alone and named.
+    if (!plan.kept.empty()) {
+        QStringList changed;
+        for (const actions::DeletePlan::Kept& k : plan.kept)
+            changed << pathText(k.row) + "  (" + QString::fromUtf8(actions::keepReasonText(k.reason)) +
+                           ")";
+        reportChangedFiles(changed);
+    }
+    const bool forGood = !(DeleteFlags() & platform::FOF_ALLOWUNDO);
+    if (!plan.lastCopies.empty()) {
+        QStringList names;
+        for (size_t first : plan.lastCopies)
+            names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(first))));
+        QString question =
+            QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
+                           "copy):\n") +
+            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (forGood)
+            question += QLatin1Char('\n') + QString::fromUtf8(platform::CannotBeUndone);
+        if (!shellPrompts().askYesNo(question.toStdString()))
+            return {};
+    }
+    if (!plan.sharedData.empty() && !(DeleteFlags() & platform::FOF_NOCONFIRMATION)) {
+        QStringList names;
+        for (size_t row : plan.sharedData)
+            names << pathText(row);
+        const QString question =
+            QStringLiteral("這些檔案和留下的硬連結是同一份資料, 刪除它們不會釋放空間 (these files "
+                           "share their data with a hard link that stays: deleting them frees no "
+                           "space):\n") +
+            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (!shellPrompts().askYesNo(question.toStdString()))
+            return {};
+    }
+    std::vector<std::string> paths;
+    for (size_t row : plan.remove)
+        paths.push_back(rows.fullPath(row));
+    platform::DeleteReport report;
+    if (!paths.empty())
+        report = platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
+
+    // Whatever the request reported, exactly the rows whose files are gone leave the list.
+    std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
+    std::vector<QByteArray> gone;
+    std::vector<size_t> affected = plan.remove;
+    affected.insert(affected.end(), plan.gone.begin(), plan.gone.end());
+    for (size_t row : affected) {
+        const std::string path = rows.fullPath(row);
+        if (platform::pathExists(path))
+            continue;
+        const QByteArray native = QByteArray::fromStdString(path);
+        for (TAdvImage* slide : AdvImage) {
+            if (slide->NativeFileName() == native) {
+                slide->hide();
+                slide->loadNativeFile(QByteArray());
+            }
+        }
+        remove[row] = true;
+        gone.push_back(native);
+    }
+    // What went to the trash can be put back, rows included.
+    journalTrash(report, remove);
+    if (!gone.empty())
+        DeleteRows(remove);
+    return gone;
 }
 
 // ---------------------------------------------------------------------------
@@ -542,6 +532,59 @@ void TfrmMain::miSaveListClick() {
         file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
         services_.messages->error(
             this, QStringLiteral("無法寫入 %1: %2").arg(*chosen, file.errorString()));
+}
+
+} // namespace fenwa
+
+namespace fenwa {
+
+// ---------------------------------------------------------------------------
+// The list as the viewer sees it
+
+int TfrmMain::rowCount() const {
+    return lvFilesModel->rowCount();
+}
+
+void TfrmMain::showRow(int row) {
+    if (row >= 0 && row < lvFilesModel->rowCount() && !isEditingName())
+        lvFiles->selectionModel()->setCurrentIndex(lvFilesModel->index(row, 0),
+                                                   QItemSelectionModel::NoUpdate);
+    DeselectAll();
+    const QModelIndex focused = lvFiles->currentIndex();
+    if (focused.isValid())
+        lvFiles->scrollTo(focused, QAbstractItemView::EnsureVisible);
+}
+
+bool TfrmMain::deleteRow(int row) {
+    if (row < 0 || row >= lvFilesModel->rowCount())
+        return false;
+    const QByteArray path = rowPath(row);
+    const bool onSlide = std::any_of(AdvImage.begin(), AdvImage.end(), [&](TAdvImage* slide) {
+        return slide->NativeFileName() == path;
+    });
+    if (DeleteRowsThroughPlanner({size_t(row)}).empty())
+        return false;
+    DeselectAll();
+    if (Image->NativeFileName() == path)
+        Image->loadNativeFile(QByteArray());
+    // The slides no longer show the group as it was.
+    if (onSlide)
+        for (QFrame* panel : pnImage) {
+            QPalette p = panel->palette();
+            p.setColor(QPalette::Window, palette().color(QPalette::Button));
+            panel->setPalette(p);
+        }
+    return true;
+}
+
+void TfrmMain::viewerActivated(bool active) {
+    if (active) {
+        if (!viewerGuard_)
+            viewerGuard_ = std::make_unique<SelectionChangeGuard>(*this);
+        return;
+    }
+    viewerGuard_.reset();
+    lvFilesChange();
 }
 
 } // namespace fenwa

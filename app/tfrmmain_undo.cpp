@@ -190,7 +190,13 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
             FileRecordStore block;
             for (size_t i : it->rows) {
                 const actions::RemovedRow& row = restored[i];
-                block.append(block.internDirectory(row.directory), row.name, row.size, row.minute);
+                // The file as it is back on the disk: a later action checks against that.
+                platform::FileState now;
+                const bool known = platform::statFileNow(joinNative(row.directory, row.name), now) &&
+                                   now.regularFile;
+                block.append(block.internDirectory(row.directory, known ? now.identity.device : 0),
+                             row.name, row.size, row.minute, known ? now.identity.inode : 0,
+                             known ? now.changeStamp : 0);
             }
             lvFilesModel->insertRows(int(it->position), std::move(block));
         }
@@ -244,9 +250,22 @@ void TfrmMain::undoRename(const actions::UndoAction& action) {
     for (size_t row = 0; row < rows.size(); ++row) {
         if (rows.name(row) == action.newName && rows.directory(row) == action.directory) {
             lvFilesModel->renameRow(int(row), action.oldName);
+            restampRow(int(row));
             break;
         }
     }
+}
+
+} // namespace fenwa
+
+namespace fenwa {
+
+void TfrmMain::restampRow(int row) {
+    const FileRecordStore& rows = lvFilesModel->store();
+    platform::FileState now;
+    if (row >= 0 && row < int(rows.size()) && platform::statFileNow(rows.fullPath(size_t(row)), now) &&
+        now.regularFile && now.identity.inode == rows.inode(size_t(row)))
+        lvFilesModel->setChangeStamp(row, now.changeStamp);
 }
 
 } // namespace fenwa

@@ -6,16 +6,12 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QTreeView>
 
 #include "TAdvImage.h"
-#include "actioncheck.h"
+#include "viewerlist.h"
 #include "cursors.h"
-#include "filelistmodel.h"
 #include "filesystem.h"
 #include "layoutrules.h"
-#include "shellfiles.h"
-#include "tfrmmain.h"
 
 namespace fenwa {
 
@@ -124,126 +120,73 @@ void TfrmViewer::ScrollImageBy(int dx, int dy) {
 }
 
 int TfrmViewer::IndexOfFile(const QByteArray& nativePath) const {
-    const int focused = main_->currentRow();
-    if (focused >= 0 && main_->rowPath(focused) == nativePath)
+    const int focused = list_->currentRow();
+    if (focused >= 0 && list_->rowPath(focused) == nativePath)
         return focused;
-    const int count = main_->lvFilesModel->rowCount();
+    const int count = list_->rowCount();
     for (int row = 0; row < count; ++row)
-        if (main_->rowPath(row) == nativePath)
+        if (list_->rowPath(row) == nativePath)
             return row;
     return -1;
 }
 
 bool TfrmViewer::showFirstImageRow(int first, int step) {
-    const int count = main_->lvFilesModel->rowCount();
-    bool found = false;
+    const int count = list_->rowCount();
     for (int row = first; row >= 0 && row < count; row += step) {
-        if (!main_->rowIsImage(row))
+        if (!list_->rowIsImage(row))
             continue;
-        ShowFile(main_->rowPath(row));
-        main_->lvFiles->selectionModel()->setCurrentIndex(main_->lvFilesModel->index(row, 0),
-                                                          QItemSelectionModel::NoUpdate);
-        found = true;
-        break;
+        ShowFile(list_->rowPath(row));
+        list_->showRow(row);
+        return true;
     }
-    main_->DeselectAll();
-    const QModelIndex focused = main_->lvFiles->currentIndex();
-    if (focused.isValid())
-        main_->lvFiles->scrollTo(focused, QAbstractItemView::EnsureVisible);
-    return found;
+    list_->showRow(list_->currentRow());
+    return false;
 }
 
 bool TfrmViewer::ShowNextImage() {
-    if (main_->currentRow() < 0)
+    if (list_->currentRow() < 0)
         return false;
     return showFirstImageRow(IndexOfFile(Image->NativeFileName()) + 1, +1);
 }
 
 bool TfrmViewer::ShowPriorImage() {
-    if (main_->currentRow() < 0)
+    if (list_->currentRow() < 0)
         return false;
     return showFirstImageRow(IndexOfFile(Image->NativeFileName()) - 1, -1);
 }
 
 bool TfrmViewer::ShowFirstImage() {
-    if (main_->lvFilesModel->rowCount() == 0)
+    if (list_->rowCount() == 0)
         return false;
     return showFirstImageRow(0, +1);
 }
 
 bool TfrmViewer::ShowLastImage() {
-    const int count = main_->lvFilesModel->rowCount();
+    const int count = list_->rowCount();
     if (count == 0)
         return false;
     return showFirstImageRow(count - 1, -1);
 }
 
 bool TfrmViewer::DeleteShownImage() {
-    const QByteArray f = Image->NativeFileName();
-    // A file that changed since the search is not what the user chose to delete.
-    const int listed = IndexOfFile(f);
-    if (listed >= 0) {
-        const Staleness state = checkRow(main_->lvFilesModel->store(), size_t(listed), probeFile);
-        if (state != Staleness::Unchanged && state != Staleness::Gone) {
-            main_->reportChangedFiles({QFile::decodeName(f)});
-            return false;
-        }
-        // In a group formed by content, the bytes must still be the ones found, with an
-        // identical copy that stays.
-        if (state == Staleness::Unchanged && main_->criteria().content) {
-            std::vector<bool> deleting(size_t(main_->lvFilesModel->rowCount()), false);
-            deleting[size_t(listed)] = true;
-            ContentRecheck recheck(main_->lvFilesModel->store(), main_->criteria(), deleting,
-                                   hashFileNow);
-            const ContentState content = recheck.check(size_t(listed));
-            if (content == ContentState::ContentChanged || content == ContentState::NoCopyLeft) {
-                main_->reportChangedFiles({QFile::decodeName(f)});
-                return false;
-            }
-        }
-    }
-    const platform::DeleteReport report =
-        platform::ShellDeleteFiles({f.toStdString()}, main_->DeleteFlags(), main_->shellPrompts());
-    if (platform::pathExists(f.toStdString()))
-        return false; // declined or failed: nothing changes
-    main_->DeselectAll();
-    if (main_->Image->NativeFileName() == f)
-        main_->Image->loadNativeFile(QByteArray());
-    for (size_t k = 0; k < main_->AdvImage.size(); ++k) {
-        TAdvImage* slide = main_->AdvImage[k];
-        if (slide->NativeFileName() != f)
-            continue;
-        slide->hide();
-        slide->loadNativeFile(QByteArray());
-        for (QFrame* panel : main_->pnImage) {
-            QPalette p = panel->palette();
-            p.setColor(QPalette::Window, palette().color(QPalette::Button));
-            panel->setPalette(p);
-        }
-    }
-    const int i = IndexOfFile(f);
-    std::vector<bool> remove(size_t(main_->lvFilesModel->rowCount()), false);
-    if (i >= 0 && i < main_->lvFilesModel->rowCount())
-        remove[size_t(i)] = true;
-    // What went to the trash can be put back, its row included.
-    main_->journalTrash(report, remove);
-    if (i >= 0 && i < main_->lvFilesModel->rowCount())
-        main_->DeleteRows(remove);
+    // The list decides, through its delete planner, whether the shown file may go.
+    const int listed = IndexOfFile(Image->NativeFileName());
+    if (listed < 0 || !list_->deleteRow(listed))
+        return false; // declined, changed or failed: nothing changes
     bool moveOn = true;
-    const int focused = main_->currentRow();
+    const int focused = list_->currentRow();
     if (focused >= 0) {
-        if (main_->rowIsImage(focused)) {
-            Image->loadNativeFile(main_->rowPath(focused));
+        if (list_->rowIsImage(focused)) {
+            Image->loadNativeFile(list_->rowPath(focused));
             moveOn = false;
         }
-        main_->lvFiles->scrollTo(main_->lvFilesModel->index(focused, 0),
-                                 QAbstractItemView::EnsureVisible);
+        list_->showRow(focused);
     }
     return moveOn;
 }
 
 void TfrmViewer::DeleteCommand() {
-    if (main_->isEditingName())
+    if (list_->isEditingName())
         return;
     if (!DeleteShownImage())
         return;
@@ -314,15 +257,13 @@ void TfrmViewer::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void TfrmViewer::FormActivate() {
-    if (main_)
-        main_->SuppressSelectionChange = true;
+    if (list_)
+        list_->viewerActivated(true);
 }
 
 void TfrmViewer::FormDeactivate() {
-    if (!main_)
-        return;
-    main_->SuppressSelectionChange = false;
-    main_->lvFilesChange();
+    if (list_)
+        list_->viewerActivated(false);
 }
 
 void TfrmViewer::changeEvent(QEvent* event) {

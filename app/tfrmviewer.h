@@ -14,14 +14,14 @@ class TAdvImage;
 
 namespace fenwa {
 
-class TfrmMain;
+class ViewerList;
 
 class TfrmViewer : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmViewer(QWidget* parent = nullptr);
-    // The window whose result list the viewer pages through.
-    void setMainWindow(TfrmMain* main) { main_ = main; }
+    // The result list the viewer pages through.
+    void setList(ViewerList* list) { list_ = list; }
 
     TAdvImage* Image;
     QMenu* PopupMenu1;
@@ -69,7 +69,7 @@ private:
     // row found; the list's focus follows. Answers whether one was found.
     bool showFirstImageRow(int first, int step);
 
-    TfrmMain* main_ = nullptr;
+    ViewerList* list_ = nullptr;
     bool dragging_ = false;
     QPoint lastPointer_;
     bool active_ = false;

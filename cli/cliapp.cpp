@@ -11,13 +11,11 @@
 #include "PictureLoader.h"
 #include "exportlist.h"
 
-#include "contentcheck.h"
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
-#include "grouping.h"
 #include "pathrules.h"
-#include "scanner.h"
+#include "search.h"
 
 namespace fenwa::cli {
 
@@ -174,7 +172,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         } else {
             // The same gate as the window's directory list.
             AddDirectoryCheck check =
-                checkDirectoryToAdd(a, directories, platform::isExistingDirectory);
+                checkDirectoryToAdd(a, directories, platform::isExistingDirectory,
+                                    platform::nativePathStyle(), platform::directoryAncestry);
             switch (check.outcome) {
             case AddDirectoryOutcome::NotADirectory:
                 std::fprintf(err, "%s\n", MsgNotADirectory);
@@ -200,18 +199,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         return 2;
     }
     platform::initialiseProcess();
-    FileRecordStore store;
-    for (const std::string& dir : directories)
-        ReadDirectory(dir, store, includeSubdirectories);
-    if (duplicates) {
-        FileRecordStore groups;
-        const std::vector<uint32_t> order = FindDuplicates(store, criteria);
-        groups.reserve(order.size());
-        for (uint32_t row : order)
-            groups.appendCopy(store, row);
-        store = std::move(groups);
-    }
-    writeRows(store, duplicates ? criteria : Criteria{}, format, out);
+    SearchRequest request;
+    request.directories = directories;
+    request.includeSubdirectories = includeSubdirectories;
+    request.duplicatesOnly = duplicates;
+    request.criteria = criteria;
+    const SearchOutcome found = RunSearch(request);
+    writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
     return 0;
 }
 

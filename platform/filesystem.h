@@ -15,41 +15,54 @@ namespace fenwa::platform {
 // the user typed, as the shell would).
 bool isExistingDirectory(const std::string& nativePath);
 
+// What a file is, not how its path is spelled: its device and inode. Hard links share
+// one; two spellings of one directory (a link, a bind mount, "..") do too.
+struct FileIdentity {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+struct FileIdentityHash {
+    size_t operator()(const FileIdentity& id) const {
+        return size_t(id.device * 0x9E3779B97F4A7C15ull ^ id.inode);
+    }
+};
+
 struct FileEntry {
     std::string_view name; // valid only during the callback
     int64_t size = 0;
     int64_t mtimeSeconds = 0; // seconds since the epoch, UTC
+    FileIdentity identity;
+    // Changes whenever the file's data or status changes: its modification and
+    // status-change times to the nanosecond, folded into one number. Never 0.
+    uint64_t changeStamp = 0;
 };
 
-// Calls onFile for every regular file directly in the directory, in the system's
-// enumeration order, hidden files included. Returns false when the directory could not
-// be read (nothing is reported then).
-bool forEachFile(const std::string& nativeDirectory,
-                 const std::function<void(const FileEntry&)>& onFile);
+// A file as the disk shows it now, for the checks made at the moment of an action. The
+// path itself is looked at (a link is not followed); its directory is identified too, so
+// that two spellings of one directory entry can be told from two entries.
+struct FileState {
+    bool exists = false;      // something is at the path
+    bool regularFile = false; // and it is a regular file
+    int64_t size = 0;
+    int64_t mtimeSeconds = 0;
+    FileIdentity identity;
+    uint64_t changeStamp = 0;
+    FileIdentity directory; // the identity of the directory holding the entry
+};
+bool statFileNow(const std::string& nativePath, FileState& state);
+
+// The identities of a directory and of each directory above it, up to its file system's
+// root and on through the mounts above, as ".." leads from it: one link or bind mount
+// of the directory gives the same list from where it is found. Empty when the path is not
+// an existing directory (a link the user typed is followed).
+std::vector<FileIdentity> directoryAncestry(const std::string& nativePath);
 
 // Calls onDirectory with the name of every subdirectory that is not hidden (a name
 // beginning with ".") and is a real directory, not a link to one.
 bool forEachSubdirectory(const std::string& nativeDirectory,
                          const std::function<void(std::string_view name)>& onDirectory);
-
-// One directory read once: the names of the entries that may be regular files (to be
-// looked at by forEachListedFile), in the system's enumeration order, and the names of
-// the subdirectories forEachSubdirectory would report. A recursive scan reads each
-// directory once this way instead of once for its subdirectories and once for its files.
-struct DirectoryListing {
-    std::string fileNames; // each name followed by a NUL
-    std::vector<std::string> subdirectories;
-    void clear() {
-        fileNames.clear();
-        subdirectories.clear();
-    }
-};
-bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing);
-
-// Calls onFile for every listed name that is still a regular file, in the listing's
-// order. Returns false when the directory could not be opened.
-bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
-                       const std::function<void(const FileEntry&)>& onFile);
 
 // An open directory, for walks whose paths may be longer than the system accepts:
 // a subdirectory is opened relative to its parent by name alone. Moves, never copies.
@@ -71,9 +84,9 @@ public:
     // gone is not opened.
     bool openChild(const DirectoryHandle& parent, std::string_view name);
 
-    // The device and inode, telling one directory reached twice (a bind mount looping
-    // back into its own tree) from another.
-    bool identity(uint64_t& device, uint64_t& inode) const;
+    // The device and inode, telling one directory reached twice (another spelling, a
+    // bind mount) from another.
+    bool identity(FileIdentity& id) const;
 
     // One reading of the directory: onFile for every regular file, in the system's
     // enumeration order, hidden files included; the names of the subdirectories that
@@ -88,10 +101,6 @@ private:
 
 // True when something exists at the path (a link counts, whatever it points to).
 bool pathExists(const std::string& nativePath);
-
-// The size and modification time of a regular file (a link is not followed); false when
-// the path is not a regular file now.
-bool statRegularFile(const std::string& nativePath, int64_t& size, int64_t& mtimeSeconds);
 
 // Local time of a modification time, as whole minutes since 1970-01-01 00:00 local time.
 // The seconds are dropped, so two times within the same local minute are equal.

@@ -49,37 +49,70 @@ bool pathExists(const std::string& nativePath) {
     return !nativePath.empty() && ::lstat(nativePath.c_str(), &st) == 0;
 }
 
-bool statRegularFile(const std::string& nativePath, int64_t& size, int64_t& mtimeSeconds) {
+namespace {
+
+uint64_t changeStampOf(const struct stat& st) {
+    // A 64-bit mix of both times; the low bit keeps it from ever being 0 ("not known").
+    uint64_t h = uint64_t(st.st_mtim.tv_sec) * 0x9E3779B97F4A7C15ull;
+    h ^= uint64_t(st.st_mtim.tv_nsec) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
+    h ^= uint64_t(st.st_ctim.tv_sec) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+    h ^= uint64_t(st.st_ctim.tv_nsec) + 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+    return h | 1;
+}
+
+FileEntry entryOf(const char* name, const struct stat& st) {
+    FileEntry entry;
+    entry.name = name;
+    entry.size = st.st_size;
+    entry.mtimeSeconds = st.st_mtim.tv_sec;
+    entry.identity = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    entry.changeStamp = changeStampOf(st);
+    return entry;
+}
+
+} // namespace
+
+bool statFileNow(const std::string& nativePath, FileState& state) {
+    state = FileState{};
     struct stat st {};
-    if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0)
         return false;
-    size = st.st_size;
-    mtimeSeconds = st.st_mtim.tv_sec;
+    state.exists = true;
+    state.regularFile = S_ISREG(st.st_mode);
+    state.size = st.st_size;
+    state.mtimeSeconds = st.st_mtim.tv_sec;
+    state.identity = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+    state.changeStamp = changeStampOf(st);
+    const size_t slash = nativePath.find_last_of('/');
+    const std::string directory = slash == std::string::npos ? std::string(".")
+                                  : slash == 0                ? std::string("/")
+                                                              : nativePath.substr(0, slash);
+    struct stat ds {};
+    if (::stat(directory.c_str(), &ds) == 0)
+        state.directory = {uint64_t(ds.st_dev), uint64_t(ds.st_ino)};
     return true;
 }
 
-bool forEachFile(const std::string& nativeDirectory,
-                 const std::function<void(const FileEntry&)>& onFile) {
-    DirectoryStream stream(nativeDirectory);
-    if (!stream.get())
-        return false;
-    int fd = ::dirfd(stream.get());
-    while (dirent* e = ::readdir(stream.get())) {
-        if (isDotOrDotDot(e->d_name))
-            continue;
-        // The entry type saves a stat for directories, links and special files.
-        if (e->d_type != DT_UNKNOWN && e->d_type != DT_REG)
-            continue;
+std::vector<FileIdentity> directoryAncestry(const std::string& nativePath) {
+    std::vector<FileIdentity> chain;
+    int fd = ::open(nativePath.empty() ? "." : nativePath.c_str(),
+                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Bounded, so that a file system answering strangely cannot keep this going.
+    for (int level = 0; fd >= 0 && level < 65536; ++level) {
         struct stat st {};
-        if (::fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-            continue; // vanished since the listing, or not a regular file
-        FileEntry entry;
-        entry.name = e->d_name;
-        entry.size = st.st_size;
-        entry.mtimeSeconds = st.st_mtim.tv_sec;
-        onFile(entry);
+        if (::fstat(fd, &st) != 0)
+            break;
+        const FileIdentity id{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+        if (!chain.empty() && chain.back() == id)
+            break; // ".." of the root is the root
+        chain.push_back(id);
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
     }
-    return true;
+    if (fd >= 0)
+        ::close(fd);
+    return chain;
 }
 
 bool forEachSubdirectory(const std::string& nativeDirectory,
@@ -100,57 +133,6 @@ bool forEachSubdirectory(const std::string& nativeDirectory,
         }
         onDirectory(e->d_name);
     }
-    return true;
-}
-
-bool listDirectory(const std::string& nativeDirectory, DirectoryListing& listing) {
-    listing.clear();
-    DirectoryStream stream(nativeDirectory);
-    if (!stream.get())
-        return false;
-    int fd = ::dirfd(stream.get());
-    while (dirent* e = ::readdir(stream.get())) {
-        const char* name = e->d_name;
-        if (isDotOrDotDot(name))
-            continue;
-        unsigned char type = e->d_type;
-        if (type == DT_UNKNOWN && name[0] != '.') {
-            struct stat st {};
-            if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode))
-                type = DT_DIR;
-        }
-        if (type == DT_DIR) {
-            if (name[0] != '.') // hidden directories are not walked
-                listing.subdirectories.emplace_back(name);
-        } else if (type == DT_REG || type == DT_UNKNOWN) {
-            listing.fileNames.append(name);
-            listing.fileNames.push_back('\0');
-        }
-    }
-    return true;
-}
-
-bool forEachListedFile(const std::string& nativeDirectory, const DirectoryListing& listing,
-                       const std::function<void(const FileEntry&)>& onFile) {
-    const int fd = ::open(nativeDirectory.empty() ? "." : nativeDirectory.c_str(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const char* p = listing.fileNames.data();
-    const char* end = p + listing.fileNames.size();
-    while (p < end) {
-        const size_t length = std::strlen(p);
-        struct stat st {};
-        if (::fstatat(fd, p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
-            FileEntry entry;
-            entry.name = std::string_view(p, length);
-            entry.size = st.st_size;
-            entry.mtimeSeconds = st.st_mtim.tv_sec;
-            onFile(entry);
-        }
-        p += length + 1;
-    }
-    ::close(fd);
     return true;
 }
 
@@ -189,12 +171,11 @@ bool DirectoryHandle::openChild(const DirectoryHandle& parent, std::string_view 
     return fd_ >= 0;
 }
 
-bool DirectoryHandle::identity(uint64_t& device, uint64_t& inode) const {
+bool DirectoryHandle::identity(FileIdentity& id) const {
     struct stat st {};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0)
         return false;
-    device = uint64_t(st.st_dev);
-    inode = uint64_t(st.st_ino);
+    id = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
     return true;
 }
 
@@ -232,11 +213,7 @@ bool DirectoryHandle::read(const std::function<void(const FileEntry&)>& onFile,
         if (::fstatat(fd_, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue; // vanished since the reading
         if (S_ISREG(st.st_mode) && onFile) {
-            FileEntry entry;
-            entry.name = name;
-            entry.size = st.st_size;
-            entry.mtimeSeconds = st.st_mtim.tv_sec;
-            onFile(entry);
+            onFile(entryOf(name, st));
         } else if (S_ISDIR(st.st_mode) && name[0] != '.') {
             subdirectories.emplace_back(name);
         }

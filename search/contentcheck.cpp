@@ -136,10 +136,11 @@ unsigned readerThreads(unsigned wanted) {
 }
 
 // Runs job(i) for i in [0, count) on `threads` workers. The calling thread waits and
-// calls report() every few milliseconds and once at the end; when report() throws, the
-// workers are told to stop, are joined, and the exception goes on.
+// calls report() every few milliseconds and once at the end; when `cancel` is raised the
+// workers are told to stop. A report that throws stops and joins them too.
 void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job,
-             std::atomic<bool>& stop, const std::function<void()>& report) {
+             std::atomic<bool>& stop, const std::atomic<bool>* cancel,
+             const std::function<void()>& report) {
     if (count == 0)
         return;
     threads = unsigned(std::min<size_t>(threads, count));
@@ -178,6 +179,8 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& 
             if (finished.wait_for(lock, std::chrono::milliseconds(2), [&] { return running == 0; }))
                 break;
             lock.unlock();
+            if (cancel && cancel->load(std::memory_order_relaxed))
+                stop = true;
             if (report)
                 report();
         }
@@ -284,7 +287,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
             whole[i] = isWhole;
             done.fetch_add(1, std::memory_order_relaxed);
         },
-        stop,
+        stop, options.stop,
         [&] {
             if (options.progress)
                 options.progress(stepOf(done.load(), edgeJobs), edgeJobs);
@@ -328,7 +331,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
                                                 return !stop.load(std::memory_order_relaxed);
                                             });
         },
-        stop,
+        stop, options.stop,
         [&] {
             if (options.progress)
                 options.progress(stepOf(done.load(), wholeBytes), size_t(wholeBytes));
@@ -365,7 +368,8 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
 
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
                                      const ContentCheckOptions& options) {
-    std::vector<uint32_t> order = FindDuplicateRows(hidden, ticked, options.progress);
+    std::vector<uint32_t> order =
+        FindDuplicateRows(hidden, ticked, options.progress, options.stop);
     if (!ticked.content)
         return order;
     return SplitGroupsByContent(hidden, order, candidateCriteria(ticked), options);

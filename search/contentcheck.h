@@ -6,6 +6,7 @@
 // with XXH3-128. Files are read on a few worker threads while the calling thread reports
 // progress, so a cancel from the progress report stops the readers.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,8 +20,10 @@ namespace fenwa {
 struct ContentCheckOptions {
     // Called on the calling thread every few milliseconds while files are read, with
     // step and count of the current stage (files for the partial hashes, bytes for the
-    // whole-file hashes). Throwing (SearchCancelled) stops the readers and propagates.
+    // whole-file hashes).
     std::function<void(size_t step, size_t count)> progress;
+    // Raised by another thread to end the check early; its answer is then meaningless.
+    const std::atomic<bool>* stop = nullptr;
     // Called once before the first file is opened.
     std::function<void()> beforeReading;
     // Reader threads; 0 picks as many as the machine has cores, at most four.

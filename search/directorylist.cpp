@@ -1,23 +1,38 @@
 #include "directorylist.h"
 
+#include <algorithm>
+
 namespace fenwa {
 
 AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
                                       const std::vector<std::string>& entries,
                                       const std::function<bool(const std::string&)>& isDirectory,
-                                      platform::PathStyle style) {
+                                      platform::PathStyle style,
+                                      const DirectoryAncestry& ancestry) {
     AddDirectoryCheck check;
     if (!isDirectory(std::string(text))) {
         check.outcome = AddDirectoryOutcome::NotADirectory;
         return check;
     }
     check.directory = std::string(platform::trimmed(text));
+    const std::vector<platform::FileIdentity> mine =
+        ancestry ? ancestry(std::string(text)) : std::vector<platform::FileIdentity>{};
+    const auto within = [](const std::vector<platform::FileIdentity>& chain,
+                           const platform::FileIdentity& id) {
+        return std::find(chain.begin(), chain.end(), id) != chain.end();
+    };
     for (const std::string& entry : entries) {
         if (platform::sameDirectoryText(style, check.directory, entry)) {
             check.outcome = AddDirectoryOutcome::AlreadyListed;
             return check;
         }
-        if (platform::areRelatives(style, check.directory, entry)) {
+        bool relatives = platform::areRelatives(style, check.directory, entry);
+        if (!relatives && !mine.empty()) {
+            // One is the other, or lies below it, whatever the spellings.
+            const std::vector<platform::FileIdentity> theirs = ancestry(entry);
+            relatives = !theirs.empty() && (within(theirs, mine.front()) || within(mine, theirs.front()));
+        }
+        if (relatives) {
             check.outcome = AddDirectoryOutcome::Relatives;
             check.conflict = entry;
             return check;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "filesystem.h"
 #include "pathrules.h"
 
 namespace fenwa {
@@ -24,12 +25,21 @@ struct AddDirectoryCheck {
     std::string conflict;  // the listed entry it clashes with (Relatives)
 };
 
+// The identities of a directory and of those above it (directoryAncestry), empty when it
+// does not exist.
+using DirectoryAncestry =
+    std::function<std::vector<platform::FileIdentity>(const std::string& directory)>;
+
 // Decides whether `text` may join `entries`. isDirectory tells whether a text names an
-// existing directory; it is asked about the text exactly as given.
+// existing directory; it is asked about the text exactly as given. Texts are compared by
+// their path components; with `ancestry`, directories that exist are also compared by
+// what they are, so that another spelling of a listed directory (relative, through a
+// link, with "..", a bind mount) or of one of its relatives is refused too.
 AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
                                       const std::vector<std::string>& entries,
                                       const std::function<bool(const std::string&)>& isDirectory,
-                                      platform::PathStyle style = platform::nativePathStyle());
+                                      platform::PathStyle style = platform::nativePathStyle(),
+                                      const DirectoryAncestry& ancestry = {});
 
 // The message for two relatives: d + " 和 " + e + " 是直系親屬, 不可同時存在!".
 std::string relativesMessage(std::string_view directory, std::string_view conflict);

@@ -1,5 +1,7 @@
 #include "filelistmodel.h"
 
+#include "search.h"
+
 #include <QFile>
 #include <algorithm>
 
@@ -37,6 +39,19 @@ void FileListModel::insertRows(int position, FileRecordStore&& rows) {
     beginInsertRows({}, position, position + int(rows.size()) - 1);
     store_.insertAll(size_t(position), std::move(rows));
     endInsertRows();
+    // A row that came back may share its file with a row of the list.
+    remarkHardLinks();
+}
+
+void FileListModel::remarkHardLinks() {
+    std::vector<bool> before(store_.size());
+    for (size_t row = 0; row < store_.size(); ++row)
+        before[row] = store_.hardLinked(row);
+    MarkHardLinks(store_);
+    for (size_t row = 0; row < store_.size(); ++row)
+        if (before[row] != store_.hardLinked(row))
+            emit dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1),
+                             {HardLinkRole, Qt::ToolTipRole});
 }
 
 void FileListModel::clear() {
@@ -48,6 +63,16 @@ void FileListModel::clear() {
 }
 
 void FileListModel::removeRows(const std::vector<bool>& remove) {
+    // A row that shared its file with another row no longer does once one of them goes.
+    bool linkedGoes = false;
+    for (size_t row = 0; row < remove.size() && row < store_.size() && !linkedGoes; ++row)
+        linkedGoes = remove[row] && store_.hardLinked(row);
+    removeRowRuns(remove);
+    if (linkedGoes)
+        remarkHardLinks();
+}
+
+void FileListModel::removeRowRuns(const std::vector<bool>& remove) {
     // Runs are removed from the bottom up so the indexes of the runs above stay valid;
     // the store is compacted once at the end.
     std::vector<std::pair<int, int>> runs;
@@ -154,6 +179,15 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
     case Qt::DecorationRole:
         if (index.column() == ColName)
             return decorations_[std::min<size_t>(store_.icon(size_t(index.row())), 2)];
+        return {};
+    case HardLinkRole:
+        return store_.hardLinked(size_t(index.row()));
+    case Qt::ToolTipRole:
+        if (store_.hardLinked(size_t(index.row())))
+            return QString::fromUtf8(
+                "硬連結: 這個檔案和清單中的另一列是同一份資料, 刪除其中一個不會釋放空間。\n"
+                "Hard link: this file and another row of the list are one and the same data; "
+                "deleting one of them frees no space and loses nothing.");
         return {};
     case Qt::TextAlignmentRole:
         if (index.column() == ColSize)

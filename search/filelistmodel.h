@@ -16,6 +16,10 @@ class FileListModel : public QAbstractTableModel {
 public:
     explicit FileListModel(QObject* parent = nullptr);
 
+    // True for a row whose file another row shares through a hard link; such rows also
+    // carry a tooltip saying so.
+    static constexpr int HardLinkRole = Qt::UserRole + 1;
+
     const FileRecordStore& store() const { return store_; }
 
     // The three row icons (image, other, current group), as the view shows them.
@@ -40,6 +44,8 @@ public:
 
     // Gives a row another name, keeping its icon (the file was renamed).
     void renameRow(int row, std::string_view newName);
+    // The file's status changed through an action of the program's own.
+    void setChangeStamp(int row, uint64_t stamp) { store_.setChangeStamp(size_t(row), stamp); }
 
     QString displayText(int row, int column) const;
     QByteArray nativePath(int row) const;
@@ -59,6 +65,10 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
 
 private:
+    void removeRowRuns(const std::vector<bool>& remove);
+    // Hard-link marks follow the rows that are in the list.
+    void remarkHardLinks();
+
     FileRecordStore store_;
     std::array<QVariant, 3> decorations_;
     QStringList captions_;

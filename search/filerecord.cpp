@@ -114,15 +114,20 @@ void FileRecordStore::clear() {
     names_.clear();
     names_.shrink_to_fit();
     directories_.clear();
+    directoryDevices_.clear();
     directoryIndex_.clear();
     copySource_.clear();
 }
 
-uint32_t FileRecordStore::internDirectory(std::string_view directory) {
+uint32_t FileRecordStore::internDirectory(std::string_view directory, uint64_t device) {
     auto [it, inserted] =
         directoryIndex_.try_emplace(std::string(directory), uint32_t(directories_.size()));
-    if (inserted)
+    if (inserted) {
         directories_.emplace_back(directory);
+        directoryDevices_.push_back(device);
+    } else if (device != 0) {
+        directoryDevices_[it->second] = device;
+    }
     return it->second;
 }
 
@@ -135,7 +140,7 @@ uint32_t FileRecordStore::storeName(std::string_view name) {
 }
 
 void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t size,
-                             int32_t minute) {
+                             int32_t minute, uint64_t inode, uint64_t changeStamp) {
     FileRecord r;
     if (name.size() > UINT16_MAX)
         name = name.substr(0, UINT16_MAX);
@@ -145,6 +150,8 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
     r.directory = directory;
     r.minute = minute;
     r.size = size;
+    r.inode = inode;
+    r.changeStamp = changeStamp;
     records_.push_back(r);
     if (!hashOfRow_.empty())
         hashOfRow_.push_back(NoHash);
@@ -176,8 +183,9 @@ void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
     uint32_t& mapped = copySource_[r.directory];
     const std::string& text = from.directories_[r.directory];
     if (mapped >= directories_.size() || directories_[mapped] != text)
-        mapped = internDirectory(text);
-    append(mapped, from.name(row), r.size, r.minute);
+        mapped = internDirectory(text, from.directoryDevices_[r.directory]);
+    append(mapped, from.name(row), r.size, r.minute, r.inode, r.changeStamp);
+    records_.back().flags = r.flags;
     if (const ContentHash* hash = from.contentHash(row))
         setContentHash(records_.size() - 1, *hash);
 }
@@ -191,7 +199,7 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
     // In bulk: each directory text interned once, the name bytes appended in one piece.
     std::vector<uint32_t> directoryMap(other.directories_.size());
     for (size_t i = 0; i < other.directories_.size(); ++i)
-        directoryMap[i] = internDirectory(other.directories_[i]);
+        directoryMap[i] = internDirectory(other.directories_[i], other.directoryDevices_[i]);
     if (names_.size() + other.names_.size() > UINT32_MAX)
         throw std::length_error("file names exceed the record store's capacity");
     const auto nameBase = static_cast<uint32_t>(names_.size());
@@ -307,7 +315,7 @@ size_t FileRecordStore::memoryUsage() const {
                    hashOfRow_.capacity() * sizeof(uint32_t) +
                    hashes_.capacity() * sizeof(ContentHash);
     for (const std::string& d : directories_)
-        bytes += sizeof(std::string) + d.capacity() + 48; // the index's node
+        bytes += sizeof(std::string) + d.capacity() + 48 + 8; // the index's node, the device
     return bytes;
 }
 

@@ -28,16 +28,27 @@ inline constexpr std::string_view ImageExtensionList = ".BMP.GIF.JPG.JPEG.JPE.IC
 
 bool IsImageName(std::string_view name);
 
+// Row flags.
+enum RowFlag : uint8_t {
+    // Another row of the list is a hard link of this row's file: the two share their data,
+    // so deleting one of them frees no space and is no loss.
+    RowHardLinked = 1,
+};
+
 struct FileRecord {
     uint32_t nameOffset = 0; // into the store's name bytes
     uint16_t nameLength = 0;
     uint8_t icon = IconOtherFile;
-    uint8_t reserved = 0;
+    uint8_t flags = 0;
     uint32_t directory = 0; // index into the store's directory texts
     int32_t minute = 0;     // local last-write time, minutes since 1970-01-01 00:00
     int64_t size = 0;
+    // What the file was when it was read: its inode (its device is its directory's) and
+    // the stamp of its modification and status-change times. 0 when not known.
+    uint64_t inode = 0;
+    uint64_t changeStamp = 0;
 };
-static_assert(sizeof(FileRecord) == 24);
+static_assert(sizeof(FileRecord) == 40);
 
 // The XXH3-128 hash of a file's whole content, as the content check computed it.
 struct ContentHash {
@@ -64,10 +75,12 @@ public:
         names_.reserve(names_.size() + nameBytes);
     }
 
-    // The index of a directory text, added once.
-    uint32_t internDirectory(std::string_view directory);
+    // The index of a directory text, added once, with the device its files are on (0
+    // when not known).
+    uint32_t internDirectory(std::string_view directory, uint64_t device = 0);
 
-    void append(uint32_t directory, std::string_view name, int64_t size, int32_t minute);
+    void append(uint32_t directory, std::string_view name, int64_t size, int32_t minute,
+                uint64_t inode = 0, uint64_t changeStamp = 0);
     void appendCopy(const FileRecordStore& from, size_t row);
     // Moves every record of `other` to the end of this store; `other` is left empty.
     void appendAll(FileRecordStore&& other);
@@ -88,6 +101,17 @@ public:
     int64_t fileSize(size_t row) const { return records_[row].size; }
     int32_t minute(size_t row) const { return records_[row].minute; }
     uint8_t icon(size_t row) const { return records_[row].icon; }
+    // The file's device and inode as read; inode 0 when not known.
+    uint64_t device(size_t row) const { return directoryDevices_[records_[row].directory]; }
+    uint64_t inode(size_t row) const { return records_[row].inode; }
+    uint64_t changeStamp(size_t row) const { return records_[row].changeStamp; }
+    // After an action of the program's own changed the file's status (a rename).
+    void setChangeStamp(size_t row, uint64_t stamp) { records_[row].changeStamp = stamp; }
+    bool hardLinked(size_t row) const { return records_[row].flags & RowHardLinked; }
+    void setHardLinked(size_t row, bool linked) {
+        records_[row].flags = uint8_t(linked ? records_[row].flags | RowHardLinked
+                                             : records_[row].flags & ~RowHardLinked);
+    }
     void setIcon(size_t row, uint8_t icon) { records_[row].icon = icon; }
     // The icon a row has when it is not marked: image or other file.
     uint8_t naturalIcon(size_t row) const;
@@ -128,6 +152,7 @@ private:
     std::vector<ContentHash> hashes_;
     std::string names_;
     std::vector<std::string> directories_;
+    std::vector<uint64_t> directoryDevices_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;
     // appendCopy's memo: a source store's directory index to this store's.
     std::vector<uint32_t> copySource_;

@@ -180,13 +180,20 @@ long FindFirstKey(const KeyList& list, uint32_t row) {
 }
 
 std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Criteria& ticked,
-                                        const std::function<void(size_t, size_t)>& progress) {
+                                        const std::function<void(size_t, size_t)>& progress,
+                                        const std::atomic<bool>* stop) {
+    // Looked at every few thousand rows: a stop is seen within a few milliseconds.
+    const auto stopped = [stop](size_t q) {
+        return stop && (q & 4095) == 0 && stop->load(std::memory_order_relaxed);
+    };
     const Criteria criteria = candidateCriteria(ticked);
     const size_t n = hidden.size();
     KeyList keys(hidden, primaryKey(criteria));
     for (size_t q = 0; q < n; ++q) {
         if (progress)
             progress(q, n);
+        if (stopped(q))
+            return {};
         keys.append(uint32_t(q));
     }
     keys.sort();
@@ -255,6 +262,8 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     for (size_t q = 0; q < n; ++q) {
         if (progress)
             progress(q, n);
+        if (stopped(q))
+            return {};
         const long r = numeric ? long(runStartOfRow[q]) : FindFirstKey(keys, uint32_t(q));
         if (r < 0)
             continue;

@@ -7,6 +7,7 @@
 
 #include <QCollator>
 #include <QCollatorSortKey>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -69,9 +70,11 @@ long FindFirstKey(const KeyList& list, uint32_t row);
 // two or more files equal on all ticked criteria forms a group.
 // Content is not looked at here: the groups are those of candidateCriteria(criteria),
 // which the content check (contentcheck.h) then splits.
-// progress(step, count) is called before each step of each pass.
+// progress(step, count) is called before each step of each pass. When `stop` is raised
+// the search ends early with an empty answer.
 std::vector<uint32_t>
 FindDuplicateRows(const FileRecordStore& hidden, const Criteria& criteria,
-                  const std::function<void(size_t step, size_t count)>& progress = {});
+                  const std::function<void(size_t step, size_t count)>& progress = {},
+                  const std::atomic<bool>* stop = nullptr);
 
 } // namespace fenwa

@@ -23,11 +23,3 @@ constexpr bool ProgressRepaints(int percent) {
 }
 
 } // namespace fenwa
-
-namespace fenwa {
-
-// Thrown from a progress report when the user stops a search; the search unwinds and
-// its caller leaves the list empty.
-struct SearchCancelled {};
-
-} // namespace fenwa

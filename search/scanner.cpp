@@ -9,6 +9,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -82,18 +83,18 @@ namespace {
 // walked again. Links are never followed.
 class TreeWalker {
 public:
-    // visit(text, handle, subdirectoryNames) is called once per directory in walk
-    // order; it reads the directory through the handle (which may be closed when the
-    // directory could not be opened) and appends the names of its subdirectories.
+    // visit(text, handle, identity, subdirectoryNames) is called once per directory in
+    // walk order; it reads the directory through the handle (which may be closed when
+    // the directory could not be opened) and appends the names of its subdirectories.
+    // It answers false to end the walk.
     template <class Visit> void walk(const std::string& dir, Visit&& visit) {
         top_ = {};
         walkFrom(platform::normalizeDirectory(nativePathStyle(), dir), visit);
     }
 
-    // Directories the walk must not enter again: those above where it starts.
-    void avoid(const std::vector<std::pair<uint64_t, uint64_t>>& identities) {
-        visited_.insert(identities.begin(), identities.end());
-    }
+    // Directories the walk must not enter: those read before it, or above where it starts.
+    // The session is only read while the walk runs.
+    void avoid(const ScanSession* session) { avoid_ = session; }
 
     // The same walk below `text`, which `top` holds open.
     template <class Visit>
@@ -117,12 +118,13 @@ private:
             const std::string prefix = platform::JoinPath(nativePathStyle(), current.text, "");
             enter(current.text, current.depth);
             const platform::DirectoryHandle& handle = chain_.back().handle;
-            uint64_t device = 0, inode = 0;
-            if (handle.isOpen() && handle.identity(device, inode) &&
-                !visited_.insert({device, inode}).second)
+            platform::FileIdentity id;
+            if (handle.isOpen() && handle.identity(id) &&
+                ((avoid_ && avoid_->wasRead(id)) || !visited_.insert(id).second))
                 continue;
             names.clear();
-            visit(current.text, handle, names);
+            if (!visit(current.text, handle, id, names))
+                break;
             children.clear();
             for (const std::string& name : names)
                 children.push_back(prefix + name);
@@ -140,12 +142,6 @@ private:
     struct Level {
         std::string name;
         platform::DirectoryHandle handle;
-    };
-
-    struct IdentityHash {
-        size_t operator()(const std::pair<uint64_t, uint64_t>& id) const {
-            return std::hash<uint64_t>()(id.first * 0x9E3779B97F4A7C15ull ^ id.second);
-        }
     };
 
     // Makes the directory `text` at `depth` the last level of the chain.
@@ -203,7 +199,8 @@ private:
 
     platform::DirectoryHandle top_;
     std::vector<Level> chain_;
-    std::unordered_set<std::pair<uint64_t, uint64_t>, IdentityHash> visited_;
+    const ScanSession* avoid_ = nullptr;
+    std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> visited_;
 };
 
 } // namespace
@@ -215,23 +212,15 @@ size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list
     size_t added = 0;
     TreeWalker walker;
     walker.walk(dir, [&](const std::string& text, const platform::DirectoryHandle& handle,
-                         std::vector<std::string>& subdirectories) {
+                         const platform::FileIdentity&, std::vector<std::string>& subdirectories) {
         if (listed.insert(text).second) {
             list.push_back(text);
             ++added;
         }
         handle.read(nullptr, subdirectories);
+        return true;
     });
     return added;
-}
-
-size_t ReadFiles(const std::string& dir, FileRecordStore& store) {
-    uint32_t directory = store.internDirectory(dir);
-    size_t before = store.size();
-    platform::forEachFile(dir, [&](const platform::FileEntry& e) {
-        store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds));
-    });
-    return store.size() - before;
 }
 
 namespace {
@@ -239,19 +228,21 @@ namespace {
 // Reads one directory's files into `store` (interning its text only when it has files)
 // and appends its subdirectories' names.
 void readInto(const std::string& text, const platform::DirectoryHandle& handle,
-              FileRecordStore& store, std::vector<std::string>& subdirectories) {
+              const platform::FileIdentity& id, FileRecordStore& store,
+              std::vector<std::string>& subdirectories) {
     uint32_t directory = UINT32_MAX;
     handle.read(
         [&](const platform::FileEntry& e) {
             if (directory == UINT32_MAX)
-                directory = store.internDirectory(text);
-            store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds));
+                directory = store.internDirectory(text, id.device);
+            // A file bind-mounted over an entry lives on another device than its
+            // directory: its identity is not kept, so no check ever trusts it.
+            const bool sameDevice = e.identity.device == id.device;
+            store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds),
+                         sameDevice ? e.identity.inode : 0, sameDevice ? e.changeStamp : 0);
         },
         subdirectories);
 }
-
-// Ends a helper thread's walk when the search is given up.
-struct WalkAbandoned {};
 
 // The threads that read a tree: the caller's and a few helpers.
 unsigned walkThreads() {
@@ -261,12 +252,36 @@ unsigned walkThreads() {
 
 } // namespace
 
+size_t ReadFiles(const std::string& dir, FileRecordStore& store, ScanSession* session) {
+    ScanSession own;
+    ScanSession& s = session ? *session : own;
+    s.addKnown(1);
+    platform::DirectoryHandle handle;
+    platform::FileIdentity id;
+    const size_t before = store.size();
+    if (handle.open(dir) && handle.identity(id) && s.firstReading(id)) {
+        std::vector<std::string> ignored;
+        uint32_t directory = UINT32_MAX;
+        handle.read(
+            [&](const platform::FileEntry& e) {
+                if (directory == UINT32_MAX)
+                    directory = store.internDirectory(dir, id.device);
+                const bool sameDevice = e.identity.device == id.device;
+                store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds),
+                             sameDevice ? e.identity.inode : 0, sameDevice ? e.changeStamp : 0);
+            },
+            ignored);
+    }
+    s.addRead(1);
+    return store.size() - before;
+}
+
 size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includeSubdirectories,
-                     ScanObserver* observer) {
-    if (observer)
-        observer->readingStarted();
+                     ScanSession* session) {
     if (!includeSubdirectories)
-        return ReadFiles(dir, store);
+        return ReadFiles(dir, store, session);
+    ScanSession own;
+    ScanSession& s = session ? *session : own;
     const size_t before = store.size();
 
     // The top of the tree is read here, down to the first directory with more than one
@@ -277,30 +292,37 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     platform::DirectoryHandle top;
     top.open(text);
     std::vector<std::string> names;
-    std::atomic<size_t> directories = 0;
+    // Where each directory's rows lie in its subtree's store, so that a directory read by
+    // two subtrees (a bind mount of one inside another) keeps only its first reading.
+    struct Span {
+        platform::FileIdentity id;
+        size_t first = 0;
+        size_t end = 0;
+    };
     struct Subtree {
         std::string text;
         FileRecordStore rows;
+        std::vector<Span> spans;
     };
     std::vector<Subtree> subtrees;
-    std::vector<std::pair<uint64_t, uint64_t>> above;
+    s.addKnown(1);
     for (;;) {
-        uint64_t device = 0, inode = 0;
-        if (top.isOpen() && top.identity(device, inode)) {
-            if (std::find(above.begin(), above.end(), std::pair{device, inode}) != above.end())
-                break; // a bind mount looping back
-            above.push_back({device, inode});
+        if (s.stopRequested())
+            return store.size() - before;
+        platform::FileIdentity id;
+        if (!top.isOpen() || !top.identity(id) || !s.firstReading(id)) {
+            s.addRead(1);
+            break; // unreadable, or read already through another spelling
         }
         names.clear();
-        readInto(text, top, store, names);
-        ++directories;
-        if (observer)
-            observer->directoryListed(directories);
+        readInto(text, top, id, store, names);
+        s.addRead(1);
         const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
         std::vector<std::string> children;
         for (const std::string& name : names)
             children.push_back(prefix + name);
         sortDirectoryNames(children);
+        s.addKnown(children.size());
         if (children.size() == 1) {
             platform::DirectoryHandle child;
             child.openChild(top, std::string_view(children[0]).substr(prefix.size()));
@@ -309,74 +331,85 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             continue;
         }
         for (std::string& child : children)
-            subtrees.push_back({std::move(child), {}});
+            subtrees.push_back({std::move(child), {}, {}});
         break;
     }
 
     std::atomic<size_t> next = 0;
-    std::atomic<bool> abandoned = false;
-    const auto walkSubtrees = [&](bool reporting) {
+    std::atomic<bool> failed = false;
+    const std::string topPrefix = platform::JoinPath(nativePathStyle(), text, "");
+    const auto walkSubtrees = [&] {
         for (size_t i = next++; i < subtrees.size(); i = next++) {
             Subtree& subtree = subtrees[i];
             platform::DirectoryHandle handle;
-            handle.openChild(top,
-                             std::string_view(subtree.text)
-                                 .substr(platform::JoinPath(nativePathStyle(), text, "").size()));
+            handle.openChild(top, std::string_view(subtree.text).substr(topPrefix.size()));
             TreeWalker walker;
-            walker.avoid(above);
+            walker.avoid(&s);
             walker.walk(subtree.text, std::move(handle),
                         [&](const std::string& dirText, const platform::DirectoryHandle& h,
+                            const platform::FileIdentity& id,
                             std::vector<std::string>& subdirectories) {
-                            if (abandoned)
-                                throw WalkAbandoned();
-                            readInto(dirText, h, subtree.rows, subdirectories);
-                            const size_t listed = ++directories;
-                            if (reporting && observer)
-                                observer->directoryListed(listed);
+                            if (failed || s.stopRequested())
+                                return false;
+                            const size_t first = subtree.rows.size();
+                            readInto(dirText, h, id, subtree.rows, subdirectories);
+                            subtree.spans.push_back({id, first, subtree.rows.size()});
+                            s.addRead(1);
+                            s.addKnown(subdirectories.size());
+                            return true;
                         });
+            // A subtree whose top could not be opened was still counted as known.
+            if (subtree.spans.empty())
+                s.addRead(1);
         }
     };
     std::vector<std::thread> helpers;
-    std::exception_ptr helperFailure;
+    std::exception_ptr failure;
     std::mutex failureLock;
+    const auto guarded = [&] {
+        try {
+            walkSubtrees();
+        } catch (...) {
+            std::lock_guard lock(failureLock);
+            if (!failure)
+                failure = std::current_exception();
+            failed = true;
+        }
+    };
     const size_t helperCount = std::min<size_t>(walkThreads() - 1, subtrees.size() / 2);
-    for (size_t i = 0; i < helperCount; ++i)
-        helpers.emplace_back([&] {
-            try {
-                walkSubtrees(false);
-            } catch (const WalkAbandoned&) {
-            } catch (...) {
-                std::lock_guard lock(failureLock);
-                helperFailure = std::current_exception();
-                abandoned = true;
-            }
-        });
     try {
-        // Only this thread reports, so the observer may touch the window.
-        walkSubtrees(true);
-    } catch (...) {
-        abandoned = true;
-        for (std::thread& t : helpers)
-            t.join();
-        throw;
+        for (size_t i = 0; i < helperCount; ++i)
+            helpers.emplace_back(guarded);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started and this one do the work.
     }
+    guarded();
     for (std::thread& t : helpers)
         t.join();
-    if (helperFailure)
-        std::rethrow_exception(helperFailure);
+    if (failure)
+        std::rethrow_exception(failure);
+    if (s.stopRequested())
+        return store.size() - before;
 
+    // A directory that an earlier subtree (or listed directory) read already keeps only
+    // that first reading.
     size_t rows = 0, nameBytes = 0;
-    for (const Subtree& subtree : subtrees) {
+    for (Subtree& subtree : subtrees) {
+        std::vector<bool> drop;
+        for (const Span& span : subtree.spans) {
+            if (s.firstReading(span.id) || span.first == span.end)
+                continue;
+            drop.resize(subtree.rows.size(), false);
+            std::fill(drop.begin() + long(span.first), drop.begin() + long(span.end), true);
+        }
+        if (!drop.empty())
+            subtree.rows.removeRows(drop);
         rows += subtree.rows.size();
         nameBytes += subtree.rows.nameBytes();
     }
     store.reserveMore(rows, nameBytes);
     for (Subtree& subtree : subtrees)
         store.appendAll(std::move(subtree.rows));
-    // One step per directory, as a reading in two passes would report them.
-    if (observer)
-        for (size_t i = 0, count = directories; i < count; ++i)
-            observer->progress(i, count);
     return store.size() - before;
 }
 

@@ -3,30 +3,46 @@
 // walked in pre-order with siblings in the user's locale order, ignoring case; files
 // within a directory come in the system's enumeration order.
 
+#include <atomic>
 #include <cstddef>
+#include <unordered_set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "filerecord.h"
+#include "filesystem.h"
 
 namespace fenwa {
 
-// What a scan reports while it runs; the window turns it into status texts and the
-// progress window.
-class ScanObserver {
+// What one search shares between the listed directories it reads. A directory is known
+// by its identity, not its spelling: one reached again, through another listed spelling,
+// a link the user listed or a bind mount, is not read again, so no file is ever two rows.
+// The first reading in walk order wins. The counters let another thread show progress
+// while the tree is read, and the stop flag lets it end the reading early.
+class ScanSession {
 public:
-    virtual ~ScanObserver() = default;
-    // A listed directory is about to be read.
-    virtual void readingStarted() {}
-    // Another directory of the tree has been listed; the steps are counted once all
-    // are. Lets a window stay responsive while a slow tree is listed.
-    virtual void directoryListed(size_t listedSoFar) { (void)listedSoFar; }
-    // Step `step` (from 0) of `count` is about to run.
-    virtual void progress(size_t step, size_t count) {
-        (void)step;
-        (void)count;
-    }
+    explicit ScanSession(const std::atomic<bool>* stop = nullptr) : stop_(stop) {}
+    bool stopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
+
+    // Directories read so far, and read or found still to be read: the second grows as
+    // the walk discovers subdirectories, so their ratio is an estimate.
+    size_t directoriesRead() const { return read_.load(std::memory_order_relaxed); }
+    size_t directoriesKnown() const { return known_.load(std::memory_order_relaxed); }
+
+    // Records a directory as read; false when it was read before in this session.
+    bool firstReading(const platform::FileIdentity& id) { return seen_.insert(id).second; }
+    bool wasRead(const platform::FileIdentity& id) const { return seen_.count(id) != 0; }
+
+    void addKnown(size_t n) { known_.fetch_add(n, std::memory_order_relaxed); }
+    void addRead(size_t n) { read_.fetch_add(n, std::memory_order_relaxed); }
+
+private:
+    const std::atomic<bool>* stop_;
+    std::atomic<size_t> read_{0};
+    std::atomic<size_t> known_{0};
+    // Written only by the thread that runs the search, between the parallel stages.
+    std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> seen_;
 };
 
 // Orders names the way the directory list shows siblings: the user's locale collation,
@@ -41,12 +57,14 @@ size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list
 // Walks with a stack of its own, so nesting depth is limited only by memory.
 size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list);
 
-// One record per regular file directly in dir, with dir as its Directory text.
-size_t ReadFiles(const std::string& dir, FileRecordStore& store);
+// One record per regular file directly in dir, with dir as its Directory text; nothing
+// when the session read dir before.
+size_t ReadFiles(const std::string& dir, FileRecordStore& store, ScanSession* session = nullptr);
 
-// Reads one listed directory, with its subdirectories when includeSubdirectories is
-// set (reporting one progress step per directory), into the store.
+// Reads one listed directory, with its subdirectories when includeSubdirectories is set,
+// into the store. Directories the session read before are skipped, and the reading ends
+// early when the session is stopped.
 size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includeSubdirectories,
-                     ScanObserver* observer = nullptr);
+                     ScanSession* session = nullptr);
 
 } // namespace fenwa

@@ -1,4 +1,6 @@
 #include <QCheckBox>
+#include <QDir>
+#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -60,6 +62,16 @@ class ProgressCancelTest : public QObject {
         return ran;
     }
 
+    // Two large files of one size whose bytes the content check must read whole: a
+    // search that takes a while. They are sparse, so they take no room on the disk.
+    void makeSlowContent() {
+        for (const char* name : {"/big1.bin", "/big2.bin"}) {
+            QFile f(tmp->path() + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QVERIFY(f.resize(qint64(6) << 30));
+        }
+    }
+
     void expectCancelled() {
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
@@ -108,6 +120,7 @@ private slots:
         w->ckContent->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
+        makeSlowContent();
 
         // Esc once the files are being read, not before.
         bool sent = false;
@@ -151,8 +164,31 @@ private slots:
         return ran;
     }
 
+    void progressMovesWhileTheTreeIsRead() {
+        // Enough directories that reading them takes many of the window's progress ticks.
+        for (int d = 0; d < 4000; ++d)
+            QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
+        std::vector<int> seen;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, progress.get(), [&] {
+            if (progress->isVisible() && w->statusText(1) == QStringLiteral("Reading all files..."))
+                seen.push_back(progress->Progress->value());
+        });
+        watch.start(1);
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        watch.stop();
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(progress->Progress->value(), 100);
+        // It starts from 0, moves while the directories are read, and never goes back.
+        QVERIFY(!seen.empty());
+        QCOMPARE(seen.front(), 0);
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QVERIFY(std::any_of(seen.begin(), seen.end(), [](int v) { return v > 0 && v < 100; }));
+    }
+
     void cancelWhileReadingFiles() {
-        // The steps have begun once the bar has moved.
+        for (int d = 0; d < 4000; ++d)
+            QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
         auto ran = cancelWhen([this] {
             return w->statusText(1) == QStringLiteral("Reading all files...") &&
                    progress->Progress->value() > 0;
@@ -162,12 +198,24 @@ private slots:
         expectCancelled();
     }
 
-    void cancelWhileCheckingDuplicates() {
-        auto ran = cancelWhen(
-            [this] { return w->statusText(1) == QStringLiteral("Checking duplicates..."); });
+    void closingTheWindowDuringASearchStopsItAndCloses() {
+        makeSlowContent();
+        w->ckContent->setChecked(true);
+        bool closed = false;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, progress.get(), [&] {
+            if (!closed && w->statusText(1) == QStringLiteral("Checking content...")) {
+                closed = true;
+                w->close();
+            }
+        });
+        watch.start(1);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        QVERIFY(*ran);
-        expectCancelled();
+        watch.stop();
+        QVERIFY(closed);
+        QTRY_VERIFY(!w->isVisible());
+        QVERIFY(!progress->isVisible());
+        QCOMPARE(w->lvFilesModel->rowCount(), 0);
     }
 
     void otherWindowsRefuseInputWhileSearching() {

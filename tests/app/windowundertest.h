@@ -23,7 +23,7 @@ inline bool openMainWindow(std::unique_ptr<TfrmProgress>& progress,
         viewer = std::make_unique<TfrmViewer>();
     w = std::make_unique<TfrmMain>(progress.get(), viewer.get(), services);
     if (linkViewer)
-        viewer->setMainWindow(w.get());
+        viewer->setList(w.get());
     w->resize(1000, 700);
     w->show();
     return QTest::qWaitForWindowExposed(w.get());

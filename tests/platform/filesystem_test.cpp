@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
@@ -17,6 +18,12 @@ namespace {
 std::string touch(const std::string& path, const std::string& content = {}) {
     std::ofstream(path, std::ios::binary) << content;
     return path;
+}
+
+bool forEachFile(const std::string& d, const std::function<void(const FileEntry&)>& onFile) {
+    DirectoryHandle handle;
+    std::vector<std::string> subdirectories;
+    return handle.open(d) && handle.read(onFile, subdirectories);
 }
 
 } // namespace
@@ -111,4 +118,50 @@ TEST(FileSystem, ASubdirectoryIsOpenedOnlyWhileItIsOne) {
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"dir", "file"}));
     EXPECT_EQ(subdirectories, std::vector<std::string>{"moved"});
+}
+
+TEST(FileSystem, OneDirectoryHasOneIdentityWhateverItsSpelling) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString();
+    ASSERT_EQ(::mkdir((d + "/d2").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((d + "/d3").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((d + "/d2/sub").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((d + "/d2").c_str(), (d + "/link").c_str()), 0);
+    const std::vector<FileIdentity> real = directoryAncestry(d + "/d2");
+    ASSERT_GE(real.size(), 3u);
+    ASSERT_EQ(::chdir(d.c_str()), 0);
+    for (const std::string& spelling : std::vector<std::string>{
+             "d2", "./d2", d + "/d2/", d + "/link", d + "/d3/../d2", d + "//d2//"})
+        EXPECT_EQ(directoryAncestry(spelling), real) << spelling;
+    // A subdirectory reached through the link has the real directory above it.
+    const std::vector<FileIdentity> sub = directoryAncestry(d + "/link/sub");
+    ASSERT_EQ(sub.size(), real.size() + 1);
+    EXPECT_EQ(sub[1], real[0]);
+    EXPECT_TRUE(directoryAncestry(d + "/missing").empty());
+    EXPECT_TRUE(directoryAncestry(touch(d + "/file")).empty());
+}
+
+TEST(FileSystem, FileStateTellsHardLinksAndReplacementsApart) {
+    QTemporaryDir tmp;
+    const std::string d = tmp.path().toStdString();
+    touch(d + "/a", "same");
+    ASSERT_EQ(::link((d + "/a").c_str(), (d + "/hard").c_str()), 0);
+    FileState a, hard, viaDot;
+    ASSERT_TRUE(statFileNow(d + "/a", a));
+    ASSERT_TRUE(statFileNow(d + "/hard", hard));
+    ASSERT_TRUE(statFileNow(d + "/./a", viaDot));
+    EXPECT_TRUE(a.regularFile);
+    EXPECT_EQ(a.identity, hard.identity);
+    EXPECT_EQ(a.directory, viaDot.directory);
+    EXPECT_EQ(a.identity, viaDot.identity);
+    EXPECT_NE(a.changeStamp, 0u);
+    // Replaced by another file of the same size and time: another identity.
+    touch(d + "/b", "same");
+    ASSERT_EQ(::rename((d + "/b").c_str(), (d + "/a").c_str()), 0);
+    FileState replaced;
+    ASSERT_TRUE(statFileNow(d + "/a", replaced));
+    EXPECT_NE(replaced.identity, a.identity);
+    FileState gone;
+    EXPECT_FALSE(statFileNow(d + "/nothing", gone));
+    EXPECT_FALSE(gone.exists);
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "directorylist.h"
 
@@ -72,4 +75,35 @@ TEST(DirectoryList, PosixRules) {
     EXPECT_EQ(r.conflict, "/data/pictures");
     EXPECT_EQ(checkDirectoryToAdd("/missing", list, exists).outcome,
               AddDirectoryOutcome::NotADirectory);
+}
+
+TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    for (const char* d : {"/d2", "/d2/sub", "/d3"})
+        ASSERT_EQ(::mkdir((root + d).c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((root + "/d2").c_str(), (root + "/link").c_str()), 0);
+    ASSERT_EQ(::chdir(root.c_str()), 0);
+    const std::vector<std::string> list{root + "/d2"};
+    struct Case {
+        std::string text;
+        AddDirectoryOutcome outcome;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"d2", AddDirectoryOutcome::Relatives},
+             {"link", AddDirectoryOutcome::Relatives},
+             {root + "/d3/../d2", AddDirectoryOutcome::Relatives},
+             {"link/sub", AddDirectoryOutcome::Relatives}, // below the listed one
+             {root, AddDirectoryOutcome::Relatives},       // above it
+             {root + "/d2", AddDirectoryOutcome::AlreadyListed},
+             {root + "/d3", AddDirectoryOutcome::Added},
+         }) {
+        const AddDirectoryCheck r = checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
+                                                        platform::nativePathStyle(),
+                                                        platform::directoryAncestry);
+        EXPECT_EQ(r.outcome, c.outcome) << c.text;
+        if (r.outcome == AddDirectoryOutcome::Relatives)
+            EXPECT_EQ(relativesMessage(r.directory, r.conflict),
+                      c.text + " 和 " + list[0] + " 是直系親屬, 不可同時存在!");
+    }
 }

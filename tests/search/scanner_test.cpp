@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <QTemporaryDir>
 #include <cstring>
 #include <ctime>
@@ -26,13 +29,6 @@ void makeFile(const std::string& path, size_t bytes = 0) {
 void makeDir(const std::string& path) {
     ASSERT_EQ(::mkdir(path.c_str(), 0755), 0) << path;
 }
-
-struct CountingObserver : ScanObserver {
-    int started = 0;
-    std::vector<std::pair<size_t, size_t>> steps;
-    void readingStarted() override { ++started; }
-    void progress(size_t step, size_t count) override { steps.emplace_back(step, count); }
-};
 
 class Scanner : public ::testing::Test {
 protected:
@@ -125,15 +121,15 @@ TEST_F(Scanner, WithoutSubdirectoriesOnlyTheDirectoryItselfAndNoProgress) {
     makeDir(root + "/sub");
     makeFile(root + "/sub/below");
     FileRecordStore store;
-    CountingObserver observer;
-    EXPECT_EQ(ReadDirectory(root, store, false, &observer), 1u);
-    EXPECT_EQ(observer.started, 1);
-    EXPECT_TRUE(observer.steps.empty());
+    ScanSession session;
+    EXPECT_EQ(ReadDirectory(root, store, false, &session), 1u);
+    EXPECT_EQ(session.directoriesRead(), 1u);
 
     FileRecordStore all;
-    CountingObserver observer2;
-    EXPECT_EQ(ReadDirectory(root, all, true, &observer2), 2u);
-    EXPECT_EQ(observer2.steps, (std::vector<std::pair<size_t, size_t>>{{0, 2}, {1, 2}}));
+    ScanSession session2;
+    EXPECT_EQ(ReadDirectory(root, all, true, &session2), 2u);
+    EXPECT_EQ(session2.directoriesRead(), 2u);
+    EXPECT_EQ(session2.directoriesKnown(), 2u);
     // Files of a directory come before those of its subdirectories.
     EXPECT_EQ(all.name(0), "top");
     EXPECT_EQ(all.name(1), "below");
@@ -274,22 +270,27 @@ TEST_F(Scanner, ReadingSubtreesSideBySideKeepsTheOrderOfOneWalk) {
     EXPECT_EQ(more.fullPath(more.size() - 1), walked.fullPath(count - 1));
 }
 
-TEST_F(Scanner, AGivenUpWalkStopsEveryThread) {
+TEST_F(Scanner, AStoppedSessionEndsTheWalkOnEveryThread) {
     for (int i = 0; i < 30; ++i) {
         makeDir(root + "/d" + std::to_string(i));
         for (int j = 0; j < 10; ++j)
-            makeDir(root + "/d" + std::to_string(i) + "/e" + std::to_string(j));
+            makeFile(root + "/d" + std::to_string(i) + "/f" + std::to_string(j));
     }
-    struct Impatient : ScanObserver {
-        size_t calls = 0;
-        void directoryListed(size_t) override {
-            if (++calls == 20)
-                throw std::runtime_error("given up");
-        }
-    } observer;
+    std::atomic<bool> stop{false};
+    ScanSession session(&stop);
     FileRecordStore store;
-    EXPECT_THROW(ReadDirectory(root, store, true, &observer), std::runtime_error);
-    EXPECT_EQ(observer.calls, 20u);
+    // Raised by another thread once the walk is under way, as the window's Cancel does.
+    std::thread canceller([&] {
+        while (session.directoriesRead() < 3)
+            std::this_thread::yield();
+        stop = true;
+    });
+    ReadDirectory(root, store, true, &session);
+    canceller.join();
+    EXPECT_LT(session.directoriesRead(), 31u + 1);
+    // Whatever was read before the stop, nothing is read once it is seen.
+    FileRecordStore after;
+    EXPECT_EQ(ReadDirectory(root + "/d0", after, true, &session), 0u);
 }
 
 TEST_F(Scanner, TreesDeeperThanThePathLimitAreReadWhole) {
@@ -317,16 +318,15 @@ TEST_F(Scanner, TreesDeeperThanThePathLimitAreReadWhole) {
     ::close(fd);
 
     FileRecordStore store;
-    CountingObserver observer;
-    EXPECT_EQ(ReadDirectory(root, store, true, &observer), 6u);
+    ScanSession session;
+    EXPECT_EQ(ReadDirectory(root, store, true, &session), 6u);
     ASSERT_EQ(store.size(), 6u);
     EXPECT_EQ(store.name(0), "at-1");
     EXPECT_EQ(store.directory(0), root + "/directory");
     EXPECT_EQ(store.name(5), "at-5000");
     EXPECT_EQ(store.directory(5), expectedDeepest);
     EXPECT_EQ(store.fileSize(5), 3);
-    ASSERT_FALSE(observer.steps.empty());
-    EXPECT_EQ(observer.steps.back().second, size_t(depth + 1));
+    EXPECT_EQ(session.directoriesKnown(), size_t(depth + 1));
 
     std::vector<std::string> dirs;
     EXPECT_EQ(CollectDirectories(root, dirs), size_t(depth + 1));

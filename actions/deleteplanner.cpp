@@ -1,0 +1,215 @@
+#include "deleteplanner.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+
+#include "contentcheck.h"
+
+namespace fenwa::actions {
+
+namespace {
+
+RowCheck compare(const FileRecordStore& rows, size_t row, const platform::FileState& now) {
+    if (!now.exists)
+        return RowCheck::Gone;
+    if (!now.regularFile)
+        return RowCheck::NotAFile;
+    // A row read without its identity is compared by size and minute alone.
+    if (rows.inode(row) != 0 &&
+        (now.identity.inode != rows.inode(row) || now.identity.device != rows.device(row)))
+        return RowCheck::Replaced;
+    if (now.size != rows.fileSize(row))
+        return RowCheck::SizeChanged;
+    if (rows.changeStamp(row) != 0 ? now.changeStamp != rows.changeStamp(row)
+                                   : platform::localMinuteOf(now.mtimeSeconds) != rows.minute(row))
+        return RowCheck::TimeChanged;
+    return RowCheck::Unchanged;
+}
+
+KeepReason keepReasonOf(RowCheck check) {
+    switch (check) {
+    case RowCheck::SizeChanged:
+        return KeepReason::SizeChanged;
+    case RowCheck::TimeChanged:
+        return KeepReason::TimeChanged;
+    case RowCheck::Replaced:
+        return KeepReason::Replaced;
+    default:
+        return KeepReason::NotAFile;
+    }
+}
+
+// Each file looked at, and hashed, at most once per plan.
+class DiskNow {
+public:
+    DiskNow(const FileRecordStore& rows, const FileProbe& probe, const ContentHasher& hasher)
+        : rows_(rows), probe_(probe), hasher_(hasher) {}
+
+    const platform::FileState& state(size_t row) {
+        auto [it, added] = states_.try_emplace(row);
+        if (added && !probe_(rows_.fullPath(row), it->second))
+            it->second = platform::FileState{};
+        return it->second;
+    }
+    RowCheck check(size_t row) { return compare(rows_, row, state(row)); }
+    // Still the bytes the content check hashed (true for rows never hashed).
+    bool sameBytes(size_t row) {
+        const ContentHash* stored = rows_.contentHash(row);
+        if (!stored)
+            return true;
+        auto [it, added] = bytes_.try_emplace(row, false);
+        if (added) {
+            ContentHash now;
+            it->second = hasher_(rows_.fullPath(row), rows_.fileSize(row), now) && now == *stored;
+        }
+        return it->second;
+    }
+    // Two rows whose paths lead to one directory entry.
+    bool sameEntry(size_t a, size_t b) {
+        return rows_.name(a) == rows_.name(b) && state(a).directory == state(b).directory &&
+               state(a).directory != platform::FileIdentity{};
+    }
+
+private:
+    const FileRecordStore& rows_;
+    const FileProbe& probe_;
+    const ContentHasher& hasher_;
+    std::map<size_t, platform::FileState> states_;
+    std::map<size_t, bool> bytes_;
+};
+
+} // namespace
+
+RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& probe) {
+    platform::FileState now;
+    if (!probe(rows.fullPath(row), now))
+        now = platform::FileState{};
+    return compare(rows, row, now);
+}
+
+const char* rowCheckText(RowCheck check) {
+    switch (check) {
+    case RowCheck::Unchanged:
+        return "未改變, unchanged";
+    case RowCheck::Gone:
+        return "檔案已經不存在, the file no longer exists";
+    case RowCheck::NotAFile:
+        return "已不是一般檔案, no longer a regular file";
+    case RowCheck::Replaced:
+        return "已被另一個檔案取代, replaced by another file";
+    case RowCheck::SizeChanged:
+        return "大小已改變, size changed";
+    case RowCheck::TimeChanged:
+        return "修改時間已改變, modification time changed";
+    }
+    return "";
+}
+
+const char* keepReasonText(KeepReason reason) {
+    switch (reason) {
+    case KeepReason::SizeChanged:
+        return rowCheckText(RowCheck::SizeChanged);
+    case KeepReason::TimeChanged:
+        return rowCheckText(RowCheck::TimeChanged);
+    case KeepReason::Replaced:
+        return rowCheckText(RowCheck::Replaced);
+    case KeepReason::NotAFile:
+        return rowCheckText(RowCheck::NotAFile);
+    case KeepReason::ContentChanged:
+        return "內容已改變, content changed";
+    case KeepReason::NoCopyLeft:
+        return "同組已沒有未改變的副本, no unchanged copy left";
+    }
+    return "";
+}
+
+DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
+                      const FileProbe& probe, const ContentHasher& hasher) {
+    DeletePlan plan;
+    DiskNow disk(rows, probe, hasher);
+    std::vector<size_t> asked = request.rows;
+    std::sort(asked.begin(), asked.end());
+    asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
+    asked.erase(std::remove_if(asked.begin(), asked.end(),
+                               [&rows](size_t row) { return row >= rows.size(); }),
+                asked.end());
+
+    // Each file on its own: still the one the search read, with the same bytes.
+    std::vector<size_t> candidates;
+    for (size_t row : asked) {
+        const RowCheck check = disk.check(row);
+        if (check == RowCheck::Gone)
+            plan.gone.push_back(row);
+        else if (check != RowCheck::Unchanged)
+            plan.kept.push_back({row, keepReasonOf(check)});
+        else if (!disk.sameBytes(row))
+            plan.kept.push_back({row, KeepReason::ContentChanged});
+        else
+            candidates.push_back(row);
+    }
+    if (!request.duplicateList || !request.criteria.any()) {
+        plan.remove = std::move(candidates);
+        return plan;
+    }
+
+    // Then each group: what stays of it must still hold the data.
+    std::vector<bool> deleting(rows.size(), false);
+    for (size_t row : candidates)
+        deleting[row] = true;
+    std::vector<bool> asking(rows.size(), false);
+    for (size_t row : asked)
+        asking[row] = true;
+    const auto isCopy = [&](size_t other) {
+        return disk.check(other) == RowCheck::Unchanged && disk.sameBytes(other);
+    };
+    size_t groupEnd = 0; // candidates are in row order, so groups come one after another
+    GroupBounds group{};
+    std::vector<size_t> staying;
+    for (size_t row : candidates) {
+        if (row >= groupEnd) {
+            group = groupAround(rows, row, request.criteria);
+            groupEnd = group.last + 1;
+            staying.clear();
+            // Rows asked for but gone or kept stay in the list, not necessarily as copies.
+            for (size_t r = group.first; r <= group.last; ++r)
+                if (!deleting[r] && !(asking[r] && disk.check(r) == RowCheck::Gone))
+                    staying.push_back(r);
+            if (staying.empty())
+                plan.lastCopies.push_back(group.first);
+        }
+        if (staying.empty()) {
+            plan.remove.push_back(row);
+            continue;
+        }
+        std::optional<size_t> copy;
+        bool ownData = false; // a copy that is another file, not a hard link of this one
+        for (size_t other : staying) {
+            if (disk.sameEntry(row, other) || !isCopy(other))
+                continue;
+            copy = other;
+            if (disk.state(other).identity != disk.state(row).identity) {
+                ownData = true;
+                break;
+            }
+        }
+        if (!copy) {
+            plan.kept.push_back({row, KeepReason::NoCopyLeft});
+            continue;
+        }
+        plan.remove.push_back(row);
+        if (!ownData)
+            plan.sharedData.push_back(row);
+    }
+    return plan;
+}
+
+bool probeDisk(const std::string& nativePath, platform::FileState& now) {
+    return platform::statFileNow(nativePath, now);
+}
+
+bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash) {
+    return hashWholeFile(nativePath, size, hash);
+}
+
+} // namespace fenwa::actions

@@ -1,0 +1,84 @@
+#include "search.h"
+
+#include <algorithm>
+#include <numeric>
+
+#include "contentcheck.h"
+#include "grouping.h"
+
+namespace fenwa {
+
+void SearchMonitor::progress(size_t& step, size_t& count) const {
+    if (stage() == SearchStage::Reading) {
+        count = session_.directoriesKnown();
+        const size_t read = session_.directoriesRead();
+        step = read == 0 ? 0 : std::min(read, count) - 1;
+        return;
+    }
+    step = step_.load(std::memory_order_relaxed);
+    count = count_.load(std::memory_order_relaxed);
+}
+
+void SearchMonitor::enterStage(SearchStage stage) {
+    count_.store(0, std::memory_order_relaxed);
+    step_.store(0, std::memory_order_relaxed);
+    stage_.store(int(stage), std::memory_order_relaxed);
+}
+
+void SearchMonitor::setProgress(size_t step, size_t count) {
+    count_.store(count, std::memory_order_relaxed);
+    step_.store(step, std::memory_order_relaxed);
+}
+
+SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
+    SearchMonitor own;
+    SearchMonitor& m = monitor ? *monitor : own;
+    SearchOutcome outcome;
+    m.enterStage(SearchStage::Reading);
+    FileRecordStore hidden;
+    for (const std::string& dir : request.directories) {
+        if (m.stopRequested())
+            break;
+        ReadDirectory(dir, hidden, request.includeSubdirectories, &m.session());
+    }
+    if (!request.duplicatesOnly) {
+        outcome.rows = std::move(hidden);
+    } else if (!m.stopRequested()) {
+        m.enterStage(SearchStage::Grouping);
+        ContentCheckOptions options;
+        options.stop = m.stopFlag();
+        options.progress = [&m](size_t step, size_t count) { m.setProgress(step, count); };
+        options.beforeReading = [&m] { m.enterStage(SearchStage::CheckingContent); };
+        const std::vector<uint32_t> order = FindDuplicates(hidden, request.criteria, options);
+        outcome.rows.reserve(order.size());
+        for (uint32_t row : order)
+            outcome.rows.appendCopy(hidden, row);
+    }
+    if (m.stopRequested()) {
+        outcome.rows.clear();
+        outcome.cancelled = true;
+        return outcome;
+    }
+    MarkHardLinks(outcome.rows);
+    m.enterStage(SearchStage::Done);
+    return outcome;
+}
+
+void MarkHardLinks(FileRecordStore& rows) {
+    std::vector<uint32_t> known;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        rows.setHardLinked(row, false);
+        if (rows.inode(row) != 0)
+            known.push_back(uint32_t(row));
+    }
+    const auto key = [&rows](uint32_t row) { return std::pair{rows.device(row), rows.inode(row)}; };
+    std::sort(known.begin(), known.end(),
+              [&key](uint32_t a, uint32_t b) { return key(a) < key(b); });
+    for (size_t i = 1; i < known.size(); ++i)
+        if (key(known[i]) == key(known[i - 1])) {
+            rows.setHardLinked(known[i], true);
+            rows.setHardLinked(known[i - 1], true);
+        }
+}
+
+} // namespace fenwa

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "deleteplanner.h"
+
+using namespace fenwa;
+using namespace fenwa::actions;
+
+namespace {
+
+// A list of rows as a search left it, and a disk that may have changed since.
+struct World {
+    FileRecordStore rows;
+    std::map<std::string, platform::FileState> disk;
+    std::map<std::string, ContentHash> bytes;
+
+    // A row read as (directory, name), its file being inode `inode` on device 1.
+    void row(const std::string& dir, uint64_t dirInode, const std::string& name, uint64_t inode) {
+        const uint32_t d = rows.internDirectory(dir, 1);
+        rows.append(d, name, 100, 5, inode, 7);
+        platform::FileState now;
+        now.exists = now.regularFile = true;
+        now.size = 100;
+        now.identity = {1, inode};
+        now.changeStamp = 7;
+        now.directory = {1, dirInode};
+        disk[dir + "/" + name] = now;
+    }
+    DeletePlan plan(std::vector<size_t> asked, Criteria criteria = {false, true, false, false},
+                    bool duplicates = true) {
+        FileProbe probe = [this](const std::string& path, platform::FileState& now) {
+            auto it = disk.find(path);
+            if (it == disk.end() || !it->second.exists)
+                return false;
+            now = it->second;
+            return true;
+        };
+        ContentHasher hasher = [this](const std::string& path, int64_t, ContentHash& hash) {
+            auto it = bytes.find(path);
+            if (it == bytes.end())
+                return false;
+            hash = it->second;
+            return true;
+        };
+        return PlanDelete(rows, {std::move(asked), criteria, duplicates}, probe, hasher);
+    }
+};
+
+struct Expected {
+    std::vector<size_t> remove;
+    std::vector<size_t> gone;
+    std::vector<std::pair<size_t, KeepReason>> kept;
+    std::vector<size_t> lastCopies;
+    std::vector<size_t> sharedData;
+};
+
+void expectPlan(const DeletePlan& plan, const Expected& e) {
+    EXPECT_EQ(plan.remove, e.remove);
+    EXPECT_EQ(plan.gone, e.gone);
+    std::vector<std::pair<size_t, KeepReason>> kept;
+    for (const DeletePlan::Kept& k : plan.kept)
+        kept.emplace_back(k.row, k.reason);
+    EXPECT_EQ(kept, e.kept);
+    EXPECT_EQ(plan.lastCopies, e.lastCopies);
+    EXPECT_EQ(plan.sharedData, e.sharedData);
+}
+
+} // namespace
+
+TEST(DeletePlanner, EachCaseOfOneGroupOfThree) {
+    struct Case {
+        const char* what;
+        std::vector<size_t> asked;
+        std::function<void(World&)> change; // what happened on disk since the search
+        Expected expected;
+        bool content = false;
+    };
+    const auto at = [](World& w, const char* path) -> platform::FileState& {
+        return w.disk["/p/" + std::string(path)];
+    };
+    const std::vector<Case> cases = {
+        {"one copy of three", {0}, {}, {{0}}},
+        {"two of three", {0, 2}, {}, {{0, 2}}},
+        {"every copy", {0, 1, 2}, {}, {{0, 1, 2}, {}, {}, {0}}},
+        {"gone already", {1}, [&](World& w) { at(w, "b").exists = false; }, {{}, {1}}},
+        {"size changed",
+         {1},
+         [&](World& w) { at(w, "b").size = 99; },
+         {{}, {}, {{1, KeepReason::SizeChanged}}}},
+        {"times changed",
+         {1},
+         [&](World& w) { at(w, "b").changeStamp = 8; },
+         {{}, {}, {{1, KeepReason::TimeChanged}}}},
+        {"another file of the same size and time now there",
+         {1},
+         [&](World& w) { at(w, "b").identity.inode = 99; },
+         {{}, {}, {{1, KeepReason::Replaced}}}},
+        {"a directory now there",
+         {1},
+         [&](World& w) { at(w, "b").regularFile = false; },
+         {{}, {}, {{1, KeepReason::NotAFile}}}},
+        {"the copies that stay changed",
+         {0},
+         [&](World& w) {
+             at(w, "b").size = 1;
+             at(w, "c").changeStamp = 9;
+         },
+         {{}, {}, {{0, KeepReason::NoCopyLeft}}}},
+        {"the only copy that stays is gone",
+         {0, 1},
+         [&](World& w) { at(w, "c").exists = false; },
+         {{}, {}, {{0, KeepReason::NoCopyLeft}, {1, KeepReason::NoCopyLeft}}}},
+        {"a changed one asked for with the rest: the rest keep it as no copy",
+         {0, 1, 2},
+         [&](World& w) { at(w, "c").size = 1; },
+         {{},
+          {},
+          {{2, KeepReason::SizeChanged},
+           {0, KeepReason::NoCopyLeft},
+           {1, KeepReason::NoCopyLeft}}}},
+        {"content: bytes changed",
+         {0},
+         [&](World& w) {
+             w.bytes["/p/a"] = {1, 2};
+         },
+         {{}, {}, {{0, KeepReason::ContentChanged}}},
+         true},
+        {"content: the copies that stay hold other bytes now",
+         {0},
+         [&](World& w) {
+             w.bytes["/p/b"] = {1, 2};
+             w.bytes.erase("/p/c");
+         },
+         {{}, {}, {{0, KeepReason::NoCopyLeft}}},
+         true},
+        {"content: one copy that stays is enough",
+         {0},
+         [&](World& w) {
+             w.bytes["/p/b"] = {1, 2};
+         },
+         {{0}},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        // Equal content hashes: rows of a content group.
+        for (const char* name : {"a", "b", "c"}) {
+            w.row("/p", 10, name, std::string("abc").find(name[0]) + 1);
+            if (c.content) {
+                w.rows.setContentHash(w.rows.size() - 1, ContentHash{1, 1});
+                w.bytes["/p/" + std::string(name)] = ContentHash{1, 1};
+            }
+        }
+        if (c.change)
+            c.change(w);
+        expectPlan(w.plan(c.asked, {false, true, false, c.content}), c.expected);
+    }
+}
+
+TEST(DeletePlanner, ASecondSpellingIsNoCopyAndAHardLinkFreesNothing) {
+    World w;
+    // Rows 0 and 1: one entry reached through two directory spellings (same directory
+    // identity, same name). Row 2: a hard link of that file in another directory.
+    w.row("/p", 10, "f", 1);
+    w.row("/link-to-p", 10, "f", 1);
+    expectPlan(w.plan({0}), {{}, {}, {{0, KeepReason::NoCopyLeft}}});
+    w.row("/q", 11, "f", 1);
+    expectPlan(w.plan({0}), {{0}, {}, {}, {}, {0}});
+    // Another file with the same bytes beside them: deleting frees space again.
+    w.row("/r", 12, "f", 2);
+    expectPlan(w.plan({0}), {{0}});
+}
+
+TEST(DeletePlanner, AListOfEveryFileHasNoCopiesToKeep) {
+    World w;
+    w.row("/p", 10, "lone", 1);
+    expectPlan(w.plan({0}, {false, true, false, false}, false), {{0}});
+    // The same row left alone in a list of duplicates is the last copy of its group.
+    expectPlan(w.plan({0}), {{0}, {}, {}, {0}});
+}
