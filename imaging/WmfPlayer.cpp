@@ -153,14 +153,17 @@ bool playObjectRecord(uint16_t function, const RecordReader& r, GdiCanvas& canva
         canvas.addObject(font);
         break;
     }
-    case WmfRecord::DibCreatePatternBrush: { // DIBCREATEPATTERNBRUSH: style, usage, dib
+    // Parameters: style, usage, dib
+    case WmfRecord::DibCreatePatternBrush: {
         GdiBrush brush;
         brush.pattern = wmfDib(r, p + 4);
         canvas.addObject(brush);
         break;
     }
-    case WmfRecord::CreatePalette: // palettes, old-style pattern brushes, regions and bitmaps still
-    case WmfRecord::CreatePatternBrush: // take an object slot
+    // Palettes, old-style pattern brushes, regions and bitmaps are not kept, but each
+    // still takes an object slot.
+    case WmfRecord::CreatePalette:
+    case WmfRecord::CreatePatternBrush:
     case WmfRecord::CreateRegion:
     case WmfRecord::CreateBitmapIndirect:
     case WmfRecord::CreateBitmap:
@@ -211,7 +214,8 @@ bool playDrawingRecord(uint16_t function, const RecordReader& r, GdiCanvas& canv
     case WmfRecord::Polyline:
         canvas.polyline(wmfPoints(r, p + 2, r.u16(p)), false);
         break;
-    case WmfRecord::PolyPolygon: { // POLYPOLYGON: count, counts..., points...
+    // Parameters: count, counts..., points...
+    case WmfRecord::PolyPolygon: {
         const uint16_t polys = r.u16(p);
         std::size_t at = p + 2 + std::size_t(polys) * 2;
         std::vector<QPolygonF> list;
@@ -239,8 +243,8 @@ bool playClipRecord(uint16_t function, const RecordReader& r, GdiCanvas& canvas)
     case WmfRecord::IntersectClipRect:
         canvas.intersectClip(wmfRect(r, p));
         break;
-    case WmfRecord::SelectClipRegion: // SELECTCLIPREGION; regions are not kept, so this resets the
-                                      // clip
+    // Regions are not kept, so selecting one resets the clip.
+    case WmfRecord::SelectClipRegion:
         canvas.selectClipRegion({}, U_RGN_COPY);
         break;
     default:
@@ -254,7 +258,8 @@ bool playTextRecord(uint16_t function, const RecordReader& r, GdiCanvas& canvas)
     const std::size_t p = kParams;
     DcState& s = canvas.state();
     switch (WmfRecord(function)) {
-    case WmfRecord::TextOut: { // TEXTOUT: length, string (even length), y, x
+    // Parameters: length, string (even length), y, x
+    case WmfRecord::TextOut: {
         const int length = r.i16(p);
         if (length <= 0 || !r.has(p + 2, std::size_t(length)))
             break;
@@ -264,7 +269,8 @@ bool playTextRecord(uint16_t function, const RecordReader& r, GdiCanvas& canvas)
         canvas.text(QPointF(r.i16(after + 2), r.i16(after)), text, {}, 0, QRectF());
         break;
     }
-    case WmfRecord::ExtTextOut: { // EXTTEXTOUT: y, x, count, options, [rect], string, [dx]
+    // Parameters: y, x, count, options, [rect], string, [dx]
+    case WmfRecord::ExtTextOut: {
         const int count = r.i16(p + 4);
         const uint16_t options = r.u16(p + 6);
         std::size_t at = p + 8;
@@ -299,13 +305,14 @@ bool playTextRecord(uint16_t function, const RecordReader& r, GdiCanvas& canvas)
 bool playBitmapRecord(uint16_t function, const RecordReader& r, GdiCanvas& canvas) {
     const std::size_t p = kParams;
     switch (WmfRecord(function)) {
-    case WmfRecord::PatBlt: // PATBLT: rop, height, width, y, x
+    // Parameters: rop, height, width, y, x
+    case WmfRecord::PatBlt:
         canvas.patternBlit(
             QRectF(QPointF(r.i16(p + 10), r.i16(p + 8)), QSizeF(r.i16(p + 6), r.i16(p + 4))),
             r.u32(p));
         break;
-    case WmfRecord::DibBitBlt: { // DIBBITBLT: rop, ySrc, xSrc, [reserved], height, width, yDest,
-                                 // xDest, dib
+    // Parameters: rop, ySrc, xSrc, [reserved], height, width, yDest, xDest, dib
+    case WmfRecord::DibBitBlt: {
         const bool noBitmap = r.size() == std::size_t(((function >> 8) + 3) * 2);
         const std::size_t q = noBitmap ? p + 2 : p;
         const QRectF target(QPointF(r.i16(q + 14), r.i16(q + 12)),
@@ -314,9 +321,8 @@ bool playBitmapRecord(uint16_t function, const RecordReader& r, GdiCanvas& canva
         canvas.image(target, noBitmap ? QImage() : wmfDib(r, p + 16), source, r.u32(p));
         break;
     }
-    case WmfRecord::DibStretchBlt: { // DIBSTRETCHBLT: rop, srcH, srcW, ySrc, xSrc, [reserved],
-                                     // dstH, dstW, yDst,
-                                     // xDst, dib
+    // Parameters: rop, srcH, srcW, ySrc, xSrc, [reserved], dstH, dstW, yDst, xDst, dib
+    case WmfRecord::DibStretchBlt: {
         const bool noBitmap = r.size() == std::size_t(((function >> 8) + 3) * 2);
         const std::size_t q = noBitmap ? p + 2 : p;
         const QRectF source(QPointF(r.i16(p + 10), r.i16(p + 8)),
@@ -326,9 +332,8 @@ bool playBitmapRecord(uint16_t function, const RecordReader& r, GdiCanvas& canva
         canvas.image(target, noBitmap ? QImage() : wmfDib(r, p + 20), source, r.u32(p));
         break;
     }
-    case WmfRecord::StretchDib: { // STRETCHDIB: rop, usage, srcH, srcW, ySrc, xSrc, dstH, dstW,
-                                  // yDst, xDst,
-                                  // dib
+    // Parameters: rop, usage, srcH, srcW, ySrc, xSrc, dstH, dstW, yDst, xDst, dib
+    case WmfRecord::StretchDib: {
         const QRectF source(QPointF(r.i16(p + 12), r.i16(p + 10)),
                             QSizeF(r.i16(p + 8), r.i16(p + 6)));
         const QRectF target(QPointF(r.i16(p + 20), r.i16(p + 18)),
@@ -336,8 +341,8 @@ bool playBitmapRecord(uint16_t function, const RecordReader& r, GdiCanvas& canva
         canvas.image(target, wmfDib(r, p + 22), source, r.u32(p));
         break;
     }
-    case WmfRecord::SetDibToDev: { // SETDIBTODEV: usage, scans, start, yDib, xDib, h, w, yDest,
-                                   // xDest, dib
+    // Parameters: usage, scans, start, yDib, xDib, h, w, yDest, xDest, dib
+    case WmfRecord::SetDibToDev: {
         const QRectF source(QPointF(r.i16(p + 8), r.i16(p + 6)),
                             QSizeF(r.i16(p + 12), r.i16(p + 10)));
         const QRectF target(QPointF(r.i16(p + 16), r.i16(p + 14)), source.size());
