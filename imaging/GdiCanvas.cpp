@@ -370,9 +370,13 @@ void GdiCanvas::saveDc() {
     painter_.save();
 }
 
-void GdiCanvas::restoreDc(int relative) {
-    int count = relative < 0 ? -relative : int(saved_.size()) - relative + 1;
-    while (count-- > 0 && !saved_.empty()) {
+void GdiCanvas::restoreDc(int32_t level) {
+    // In 64 bits: a file may give any 32-bit level, INT32_MIN included.
+    const int64_t depth = int64_t(saved_.size());
+    const int64_t count = level < 0 ? -int64_t(level) : depth - int64_t(level) + 1;
+    if (count <= 0 || count > depth)
+        return;
+    for (int64_t i = 0; i < count; ++i) {
         state_ = saved_.back();
         saved_.pop_back();
         painter_.restore();

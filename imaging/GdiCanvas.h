@@ -129,7 +129,9 @@ public:
 
     // --- saving -----------------------------------------------------------------
     void saveDc();
-    void restoreDc(int relative);
+    // A negative level counts back from the latest save; a positive one names a save by its
+    // depth, 1 being the first. A level that names no save changes nothing, as in GDI.
+    void restoreDc(int32_t level);
 
     // --- text and bitmaps ---------------------------------------------------------
     // dx: advances in logical units (empty for the font's own).
