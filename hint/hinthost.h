@@ -25,10 +25,10 @@ struct THintStyle {
 // hint (its tool-tip text, or the nearest parent's), it measures the text and shows it in the
 // balloon window, which it owns, handing it the style's look and the side chosen for this
 // showing. The component passes its style down; nothing here calls back into it. The balloon
-// goes when the mouse leaves the control, on a click, a key, the
-// wheel, when the application loses focus, or after the hide pause. The framework's own
-// tool-tip events for those controls are swallowed, so the standard tool-tip never shows.
-// One per process; without an installed balloon it watches nothing.
+// goes when the mouse leaves the control, on a click, a key, the wheel, when the application
+// loses focus, or after the hide pause. The framework's own tool-tip events for those
+// controls are swallowed, so the standard tool-tip never shows. One per process; without an
+// installed balloon it watches nothing.
 class THintHost : public QObject {
     Q_OBJECT
 public:
