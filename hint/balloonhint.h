@@ -2,13 +2,12 @@
 
 #include "balloongeometry.h"
 #include "hintfonts.h"
+#include "hinthost.h"
 
 #include <QColor>
 #include <QObject>
 
 #include <functional>
-
-class QWidget;
 
 // The hint-balloon component. While one exists, every hint of the application shows as a
 // cartoon balloon instead of the standard tool-tip; its properties give the balloon's
@@ -28,13 +27,13 @@ public:
     ~TBalloonHint() override;
 
     THintDirection HintDirection() const { return hintDirection_; }
-    void SetHintDirection(THintDirection value) { hintDirection_ = value; }
+    void SetHintDirection(THintDirection value);
 
     QColor HintColor() const { return hintColor_; }
-    void SetHintColor(const QColor& value) { hintColor_ = value; }
+    void SetHintColor(const QColor& value);
 
     QColor HintShadowColor() const { return hintShadowColor_; }
-    void SetHintShadowColor(const QColor& value) { hintShadowColor_ = value; }
+    void SetHintShadowColor(const QColor& value);
 
     const THintFont& HintFont() const { return hintFont_; }
     // Also rebuilds the hint window so that the next hint is measured with the new font.
@@ -45,17 +44,18 @@ public:
     // nothing, so a pause set elsewhere stays.
     void SetHintPauseTime(int value);
 
+    // The handler gets the deepest control under the mouse, disabled ones included.
     const TOnSelectHintDirection& OnSelectHintDirection() const { return onSelectHintDirection_; }
-    void SetOnSelectHintDirection(TOnSelectHintDirection handler) {
-        onSelectHintDirection_ = std::move(handler);
-    }
+    void SetOnSelectHintDirection(TOnSelectHintDirection handler);
 
-    // Makes the balloon the application's hint window (a fresh one).
+    // Installs the balloon with a fresh hint window, which measures hint texts with HintFont.
     void ReplaceHintWindow();
-    // Hands HintFont to the current hint window, which measures hint texts with it.
-    void ApplyHintFont();
+    // Hands the properties down to the application's hints.
+    void ApplyHintStyle();
 
 private:
+    THintStyle Style() const;
+
     THintDirection hintDirection_ = hdUpRight;
     QColor hintColor_{255, 255, 0};
     QColor hintShadowColor_{128, 0, 128};

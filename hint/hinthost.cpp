@@ -1,7 +1,5 @@
 #include "hinthost.h"
 
-#include "balloonhint.h"
-
 #include <QApplication>
 #include <QMouseEvent>
 #include <QScreen>
@@ -34,6 +32,13 @@ bool ShowsHints(QWidget* control) {
     return false;
 }
 
+// The deepest widget at a point of a window, disabled ones included: a disabled widget gets
+// no mouse events of its own, yet it is the control the mouse is on.
+QWidget* DeepestWidgetAt(QWidget* window, QPoint globalPosition) {
+    QWidget* child = window->childAt(window->mapFromGlobal(globalPosition));
+    return child ? child : window;
+}
+
 } // namespace
 
 THintHost* THintHost::Instance() {
@@ -53,33 +58,42 @@ THintHost::THintHost(QObject* parent) : QObject(parent) {
     });
 }
 
-THintHost::~THintHost() {
-    delete window_.data();
-}
+THintHost::~THintHost() = default;
 
-void THintHost::Install(TBalloonHint* balloon) {
+void THintHost::Install(QObject* balloon, THintStyle style) {
     balloon_ = balloon;
+    style_ = std::move(style);
     if (!filtering_ && qApp) {
         qApp->installEventFilter(this);
         filtering_ = true;
     }
 }
 
-void THintHost::Release(TBalloonHint* balloon) {
+void THintHost::SetStyle(QObject* balloon, THintStyle style) {
+    if (!balloon_ || balloon_ != balloon)
+        return;
+    style_ = std::move(style);
+    if (window_)
+        window_->SetCanvasFont(style_.look.font);
+}
+
+void THintHost::Release(QObject* balloon) {
     if (balloon_ && balloon_ != balloon)
         return;
     CancelHint();
     balloon_ = nullptr;
+    style_ = THintStyle{};
     if (filtering_ && qApp)
         qApp->removeEventFilter(this);
     filtering_ = false;
-    delete window_.data();
+    window_.reset();
 }
 
 void THintHost::RecreateHintWindow() {
     CancelHint();
-    delete window_.data();
-    window_ = new TNewHint(grabber_);
+    window_.reset();
+    window_ = std::make_unique<TNewHint>(grabber_);
+    window_->SetCanvasFont(style_.look.font);
 }
 
 void THintHost::CancelHint() {
@@ -124,7 +138,6 @@ void THintHost::ActivateHint() {
     if (!window_) {
         RecreateHintWindow();
         control_ = control;
-        balloon_->ApplyHintFont();
     }
     QScreen* screen = QGuiApplication::screenAt(cursor_);
     if (!screen)
@@ -133,7 +146,13 @@ void THintHost::ActivateHint() {
     if (screen)
         maxWidth = std::min(maxWidth, screen->geometry().width() - balloon::ExtraWidth - 6);
     const QSize size = window_->CalcHintRect(std::max(1, maxWidth), text);
-    window_->ShowBalloon(QRect(cursor_, size), text, cursor_, control);
+    // The handler's choice holds for this showing only; the style keeps its direction.
+    THintDirection direction = style_.direction;
+    if (const auto select = style_.selectDirection)
+        select(DeepestWidgetAt(control->window(), cursor_), direction);
+    if (!balloon_ || !window_) // the handler released the component
+        return;
+    window_->ShowBalloon(QRect(cursor_, size), text, cursor_, style_.look, direction);
     if (hidePause_ > 0)
         hideTimer_.start(hidePause_);
 }

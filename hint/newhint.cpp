@@ -1,8 +1,6 @@
 #include "newhint.h"
 
-#include "balloonhint.h"
 #include "balloonpainter.h"
-#include "hinthost.h"
 
 #include <QBitmap>
 #include <QGuiApplication>
@@ -64,27 +62,16 @@ QSize TNewHint::CalcHintRect(int maxWidth, const QString& text) const {
     return {textSize.width() + HintRectMarginWidth, textSize.height() + HintRectMarginHeight};
 }
 
-balloon::Placement TNewHint::PlaceBalloon(const QRect& rect, QPoint cursor,
-                                          QWidget* hintControl) const {
-    // The handler's choice holds for this showing only; HintDirection stays as it was.
-    THintDirection preferred = balloon_->HintDirection();
-    if (const auto& select = balloon_->OnSelectHintDirection())
-        select(hintControl, preferred);
-    QScreen* screen = ScreenAt(cursor);
-    const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 640, 480);
-    return balloon::PlaceBalloon(cursor, rect.size(), screenRect, preferred);
-}
-
 void TNewHint::ShowBalloon(const QRect& rect, const QString& text, QPoint cursor,
-                           QWidget* hintControl) {
-    balloon_ = THintHost::Instance()->Balloon();
-    if (!balloon_)
-        return;
+                           const BalloonLook& look, THintDirection preferred) {
     // The picture of the screen must not hold the previous balloon.
     if (isVisible())
         hide();
     text_ = text;
-    const balloon::Placement placement = PlaceBalloon(rect, cursor, hintControl);
+    QScreen* screen = ScreenAt(cursor);
+    const QRect screenRect = screen ? screen->geometry() : QRect(0, 0, 640, 480);
+    const balloon::Placement placement =
+        balloon::PlaceBalloon(cursor, rect.size(), screenRect, preferred);
     shownDirection_ = placement.direction;
     const QRect bounds(placement.topLeft, balloon::WindowSize(rect.size(), shownDirection_));
 
@@ -94,8 +81,6 @@ void TNewHint::ShowBalloon(const QRect& rect, const QString& text, QPoint cursor
         background = QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied);
         background.fill(Qt::transparent);
     }
-    const BalloonLook look{balloon_->HintColor(), balloon_->HintShadowColor(),
-                           balloon_->HintFont()};
     picture_ = balloon::PaintBalloon(background, shownDirection_, look, text);
     // Without a picture of the screen the window is also cut to the balloon's shape, for
     // displays that cannot blend a translucent window (the offscreen one has no masks).

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "balloongeometry.h"
+#include "balloonpainter.h"
 #include "hintfonts.h"
 
 #include <QImage>
-#include <QPointer>
 #include <QWidget>
 
 #include <functional>
-
-class TBalloonHint;
 
 // The balloon window: a tool-tip window that takes neither focus nor input. Each showing
 // places it beside the cursor, keeps a picture of the screen behind it for as long as it
@@ -32,13 +30,11 @@ public:
     // to at most maxWidth pixels, and a small margin.
     QSize CalcHintRect(int maxWidth, const QString& text) const;
 
-    // Shows a hint. Only the rectangle's size is used: the balloon goes beside the cursor,
-    // on the side the balloon component prefers (or its handler picks for hintControl) where
-    // it fits.
-    void ShowBalloon(const QRect& rect, const QString& text, QPoint cursor, QWidget* hintControl);
+    // Shows a hint painted with the look. Only the rectangle's size is used: the balloon goes
+    // beside the cursor, on the preferred side where it fits, else on another.
+    void ShowBalloon(const QRect& rect, const QString& text, QPoint cursor, const BalloonLook& look,
+                     THintDirection preferred);
 
-    // The balloon component found for the current showing.
-    TBalloonHint* Balloon() const { return balloon_; }
     // The direction actually used for the current showing.
     THintDirection ShownDirection() const { return shownDirection_; }
     // The hint text of the current showing.
@@ -54,10 +50,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    balloon::Placement PlaceBalloon(const QRect& rect, QPoint cursor, QWidget* hintControl) const;
-
     ScreenGrabber grabber_;
-    QPointer<TBalloonHint> balloon_;
     THintDirection shownDirection_ = hdUpRight;
     THintFont canvasFont_ = DefaultHintFont();
     QString text_;

@@ -1,8 +1,9 @@
 #pragma once
 // TMetafileGraphic holds a Windows metafile (WMF, with or without its placeable
 // header) or an enhanced metafile (EMF) and plays its records with a QPainter into
-// the destination rectangle (MetafilePlayer.cpp). Records are read through libuemf's
-// bounds-checked parsers; a file that fails those checks does not load.
+// the destination rectangle (EmfPlayer.cpp, WmfPlayer.cpp, drawing through GdiCanvas.cpp).
+// Records are read through libuemf's bounds-checked parsers; a file that fails those
+// checks does not load.
 
 #include "Graphic.h"
 

@@ -252,25 +252,28 @@ void BalloonHintTest::ampersandsAreDrawnAndLongTextWraps() {
 void BalloonHintTest::showBalloonPlacesBesideTheCursor() {
     TBalloonHint hint;
     TNewHint* window = THintHost::Instance()->HintWindow();
+    const THintStyle& style = THintHost::Instance()->Style();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QSize hintSize(100, 24);
 
     const QPoint middle = screen.center();
-    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), middle, nullptr);
+    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), middle, style.look,
+                        style.direction);
     QVERIFY(window->isVisible());
-    QCOMPARE(window->Balloon(), &hint);
     QCOMPARE(window->ShownDirection(), hdUpRight);
     QCOMPARE(window->geometry(), QRect(middle + QPoint(0, -5 - 44), QSize(116, 44)));
 
     // Near the right edge it turns left, its tail at the bottom-right corner.
     const QPoint nearRight(screen.right() - 20, screen.center().y());
-    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), nearRight, nullptr);
+    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), nearRight, style.look,
+                        style.direction);
     QCOMPARE(window->ShownDirection(), hdUpLeft);
     QCOMPARE(window->geometry().bottomRight(), nearRight + QPoint(5, -6));
 
     // Near the top it goes below, 9 pixels taller.
     const QPoint nearTop(screen.center().x(), screen.top() + 10);
-    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), nearTop, nullptr);
+    window->ShowBalloon(QRect(QPoint(), hintSize), QStringLiteral("Hint"), nearTop, style.look,
+                        style.direction);
     QCOMPARE(window->ShownDirection(), hdDownRight);
     QCOMPARE(window->geometry(), QRect(nearTop + QPoint(0, 15), QSize(116, 53)));
     QCOMPARE(window->Picture().size(), QSize(116, 53));
@@ -281,19 +284,37 @@ void BalloonHintTest::showBalloonPlacesBesideTheCursor() {
 
 void BalloonHintTest::handlerChoosesTheDirectionForOneShowing() {
     HintWindow controls;
-    TBalloonHint hint;
+    // A disabled control without a hint of its own, on the control that has one.
+    auto* inner = new QWidget(controls.withHint);
+    inner->setEnabled(false);
+    TBalloonHint hint(&controls.top);
+    hint.SetHintPauseTime(50);
+    QWidget* asked = nullptr;
     hint.SetOnSelectHintDirection([&](QWidget* control, THintDirection& direction) {
-        if (control == controls.withHint)
+        asked = control;
+        if (control == inner)
             direction = hdDownLeft;
     });
-    TNewHint* window = THintHost::Instance()->HintWindow();
-    const QPoint middle = QGuiApplication::primaryScreen()->geometry().center();
-    const QRect rect(QPoint(), QSize(100, 24));
+    THintHost* host = THintHost::Instance();
+    host->SetHintHidePause(0);
+    QVERIFY(controls.ShowActive());
+    inner->setGeometry(QRect(controls.withHint->rect().center() - QPoint(10, 5), QSize(20, 10)));
+    inner->show();
+    TNewHint* window = host->HintWindow();
+    QWindow* handle = controls.top.windowHandle();
 
-    window->ShowBalloon(rect, QStringLiteral("Hint"), middle, controls.withHint);
+    // The handler is asked about the deepest control under the mouse, not the one whose hint
+    // shows.
+    QTest::mouseMove(handle, inner->mapTo(&controls.top, inner->rect().center()));
+    QTRY_VERIFY(window->isVisible());
+    QCOMPARE(asked, inner);
     QCOMPARE(window->ShownDirection(), hdDownLeft);
     QCOMPARE(hint.HintDirection(), hdUpRight);
-    window->ShowBalloon(rect, QStringLiteral("Hint"), middle, controls.withoutHint);
+
+    QTest::mouseMove(handle, controls.withoutHint->geometry().center());
+    QTest::mouseMove(handle, controls.withHint->geometry().topLeft() + QPoint(4, 4));
+    QTRY_VERIFY(window->isVisible());
+    QCOMPARE(asked, controls.withHint);
     QCOMPARE(window->ShownDirection(), hdUpRight);
 }
 
@@ -306,7 +327,9 @@ void BalloonHintTest::capturedBackgroundShowsAroundTheBalloon() {
     TBalloonHint hint;
     TNewHint* window = THintHost::Instance()->HintWindow();
     const QPoint middle = QGuiApplication::primaryScreen()->geometry().center();
-    window->ShowBalloon(QRect(QPoint(), QSize(100, 24)), QStringLiteral("Hint"), middle, nullptr);
+    const THintStyle& style = THintHost::Instance()->Style();
+    window->ShowBalloon(QRect(QPoint(), QSize(100, 24)), QStringLiteral("Hint"), middle, style.look,
+                        style.direction);
     QCOMPARE(grabbed, window->geometry());
     const QImage& picture = window->Picture();
     QCOMPARE(PixelAt(picture, picture.width() - 1, 0), Background);

@@ -182,6 +182,30 @@ TEST(Metafile, EmfMappingModeTextHatchAndBitmap) {
     EXPECT_GT(dark, 30);
 }
 
+TEST(Metafile, RestoreDcReturnsOnlyToASavedState) {
+    ensureApplication();
+    // Blue brush, saved, then red: a level naming the one save brings blue back; any other
+    // level (INT32_MIN included) changes nothing.
+    const struct {
+        int32_t level;
+        bool restores;
+    } cases[] = {{-1, true}, {1, true}, {-2, false}, {0, false}, {2, false}, {INT32_MIN, false}};
+    for (const auto& c : cases) {
+        TMetafileGraphic graphic;
+        graphic.loadFromBytes(emfFile({
+            emfRecord(39, Bytes().u32(1).u32(0).raw(colour(0, 0, 255)).u32(0)),
+            emfRecord(37, Bytes().u32(1)),
+            emfRecord(33, Bytes()), // SAVEDC
+            emfRecord(39, Bytes().u32(2).u32(0).raw(colour(255, 0, 0)).u32(0)),
+            emfRecord(37, Bytes().u32(2)),
+            emfRecord(34, Bytes().i32(c.level)), // RESTOREDC
+            emfRecord(43, Bytes().i32(0).i32(0).i32(200).i32(100)),
+        }));
+        const QImage image = play(graphic, QSize(200, 100));
+        EXPECT_TRUE(near(image.pixel(100, 50), c.restores ? Qt::blue : Qt::red)) << c.level;
+    }
+}
+
 // A placeable WMF: bounds (0, 0)-(1000, 500) at 1000 units per inch.
 QByteArray wmfFile(const QList<QByteArray>& records) {
     Bytes placeable;
