@@ -277,6 +277,10 @@ void TfrmMain::buildOptionPages() {
     tbsMore->setObjectName("tbsMore");
     ckNoConfirm = check(tbsMore, QStringLiteral("No confirmation"), "ckNoConfirm",
                         QRect(6, 4, 210, 20), false);
+    // Its own face, kept in both languages.
+    QFont noConfirmFont(QStringLiteral("新細明體"));
+    noConfirmFont.setPixelSize(12);
+    ckNoConfirm->setFont(noConfirmFont);
     ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
                         QRect(6, 26, 210, 20), false);
     btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);

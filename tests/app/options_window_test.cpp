@@ -388,6 +388,11 @@ private slots:
         QCOMPARE(w->font().pointSize(), 9);
         QCOMPARE(w->ckName->font().family(), QStringLiteral("新細明體")); // follows the window
         QCOMPARE(w->Label3->font().family(), QStringLiteral("Arial"));    // has its own
+        for (int language = 0; language < 2; ++language) {
+            QCOMPARE(w->ckNoConfirm->font().family(), QStringLiteral("新細明體"));
+            QCOMPARE(w->ckNoConfirm->font().pixelSize(), 12);
+            clickButton(language == 0 ? w->rbEnglish : w->rbChinese);
+        }
         QCOMPARE(w->lblVersion->text(), QStringLiteral("版本: 0.5"));
         QCOMPARE(w->Label5->text(), QStringLiteral("動作前先等                 /1000 秒"));
         QCOMPARE(w->pgOptions->tabText(1), QStringLiteral("更多選項"));
