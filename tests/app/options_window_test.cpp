@@ -228,7 +228,7 @@ private slots:
 
     void aWrongTypedValueIsReportedAndStartUpGoesOn() {
         QDir().mkpath(dir("config"));
-        writeSettings("ckName=dword:1\nckTime=sz:\"yes\"\nckPreview=dword:0\n"
+        writeSettings("ckName=dword:1\nckTime=sz:\"1\"\nckPreview=dword:0\n"
                       "rbEnglish=dword:0\nrbChinese=dword:1\n");
         makeWindow();
         QVERIFY(w->isVisible());
