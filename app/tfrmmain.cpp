@@ -617,6 +617,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
     } else if (event->type() == QEvent::Resize && watched == pnSlides) {
         pnSlidesResize();
+    } else if (event->type() == QEvent::MouseButtonDblClick && watched == lvFiles->viewport() &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // Anywhere in the list, below the last row too: the action is the focused row's.
+        lvFilesDblClick();
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == Label4) {

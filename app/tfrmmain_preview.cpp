@@ -56,7 +56,6 @@ bool sameFilePath(const QByteArray& a, const QByteArray& b) {
 } // namespace
 
 void TfrmMain::connectPreviewControls() {
-    connect(lvFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvFilesDblClick);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     connect(edTime, &QLineEdit::textChanged, this, &TfrmMain::edTimeChange);
     // Toggling runs the handlers whether the user or the settings loader changes a box.

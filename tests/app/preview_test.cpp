@@ -143,6 +143,12 @@ private slots:
         QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(w->Image->NativeFileName(), w->rowPath(0));
+        // Below the last row it acts on the focused row.
+        clickRow(1);
+        const QPoint below(r.center().x(), w->lvFiles->viewport()->height() - 5);
+        QVERIFY(!w->lvFiles->indexAt(below).isValid());
+        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, below);
+        QCOMPARE(w->Image->NativeFileName(), w->rowPath(1));
     }
 
     void singleClickModeLoadsTheLastRowAfterTheDelay() {
@@ -233,6 +239,9 @@ private slots:
         enterOnRow(0);
         QCOMPARE(opened.size(), 1);
         QVERIFY(opened[0].endsWith("/more.txt"));
+        const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
+        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(opened.size(), 2); // once per double click
         QVERIFY(w->Image->NativeFileName().isEmpty());
     }
 
