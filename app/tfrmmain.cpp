@@ -339,6 +339,13 @@ void TfrmMain::buildWorkArea(QWidget* central) {
             &TfrmMain::lvFilesChange);
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmMain::lvFilesChange);
+    // After a row's text changes (a rename) as after a move: the slides are framed again
+    // and a delayed load starts over.
+    connect(lvFilesModel, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+                if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
+                    lvFilesChange();
+            });
 
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");

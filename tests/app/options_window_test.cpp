@@ -308,6 +308,20 @@ private slots:
         QCOMPARE(w->lvFilesModel->index(row, ColType).data().toString(), QStringLiteral(".txt"));
     }
 
+    void renamingTheFocusedImageLoadsItAgainAfterTheDelay() {
+        makeWindow();
+        QDir().mkpath(dir("p"));
+        const QByteArray p = QFile::encodeName(dir("p"));
+        makeFile(p + "/x.jpg");
+        listDirectory(dir("p"));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        w->raClick->setChecked(true);
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, 0));
+        QTRY_COMPARE(w->Image->NativeFileName(), p + "/x.jpg");
+        editName(0, "y.jpg");
+        QTRY_COMPARE(w->Image->NativeFileName(), p + "/y.jpg");
+    }
+
     void renamingANameThatIsNotUtf8() {
         makeWindow();
         QDir().mkpath(dir("raw"));
