@@ -30,6 +30,7 @@
 #include "contentcheck.h"
 #include "cursors.h"
 #include "directorylist.h"
+#include "dirlistbox.h"
 #include "filesystem.h"
 #include "grouping.h"
 #include "languages.h"
@@ -178,7 +179,9 @@ void TfrmMain::buildTopBand() {
     Edit1 = new QLineEdit(Panel1);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(158, 22, 212, 22);
-    lstDir = new QListWidget(Panel1);
+    auto* dirList = new DirListBox(Panel1);
+    dirList->onClick = [this] { lstDirClick(); };
+    lstDir = dirList;
     lstDir->setObjectName("lstDir");
     lstDir->setGeometry(158, 48, 212, 80);
     lstDir->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -745,7 +748,10 @@ std::vector<std::string> TfrmMain::directoryEntries() const {
 }
 
 bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
-    const std::string native = QFile::encodeName(text).toStdString();
+    return ValidateAndAddNativeDirectory(QFile::encodeName(text).toStdString());
+}
+
+bool TfrmMain::ValidateAndAddNativeDirectory(const std::string& native) {
     const AddDirectoryCheck check =
         checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory);
     switch (check.outcome) {
@@ -767,13 +773,21 @@ bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
     return true;
 }
 
+std::string TfrmMain::edit1Path() const {
+    // A name that is not UTF-8 shows with replacement characters, which would name
+    // another directory: an entry copied from the list keeps its bytes while unedited.
+    if (!edit1Native_.isEmpty() && Edit1->text() == QFile::decodeName(edit1Native_))
+        return edit1Native_.toStdString();
+    return QFile::encodeName(Edit1->text()).toStdString();
+}
+
 void TfrmMain::AddPendingDirectory() {
     if (!Edit1->text().trimmed().isEmpty())
-        ValidateAndAddDirectory(Edit1->text());
+        ValidateAndAddNativeDirectory(edit1Path());
 }
 
 void TfrmMain::Edit1KeyDown() {
-    ValidateAndAddDirectory(Edit1->text());
+    ValidateAndAddNativeDirectory(edit1Path());
 }
 
 void TfrmMain::btnAddDirClick() {
@@ -783,7 +797,7 @@ void TfrmMain::btnAddDirClick() {
     request.fileName = OpenDialogFileName;
     const QString typed = Edit1->text();
     if (!typed.isEmpty()) {
-        const std::string native = QFile::encodeName(typed).toStdString();
+        const std::string native = edit1Path();
         if (platform::isExistingDirectory(native))
             request.initialDirectory = typed;
         request.fileName =
@@ -801,8 +815,10 @@ void TfrmMain::btnAddDirClick() {
 }
 
 void TfrmMain::lstDirClick() {
-    if (QListWidgetItem* item = lstDir->currentItem())
-        Edit1->setText(item->text());
+    if (QListWidgetItem* item = lstDir->currentItem()) {
+        edit1Native_ = item->data(Qt::UserRole).toByteArray();
+        Edit1->setText(QFile::decodeName(edit1Native_));
+    }
 }
 
 void TfrmMain::miDelItemsClick() {

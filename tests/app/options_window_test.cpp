@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTreeView>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
 
 #include "TAdvImage.h"
@@ -237,6 +238,31 @@ private slots:
         QVERIFY(w->ckPreview->isChecked()); // after it: the default
         QVERIFY(w->rbEnglish->isChecked());
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
+    }
+
+    void aListedNameThatIsNotUtf8IsSearchedAgainFromTheEdit() {
+        QDir().mkpath(dir("config"));
+        QDir().mkpath(dir("plain"));
+        const QByteArray raw = QFile::encodeName(dir()) + "/caf\xe9";
+        QVERIFY(std::filesystem::create_directory(raw.toStdString()));
+        makeFile(raw + "/a.txt");
+        writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("plain")) +
+                      "\"\nDir2=binary:" + raw.toHex() + "\n");
+        makeWindow();
+        QCOMPARE(w->lstDir->count(), 2);
+        const QRect first = w->lstDir->visualItemRect(w->lstDir->item(0));
+        QTest::mouseClick(w->lstDir->viewport(), Qt::LeftButton, {}, first.center());
+        QCOMPARE(w->Edit1->text(), dir("plain"));
+        // The keyboard moves to the next entry as a click does.
+        QTest::keyClick(w->lstDir, Qt::Key_Down);
+        QCOMPARE(w->Edit1->text(), QFile::decodeName(raw));
+        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        const bool found = w->lvFilesModel->rowCount() == 1 && w->lstDir->count() == 1 &&
+                           w->lstDir->item(0)->data(Qt::UserRole).toByteArray() == raw;
+        std::filesystem::remove_all(raw.toStdString()); // QTemporaryDir cannot remove it
+        QVERIFY(messages.errors.isEmpty());
+        QVERIFY(found);
     }
 
     void damagedSettingsFilesStillStartTheWindow() {
