@@ -28,7 +28,9 @@ void TGifImage::LoadFromFile(const QByteArray& nativePath) {
     if (gifFile_->ImageCount() != 1) {
         // The delay is in hundredths of a second.
         timer_->setInterval(gifFile_->AnimationDelay() * 10);
-        if (startImmediately_)
+        // A timer of interval 0 would fire at every pass of the event loop; a delay of 0
+        // means the images are never stepped.
+        if (startImmediately_ && timer_->interval() > 0)
             timer_->start();
     }
     picture_ = toQImage(gifFile_->GetImage(currentImage_).GetBitmap());

@@ -127,13 +127,15 @@ private slots:
 
     void timerInterval() {
         TGifImage gif;
+        gif.SetStartImmediately(true);
         gif.Timer()->setInterval(1234);
         gif.LoadFromFile(Write("single.gif", BuildGif(Frames({50}))));
         QCOMPARE(gif.Timer()->interval(), 1234); // one image: untouched
+        QVERIFY(!gif.Timer()->isActive());
         gif.LoadFromFile(Write("zero.gif", BuildGif(Frames({0, 0, 0}))));
         QCOMPARE(gif.Timer()->interval(), 0);
-        QVERIFY(!gif.Timer()->isActive());
-        gif.SetStartImmediately(true);
+        QTest::qWait(20);
+        QCOMPARE(gif.CurrentImage(), 1); // a delay of 0 never steps
         gif.LoadFromFile(Write("anim.gif", BuildGif(Frames({10, 40, 0}))));
         QCOMPARE(gif.Timer()->interval(), 400); // the last non-zero delay, in ms
         QVERIFY(gif.Timer()->isActive());
