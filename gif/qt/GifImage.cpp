@@ -1,6 +1,7 @@
 #include "GifImage.h"
 
 #include "GifBitmap.h"
+#include "GifBusyCursor.h"
 #include "GifPicture.h"
 
 #include <QPainter>
@@ -23,7 +24,10 @@ void TGifImage::LoadFromFile(const QByteArray& nativePath) {
     // can start another load of this object while its file is being decoded.
     gifFile_ = std::make_unique<gif::TGifFile>();
     currentImage_ = 1;
-    gifFile_->LoadFromFile(nativePath.toStdString());
+    {
+        const GifBusyCursor busy;
+        gifFile_->LoadFromFile(nativePath.toStdString());
+    }
     timer_->stop();
     if (gifFile_->ImageCount() != 1) {
         // The delay is in hundredths of a second.

@@ -1,5 +1,5 @@
 // The Qt side of the GIF picture: a file's first image as a QImage, and the image holder
-// TGifImage with its loading flag, events, timer interval and animation steps.
+// TGifImage with its loading flag, events, timer interval, animation steps and cursor.
 
 #include "GifPicture.h"
 #include "GifErrors.h"
@@ -7,6 +7,7 @@
 #include "GifTestSupport.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 using namespace fenwa;
 using namespace fenwa::gif;
@@ -141,6 +143,26 @@ private slots:
         QVERIFY(gif.Timer()->isActive());
     }
 
+    void everyReadEndsWithTheDefaultCursor() {
+        const QByteArray good = Write("cursor.gif", BuildGif(Frames({0})));
+        const QByteArray bad = Write("cursor-bad.gif", Bytes{'G', 'I', 'F', '9', '9', 'a'});
+        const std::function<void()> reads[] = {
+            [&] { loadGifFirstImage(good); },
+            [&] { QVERIFY_THROWS_EXCEPTION(EGifException, loadGifFirstImage(bad)); },
+            [&] { loadGifFirstImageFromData(QByteArray(12, 'x')); },
+            [&] { TGifImage().LoadFromFile(good); },
+            [&] { QVERIFY_THROWS_EXCEPTION(EGifException, TGifImage().LoadFromFile(bad)); },
+        };
+        for (const auto& read : reads) {
+            QGuiApplication::setOverrideCursor(Qt::CrossCursor); // shown before the read
+            try {
+                read();
+            } catch (const std::exception&) {
+            }
+            QVERIFY(!QGuiApplication::overrideCursor());
+        }
+    }
+
     void advanceDrawsLaterImagesAtTheirPlaceAndWraps() {
         const GifSpec spec = Frames({0, 0, 0});
         TGifImage gif;
@@ -165,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(GifPictureTest)
+QTEST_MAIN(GifPictureTest)
 #include "GifPictureTest.moc"
