@@ -9,7 +9,7 @@ QCursor appCursor(int id) {
     case crHandPoint:
         return QCursor(QPixmap(QStringLiteral(":/images/HandPoint.png")), 13, 2);
     case crHandMove:
-        return QCursor(QPixmap(QStringLiteral(":/images/HandMove.png")), 16, 16);
+        return QCursor(QPixmap(QStringLiteral(":/images/HandMove.png")), 15, 13);
     default:
         return QCursor(Qt::ArrowCursor);
     }

@@ -13,8 +13,28 @@ namespace {
 
 enum class ReadStatus { Missing, Read, WrongType, NoData };
 
-// A flag or count: a 32-bit number. A text is of the wrong type; data that does not fit
-// 32 bits (or could not be read at all) has no usable data.
+// The bytes a value takes in the store, counted as the registry does (a text in UTF-16
+// with its terminator); -1 when its data cannot be read at all.
+qsizetype storedSize(const QVariant& v) {
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        return 4;
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        return 8;
+    case QMetaType::QString:
+        return (v.toString().size() + 1) * 2;
+    case QMetaType::QByteArray:
+        return v.toByteArray().size();
+    default:
+        return -1;
+    }
+}
+
+// A flag or count: a 32-bit number. Data of another type is read first, so what does
+// not fit 32 bits fails to read; what fits is of the wrong type.
 ReadStatus readNumber(const QSettings& settings, const QString& name, uint32_t& out) {
     if (!settings.contains(name))
         return ReadStatus::Missing;
@@ -27,14 +47,10 @@ ReadStatus readNumber(const QSettings& settings, const QString& name, uint32_t& 
     case QMetaType::Bool:
         out = v.toBool() ? 1 : 0;
         return ReadStatus::Read;
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::QByteArray:
-        return ReadStatus::NoData;
-    default:
-        if (v.typeId() == qMetaTypeId<platform::UnreadableSetting>())
-            return ReadStatus::NoData;
-        return ReadStatus::WrongType;
+    default: {
+        const qsizetype size = storedSize(v);
+        return size < 0 || size > 4 ? ReadStatus::NoData : ReadStatus::WrongType;
+    }
     }
 }
 

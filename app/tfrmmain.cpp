@@ -34,6 +34,7 @@
 #include "balloonhint.h"
 #include "cursors.h"
 #include "directorylist.h"
+#include "dirlistbox.h"
 #include "filesystem.h"
 #include "languages.h"
 #include "layoutrules.h"
@@ -165,7 +166,9 @@ void TfrmMain::buildTopBand() {
     Edit1 = new QLineEdit(Panel1);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(158, 22, 212, 22);
-    lstDir = new QListWidget(Panel1);
+    auto* dirList = new DirListBox(Panel1);
+    dirList->onClick = [this] { lstDirClick(); };
+    lstDir = dirList;
     lstDir->setObjectName("lstDir");
     lstDir->setGeometry(158, 48, 212, 80);
     lstDir->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -264,6 +267,10 @@ void TfrmMain::buildOptionPages() {
     tbsMore->setObjectName("tbsMore");
     ckNoConfirm = check(tbsMore, QStringLiteral("No confirmation"), "ckNoConfirm",
                         QRect(6, 4, 210, 20), false);
+    // Its own face, kept in both languages.
+    QFont noConfirmFont(QStringLiteral("新細明體"));
+    noConfirmFont.setPixelSize(12);
+    ckNoConfirm->setFont(noConfirmFont);
     ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
                         QRect(6, 26, 210, 20), false);
     btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
@@ -322,6 +329,13 @@ void TfrmMain::buildWorkArea(QWidget* central) {
             &TfrmMain::lvFilesChange);
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmMain::lvFilesChange);
+    // After a row's text changes (a rename) as after a move: the slides are framed again
+    // and a delayed load starts over.
+    connect(lvFilesModel, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+                if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
+                    lvFilesChange();
+            });
 
     pnSlides = new QFrame(Panel4);
     pnSlides->setObjectName("pnSlides");
@@ -599,6 +613,10 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
     } else if (event->type() == QEvent::Resize && watched == pnSlides) {
         pnSlidesResize();
+    } else if (event->type() == QEvent::MouseButtonDblClick && watched == lvFiles->viewport() &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // Anywhere in the list, below the last row too: the action is the focused row's.
+        lvFilesDblClick();
     } else if (event->type() == QEvent::MouseButtonRelease &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         if (watched == Label4) {
@@ -705,7 +723,10 @@ std::vector<std::string> TfrmMain::directoryEntries() const {
 }
 
 bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
-    const std::string native = QFile::encodeName(text).toStdString();
+    return ValidateAndAddNativeDirectory(QFile::encodeName(text).toStdString());
+}
+
+bool TfrmMain::ValidateAndAddNativeDirectory(const std::string& native) {
     const AddDirectoryCheck check =
         checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory,
                             platform::nativePathStyle(), platform::directoryAncestry);
@@ -728,13 +749,21 @@ bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
     return true;
 }
 
+std::string TfrmMain::edit1Path() const {
+    // A name that is not UTF-8 shows with replacement characters, which would name
+    // another directory: an entry copied from the list keeps its bytes while unedited.
+    if (!edit1Native_.isEmpty() && Edit1->text() == QFile::decodeName(edit1Native_))
+        return edit1Native_.toStdString();
+    return QFile::encodeName(Edit1->text()).toStdString();
+}
+
 void TfrmMain::AddPendingDirectory() {
     if (!Edit1->text().trimmed().isEmpty())
-        ValidateAndAddDirectory(Edit1->text());
+        ValidateAndAddNativeDirectory(edit1Path());
 }
 
 void TfrmMain::Edit1KeyDown() {
-    ValidateAndAddDirectory(Edit1->text());
+    ValidateAndAddNativeDirectory(edit1Path());
 }
 
 void TfrmMain::btnAddDirClick() {
@@ -744,7 +773,7 @@ void TfrmMain::btnAddDirClick() {
     request.fileName = OpenDialogFileName;
     const QString typed = Edit1->text();
     if (!typed.isEmpty()) {
-        const std::string native = QFile::encodeName(typed).toStdString();
+        const std::string native = edit1Path();
         if (platform::isExistingDirectory(native))
             request.initialDirectory = typed;
         request.fileName =
@@ -762,8 +791,10 @@ void TfrmMain::btnAddDirClick() {
 }
 
 void TfrmMain::lstDirClick() {
-    if (QListWidgetItem* item = lstDir->currentItem())
-        Edit1->setText(item->text());
+    if (QListWidgetItem* item = lstDir->currentItem()) {
+        edit1Native_ = item->data(Qt::UserRole).toByteArray();
+        Edit1->setText(QFile::decodeName(edit1Native_));
+    }
 }
 
 void TfrmMain::miDelItemsClick() {

@@ -243,6 +243,7 @@ public slots:
     void PopupMenu1Popup();
 
     bool ValidateAndAddDirectory(const QString& text);
+    bool ValidateAndAddNativeDirectory(const std::string& native);
     void AddPendingDirectory();
     void Edit1KeyDown();
     void btnAddDirClick();
@@ -341,6 +342,8 @@ private:
     void indicatorOff();
     void setSlideHighlight(size_t slide, bool current);
     void connectPreviewControls();
+    // Edit1's text as a native path.
+    std::string edit1Path() const;
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;
@@ -354,6 +357,7 @@ private:
     bool duplicateList_ = false;
     int lastProgressPercent_ = -1;
     QByteArray pendingPreviewNative_; // PendingPreviewPath as native bytes
+    QByteArray edit1Native_;          // the list entry last copied into Edit1
 
     // --- Settings, languages, renaming and opening ---
 public:

@@ -56,7 +56,6 @@ bool sameFilePath(const QByteArray& a, const QByteArray& b) {
 } // namespace
 
 void TfrmMain::connectPreviewControls() {
-    connect(lvFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvFilesDblClick);
     connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
     connect(edTime, &QLineEdit::textChanged, this, &TfrmMain::edTimeChange);
     // Toggling runs the handlers whether the user or the settings loader changes a box.
@@ -249,13 +248,18 @@ void TfrmMain::ckPreviewClick() {
 }
 
 bool TfrmMain::edTimeKeyPress(QKeyEvent* event) {
-    // Only digits may be typed; keys without a character (Delete, arrows) edit as usual.
+    // Only digits may be typed. Control characters (Backspace, Tab, the Delete key's
+    // DEL) are no text, and the clipboard keys may carry their letter: those keys edit
+    // and move as usual.
+    for (QKeySequence::StandardKey k :
+         {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::SelectAll,
+          QKeySequence::Undo, QKeySequence::Redo})
+        if (event->matches(k))
+            return false;
     const QString text = event->text();
-    if (text.isEmpty())
-        return false;
     for (QChar c : text)
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return true; // discarded, Backspace included
+        if (c.isPrint() && (c < QLatin1Char('0') || c > QLatin1Char('9')))
+            return true;
     return false;
 }
 

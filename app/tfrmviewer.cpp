@@ -37,6 +37,7 @@ TfrmViewer::TfrmViewer(QWidget* parent) : QWidget(parent, Qt::Window | Qt::Frame
     Image->setJPEGProgressiveDisplay(true);
     Image->setContextMenuPolicy(Qt::CustomContextMenu);
     Image->installEventFilter(this);
+    Image->setCursor(appCursor(crHandMove));
 
     PopupMenu1 = new QMenu(this);
     miNextImage = PopupMenu1->addAction(QStringLiteral("Next Image     [PageDown]"));
@@ -84,6 +85,13 @@ void TfrmViewer::SetMenuCaptions(const QStringList& captions) {
 void TfrmViewer::layoutImage() {
     Image->setGeometry(0, 0, std::max(width(), Image->ImageWidth()),
                        std::max(height(), Image->ImageHeight()));
+}
+
+void TfrmViewer::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    // A window manager may take room for a panel after the window was shown.
+    if (isVisible())
+        layoutImage();
 }
 
 void TfrmViewer::showPath(const QByteArray& nativePath) {

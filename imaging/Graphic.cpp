@@ -124,6 +124,10 @@ void TIconGraphic::loadFromBytes(const QByteArray& bytes) {
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer, "ico");
+    // The image of the standard icon size (the deepest of them) when there is one,
+    // otherwise the first image.
+    const QSize standard(32, 32);
+    QImage first;
     QImage best;
     const int count = std::max(1, reader.imageCount());
     for (int i = 0; i < count; ++i) {
@@ -132,12 +136,13 @@ void TIconGraphic::loadFromBytes(const QByteArray& bytes) {
         QImage candidate;
         if (!reader.read(&candidate) || candidate.isNull())
             continue;
-        const qint64 area = qint64(candidate.width()) * candidate.height();
-        const qint64 bestArea = qint64(best.width()) * best.height();
-        if (best.isNull() || area > bestArea ||
-            (area == bestArea && candidate.depth() > best.depth()))
+        if (first.isNull())
+            first = candidate;
+        if (candidate.size() == standard && (best.isNull() || candidate.depth() > best.depth()))
             best = candidate;
     }
+    if (best.isNull())
+        best = first;
     if (best.isNull())
         throw EInvalidGraphic("cannot read icon");
     image_ = best;

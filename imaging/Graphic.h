@@ -77,8 +77,8 @@ private:
     QImage scaled_;
 };
 
-// An icon file: of its images the largest (then deepest) is shown, always at its own
-// size at the destination's top-left corner.
+// An icon file: its image of the standard size 32 x 32 (the deepest of them) is shown,
+// else its first image, always at its own size at the destination's top-left corner.
 class TIconGraphic : public TGraphic {
 public:
     void loadFromBytes(const QByteArray& bytes) override;

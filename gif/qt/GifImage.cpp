@@ -1,6 +1,7 @@
 #include "GifImage.h"
 
 #include "GifBitmap.h"
+#include "GifBusyCursor.h"
 #include "GifPicture.h"
 
 #include <QPainter>
@@ -23,12 +24,17 @@ void TGifImage::LoadFromFile(const QByteArray& nativePath) {
     // can start another load of this object while its file is being decoded.
     gifFile_ = std::make_unique<gif::TGifFile>();
     currentImage_ = 1;
-    gifFile_->LoadFromFile(nativePath.toStdString());
+    {
+        const GifBusyCursor busy;
+        gifFile_->LoadFromFile(nativePath.toStdString());
+    }
     timer_->stop();
     if (gifFile_->ImageCount() != 1) {
         // The delay is in hundredths of a second.
         timer_->setInterval(gifFile_->AnimationDelay() * 10);
-        if (startImmediately_)
+        // A timer of interval 0 would fire at every pass of the event loop; a delay of 0
+        // means the images are never stepped.
+        if (startImmediately_ && timer_->interval() > 0)
             timer_->start();
     }
     picture_ = toQImage(gifFile_->GetImage(currentImage_).GetBitmap());

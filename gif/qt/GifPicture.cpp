@@ -1,6 +1,7 @@
 #include "GifPicture.h"
 
 #include "GifBitmap.h"
+#include "GifBusyCursor.h"
 #include "GifErrors.h"
 #include "GifFile.h"
 
@@ -19,11 +20,15 @@ QImage toQImage(const gif::TIndexedBitmap& bitmap) {
 
 QImage loadGifFirstImage(const QByteArray& nativePath) {
     gif::TGifFile file;
-    file.LoadFromFile(nativePath.toStdString());
+    {
+        const GifBusyCursor busy;
+        file.LoadFromFile(nativePath.toStdString());
+    }
     return toQImage(file.GetImage(1).GetBitmap());
 }
 
 QImage loadGifFirstImageFromData(const QByteArray& bytes) {
+    const GifBusyCursor busy;
     const auto bitmap = gif::LoadFirstGifBitmap(
         std::span(reinterpret_cast<const uint8_t*>(bytes.constData()), bytes.size()));
     return toQImage(bitmap);

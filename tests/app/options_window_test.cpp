@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTreeView>
 #include <QtTest>
+#include <filesystem>
 #include <fstream>
 
 #include "TAdvImage.h"
@@ -228,7 +229,7 @@ private slots:
 
     void aWrongTypedValueIsReportedAndStartUpGoesOn() {
         QDir().mkpath(dir("config"));
-        writeSettings("ckName=dword:1\nckTime=sz:\"yes\"\nckPreview=dword:0\n"
+        writeSettings("ckName=dword:1\nckTime=sz:\"1\"\nckPreview=dword:0\n"
                       "rbEnglish=dword:0\nrbChinese=dword:1\n");
         makeWindow();
         QVERIFY(w->isVisible());
@@ -237,6 +238,31 @@ private slots:
         QVERIFY(w->ckPreview->isChecked()); // after it: the default
         QVERIFY(w->rbEnglish->isChecked());
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
+    }
+
+    void aListedNameThatIsNotUtf8IsSearchedAgainFromTheEdit() {
+        QDir().mkpath(dir("config"));
+        QDir().mkpath(dir("plain"));
+        const QByteArray raw = QFile::encodeName(dir()) + "/caf\xe9";
+        QVERIFY(std::filesystem::create_directory(raw.toStdString()));
+        makeFile(raw + "/a.txt");
+        writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("plain")) +
+                      "\"\nDir2=binary:" + raw.toHex() + "\n");
+        makeWindow();
+        QCOMPARE(w->lstDir->count(), 2);
+        const QRect first = w->lstDir->visualItemRect(w->lstDir->item(0));
+        QTest::mouseClick(w->lstDir->viewport(), Qt::LeftButton, {}, first.center());
+        QCOMPARE(w->Edit1->text(), dir("plain"));
+        // The keyboard moves to the next entry as a click does.
+        QTest::keyClick(w->lstDir, Qt::Key_Down);
+        QCOMPARE(w->Edit1->text(), QFile::decodeName(raw));
+        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        const bool found = w->lvFilesModel->rowCount() == 1 && w->lstDir->count() == 1 &&
+                           w->lstDir->item(0)->data(Qt::UserRole).toByteArray() == raw;
+        std::filesystem::remove_all(raw.toStdString()); // QTemporaryDir cannot remove it
+        QVERIFY(messages.errors.isEmpty());
+        QVERIFY(found);
     }
 
     void damagedSettingsFilesStillStartTheWindow() {
@@ -306,6 +332,20 @@ private slots:
         QVERIFY(QFile::exists(dir("p/x.txt")) && !QFile::exists(dir("p/x.jpg")));
         QCOMPARE(w->lvFilesModel->store().icon(size_t(row)), icon); // the icon stays
         QCOMPARE(w->lvFilesModel->index(row, ColType).data().toString(), QStringLiteral(".txt"));
+    }
+
+    void renamingTheFocusedImageLoadsItAgainAfterTheDelay() {
+        makeWindow();
+        QDir().mkpath(dir("p"));
+        const QByteArray p = QFile::encodeName(dir("p"));
+        makeFile(p + "/x.jpg");
+        listDirectory(dir("p"));
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        w->raClick->setChecked(true);
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, 0));
+        QTRY_COMPARE(w->Image->NativeFileName(), p + "/x.jpg");
+        editName(0, "y.jpg");
+        QTRY_COMPARE(w->Image->NativeFileName(), p + "/y.jpg");
     }
 
     void renamingANameThatIsNotUtf8() {
@@ -388,6 +428,11 @@ private slots:
         QCOMPARE(w->font().pointSize(), 9);
         QCOMPARE(w->ckName->font().family(), QStringLiteral("新細明體")); // follows the window
         QCOMPARE(w->Label3->font().family(), QStringLiteral("Arial"));    // has its own
+        for (int language = 0; language < 2; ++language) {
+            QCOMPARE(w->ckNoConfirm->font().family(), QStringLiteral("新細明體"));
+            QCOMPARE(w->ckNoConfirm->font().pixelSize(), 12);
+            clickButton(language == 0 ? w->rbEnglish : w->rbChinese);
+        }
         QCOMPARE(w->lblVersion->text(), QStringLiteral("版本: 0.5"));
         QCOMPARE(w->Label5->text(), QStringLiteral("動作前先等                 /1000 秒"));
         QCOMPARE(w->pgOptions->tabText(1), QStringLiteral("更多選項"));

@@ -143,6 +143,12 @@ private slots:
         QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(w->Image->NativeFileName(), w->rowPath(0));
+        // Below the last row it acts on the focused row.
+        clickRow(1);
+        const QPoint below(r.center().x(), w->lvFiles->viewport()->height() - 5);
+        QVERIFY(!w->lvFiles->indexAt(below).isValid());
+        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, below);
+        QCOMPARE(w->Image->NativeFileName(), w->rowPath(1));
     }
 
     void singleClickModeLoadsTheLastRowAfterTheDelay() {
@@ -181,19 +187,49 @@ private slots:
 
     void delayFieldTakesDigitsOnly() {
         w->raClick->setChecked(true);
-        w->edTime->setFocus();
-        w->edTime->selectAll();
-        QTest::keyClicks(w->edTime, "a0b");
-        QCOMPARE(w->edTime->text(), QStringLiteral("0"));
-        QCOMPARE(w->Timer1->interval(), 5);            // 0 acts as 5 ms
-        QTest::keyClick(w->edTime, Qt::Key_Backspace); // discarded too
-        QCOMPARE(w->edTime->text(), QStringLiteral("0"));
-        QTest::keyClick(w->edTime, Qt::Key_Delete); // not a character: edits
-        w->edTime->setText(QString());
+        QLineEdit* e = w->edTime;
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClicks(e, "a0b");
+        QCOMPARE(e->text(), QStringLiteral("0"));
+        QCOMPARE(w->Timer1->interval(), 5); // 0 acts as 5 ms
+        // Printable characters other than digits are refused; the other keys edit.
+        using Keys = QList<QPair<Qt::Key, Qt::KeyboardModifiers>>;
+        const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
+        const struct {
+            const char* name;
+            Keys keys;
+            const char* expected;
+        } cases[] = {
+            {"letter", {{Qt::Key_X, none}}, "250"},
+            {"space", {{Qt::Key_Space, none}}, "250"},
+            {"digit", {{Qt::Key_7, none}}, "2507"},
+            {"backspace", {{Qt::Key_Backspace, none}}, "25"},
+            {"delete", {{Qt::Key_Home, none}, {Qt::Key_Delete, none}}, "50"},
+            {"left", {{Qt::Key_Left, none}, {Qt::Key_Backspace, none}}, "20"},
+            {"clipboard",
+             {{Qt::Key_A, ctrl},
+              {Qt::Key_C, ctrl},
+              {Qt::Key_End, none},
+              {Qt::Key_Backspace, none},
+              {Qt::Key_Backspace, none},
+              {Qt::Key_V, ctrl}},
+             "2250"},
+        };
+        for (const auto& c : cases) {
+            e->setText("250");
+            e->end(false);
+            for (const auto& [key, modifiers] : c.keys)
+                QTest::keyClick(e, key, modifiers);
+            QVERIFY2(e->text() == QLatin1String(c.expected), c.name);
+        }
+        QTest::keyClick(e, Qt::Key_Tab);
+        QVERIFY(!e->hasFocus());
+        QCOMPARE(e->text(), QStringLiteral("2250"));
+        QVERIFY(messages.errors.isEmpty());
+        e->setText(QString());
         QCOMPARE(messages.errors.size(), 1); // not a number: reported, interval kept
-        QCOMPARE(w->Timer1->interval(), 5);
-        w->edTime->setText("250");
-        QCOMPARE(w->Timer1->interval(), 250);
+        QCOMPARE(w->Timer1->interval(), 2250);
     }
 
     void nonImageRowsOpenWithTheirProgram() {
@@ -203,6 +239,9 @@ private slots:
         enterOnRow(0);
         QCOMPARE(opened.size(), 1);
         QVERIFY(opened[0].endsWith("/more.txt"));
+        const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
+        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(opened.size(), 2); // once per double click
         QVERIFY(w->Image->NativeFileName().isEmpty());
     }
 
@@ -359,13 +398,14 @@ private slots:
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         QCOMPARE(w->lvFilesModel->rowCount(), 4);
         clickRow(1);
+        // The hand cursor is the picture's from the start.
+        QCOMPARE(viewer->Image->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(viewer->Image->cursor().hotSpot(), QPoint(15, 13));
         w->ShowInViewer(w->rowPath(1));
         QVERIFY(viewer->isVisible());
+        // A size change after the window was shown lays the picture out again.
         viewer->resize(1024, 768);
         QTRY_COMPARE(viewer->width(), 1024);
-        // Re-show the small picture laid out for this client size.
-        viewer->ShowFile(w->rowPath(0));
-        viewer->ShowFile(w->rowPath(1));
         QCOMPARE(viewer->Image->geometry(), QRect(0, 0, 1024, 768));
         QTest::keyClick(viewer.get(), Qt::Key_Right);
         QCOMPARE(viewer->Image->x(), 0); // a picture that fits does not move

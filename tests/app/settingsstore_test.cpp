@@ -146,7 +146,10 @@ TEST_F(SettingsStoreTest, DataThatDoesNotFitIsReported) {
     const std::pair<const char*, const char*> cases[] = {
         {"ckPreview=qword:1\n", "Failed to get data for 'ckPreview'"},
         {"ckPreview=dword:4294967296\n", "Failed to get data for 'ckPreview'"},
-        {"ckPreview=binary:01000000\n", "Failed to get data for 'ckPreview'"},
+        {"ckPreview=binary:0100000000\n", "Failed to get data for 'ckPreview'"},
+        {"ckPreview=binary:01000000\n", "Invalid data type for 'ckPreview'"}, // fits 32 bits
+        {"ckPreview=sz:\"1\"\n", "Invalid data type for 'ckPreview'"},        // 4 bytes
+        {"ckPreview=sz:\"12\"\n", "Failed to get data for 'ckPreview'"},
         {"edTime=dword:200\n", "Invalid data type for 'edTime'"},
         {"edTime=sz:\"20", "Failed to get data for 'edTime'"}, // cut short
         {"DirCount=sz:\"2\"\n", "Invalid data type for 'DirCount'"},

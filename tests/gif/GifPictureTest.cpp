@@ -1,5 +1,5 @@
 // The Qt side of the GIF picture: a file's first image as a QImage, and the image holder
-// TGifImage with its loading flag, events, timer interval and animation steps.
+// TGifImage with its loading flag, events, timer interval, animation steps and cursor.
 
 #include "GifPicture.h"
 #include "GifErrors.h"
@@ -7,6 +7,7 @@
 #include "GifTestSupport.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 
 using namespace fenwa;
 using namespace fenwa::gif;
@@ -127,16 +129,38 @@ private slots:
 
     void timerInterval() {
         TGifImage gif;
+        gif.SetStartImmediately(true);
         gif.Timer()->setInterval(1234);
         gif.LoadFromFile(Write("single.gif", BuildGif(Frames({50}))));
         QCOMPARE(gif.Timer()->interval(), 1234); // one image: untouched
+        QVERIFY(!gif.Timer()->isActive());
         gif.LoadFromFile(Write("zero.gif", BuildGif(Frames({0, 0, 0}))));
         QCOMPARE(gif.Timer()->interval(), 0);
-        QVERIFY(!gif.Timer()->isActive());
-        gif.SetStartImmediately(true);
+        QTest::qWait(20);
+        QCOMPARE(gif.CurrentImage(), 1); // a delay of 0 never steps
         gif.LoadFromFile(Write("anim.gif", BuildGif(Frames({10, 40, 0}))));
         QCOMPARE(gif.Timer()->interval(), 400); // the last non-zero delay, in ms
         QVERIFY(gif.Timer()->isActive());
+    }
+
+    void everyReadEndsWithTheDefaultCursor() {
+        const QByteArray good = Write("cursor.gif", BuildGif(Frames({0})));
+        const QByteArray bad = Write("cursor-bad.gif", Bytes{'G', 'I', 'F', '9', '9', 'a'});
+        const std::function<void()> reads[] = {
+            [&] { loadGifFirstImage(good); },
+            [&] { QVERIFY_THROWS_EXCEPTION(EGifException, loadGifFirstImage(bad)); },
+            [&] { loadGifFirstImageFromData(QByteArray(12, 'x')); },
+            [&] { TGifImage().LoadFromFile(good); },
+            [&] { QVERIFY_THROWS_EXCEPTION(EGifException, TGifImage().LoadFromFile(bad)); },
+        };
+        for (const auto& read : reads) {
+            QGuiApplication::setOverrideCursor(Qt::CrossCursor); // shown before the read
+            try {
+                read();
+            } catch (const std::exception&) {
+            }
+            QVERIFY(!QGuiApplication::overrideCursor());
+        }
     }
 
     void advanceDrawsLaterImagesAtTheirPlaceAndWraps() {
@@ -163,5 +187,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(GifPictureTest)
+QTEST_MAIN(GifPictureTest)
 #include "GifPictureTest.moc"

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QTemporaryDir>
+#include <QtEndian>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -61,6 +62,30 @@ private:
         QImageWriter writer(p, format);
         if (!writer.write(image))
             qWarning() << writer.errorString();
+        return p;
+    }
+    // An icon file of several images: each written as an icon of its own, the entries
+    // then joined under one directory.
+    QString writeIcon(const QString& name, const QList<int>& sides) {
+        QByteArray entries, data;
+        const int dataStart = 6 + 16 * int(sides.size());
+        for (int side : sides) {
+            QByteArray one;
+            QBuffer buffer(&one);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter(&buffer, "ico").write(solid(side, side, Qt::blue));
+            QByteArray entry = one.mid(6, 16);
+            qToLittleEndian<quint32>(quint32(dataStart + data.size()), entry.data() + 12);
+            entries += entry;
+            data += one.mid(qFromLittleEndian<quint32>(one.constData() + 18));
+        }
+        const QByteArray header("\0\0\1\0", 4);
+        QByteArray count(2, '\0');
+        count[0] = char(sides.size());
+        const QString p = path(name);
+        QFile f(p);
+        f.open(QIODevice::WriteOnly);
+        f.write(header + count + entries + data);
         return p;
     }
 
@@ -168,6 +193,13 @@ private slots:
         image.setFileName(writeImage("icon.ico", solid(32, 32, Qt::blue), "ico"));
         QCOMPARE(image.ImageWidth(), 32);
         QCOMPARE(image.ImageHeight(), 32);
+        // Of several images the standard 32 x 32 one, else the first.
+        const std::pair<QList<int>, int> icons[] = {{{16, 32, 48}, 32}, {{48, 16}, 48}};
+        for (const auto& [sides, shown] : icons) {
+            image.setFileName(writeIcon("several.ico", sides));
+            QCOMPARE(image.ImageWidth(), shown);
+            QCOMPARE(image.ImageHeight(), shown);
+        }
 
         for (const char* name : {"metafile_sample.EMF", "metafile_sample.wmf"}) {
             const QString copy = path(name);
