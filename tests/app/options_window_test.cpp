@@ -240,6 +240,33 @@ private slots:
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
     }
 
+    void aDirectoryListedTwiceIsReadOnce() {
+        QDir().mkpath(dir("config"));
+        QDir().mkpath(dir("photos/sub"));
+        makeFile(QFile::encodeName(dir("photos/a.jpg")));
+        makeFile(QFile::encodeName(dir("photos/sub/b.jpg")));
+        QVERIFY(QFile::link(dir("photos"), dir("link")));
+        // A settings file may list one directory under two spellings.
+        writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("photos")) + "\"\nDir2=sz:\"" +
+                      QFile::encodeName(dir("link")) + "/\"\n");
+        makeWindow();
+        QCOMPARE(w->lstDir->count(), 2);
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QCOMPARE(w->lvFilesModel->rowCount(), 2); // a.jpg and b.jpg, of one size
+        // Typed, each other spelling is refused with the relatives message.
+        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
+        listDirectory(dir("photos"));
+        for (const QString& spelling : {dir("link"), dir("photos/sub/.."), dir("link/sub")}) {
+            messages.errors.clear();
+            listDirectory(spelling);
+            QCOMPARE(w->lstDir->count(), 1);
+            QCOMPARE(messages.errors.size(), 1);
+            QVERIFY(messages.errors[0].contains(QStringLiteral("是直系親屬")));
+        }
+    }
+
     void aListedNameThatIsNotUtf8IsSearchedAgainFromTheEdit() {
         QDir().mkpath(dir("config"));
         QDir().mkpath(dir("plain"));

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -341,6 +342,61 @@ private slots:
         QVERIFY(messages.errors[0].contains(QFile::decodeName(a)));
         QVERIFY(messages.errors[0].contains(QStringLiteral("stays in the trash")));
         QVERIFY(!w->miUndo->isEnabled()); // the attempt used the action up
+    }
+
+    void groupKeysDuringAnEditLeaveTheNameAndTheRowAlone() {
+        addFile("a", "one.jpg", "same");
+        addFile("b", "two.jpg", "same");
+        addFile("c", "three.jpg", "other");
+        addFile("d", "four.jpg", "other");
+        makeWindow();
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        w->lvFiles->setFocus();
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, ColName));
+        const QByteArray path = w->rowPath(0);
+        QTest::keyClick(w->lvFiles, Qt::Key_F2);
+        QLineEdit* editor = openEditor();
+        QVERIFY(editor);
+        editor->selectAll();
+        typeText(editor, QStringLiteral("half"));
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_Up, Qt::Key_Down}) {
+            QTest::keyClick(editor, key, Qt::ControlModifier);
+            QCoreApplication::processEvents();
+            QCOMPARE(w->currentRow(), 0);
+        }
+        // Moving the row from elsewhere ends the edit without renaming.
+        w->SelectRowAlone(2);
+        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(2, ColName));
+        QCoreApplication::processEvents();
+        QVERIFY(QFile::exists(QFile::decodeName(path)));
+        QVERIFY(!QFile::exists(tmp->path() + "/a/half"));
+        QCOMPARE(w->lvFilesModel->index(0, ColName).data().toString(),
+                 QFile::decodeName(path).section('/', -1));
+    }
+
+    void aFileReplacedSinceTheSearchIsNotDeleted() {
+        addFile("a", "one.jpg", "same");
+        addFile("b", "two.jpg", "same");
+        makeWindow();
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        // Another file of the same size and minute now stands at the row's path.
+        const QByteArray path = w->rowPath(0);
+        const QFileInfo before(QFile::decodeName(path));
+        const QByteArray other = addFile("a", "new.tmp", "SAME");
+        QVERIFY(::rename(other.constData(), path.constData()) == 0);
+        QFile f(QFile::decodeName(path));
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(before.lastModified(), QFileDevice::FileModificationTime));
+        f.close();
+        messages.errors.clear();
+        deleteRow(0);
+        QCOMPARE(contentOf(path), std::string("SAME"));
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains(QFile::decodeName(path)));
+        QVERIFY(messages.errors[0].contains(QStringLiteral("replaced by another file")));
     }
 };
 
