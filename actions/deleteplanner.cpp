@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 
 #include "contentcheck.h"
 
@@ -172,8 +171,16 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
             groupEnd = group.last + 1;
             staying.clear();
             // Rows asked for but gone or kept stay in the list, not necessarily as copies.
+            // A second spelling of an entry being deleted goes with it.
+            const auto goesWithDeleted = [&](size_t r) {
+                for (size_t d = group.first; d <= group.last; ++d)
+                    if (deleting[d] && disk.sameEntry(r, d))
+                        return true;
+                return false;
+            };
             for (size_t r = group.first; r <= group.last; ++r)
-                if (!deleting[r] && !(asking[r] && disk.check(r) == RowCheck::Gone))
+                if (!deleting[r] && !(asking[r] && disk.check(r) == RowCheck::Gone) &&
+                    !goesWithDeleted(r))
                     staying.push_back(r);
             if (staying.empty())
                 plan.lastCopies.push_back(group.first);
@@ -182,23 +189,23 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
             plan.remove.push_back(row);
             continue;
         }
-        std::optional<size_t> copy;
-        bool ownData = false; // a copy that is another file, not a hard link of this one
+        // A copy is another entry that stays, unchanged. A hard link of this very file
+        // among them keeps the data but means the delete frees no space.
+        bool anyCopy = false;
+        bool twinStays = false;
         for (size_t other : staying) {
             if (disk.sameEntry(row, other) || !isCopy(other))
                 continue;
-            copy = other;
-            if (disk.state(other).identity != disk.state(row).identity) {
-                ownData = true;
-                break;
-            }
+            anyCopy = true;
+            if (disk.state(other).identity == disk.state(row).identity)
+                twinStays = true;
         }
-        if (!copy) {
+        if (!anyCopy) {
             plan.kept.push_back({row, KeepReason::NoCopyLeft});
             continue;
         }
         plan.remove.push_back(row);
-        if (!ownData)
+        if (twinStays)
             plan.sharedData.push_back(row);
     }
     return plan;

@@ -167,12 +167,15 @@ TEST(DeletePlanner, ASecondSpellingIsNoCopyAndAHardLinkFreesNothing) {
     // identity, same name). Row 2: a hard link of that file in another directory.
     w.row("/p", 10, "f", 1);
     w.row("/link-to-p", 10, "f", 1);
-    expectPlan(w.plan({0}), {{}, {}, {{0, KeepReason::NoCopyLeft}}});
+    // The other spelling goes with the entry: this is the last copy, asked about.
+    expectPlan(w.plan({0}), {{0}, {}, {}, {0}});
     w.row("/q", 11, "f", 1);
     expectPlan(w.plan({0}), {{0}, {}, {}, {}, {0}});
-    // Another file with the same bytes beside them: deleting frees space again.
+    // Another copy beside them changes nothing while the twin stays; deleting both
+    // names of the data frees its space.
     w.row("/r", 12, "f", 2);
-    expectPlan(w.plan({0}), {{0}});
+    expectPlan(w.plan({0}), {{0}, {}, {}, {}, {0}});
+    expectPlan(w.plan({0, 2}), {{0, 2}});
 }
 
 TEST(DeletePlanner, AListOfEveryFileHasNoCopiesToKeep) {
