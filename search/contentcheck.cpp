@@ -143,6 +143,8 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& 
              const std::function<void()>& report) {
     if (count == 0)
         return;
+    if (cancel && cancel->load(std::memory_order_relaxed))
+        stop = true; // a stop raised before this stage: it reads nothing
     threads = unsigned(std::min<size_t>(threads, count));
     std::atomic<size_t> next{0};
     std::mutex mutex;

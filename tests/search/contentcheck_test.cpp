@@ -206,18 +206,14 @@ TEST(ContentCheck, CancellingStopsTheReadersAndALaterSearchIsWhole) {
         std::atomic<bool> stop{false};
         options.stop = &stop;
         bool reading = false;
-        size_t reportsAfterStop = 0;
         options.beforeReading = [&] { reading = true; };
-        // The stop is raised as another thread would raise it; the readers end soon after.
+        // Raised once files are being read, as another thread would raise it: the whole
+        // files are then never read, so no group comes out.
         options.progress = [&](size_t, size_t) {
-            if (stop)
-                ++reportsAfterStop;
             if (reading)
                 stop = true;
         };
-        FindDuplicates(hidden, ticked(false, false, false, true), options);
-        EXPECT_TRUE(stop);
-        EXPECT_LE(reportsAfterStop, 3u);
+        EXPECT_TRUE(FindDuplicates(hidden, ticked(false, false, false, true), options).empty());
     }
     // Nothing of the cancelled searches is left behind.
     Groups all(1);
