@@ -261,16 +261,7 @@ size_t ReadFiles(const std::string& dir, FileRecordStore& store, ScanSession* se
     const size_t before = store.size();
     if (handle.open(dir) && handle.identity(id) && s.firstReading(id)) {
         std::vector<std::string> ignored;
-        uint32_t directory = UINT32_MAX;
-        handle.read(
-            [&](const platform::FileEntry& e) {
-                if (directory == UINT32_MAX)
-                    directory = store.internDirectory(dir, id.device);
-                const bool sameDevice = e.identity.device == id.device;
-                store.append(directory, e.name, e.size, platform::localMinuteOf(e.mtimeSeconds),
-                             sameDevice ? e.identity.inode : 0, sameDevice ? e.changeStamp : 0);
-            },
-            ignored);
+        readInto(dir, handle, id, store, ignored);
     }
     s.addRead(1);
     return store.size() - before;
