@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "contentcheck.h"
+#include "keeprules.h"
 
 namespace fenwa::actions {
 
@@ -79,6 +80,15 @@ private:
     std::map<size_t, bool> bytes_;
 };
 
+void markProtected(const FileRecordStore& rows, const DeleteRequest& request, DeletePlan& plan) {
+    if (request.protectedDirectories.empty())
+        return;
+    const std::vector<bool> covered = protectedDirectoryIndexes(rows, request.protectedDirectories);
+    for (size_t row : plan.remove)
+        if (covered[rows.record(row).directory])
+            plan.protectedRows.push_back(row);
+}
+
 } // namespace
 
 RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& probe) {
@@ -150,6 +160,7 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
     }
     if (!request.duplicateList || !request.criteria.any()) {
         plan.remove = std::move(candidates);
+        markProtected(rows, request, plan);
         return plan;
     }
 
@@ -201,6 +212,7 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
         if (!ownData)
             plan.sharedData.push_back(row);
     }
+    markProtected(rows, request, plan);
     return plan;
 }
 
