@@ -836,6 +836,7 @@ void TfrmMain::ClearResultList() {
     ++listGeneration_;
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QString());
+    updateSelectionStatus();
 }
 
 void TfrmMain::btnFindAllClick() {
@@ -1157,6 +1158,7 @@ void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
     if (ListIdle)
         setStatusText(1,
                       QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
+    updateSelectionStatus();
 }
 
 } // namespace fenwa

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "GifRegistration.h"
@@ -146,6 +147,39 @@ std::optional<actions::KeepRules> keepRulesNamed(const std::string& text) {
     return rules;
 }
 
+// Directories spelled as the rows spell them: beneath the listed directory that holds
+// each, whatever path led to it (relative, through a link). A listed directory inside
+// one of them stands for itself; one outside all of them gives nothing.
+std::vector<std::string> asListed(const std::vector<std::string>& protect,
+                                  const std::vector<std::string>& listed) {
+    const auto real = [](const std::string& path) -> std::string {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved)
+            return {};
+        std::string text(resolved);
+        std::free(resolved);
+        return text;
+    };
+    std::vector<std::string> spelled;
+    for (const std::string& p : protect) {
+        const std::string realP = real(p);
+        for (const std::string& l : listed) {
+            const std::string realL = real(l);
+            if (realP.empty() || realL.empty())
+                continue;
+            if (actions::isWithinDirectory(realP, realL)) {
+                std::string rest = realP.substr(realL.size());
+                if (!rest.empty() && rest.front() == '/')
+                    rest.erase(0, 1);
+                spelled.push_back(
+                    rest.empty() ? l : platform::JoinPath(platform::nativePathStyle(), l, rest));
+            } else if (actions::isWithinDirectory(realL, realP))
+                spelled.push_back(l);
+        }
+    }
+    return spelled;
+}
+
 } // namespace
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -204,7 +238,11 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 return 1;
             }
         } else if (!optionsEnded && duplicates && a == "--protect" && i + 1 < args.size()) {
-            protect.push_back(platform::normalizeDirectory(platform::nativePathStyle(), args[++i]));
+            if (!platform::isExistingDirectory(args[++i])) {
+                std::fprintf(err, "%s\n", MsgNotADirectory);
+                return 2;
+            }
+            protect.push_back(args[i]);
         } else if (!optionsEnded && duplicates && a == "--mark-selected") {
             markTsv = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
@@ -250,8 +288,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
         return 0;
     }
-    const actions::KeepSelection chosen =
-        actions::SelectByRule(found.rows, criteria, *keep, protect, [](const std::string& path) {
+    if (!keep->directory.empty()) {
+        const std::vector<std::string> spelled = asListed({keep->directory}, directories);
+        if (!spelled.empty())
+            keep->directory = spelled.front();
+    }
+    const actions::KeepSelection chosen = actions::SelectByRule(
+        found.rows, criteria, *keep, asListed(protect, directories), [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
     SelectionColumn column;
