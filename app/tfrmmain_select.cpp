@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QFile>
+#include <QGuiApplication>
 #include <QItemSelection>
 #include <QLabel>
 #include <QListWidget>
@@ -214,11 +215,14 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
             return 0;
         rules.directory = QFile::encodeName(*picked).toStdString();
     }
+    // The pixels rule reads a header from every file of the groups.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const actions::KeepSelection chosen =
         actions::SelectByRule(lvFilesModel->store(), criteria(), rules, protectedDirectories(),
                               [](const std::string& path) {
                                   return PictureHeaderPixels(QByteArray::fromStdString(path));
                               });
+    QGuiApplication::restoreOverrideCursor();
     undecidedGroups_ = chosen.undecided;
     selectRows(chosen.selected);
     updateSelectionStatus();
