@@ -4,6 +4,7 @@
 #include <map>
 
 #include "contentcheck.h"
+#include "keeprules.h"
 
 namespace fenwa::actions {
 
@@ -78,6 +79,15 @@ private:
     std::map<size_t, bool> bytes_;
 };
 
+void markProtected(const FileRecordStore& rows, const DeleteRequest& request, DeletePlan& plan) {
+    if (request.protectedDirectories.empty())
+        return;
+    const std::vector<bool> covered = protectedDirectoryIndexes(rows, request.protectedDirectories);
+    for (size_t row : plan.remove)
+        if (covered[rows.record(row).directory])
+            plan.protectedRows.push_back(row);
+}
+
 } // namespace
 
 RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& probe) {
@@ -149,6 +159,7 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
     }
     if (!request.duplicateList || !request.criteria.any()) {
         plan.remove = std::move(candidates);
+        markProtected(rows, request, plan);
         return plan;
     }
 
@@ -208,6 +219,7 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
         if (twinStays)
             plan.sharedData.push_back(row);
     }
+    markProtected(rows, request, plan);
     return plan;
 }
 

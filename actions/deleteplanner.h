@@ -66,6 +66,9 @@ struct DeletePlan {
     std::vector<size_t> lastCopies;
     // Rows whose data a hard link that stays keeps: deleting them frees no space.
     std::vector<size_t> sharedData;
+    // Rows of `remove` under a protected directory: the user is asked about these by
+    // name before anything is deleted (No deletes nothing).
+    std::vector<size_t> protectedRows;
 };
 
 struct DeleteRequest {
@@ -73,6 +76,8 @@ struct DeleteRequest {
     Criteria criteria;        // the ticks that make the list's groups
     // True for a list of duplicate groups; a list of every file has no copies to keep.
     bool duplicateList = true;
+    // Directories (native paths) whose files are references, never deleted unasked.
+    std::vector<std::string> protectedDirectories;
 };
 
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,

@@ -61,6 +61,13 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
             return std::nullopt;
         return name;
     };
+    s.pickDirectory = [](QWidget* parent, const QString& title) -> std::optional<QString> {
+        const QString name = QFileDialog::getExistingDirectory(parent, title, QString(),
+                                                               QFileDialog::DontUseNativeDialog);
+        if (name.isEmpty())
+            return std::nullopt;
+        return name;
+    };
     return s;
 }
 

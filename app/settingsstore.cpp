@@ -115,6 +115,10 @@ QString directoryValueName(uint32_t position) {
     return QStringLiteral("Dir") + QString::number(position);
 }
 
+QString directoryProtectValueName(uint32_t position) {
+    return QStringLiteral("DirProtect") + QString::number(position);
+}
+
 QString invalidDataTypeMessage(const QString& valueName) {
     return QStringLiteral("Invalid data type for '%1'").arg(valueName);
 }
@@ -173,6 +177,12 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
             }))
             continue;
         controls.appendDirectory(directory);
+        // An unreadable mark protects nothing, as a missing one does.
+        uint32_t protect = 0;
+        if (readNumber(settings, directoryProtectValueName(position), protect) ==
+                ReadStatus::Read &&
+            protect != 0)
+            controls.protectLastDirectory();
     }
 }
 
@@ -192,6 +202,9 @@ bool saveSettings(QSettings& settings, SettingsControls& controls) {
     const std::vector<std::string> directories = controls.directories();
     settings.setValue(QString::fromLatin1(DirCountName), int(directories.size()));
     for (size_t i = 0; i < directories.size(); ++i) {
+        // Written for every entry, so a mark of an earlier list never lingers.
+        settings.setValue(directoryProtectValueName(uint32_t(i + 1)),
+                          controls.isDirectoryProtected(i) ? 1 : 0);
         const QByteArray bytes = QByteArray::fromStdString(directories[i]);
         const QString text = QFile::decodeName(bytes);
         // A name that is not UTF-8 would come back as another name from a text.

@@ -53,6 +53,9 @@ inline constexpr const char* DirCountName = "DirCount";
 // Without a stored count the load looks at Dir1 to Dir1000.
 inline constexpr uint32_t DefaultDirCount = 1000;
 QString directoryValueName(uint32_t position); // "Dir" + position, 1-based
+// "DirProtect" + position: 1 when that directory's files are protected. A store written
+// before it existed lists every directory unprotected.
+QString directoryProtectValueName(uint32_t position);
 
 inline constexpr const char* MsgSettingsSaved = "恭禧您啦!您的設定值已經儲存";
 QString invalidDataTypeMessage(const QString& valueName);
@@ -71,6 +74,9 @@ public:
     // The directory list's entries, native bytes, top to bottom.
     virtual std::vector<std::string> directories() const = 0;
     virtual void appendDirectory(const std::string& directory) = 0;
+    // Whether the list's entry at `index` is protected; marks the entry appended last.
+    virtual bool isDirectoryProtected(size_t /*index*/) const { return false; }
+    virtual void protectLastDirectory() {}
     virtual bool isExistingDirectory(const std::string& directory) const = 0;
     virtual void showError(const QString& message) = 0;
     virtual void showInformation(const QString& message) = 0;
@@ -86,12 +92,13 @@ void loadSettings(QSettings& settings, SettingsControls& controls,
                   platform::PathStyle style = platform::nativePathStyle());
 bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);
 
-// Writes every value from the controls, then DirCount and Dir1..DirN (each a text, or
-// binary data holding the exact bytes of a directory name that is not UTF-8), and shows the
-// confirmation. Directory values beyond the new count stay in the store: the next load
-// stops at DirCount. The store is written in one piece (a temporary file renamed over
-// the old one), so when it cannot be written nothing of the old one is lost; the failure
-// is reported for the first value, which is where the save stopped. Returns true when saved.
+// Writes every value from the controls, then DirCount, and for each directory
+// DirProtect<n> and Dir<n> (a text, or binary data holding the exact bytes of a directory
+// name that is not UTF-8), and shows the confirmation. Directory values beyond the new count stay
+// in the store: the next load stops at DirCount. The store is written in one piece (a temporary
+// file renamed over the old one), so when it cannot be written nothing of the old one is lost; the
+// failure is reported for the first value, which is where the save stopped. Returns true when
+// saved.
 bool saveSettings(QSettings& settings, SettingsControls& controls);
 
 } // namespace fenwa

@@ -119,6 +119,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     column->addWidget(Splitter1, 1);
     buildStatusBar();
     buildMenus();
+    buildSelectMenu();
     // Every hint of the program shows in the balloon.
     BalloonHint1 = new TBalloonHint(this);
     BalloonHint1->SetHintFont(MainWindowHintFont());
@@ -658,6 +659,7 @@ void TfrmMain::PopupMenu1Popup() {
     miPreview->setEnabled(selected == 1 && ckPreview->isChecked());
     miDelete->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
+    updateSelectMenu();
 }
 
 // ---------------------------------------------------------------------------
@@ -826,6 +828,7 @@ int TfrmMain::selectedRowCount() const {
 }
 
 void TfrmMain::ClearResultList() {
+    undecidedGroups_ = 0;
     setStatusText(1, QStringLiteral("Clearing file list..."));
     repaintStatusBar();
     lvFiles->setUpdatesEnabled(false);
@@ -833,6 +836,7 @@ void TfrmMain::ClearResultList() {
     ++listGeneration_;
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QString());
+    updateSelectionStatus();
 }
 
 void TfrmMain::btnFindAllClick() {
@@ -1154,6 +1158,7 @@ void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
     if (ListIdle)
         setStatusText(1,
                       QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
+    updateSelectionStatus();
 }
 
 } // namespace fenwa

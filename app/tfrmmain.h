@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "filelistmodel.h"
+#include "keeprules.h"
 #include "resultlist.h"
 #include "scanner.h"
 #include "viewerlist.h"
@@ -66,6 +67,8 @@ struct MainWindowServices {
     std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
     // Asks where to save a file; answers nothing when the user cancels.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickSaveFile;
+    // Asks for a directory; answers nothing when the user cancels.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickDirectory;
     // The questions and error reports of the desktop's delete request.
     platform::ShellPrompts* shellPrompts = nullptr;
     // The settings store: the user's own, or a file a test chose. Without it nothing is
@@ -409,6 +412,40 @@ private:
     std::unique_ptr<actions::UndoJournal> undoJournal_;
     // Every search starts a new list; rows go back only into the list they left.
     uint64_t listGeneration_ = 1;
+
+    // --- Selection by rule and protected directories ---
+public:
+    QMenu* miSelect = nullptr; // in PopupMenu1
+    QMenu* miThenBy = nullptr; // in miSelect: the rule that breaks ties
+    std::vector<std::pair<QAction*, actions::KeepRule>> miKeepRules;
+    std::vector<std::pair<QAction*, std::optional<actions::KeepRule>>> miThenByRules;
+    QAction* miInvertSelection = nullptr;
+    QAction* miClearSelection = nullptr;
+    QAction* miProtectDir = nullptr; // in PopupMenu3, checkable
+    QLabel* lblSelection = nullptr;  // the status bar's last panel: what is selected
+    std::optional<actions::KeepRule> ThenByRule;
+
+    // The listed directories marked protected, native paths.
+    std::vector<std::string> protectedDirectories() const;
+    bool isDirectoryProtected(int index) const;
+    void setDirectoryProtected(int index, bool on);
+    // Selects, in every group, every row but the one the rule keeps (asking for the
+    // directory of UnderDirectory); answers the groups left for the user to decide.
+    size_t SelectByRule(actions::KeepRule rule);
+    void InvertSelectionWithinGroups();
+    void ClearSelection();
+    void updateSelectionStatus();
+
+public slots:
+    void miProtectDirClick();
+
+private:
+    void buildSelectMenu();
+    void updateSelectMenu();
+    void selectRows(const std::vector<size_t>& rows);
+    QObject* selectMenuControl(const QString& name) const;
+    size_t undecidedGroups_ = 0;
+    bool selectionStatusPending_ = false;
 };
 
 } // namespace fenwa

@@ -79,6 +79,12 @@ public:
         return name == QLatin1String("edTime") ? window_.edTime->text() : QString();
     }
     std::vector<std::string> directories() const override { return window_.directoryEntries(); }
+    bool isDirectoryProtected(size_t index) const override {
+        return window_.isDirectoryProtected(int(index));
+    }
+    void protectLastDirectory() override {
+        window_.setDirectoryProtected(window_.lstDir->count() - 1, true);
+    }
     void appendDirectory(const std::string& directory) override {
         auto* item = new QListWidgetItem(fromNative(directory));
         item->setData(Qt::UserRole, QByteArray::fromStdString(directory));
@@ -301,7 +307,7 @@ QObject* TfrmMain::languageControl(const QString& name) {
     for (const auto& [n, control] : controls)
         if (name == QLatin1String(n))
             return control;
-    return nullptr;
+    return selectMenuControl(name);
 }
 
 void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {

@@ -443,8 +443,8 @@ void TfrmMain::DeleteSelectedFiles() {
 std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
     const FileRecordStore& rows = lvFilesModel->store();
     const actions::DeletePlan plan =
-        actions::PlanDelete(rows, {asked, criteria(), duplicateList_}, actions::probeDisk,
-                            actions::hashFileNow);
+        actions::PlanDelete(rows, {asked, criteria(), duplicateList_, protectedDirectories()},
+                            actions::probeDisk, actions::hashFileNow);
     const auto pathText = [&](size_t row) {
         return QFile::decodeName(QByteArray::fromStdString(rows.fullPath(row)));
     };
@@ -458,6 +458,17 @@ std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<siz
         reportChangedFiles(changed);
     }
     const bool forGood = !(DeleteFlags() & platform::FOF_ALLOWUNDO);
+    // Protected files are references: asked about by name whatever "No confirmation" says.
+    if (!plan.protectedRows.empty()) {
+        QStringList names;
+        for (size_t row : plan.protectedRows)
+            names << pathText(row);
+        const QString question =
+            QStringLiteral("這些檔案在受保護的目錄中 (these files are in protected folders):\n") +
+            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
+        if (!shellPrompts().askYesNo(question.toStdString()))
+            return {};
+    }
     if (!plan.lastCopies.empty()) {
         QStringList names;
         for (size_t first : plan.lastCopies)

@@ -4,12 +4,14 @@
 #include <QGuiApplication>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 #include "GifRegistration.h"
 #include "JPEGImage.h"
 #include "PictureLoader.h"
 #include "exportlist.h"
+#include "keeprules.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -24,7 +26,9 @@ namespace {
 const char* const Usage =
     "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
     "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
-    "                                 [--no-subdirs] [--format tsv|csv|json] DIR...\n"
+    "                                 [--no-subdirs] [--format tsv|csv|json]\n"
+    "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
+    "                                 DIR...\n"
     "       fenwa-cli decode FILE [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] -o OUT.bmp\n"
     "\n"
     "find-all lists every file of the directories; find-duplicates only the files that\n"
@@ -35,6 +39,13 @@ const char* const Usage =
     "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
     "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
     "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
+    "--keep marks, in every group, every file but the one the rule keeps, as a Delete\n"
+    "would take them (nothing is deleted): a `selected` field in CSV (yes/no) and JSON\n"
+    "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
+    "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
+    "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
+    "--protect DIR are never marked, nor hard links of a kept file; groups the rule cannot\n"
+    "decide are left unmarked and counted on standard error.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n";
 
@@ -121,6 +132,54 @@ int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
     return 0;
 }
 
+// "RULE" or "RULE,RULE".
+std::optional<actions::KeepRules> keepRulesNamed(const std::string& text) {
+    actions::KeepRules rules;
+    const size_t comma = text.find(',');
+    if (!actions::keepRuleNamed(text.substr(0, comma), rules.rule, rules.directory))
+        return std::nullopt;
+    if (comma != std::string::npos) {
+        actions::KeepRule second{};
+        if (!actions::keepRuleNamed(text.substr(comma + 1), second, rules.directory))
+            return std::nullopt;
+        rules.thenBy = second;
+    }
+    return rules;
+}
+
+// Directories spelled as the rows spell them: beneath the listed directory that holds
+// each, whatever path led to it (relative, through a link). A listed directory inside
+// one of them stands for itself; one outside all of them gives nothing.
+std::vector<std::string> asListed(const std::vector<std::string>& protect,
+                                  const std::vector<std::string>& listed) {
+    const auto real = [](const std::string& path) -> std::string {
+        char* resolved = ::realpath(path.c_str(), nullptr);
+        if (!resolved)
+            return {};
+        std::string text(resolved);
+        std::free(resolved);
+        return text;
+    };
+    std::vector<std::string> spelled;
+    for (const std::string& p : protect) {
+        const std::string realP = real(p);
+        for (const std::string& l : listed) {
+            const std::string realL = real(l);
+            if (realP.empty() || realL.empty())
+                continue;
+            if (actions::isWithinDirectory(realP, realL)) {
+                std::string rest = realP.substr(realL.size());
+                if (!rest.empty() && rest.front() == '/')
+                    rest.erase(0, 1);
+                spelled.push_back(
+                    rest.empty() ? l : platform::JoinPath(platform::nativePathStyle(), l, rest));
+            } else if (actions::isWithinDirectory(realL, realP))
+                spelled.push_back(l);
+        }
+    }
+    return spelled;
+}
+
 } // namespace
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -143,6 +202,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     Criteria criteria;
     ExportFormat format = ExportFormat::Tsv;
     std::vector<std::string> directories;
+    std::optional<actions::KeepRules> keep;
+    std::vector<std::string> protect;
+    bool markTsv = false;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -166,6 +228,23 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             criteria.time = true;
         } else if (!optionsEnded && duplicates && a == "--content") {
             criteria.content = true;
+        } else if (!optionsEnded && duplicates && a == "--keep" && i + 1 < args.size()) {
+            keep = keepRulesNamed(args[++i]);
+            if (!keep) {
+                std::fprintf(err,
+                             "fenwa-cli: --keep takes one or two of newest, oldest, largest, "
+                             "pixels, shortest-path, under=DIR, first, not '%s'\n",
+                             args[i].c_str());
+                return 1;
+            }
+        } else if (!optionsEnded && duplicates && a == "--protect" && i + 1 < args.size()) {
+            if (!platform::isExistingDirectory(args[++i])) {
+                std::fprintf(err, "%s\n", MsgNotADirectory);
+                return 2;
+            }
+            protect.push_back(args[i]);
+        } else if (!optionsEnded && duplicates && a == "--mark-selected") {
+            markTsv = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             std::fprintf(err, "fenwa-cli: unknown option '%s'\n%s", a.c_str(), Usage);
             return 1;
@@ -205,7 +284,27 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
     const SearchOutcome found = RunSearch(request);
-    writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
+    if (!keep) {
+        writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
+        return 0;
+    }
+    if (!keep->directory.empty()) {
+        const std::vector<std::string> spelled = asListed({keep->directory}, directories);
+        if (!spelled.empty())
+            keep->directory = spelled.front();
+    }
+    const actions::KeepSelection chosen = actions::SelectByRule(
+        found.rows, criteria, *keep, asListed(protect, directories), [](const std::string& path) {
+            return PictureHeaderPixels(QByteArray::fromStdString(path));
+        });
+    SelectionColumn column;
+    column.selected.assign(found.rows.size(), false);
+    for (size_t row : chosen.selected)
+        column.selected[row] = true;
+    column.inTsv = markTsv;
+    writeRows(found.rows, criteria, format, out, &column);
+    if (chosen.undecided)
+        std::fprintf(err, "fenwa-cli: %zu groups left for you to decide\n", chosen.undecided);
     return 0;
 }
 

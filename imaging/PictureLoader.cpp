@@ -32,6 +32,70 @@ qint64 MeasureFile(const QByteArray& nativePath) {
     return size < 0 ? 0 : qint64(size);
 }
 
+namespace {
+
+// At most `count` bytes from the start of the file.
+QByteArray readPrefix(const QByteArray& nativePath, qint64 count) {
+    std::ifstream in(nativePath.toStdString(), std::ios::binary);
+    if (!in)
+        return {};
+    QByteArray bytes(count, Qt::Uninitialized);
+    in.read(bytes.data(), count);
+    bytes.truncate(qint64(in.gcount()));
+    return bytes;
+}
+
+quint32 littleEndian(const QByteArray& b, qsizetype at, int width) {
+    quint32 v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | quint8(b[at + i]);
+    return v;
+}
+
+} // namespace
+
+quint64 PictureHeaderPixels(const QByteArray& nativePath) {
+    if (!IsExistingFile(nativePath))
+        return 0;
+    // Markers of a JPEG file sit before its first scan, nearly always within this much.
+    constexpr qint64 JpegHeaderBytes = 256 * 1024;
+    QByteArray head = readPrefix(nativePath, JpegHeaderBytes);
+    const auto area = [](qint64 w, qint64 h) -> quint64 {
+        return w > 0 && h > 0 ? quint64(w) * quint64(h) : 0;
+    };
+    if (head.startsWith("\xFF\xD8")) {
+        try {
+            const TJpegHeaderInfo info = JpegReadHeader(head);
+            return area(info.width, info.height);
+        } catch (...) {
+        }
+        if (head.size() < JpegHeaderBytes)
+            return 0;
+        try { // markers past the prefix: the whole file, still without decoding
+            const TJpegHeaderInfo info =
+                JpegReadHeader(readPrefix(nativePath, MeasureFile(nativePath)));
+            return area(info.width, info.height);
+        } catch (...) {
+            return 0;
+        }
+    }
+    if ((head.startsWith("GIF87a") || head.startsWith("GIF89a")) && head.size() >= 10)
+        return area(littleEndian(head, 6, 2), littleEndian(head, 8, 2));
+    if (head.startsWith("BM") && head.size() >= 26) {
+        if (littleEndian(head, 14, 4) == 12) // the old core header: 16-bit sizes
+            return area(littleEndian(head, 18, 2), littleEndian(head, 20, 2));
+        const auto height = qint32(littleEndian(head, 22, 4)); // negative: top-down rows
+        return area(qint32(littleEndian(head, 18, 4)), height < 0 ? -qint64(height) : height);
+    }
+    if (head.size() >= 8 && littleEndian(head, 0, 4) == 0x00010000 &&
+        littleEndian(head, 4, 2) > 0) {
+        // An icon's directory: a size byte of 0 stands for 256.
+        const auto side = [&](qsizetype at) { return quint8(head[at]) ? quint8(head[at]) : 256; };
+        return area(side(6), side(7));
+    }
+    return 0;
+}
+
 TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePath,
                                    const TPictureLoadSettings& settings) {
     EnsureJpeExtension();

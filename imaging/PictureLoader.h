@@ -38,6 +38,11 @@ bool IsExistingFile(const QByteArray& nativePath);
 // The file's length; 0 when it cannot be opened or measured.
 qint64 MeasureFile(const QByteArray& nativePath);
 
+// A picture's width times height from its header alone, without decoding: JPEG (as a
+// JPEG picture reads it), GIF, BMP and icons (the first image); 0 for anything else or a
+// header that cannot be read.
+quint64 PictureHeaderPixels(const QByteArray& nativePath);
+
 // Replaces the holder's picture with the file's. Never throws for a bad or missing
 // file; the picture is then empty.
 TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePath,

@@ -142,9 +142,13 @@ const char* const ColumnKeys[ColumnCount] = {"name", "directory", "size", "type"
 namespace {
 
 void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
-               const std::vector<uint32_t>& groups, ExportFormat format) {
+               const std::vector<uint32_t>& groups, ExportFormat format,
+               const SelectionColumn* selection) {
+    const bool selected = selection && row < selection->selected.size() && selection->selected[row];
     switch (format) {
     case ExportFormat::Tsv: {
+        if (selection && selection->inTsv)
+            out += selected ? "*\t" : "\t";
         // The command line prints a million of these: no temporary texts.
         appendEscaped(out, rows.name(row));
         out += '\t';
@@ -166,6 +170,8 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
             out += ',';
             out += csvField(rows.text(row, c));
         }
+        if (selection)
+            out += selected ? ",yes" : ",no";
         out += "\r\n";
         break;
     case ExportFormat::Json:
@@ -177,6 +183,8 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
             out += "\": ";
             out += c == ColSize ? rows.sizeText(row) : jsonString(rows.text(row, c));
         }
+        if (selection)
+            out += selected ? ", \"selected\": true" : ", \"selected\": false";
         out += "}";
         break;
     }
@@ -185,16 +193,17 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
 // Calls sink with the text in pieces, so a million rows never need their whole text at once.
 template <typename Sink>
 void produce(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-             Sink&& sink) {
+             const SelectionColumn* selection, Sink&& sink) {
     const std::vector<uint32_t> groups =
         format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows, criteria);
     std::string piece;
     if (format == ExportFormat::Csv)
-        piece += "group,name,directory,size,type,time\r\n";
+        piece += selection ? "group,name,directory,size,type,time,selected\r\n"
+                           : "group,name,directory,size,type,time\r\n";
     if (format == ExportFormat::Json)
         piece += "[";
     for (size_t row = 0; row < rows.size(); ++row) {
-        appendRow(piece, rows, row, groups, format);
+        appendRow(piece, rows, row, groups, format, selection);
         if (piece.size() >= 1 << 16) {
             sink(piece);
             piece.clear();
@@ -207,15 +216,16 @@ void produce(const FileRecordStore& rows, const Criteria& criteria, ExportFormat
 
 } // namespace
 
-std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format) {
+std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+                       const SelectionColumn* selection) {
     std::string out;
-    produce(rows, criteria, format, [&](const std::string& piece) { out += piece; });
+    produce(rows, criteria, format, selection, [&](const std::string& piece) { out += piece; });
     return out;
 }
 
 void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-               std::FILE* out) {
-    produce(rows, criteria, format,
+               std::FILE* out, const SelectionColumn* selection) {
+    produce(rows, criteria, format, selection,
             [&](const std::string& piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
 }
 

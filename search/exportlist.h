@@ -30,10 +30,19 @@ void appendEscaped(std::string& out, std::string_view bytes);
 // first row on the ticked criteria; with nothing ticked every row is a group of its own.
 std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria);
 
+// Which rows a rule chose to delete, when the output tells: CSV and JSON then end each
+// row with a `selected` field, and TSV, only when asked, starts each line with a column
+// that is "*" for a selected row and empty otherwise.
+struct SelectionColumn {
+    std::vector<bool> selected; // by row
+    bool inTsv = false;
+};
+
 // Writes every row. TSV has no header and no group column (the five columns, as
 // fenwa-cli has always printed them); CSV and JSON carry the group number too.
 void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-               std::FILE* out);
-std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format);
+               std::FILE* out, const SelectionColumn* selection = nullptr);
+std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+                       const SelectionColumn* selection = nullptr);
 
 } // namespace fenwa

@@ -16,6 +16,7 @@ struct World {
     FileRecordStore rows;
     std::map<std::string, platform::FileState> disk;
     std::map<std::string, ContentHash> bytes;
+    std::vector<std::string> protect;
 
     // A row read as (directory, name), its file being inode `inode` on device 1.
     void row(const std::string& dir, uint64_t dirInode, const std::string& name, uint64_t inode) {
@@ -45,7 +46,7 @@ struct World {
             hash = it->second;
             return true;
         };
-        return PlanDelete(rows, {std::move(asked), criteria, duplicates}, probe, hasher);
+        return PlanDelete(rows, {std::move(asked), criteria, duplicates, protect}, probe, hasher);
     }
 };
 
@@ -55,6 +56,7 @@ struct Expected {
     std::vector<std::pair<size_t, KeepReason>> kept;
     std::vector<size_t> lastCopies;
     std::vector<size_t> sharedData;
+    std::vector<size_t> protectedRows = {};
 };
 
 void expectPlan(const DeletePlan& plan, const Expected& e) {
@@ -66,6 +68,7 @@ void expectPlan(const DeletePlan& plan, const Expected& e) {
     EXPECT_EQ(kept, e.kept);
     EXPECT_EQ(plan.lastCopies, e.lastCopies);
     EXPECT_EQ(plan.sharedData, e.sharedData);
+    EXPECT_EQ(plan.protectedRows, e.protectedRows);
 }
 
 } // namespace
@@ -85,6 +88,10 @@ TEST(DeletePlanner, EachCaseOfOneGroupOfThree) {
         {"one copy of three", {0}, {}, {{0}}},
         {"two of three", {0, 2}, {}, {{0, 2}}},
         {"every copy", {0, 1, 2}, {}, {{0, 1, 2}, {}, {}, {0}}},
+        {"a protected file goes only when asked about",
+         {0, 1},
+         [](World& w) { w.protect = {"/p"}; },
+         {{0, 1}, {}, {}, {}, {}, {0, 1}}},
         {"gone already", {1}, [&](World& w) { at(w, "b").exists = false; }, {{}, {1}}},
         {"size changed",
          {1},

@@ -24,6 +24,7 @@ struct RecordingControls : SettingsControls {
     QString delay;
     std::vector<std::string> listed;
     std::set<std::string> existing;
+    std::set<size_t> protectedAt; // entries of `listed`
     QStringList errors;
     QStringList notices;
 
@@ -42,6 +43,8 @@ struct RecordingControls : SettingsControls {
     QString text(const QString&) const override { return delay; }
     std::vector<std::string> directories() const override { return listed; }
     void appendDirectory(const std::string& d) override { listed.push_back(d); }
+    bool isDirectoryProtected(size_t i) const override { return protectedAt.count(i); }
+    void protectLastDirectory() override { protectedAt.insert(listed.size() - 1); }
     bool isExistingDirectory(const std::string& d) const override { return existing.count(d); }
     void showError(const QString& m) override { errors << m; }
     void showInformation(const QString& m) override { notices << m; }
@@ -103,6 +106,7 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
             saved.flags[QString::fromLatin1(v.name)] = !v.flagDefault;
     saved.delay = QStringLiteral(" 35");
     saved.listed = {"/pictures", "/相片/2020", "/a b"};
+    saved.protectedAt = {1};
     ASSERT_TRUE(save(saved));
     EXPECT_EQ(saved.notices, QStringList{"恭禧您啦!您的設定值已經儲存"});
     EXPECT_TRUE(saved.errors.isEmpty());
@@ -123,6 +127,7 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
             EXPECT_EQ(loaded.flags[QString::fromLatin1(v.name)], !v.flagDefault) << v.name;
     EXPECT_EQ(loaded.delay, QStringLiteral(" 35"));
     EXPECT_EQ(loaded.listed, saved.listed);
+    EXPECT_EQ(loaded.protectedAt, saved.protectedAt);
 }
 
 TEST_F(SettingsStoreTest, AWrongTypeStopsTheLoadAtThatValue) {

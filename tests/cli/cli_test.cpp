@@ -350,3 +350,53 @@ TEST(Cli, ASecondSpellingOfAListedDirectoryIsRefused) {
     EXPECT_EQ(same.status, 0);
     EXPECT_EQ(same.out, "");
 }
+
+TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    for (const char* d : {"/big", "/small", "/ref", "/x"})
+        ::mkdir((root + d).c_str(), 0755);
+    // Two bitmap headers of one length: 64×64 and 8×8 pixels, told apart by header alone.
+    const auto bitmap = [](const std::string& path, char side) {
+        std::string bytes = "BM" + std::string(24, '\0');
+        bytes[14] = 40;
+        bytes[18] = bytes[22] = side;
+        std::ofstream(path, std::ios::binary) << bytes;
+    };
+    bitmap(root + "/big/p.bmp", 64);
+    bitmap(root + "/small/p.bmp", 8);
+    std::ofstream(root + "/ref/t.txt") << "abc";
+    std::ofstream(root + "/x/t.txt") << "abc";
+    const auto selectedField = [](const std::string& csv, const std::string& row) {
+        const size_t at = csv.find("," + row + ",");
+        if (at == std::string::npos)
+            return std::string();
+        const size_t end = csv.find("\r\n", at), last = csv.rfind(',', end);
+        return csv.substr(last + 1, end - last - 1);
+    };
+    Output csv = runCli({"find-duplicates", "--size", "--keep", "pixels,first", "--protect",
+                         root + "/ref", "--format", "csv", root});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(selectedField(csv.out, "p.bmp," + root + "/small"), "yes");
+    EXPECT_EQ(selectedField(csv.out, "p.bmp," + root + "/big"), "no");
+    // The text files have no pixels: their group is left, and said so.
+    EXPECT_EQ(selectedField(csv.out, "t.txt," + root + "/x"), "no");
+    EXPECT_NE(csv.err.find("1 groups left"), std::string::npos);
+
+    // Spelled other ways than the rows: the text file under ref is kept, the one under x
+    // protected, so nothing is selected and only the pictures' group is left.
+    Output json = runCli({"find-duplicates", "--size", "--keep", "under=" + root + "/x/../ref",
+                          "--protect", root + "/ref/../x", "--format", "json", root});
+    const QJsonArray jsonRows =
+        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
+    EXPECT_EQ(jsonRows.size(), 4);
+    for (const QJsonValue& row : jsonRows)
+        EXPECT_FALSE(row["selected"].toBool(true));
+    EXPECT_NE(json.err.find("1 groups left"), std::string::npos) << json.err;
+    Output tsv =
+        runCli({"find-duplicates", "--size", "--keep", "largest", "--mark-selected", root});
+    EXPECT_EQ(std::count(tsv.out.begin(), tsv.out.end(), '*'), 2);
+    EXPECT_EQ(runCli({"find-duplicates", "--size", "--keep", "biggest", root}).status, 1);
+    for (const char* f : {"/big/p.bmp", "/small/p.bmp", "/ref/t.txt", "/x/t.txt"})
+        EXPECT_EQ(::access((root + f).c_str(), F_OK), 0) << f;
+}

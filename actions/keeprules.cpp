@@ -1,0 +1,190 @@
+#include "keeprules.h"
+
+#include <algorithm>
+
+#include "pathrules.h"
+
+namespace fenwa::actions {
+
+bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory) {
+    static constexpr std::pair<std::string_view, KeepRule> Names[] = {
+        {"newest", KeepRule::Newest},
+        {"oldest", KeepRule::Oldest},
+        {"largest", KeepRule::Largest},
+        {"pixels", KeepRule::MostPixels},
+        {"shortest-path", KeepRule::ShortestPath},
+        {"first", KeepRule::First},
+    };
+    for (const auto& [text, named] : Names)
+        if (name == text) {
+            rule = named;
+            return true;
+        }
+    constexpr std::string_view Under = "under=";
+    if (name.substr(0, Under.size()) != Under || name.size() == Under.size())
+        return false;
+    rule = KeepRule::UnderDirectory;
+    directory =
+        platform::normalizeDirectory(platform::nativePathStyle(), name.substr(Under.size()));
+    return true;
+}
+
+bool isWithinDirectory(std::string_view directory, std::string_view ancestor) {
+    const platform::PathStyle style = platform::nativePathStyle();
+    const std::string a = platform::normalizeDirectory(style, ancestor);
+    const std::string d = platform::normalizeDirectory(style, directory);
+    if (a.empty() || d.size() < a.size() ||
+        !platform::sameDirectoryText(style, d.substr(0, a.size()), a))
+        return false;
+    // A root keeps its separator; any other ancestor must end where a component does.
+    return d.size() == a.size() || platform::isSeparator(style, a.back()) ||
+           platform::isSeparator(style, d[a.size()]);
+}
+
+std::vector<bool> protectedDirectoryIndexes(const FileRecordStore& rows,
+                                            const std::vector<std::string>& protect) {
+    std::vector<bool> covered(rows.directoryCount(), false);
+    if (protect.empty())
+        return covered;
+    for (uint32_t d = 0; d < rows.directoryCount(); ++d)
+        covered[d] = std::any_of(protect.begin(), protect.end(), [&](const std::string& p) {
+            return isWithinDirectory(rows.directoryText(d), p);
+        });
+    return covered;
+}
+
+namespace {
+
+class Ranking {
+public:
+    Ranking(const FileRecordStore& rows, const KeepRules& rules, const PixelCounter& pixels)
+        : rows_(rows), rules_(rules), pixels_(pixels) {}
+
+    // A row's standing under a rule, higher is better; nullopt when the rule cannot tell.
+    std::optional<int64_t> score(KeepRule rule, size_t row) {
+        switch (rule) {
+        case KeepRule::Newest:
+            return rows_.minute(row);
+        case KeepRule::Oldest:
+            return -int64_t(rows_.minute(row));
+        case KeepRule::Largest:
+            return rows_.fileSize(row);
+        case KeepRule::MostPixels: {
+            const uint64_t count = pixels_ ? pixels_(rows_.fullPath(row)) : 0;
+            if (count == 0)
+                return std::nullopt;
+            return int64_t(std::min<uint64_t>(count, INT64_MAX));
+        }
+        case KeepRule::ShortestPath:
+            return -int64_t(rows_.directory(row).size() + rows_.name(row).size());
+        case KeepRule::UnderDirectory:
+            if (!isWithinDirectory(rows_.directory(row), rules_.directory))
+                return std::nullopt;
+            return 0;
+        case KeepRule::First:
+            return 0; // every row ties; the first of a tie is kept
+        }
+        return std::nullopt;
+    }
+
+    // The row to keep of `candidates` (in row order), or nullopt when the rule knows
+    // nothing about any of them.
+    std::optional<size_t> keep(const std::vector<size_t>& candidates) {
+        std::vector<size_t> best = bestBy(rules_.rule, candidates);
+        if (best.empty())
+            return std::nullopt;
+        // The first row is an answer, not a tie to break.
+        if (best.size() > 1 && rules_.thenBy && rules_.rule != KeepRule::First) {
+            std::vector<size_t> narrowed = bestBy(*rules_.thenBy, best);
+            if (!narrowed.empty())
+                best = std::move(narrowed);
+        }
+        return best.front();
+    }
+
+private:
+    std::vector<size_t> bestBy(KeepRule rule, const std::vector<size_t>& candidates) {
+        std::vector<size_t> best;
+        std::optional<int64_t> top;
+        for (size_t row : candidates) {
+            const std::optional<int64_t> s = score(rule, row);
+            if (!s || (top && *s < *top))
+                continue;
+            if (!top || *s > *top)
+                best.clear();
+            top = s;
+            best.push_back(row);
+        }
+        return best;
+    }
+
+    const FileRecordStore& rows_;
+    const KeepRules& rules_;
+    const PixelCounter& pixels_;
+};
+
+} // namespace
+
+KeepSelection SelectByRule(const FileRecordStore& rows, const Criteria& criteria,
+                           const KeepRules& rules, const std::vector<std::string>& protect,
+                           const PixelCounter& pixels) {
+    KeepSelection result;
+    if (!criteria.any())
+        return result;
+    const std::vector<bool> protectedDir = protectedDirectoryIndexes(rows, protect);
+    const auto isProtected = [&](size_t row) { return protectedDir[rows.record(row).directory]; };
+    Ranking ranking(rows, rules, pixels);
+    std::vector<size_t> all, members, references;
+    for (const GroupBounds& group : groupRuns(rows, criteria)) {
+        if (group.first == group.last)
+            continue;
+        all.clear();
+        members.clear();
+        references.clear();
+        for (size_t row = group.first; row <= group.last; ++row) {
+            all.push_back(row);
+            (isProtected(row) ? references : members).push_back(row);
+        }
+        const std::optional<size_t> kept = ranking.keep(all);
+        if (!kept || members.empty()) {
+            ++result.undecided;
+            continue;
+        }
+        // Rows that stay: the kept file and the references. A row that names one of their
+        // files again (the same entry spelled twice, or a hard link) stays as well.
+        const auto sameFile = [&](size_t a, size_t b) {
+            if (rows.inode(a) != 0 && rows.inode(a) == rows.inode(b) &&
+                rows.device(a) == rows.device(b))
+                return true;
+            return rows.name(a) == rows.name(b) && rows.directory(a) == rows.directory(b);
+        };
+        const auto staysWith = [&](size_t row) {
+            if (sameFile(row, *kept))
+                return true;
+            return std::any_of(references.begin(), references.end(),
+                               [&](size_t r) { return sameFile(row, r); });
+        };
+        for (size_t row : members) {
+            if (row == *kept || staysWith(row))
+                continue;
+            result.selected.push_back(row);
+            result.selectedBytes += rows.fileSize(row);
+        }
+    }
+    return result;
+}
+
+std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows, const Criteria& criteria,
+                                       const std::vector<bool>& selectedNow) {
+    std::vector<size_t> inverted;
+    for (const GroupBounds& group : groupRuns(rows, criteria)) {
+        if (group.first == group.last)
+            continue;
+        for (size_t row = group.first; row <= group.last; ++row)
+            if (row >= selectedNow.size() || !selectedNow[row])
+                inverted.push_back(row);
+    }
+    return inverted;
+}
+
+} // namespace fenwa::actions

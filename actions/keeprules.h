@@ -1,0 +1,71 @@
+#pragma once
+// Choosing what to keep by rule: in every group of a duplicate list one file is kept
+// and every other row is selected, for the user to look over before pressing Delete.
+// Nothing is deleted here, and nothing here knows a window.
+//
+// The selection is safe by construction: the kept file is never selected, nor a file
+// under a protected directory (a reference, kept besides), nor any row that is one of
+// those files under another spelling or a hard link of it. A group the rule cannot
+// decide is left alone and counted.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "filerecord.h"
+#include "resultlist.h"
+
+namespace fenwa::actions {
+
+enum class KeepRule {
+    Newest,
+    Oldest,
+    Largest,
+    MostPixels,
+    ShortestPath,
+    UnderDirectory,
+    First, // the group's first row as the list stands
+};
+
+// The rule that decides and the one that breaks its ties; a tie left after both goes to
+// the first row.
+struct KeepRules {
+    KeepRule rule = KeepRule::First;
+    std::optional<KeepRule> thenBy = std::nullopt;
+    std::string directory = {}; // for UnderDirectory, native bytes
+};
+
+// Parses "newest", "oldest", "largest", "pixels", "shortest-path", "under=DIR" or
+// "first" into `rule` (setting `directory` for under=).
+bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory);
+
+// A picture's width times height from its header; 0 when not a picture or unreadable.
+using PixelCounter = std::function<uint64_t(const std::string& nativePath)>;
+
+// True when `directory` is `ancestor` or lies beneath it (whole path components).
+bool isWithinDirectory(std::string_view directory, std::string_view ancestor);
+
+// For each of the store's directory indexes, whether it lies within one of `protect`.
+std::vector<bool> protectedDirectoryIndexes(const FileRecordStore& rows,
+                                            const std::vector<std::string>& protect);
+
+struct KeepSelection {
+    std::vector<size_t> selected; // in row order
+    int64_t selectedBytes = 0;
+    // Groups of two or more rows left with nothing selected because the rule could not
+    // safely decide: every member protected, or the file to keep unknown.
+    size_t undecided = 0;
+};
+
+KeepSelection SelectByRule(const FileRecordStore& rows, const Criteria& criteria,
+                           const KeepRules& rules, const std::vector<std::string>& protect,
+                           const PixelCounter& pixels);
+
+// Every row of each group of two or more that is not selected now, and none that is.
+std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows, const Criteria& criteria,
+                                       const std::vector<bool>& selectedNow);
+
+} // namespace fenwa::actions

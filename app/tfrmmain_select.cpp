@@ -1,0 +1,265 @@
+// Selecting by rule in the result list, and the directory list's protected entries. The
+// rules live in actions/keeprules; this file ties them to the menus, the list's
+// selection and the status bar. Nothing here deletes: the selection waits for Delete.
+
+#include <QAction>
+#include <QActionGroup>
+#include <QFile>
+#include <QGuiApplication>
+#include <QItemSelection>
+#include <QLabel>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeView>
+
+#include "PictureLoader.h"
+#include "languages.h"
+#include "messages.h"
+#include "pathrules.h"
+#include "tfrmmain.h"
+
+namespace fenwa {
+
+namespace {
+
+constexpr int ProtectedRole = Qt::UserRole + 1;
+
+// The English caption the language table gives a control.
+QString englishCaption(const char* control) {
+    for (const LanguageText& entry : languageTable())
+        if (entry.role == TextRole::Caption && std::string_view(entry.control) == control)
+            return QString::fromUtf8(entry.english);
+    return QString::fromLatin1(control);
+}
+
+} // namespace
+
+void TfrmMain::buildSelectMenu() {
+    using actions::KeepRule;
+    miSelect = new QMenu(englishCaption("miSelect"), PopupMenu1);
+    miSelect->setObjectName("miSelect");
+    // Just above Delete: choose, look, then press Delete.
+    PopupMenu1->insertMenu(miDelete, miSelect);
+    PopupMenu1->insertSeparator(miDelete);
+    const std::pair<const char*, KeepRule> keep[] = {
+        {"miKeepNewest", KeepRule::Newest},         {"miKeepOldest", KeepRule::Oldest},
+        {"miKeepLargest", KeepRule::Largest},       {"miKeepPixels", KeepRule::MostPixels},
+        {"miKeepShortest", KeepRule::ShortestPath}, {"miKeepUnder", KeepRule::UnderDirectory},
+        {"miKeepFirst", KeepRule::First},
+    };
+    for (const auto& [name, rule] : keep) {
+        QAction* a = miSelect->addAction(englishCaption(name));
+        a->setObjectName(QString::fromLatin1(name));
+        const KeepRule chosen = rule;
+        connect(a, &QAction::triggered, this, [this, chosen] { SelectByRule(chosen); });
+        miKeepRules.emplace_back(a, rule);
+    }
+    miThenBy = miSelect->addMenu(englishCaption("miThenBy"));
+    miThenBy->setObjectName("miThenBy");
+    auto* thenGroup = new QActionGroup(miThenBy);
+    const std::pair<const char*, std::optional<KeepRule>> then[] = {
+        {"miThenFirst", std::nullopt},          {"miThenNewest", KeepRule::Newest},
+        {"miThenOldest", KeepRule::Oldest},     {"miThenLargest", KeepRule::Largest},
+        {"miThenPixels", KeepRule::MostPixels}, {"miThenShortest", KeepRule::ShortestPath},
+    };
+    for (const auto& [name, rule] : then) {
+        QAction* a = miThenBy->addAction(englishCaption(name));
+        a->setObjectName(QString::fromLatin1(name));
+        a->setCheckable(true);
+        a->setChecked(!rule);
+        thenGroup->addAction(a);
+        const std::optional<KeepRule> chosen = rule;
+        connect(a, &QAction::triggered, this, [this, chosen] { ThenByRule = chosen; });
+        miThenByRules.emplace_back(a, rule);
+    }
+    miSelect->addSeparator();
+    miInvertSelection = miSelect->addAction(englishCaption("miInvertSelection"));
+    miClearSelection = miSelect->addAction(englishCaption("miClearSelection"));
+    connect(miInvertSelection, &QAction::triggered, this, &TfrmMain::InvertSelectionWithinGroups);
+    connect(miClearSelection, &QAction::triggered, this, &TfrmMain::ClearSelection);
+    updateSelectMenu();
+
+    miProtectDir = new QAction(englishCaption("miProtectDir"), PopupMenu3);
+    miProtectDir->setObjectName("miProtectDir");
+    miProtectDir->setCheckable(true);
+    PopupMenu3->addSeparator();
+    PopupMenu3->addAction(miProtectDir);
+    connect(miProtectDir, &QAction::triggered, this, &TfrmMain::miProtectDirClick);
+    connect(PopupMenu3, &QMenu::aboutToShow, this, [this] {
+        const QListWidgetItem* current = lstDir->currentItem();
+        miProtectDir->setEnabled(current != nullptr);
+        miProtectDir->setChecked(current && isDirectoryProtected(lstDir->row(current)));
+    });
+
+    lblSelection = new QLabel(StatusBar);
+    lblSelection->setObjectName("lblSelection");
+    StatusBar->addPermanentWidget(lblSelection);
+    // A large selection changes row by row: the count follows once the changes settle.
+    connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (selectionStatusPending_)
+            return;
+        selectionStatusPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            selectionStatusPending_ = false;
+            updateSelectionStatus();
+        });
+    });
+}
+
+void TfrmMain::updateSelectMenu() {
+    // Rules need groups: a list of every file has none.
+    const bool groups = duplicateList_ && lvFilesModel->rowCount() > 0;
+    miSelect->menuAction()->setEnabled(groups);
+    for (const auto& item : miKeepRules)
+        item.first->setEnabled(groups);
+    miInvertSelection->setEnabled(groups);
+    miClearSelection->setEnabled(selectedRowCount() > 0);
+}
+
+QObject* TfrmMain::selectMenuControl(const QString& name) const {
+    if (name == QLatin1String("miSelect"))
+        return miSelect->menuAction();
+    if (name == QLatin1String("miThenBy"))
+        return miThenBy->menuAction();
+    if (name == QLatin1String("miProtectDir"))
+        return miProtectDir;
+    if (name == QLatin1String("miInvertSelection"))
+        return miInvertSelection;
+    if (name == QLatin1String("miClearSelection"))
+        return miClearSelection;
+    for (const auto& item : miKeepRules)
+        if (item.first->objectName() == name)
+            return item.first;
+    for (const auto& item : miThenByRules)
+        if (item.first->objectName() == name)
+            return item.first;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Protected directories
+
+bool TfrmMain::isDirectoryProtected(int index) const {
+    const QListWidgetItem* item = lstDir->item(index);
+    return item && item->data(ProtectedRole).toBool();
+}
+
+void TfrmMain::setDirectoryProtected(int index, bool on) {
+    QListWidgetItem* item = lstDir->item(index);
+    if (!item)
+        return;
+    item->setData(ProtectedRole, on);
+    // A check mark only on protected entries; the others show no box at all.
+    item->setData(Qt::CheckStateRole, on ? QVariant(Qt::Checked) : QVariant());
+    item->setToolTip(
+        on ? QStringLiteral("受保護: 規則不會選取, 刪除前會先問 (protected: rules never "
+                            "select its files, and a Delete asks first)")
+           : QString());
+}
+
+std::vector<std::string> TfrmMain::protectedDirectories() const {
+    std::vector<std::string> dirs;
+    for (int i = 0; i < lstDir->count(); ++i)
+        if (isDirectoryProtected(i))
+            dirs.push_back(lstDir->item(i)->data(Qt::UserRole).toByteArray().toStdString());
+    return dirs;
+}
+
+void TfrmMain::miProtectDirClick() {
+    const QListWidgetItem* current = lstDir->currentItem();
+    if (!current)
+        return;
+    // The current entry's new state goes to every selected entry with it.
+    const bool on = !isDirectoryProtected(lstDir->row(current));
+    for (int i = 0; i < lstDir->count(); ++i)
+        if (lstDir->item(i) == current || lstDir->item(i)->isSelected())
+            setDirectoryProtected(i, on);
+}
+
+// ---------------------------------------------------------------------------
+// Selection by rule
+
+void TfrmMain::selectRows(const std::vector<size_t>& rows) {
+    QItemSelection selection;
+    const int lastColumn = lvFilesModel->columnCount() - 1;
+    // Runs of adjacent rows as one range each: thousands of groups select at once.
+    for (size_t i = 0; i < rows.size();) {
+        size_t j = i;
+        while (j + 1 < rows.size() && rows[j + 1] == rows[j] + 1)
+            ++j;
+        selection.select(lvFilesModel->index(int(rows[i]), 0),
+                         lvFilesModel->index(int(rows[j]), lastColumn));
+        i = j + 1;
+    }
+    SelectionChangeGuard guard(*this);
+    lvFiles->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+}
+
+size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
+    if (!duplicateList_)
+        return 0;
+    actions::KeepRules rules{rule, ThenByRule, {}};
+    if (rule == actions::KeepRule::UnderDirectory) {
+        const QAction* item = nullptr;
+        for (const auto& k : miKeepRules)
+            if (k.second == rule)
+                item = k.first;
+        const std::optional<QString> picked =
+            services_.pickDirectory
+                ? services_.pickDirectory(this, item->text().remove(QStringLiteral("...")))
+                : std::nullopt;
+        if (!picked)
+            return 0;
+        rules.directory = QFile::encodeName(*picked).toStdString();
+    }
+    // The pixels rule reads a header from every file of the groups.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const actions::KeepSelection chosen =
+        actions::SelectByRule(lvFilesModel->store(), criteria(), rules, protectedDirectories(),
+                              [](const std::string& path) {
+                                  return PictureHeaderPixels(QByteArray::fromStdString(path));
+                              });
+    QGuiApplication::restoreOverrideCursor();
+    undecidedGroups_ = chosen.undecided;
+    selectRows(chosen.selected);
+    updateSelectionStatus();
+    return chosen.undecided;
+}
+
+void TfrmMain::InvertSelectionWithinGroups() {
+    std::vector<bool> selected(size_t(lvFilesModel->rowCount()), false);
+    for (const QModelIndex& index : lvFiles->selectionModel()->selectedRows())
+        selected[size_t(index.row())] = true;
+    undecidedGroups_ = 0;
+    selectRows(actions::InvertWithinGroups(lvFilesModel->store(), criteria(), selected));
+    updateSelectionStatus();
+}
+
+void TfrmMain::ClearSelection() {
+    undecidedGroups_ = 0;
+    selectRows({});
+    updateSelectionStatus();
+}
+
+void TfrmMain::updateSelectionStatus() {
+    const FileRecordStore& rows = lvFilesModel->store();
+    const QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
+    int64_t bytes = 0;
+    for (const QModelIndex& index : selected)
+        if (size_t(index.row()) < rows.size())
+            bytes += rows.fileSize(size_t(index.row()));
+    QString text;
+    if (!selected.isEmpty() || undecidedGroups_ > 0)
+        text = QStringLiteral("已選取 %1 個檔案, %2 位元組 (selected: %1 files, %2 bytes)")
+                   .arg(selected.size())
+                   .arg(QLocale::c().toString(qlonglong(bytes)));
+    if (undecidedGroups_ > 0)
+        text += QStringLiteral("; %1 組留給您決定 (%1 groups left for you to decide)")
+                    .arg(undecidedGroups_);
+    lblSelection->setText(text);
+}
+
+} // namespace fenwa

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "keeprules.h"
+
+using namespace fenwa;
+using namespace fenwa::actions;
+
+TEST(KeepRules, EachRuleOnItsGroups) {
+    struct Row {
+        const char* dir;
+        const char* name;
+        int64_t size;
+        int32_t minute;
+        uint64_t inode = 0;
+        uint64_t pixels = 0;
+        uint64_t hash = 0; // content hash, for the content criterion
+        uint64_t device = 1;
+    };
+    struct Case {
+        const char* what;
+        Criteria criteria;
+        std::vector<Row> rows;
+        KeepRules rules;
+        std::vector<std::string> protect;
+        std::vector<size_t> selected;
+        size_t undecided = 0;
+    };
+    const Criteria size{false, true, false, false}, name{true, false, false, false},
+        time{false, false, true, false}, content{false, false, false, true};
+    const std::vector<Case> cases = {
+        {"newest keeps the latest, whatever its place",
+         size,
+         {{"/a", "x", 10, 1}, {"/b", "x", 10, 3}, {"/c", "x", 10, 2}, {"/d", "lone", 11, 9}},
+         {KeepRule::Newest},
+         {},
+         {0, 2}},
+        {"oldest ties within a time group; largest breaks them, then the first row",
+         time,
+         {{"/a", "p", 3, 5}, {"/b", "q", 7, 5}, {"/c", "r", 4, 9}, {"/d", "s", 4, 9}},
+         {KeepRule::Oldest, KeepRule::Largest},
+         {},
+         {0, 3}},
+        {"largest ties in a name group (case folded); the shortest path breaks it",
+         name,
+         {{"/deep/er", "p.jpg", 5, 0}, {"/s", "P.JPG", 5, 0}, {"/t", "q.jpg", 1, 0}},
+         {KeepRule::Largest, KeepRule::ShortestPath},
+         {},
+         {0}},
+        {"pixels in content groups: an unknown count is never kept, all unknown is left",
+         content,
+         {{"/a", "a", 10, 0, 0, 0, 1},
+          {"/a", "b", 10, 0, 0, 100, 1},
+          {"/a", "c", 10, 0, 0, 50, 1},
+          {"/a", "d", 10, 0, 0, 0, 2},
+          {"/a", "e", 10, 0, 0, 0, 2}},
+         {KeepRule::MostPixels},
+         {},
+         {0, 2},
+         1},
+        {"under a directory, by whole components; a group with none there is left",
+         size,
+         {{"/x", "a", 1, 0}, {"/keep/sub", "a", 1, 0}, {"/x", "b", 2, 0}, {"/keeping", "b", 2, 0}},
+         {KeepRule::UnderDirectory, std::nullopt, "/keep/"},
+         {},
+         {0},
+         1},
+        {"protected files are never selected; a group of them only is left",
+         size,
+         {{"/ref", "a", 1, 1},
+          {"/x", "a", 1, 5},
+          {"/y", "a", 1, 3},
+          {"/ref/s", "b", 2, 0},
+          {"/ref", "c", 2, 0}},
+         {KeepRule::Newest},
+         {"/ref"},
+         {2},
+         1},
+        {"the kept file's second spelling and hard links stay, another device's do not",
+         size,
+         {{"/a", "x", 1, 9, 7},
+          {"/a", "x", 1, 0, 0},
+          {"/b", "y", 1, 0, 7},
+          {"/c", "z", 1, 0, 8},
+          {"/e", "w", 1, 0, 7, 0, 0, 2}},
+         {KeepRule::Newest},
+         {},
+         {3, 4}},
+        {"first keeps the group's first row",
+         size,
+         {{"/a", "x", 1, 0}, {"/b", "x", 1, 9}, {"/c", "x", 1, 0}},
+         {KeepRule::First, KeepRule::Newest},
+         {},
+         {1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileRecordStore rows;
+        std::map<std::string, uint64_t> pixels;
+        for (const Row& r : c.rows) {
+            rows.append(rows.internDirectory(r.dir, r.device), r.name, r.size, r.minute, r.inode);
+            if (r.hash)
+                rows.setContentHash(rows.size() - 1, {r.hash, 0});
+            pixels[rows.fullPath(rows.size() - 1)] = r.pixels;
+        }
+        const KeepSelection got =
+            SelectByRule(rows, c.criteria, c.rules, c.protect,
+                         [&](const std::string& path) { return pixels.at(path); });
+        EXPECT_EQ(got.selected, c.selected);
+        EXPECT_EQ(got.undecided, c.undecided);
+        int64_t bytes = 0;
+        for (size_t row : c.selected)
+            bytes += rows.fileSize(row);
+        EXPECT_EQ(got.selectedBytes, bytes);
+    }
+}
