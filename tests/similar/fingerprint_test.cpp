@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImageWriter>
@@ -17,6 +18,7 @@
 
 #include "fingerprint.h"
 #include "picturefingerprint.h"
+#include "search.h"
 #include "similarindex.h"
 
 using namespace fenwa::similar;
@@ -203,4 +205,51 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
         }
         EXPECT_EQ(GroupFingerprints(hashes, threshold), expected) << "threshold " << threshold;
     }
+}
+
+TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
+    // a.jpg and its small copy in sub/ are one picture; b.jpg another; c.jpg a turned copy
+    // of b named like a; notes.txt and broken.jpg stay out and are counted.
+    QDir(dir.path()).mkdir("sub");
+    const auto save = [&](const QImage& image, const QString& name) {
+        ASSERT_TRUE(image.save(dir.filePath(name), nullptr, 85));
+    };
+    save(madeUpPhoto(11), "a.jpg");
+    save(madeUpPhoto(11).scaledToWidth(200, Qt::SmoothTransformation), "sub/a.jpg");
+    save(madeUpPhoto(12), "b.jpg");
+    save(madeUpPhoto(12).transformed(QTransform().rotate(90)), "sub/c.jpg");
+    QFile(dir.filePath("notes.txt")).open(QIODevice::WriteOnly);
+    QFile broken(dir.filePath("broken.jpg"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\xFF\xD8 not a picture");
+    broken.close();
+
+    fenwa::SearchRequest request;
+    request.directories = {dir.path().toStdString()};
+    request.duplicatesOnly = true;
+    request.fingerprint = [](const fenwa::FileRecordStore& rows, size_t row) {
+        return FingerprintFile(rows.fullPath(row));
+    };
+    // The groups as sorted name lists, in sorted order: reading order is the system's.
+    const auto groupsOf = [&](const fenwa::SearchOutcome& found) {
+        std::vector<std::vector<std::string>> groups;
+        for (const fenwa::GroupBounds& run : fenwa::groupRuns(found.rows, request.criteria)) {
+            groups.emplace_back();
+            for (size_t row = run.first; row <= run.last; ++row)
+                groups.back().push_back((found.rows.directory(row).ends_with("sub") ? "sub/" : "") +
+                                        std::string(found.rows.name(row)));
+            std::sort(groups.back().begin(), groups.back().end());
+        }
+        std::sort(groups.begin(), groups.end());
+        return groups;
+    };
+    using Groups = std::vector<std::vector<std::string>>;
+    request.criteria.similar = true;
+    fenwa::SearchOutcome found = fenwa::RunSearch(request);
+    EXPECT_EQ(groupsOf(found), (Groups{{"a.jpg", "sub/a.jpg"}, {"b.jpg", "sub/c.jpg"}}));
+    EXPECT_EQ(found.similarLeftOut.notPictures, 1u);
+    EXPECT_EQ(found.similarLeftOut.undecodable, 1u);
+
+    request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
+    EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
 }
