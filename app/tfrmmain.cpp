@@ -38,6 +38,7 @@
 #include "dirlistbox.h"
 #include "filesystem.h"
 #include "fingerprint.h"
+#include "fingerprintcache.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
@@ -916,8 +917,11 @@ bool TfrmMain::runDuplicateSearch() {
     request.criteria = ticked;
     if (ticked.similar) {
         similar::PrepareFingerprinting();
-        request.fingerprint = [](const FileRecordStore& rows, size_t row) {
-            return similar::FingerprintFile(rows.fullPath(row));
+        // Written back when the request goes, after the search.
+        auto cache =
+            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
+        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(cache.get(), rows, row);
         };
         request.similarThreshold =
             similar::LevelThreshold(similar::SimilarLevel(cbSimilarLevel->currentIndex()));

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <cctype>
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 #include "GifRegistration.h"
@@ -11,6 +12,7 @@
 #include "PictureLoader.h"
 #include "exportlist.h"
 #include "fingerprint.h"
+#include "fingerprintcache.h"
 #include "picturefingerprint.h"
 
 #include "directorylist.h"
@@ -230,8 +232,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         app.emplace(argc, argv);
         similar::PrepareFingerprinting();
-        request.fingerprint = [](const FileRecordStore& rows, size_t row) {
-            return similar::FingerprintFile(rows.fullPath(row));
+        auto cache =
+            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
+        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(cache.get(), rows, row);
         };
         request.similarThreshold = similar::LevelThreshold(level);
     }

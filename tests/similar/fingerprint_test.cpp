@@ -12,12 +12,15 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTransform>
+#include <atomic>
 #include <bit>
 #include <functional>
 #include <random>
 
 #include "fingerprint.h"
+#include "fingerprintcache.h"
 #include "picturefingerprint.h"
+#include "scanner.h"
 #include "search.h"
 #include "similarindex.h"
 
@@ -252,4 +255,64 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
 
     request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
+}
+
+namespace {
+std::atomic<int> decodes{0};
+std::optional<uint64_t> countingDecode(const std::string& path) {
+    ++decodes;
+    return FingerprintFile(path);
+}
+} // namespace
+
+TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTrust) {
+    const QString pictures = dir.filePath("pictures");
+    QDir().mkpath(pictures);
+    ASSERT_TRUE(madeUpPhoto(21).save(pictures + "/a.jpg"));
+    ASSERT_TRUE(madeUpPhoto(22).save(pictures + "/b.bmp"));
+    QFile broken(pictures + "/broken.gif");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly) && broken.write("GIF89a") == 6);
+    broken.close();
+    const std::string cachePath = dir.filePath("cache/fingerprints.sqlite").toStdString();
+
+    // Fingerprints every row through a cache opened afresh; answers the decodes made.
+    std::vector<std::optional<uint64_t>> hashes;
+    const auto search = [&] {
+        fenwa::FileRecordStore rows;
+        fenwa::ReadDirectory(pictures.toStdString(), rows, false);
+        decodes = 0;
+        hashes.clear();
+        FingerprintCache cache(cachePath);
+        EXPECT_TRUE(cache.usable());
+        for (size_t row = 0; row < rows.size(); ++row)
+            hashes.push_back(CachedFingerprint(&cache, rows, row, countingDecode));
+        std::sort(hashes.begin(), hashes.end());
+        return decodes.load();
+    };
+    EXPECT_EQ(search(), 3);
+    const auto first = hashes;
+    EXPECT_EQ(search(), 0); // undecodable files are remembered too
+    EXPECT_EQ(hashes, first);
+
+    ASSERT_TRUE(madeUpPhoto(23).save(pictures + "/a.jpg")); // a changed file
+    EXPECT_EQ(search(), 1);
+    EXPECT_NE(hashes, first);
+
+    const auto replaceCache = [&](const QByteArray& bytes) {
+        QFile file(QString::fromStdString(cachePath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    replaceCache(QByteArray(4096, 'x')); // not a database
+    EXPECT_EQ(search(), 3);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath) + ".set-aside"));
+    EXPECT_EQ(search(), 0);
+
+    QFile cacheFile(QString::fromStdString(cachePath));
+    ASSERT_TRUE(cacheFile.open(QIODevice::ReadWrite));
+    QByteArray bytes = cacheFile.readAll();
+    cacheFile.close();
+    bytes.replace("fenwa-fingerprints", "someone-elses-data"); // a foreign file
+    replaceCache(bytes);
+    EXPECT_EQ(search(), 3);
 }
