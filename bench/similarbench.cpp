@@ -6,6 +6,7 @@
 // libjpeg-turbo decoding the same files at the same scale on the same threads.
 //
 //   fenwa-bench-similar [--threads N] PICTURE...
+//   fenwa-bench-similar --index N      grouping N made-up fingerprints at each level
 
 #include <QBuffer>
 #include <QDir>
@@ -20,6 +21,8 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <random>
+#include <string>
 #include <map>
 #include <thread>
 
@@ -119,9 +122,47 @@ double timed(size_t count, unsigned threads, const std::function<void(size_t)>& 
     return seconds(start);
 }
 
+// N fingerprints: nine in ten random, the rest in groups of five copies of a random hash,
+// each with up to four bits changed and turned at random.
+int benchIndex(size_t n) {
+    std::mt19937_64 random(1);
+    std::vector<uint64_t> hashes;
+    hashes.reserve(n);
+    while (hashes.size() < n) {
+        const uint64_t h = random() & ~uint64_t(1);
+        if (random() % 10 != 0) {
+            hashes.push_back(h);
+            continue;
+        }
+        for (int copy = 0; copy < 5 && hashes.size() < n; ++copy) {
+            uint64_t c = h;
+            for (int flips = int(random() % 5); flips > 0; --flips)
+                c ^= uint64_t(2) << (random() % 63);
+            hashes.push_back(OrientedFingerprint(c, int(random() % 8)));
+        }
+    }
+    std::shuffle(hashes.begin(), hashes.end(), random);
+    std::printf("| Level (distance) | Fingerprints | Seconds | Rows in groups |\n|---|---|---|---|\n");
+    for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::vector<uint32_t> leader = GroupFingerprints(hashes, LevelThreshold(level));
+        const double took = seconds(start);
+        std::vector<uint32_t> size(n, 0);
+        for (uint32_t l : leader)
+            ++size[l];
+        size_t grouped = 0;
+        for (uint32_t l : leader)
+            grouped += size[l] >= 2;
+        std::printf("| %d | %zu | %.2f | %zu |\n", LevelThreshold(level), n, took, grouped);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--index")
+        return benchIndex(size_t(std::stoull(argv[2])));
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     PrepareFingerprinting();
