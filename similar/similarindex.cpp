@@ -26,38 +26,39 @@ void near(uint32_t value, int radius, int from, std::vector<uint32_t>& out) {
         near(value ^ (1u << bit), radius - 1, bit + 1, out);
 }
 
-// One quarter's table: the positions of the hashes by quarter value, each bucket in
-// order. Grouped positions are dropped from a bucket when it is next read.
+// One quarter's table: the hashes by quarter value, each bucket in order. Each entry
+// carries its hash, so a bucket is read front to back without looking elsewhere.
 class QuarterTable {
 public:
+    struct Entry {
+        uint64_t hash;
+        uint32_t position;
+    };
+
     QuarterTable(const std::vector<uint64_t>& hashes, int q) : start_(Values + 1, 0) {
         for (uint64_t h : hashes)
             ++start_[quarter(h, q) + 1];
         for (uint32_t v = 0; v < Values; ++v)
             start_[v + 1] += start_[v];
-        end_.assign(start_.begin(), start_.end() - 1);
-        positions_.resize(hashes.size());
+        std::vector<uint32_t> end(start_.begin(), start_.end() - 1);
+        entries_.resize(hashes.size());
         for (size_t i = 0; i < hashes.size(); ++i)
-            positions_[end_[quarter(hashes[i], q)]++] = uint32_t(i);
+            entries_[end[quarter(hashes[i], q)]++] = {hashes[i], uint32_t(i)};
     }
 
-    template <class Visit>
-    void visit(uint32_t value, const std::vector<char>& grouped, Visit&& visitor) {
-        uint32_t kept = start_[value];
-        for (uint32_t p = start_[value]; p < end_[value]; ++p) {
-            const uint32_t i = positions_[p];
-            if (grouped[i])
-                continue;
-            positions_[kept++] = i;
-            visitor(i);
-        }
-        end_[value] = kept;
+    // Calls found(position) for every hash of the bucket within `threshold` of `query`.
+    template <class Found>
+    void visit(uint32_t value, uint64_t query, int threshold, Found&& found) const {
+        const Entry* e = entries_.data() + start_[value];
+        const Entry* end = entries_.data() + start_[value + 1];
+        for (; e != end; ++e)
+            if (std::popcount(query ^ e->hash) <= threshold)
+                found(e->position);
     }
 
 private:
     std::vector<uint32_t> start_;
-    std::vector<uint32_t> end_;
-    std::vector<uint32_t> positions_;
+    std::vector<Entry> entries_;
 };
 
 } // namespace
@@ -100,8 +101,8 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 values.clear();
                 near(quarter(query, q), radius, 0, values);
                 for (uint32_t v : values)
-                    tables[size_t(q)].visit(v, grouped, [&](uint32_t j) {
-                        if (std::popcount(query ^ hashes[j]) <= threshold) {
+                    tables[size_t(q)].visit(v, query, threshold, [&](uint32_t j) {
+                        if (!grouped[j]) {
                             grouped[j] = 1;
                             leader[j] = uint32_t(i);
                         }
