@@ -21,9 +21,9 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
-#include <map>
 #include <thread>
 
 #include "JpegCodec.h"
@@ -142,7 +142,8 @@ int benchIndex(size_t n) {
         }
     }
     std::shuffle(hashes.begin(), hashes.end(), random);
-    std::printf("| Level (distance) | Fingerprints | CPU seconds | Rows in groups |\n|---|---|---|---|\n");
+    std::printf(
+        "| Level (distance) | Fingerprints | CPU seconds | Rows in groups |\n|---|---|---|---|\n");
     for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
         // Processor time: one thread, and steadier than the clock on a shared machine.
         const double start = fenwa::bench::cpuSeconds();

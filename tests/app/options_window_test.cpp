@@ -557,8 +557,8 @@ private slots:
                     QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
                              qPrintable(other->objectName()));
             }
-            for (QAbstractButton* box : std::initializer_list<QAbstractButton*>{
-                     w->ckSimilar, w->raClick, w->raDblClick})
+            for (QAbstractButton* box :
+                 std::initializer_list<QAbstractButton*>{w->ckSimilar, w->raClick, w->raDblClick})
                 QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
         };
         fits();

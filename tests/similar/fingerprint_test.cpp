@@ -174,8 +174,9 @@ TEST_F(SimilarCorpus, DamagedFilesGiveNoFingerprintAndNoCrash) {
     for (const auto& c : cases) {
         // A truncated JPEG may still decode (grey rows fill the rest); it must not crash.
         const std::optional<uint64_t> hash = FingerprintBytes(c.bytes, c.name);
-        if (c.bytes.size() < 500)
+        if (c.bytes.size() < 500) {
             EXPECT_FALSE(hash.has_value()) << c.name;
+        }
     }
     EXPECT_FALSE(FingerprintFile(dir.path().toStdString()).has_value()); // a directory
 }
