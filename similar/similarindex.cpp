@@ -46,15 +46,13 @@ public:
             entries_[end[quarter(hashes[i], q)]++] = {hashes[i], uint32_t(i)};
     }
 
-    // Calls found(position) for every hash of the bucket within `threshold` of `query`.
-    template <class Found>
-    void visit(uint32_t value, uint64_t query, int threshold, Found&& found) const {
-        const Entry* e = entries_.data() + start_[value];
-        const Entry* end = entries_.data() + start_[value + 1];
-        for (; e != end; ++e)
-            if (std::popcount(query ^ e->hash) <= threshold)
-                found(e->position);
-    }
+    // A bucket's bounds, and hints to load them and its entries ahead of use: a lookup
+    // is a few random reads, which the memory serves faster when asked for many at once.
+    void prefetchBounds(uint32_t value) const { __builtin_prefetch(&start_[value]); }
+    uint32_t begin(uint32_t value) const { return start_[value]; }
+    uint32_t end(uint32_t value) const { return start_[value + 1]; }
+    void prefetchEntries(uint32_t from) const { __builtin_prefetch(entries_.data() + from); }
+    const Entry& entry(uint32_t at) const { return entries_[at]; }
 
 private:
     std::vector<uint32_t> start_;
@@ -79,6 +77,13 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         tables.emplace_back(hashes, q);
     std::vector<char> grouped(n, 0);
     std::vector<uint32_t> values;
+    struct Probe {
+        const QuarterTable* table;
+        uint32_t value;
+        uint64_t query;
+        uint32_t begin = 0, end = 0;
+    };
+    std::vector<Probe> probes;
     for (size_t i = 0; i < n; ++i) {
         if ((i & 1023) == 0) {
             if (progress)
@@ -90,6 +95,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             continue;
         grouped[i] = 1;
         std::array<uint64_t, 8> oriented{};
+        probes.clear();
         for (int o = 0; o < 8; ++o) {
             oriented[size_t(o)] = OrientedFingerprint(hashes[i], o);
             // A symmetric hash has fewer distinct orientations.
@@ -100,15 +106,26 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             for (int q = 0; q < Quarters; ++q) {
                 values.clear();
                 near(quarter(query, q), radius, 0, values);
-                for (uint32_t v : values)
-                    tables[size_t(q)].visit(v, query, threshold, [&](uint32_t j) {
-                        if (!grouped[j]) {
-                            grouped[j] = 1;
-                            leader[j] = uint32_t(i);
-                        }
-                    });
+                for (uint32_t v : values) {
+                    tables[size_t(q)].prefetchBounds(v);
+                    probes.push_back({&tables[size_t(q)], v, query});
+                }
             }
         }
+        for (Probe& p : probes) {
+            p.begin = p.table->begin(p.value);
+            p.end = p.table->end(p.value);
+            if (p.begin != p.end)
+                p.table->prefetchEntries(p.begin);
+        }
+        for (const Probe& p : probes)
+            for (uint32_t at = p.begin; at < p.end; ++at) {
+                const auto& e = p.table->entry(at);
+                if (std::popcount(p.query ^ e.hash) <= threshold && !grouped[e.position]) {
+                    grouped[e.position] = 1;
+                    leader[e.position] = uint32_t(i);
+                }
+            }
     }
     if (progress)
         progress(n, n);
