@@ -27,7 +27,7 @@ struct SettingValue {
 
 // Every value but the directories, in the order they are read and written. The names
 // are those of the controls they belong to.
-inline constexpr std::array<SettingValue, 18> SettingsTable{{
+inline constexpr std::array<SettingValue, 20> SettingsTable{{
     {"ckName", SettingKind::Flag, false, nullptr},
     {"ckSize", SettingKind::Flag, true, nullptr},
     {"ckTime", SettingKind::Flag, false, nullptr},
@@ -47,6 +47,8 @@ inline constexpr std::array<SettingValue, 18> SettingsTable{{
     {"rbChinese", SettingKind::Flag, false, nullptr},
     // Last, so that a store written before it existed reads as before.
     {"ckContent", SettingKind::Flag, false, nullptr},
+    {"ckSimilar", SettingKind::Flag, false, nullptr},
+    {"cbSimilarLevel", SettingKind::Text, false, "2"},
 }};
 
 inline constexpr const char* DirCountName = "DirCount";

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QEventLoop>
 #include <QFile>
 #include <QFrame>
@@ -36,10 +37,13 @@
 #include "directorylist.h"
 #include "dirlistbox.h"
 #include "filesystem.h"
+#include "fingerprint.h"
+#include "fingerprintcache.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
 #include "pathrules.h"
+#include "picturefingerprint.h"
 #include "progress.h"
 #include "search.h"
 #include "tfrmprogress.h"
@@ -241,11 +245,20 @@ void TfrmMain::buildOptionPages() {
                          QRect(100, 44, 120, 20), true);
     raDblClick = new QRadioButton(QStringLiteral("Double click to action"), tbsOptions);
     raDblClick->setObjectName("raDblClick");
-    raDblClick->setGeometry(6, 64, 210, 20);
+    raDblClick->setGeometry(6, 64, 146, 20);
     raDblClick->setChecked(true);
     raClick = new QRadioButton(QStringLiteral("Single click to action"), tbsOptions);
     raClick->setObjectName("raClick");
-    raClick->setGeometry(6, 84, 210, 20);
+    raClick->setGeometry(6, 84, 146, 20);
+    // Similar and its level take the right end of the two rows of radio buttons.
+    ckSimilar =
+        check(tbsOptions, QStringLiteral("Similar"), "ckSimilar", QRect(154, 64, 70, 20), false);
+    cbSimilarLevel = new QComboBox(tbsOptions);
+    cbSimilarLevel->setObjectName("cbSimilarLevel");
+    cbSimilarLevel->addItems(
+        {QStringLiteral("Strict"), QStringLiteral("Normal"), QStringLiteral("Loose")});
+    cbSimilarLevel->setCurrentIndex(int(similar::SimilarLevel::Normal));
+    cbSimilarLevel->setGeometry(154, 84, 70, 20);
     // The edit sits in the gap the caption leaves between its two words.
     Label5 = label(tbsOptions, QStringLiteral("Delay time:                    mSeconds"),
                    QRect(6, 107, 210, 18));
@@ -873,7 +886,7 @@ void TfrmMain::btnFindAllClick() {
 
 Criteria TfrmMain::criteria() const {
     return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
-                    ckContent->isChecked()};
+                    ckContent->isChecked(), ckSimilar->isChecked()};
 }
 
 void TfrmMain::btnFindDuplicatesClick() {
@@ -906,6 +919,17 @@ bool TfrmMain::runDuplicateSearch() {
     request.includeSubdirectories = ckInclude->isChecked();
     request.duplicatesOnly = true;
     request.criteria = ticked;
+    if (ticked.similar) {
+        similar::PrepareFingerprinting();
+        // Written back when the request goes, after the search.
+        auto cache =
+            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
+        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(cache.get(), rows, row);
+        };
+        request.similarThreshold =
+            similar::LevelThreshold(similar::SimilarLevel(cbSimilarLevel->currentIndex()));
+    }
     FileRecordStore groups;
     if (!runSearchBesideWindow(request, groups))
         return false;
@@ -913,7 +937,12 @@ bool TfrmMain::runDuplicateSearch() {
     lvFilesModel->appendRows(std::move(groups));
     duplicateList_ = true;
     lvFiles->setUpdatesEnabled(true);
-    setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
+    QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
+    if (ticked.similar)
+        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable)")
+                     .arg(similarLeftOut_.notPictures)
+                     .arg(similarLeftOut_.undecodable);
+    setStatusText(1, total);
     repaintStatusBar();
     return true;
 }
@@ -955,6 +984,8 @@ bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordSto
             lastProgressPercent_ = -1;
             setStatusText(1, stage == SearchStage::CheckingContent
                                  ? QStringLiteral("Checking content...")
+                             : stage == SearchStage::ComparingPictures
+                                 ? QStringLiteral("Comparing pictures...")
                                  : QStringLiteral("Checking duplicates..."));
             repaintStatusBar();
         }
@@ -997,6 +1028,7 @@ bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordSto
         return false;
     showProgressPercent(100);
     rows = std::move(outcome.rows);
+    similarLeftOut_ = outcome.similarLeftOut;
     return true;
 }
 

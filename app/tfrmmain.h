@@ -15,10 +15,12 @@
 #include "keeprules.h"
 #include "resultlist.h"
 #include "scanner.h"
+#include "search.h"
 #include "viewerlist.h"
 
 class QAction;
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -112,6 +114,8 @@ public:
     QCheckBox* ckSize;
     QCheckBox* ckTime;
     QCheckBox* ckContent;
+    QCheckBox* ckSimilar;
+    QComboBox* cbSimilarLevel; // strict, normal, loose
     QCheckBox* ckInclude;
     QCheckBox* ckPreview;
     QCheckBox* ckShowSlides;
@@ -336,6 +340,7 @@ private:
     // Runs a search on a thread of its own while the progress window shows how far it got;
     // false when it was cancelled or failed.
     bool runSearchBesideWindow(const SearchRequest& request, FileRecordStore& rows);
+    SimilarLeftOut similarLeftOut_; // of the last search beside the window
     void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();

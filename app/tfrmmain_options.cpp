@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
 #include <QStyledItemDelegate>
@@ -21,6 +22,7 @@
 #include "deleteplanner.h"
 #include "pathrules.h"
 #include "filesystem.h"
+#include "fingerprint.h"
 #include "languages.h"
 #include "messages.h"
 #include "openwith.h"
@@ -70,12 +72,20 @@ public:
     void setText(const QString& name, const QString& value) override {
         if (name == QLatin1String("edTime"))
             window_.edTime->setText(value);
+        // The level as 1, 2 or 3; anything else keeps the default.
+        bool number = false;
+        const int level = value.toInt(&number);
+        if (name == QLatin1String("cbSimilarLevel") && number && level >= 1 &&
+            level <= similar::SimilarLevelCount)
+            window_.cbSimilarLevel->setCurrentIndex(level - 1);
     }
     bool flag(const QString& name) const override {
         QAbstractButton* b = button(name);
         return b && b->isChecked();
     }
     QString text(const QString& name) const override {
+        if (name == QLatin1String("cbSimilarLevel"))
+            return QString::number(window_.cbSimilarLevel->currentIndex() + 1);
         return name == QLatin1String("edTime") ? window_.edTime->text() : QString();
     }
     std::vector<std::string> directories() const override { return window_.directoryEntries(); }
@@ -109,6 +119,7 @@ private:
             {"ckSize", window_.ckSize},
             {"ckTime", window_.ckTime},
             {"ckContent", window_.ckContent},
+            {"ckSimilar", window_.ckSimilar},
             {"ckInclude", window_.ckInclude},
             {"ckPreview", window_.ckPreview},
             {"ckShowSlides", window_.ckShowSlides},
@@ -277,6 +288,8 @@ QObject* TfrmMain::languageControl(const QString& name) {
         {"ckSize", ckSize},
         {"ckTime", ckTime},
         {"ckContent", ckContent},
+        {"ckSimilar", ckSimilar},
+        {"cbSimilarLevel", cbSimilarLevel},
         {"ckInclude", ckInclude},
         {"raClick", raClick},
         {"raDblClick", raDblClick},
@@ -331,6 +344,11 @@ void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
             button->setText(text);
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             label->setText(text);
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            // The items' texts, separated by '|'.
+            const QStringList items = text.split(QLatin1Char('|'));
+            for (int i = 0; i < std::min(combo->count(), int(items.size())); ++i)
+                combo->setItemText(i, items[i]);
         } else if (auto* action = qobject_cast<QAction*>(control)) {
             action->setText(text);
         }

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "GifRegistration.h"
@@ -12,6 +13,9 @@
 #include "PictureLoader.h"
 #include "exportlist.h"
 #include "keeprules.h"
+#include "fingerprint.h"
+#include "fingerprintcache.h"
+#include "picturefingerprint.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -26,6 +30,7 @@ namespace {
 const char* const Usage =
     "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
     "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
+    "                                 [--similar [--level 1|2|3]]\n"
     "                                 [--no-subdirs] [--format tsv|csv|json]\n"
     "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
     "                                 DIR...\n"
@@ -35,7 +40,10 @@ const char* const Usage =
     "have a partner with the same name (ASCII case ignored), size and modification minute,\n"
     "as ticked, each group of duplicates a run of rows; --content also requires identical\n"
     "bytes (alone, it finds identical files whatever their names and times; files that\n"
-    "cannot be read are left out). The default format prints one line\n"
+    "cannot be read are left out). --similar groups pictures that look alike: resized,\n"
+    "recompressed, turned or mirrored copies; --level 1 is strict, 2 (the default) normal,\n"
+    "3 loose. Files that are no pictures or cannot be decoded are left out and counted on\n"
+    "the error output. The default format prints one line\n"
     "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
     "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
     "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
@@ -200,6 +208,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     }
     bool includeSubdirectories = true;
     Criteria criteria;
+    similar::SimilarLevel level = similar::SimilarLevel::Normal;
     ExportFormat format = ExportFormat::Tsv;
     std::vector<std::string> directories;
     std::optional<actions::KeepRules> keep;
@@ -245,6 +254,15 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             protect.push_back(args[i]);
         } else if (!optionsEnded && duplicates && a == "--mark-selected") {
             markTsv = true;
+        } else if (!optionsEnded && duplicates && a == "--similar") {
+            criteria.similar = true;
+        } else if (!optionsEnded && duplicates && a == "--level" && i + 1 < args.size()) {
+            const std::string& v = args[++i];
+            if (v != "1" && v != "2" && v != "3") {
+                std::fprintf(err, "fenwa-cli: --level takes 1, 2 or 3, not '%s'\n", v.c_str());
+                return 1;
+            }
+            level = similar::SimilarLevel(v[0] - '1');
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             std::fprintf(err, "fenwa-cli: unknown option '%s'\n%s", a.c_str(), Usage);
             return 1;
@@ -283,7 +301,29 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.includeSubdirectories = includeSubdirectories;
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
+    std::optional<QGuiApplication> app;
+    if (criteria.similar) {
+        // Icons, bitmaps and metafiles load and play through the GUI library.
+        static int argc = 1;
+        static char name[] = "fenwa-cli";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM",
+                qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+        app.emplace(argc, argv);
+        similar::PrepareFingerprinting();
+        auto cache =
+            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
+        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(cache.get(), rows, row);
+        };
+        request.similarThreshold = similar::LevelThreshold(level);
+    }
     const SearchOutcome found = RunSearch(request);
+    if (criteria.similar)
+        std::fprintf(err,
+                     "fenwa-cli: left out of similar pictures: %zu not pictures, %zu "
+                     "that could not be decoded\n",
+                     found.similarLeftOut.notPictures, found.similarLeftOut.undecodable);
     if (!keep) {
         writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
         return 0;

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "grouping.h"
+#include "similarindex.h"
 
 namespace fenwa {
 
@@ -368,13 +369,116 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     return out;
 }
 
+std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
+                                              const std::vector<uint32_t>& order,
+                                              const Criteria& groupedBy,
+                                              const ContentCheckOptions& options,
+                                              SimilarLeftOut* leftOut) {
+    SimilarLeftOut counts;
+    // The groups of `order`, and its pictures.
+    std::vector<size_t> groupStarts;
+    std::vector<uint32_t> pictures;
+    for (size_t p = 0; p < order.size(); ++p) {
+        if (p == 0 || (groupedBy.any() && !RowsMatch(hidden, order[p - 1], order[p], groupedBy)))
+            groupStarts.push_back(p);
+        if (IsImageName(hidden.name(order[p])))
+            pictures.push_back(order[p]);
+        else
+            ++counts.notPictures;
+    }
+    groupStarts.push_back(order.size());
+
+    if (options.beforeFingerprinting)
+        options.beforeFingerprinting();
+    std::vector<std::optional<uint64_t>> hashOf(pictures.size());
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> done{0};
+    if (options.fingerprint)
+        runJobs(
+            pictures.size(), readerThreads(options.threads),
+            [&](size_t i) {
+                hashOf[i] = options.fingerprint(hidden, pictures[i]);
+                done.fetch_add(1, std::memory_order_relaxed);
+            },
+            stop, options.stop,
+            [&] {
+                if (options.progress)
+                    options.progress(stepOf(done.load(), pictures.size()), pictures.size());
+            });
+    if (stop || (options.stop && options.stop->load()))
+        return {};
+    std::vector<uint64_t> hashOfRow(hidden.size(), 0);
+    std::vector<bool> hashed(hidden.size(), false);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        if (hashOf[i]) {
+            hashOfRow[pictures[i]] = *hashOf[i];
+            hashed[pictures[i]] = true;
+        } else {
+            ++counts.undecodable;
+        }
+    }
+
+    std::vector<uint32_t> out;
+    std::vector<uint32_t> members;
+    std::vector<uint64_t> hashes;
+    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
+        members.clear();
+        for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
+            if (hashed[order[p]])
+                members.push_back(order[p]);
+        std::sort(members.begin(), members.end()); // reading order
+        hashes.clear();
+        for (uint32_t row : members)
+            hashes.push_back(hashOfRow[row]);
+        const std::vector<uint32_t> leader =
+            similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop);
+        std::vector<uint32_t> groupSize(members.size(), 0);
+        for (uint32_t l : leader)
+            ++groupSize[l];
+        // Members are listed after their leader in reading order: gather by leader.
+        std::vector<std::vector<uint32_t>> byLeader(members.size());
+        for (size_t i = 0; i < members.size(); ++i)
+            if (groupSize[leader[i]] >= 2)
+                byLeader[leader[i]].push_back(members[i]);
+        size_t groups = 0;
+        for (size_t i = 0; i < members.size(); ++i)
+            groups += !byLeader[i].empty();
+        uint32_t id = FileRecordStore::reserveSimilarGroups(groups);
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (byLeader[i].empty())
+                continue;
+            for (uint32_t row : byLeader[i]) {
+                hidden.setSimilarGroup(row, id);
+                out.push_back(row);
+            }
+            ++id;
+        }
+    }
+    if (leftOut)
+        *leftOut = counts;
+    return out;
+}
+
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
-                                     const ContentCheckOptions& options) {
-    std::vector<uint32_t> order =
-        FindDuplicateRows(hidden, ticked, options.progress, options.stop);
-    if (!ticked.content)
-        return order;
-    return SplitGroupsByContent(hidden, order, candidateCriteria(ticked), options);
+                                     const ContentCheckOptions& options, SimilarLeftOut* leftOut) {
+    const Criteria candidates = candidateCriteria(ticked);
+    std::vector<uint32_t> order;
+    if (candidates.any()) {
+        order = FindDuplicateRows(hidden, ticked, options.progress, options.stop);
+    } else {
+        // Similar alone: every row is a candidate, in reading order.
+        order.resize(hidden.size());
+        for (size_t q = 0; q < order.size(); ++q)
+            order[q] = uint32_t(q);
+    }
+    Criteria grouped = candidates;
+    if (ticked.content) {
+        order = SplitGroupsByContent(hidden, order, candidates, options);
+        grouped.content = true;
+    }
+    if (ticked.similar)
+        order = SplitGroupsBySimilarity(hidden, order, grouped, options, leftOut);
+    return order;
 }
 
 } // namespace fenwa

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,19 @@ struct ContentCheckOptions {
     std::function<void()> beforeReading;
     // Reader threads; 0 picks as many as the machine has cores, at most four.
     unsigned threads = 0;
+
+    // Similar pictures: the fingerprint of a picture row (called on the reader threads;
+    // nothing when the picture cannot be decoded) and the largest distance that matches.
+    std::function<std::optional<uint64_t>(const FileRecordStore&, size_t row)> fingerprint;
+    int similarThreshold = 7;
+    // Called once before the first picture is decoded.
+    std::function<void()> beforeFingerprinting;
+};
+
+// The rows a similarity split left out of every group.
+struct SimilarLeftOut {
+    size_t notPictures = 0; // files whose names are no picture's
+    size_t undecodable = 0; // pictures that could not be decoded
 };
 
 // The bytes hashed at each end of a file for the partial hash. A file of at most twice
@@ -47,11 +61,25 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
                                            const Criteria& groupedBy,
                                            const ContentCheckOptions& options = {});
 
+// Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
+// there, all of `order` is one group) into groups of similar pictures: in each group the
+// pictures are taken in reading order, each one not yet placed leads a group, and every
+// other picture within the threshold of the leader (FingerprintDistance) joins it. Kept
+// rows get their similar group in `hidden`; groups of one, files that are no pictures
+// and pictures without a fingerprint drop out (counted in `leftOut`). Each new group
+// stands with its leader first, the rest in reading order, where its group stood.
+std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
+                                              const std::vector<uint32_t>& order,
+                                              const Criteria& groupedBy,
+                                              const ContentCheckOptions& options,
+                                              SimilarLeftOut* leftOut = nullptr);
+
 // The duplicate search over the hidden rows for the ticked criteria: FindDuplicateRows,
-// then, with Content ticked, SplitGroupsByContent. `options.progress` also serves the
-// grouping's passes.
+// then, with Content ticked, SplitGroupsByContent, then, with Similar ticked,
+// SplitGroupsBySimilarity. `options.progress` also serves the grouping's passes.
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
-                                     const ContentCheckOptions& options = {});
+                                     const ContentCheckOptions& options = {},
+                                     SimilarLeftOut* leftOut = nullptr);
 
 // The hashes of one file, as the check computes them. Both answer false when the file
 // cannot be opened or read, is not a regular file, or is not `size` bytes long.

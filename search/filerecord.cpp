@@ -1,6 +1,7 @@
 #include "filerecord.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <stdexcept>
 
@@ -111,6 +112,8 @@ void FileRecordStore::clear() {
     hashOfRow_.shrink_to_fit();
     hashes_.clear();
     hashes_.shrink_to_fit();
+    similarOfRow_.clear();
+    similarOfRow_.shrink_to_fit();
     names_.clear();
     names_.shrink_to_fit();
     directories_.clear();
@@ -155,6 +158,21 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
     records_.push_back(r);
     if (!hashOfRow_.empty())
         hashOfRow_.push_back(NoHash);
+    if (!similarOfRow_.empty())
+        similarOfRow_.push_back(0);
+}
+
+void FileRecordStore::setSimilarGroup(size_t row, uint32_t group) {
+    if (similarOfRow_.empty() && group == 0)
+        return;
+    if (similarOfRow_.empty())
+        similarOfRow_.assign(records_.size(), 0);
+    similarOfRow_[row] = group;
+}
+
+uint32_t FileRecordStore::reserveSimilarGroups(size_t count) {
+    static std::atomic<uint32_t> next{1};
+    return next.fetch_add(uint32_t(count));
 }
 
 void FileRecordStore::setContentHash(size_t row, const ContentHash& hash) {
@@ -188,6 +206,7 @@ void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
     records_.back().flags = r.flags;
     if (const ContentHash* hash = from.contentHash(row))
         setContentHash(records_.size() - 1, *hash);
+    setSimilarGroup(records_.size() - 1, from.similarGroup(row));
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {
@@ -220,6 +239,12 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
     for (size_t row = 0; row < other.size(); ++row)
         if (const ContentHash* hash = other.contentHash(row))
             setContentHash(firstNew + row, *hash);
+    if (!similarOfRow_.empty() || !other.similarOfRow_.empty()) {
+        similarOfRow_.resize(firstNew, 0);
+        similarOfRow_.resize(records_.size(), 0);
+        std::copy(other.similarOfRow_.begin(), other.similarOfRow_.end(),
+                  similarOfRow_.begin() + long(firstNew));
+    }
     other.clear();
 }
 
@@ -279,11 +304,15 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
         if (row >= remove.size() || !remove[row]) {
             if (hashed)
                 hashOfRow_[kept] = hashOfRow_[row];
+            if (!similarOfRow_.empty())
+                similarOfRow_[kept] = similarOfRow_[row];
             records_[kept++] = records_[row];
         }
     records_.resize(kept);
     if (hashed)
         hashOfRow_.resize(kept);
+    if (!similarOfRow_.empty())
+        similarOfRow_.resize(kept);
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
@@ -299,6 +328,13 @@ void FileRecordStore::permute(const std::vector<uint32_t>& order) {
             hashes.push_back(hashOfRow_[old]);
         hashOfRow_.swap(hashes);
     }
+    if (!similarOfRow_.empty()) {
+        std::vector<uint32_t> groups;
+        groups.reserve(order.size());
+        for (uint32_t old : order)
+            groups.push_back(similarOfRow_[old]);
+        similarOfRow_.swap(groups);
+    }
 }
 
 void FileRecordStore::rename(size_t row, std::string_view newName) {
@@ -313,7 +349,8 @@ void FileRecordStore::rename(size_t row, std::string_view newName) {
 size_t FileRecordStore::memoryUsage() const {
     size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity() +
                    hashOfRow_.capacity() * sizeof(uint32_t) +
-                   hashes_.capacity() * sizeof(ContentHash);
+                   hashes_.capacity() * sizeof(ContentHash) +
+                   similarOfRow_.capacity() * sizeof(uint32_t);
     for (const std::string& d : directories_)
         bytes += sizeof(std::string) + d.capacity() + 48 + 8; // the index's node, the device
     return bytes;

@@ -132,6 +132,18 @@ public:
     // True when both rows were hashed, with equal sizes and equal hashes.
     bool sameContent(size_t a, size_t b) const;
 
+    // The similar-pictures group a row was put in, or 0 when it is in none. Groups are
+    // numbered from a process-wide counter, so rows of different searches never share one.
+    uint32_t similarGroup(size_t row) const {
+        return row < similarOfRow_.size() ? similarOfRow_[row] : 0;
+    }
+    void setSimilarGroup(size_t row, uint32_t group);
+    bool sameSimilarGroup(size_t a, size_t b) const {
+        return similarGroup(a) != 0 && similarGroup(a) == similarGroup(b);
+    }
+    // `count` group numbers never handed out before: the first is returned.
+    static uint32_t reserveSimilarGroups(size_t count);
+
     // Removes the rows whose flag is set; keeps the order of the others.
     void removeRows(const std::vector<bool>& remove);
     // Reorders the rows: new row i is old row order[i].
@@ -150,6 +162,8 @@ private:
     // Empty until a row gets a hash; then one entry per record, an index into hashes_.
     std::vector<uint32_t> hashOfRow_;
     std::vector<ContentHash> hashes_;
+    // Empty until a row gets a similar group; then one entry per record.
+    std::vector<uint32_t> similarOfRow_;
     std::string names_;
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;

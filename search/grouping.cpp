@@ -43,6 +43,7 @@ int threeWay(int64_t a, int64_t b) {
 Criteria candidateCriteria(const Criteria& ticked) {
     Criteria c = ticked;
     c.content = false;
+    c.similar = false;
     if (ticked.content && !c.any())
         c.size = true;
     return c;

@@ -21,8 +21,9 @@ namespace fenwa {
 
 enum class KeyKind { Name, Size, Time };
 
-// The criteria the key list groups by: the ticked ones without Content. Equal content
-// needs equal size, so Content ticked alone gathers files of equal size.
+// The criteria the key list groups by: the ticked ones without Content and Similar.
+// Equal content needs equal size, so Content ticked alone gathers files of equal size;
+// Similar alone gathers nothing (every picture is a candidate).
 Criteria candidateCriteria(const Criteria& ticked);
 
 // The key of the first ticked criterion; Name when nothing is ticked.

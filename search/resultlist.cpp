@@ -172,6 +172,8 @@ bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& 
         return false;
     if (criteria.content && !rows.sameContent(a, b))
         return false;
+    if (criteria.similar && !rows.sameSimilarGroup(a, b))
+        return false;
     return true;
 }
 

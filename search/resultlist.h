@@ -18,7 +18,9 @@ struct Criteria {
     bool time = false;
     // Identical bytes: rows match only when the content check gave both the same hash.
     bool content = false;
-    bool any() const { return name || size || time || content; }
+    // Similar pictures: rows match only when the similarity check put both in one group.
+    bool similar = false;
+    bool any() const { return name || size || time || content || similar; }
 };
 
 // SortMode: 2c sorts column c ascending, 2c + 1 descending.

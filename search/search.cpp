@@ -49,7 +49,11 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         options.stop = m.stopFlag();
         options.progress = [&m](size_t step, size_t count) { m.setProgress(step, count); };
         options.beforeReading = [&m] { m.enterStage(SearchStage::CheckingContent); };
-        const std::vector<uint32_t> order = FindDuplicates(hidden, request.criteria, options);
+        options.fingerprint = request.fingerprint;
+        options.similarThreshold = request.similarThreshold;
+        options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
+        const std::vector<uint32_t> order =
+            FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
         outcome.rows.reserve(order.size());
         for (uint32_t row : order)
             outcome.rows.appendCopy(hidden, row);

@@ -6,16 +6,19 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "contentcheck.h"
 #include "filerecord.h"
 #include "resultlist.h"
 #include "scanner.h"
 
 namespace fenwa {
 
-enum class SearchStage : int { Reading, Grouping, CheckingContent, Done };
+enum class SearchStage : int { Reading, Grouping, CheckingContent, ComparingPictures, Done };
 
 // Shared between the thread that runs a search and the one that shows it.
 class SearchMonitor {
@@ -49,11 +52,16 @@ struct SearchRequest {
     // Find Duplicates: only the groups; otherwise every file read (Find All).
     bool duplicatesOnly = false;
     Criteria criteria;
+    // For Similar: a picture row's fingerprint (on worker threads; nothing when the
+    // picture cannot be decoded) and the largest fingerprint distance that matches.
+    std::function<std::optional<uint64_t>(const FileRecordStore&, size_t row)> fingerprint;
+    int similarThreshold = 7;
 };
 
 struct SearchOutcome {
     FileRecordStore rows; // in the order the result list shows them
     bool cancelled = false;
+    SimilarLeftOut similarLeftOut; // with Similar ticked
 };
 
 SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor = nullptr);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -541,6 +542,39 @@ private slots:
         QFile stored(settingsPath);
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QVERIFY(stored.readAll().contains("ckContent=dword:1"));
+    }
+
+    // Similar and its level: beside the criteria, whole in both languages, saved.
+    void similarBoxAndLevelAreSavedAndSpeakBothLanguages() {
+        makeWindow();
+        QVERIFY(!w->ckSimilar->isChecked());
+        QCOMPARE(w->cbSimilarLevel->currentText(), QStringLiteral("Normal"));
+        auto fits = [this] {
+            for (QWidget* mine : std::initializer_list<QWidget*>{w->ckSimilar, w->cbSimilarLevel}) {
+                QVERIFY(mine->geometry().right() < w->tbsOptions->width());
+                for (QWidget* other :
+                     w->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                    QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
+                             qPrintable(other->objectName()));
+            }
+            for (QAbstractButton* box :
+                 std::initializer_list<QAbstractButton*>{w->ckSimilar, w->raClick, w->raDblClick})
+                QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
+        };
+        fits();
+        clickButton(w->ckSimilar);
+        w->cbSimilarLevel->setCurrentIndex(2);
+        selectPage(w->tbsMore);
+        clickButton(w->rbChinese);
+        QCOMPARE(w->ckSimilar->text(), QStringLiteral("相似"));
+        QCOMPARE(w->cbSimilarLevel->currentText(), QStringLiteral("寬鬆"));
+        fits();
+        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        QVERIFY(messages.errors.isEmpty());
+
+        makeWindow();
+        QVERIFY(w->ckSimilar->isChecked());
+        QCOMPARE(w->cbSimilarLevel->currentIndex(), 2);
     }
 };
 

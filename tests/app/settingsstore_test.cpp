@@ -21,7 +21,8 @@ namespace {
 struct RecordingControls : SettingsControls {
     QStringList calls; // "name=value" in the order they were set
     std::map<QString, bool> flags;
-    QString delay;
+    QString delay;                    // edTime
+    std::map<QString, QString> texts; // the other texts
     std::vector<std::string> listed;
     std::set<std::string> existing;
     std::set<size_t> protectedAt; // entries of `listed`
@@ -34,13 +35,18 @@ struct RecordingControls : SettingsControls {
     }
     void setText(const QString& name, const QString& value) override {
         calls << name + "=" + value;
-        delay = value;
+        (name == QLatin1String("edTime") ? delay : texts[name]) = value;
     }
     bool flag(const QString& name) const override {
         auto it = flags.find(name);
         return it != flags.end() && it->second;
     }
-    QString text(const QString&) const override { return delay; }
+    QString text(const QString& name) const override {
+        if (name == QLatin1String("edTime"))
+            return delay;
+        auto it = texts.find(name);
+        return it != texts.end() ? it->second : QString();
+    }
     std::vector<std::string> directories() const override { return listed; }
     void appendDirectory(const std::string& d) override { listed.push_back(d); }
     bool isDirectoryProtected(size_t i) const override { return protectedAt.count(i); }

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
+#include <QTransform>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -399,4 +402,34 @@ TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {
     EXPECT_EQ(runCli({"find-duplicates", "--size", "--keep", "biggest", root}).status, 1);
     for (const char* f : {"/big/p.bmp", "/small/p.bmp", "/ref/t.txt", "/x/t.txt"})
         EXPECT_EQ(::access((root + f).c_str(), F_OK), 0) << f;
+}
+
+TEST(Cli, SimilarGroupsLookalikePicturesWithGroupNumbers) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(root + "/cache"));
+    ::mkdir((root + "/pictures").c_str(), 0755);
+    QImage picture(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            picture.setPixel(x, y, qRgb(x * 255 / 300, (x * y) % 256, y));
+    ASSERT_TRUE(picture.save(QString::fromStdString(root + "/pictures/big.jpg")));
+    ASSERT_TRUE(picture.scaledToWidth(120, Qt::SmoothTransformation)
+                    .mirrored(true, false)
+                    .save(QString::fromStdString(root + "/pictures/small.jpg")));
+    ASSERT_TRUE(picture.transformed(QTransform().rotate(45))
+                    .save(QString::fromStdString(root + "/pictures/other.jpg")));
+    std::ofstream(root + "/pictures/notes.txt") << "text";
+
+    const std::string pictures = root + "/pictures";
+    Output csv = runCli({"find-duplicates", "--similar", "--format", "csv", pictures});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_NE(csv.out.find("\n1,big.jpg,"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.out.find("\n1,small.jpg,"), std::string::npos) << csv.out;
+    EXPECT_EQ(csv.out.find("other.jpg"), std::string::npos) << csv.out;
+    EXPECT_NE(csv.err.find("1 not pictures"), std::string::npos) << csv.err;
+    EXPECT_TRUE(
+        QFile::exists(QString::fromStdString(root + "/cache/Zantrel/Fenwa/fingerprints.sqlite")));
+    EXPECT_EQ(runCli({"find-duplicates", "--similar", "--level", "4", pictures}).status, 1);
+    qunsetenv("XDG_CACHE_HOME");
 }

@@ -1,0 +1,30 @@
+// libFuzzer target for the fingerprint path: any bytes, under a name whose extension the
+// input's last byte picks, go through FingerprintBytes as a search would read a file.
+// Anything but an answer (a crash, a sanitizer report, a hang, running out of memory) is
+// a finding.
+
+#include "picturefingerprint.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool prepared = [] {
+        static int argc = 1;
+        static char name[] = "similar_fuzz";
+        static char* argv[] = {name, nullptr};
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        new QGuiApplication(argc, argv);
+        fenwa::similar::PrepareFingerprinting();
+        return true;
+    }();
+    (void)prepared;
+    static const char* const names[] = {"f.jpg", "f.gif", "f.bmp", "f.ico", "f.emf", "f.wmf"};
+    const char* name = names[size > 0 ? data[size - 1] % 6 : 0];
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    (void)fenwa::similar::FingerprintBytes(bytes, name);
+    return 0;
+}

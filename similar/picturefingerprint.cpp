@@ -1,0 +1,207 @@
+#include "picturefingerprint.h"
+
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+
+#include "DibBitmap.h"
+#include "GifRegistration.h"
+#include "Graphic.h"
+#include "PictureHolder.h"
+#include "PictureLoader.h"
+#include "fingerprint.h"
+
+namespace fenwa::similar {
+
+namespace {
+
+struct JpegErrors {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void errorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
+}
+
+void quiet(j_common_ptr, int) {}
+void quietOutput(j_common_ptr) {}
+
+// A file of thousands of scans costs time at every scale; real ones have a dozen.
+constexpr int MaxScans = 1000;
+// Corrupt data produces warnings; past this many the file is given up.
+constexpr long MaxWarnings = 10000;
+constexpr long MaxDecoderMemory = 256L << 20;
+
+struct ScanGuard {
+    jpeg_progress_mgr pub;
+};
+
+void checkProgress(j_common_ptr cinfo) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (d->input_scan_number > MaxScans || cinfo->err->num_warnings > MaxWarnings)
+        cinfo->err->error_exit(cinfo);
+}
+
+// Everything that could be skipped by the longjmp lives in the caller.
+bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteArray& bytes,
+                 GreyPicture& out) {
+    if (setjmp(errors.jump))
+        return false;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    const unsigned shortSide = std::min(cinfo.image_width, cinfo.image_height);
+    unsigned denom = 8;
+    while (denom > 1 && (shortSide + denom - 1) / denom < unsigned(MinShortSide))
+        denom /= 2;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = denom;
+    cinfo.out_color_space = JCS_GRAYSCALE;
+    if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
+        return false; // libjpeg cannot make grey from four components; rare in photos
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = FALSE;
+    cinfo.do_block_smoothing = FALSE;
+    jpeg_calc_output_dimensions(&cinfo);
+    if (!TDibBitmap::fitsBound(int(cinfo.output_width), int(cinfo.output_height), 8) ||
+        cinfo.output_width > 65535 || cinfo.output_height > 65535)
+        return false;
+    jpeg_start_decompress(&cinfo);
+    out.width = int(cinfo.output_width);
+    out.height = int(cinfo.output_height);
+    out.pixels.resize(size_t(out.width) * size_t(out.height));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out.pixels.data() + size_t(cinfo.output_scanline) * size_t(out.width);
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
+            return false;
+    }
+    jpeg_finish_decompress(&cinfo);
+    return true;
+}
+
+// Luminance of a 24-bit blue-green-red or 8-bit paletted bitmap.
+GreyPicture greyOf(const TDibBitmap& bitmap) {
+    GreyPicture grey;
+    if (bitmap.empty())
+        return grey;
+    grey.width = bitmap.width();
+    grey.height = bitmap.height();
+    grey.pixels.resize(size_t(grey.width) * size_t(grey.height));
+    const TPalette& palette = bitmap.palette();
+    for (int y = 0; y < grey.height; ++y) {
+        const uint8_t* in = bitmap.scanLine(y);
+        uint8_t* out = grey.pixels.data() + size_t(y) * size_t(grey.width);
+        for (int x = 0; x < grey.width; ++x) {
+            int r, g, b;
+            if (bitmap.bitsPerPixel() == 8) {
+                const TPaletteEntry e = in[x] < palette.size() ? palette[in[x]] : TPaletteEntry{};
+                r = e.red, g = e.green, b = e.blue;
+            } else {
+                b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
+            }
+            out[x] = uint8_t((r * 77 + g * 150 + b * 29 + 128) >> 8);
+        }
+    }
+    return grey;
+}
+
+// Metafiles are played small: the fingerprint reads 32 x 32.
+constexpr int MetafileSide = 256;
+
+// Loads a picture of another kind through its registered loader and reduces it to grey.
+template <class Load>
+std::optional<GreyPicture> loadOther(const QByteArray& nativeName, Load&& load) {
+    try {
+        const std::optional<TPictureFormats::Entry> entry =
+            TPictureFormats::Find(PictureExtension(nativeName));
+        if (!entry)
+            return std::nullopt;
+        std::unique_ptr<TGraphic> graphic = entry->factory();
+        load(*graphic);
+        if (graphic->empty())
+            return std::nullopt;
+        if (auto* raster = dynamic_cast<TBitmapGraphic*>(graphic.get()))
+            return greyOf(DibFromImage(raster->image()));
+        const int w = graphic->width(), h = graphic->height();
+        if (w <= 0 || h <= 0)
+            return std::nullopt;
+        const double scale = std::min(1.0, double(MetafileSide) / std::max(w, h));
+        QImage canvas(std::max(1, int(w * scale)), std::max(1, int(h * scale)),
+                      QImage::Format_RGB32);
+        canvas.fill(Qt::white);
+        {
+            QPainter painter(&canvas);
+            graphic->draw(painter, canvas.rect());
+        }
+        return greyOf(DibFromImage(canvas));
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+template <class Load>
+std::optional<uint64_t> fingerprintOf(const QByteArray& bytes, const QByteArray& nativeName,
+                                      Load&& load) {
+    GreyPicture grey;
+    if (bytes.startsWith("\xFF\xD8")) {
+        if (!DecodeJpegGrey(bytes, grey))
+            return std::nullopt;
+    } else {
+        std::optional<GreyPicture> other = loadOther(nativeName, load);
+        if (!other || other->width <= 0 || other->height <= 0)
+            return std::nullopt;
+        grey = std::move(*other);
+    }
+    return FingerprintGrey(grey.pixels.data(), grey.width, grey.height, grey.width);
+}
+
+} // namespace
+
+bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out) {
+    jpeg_decompress_struct cinfo{};
+    JpegErrors errors{};
+    ScanGuard guard{};
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = errorExit;
+    errors.pub.emit_message = quiet;
+    errors.pub.output_message = quietOutput;
+    jpeg_create_decompress(&cinfo);
+    cinfo.mem->max_memory_to_use = MaxDecoderMemory;
+    guard.pub.progress_monitor = checkProgress;
+    cinfo.progress = &guard.pub;
+    const bool ok = !bytes.isEmpty() && decodeInner(cinfo, errors, bytes, out);
+    jpeg_destroy_decompress(&cinfo);
+    if (!ok)
+        out = GreyPicture{};
+    return ok;
+}
+
+void PrepareFingerprinting() {
+    EnsureJpeExtension();
+    RegisterGifPictureKind();
+}
+
+std::optional<uint64_t> FingerprintBytes(const QByteArray& bytes, const std::string& name) {
+    return fingerprintOf(bytes, QByteArray::fromStdString(name),
+                         [&](TGraphic& graphic) { graphic.loadFromBytes(bytes); });
+}
+
+std::optional<uint64_t> FingerprintFile(const std::string& path) {
+    const QByteArray native = QByteArray::fromStdString(path);
+    if (!IsExistingFile(native))
+        return std::nullopt;
+    QFile file(QFile::decodeName(native));
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxPictureFileBytes)
+        return std::nullopt;
+    const QByteArray bytes = file.read(MaxPictureFileBytes + 1);
+    if (bytes.size() > MaxPictureFileBytes)
+        return std::nullopt;
+    // Kinds read through a file loader get the path; the rest read the bytes in hand.
+    return fingerprintOf(bytes, native, [&](TGraphic& graphic) { graphic.loadFromFile(native); });
+}
+
+} // namespace fenwa::similar

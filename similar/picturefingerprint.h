@@ -1,0 +1,42 @@
+#pragma once
+// Reading a picture file into its fingerprint. JPEG files are decoded by libjpeg-turbo
+// straight to grey at the smallest scale that keeps 64 pixels on the short side; other
+// pictures (GIF, BMP, icons, metafiles) load through the picture loaders. EXIF
+// orientation needs no turning: the distance already ignores orientation.
+// Safe to call from several threads once PrepareFingerprinting() has run.
+
+#include <QByteArray>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fenwa::similar {
+
+// A greyscale picture, rows top-down without padding.
+struct GreyPicture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// The short side a reduced JPEG decode keeps at least.
+inline constexpr int MinShortSide = 64;
+// Larger files are not read for a fingerprint.
+inline constexpr int64_t MaxPictureFileBytes = int64_t(256) << 20;
+
+// Decodes JPEG bytes to grey at 1/1, 1/2, 1/4 or 1/8 scale, the smallest that keeps
+// MinShortSide on the short side. False for damaged or oversized input.
+bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out);
+
+// Registers the picture kinds the loaders need; call once on the main thread.
+void PrepareFingerprinting();
+
+// The fingerprint of a picture's bytes, or nothing when they cannot be decoded. The name
+// decides the loader as it does for the viewer; JPEG bytes are recognised by their start.
+std::optional<uint64_t> FingerprintBytes(const QByteArray& bytes, const std::string& name);
+
+// The fingerprint of a picture file (at most MaxPictureFileBytes long).
+std::optional<uint64_t> FingerprintFile(const std::string& path);
+
+} // namespace fenwa::similar

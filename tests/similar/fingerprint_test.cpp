@@ -1,0 +1,319 @@
+// Similar pictures: a small labelled corpus of made-up photos and their variants, the
+// damaged files the decoder must survive, and the index against the all-pairs walk.
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QPainter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTransform>
+#include <atomic>
+#include <bit>
+#include <functional>
+#include <random>
+
+#include "fingerprint.h"
+#include "fingerprintcache.h"
+#include "picturefingerprint.h"
+#include "scanner.h"
+#include "search.h"
+#include "similarindex.h"
+
+using namespace fenwa::similar;
+
+namespace {
+
+// A photo-like picture: a sky-to-ground gradient (every source shares it, so they are
+// pictures of one kind) under soft shapes placed by the seed.
+QImage madeUpPhoto(quint32 seed) {
+    QRandomGenerator random(seed);
+    QImage image(640, 480, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, 480);
+    sky.setColorAt(0, QColor(250, 200, 120));
+    sky.setColorAt(1, QColor(40, 30, 60));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        painter.setBrush(QColor::fromHsv(random.bounded(360), 80 + random.bounded(170),
+                                         40 + random.bounded(215)));
+        painter.drawEllipse(QPoint(random.bounded(640), random.bounded(480)),
+                            20 + random.bounded(140), 20 + random.bounded(100));
+    }
+    painter.end();
+    return image.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+        .scaled(640, 480, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+QImage adjusted(const QImage& in, const std::function<int(int)>& f) {
+    QImage out = in.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x)
+            line[x] =
+                qRgb(std::clamp(f(qRed(line[x])), 0, 255), std::clamp(f(qGreen(line[x])), 0, 255),
+                     std::clamp(f(qBlue(line[x])), 0, 255));
+    }
+    return out;
+}
+
+struct Variant {
+    const char* name;
+    std::function<QImage(const QImage&)> make;
+    const char* format = "jpg";
+    int quality = 90;
+    QImageIOHandler::Transformation exif = QImageIOHandler::TransformationNone;
+};
+
+class SimilarCorpus : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        static int argc = 1;
+        static char name[] = "similar_tests";
+        static char* argv[] = {name, nullptr};
+        if (!QGuiApplication::instance())
+            new QGuiApplication(argc, argv);
+        PrepareFingerprinting();
+    }
+
+    uint64_t fingerprintOf(const QImage& image, const Variant& v) {
+        const QString path = dir.filePath(QString("%1.%2").arg(++written).arg(v.format));
+        QImageWriter writer(path);
+        writer.setQuality(v.quality);
+        writer.setTransformation(v.exif);
+        EXPECT_TRUE(writer.write(image)) << v.name;
+        const std::optional<uint64_t> hash = FingerprintFile(path.toStdString());
+        EXPECT_TRUE(hash.has_value()) << v.name;
+        return hash.value_or(0);
+    }
+
+    QTemporaryDir dir;
+    int written = 0;
+};
+
+} // namespace
+
+TEST_F(SimilarCorpus, VariantsMatchAndUnrelatedPicturesDoNot) {
+    const auto turn = [](int degrees) {
+        return [degrees](const QImage& i) { return i.transformed(QTransform().rotate(degrees)); };
+    };
+    const auto crop = [](const QImage& i) {
+        const int dx = i.width() * 3 / 100, dy = i.height() * 3 / 100;
+        return i.copy(dx, dy, i.width() - 2 * dx, i.height() - 2 * dy);
+    };
+    const std::vector<Variant> variants = {
+        {"resized to 37%",
+         [](const QImage& i) { return i.scaledToWidth(237, Qt::SmoothTransformation); }},
+        {"enlarged 1.6x",
+         [](const QImage& i) { return i.scaledToWidth(1024, Qt::SmoothTransformation); }},
+        {"quality 30", [](const QImage& i) { return i; }, "jpg", 30},
+        {"brighter 15%",
+         [](const QImage& i) { return adjusted(i, [](int v) { return v * 115 / 100; }); }},
+        {"darker 15%",
+         [](const QImage& i) { return adjusted(i, [](int v) { return v * 85 / 100; }); }},
+        {"contrast -15%",
+         [](const QImage& i) {
+             return adjusted(i, [](int v) { return 128 + (v - 128) * 85 / 100; });
+         }},
+        {"greyscale", [](const QImage& i) { return i.convertToFormat(QImage::Format_Grayscale8); }},
+        {"crop 3% a side", crop},
+        {"256 colours", [](const QImage& i) { return i.convertToFormat(QImage::Format_Indexed8); },
+         "bmp"},
+        {"BMP", [](const QImage& i) { return i; }, "bmp"},
+        {"turned 90", turn(90)},
+        {"turned 180", turn(180)},
+        {"turned 270", turn(270)},
+        {"mirrored", [](const QImage& i) { return i.mirrored(true, false); }},
+        {"EXIF-turned", turn(270), "jpg", 90, QImageIOHandler::TransformationRotate90},
+    };
+    const int normal = LevelThreshold(SimilarLevel::Normal);
+    std::vector<uint64_t> originals;
+    for (quint32 seed = 1; seed <= 6; ++seed) {
+        const QImage photo = madeUpPhoto(seed);
+        const uint64_t original = fingerprintOf(photo, {"original", {}});
+        for (const Variant& v : variants)
+            EXPECT_LE(FingerprintDistance(original, fingerprintOf(v.make(photo), v)), normal)
+                << v.name << ", picture " << seed;
+        originals.push_back(original);
+    }
+    for (size_t a = 0; a < originals.size(); ++a)
+        for (size_t b = a + 1; b < originals.size(); ++b)
+            EXPECT_GT(FingerprintDistance(originals[a], originals[b]),
+                      LevelThreshold(SimilarLevel::Loose))
+                << "pictures " << a + 1 << " and " << b + 1;
+}
+
+TEST_F(SimilarCorpus, DamagedFilesGiveNoFingerprintAndNoCrash) {
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        madeUpPhoto(7).save(&buffer, "JPG");
+    }
+    QByteArray wrongMarkers = jpeg;
+    for (qsizetype i = 20; i < wrongMarkers.size(); i += 97)
+        wrongMarkers[i] = char(0xFF);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = {
+        {"empty.jpg", {}},
+        {"start.jpg", QByteArray("\xFF\xD8\xFF", 3)},
+        {"header.jpg", jpeg.left(400)},
+        {"noise.jpg", QByteArray(5000, '\x5A')},
+        {"markers.jpg", wrongMarkers},
+        {"text.bmp", QByteArray("BM this is no bitmap")},
+        {"text.gif", QByteArray("GIF89a\x01\x00\x01\x00")},
+        {"text.emf", QByteArray(200, '\x01')},
+    };
+    for (const auto& c : cases) {
+        // A truncated JPEG may still decode (grey rows fill the rest); it must not crash.
+        const std::optional<uint64_t> hash = FingerprintBytes(c.bytes, c.name);
+        if (c.bytes.size() < 500) {
+            EXPECT_FALSE(hash.has_value()) << c.name;
+        }
+    }
+    EXPECT_FALSE(FingerprintFile(dir.path().toStdString()).has_value()); // a directory
+}
+
+TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
+    // Clusters of hashes at random distances from random centres, some turned, so that
+    // every threshold has members inside, outside and on its edge.
+    QRandomGenerator random(42);
+    std::vector<uint64_t> hashes;
+    for (int cluster = 0; cluster < 60; ++cluster) {
+        const uint64_t centre = random.generate64() & ~uint64_t(1);
+        for (int member = 0; member < 8; ++member) {
+            uint64_t h = centre;
+            for (int flips = int(random.bounded(14)); flips > 0; --flips)
+                h ^= uint64_t(2) << random.bounded(63);
+            hashes.push_back(OrientedFingerprint(h, int(random.bounded(8))));
+        }
+    }
+    std::shuffle(hashes.begin(), hashes.end(), std::mt19937(7));
+    for (int threshold : {0, 3, 7, 11}) {
+        std::vector<uint32_t> expected(hashes.size(), UINT32_MAX);
+        for (size_t i = 0; i < hashes.size(); ++i) {
+            if (expected[i] != UINT32_MAX)
+                continue;
+            expected[i] = uint32_t(i);
+            for (size_t j = i + 1; j < hashes.size(); ++j)
+                if (expected[j] == UINT32_MAX &&
+                    FingerprintDistance(hashes[i], hashes[j]) <= threshold)
+                    expected[j] = uint32_t(i);
+        }
+        EXPECT_EQ(GroupFingerprints(hashes, threshold), expected) << "threshold " << threshold;
+    }
+}
+
+TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
+    // a.jpg and its small copy in sub/ are one picture; b.jpg another; c.jpg a turned copy
+    // of b named like a; notes.txt and broken.jpg stay out and are counted.
+    QDir(dir.path()).mkdir("sub");
+    const auto save = [&](const QImage& image, const QString& name) {
+        ASSERT_TRUE(image.save(dir.filePath(name), nullptr, 85));
+    };
+    save(madeUpPhoto(11), "a.jpg");
+    save(madeUpPhoto(11).scaledToWidth(200, Qt::SmoothTransformation), "sub/a.jpg");
+    save(madeUpPhoto(12), "b.jpg");
+    save(madeUpPhoto(12).transformed(QTransform().rotate(90)), "sub/c.jpg");
+    QFile(dir.filePath("notes.txt")).open(QIODevice::WriteOnly);
+    QFile broken(dir.filePath("broken.jpg"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\xFF\xD8 not a picture");
+    broken.close();
+
+    fenwa::SearchRequest request;
+    request.directories = {dir.path().toStdString()};
+    request.duplicatesOnly = true;
+    request.fingerprint = [](const fenwa::FileRecordStore& rows, size_t row) {
+        return FingerprintFile(rows.fullPath(row));
+    };
+    // The groups as sorted name lists, in sorted order: reading order is the system's.
+    const auto groupsOf = [&](const fenwa::SearchOutcome& found) {
+        std::vector<std::vector<std::string>> groups;
+        for (const fenwa::GroupBounds& run : fenwa::groupRuns(found.rows, request.criteria)) {
+            groups.emplace_back();
+            for (size_t row = run.first; row <= run.last; ++row)
+                groups.back().push_back((found.rows.directory(row).ends_with("sub") ? "sub/" : "") +
+                                        std::string(found.rows.name(row)));
+            std::sort(groups.back().begin(), groups.back().end());
+        }
+        std::sort(groups.begin(), groups.end());
+        return groups;
+    };
+    using Groups = std::vector<std::vector<std::string>>;
+    request.criteria.similar = true;
+    fenwa::SearchOutcome found = fenwa::RunSearch(request);
+    EXPECT_EQ(groupsOf(found), (Groups{{"a.jpg", "sub/a.jpg"}, {"b.jpg", "sub/c.jpg"}}));
+    EXPECT_EQ(found.similarLeftOut.notPictures, 1u);
+    EXPECT_EQ(found.similarLeftOut.undecodable, 1u);
+
+    request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
+    EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
+}
+
+namespace {
+std::atomic<int> decodes{0};
+std::optional<uint64_t> countingDecode(const std::string& path) {
+    ++decodes;
+    return FingerprintFile(path);
+}
+} // namespace
+
+TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTrust) {
+    const QString pictures = dir.filePath("pictures");
+    QDir().mkpath(pictures);
+    ASSERT_TRUE(madeUpPhoto(21).save(pictures + "/a.jpg"));
+    ASSERT_TRUE(madeUpPhoto(22).save(pictures + "/b.bmp"));
+    QFile broken(pictures + "/broken.gif");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly) && broken.write("GIF89a") == 6);
+    broken.close();
+    const std::string cachePath = dir.filePath("cache/fingerprints.sqlite").toStdString();
+
+    // Fingerprints every row through a cache opened afresh; answers the decodes made.
+    std::vector<std::optional<uint64_t>> hashes;
+    const auto search = [&] {
+        fenwa::FileRecordStore rows;
+        fenwa::ReadDirectory(pictures.toStdString(), rows, false);
+        decodes = 0;
+        hashes.clear();
+        FingerprintCache cache(cachePath);
+        EXPECT_TRUE(cache.usable());
+        for (size_t row = 0; row < rows.size(); ++row)
+            hashes.push_back(CachedFingerprint(&cache, rows, row, countingDecode));
+        std::sort(hashes.begin(), hashes.end());
+        return decodes.load();
+    };
+    EXPECT_EQ(search(), 3);
+    const auto first = hashes;
+    EXPECT_EQ(search(), 0); // undecodable files are remembered too
+    EXPECT_EQ(hashes, first);
+
+    ASSERT_TRUE(madeUpPhoto(23).save(pictures + "/a.jpg")); // a changed file
+    EXPECT_EQ(search(), 1);
+    EXPECT_NE(hashes, first);
+
+    const auto replaceCache = [&](const QByteArray& bytes) {
+        QFile file(QString::fromStdString(cachePath));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+    };
+    replaceCache(QByteArray(4096, 'x')); // not a database
+    EXPECT_EQ(search(), 3);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath) + ".set-aside"));
+    EXPECT_EQ(search(), 0);
+
+    QFile cacheFile(QString::fromStdString(cachePath));
+    ASSERT_TRUE(cacheFile.open(QIODevice::ReadWrite));
+    QByteArray bytes = cacheFile.readAll();
+    cacheFile.close();
+    bytes.replace("fenwa-fingerprints", "someone-elses-data"); // a foreign file
+    replaceCache(bytes);
+    EXPECT_EQ(search(), 3);
+}
