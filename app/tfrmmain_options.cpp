@@ -7,23 +7,23 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QKeyEvent>
-#include <QStyledItemDelegate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeView>
 
 #include "TAdvImage.h"
 #include "deleteplanner.h"
-#include "pathrules.h"
 #include "filesystem.h"
 #include "languages.h"
 #include "messages.h"
 #include "openwith.h"
+#include "pathrules.h"
 #include "renaming.h"
 #include "settingsstore.h"
 #include "tfrmmain.h"

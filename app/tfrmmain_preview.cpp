@@ -442,9 +442,8 @@ void TfrmMain::DeleteSelectedFiles() {
 
 std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
     const FileRecordStore& rows = lvFilesModel->store();
-    const actions::DeletePlan plan =
-        actions::PlanDelete(rows, {asked, criteria(), duplicateList_}, actions::probeDisk,
-                            actions::hashFileNow);
+    const actions::DeletePlan plan = actions::PlanDelete(rows, {asked, criteria(), duplicateList_},
+                                                         actions::probeDisk, actions::hashFileNow);
     const auto pathText = [&](size_t row) {
         return QFile::decodeName(QByteArray::fromStdString(rows.fullPath(row)));
     };
@@ -453,8 +452,8 @@ std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<siz
     if (!plan.kept.empty()) {
         QStringList changed;
         for (const actions::DeletePlan::Kept& k : plan.kept)
-            changed << pathText(k.row) + "  (" + QString::fromUtf8(actions::keepReasonText(k.reason)) +
-                           ")";
+            changed << pathText(k.row) + "  (" +
+                           QString::fromUtf8(actions::keepReasonText(k.reason)) + ")";
         reportChangedFiles(changed);
     }
     const bool forGood = !(DeleteFlags() & platform::FOF_ALLOWUNDO);

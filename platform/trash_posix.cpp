@@ -1,5 +1,5 @@
-#include "trash.h"
 #include "hexdigits.h"
+#include "trash.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -368,8 +368,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
 
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
                                      const ContentCheckOptions& options) {
-    std::vector<uint32_t> order =
-        FindDuplicateRows(hidden, ticked, options.progress, options.stop);
+    std::vector<uint32_t> order = FindDuplicateRows(hidden, ticked, options.progress, options.stop);
     if (!ticked.content)
         return order;
     return SplitGroupsByContent(hidden, order, candidateCriteria(ticked), options);

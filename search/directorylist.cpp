@@ -30,7 +30,8 @@ AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
         if (!relatives && !mine.empty()) {
             // One is the other, or lies below it, whatever the spellings.
             const std::vector<platform::FileIdentity> theirs = ancestry(entry);
-            relatives = !theirs.empty() && (within(theirs, mine.front()) || within(mine, theirs.front()));
+            relatives =
+                !theirs.empty() && (within(theirs, mine.front()) || within(mine, theirs.front()));
         }
         if (relatives) {
             check.outcome = AddDirectoryOutcome::Relatives;

@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstddef>
-#include <unordered_set>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "filerecord.h"
