@@ -102,8 +102,9 @@ TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
             checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
                                 platform::nativePathStyle(), platform::directoryAncestry);
         EXPECT_EQ(r.outcome, c.outcome) << c.text;
-        if (r.outcome == AddDirectoryOutcome::Relatives)
+        if (r.outcome == AddDirectoryOutcome::Relatives) {
             EXPECT_EQ(relativesMessage(r.directory, r.conflict),
                       c.text + " 和 " + list[0] + " 是直系親屬, 不可同時存在!");
+        }
     }
 }
