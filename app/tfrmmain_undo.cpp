@@ -12,6 +12,7 @@
 
 #include "languages.h"
 #include "messages.h"
+#include "nativename.h"
 #include "pathrules.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
@@ -23,9 +24,7 @@ namespace fenwa {
 
 namespace {
 
-QString fromNative(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
+using platform::fromNative;
 
 std::string joinNative(const std::string& directory, std::string_view name) {
     return platform::JoinPath(platform::nativePathStyle(), directory, name);
