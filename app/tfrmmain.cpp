@@ -42,6 +42,7 @@
 #include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
+#include "nativename.h"
 #include "pathrules.h"
 #include "picturefingerprint.h"
 #include "progress.h"
@@ -50,6 +51,7 @@
 #include "tfrmviewer.h"
 #include "tupdown.h"
 #include "undojournal.h"
+#include "windowlook.h"
 
 namespace fenwa {
 
@@ -81,10 +83,29 @@ QFrame* verticalBevel(QWidget* parent, int x) {
     return b;
 }
 
-void setTextColour(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    w->setPalette(p);
+// The preview and the slides alike: black, still, fitted and centred, decoded for speed.
+// They differ in the scale, in colour and in showing a progressive JPEG in passes.
+void setUpImageControl(TAdvImage* image, TJPEGScale scale, bool grayscale,
+                       bool progressiveDisplay) {
+    image->setColor(Qt::black);
+    image->setGIFAnimate(false);
+    image->setStretchRatio(true);
+    image->setCenterView(true);
+    image->setShowEmptyLabel(false);
+    image->setJPEGPixelFormat(jf24Bit);
+    image->setJPEGScale(scale);
+    image->setJPEGGrayscale(grayscale);
+    image->setJPEGPerformance(jpBestSpeed);
+    image->setJPEGProgressiveDisplay(progressiveDisplay);
+    image->setJPEGSmoothing(false);
+    image->setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+// A menu item named as the language table names it.
+QAction* menuItem(QMenu* menu, const char* name, const QString& text) {
+    QAction* item = menu->addAction(text);
+    item->setObjectName(QLatin1String(name));
+    return item;
 }
 
 void setBackground(QWidget* w, const QColor& colour) {
@@ -94,9 +115,7 @@ void setBackground(QWidget* w, const QColor& colour) {
     w->setAutoFillBackground(true);
 }
 
-QString fromNative(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
+using platform::fromNative;
 
 } // namespace
 
@@ -158,6 +177,8 @@ void TfrmMain::buildTopBand() {
     setTextColour(Label4, Qt::gray);
     lblVersion = label(Panel1, QString(), QRect(4, 70, 144, 20));
     lblDate = label(Panel1, QString(), QRect(4, 94, 144, 20));
+    lblVersion->setObjectName("lblVersion");
+    lblDate->setObjectName("lblDate");
     for (QLabel* l : {lblVersion, lblDate}) {
         l->setFont(arial(16, true));
         l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
@@ -168,6 +189,7 @@ void TfrmMain::buildTopBand() {
     // Directory block.
     Label2 = label(Panel1, QStringLiteral("Input directories to find duplicates:"),
                    QRect(158, 4, 240, 16));
+    Label2->setObjectName("Label2");
     Edit1 = new QLineEdit(Panel1);
     Edit1->setObjectName("Edit1");
     Edit1->setGeometry(158, 22, 212, 22);
@@ -262,6 +284,7 @@ void TfrmMain::buildOptionPages() {
     // The edit sits in the gap the caption leaves between its two words.
     Label5 = label(tbsOptions, QStringLiteral("Delay time:                    mSeconds"),
                    QRect(6, 107, 210, 18));
+    Label5->setObjectName("Label5");
     edTime = new QLineEdit(QStringLiteral("200"), tbsOptions);
     edTime->setObjectName("edTime");
     edTime->setMaxLength(4);
@@ -363,7 +386,6 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     strip->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
                               SlideBorderWidth);
     strip->setSpacing(0);
-    const char* letters[5] = {"F", "E", "N", "W", "A"};
     const QColor colours[5] = {Qt::red, QColor(255, 128, 64), Qt::yellow, Qt::green, Qt::blue};
     QFont letterFont(QStringLiteral("標楷體"));
     letterFont.setPixelSize(64);
@@ -380,25 +402,14 @@ void TfrmMain::buildWorkArea(QWidget* central) {
         inside->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
                                    SlideBorderWidth);
         // The letter is the panel's caption: it shows wherever no slide covers it.
-        auto* letter = new QLabel(QString::fromLatin1(letters[i]), panel);
+        auto* letter = new QLabel(slideCaption(size_t(i)), panel);
         letter->setAlignment(Qt::AlignCenter);
         letter->setFont(letterFont);
         setTextColour(letter, colours[i]);
         inside->addWidget(letter, 0, 0);
         auto* slide = new TAdvImage(panel);
         slide->setObjectName(QStringLiteral("AdvImage%1").arg(i + 1));
-        slide->setColor(Qt::black);
-        slide->setGIFAnimate(false);
-        slide->setStretchRatio(true);
-        slide->setCenterView(true);
-        slide->setShowEmptyLabel(false);
-        slide->setJPEGPixelFormat(jf24Bit);
-        slide->setJPEGScale(jsEighth);
-        slide->setJPEGGrayscale(true);
-        slide->setJPEGPerformance(jpBestSpeed);
-        slide->setJPEGProgressiveDisplay(false);
-        slide->setJPEGSmoothing(false);
-        slide->setContextMenuPolicy(Qt::CustomContextMenu);
+        setUpImageControl(slide, jsEighth, /*grayscale=*/true, /*progressiveDisplay=*/false);
         slide->hide();
         inside->addWidget(slide, 0, 0);
         strip->addWidget(panel, i < 4 ? 0 : 1);
@@ -449,18 +460,7 @@ void TfrmMain::buildWorkArea(QWidget* central) {
 
     Image = new TAdvImage(Panel2);
     Image->setObjectName("Image");
-    Image->setColor(Qt::black);
-    Image->setGIFAnimate(false);
-    Image->setStretchRatio(true);
-    Image->setCenterView(true);
-    Image->setShowEmptyLabel(false);
-    Image->setJPEGPixelFormat(jf24Bit);
-    Image->setJPEGScale(jsHalf);
-    Image->setJPEGGrayscale(false);
-    Image->setJPEGPerformance(jpBestSpeed);
-    Image->setJPEGProgressiveDisplay(true);
-    Image->setJPEGSmoothing(false);
-    Image->setContextMenuPolicy(Qt::CustomContextMenu);
+    setUpImageControl(Image, jsHalf, /*grayscale=*/false, /*progressiveDisplay=*/true);
     right->addWidget(Image, 1);
     connect(Image, &TAdvImage::imageLoading, this, &TfrmMain::ImageImageLoading);
     connect(Image, &TAdvImage::imageLoaded, this, &TfrmMain::ImageImageLoaded);
@@ -521,18 +521,18 @@ void TfrmMain::buildStatusBar() {
 void TfrmMain::buildMenus() {
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName("PopupMenu1");
-    miNextGroup = PopupMenu1->addAction(QStringLiteral("Next Group [Ctrl+Down]"));
-    miPriorGroup = PopupMenu1->addAction(QStringLiteral("Prior Group [Ctrl+Up]"));
+    miNextGroup = menuItem(PopupMenu1, "miNextGroup", QStringLiteral("Next Group [Ctrl+Down]"));
+    miPriorGroup = menuItem(PopupMenu1, "miPriorGroup", QStringLiteral("Prior Group [Ctrl+Up]"));
     PopupMenu1->addSeparator();
-    miOpen = PopupMenu1->addAction(QStringLiteral("Open"));
-    miViewFull = PopupMenu1->addAction(QStringLiteral("View Image In Full Size"));
-    miPreview = PopupMenu1->addAction(QStringLiteral("Preview"));
-    miAcdsee = PopupMenu1->addAction(QStringLiteral("Open With ACDSee"));
-    miUltraEdit = PopupMenu1->addAction(QStringLiteral("Open With UltraEdit"));
+    miOpen = menuItem(PopupMenu1, "miOpen", QStringLiteral("Open"));
+    miViewFull = menuItem(PopupMenu1, "miViewFull", QStringLiteral("View Image In Full Size"));
+    miPreview = menuItem(PopupMenu1, "miPreview", QStringLiteral("Preview"));
+    miAcdsee = menuItem(PopupMenu1, "miAcdsee", QStringLiteral("Open With ACDSee"));
+    miUltraEdit = menuItem(PopupMenu1, "miUltraEdit", QStringLiteral("Open With UltraEdit"));
     PopupMenu1->addSeparator();
-    miDelete = PopupMenu1->addAction(QStringLiteral("Delete"));
+    miDelete = menuItem(PopupMenu1, "miDelete", QStringLiteral("Delete"));
     PopupMenu1->addSeparator();
-    miSaveList = PopupMenu1->addAction(QStringLiteral("Save List As..."));
+    miSaveList = menuItem(PopupMenu1, "miSaveList", QStringLiteral("Save List As..."));
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
     connect(miNextGroup, &QAction::triggered, this, &TfrmMain::miNextGroupClick);
     connect(miPriorGroup, &QAction::triggered, this, &TfrmMain::miPriorGroupClick);
@@ -546,16 +546,16 @@ void TfrmMain::buildMenus() {
 
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName("PopupMenu2");
-    miView = PopupMenu2->addAction(QStringLiteral("View Image In Full Size"));
+    miView = menuItem(PopupMenu2, "miView", QStringLiteral("View Image In Full Size"));
     connect(Image, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu2->popup(Image->mapToGlobal(p)); });
 
     PopupMenu3 = new QMenu(this);
     PopupMenu3->setObjectName("PopupMenu3");
-    miAddItem = PopupMenu3->addAction(QStringLiteral("Add"));
+    miAddItem = menuItem(PopupMenu3, "miAddItem", QStringLiteral("Add"));
     PopupMenu3->addSeparator();
-    miDelItems = PopupMenu3->addAction(QStringLiteral("Delete"));
-    miDelAllItems = PopupMenu3->addAction(QStringLiteral("Delete All"));
+    miDelItems = menuItem(PopupMenu3, "miDelItems", QStringLiteral("Delete"));
+    miDelAllItems = menuItem(PopupMenu3, "miDelAllItems", QStringLiteral("Delete All"));
     connect(PopupMenu3, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu3Popup);
     connect(miDelItems, &QAction::triggered, this, &TfrmMain::miDelItemsClick);
     connect(miDelAllItems, &QAction::triggered, this, &TfrmMain::miDelAllItemsClick);

@@ -182,7 +182,8 @@ public:
     // --- Private state of the window ---
     uint8_t SortMode = 0;
     bool ListIdle = true;
-    QString PendingPreviewPath;
+    // Native bytes, not text: a name that is not UTF-8 must load as it is.
+    QByteArray PendingPreviewPath;
     bool PendingPreview = false;
     int32_t HighlightedRow = -1;
     // True while the program itself changes rows or icons of the result list, or while the
@@ -364,8 +365,7 @@ private:
     bool closeRequested_ = false;
     bool duplicateList_ = false;
     int lastProgressPercent_ = -1;
-    QByteArray pendingPreviewNative_; // PendingPreviewPath as native bytes
-    QByteArray edit1Native_;          // the list entry last copied into Edit1
+    QByteArray edit1Native_; // the list entry last copied into Edit1
 
     // --- Settings, languages, renaming and opening ---
 public:

@@ -8,24 +8,25 @@
 #include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
-#include <QStyledItemDelegate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeView>
 
 #include "TAdvImage.h"
 #include "deleteplanner.h"
-#include "pathrules.h"
 #include "filesystem.h"
 #include "fingerprint.h"
 #include "languages.h"
 #include "messages.h"
+#include "nativename.h"
 #include "openwith.h"
+#include "pathrules.h"
 #include "renaming.h"
 #include "settingsstore.h"
 #include "tfrmmain.h"
@@ -35,9 +36,7 @@ namespace fenwa {
 
 namespace {
 
-QString fromNative(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
+using platform::fromNative;
 
 // Sets a check box or radio button the way a click of the user would: its handlers run
 // only when the state changes, and selecting a radio button clears the others of its
@@ -113,31 +112,9 @@ public:
     }
 
 private:
+    // The settings name the check boxes and radio buttons by their object names.
     QAbstractButton* button(const QString& name) const {
-        const std::pair<const char*, QAbstractButton*> buttons[] = {
-            {"ckName", window_.ckName},
-            {"ckSize", window_.ckSize},
-            {"ckTime", window_.ckTime},
-            {"ckContent", window_.ckContent},
-            {"ckSimilar", window_.ckSimilar},
-            {"ckInclude", window_.ckInclude},
-            {"ckPreview", window_.ckPreview},
-            {"ckShowSlides", window_.ckShowSlides},
-            {"raDblClick", window_.raDblClick},
-            {"raClick", window_.raClick},
-            {"rbFullSize", window_.rbFullSize},
-            {"rbHalf", window_.rbHalf},
-            {"rbQuarter", window_.rbQuarter},
-            {"rbEighth", window_.rbEighth},
-            {"ckNoConfirm", window_.ckNoConfirm},
-            {"ckNoRecycle", window_.ckNoRecycle},
-            {"rbEnglish", window_.rbEnglish},
-            {"rbChinese", window_.rbChinese},
-        };
-        for (const auto& [n, b] : buttons)
-            if (name == QLatin1String(n))
-                return b;
-        return nullptr;
+        return window_.findChild<QAbstractButton*>(name);
     }
 
     TfrmMain& window_;
@@ -264,62 +241,9 @@ void TfrmMain::ChangeLangClick() {
 QObject* TfrmMain::languageControl(const QString& name) {
     if (name == QLatin1String("TfrmMain"))
         return this;
-    if (name.startsWith(QLatin1String("AdvImage"))) {
-        const int i = QStringView(name).sliced(8).toInt() - 1;
-        return i >= 0 && i < int(AdvImage.size()) ? AdvImage[size_t(i)] : nullptr;
-    }
-    const std::pair<const char*, QObject*> controls[] = {
-        {"Label2", Label2},
-        {"btnAddDir", btnAddDir},
-        {"btnSubDir", btnSubDir},
-        {"btnClearDir", btnClearDir},
-        {"lblVersion", lblVersion},
-        {"lblDate", lblDate},
-        {"Image1", Image1},
-        {"Edit1", Edit1},
-        {"lstDir", lstDir},
-        {"btnFindDuplicates", btnFindDuplicates},
-        {"btnFindAll", btnFindAll},
-        {"tbsOptions", tbsOptions},
-        {"tbsMore", tbsMore},
-        {"edTime", edTime},
-        {"Label5", Label5},
-        {"ckName", ckName},
-        {"ckSize", ckSize},
-        {"ckTime", ckTime},
-        {"ckContent", ckContent},
-        {"ckSimilar", ckSimilar},
-        {"cbSimilarLevel", cbSimilarLevel},
-        {"ckInclude", ckInclude},
-        {"raClick", raClick},
-        {"raDblClick", raDblClick},
-        {"ckShowSlides", ckShowSlides},
-        {"ckPreview", ckPreview},
-        {"ckNoConfirm", ckNoConfirm},
-        {"ckNoRecycle", ckNoRecycle},
-        {"btnSaveOptions", btnSaveOptions},
-        {"Image", Image},
-        {"rbHalf", rbHalf},
-        {"rbQuarter", rbQuarter},
-        {"rbEighth", rbEighth},
-        {"rbFullSize", rbFullSize},
-        {"miNextGroup", miNextGroup},
-        {"miPriorGroup", miPriorGroup},
-        {"miOpen", miOpen},
-        {"miViewFull", miViewFull},
-        {"miPreview", miPreview},
-        {"miAcdsee", miAcdsee},
-        {"miUltraEdit", miUltraEdit},
-        {"miDelete", miDelete},
-        {"miSaveList", miSaveList},
-        {"miView", miView},
-        {"miAddItem", miAddItem},
-        {"miDelItems", miDelItems},
-        {"miDelAllItems", miDelAllItems},
-    };
-    for (const auto& [n, control] : controls)
-        if (name == QLatin1String(n))
-            return control;
+    // Each control the table names carries that name as its object name.
+    if (QObject* control = findChild<QObject*>(name))
+        return control;
     return selectMenuControl(name);
 }
 

@@ -24,11 +24,13 @@
 #include "exportlist.h"
 #include "filesystem.h"
 #include "messages.h"
+#include "nativename.h"
 #include "pathrules.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
+#include "windowlook.h"
 
 namespace fenwa {
 
@@ -37,12 +39,6 @@ namespace {
 const QColor LoadingColour(255, 255, 0);
 const QColor LoadedColour(0, 128, 128);
 const QColor CurrentSlideColour(255, 128, 0);
-
-void setTextColour(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::WindowText, colour);
-    w->setPalette(p);
-}
 
 // The same file as the file system names files: Windows ignores case, while a POSIX
 // directory can hold "a.bmp" and "A.bmp" as two pictures.
@@ -136,8 +132,7 @@ void TfrmMain::LoadPreview() {
         Timer1->stop();
         Timer1->start();
         PendingPreview = true;
-        PendingPreviewPath = QFile::decodeName(path);
-        pendingPreviewNative_ = path;
+        PendingPreviewPath = path;
     }
 }
 
@@ -158,7 +153,7 @@ void TfrmMain::Timer1Timer() {
         return; // the list is being replaced; the search stopped the timer
     if (PendingPreview) {
         if (ckPreview->isChecked())
-            Image->loadNativeFile(pendingPreviewNative_);
+            Image->loadNativeFile(PendingPreviewPath);
         if (ckShowSlides->isChecked())
             FillSlides();
     }
@@ -333,12 +328,11 @@ void TfrmMain::HighlightSlides() {
 }
 
 void TfrmMain::ClearSlides() {
-    const char* letters[5] = {"F", "E", "N", "W", "A"};
     for (size_t k = 0; k < AdvImage.size(); ++k) {
         AdvImage[k]->hide();
         AdvImage[k]->loadNativeFile(QByteArray());
         setSlideHighlight(k, false);
-        slideLetter[k]->setText(QString::fromLatin1(letters[k]));
+        slideLetter[k]->setText(slideCaption(k));
     }
 }
 
@@ -445,16 +439,14 @@ std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<siz
     const actions::DeletePlan plan =
         actions::PlanDelete(rows, {asked, criteria(), duplicateList_, protectedDirectories()},
                             actions::probeDisk, actions::hashFileNow);
-    const auto pathText = [&](size_t row) {
-        return QFile::decodeName(QByteArray::fromStdString(rows.fullPath(row)));
-    };
+    const auto pathText = [&](size_t row) { return platform::fromNative(rows.fullPath(row)); };
     // What changed since the search is not what the user chose to delete: it is left
     // alone and named.
     if (!plan.kept.empty()) {
         QStringList changed;
         for (const actions::DeletePlan::Kept& k : plan.kept)
-            changed << pathText(k.row) + "  (" + QString::fromUtf8(actions::keepReasonText(k.reason)) +
-                           ")";
+            changed << pathText(k.row) + "  (" +
+                           QString::fromUtf8(actions::keepReasonText(k.reason)) + ")";
         reportChangedFiles(changed);
     }
     const bool forGood = !(DeleteFlags() & platform::FOF_ALLOWUNDO);
@@ -472,7 +464,7 @@ std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<siz
     if (!plan.lastCopies.empty()) {
         QStringList names;
         for (size_t first : plan.lastCopies)
-            names << QFile::decodeName(QByteArray::fromStdString(std::string(rows.name(first))));
+            names << platform::fromNative(std::string(rows.name(first)));
         QString question =
             QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
                            "copy):\n") +

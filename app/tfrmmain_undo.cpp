@@ -12,6 +12,7 @@
 
 #include "languages.h"
 #include "messages.h"
+#include "nativename.h"
 #include "pathrules.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
@@ -23,9 +24,7 @@ namespace fenwa {
 
 namespace {
 
-QString fromNative(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
-}
+using platform::fromNative;
 
 std::string joinNative(const std::string& directory, std::string_view name) {
     return platform::JoinPath(platform::nativePathStyle(), directory, name);
@@ -192,8 +191,9 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
                 const actions::RemovedRow& row = restored[i];
                 // The file as it is back on the disk: a later action checks against that.
                 platform::FileState now;
-                const bool known = platform::statFileNow(joinNative(row.directory, row.name), now) &&
-                                   now.regularFile;
+                const bool known =
+                    platform::statFileNow(joinNative(row.directory, row.name), now) &&
+                    now.regularFile;
                 block.append(block.internDirectory(row.directory, known ? now.identity.device : 0),
                              row.name, row.size, row.minute, known ? now.identity.inode : 0,
                              known ? now.changeStamp : 0);
@@ -263,8 +263,9 @@ namespace fenwa {
 void TfrmMain::restampRow(int row) {
     const FileRecordStore& rows = lvFilesModel->store();
     platform::FileState now;
-    if (row >= 0 && row < int(rows.size()) && platform::statFileNow(rows.fullPath(size_t(row)), now) &&
-        now.regularFile && now.identity.inode == rows.inode(size_t(row)))
+    if (row >= 0 && row < int(rows.size()) &&
+        platform::statFileNow(rows.fullPath(size_t(row)), now) && now.regularFile &&
+        now.identity.inode == rows.inode(size_t(row)))
         lvFilesModel->setChangeStamp(row, now.changeStamp);
 }
 

@@ -8,10 +8,10 @@
 #include <QScreen>
 
 #include "TAdvImage.h"
-#include "viewerlist.h"
 #include "cursors.h"
 #include "filesystem.h"
 #include "layoutrules.h"
+#include "viewerlist.h"
 
 namespace fenwa {
 

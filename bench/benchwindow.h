@@ -1,11 +1,13 @@
 #pragma once
 // The real main window for the benchmark programs, offscreen.
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QtTest>
 #include <cstdio>
 #include <cstdlib>
 
+#include "filesystem.h"
 #include "messages.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
@@ -21,6 +23,25 @@ struct NotedMessages : UserMessages {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));
     }
     void information(QWidget*, const QString&) override {}
+};
+
+// The start every window benchmark shares: DIR as the first argument (without it the
+// usage line and exit 1), no screen, and the process set up as the program's own
+// before the QApplication.
+struct BenchProcessSetUp {
+    BenchProcessSetUp(int argc, const char* usage) {
+        if (argc < 2) {
+            std::fprintf(stderr, "usage: %s\n", usage);
+            std::exit(1);
+        }
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        platform::initialiseProcess();
+    }
+};
+struct BenchProcess : BenchProcessSetUp {
+    QApplication app;
+    BenchProcess(int& argc, char** argv, const char* usage)
+        : BenchProcessSetUp(argc, usage), app(argc, argv) {}
 };
 
 // The main window with its progress window and viewer, shown offscreen at 1000×700 with

@@ -52,13 +52,7 @@ void reportMemory(const char* when) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: fenwa-bench-longsession DIR [RUNS]\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    platform::initialiseProcess();
-    QApplication app(argc, argv);
+    bench::BenchProcess process(argc, argv, "fenwa-bench-longsession DIR [RUNS]");
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::atoi(argv[2]) : 200;
 

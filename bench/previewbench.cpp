@@ -40,13 +40,7 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: previewbench DIR [rounds]\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    platform::initialiseProcess();
-    QApplication app(argc, argv);
+    bench::BenchProcess process(argc, argv, "previewbench DIR [rounds]");
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
 
     bench::BenchWindow bench(QString::fromLocal8Bit(argv[1]));

@@ -51,13 +51,7 @@ void paintList(TfrmMain& w) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: windowbench DIR [GROUP-STEPS]\n");
-        return 1;
-    }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    platform::initialiseProcess();
-    QApplication app(argc, argv);
+    bench::BenchProcess process(argc, argv, "windowbench DIR [GROUP-STEPS]");
     const QString dir = QString::fromLocal8Bit(argv[1]);
     const int groupSteps = argc > 2 ? std::atoi(argv[2]) : 1000;
 

@@ -12,9 +12,9 @@
 #include "JPEGImage.h"
 #include "PictureLoader.h"
 #include "exportlist.h"
-#include "keeprules.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
+#include "keeprules.h"
 #include "picturefingerprint.h"
 
 #include "directorylist.h"

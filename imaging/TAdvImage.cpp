@@ -36,14 +36,8 @@ void TAdvImage::load(const QByteArray& nativePath, const QString& fileName) {
 
     fileName_ = fileName;
     nativeFileName_ = nativePath;
-    TPictureLoadSettings settings;
-    settings.pixelFormat = jpegPixelFormat_;
-    settings.scale = jpegScale_;
-    settings.grayscale = jpegGrayscale_;
-    settings.performance = jpegPerformance_;
-    settings.progressiveDisplay = jpegProgressiveDisplay_;
     // The JPEG picture is decoded inside the load, between the two events.
-    const TPictureLoadResult result = LoadPictureFile(picture_, nativePath, settings);
+    const TPictureLoadResult result = LoadPictureFile(picture_, nativePath, jpegLoad_);
     imageWidth_ = result.width;
     imageHeight_ = result.height;
     fileSize_ = result.fileSize;
@@ -84,16 +78,16 @@ void TAdvImage::setShowEmptyLabel(bool value) {
     changeAndRepaint(showEmptyLabel_, value);
 }
 void TAdvImage::setJPEGPixelFormat(TJPEGPixelFormat value) {
-    changeAndRepaint(jpegPixelFormat_, value);
+    changeAndRepaint(jpegLoad_.pixelFormat, value);
 }
 void TAdvImage::setJPEGScale(TJPEGScale value) {
-    changeAndRepaint(jpegScale_, value);
+    changeAndRepaint(jpegLoad_.scale, value);
 }
 void TAdvImage::setJPEGGrayscale(bool value) {
-    changeAndRepaint(jpegGrayscale_, value);
+    changeAndRepaint(jpegLoad_.grayscale, value);
 }
 void TAdvImage::setJPEGPerformance(TJPEGPerformance value) {
-    changeAndRepaint(jpegPerformance_, value);
+    changeAndRepaint(jpegLoad_.performance, value);
 }
 void TAdvImage::setJPEGSmoothing(bool value) {
     changeAndRepaint(jpegSmoothing_, value);

@@ -12,6 +12,7 @@
 #include "JpegCodec.h"
 #include "PaintGeometry.h"
 #include "PictureHolder.h"
+#include "PictureLoader.h"
 
 #include <QByteArray>
 #include <QColor>
@@ -78,16 +79,16 @@ public:
 
     // JPEG settings, handed to each JPEG picture right after it is loaded. A change
     // repaints the picture already loaded unchanged; it applies from the next load.
-    TJPEGPixelFormat JPEGPixelFormat() const { return jpegPixelFormat_; }
+    TJPEGPixelFormat JPEGPixelFormat() const { return jpegLoad_.pixelFormat; }
     void setJPEGPixelFormat(TJPEGPixelFormat value);
-    TJPEGScale JPEGScale() const { return jpegScale_; }
+    TJPEGScale JPEGScale() const { return jpegLoad_.scale; }
     void setJPEGScale(TJPEGScale value);
-    bool JPEGGrayscale() const { return jpegGrayscale_; }
+    bool JPEGGrayscale() const { return jpegLoad_.grayscale; }
     void setJPEGGrayscale(bool value);
-    TJPEGPerformance JPEGPerformance() const { return jpegPerformance_; }
+    TJPEGPerformance JPEGPerformance() const { return jpegLoad_.performance; }
     void setJPEGPerformance(TJPEGPerformance value);
-    bool JPEGProgressiveDisplay() const { return jpegProgressiveDisplay_; }
-    void setJPEGProgressiveDisplay(bool value) { jpegProgressiveDisplay_ = value; }
+    bool JPEGProgressiveDisplay() const { return jpegLoad_.progressiveDisplay; }
+    void setJPEGProgressiveDisplay(bool value) { jpegLoad_.progressiveDisplay = value; }
     // Stored for the control's owner; not handed to the JPEG picture.
     bool JPEGSmoothing() const { return jpegSmoothing_; }
     void setJPEGSmoothing(bool value);
@@ -143,11 +144,8 @@ private:
     QString saveName_;
     bool centerView_ = false;
     bool showEmptyLabel_ = false;
-    TJPEGPixelFormat jpegPixelFormat_ = jf24Bit;
-    TJPEGScale jpegScale_ = jsFullSize;
-    bool jpegGrayscale_ = false;
-    TJPEGPerformance jpegPerformance_ = jpBestQuality;
-    bool jpegProgressiveDisplay_ = false;
+    // Kept in the form each load takes them.
+    TPictureLoadSettings jpegLoad_;
     bool jpegSmoothing_ = false;
     bool jpegProgressiveEncoding_ = false;
     int jpegCompressionQuality_ = 0;

@@ -85,8 +85,8 @@ bool statFileNow(const std::string& nativePath, FileState& state) {
     state.changeStamp = changeStampOf(st);
     const size_t slash = nativePath.find_last_of('/');
     const std::string directory = slash == std::string::npos ? std::string(".")
-                                  : slash == 0                ? std::string("/")
-                                                              : nativePath.substr(0, slash);
+                                  : slash == 0               ? std::string("/")
+                                                             : nativePath.substr(0, slash);
     struct stat ds {};
     if (::stat(directory.c_str(), &ds) == 0)
         state.directory = {uint64_t(ds.st_dev), uint64_t(ds.st_ino)};
@@ -95,8 +95,8 @@ bool statFileNow(const std::string& nativePath, FileState& state) {
 
 std::vector<FileIdentity> directoryAncestry(const std::string& nativePath) {
     std::vector<FileIdentity> chain;
-    int fd = ::open(nativePath.empty() ? "." : nativePath.c_str(),
-                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int fd =
+        ::open(nativePath.empty() ? "." : nativePath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     // Bounded, so that a file system answering strangely cannot keep this going.
     for (int level = 0; fd >= 0 && level < 65536; ++level) {
         struct stat st {};

@@ -30,7 +30,7 @@ Components splitComponents(PathStyle style, std::string_view path) {
             c.root += foldAscii(ch == '/' ? '\\' : ch);
         rest.remove_prefix(drive.size());
     } else if (!rest.empty() && rest.front() == '/') {
-        c.root = "/";
+        c.root.push_back('/'); // not = "/": GCC 12 warns falsely (-Wrestrict) on that
     }
     auto isSep = [style](char ch) {
         return ch == '/' || (style == PathStyle::Windows && ch == '\\');

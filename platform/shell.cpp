@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <cstring>
 
+#include "nativename.h"
 #include "programs.h"
 
 namespace fenwa::platform {
@@ -16,10 +17,6 @@ namespace {
 // "Uedit32.exe" or "xdg-open": no directory part and no address scheme.
 bool isBareProgramName(const std::string& target) {
     return target.find_first_of("/\\:") == std::string::npos;
-}
-
-QString shown(const std::string& bytes) {
-    return QFile::decodeName(QByteArray::fromStdString(bytes));
 }
 
 ShellOpenResult failure(const QString& message) {
@@ -36,11 +33,11 @@ ShellOpenResult ShellOpen(const std::string& target, const std::string& paramete
     if (target.empty())
         return {};
     if (isBareProgramName(target)) {
-        const QString program = findProgram(shown(target));
+        const QString program = findProgram(fromNative(target));
         if (program.isEmpty())
             return failure(QStringLiteral("Cannot find '%1'. Make sure you typed the name "
                                           "correctly, and then try again.")
-                               .arg(shown(target)));
+                               .arg(fromNative(target)));
         std::vector<std::string> arguments;
         if (!parameters.empty())
             arguments.push_back(parameters);
@@ -62,13 +59,13 @@ ShellOpenResult ShellOpen(const std::string& target, const std::string& paramete
         // a name that is not UTF-8.
         url = QUrl::fromEncoded(fileUrlOf(absolute), QUrl::StrictMode);
     } else {
-        url = QUrl::fromUserInput(shown(target));
+        url = QUrl::fromUserInput(fromNative(target));
     }
     if (!QDesktopServices::openUrl(url))
         return failure(isFile ? QStringLiteral("There is no program associated with '%1', or "
                                                "it could not be started.")
-                                    .arg(shown(target))
-                              : QStringLiteral("Cannot open '%1'.").arg(shown(target)));
+                                    .arg(fromNative(target))
+                              : QStringLiteral("Cannot open '%1'.").arg(fromNative(target)));
     return {};
 }
 

@@ -1,5 +1,5 @@
-#include "trash.h"
 #include "hexdigits.h"
+#include "trash.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -253,7 +253,7 @@ std::vector<TrashedFile> findTrashed(const std::vector<std::string>& originalPat
     std::vector<TrashedFile> found;
     found.reserve(originalPaths.size());
     for (const std::string& path : originalPaths) {
-        TrashedFile file{path, {}, from};
+        TrashedFile file{path, {}, from, {}};
         // The same path may have gone to the trash moments before: the item moved in
         // last is this one.
         const TrashItem* latest = nullptr;

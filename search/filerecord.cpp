@@ -80,7 +80,7 @@ std::string formatMinute(int32_t minute) {
     int64_t inDay = m - days * 1440;
     platform::CivilDate date = platform::civilFromDays(days);
     if (date.year < 0 || date.year > 9999) {
-        char buffer[32];
+        char buffer[64]; // room for any int the compiler thinks the fields may hold
         std::snprintf(buffer, sizeof buffer, "%04lld/%02d/%02d %02d:%02d",
                       static_cast<long long>(date.year), date.month, date.day, int(inDay / 60),
                       int(inDay % 60));

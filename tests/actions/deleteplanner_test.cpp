@@ -50,13 +50,14 @@ struct World {
     }
 };
 
+// The initializers let a case name only its leading fields without a warning.
 struct Expected {
-    std::vector<size_t> remove;
-    std::vector<size_t> gone;
-    std::vector<std::pair<size_t, KeepReason>> kept;
-    std::vector<size_t> lastCopies;
-    std::vector<size_t> sharedData;
-    std::vector<size_t> protectedRows = {};
+    std::vector<size_t> remove{};
+    std::vector<size_t> gone{};
+    std::vector<std::pair<size_t, KeepReason>> kept{};
+    std::vector<size_t> lastCopies{};
+    std::vector<size_t> sharedData{};
+    std::vector<size_t> protectedRows{};
 };
 
 void expectPlan(const DeletePlan& plan, const Expected& e) {

@@ -20,6 +20,7 @@
 #include <fstream>
 
 #include "TAdvImage.h"
+#include "languages.h"
 #include "messages.h"
 #include "recordedmessages.h"
 #include "settingsformat.h"
@@ -179,6 +180,18 @@ private slots:
         // The English texts are applied at the first show.
         QCOMPARE(w->btnFindAll->text(), QStringLiteral("List All"));
         QVERIFY(!QFile::exists(settingsPath));
+    }
+
+    // The language table names controls by their object names; a row whose name no
+    // control carries, or two controls carry, would be skipped or land on either.
+    void everyLanguageRowNamesOneControl() {
+        makeWindow();
+        for (const LanguageText& entry : languageTable()) {
+            const QString name = QString::fromLatin1(entry.control);
+            if (name == QLatin1String("TfrmMain"))
+                continue;
+            QVERIFY2(w->findChildren<QObject*>(name).size() == 1, qPrintable(name));
+        }
     }
 
     void storedRadioPairsAreTakenAsClicks() {

@@ -1,6 +1,5 @@
 #include <QCheckBox>
 #include <QDir>
-#include <algorithm>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -9,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <algorithm>
 #include <fstream>
 
 #include "messages.h"

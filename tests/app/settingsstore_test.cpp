@@ -129,8 +129,9 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
     load();
     EXPECT_TRUE(loaded.errors.isEmpty());
     for (const SettingValue& v : SettingsTable)
-        if (v.kind == SettingKind::Flag)
+        if (v.kind == SettingKind::Flag) {
             EXPECT_EQ(loaded.flags[QString::fromLatin1(v.name)], !v.flagDefault) << v.name;
+        }
     EXPECT_EQ(loaded.delay, QStringLiteral(" 35"));
     EXPECT_EQ(loaded.listed, saved.listed);
     EXPECT_EQ(loaded.protectedAt, saved.protectedAt);
@@ -281,8 +282,9 @@ TEST_F(SettingsStoreTest, EveryTruncationOfASavedStoreStillStarts) {
         load();
         expectStartable(loaded, "truncated");
         // What was read before the cut stands: the first flag once its line is whole.
-        if (whole.left(length).contains("\nckSize=dword:0\n"))
+        if (whole.left(length).contains("\nckSize=dword:0\n")) {
             EXPECT_FALSE(loaded.flags["ckSize"]) << length;
+        }
     }
 }
 
@@ -334,9 +336,10 @@ TEST_F(SettingsStoreTest, AnyWrongTypeForAnyValueIsNamedAndStartsWithDefaults) {
             loaded = {};
             load();
             expectStartable(loaded, data);
-            if (!loaded.errors.isEmpty())
+            if (!loaded.errors.isEmpty()) {
                 EXPECT_TRUE(loaded.errors.front().endsWith("'" + name + "'"))
                     << loaded.errors.front().toStdString();
+            }
         }
     }
 }

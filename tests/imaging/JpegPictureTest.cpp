@@ -75,8 +75,8 @@ INSTANTIATE_TEST_SUITE_P(AllScales, JpegScaleTest,
                                            ScaleCase{1601, 1201, jsQuarter, 401, 301},
                                            ScaleCase{1601, 1201, jsEighth, 201, 151},
                                            ScaleCase{7, 5, jsEighth, 1, 1}),
-                         [](const ::testing::TestParamInfo<ScaleCase>& info) {
-                             const ScaleCase& c = info.param;
+                         [](const ::testing::TestParamInfo<ScaleCase>& testCase) {
+                             const ScaleCase& c = testCase.param;
                              return std::to_string(c.width) + "x" + std::to_string(c.height) +
                                     "_over_" + std::to_string(1 << int(c.scale));
                          });
@@ -465,7 +465,7 @@ INSTANTIATE_TEST_SUITE_P(
                       fileOf(160, 120),
                       decodeOf(jsHalf, false, jf24Bit, jpBestSpeed),
                       {"-scale", "1/2", "-dct", "fast"}}),
-    [](const ::testing::TestParamInfo<ReferenceCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ReferenceCase>& testCase) { return testCase.param.name; });
 
 TEST(DibBitmap, BmpFileRoundTrips) {
     TJPEGImage image;

@@ -2,9 +2,9 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
-#include <functional>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>

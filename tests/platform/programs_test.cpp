@@ -1,23 +1,66 @@
 // Programs named by a bare name are found in the search path and get the parameter text
 // as exactly one argument.
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QUrl>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <memory>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "programs.h"
 #include "shell.h"
 
 namespace {
 
-// A program that writes its argument count and arguments, one a line, next to itself.
-const char* const RecordingScript = "#!/bin/sh\n"
-                                    "out=\"$(dirname \"$0\")/$(basename \"$0\").args\"\n"
-                                    "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; "
-                                    "done; } > \"$out.tmp\" && mv \"$out.tmp\" \"$out\"\n";
+// A program that writes its argument count and arguments, one a line, into the pipe
+// "<itself>.args".
+const char* const RecordingScript =
+    "#!/bin/sh\n"
+    "{ echo \"$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$0.args\"\n";
+
+// A pipe the started program writes its record into. The program is detached, so there
+// is no process to wait for: the wait is for it to close its end of the pipe.
+class RecordPipe {
+public:
+    explicit RecordPipe(const QString& path) : path_(QFile::encodeName(path)) {
+        if (::mkfifo(path_.constData(), 0600) == 0)
+            fd_ = ::open(path_.constData(), O_RDONLY | O_NONBLOCK);
+    }
+    ~RecordPipe() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    RecordPipe(const RecordPipe&) = delete;
+    RecordPipe& operator=(const RecordPipe&) = delete;
+
+    // Everything written until the writer closed the pipe; what came before the deadline
+    // when the program never finishes.
+    QByteArray waitForRecord() {
+        QByteArray record;
+        const QDeadlineTimer deadline(30000);
+        while (fd_ >= 0) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, int(deadline.remainingTime())) <= 0)
+                break;
+            char buffer[4096];
+            const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n > 0)
+                record.append(buffer, n);
+            else if (n == 0 && (p.revents & POLLHUP))
+                break; // a writer came and went
+        }
+        return record;
+    }
+
+private:
+    QByteArray path_;
+    int fd_ = -1;
+};
 
 class ProgramsTest : public testing::Test {
 protected:
@@ -31,29 +74,27 @@ protected:
     }
     void TearDown() override { qputenv("PATH", savedPath); }
 
-    QString install(const QString& name) {
+    QString install(const QString& name, const char* script = RecordingScript) {
         QFile f(bin.filePath(name));
         EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(RecordingScript);
+        f.write(script);
         f.close();
         f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        record = std::make_unique<RecordPipe>(f.fileName() + ".args");
         return f.fileName();
     }
 
-    // The arguments the program recorded; waits for the detached program to finish.
-    QStringList recordedArguments(const QString& name) {
-        const QString out = bin.filePath(name + ".args");
-        QElapsedTimer waited;
-        waited.start();
-        while (!QFile::exists(out) && waited.elapsed() < 30000)
-            QThread::msleep(20);
-        QFile f(out);
-        if (!f.open(QIODevice::ReadOnly))
+    // The arguments the installed program recorded, once it has finished.
+    QStringList recordedArguments() {
+        const QByteArray bytes = record->waitForRecord();
+        if (bytes.isEmpty())
             return {QStringLiteral("<the program never ran>")};
-        QStringList lines = QString::fromUtf8(f.readAll()).split('\n');
+        QStringList lines = QString::fromUtf8(bytes).split('\n');
         lines.removeLast(); // after the last newline
         return lines;
     }
+
+    std::unique_ptr<RecordPipe> record;
 };
 
 } // namespace
@@ -81,13 +122,13 @@ TEST_F(ProgramsTest, ThePathReachesTheProgramAsOneArgument) {
     const QString path = QStringLiteral("/photos/my holiday/-rf *.png");
     const auto result = fenwa::platform::ShellOpen("ACDSee32.exe", path.toStdString());
     ASSERT_TRUE(result.opened) << result.message.toStdString();
-    EXPECT_EQ(recordedArguments("acdsee32"), (QStringList{"1", path}));
+    EXPECT_EQ(recordedArguments(), (QStringList{"1", path}));
 }
 
 TEST_F(ProgramsTest, NoParametersMeansNoArgument) {
     install("viewer");
     ASSERT_TRUE(fenwa::platform::ShellOpen("viewer").opened);
-    EXPECT_EQ(recordedArguments("viewer"), QStringList{"0"});
+    EXPECT_EQ(recordedArguments(), QStringList{"0"});
 }
 
 TEST_F(ProgramsTest, AMissingProgramIsReportedInTheLayersWords) {
@@ -109,22 +150,10 @@ TEST_F(ProgramsTest, StartFailureIsReported) {
 // Names a file system allows but that break naive handling: not UTF-8, line breaks,
 // tabs, a leading dash, quotes, blanks at both ends.
 TEST_F(ProgramsTest, AnyFileNameReachesTheProgramByteForByte) {
-    QFile f(bin.filePath("nulargs"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\nout=\"$0.args\"\nprintf '%s\\0' \"$@\" > \"$out.tmp\" && "
-            "mv \"$out.tmp\" \"$out\"\n");
-    f.close();
-    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    install("nulargs", "#!/bin/sh\nprintf '%s\\0' \"$@\" > \"$0.args\"\n");
     const std::string path = "/photos/\xff\xfe bad\nline\t-rf \"q\" 'x' .jpg ";
     ASSERT_TRUE(fenwa::platform::ShellOpen("nulargs", path).opened);
-    const QString out = bin.filePath("nulargs.args");
-    QElapsedTimer waited;
-    waited.start();
-    while (!QFile::exists(out) && waited.elapsed() < 30000)
-        QThread::msleep(20);
-    QFile recorded(out);
-    ASSERT_TRUE(recorded.open(QIODevice::ReadOnly));
-    EXPECT_EQ(recorded.readAll().toStdString(), path + '\0');
+    EXPECT_EQ(record->waitForRecord().toStdString(), path + '\0');
 }
 
 TEST(ShellOpenAddress, FileAddressesKeepEveryByteOfTheName) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <sys/stat.h>

@@ -98,12 +98,13 @@ TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
              {root + "/d2", AddDirectoryOutcome::AlreadyListed},
              {root + "/d3", AddDirectoryOutcome::Added},
          }) {
-        const AddDirectoryCheck r = checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
-                                                        platform::nativePathStyle(),
-                                                        platform::directoryAncestry);
+        const AddDirectoryCheck r =
+            checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
+                                platform::nativePathStyle(), platform::directoryAncestry);
         EXPECT_EQ(r.outcome, c.outcome) << c.text;
-        if (r.outcome == AddDirectoryOutcome::Relatives)
+        if (r.outcome == AddDirectoryOutcome::Relatives) {
             EXPECT_EQ(relativesMessage(r.directory, r.conflict),
                       c.text + " 和 " + list[0] + " 是直系親屬, 不可同時存在!");
+        }
     }
 }
