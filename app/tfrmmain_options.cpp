@@ -241,10 +241,11 @@ void TfrmMain::ChangeLangClick() {
 QObject* TfrmMain::languageControl(const QString& name) {
     if (name == QLatin1String("TfrmMain"))
         return this;
-    // Each control the table names carries that name as its object name.
-    if (QObject* control = findChild<QObject*>(name))
+    // The Select menu's captions belong to its menu actions; every other control the
+    // table names carries that name as its object name.
+    if (QObject* control = selectMenuControl(name))
         return control;
-    return selectMenuControl(name);
+    return findChild<QObject*>(name);
 }
 
 void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {

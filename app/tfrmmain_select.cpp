@@ -77,7 +77,9 @@ void TfrmMain::buildSelectMenu() {
     }
     miSelect->addSeparator();
     miInvertSelection = miSelect->addAction(englishCaption("miInvertSelection"));
+    miInvertSelection->setObjectName("miInvertSelection");
     miClearSelection = miSelect->addAction(englishCaption("miClearSelection"));
+    miClearSelection->setObjectName("miClearSelection");
     connect(miInvertSelection, &QAction::triggered, this, &TfrmMain::InvertSelectionWithinGroups);
     connect(miClearSelection, &QAction::triggered, this, &TfrmMain::ClearSelection);
     updateSelectMenu();
