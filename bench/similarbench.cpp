@@ -6,7 +6,9 @@
 // libjpeg-turbo decoding the same files at the same scale on the same threads.
 //
 //   fenwa-bench-similar [--threads N] PICTURE...
-//   fenwa-bench-similar --index N      grouping N made-up fingerprints at each level
+//   fenwa-bench-similar --index [N...] [--threads T]
+//       grouping N (default 100,000 and 1,000,000) made-up fingerprints at each level on
+//       T threads (default 2)
 
 #include <QBuffer>
 #include <QDir>
@@ -24,7 +26,10 @@
 #include <map>
 #include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 #include "JpegCodec.h"
 #include "benchsupport.h"
@@ -124,7 +129,7 @@ double timed(size_t count, unsigned threads, const std::function<void(size_t)>& 
 
 // N fingerprints: nine in ten random, the rest in groups of five copies of a random hash,
 // each with up to four bits changed and turned at random.
-int benchIndex(size_t n) {
+std::vector<uint64_t> madeUpFingerprints(size_t n) {
     std::mt19937_64 random(1);
     std::vector<uint64_t> hashes;
     hashes.reserve(n);
@@ -142,21 +147,51 @@ int benchIndex(size_t n) {
         }
     }
     std::shuffle(hashes.begin(), hashes.end(), random);
-    std::printf(
-        "| Level (distance) | Fingerprints | CPU seconds | Rows in groups |\n|---|---|---|---|\n");
-    for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
-        // Processor time: one thread, and steadier than the clock on a shared machine.
-        const double start = fenwa::bench::cpuSeconds();
-        const std::vector<uint32_t> leader = GroupFingerprints(hashes, LevelThreshold(level));
-        const double took = fenwa::bench::cpuSeconds() - start;
-        std::vector<uint32_t> size(n, 0);
-        for (uint32_t l : leader)
-            ++size[l];
-        size_t grouped = 0;
-        for (uint32_t l : leader)
-            grouped += size[l] >= 2;
-        std::printf("| %d | %zu | %.2f | %zu |\n", LevelThreshold(level), n, took, grouped);
-        std::fflush(stdout);
+    return hashes;
+}
+
+// Groups made-up fingerprints at each level, each run in a process of its own so that its
+// peak memory is its own.
+int benchIndex(const std::vector<size_t>& sizes, unsigned threads) {
+    std::printf("| Level (distance) | Fingerprints | Wall seconds (%u threads) | Processor seconds "
+                "| Peak memory, bytes per fingerprint | Rows in groups |\n"
+                "|---|---|---|---|---|---|\n",
+                threads);
+    for (size_t n : sizes) {
+        const std::vector<uint64_t> hashes = madeUpFingerprints(n);
+        for (SimilarLevel level :
+             {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
+            std::fflush(stdout);
+            const pid_t child = fork();
+            if (child < 0)
+                return 1;
+            if (child > 0) {
+                int status = 0;
+                waitpid(child, &status, 0);
+                continue;
+            }
+            rusage before{}, after{};
+            getrusage(RUSAGE_SELF, &before);
+            const double cpu = fenwa::bench::cpuSeconds();
+            const auto start = std::chrono::steady_clock::now();
+            const std::vector<uint32_t> leader =
+                GroupFingerprints(hashes, LevelThreshold(level), {}, nullptr, {}, threads);
+            const double wall = seconds(start);
+            const double took = fenwa::bench::cpuSeconds() - cpu;
+            getrusage(RUSAGE_SELF, &after);
+            std::vector<uint32_t> size(n, 0);
+            for (uint32_t l : leader)
+                ++size[l];
+            size_t grouped = 0;
+            for (uint32_t l : leader)
+                grouped += size[l] >= 2;
+            // The input and the answer are the caller's; the rest is the index's.
+            const double peak = double(after.ru_maxrss - before.ru_maxrss) * 1024.0;
+            std::printf("| %d | %zu | %.2f | %.2f | %.0f | %zu |\n", LevelThreshold(level), n, wall,
+                        took, peak / double(n), grouped);
+            std::fflush(stdout);
+            _exit(0);
+        }
     }
     return 0;
 }
@@ -164,8 +199,19 @@ int benchIndex(size_t n) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--index")
-        return benchIndex(size_t(std::stoull(argv[2])));
+    if (argc >= 2 && std::string(argv[1]) == "--index") {
+        std::vector<size_t> sizes;
+        unsigned threads = 2;
+        for (int i = 2; i < argc; ++i) {
+            if (std::string(argv[i]) == "--threads" && i + 1 < argc)
+                threads = unsigned(std::max(1, atoi(argv[++i])));
+            else
+                sizes.push_back(size_t(std::stoull(argv[i])));
+        }
+        if (sizes.empty())
+            sizes = {100000, 1000000};
+        return benchIndex(sizes, threads);
+    }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     PrepareFingerprinting();

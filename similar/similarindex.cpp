@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <thread>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "fingerprint.h"
 
@@ -10,125 +15,472 @@ namespace fenwa::similar {
 
 namespace {
 
-constexpr int Quarters = 4;
-constexpr uint32_t Values = 1u << 16;
+// Bit 8v + u of a hash is the sign of frequency (u, v). Mirroring flips the bits of odd u
+// (or of odd v); a transpose swaps u and v.
+constexpr uint64_t OddColumns = 0xAAAAAAAAAAAAAAAAull;
+constexpr uint64_t OddRows = 0xFF00FF00FF00FF00ull;
 
-uint32_t quarter(uint64_t hash, int q) {
-    return uint32_t(hash >> (16 * q)) & 0xFFFFu;
-}
+constexpr uint32_t Buckets = 1u << 16;
+constexpr uint32_t Block = 1024; // buckets per unit of join work
 
-// Every 16-bit value within `radius` bits of `value`.
-void near(uint32_t value, int radius, int from, std::vector<uint32_t>& out) {
-    out.push_back(value);
-    if (radius == 0)
-        return;
-    for (int bit = from; bit < 16; ++bit)
-        near(value ^ (1u << bit), radius - 1, bit + 1, out);
-}
-
-// One quarter's table: the hashes by quarter value, each bucket in order. Each entry
-// carries its hash, so a bucket is read front to back without looking elsewhere.
-class QuarterTable {
-public:
-    struct Entry {
-        uint64_t hash;
-        uint32_t position;
-    };
-
-    QuarterTable(const std::vector<uint64_t>& hashes, int q) : start_(Values + 1, 0) {
-        for (uint64_t h : hashes)
-            ++start_[quarter(h, q) + 1];
-        for (uint32_t v = 0; v < Values; ++v)
-            start_[v + 1] += start_[v];
-        std::vector<uint32_t> end(start_.begin(), start_.end() - 1);
-        entries_.resize(hashes.size());
-        for (size_t i = 0; i < hashes.size(); ++i)
-            entries_[end[quarter(hashes[i], q)]++] = {hashes[i], uint32_t(i)};
-    }
-
-    // A bucket's bounds, and hints to load them and its entries ahead of use: a lookup
-    // is a few random reads, which the memory serves faster when asked for many at once.
-    void prefetchBounds(uint32_t value) const { __builtin_prefetch(&start_[value]); }
-    uint32_t begin(uint32_t value) const { return start_[value]; }
-    uint32_t end(uint32_t value) const { return start_[value + 1]; }
-    void prefetchEntries(uint32_t from) const { __builtin_prefetch(entries_.data() + from); }
-    const Entry& entry(uint32_t at) const { return entries_[at]; }
-
-private:
-    std::vector<uint32_t> start_;
-    std::vector<Entry> entries_;
+// A class of 16 bits: those of odd or even v (rows) and odd or even u (columns).
+struct Region {
+    int rowParity, columnParity;
 };
+
+// The four bits of one parity in each byte, by byte value.
+const std::array<std::array<uint8_t, 256>, 2>& nibbles() {
+    static const auto table = [] {
+        std::array<std::array<uint8_t, 256>, 2> t{};
+        for (int parity = 0; parity < 2; ++parity)
+            for (int byte = 0; byte < 256; ++byte)
+                for (int j = 0; j < 4; ++j)
+                    if (byte >> (2 * j + parity) & 1)
+                        t[size_t(parity)][size_t(byte)] |= uint8_t(1 << j);
+        return t;
+    }();
+    return table;
+}
+
+uint32_t key(uint64_t hash, Region r) {
+    const auto& nib = nibbles()[size_t(r.columnParity)];
+    uint32_t k = 0;
+    for (int i = 0; i < 4; ++i)
+        k |= uint32_t(nib[(hash >> (8 * (2 * i + r.rowParity))) & 0xFF]) << (4 * i);
+    return k;
+}
+
+// The hashes sorted by one region's key, each entry with its hash (so a bucket is read
+// front to back without looking elsewhere) and its position among the distinct hashes.
+// Built again for each region into the same memory.
+struct Table {
+    std::vector<uint32_t> start;
+    std::vector<uint64_t> value;
+    std::vector<uint32_t> id;
+    std::vector<uint16_t> keys;
+
+    void build(const std::vector<uint64_t>& hashes, Region r, bool transposed) {
+        const auto oriented = [&](size_t i) {
+            return transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i];
+        };
+        start.assign(Buckets + 1, 0);
+        value.resize(hashes.size());
+        id.resize(hashes.size());
+        keys.resize(hashes.size());
+        for (size_t i = 0; i < hashes.size(); ++i) {
+            keys[i] = uint16_t(key(oriented(i), r));
+            ++start[keys[i] + 1u];
+        }
+        for (uint32_t v = 0; v < Buckets; ++v)
+            start[v + 1] += start[v];
+        std::vector<uint32_t> end(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < hashes.size(); ++i) {
+            const uint32_t at = end[keys[i]]++;
+            value[at] = oriented(i);
+            id[at] = uint32_t(i);
+        }
+    }
+};
+
+// One join: the hashes by `region` against the same (or the transposed) hashes by it,
+// keys `flip`ped whole or not. `masks` are the orientations (flips after the transpose)
+// that move the region this way; only they are checked, as the other orientations have
+// joins of their own. A join of a table with itself is symmetric, so it is read once.
+struct Join {
+    int region;
+    bool transposed;
+    bool flip;
+    std::array<uint64_t, 4> masks;
+    int maskCount;
+};
+
+constexpr std::array<Region, 4> Regions = {Region{0, 1}, Region{1, 0}, Region{1, 1}, Region{0, 0}};
+
+// Whether orientation (x, y) flips region `r`'s bits.
+bool flips(Region r, int x, int y) {
+    return ((r.columnParity & x) ^ (r.rowParity & y)) != 0;
+}
+
+std::vector<Join> joinsOf(int region) {
+    const Region r = Regions[size_t(region)];
+    std::vector<Join> out;
+    for (bool transposed : {false, true}) {
+        // A transposed join of the odd-u, even-v region against itself is the same pairs
+        // as that of the even-u, odd-v one, read the other way round.
+        if (transposed && r.rowParity == 1 && r.columnParity == 0)
+            continue;
+        for (bool flip : {false, true}) {
+            Join j{region, transposed, flip, {}, 0};
+            for (int x = 0; x < 2; ++x)
+                for (int y = 0; y < 2; ++y)
+                    if (flips(r, x, y) == flip)
+                        j.masks[size_t(j.maskCount++)] = (x ? OddColumns : 0) ^ (y ? OddRows : 0);
+            if (j.maskCount > 0)
+                out.push_back(j);
+        }
+    }
+    return out;
+}
+
+// Checks every entry of a left bucket against every one of a right bucket (each pair once
+// when the two are the same bucket) under the join's orientations, adding the pairs
+// within the threshold.
+[[gnu::always_inline]] inline void checkBucketsScalar(const uint64_t* left, const uint32_t* leftId,
+                                                      uint32_t leftCount, const uint64_t* right,
+                                                      const uint32_t* rightId, uint32_t rightCount,
+                                                      bool same, const uint64_t* masks,
+                                                      int maskCount, int threshold,
+                                                      std::vector<uint64_t>& pairs) {
+    for (uint32_t a = 0; a < leftCount; ++a) {
+        const uint64_t h = left[a];
+        for (uint32_t b = same ? a + 1 : 0; b < rightCount; ++b) {
+            const uint64_t x = h ^ right[b];
+            bool hit = false;
+            for (int m = 0; m < maskCount; ++m)
+                hit |= std::popcount(x ^ masks[m]) <= threshold;
+            if (hit && leftId[a] != rightId[b])
+                pairs.push_back(uint64_t(std::min(leftId[a], rightId[b])) << 32 |
+                                std::max(leftId[a], rightId[b]));
+        }
+    }
+}
+
+void checkBucketsPlain(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
+                       const uint64_t* right, const uint32_t* rightId, uint32_t rightCount,
+                       bool same, const uint64_t* masks, int maskCount, int threshold,
+                       std::vector<uint64_t>& pairs) {
+    checkBucketsScalar(left, leftId, leftCount, right, rightId, rightCount, same, masks, maskCount,
+                       threshold, pairs);
+}
+
+#if defined(__x86_64__)
+// With the processor's popcount instruction, which the baseline build may not assume.
+__attribute__((target("popcnt"))) void
+checkBucketsPopcnt(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
+                   const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
+                   const uint64_t* masks, int maskCount, int threshold,
+                   std::vector<uint64_t>& pairs) {
+    checkBucketsScalar(left, leftId, leftCount, right, rightId, rightCount, same, masks, maskCount,
+                       threshold, pairs);
+}
+
+// The lanes of x within `limit` bits of some mask.
+template <int MaskCount>
+__attribute__((target("avx512f,avx512vpopcntdq"), always_inline)) inline __mmask8
+hits(__m512i x, __mmask8 valid, const __m512i* m, __m512i limit) {
+    __mmask8 hit = 0;
+    for (int k = 0; k < MaskCount; ++k)
+        hit |= _mm512_mask_cmple_epu64_mask(valid, _mm512_popcnt_epi64(_mm512_xor_si512(x, m[k])),
+                                            limit);
+    return hit;
+}
+
+// Sixteen right entries at a time, held while every left entry is checked against them;
+// the orientations' masks unrolled.
+template <int MaskCount>
+__attribute__((target("avx512f,avx512vpopcntdq"))) void
+checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
+                 const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
+                 const uint64_t* masks, int threshold, std::vector<uint64_t>& pairs) {
+    const __m512i limit = _mm512_set1_epi64(threshold);
+    __m512i m[MaskCount];
+    for (int k = 0; k < MaskCount; ++k)
+        m[k] = _mm512_set1_epi64(int64_t(masks[k]));
+    const auto lanes = [](uint32_t remaining) {
+        return remaining >= 8 ? __mmask8(0xFF) : __mmask8((1u << remaining) - 1);
+    };
+    const auto emit = [&](uint32_t a, uint32_t b, __mmask8 hit) {
+        for (; hit; hit &= __mmask8(hit - 1)) {
+            const uint32_t c = b + uint32_t(std::countr_zero(unsigned(hit)));
+            if (leftId[a] != rightId[c])
+                pairs.push_back(uint64_t(std::min(leftId[a], rightId[c])) << 32 |
+                                std::max(leftId[a], rightId[c]));
+        }
+    };
+    for (uint32_t b = 0; b < rightCount; b += 16) {
+        const __mmask8 valid0 = lanes(rightCount - b);
+        const __mmask8 valid1 = rightCount - b > 8 ? lanes(rightCount - b - 8) : __mmask8(0);
+        const __m512i r0 = _mm512_maskz_loadu_epi64(valid0, right + b);
+        const __m512i r1 = _mm512_maskz_loadu_epi64(valid1, right + b + 8);
+        for (uint32_t a = 0; a < leftCount; ++a) {
+            // Within one bucket, each pair once: only entries after a.
+            __mmask8 v0 = valid0, v1 = valid1;
+            if (same) {
+                if (a + 1 >= b + 16)
+                    continue;
+                const uint32_t skip = a + 1 > b ? a + 1 - b : 0;
+                v0 = skip >= 8 ? __mmask8(0) : __mmask8(v0 & (0xFFu << skip));
+                v1 = skip <= 8 ? v1 : __mmask8(v1 & (0xFFu << (skip - 8)));
+            }
+            const __m512i h = _mm512_set1_epi64(int64_t(left[a]));
+            const __mmask8 hit0 = hits<MaskCount>(_mm512_xor_si512(h, r0), v0, m, limit);
+            const __mmask8 hit1 = hits<MaskCount>(_mm512_xor_si512(h, r1), v1, m, limit);
+            if (hit0 | hit1) [[unlikely]] {
+                emit(a, b, hit0);
+                emit(a, b + 8, hit1);
+            }
+        }
+    }
+}
+
+void checkBucketsAvx512(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
+                        const uint64_t* right, const uint32_t* rightId, uint32_t rightCount,
+                        bool same, const uint64_t* masks, int maskCount, int threshold,
+                        std::vector<uint64_t>& pairs) {
+    if (maskCount == 2)
+        checkBucketsWide<2>(left, leftId, leftCount, right, rightId, rightCount, same, masks,
+                            threshold, pairs);
+    else if (maskCount == 4)
+        checkBucketsWide<4>(left, leftId, leftCount, right, rightId, rightCount, same, masks,
+                            threshold, pairs);
+    else
+        checkBucketsPopcnt(left, leftId, leftCount, right, rightId, rightCount, same, masks,
+                           maskCount, threshold, pairs);
+}
+#endif
+
+using CheckBuckets = void (*)(const uint64_t*, const uint32_t*, uint32_t, const uint64_t*,
+                              const uint32_t*, uint32_t, bool, const uint64_t*, int, int,
+                              std::vector<uint64_t>&);
+
+CheckBuckets checkBuckets() {
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq"))
+        return checkBucketsAvx512;
+    if (__builtin_cpu_supports("popcnt"))
+        return checkBucketsPopcnt;
+#endif
+    return checkBucketsPlain;
+}
+
+// Every 16-bit mask of at most `radius` bits.
+std::vector<uint32_t> masksUpTo(int radius) {
+    std::vector<uint32_t> out;
+    for (uint32_t e = 0; e < Buckets; ++e)
+        if (std::popcount(e) <= radius)
+            out.push_back(e);
+    return out;
+}
+
+// Runs work(unit, worker) for units [0, count) on `threads` threads, the calling thread
+// being worker 0 and the only one to call `tick`. False when stopped.
+template <class Work, class Tick>
+bool runUnits(size_t count, unsigned threads, const std::atomic<bool>* stop, Work&& work,
+              Tick&& tick) {
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stopped{false};
+    const auto run = [&](unsigned worker) {
+        for (size_t u; (u = next.fetch_add(1)) < count;) {
+            if (stop && stop->load(std::memory_order_relaxed)) {
+                stopped = true;
+                break;
+            }
+            work(u, worker);
+            if (worker == 0)
+                tick(u);
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t)
+        pool.emplace_back(run, t);
+    run(0);
+    for (std::thread& t : pool)
+        t.join();
+    return !stopped;
+}
 
 } // namespace
 
 std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
                                         const std::function<void(size_t, size_t)>& progress,
-                                        const std::atomic<bool>* stop) {
+                                        const std::atomic<bool>* stop,
+                                        const std::function<bool(uint32_t, uint32_t)>& confirm,
+                                        unsigned threads) {
     const size_t n = hashes.size();
     std::vector<uint32_t> leader(n);
     for (size_t i = 0; i < n; ++i)
         leader[i] = uint32_t(i);
     if (n < 2 || threshold < 0)
         return leader;
-    threshold = std::min(threshold, 63);
-    const int radius = threshold / Quarters;
-    std::vector<QuarterTable> tables;
-    for (int q = 0; q < Quarters; ++q)
-        tables.emplace_back(hashes, q);
+    threshold = std::min(threshold, 64);
+
+    // Equal hashes are looked up once: the distinct hashes, and the rows of each in order.
+    std::vector<uint32_t> order(n);
+    std::vector<uint64_t> distinct;
+    std::vector<uint32_t> rowsStart; // rows of distinct hash k: order[rowsStart[k]...]
+    std::vector<uint32_t> distinctOf(n);
+    {
+        struct Row {
+            uint64_t hash;
+            uint32_t row;
+            bool operator<(const Row& o) const {
+                return hash != o.hash ? hash < o.hash : row < o.row;
+            }
+        };
+        std::vector<uint32_t> start(Buckets + 1, 0);
+        for (uint64_t h : hashes)
+            ++start[(h >> 48) + 1];
+        for (uint32_t v = 0; v < Buckets; ++v)
+            start[v + 1] += start[v];
+        std::vector<uint32_t> end(start.begin(), start.end() - 1);
+        std::vector<Row> rows(n);
+        distinct.reserve(n);
+        rowsStart.reserve(n + 1);
+        for (size_t i = 0; i < n; ++i)
+            rows[end[hashes[i] >> 48]++] = {hashes[i], uint32_t(i)};
+        for (uint32_t v = 0; v < Buckets; ++v)
+            if (start[v + 1] - start[v] > 1)
+                std::sort(rows.begin() + start[v], rows.begin() + start[v + 1]);
+        for (size_t p = 0; p < n; ++p) {
+            if (p == 0 || rows[p].hash != rows[p - 1].hash) {
+                distinct.push_back(rows[p].hash);
+                rowsStart.push_back(uint32_t(p));
+            }
+            order[p] = rows[p].row;
+            distinctOf[rows[p].row] = uint32_t(distinct.size() - 1);
+        }
+        rowsStart.push_back(uint32_t(n));
+    }
+    const size_t u = distinct.size();
+
+    // The pairs of distinct hashes within the threshold, as (lower << 32 | higher), some
+    // more than once.
+    std::vector<std::vector<uint64_t>> found(1);
+    const int radius = std::min(threshold / 4, 16);
+    const std::vector<uint32_t> near = masksUpTo(radius);
+    const double joinCost = 4.0 * Buckets * 8 +
+                            12.0 * double(std::min<size_t>(u, Buckets)) * double(near.size()) +
+                            8.5 * double(near.size()) * double(u) * double(u) / Buckets;
+    const double pairCost = 4.0 * double(u) * double(u);
+    // Progress counts units of join work, then rows of the walk.
+    size_t steps = n, walkFrom = 0;
+    if (pairCost <= joinCost) {
+        for (size_t a = 0; a < u; ++a)
+            for (size_t b = a + 1; b < u; ++b)
+                if (FingerprintDistance(distinct[a], distinct[b]) <= threshold)
+                    found[0].push_back(uint64_t(a) << 32 | b);
+    } else {
+        if (threads == 0)
+            threads = u >= 50000 ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+        found.resize(threads);
+        const CheckBuckets check = checkBuckets();
+        constexpr size_t Blocks = Buckets / Block;
+        size_t joinUnits = 0;
+        for (int region = 0; region < 4; ++region)
+            joinUnits += joinsOf(region).size() * Blocks;
+        steps = joinUnits + n;
+        walkFrom = joinUnits;
+        size_t doneUnits = 0;
+        Table plain, turned;
+        for (int region = 0; region < 4; ++region) {
+            const Region r = Regions[size_t(region)];
+            const std::vector<Join> joins = joinsOf(region);
+            const bool anyTransposed =
+                std::any_of(joins.begin(), joins.end(), [](const Join& j) { return j.transposed; });
+            runUnits(
+                anyTransposed ? 2 : 1, threads, nullptr,
+                [&](size_t unit, unsigned) {
+                    (unit == 0 ? plain : turned).build(distinct, r, unit == 1);
+                },
+                [](size_t) {});
+            const bool finished = runUnits(
+                joins.size() * Blocks, threads, stop,
+                [&](size_t unit, unsigned worker) {
+                    const Join& j = joins[unit / Blocks];
+                    const Table& other = j.transposed ? turned : plain;
+                    const uint32_t flip = j.flip ? 0xFFFFu : 0u;
+                    std::vector<uint64_t>& out = found[worker];
+                    const uint32_t from = uint32_t(unit % Blocks) * Block;
+                    for (uint32_t v = from; v < from + Block; ++v) {
+                        const uint32_t lb = plain.start[v], le = plain.start[v + 1];
+                        if (lb == le)
+                            continue;
+                        for (uint32_t e : near) {
+                            const uint32_t w = v ^ e ^ flip;
+                            // Read a join of a table with itself once.
+                            if (!j.transposed && w < v)
+                                continue;
+                            const uint32_t rb = other.start[w], re = other.start[w + 1];
+                            if (rb == re)
+                                continue;
+                            check(plain.value.data() + lb, plain.id.data() + lb, le - lb,
+                                  other.value.data() + rb, other.id.data() + rb, re - rb,
+                                  !j.transposed && w == v, j.masks.data(), j.maskCount, threshold,
+                                  out);
+                        }
+                    }
+                },
+                [&](size_t) {
+                    if (progress && (++doneUnits & 15) == 0)
+                        progress(doneUnits, steps);
+                });
+            if (!finished)
+                return leader;
+        }
+    }
+
+    // Each distinct hash's neighbours (a pair found twice is a neighbour twice).
+    std::vector<uint32_t> nearStart(u + 1, 0);
+    for (const auto& f : found)
+        for (uint64_t p : f) {
+            ++nearStart[(p >> 32) + 1];
+            ++nearStart[(p & 0xFFFFFFFFu) + 1];
+        }
+    for (size_t k = 0; k < u; ++k)
+        nearStart[k + 1] += nearStart[k];
+    std::vector<uint32_t> nearList(nearStart[u]);
+    {
+        std::vector<uint32_t> end(nearStart.begin(), nearStart.end() - 1);
+        for (const auto& f : found)
+            for (uint64_t p : f) {
+                const uint32_t a = uint32_t(p >> 32), b = uint32_t(p);
+                nearList[end[a]++] = b;
+                nearList[end[b]++] = a;
+            }
+    }
+    found = {};
+    // Rows whose hash has a neighbour or another row; every other row leads a group of one.
+    std::vector<char> shared(n, 0);
+    for (size_t k = 0; k < u; ++k)
+        if (nearStart[k + 1] > nearStart[k] || rowsStart[k + 1] - rowsStart[k] > 1)
+            for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p)
+                shared[order[p]] = 1;
+
+    // The leader walk: every row before i is in a group by the time i is reached.
     std::vector<char> grouped(n, 0);
-    std::vector<uint32_t> values;
-    struct Probe {
-        const QuarterTable* table;
-        uint32_t value;
-        uint64_t query;
-        uint32_t begin = 0, end = 0;
+    std::vector<uint32_t> members;
+    const auto gather = [&](uint32_t k, uint32_t after) {
+        const auto first = order.begin() + rowsStart[k], last = order.begin() + rowsStart[k + 1];
+        for (auto it = std::upper_bound(first, last, after); it != last; ++it)
+            if (!grouped[*it])
+                members.push_back(*it);
     };
-    std::vector<Probe> probes;
     for (size_t i = 0; i < n; ++i) {
         if ((i & 1023) == 0) {
             if (progress)
-                progress(i, n);
+                progress(walkFrom + i, steps);
             if (stop && stop->load(std::memory_order_relaxed))
-                break;
+                return leader;
         }
-        if (grouped[i])
+        if (!shared[i] || grouped[i])
             continue;
         grouped[i] = 1;
-        std::array<uint64_t, 8> oriented{};
-        probes.clear();
-        for (int o = 0; o < 8; ++o) {
-            oriented[size_t(o)] = OrientedFingerprint(hashes[i], o);
-            // A symmetric hash has fewer distinct orientations.
-            if (std::find(oriented.begin(), oriented.begin() + o, oriented[size_t(o)]) !=
-                oriented.begin() + o)
-                continue;
-            const uint64_t query = oriented[size_t(o)];
-            for (int q = 0; q < Quarters; ++q) {
-                values.clear();
-                near(quarter(query, q), radius, 0, values);
-                for (uint32_t v : values) {
-                    tables[size_t(q)].prefetchBounds(v);
-                    probes.push_back({&tables[size_t(q)], v, query});
-                }
-            }
-        }
-        for (Probe& p : probes) {
-            p.begin = p.table->begin(p.value);
-            p.end = p.table->end(p.value);
-            if (p.begin != p.end)
-                p.table->prefetchEntries(p.begin);
-        }
-        for (const Probe& p : probes)
-            for (uint32_t at = p.begin; at < p.end; ++at) {
-                const auto& e = p.table->entry(at);
-                if (std::popcount(p.query ^ e.hash) <= threshold && !grouped[e.position]) {
-                    grouped[e.position] = 1;
-                    leader[e.position] = uint32_t(i);
-                }
+        members.clear();
+        const uint32_t k = distinctOf[i];
+        gather(k, uint32_t(i));
+        for (uint32_t at = nearStart[k]; at < nearStart[k + 1]; ++at)
+            gather(nearList[at], uint32_t(i));
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
+        for (uint32_t m : members)
+            if (!confirm || confirm(uint32_t(i), m)) {
+                grouped[m] = 1;
+                leader[m] = uint32_t(i);
             }
     }
     if (progress)
-        progress(n, n);
+        progress(steps, steps);
     return leader;
 }
 

@@ -182,32 +182,60 @@ TEST_F(SimilarCorpus, DamagedFilesGiveNoFingerprintAndNoCrash) {
 }
 
 TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
-    // Clusters of hashes at random distances from random centres, some turned, so that
-    // every threshold has members inside, outside and on its edge.
-    QRandomGenerator random(42);
-    std::vector<uint64_t> hashes;
-    for (int cluster = 0; cluster < 60; ++cluster) {
-        const uint64_t centre = random.generate64() & ~uint64_t(1);
-        for (int member = 0; member < 8; ++member) {
-            uint64_t h = centre;
-            for (int flips = int(random.bounded(14)); flips > 0; --flips)
-                h ^= uint64_t(2) << random.bounded(63);
-            hashes.push_back(OrientedFingerprint(h, int(random.bounded(8))));
+    // Clusters of hashes at exact random distances from random centres, turned at random,
+    // so that every level has members inside, outside and on its edge; some rows repeat.
+    // The large set takes the index's joins, the small one its all-pairs path; `confirm`
+    // vetoes some members, which must then stay free for later leaders.
+    const auto madeUp = [](int clusters, uint32_t seed) {
+        std::mt19937_64 random(seed);
+        std::vector<uint64_t> hashes;
+        for (int cluster = 0; cluster < clusters; ++cluster) {
+            const uint64_t centre = random() & ~uint64_t(1);
+            for (int member = 0; member < 8; ++member) {
+                const int distance = int(random() % 14);
+                uint64_t flipped = 0;
+                while (std::popcount(flipped) < distance)
+                    flipped |= uint64_t(2) << (random() % 63);
+                hashes.push_back(OrientedFingerprint(centre ^ flipped, int(random() % 8)));
+                if (random() % 16 == 0)
+                    hashes.push_back(hashes.back());
+            }
         }
-    }
-    std::shuffle(hashes.begin(), hashes.end(), std::mt19937(7));
-    for (int threshold : {0, 3, 7, 11}) {
-        std::vector<uint32_t> expected(hashes.size(), UINT32_MAX);
-        for (size_t i = 0; i < hashes.size(); ++i) {
-            if (expected[i] != UINT32_MAX)
-                continue;
-            expected[i] = uint32_t(i);
-            for (size_t j = i + 1; j < hashes.size(); ++j)
-                if (expected[j] == UINT32_MAX &&
-                    FingerprintDistance(hashes[i], hashes[j]) <= threshold)
-                    expected[j] = uint32_t(i);
+        std::shuffle(hashes.begin(), hashes.end(), random);
+        return hashes;
+    };
+    const std::function<bool(uint32_t, uint32_t)> everyone;
+    const std::function<bool(uint32_t, uint32_t)> someVetoed = [](uint32_t l, uint32_t m) {
+        return (l + 2 * m) % 5 != 0;
+    };
+    const struct {
+        int clusters;
+        unsigned threads;
+        const std::function<bool(uint32_t, uint32_t)>& confirm;
+    } cases[] = {{60, 0, everyone},
+                 {60, 0, someVetoed},
+                 {250, 1, everyone},
+                 {250, 2, everyone},
+                 {250, 2, someVetoed}};
+    for (const auto& c : cases) {
+        const std::vector<uint64_t> hashes = madeUp(c.clusters, 42);
+        for (int threshold : {0, 3, 4, 7, 8, 11, 12}) {
+            std::vector<uint32_t> expected(hashes.size(), UINT32_MAX);
+            for (uint32_t i = 0; i < hashes.size(); ++i) {
+                if (expected[i] != UINT32_MAX)
+                    continue;
+                expected[i] = i;
+                for (uint32_t j = i + 1; j < hashes.size(); ++j)
+                    if (expected[j] == UINT32_MAX &&
+                        FingerprintDistance(hashes[i], hashes[j]) <= threshold &&
+                        (!c.confirm || c.confirm(i, j)))
+                        expected[j] = i;
+            }
+            EXPECT_EQ(GroupFingerprints(hashes, threshold, {}, nullptr, c.confirm, c.threads),
+                      expected)
+                << hashes.size() << " hashes, threshold " << threshold << ", " << c.threads
+                << " threads" << (c.confirm ? ", some vetoed" : "");
         }
-        EXPECT_EQ(GroupFingerprints(hashes, threshold), expected) << "threshold " << threshold;
     }
 }
 
