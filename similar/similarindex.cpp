@@ -3,10 +3,17 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <thread>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#endif
+#if defined(__linux__)
+#include <sys/mman.h>
 #endif
 
 #include "fingerprint.h"
@@ -14,6 +21,45 @@
 namespace fenwa::similar {
 
 namespace {
+
+// Memory for the large arrays, in huge pages where the system gives them on request: a
+// million fingerprints touch about 100 MB once, and faulting that in 4 KB pages costs
+// more than sorting it.
+template <class T> struct BigAllocator {
+    using value_type = T;
+    static constexpr size_t Huge = size_t(2) << 20;
+    BigAllocator() = default;
+    template <class U> BigAllocator(const BigAllocator<U>&) {}
+    T* allocate(size_t count) {
+        const size_t bytes = count * sizeof(T);
+        if (bytes < 2 * Huge)
+            return std::allocator<T>().allocate(count);
+        void* p = std::aligned_alloc(Huge, (bytes + Huge - 1) / Huge * Huge);
+        if (!p)
+            throw std::bad_alloc();
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        madvise(p, (bytes + Huge - 1) / Huge * Huge, MADV_HUGEPAGE);
+#endif
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, size_t count) {
+        if (count * sizeof(T) < 2 * Huge)
+            std::allocator<T>().deallocate(p, count);
+        else
+            std::free(p);
+    }
+    // Left uninitialised: every element is written before it is read.
+    template <class U> void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+    template <class U> bool operator==(const BigAllocator<U>&) const {
+        return true;
+    }
+};
+template <class T> using Big = std::vector<T, BigAllocator<T>>;
 
 // Bit 8v + u of a hash is the sign of frequency (u, v). Mirroring flips the bits of odd u
 // (or of odd v); a transpose swaps u and v.
@@ -55,11 +101,11 @@ uint32_t key(uint64_t hash, Region r) {
 // Built again for each region into the same memory.
 struct Table {
     std::vector<uint32_t> start;
-    std::vector<uint64_t> value;
-    std::vector<uint32_t> id;
-    std::vector<uint16_t> keys;
+    Big<uint64_t> value;
+    Big<uint32_t> id;
+    Big<uint16_t> keys;
 
-    void build(const std::vector<uint64_t>& hashes, Region r, bool transposed) {
+    void build(const Big<uint64_t>& hashes, Region r, bool transposed) {
         const auto oriented = [&](size_t i) {
             return transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i];
         };
@@ -125,12 +171,10 @@ std::vector<Join> joinsOf(int region) {
 // Checks every entry of a left bucket against every one of a right bucket (each pair once
 // when the two are the same bucket) under the join's orientations, adding the pairs
 // within the threshold.
-[[gnu::always_inline]] inline void checkBucketsScalar(const uint64_t* left, const uint32_t* leftId,
-                                                      uint32_t leftCount, const uint64_t* right,
-                                                      const uint32_t* rightId, uint32_t rightCount,
-                                                      bool same, const uint64_t* masks,
-                                                      int maskCount, int threshold,
-                                                      std::vector<uint64_t>& pairs) {
+[[gnu::always_inline]] inline void
+checkBucketsScalar(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
+                   const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
+                   const uint64_t* masks, int maskCount, int threshold, Big<uint64_t>& pairs) {
     for (uint32_t a = 0; a < leftCount; ++a) {
         const uint64_t h = left[a];
         for (uint32_t b = same ? a + 1 : 0; b < rightCount; ++b) {
@@ -148,7 +192,7 @@ std::vector<Join> joinsOf(int region) {
 void checkBucketsPlain(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
                        const uint64_t* right, const uint32_t* rightId, uint32_t rightCount,
                        bool same, const uint64_t* masks, int maskCount, int threshold,
-                       std::vector<uint64_t>& pairs) {
+                       Big<uint64_t>& pairs) {
     checkBucketsScalar(left, leftId, leftCount, right, rightId, rightCount, same, masks, maskCount,
                        threshold, pairs);
 }
@@ -158,8 +202,7 @@ void checkBucketsPlain(const uint64_t* left, const uint32_t* leftId, uint32_t le
 __attribute__((target("popcnt"))) void
 checkBucketsPopcnt(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
                    const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
-                   const uint64_t* masks, int maskCount, int threshold,
-                   std::vector<uint64_t>& pairs) {
+                   const uint64_t* masks, int maskCount, int threshold, Big<uint64_t>& pairs) {
     checkBucketsScalar(left, leftId, leftCount, right, rightId, rightCount, same, masks, maskCount,
                        threshold, pairs);
 }
@@ -181,7 +224,7 @@ template <int MaskCount>
 __attribute__((target("avx512f,avx512vpopcntdq"))) void
 checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
                  const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
-                 const uint64_t* masks, int threshold, std::vector<uint64_t>& pairs) {
+                 const uint64_t* masks, int threshold, Big<uint64_t>& pairs) {
     const __m512i limit = _mm512_set1_epi64(threshold);
     __m512i m[MaskCount];
     for (int k = 0; k < MaskCount; ++k)
@@ -226,7 +269,7 @@ checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCoun
 void checkBucketsAvx512(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
                         const uint64_t* right, const uint32_t* rightId, uint32_t rightCount,
                         bool same, const uint64_t* masks, int maskCount, int threshold,
-                        std::vector<uint64_t>& pairs) {
+                        Big<uint64_t>& pairs) {
     if (maskCount == 2)
         checkBucketsWide<2>(left, leftId, leftCount, right, rightId, rightCount, same, masks,
                             threshold, pairs);
@@ -241,7 +284,7 @@ void checkBucketsAvx512(const uint64_t* left, const uint32_t* leftId, uint32_t l
 
 using CheckBuckets = void (*)(const uint64_t*, const uint32_t*, uint32_t, const uint64_t*,
                               const uint32_t*, uint32_t, bool, const uint64_t*, int, int,
-                              std::vector<uint64_t>&);
+                              Big<uint64_t>&);
 
 CheckBuckets checkBuckets() {
 #if defined(__x86_64__)
@@ -305,18 +348,18 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         return leader;
     threshold = std::min(threshold, 64);
 
-    // Equal hashes are looked up once: the distinct hashes, and the rows of each in order.
-    std::vector<uint32_t> order(n);
-    std::vector<uint64_t> distinct;
-    std::vector<uint32_t> rowsStart; // rows of distinct hash k: order[rowsStart[k]...]
-    std::vector<uint32_t> distinctOf(n);
+    if (threads == 0)
+        threads = n >= 50000 ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+
+    // Equal hashes are looked up once: the distinct hashes, and the rows of each in order
+    // (rows sorted by hash, ties in reading order).
+    Big<uint32_t> order(n);
+    Big<uint64_t> distinct;
+    Big<uint32_t> rowsStart; // rows of distinct hash k: order[rowsStart[k]...]
     {
         struct Row {
             uint64_t hash;
             uint32_t row;
-            bool operator<(const Row& o) const {
-                return hash != o.hash ? hash < o.hash : row < o.row;
-            }
         };
         std::vector<uint32_t> start(Buckets + 1, 0);
         for (uint64_t h : hashes)
@@ -324,29 +367,58 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         for (uint32_t v = 0; v < Buckets; ++v)
             start[v + 1] += start[v];
         std::vector<uint32_t> end(start.begin(), start.end() - 1);
-        std::vector<Row> rows(n);
-        distinct.reserve(n);
-        rowsStart.reserve(n + 1);
+        Big<Row> rows(n);
         for (size_t i = 0; i < n; ++i)
             rows[end[hashes[i] >> 48]++] = {hashes[i], uint32_t(i)};
-        for (uint32_t v = 0; v < Buckets; ++v)
-            if (start[v + 1] - start[v] > 1)
-                std::sort(rows.begin() + start[v], rows.begin() + start[v + 1]);
-        for (size_t p = 0; p < n; ++p) {
-            if (p == 0 || rows[p].hash != rows[p - 1].hash) {
-                distinct.push_back(rows[p].hash);
-                rowsStart.push_back(uint32_t(p));
-            }
-            order[p] = rows[p].row;
-            distinctOf[rows[p].row] = uint32_t(distinct.size() - 1);
-        }
-        rowsStart.push_back(uint32_t(n));
+        // Each run of buckets sorted and its distinct hashes counted, then written out at
+        // its offset.
+        constexpr size_t Chunks = Buckets / Block;
+        std::vector<uint32_t> distinctIn(Chunks + 1, 0);
+        runUnits(
+            Chunks, threads, nullptr,
+            [&](size_t c, unsigned) {
+                const auto first = rows.begin() + start[c * Block];
+                const auto last = rows.begin() + start[(c + 1) * Block];
+                const auto byHash = [](const Row& x, const Row& y) { return x.hash < y.hash; };
+                for (uint32_t v = uint32_t(c * Block); v < (c + 1) * Block; ++v) {
+                    const auto from = rows.begin() + start[v], to = rows.begin() + start[v + 1];
+                    if (to - from > 32) {
+                        std::stable_sort(from, to, byHash);
+                        continue;
+                    }
+                    // A bucket holds a few rows: insertion, which keeps ties in order.
+                    for (auto it = from; it != to; ++it)
+                        for (auto at = it; at != from && byHash(*at, *(at - 1)); --at)
+                            std::swap(*at, *(at - 1));
+                }
+                for (auto it = first; it != last; ++it)
+                    distinctIn[c + 1] += it == first || it->hash != (it - 1)->hash;
+            },
+            [](size_t) {});
+        for (size_t c = 0; c < Chunks; ++c)
+            distinctIn[c + 1] += distinctIn[c];
+        distinct.resize(distinctIn[Chunks]);
+        rowsStart.resize(distinctIn[Chunks] + 1);
+        rowsStart.back() = uint32_t(n);
+        runUnits(
+            Chunks, threads, nullptr,
+            [&](size_t c, unsigned) {
+                uint32_t k = distinctIn[c];
+                for (uint32_t p = start[c * Block]; p < start[(c + 1) * Block]; ++p) {
+                    if (p == start[c * Block] || rows[p].hash != rows[p - 1].hash) {
+                        distinct[k] = rows[p].hash;
+                        rowsStart[k++] = p;
+                    }
+                    order[p] = rows[p].row;
+                }
+            },
+            [](size_t) {});
     }
     const size_t u = distinct.size();
 
     // The pairs of distinct hashes within the threshold, as (lower << 32 | higher), some
     // more than once.
-    std::vector<std::vector<uint64_t>> found(1);
+    std::vector<Big<uint64_t>> found(1);
     const int radius = std::min(threshold / 4, 16);
     const std::vector<uint32_t> near = masksUpTo(radius);
     const double joinCost = 4.0 * Buckets * 8 +
@@ -361,8 +433,6 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 if (FingerprintDistance(distinct[a], distinct[b]) <= threshold)
                     found[0].push_back(uint64_t(a) << 32 | b);
     } else {
-        if (threads == 0)
-            threads = u >= 50000 ? std::max(1u, std::thread::hardware_concurrency()) : 1;
         found.resize(threads);
         const CheckBuckets check = checkBuckets();
         constexpr size_t Blocks = Buckets / Block;
@@ -390,7 +460,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                     const Join& j = joins[unit / Blocks];
                     const Table& other = j.transposed ? turned : plain;
                     const uint32_t flip = j.flip ? 0xFFFFu : 0u;
-                    std::vector<uint64_t>& out = found[worker];
+                    Big<uint64_t>& out = found[worker];
                     const uint32_t from = uint32_t(unit % Blocks) * Block;
                     for (uint32_t v = from; v < from + Block; ++v) {
                         const uint32_t lb = plain.start[v], le = plain.start[v + 1];
@@ -421,7 +491,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     }
 
     // Each distinct hash's neighbours (a pair found twice is a neighbour twice).
-    std::vector<uint32_t> nearStart(u + 1, 0);
+    Big<uint32_t> nearStart(u + 1, 0);
     for (const auto& f : found)
         for (uint64_t p : f) {
             ++nearStart[(p >> 32) + 1];
@@ -429,7 +499,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         }
     for (size_t k = 0; k < u; ++k)
         nearStart[k + 1] += nearStart[k];
-    std::vector<uint32_t> nearList(nearStart[u]);
+    Big<uint32_t> nearList(nearStart[u]);
     {
         std::vector<uint32_t> end(nearStart.begin(), nearStart.end() - 1);
         for (const auto& f : found)
@@ -441,14 +511,17 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     }
     found = {};
     // Rows whose hash has a neighbour or another row; every other row leads a group of one.
-    std::vector<char> shared(n, 0);
+    Big<char> shared(n, 0);
+    Big<uint32_t> distinctOf(n); // for those rows only
     for (size_t k = 0; k < u; ++k)
         if (nearStart[k + 1] > nearStart[k] || rowsStart[k + 1] - rowsStart[k] > 1)
-            for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p)
+            for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p) {
                 shared[order[p]] = 1;
+                distinctOf[order[p]] = uint32_t(k);
+            }
 
     // The leader walk: every row before i is in a group by the time i is reached.
-    std::vector<char> grouped(n, 0);
+    Big<char> grouped(n, 0);
     std::vector<uint32_t> members;
     const auto gather = [&](uint32_t k, uint32_t after) {
         const auto first = order.begin() + rowsStart[k], last = order.begin() + rowsStart[k + 1];
