@@ -207,28 +207,25 @@ checkBucketsPopcnt(const uint64_t* left, const uint32_t* leftId, uint32_t leftCo
                        threshold, pairs);
 }
 
-// The lanes of x within `limit` bits of some mask.
+// The lanes where x is within `limit` bits of some oriented right entry.
 template <int MaskCount>
 __attribute__((target("avx512f,avx512vpopcntdq"), always_inline)) inline __mmask8
-hits(__m512i x, __mmask8 valid, const __m512i* m, __m512i limit) {
-    __mmask8 hit = 0;
-    for (int k = 0; k < MaskCount; ++k)
-        hit |= _mm512_mask_cmple_epu64_mask(valid, _mm512_popcnt_epi64(_mm512_xor_si512(x, m[k])),
-                                            limit);
-    return hit;
+hits(__m512i x, __mmask8 valid, const __m512i* oriented, __m512i limit) {
+    __m512i best = _mm512_popcnt_epi64(_mm512_xor_si512(x, oriented[0]));
+    for (int k = 1; k < MaskCount; ++k)
+        best = _mm512_maskz_min_epu64(0xFF, best,
+                                      _mm512_popcnt_epi64(_mm512_xor_si512(x, oriented[k])));
+    return _mm512_mask_cmple_epu64_mask(valid, best, limit);
 }
 
-// Sixteen right entries at a time, held while every left entry is checked against them;
-// the orientations' masks unrolled.
+// Sixteen right entries at a time, held (in each orientation of the join) while every
+// left entry is checked against them.
 template <int MaskCount>
 __attribute__((target("avx512f,avx512vpopcntdq"))) void
 checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCount,
                  const uint64_t* right, const uint32_t* rightId, uint32_t rightCount, bool same,
                  const uint64_t* masks, int threshold, Big<uint64_t>& pairs) {
     const __m512i limit = _mm512_set1_epi64(threshold);
-    __m512i m[MaskCount];
-    for (int k = 0; k < MaskCount; ++k)
-        m[k] = _mm512_set1_epi64(int64_t(masks[k]));
     const auto lanes = [](uint32_t remaining) {
         return remaining >= 8 ? __mmask8(0xFF) : __mmask8((1u << remaining) - 1);
     };
@@ -245,6 +242,11 @@ checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCoun
         const __mmask8 valid1 = rightCount - b > 8 ? lanes(rightCount - b - 8) : __mmask8(0);
         const __m512i r0 = _mm512_maskz_loadu_epi64(valid0, right + b);
         const __m512i r1 = _mm512_maskz_loadu_epi64(valid1, right + b + 8);
+        __m512i o0[MaskCount], o1[MaskCount];
+        for (int k = 0; k < MaskCount; ++k) {
+            o0[k] = _mm512_xor_si512(r0, _mm512_set1_epi64(int64_t(masks[k])));
+            o1[k] = _mm512_xor_si512(r1, _mm512_set1_epi64(int64_t(masks[k])));
+        }
         for (uint32_t a = 0; a < leftCount; ++a) {
             // Within one bucket, each pair once: only entries after a.
             __mmask8 v0 = valid0, v1 = valid1;
@@ -256,8 +258,8 @@ checkBucketsWide(const uint64_t* left, const uint32_t* leftId, uint32_t leftCoun
                 v1 = skip <= 8 ? v1 : __mmask8(v1 & (0xFFu << (skip - 8)));
             }
             const __m512i h = _mm512_set1_epi64(int64_t(left[a]));
-            const __mmask8 hit0 = hits<MaskCount>(_mm512_xor_si512(h, r0), v0, m, limit);
-            const __mmask8 hit1 = hits<MaskCount>(_mm512_xor_si512(h, r1), v1, m, limit);
+            const __mmask8 hit0 = hits<MaskCount>(h, v0, o0, limit);
+            const __mmask8 hit1 = valid1 ? hits<MaskCount>(h, v1, o1, limit) : __mmask8(0);
             if (hit0 | hit1) [[unlikely]] {
                 emit(a, b, hit0);
                 emit(a, b + 8, hit1);
