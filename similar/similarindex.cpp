@@ -464,24 +464,23 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                     const uint32_t flip = j.flip ? 0xFFFFu : 0u;
                     Big<uint64_t>& out = found[worker];
                     const uint32_t from = uint32_t(unit % Blocks) * Block;
-                    for (uint32_t v = from; v < from + Block; ++v) {
-                        const uint32_t lb = plain.start[v], le = plain.start[v + 1];
-                        if (lb == le)
-                            continue;
-                        for (uint32_t e : near) {
+                    // One mask at a time over the run of buckets, so that both sides
+                    // are read nearly in order and the left run stays in cache.
+                    for (uint32_t e : near)
+                        for (uint32_t v = from; v < from + Block; ++v) {
                             const uint32_t w = v ^ e ^ flip;
                             // Read a join of a table with itself once.
                             if (!j.transposed && w < v)
                                 continue;
+                            const uint32_t lb = plain.start[v], le = plain.start[v + 1];
                             const uint32_t rb = other.start[w], re = other.start[w + 1];
-                            if (rb == re)
+                            if (lb == le || rb == re)
                                 continue;
                             check(plain.value.data() + lb, plain.id.data() + lb, le - lb,
                                   other.value.data() + rb, other.id.data() + rb, re - rb,
                                   !j.transposed && w == v, j.masks.data(), j.maskCount, threshold,
                                   out);
                         }
-                    }
                 },
                 [&](size_t) {
                     if (progress && (++doneUnits & 15) == 0)
