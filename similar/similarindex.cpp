@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -98,30 +99,36 @@ uint32_t key(uint64_t hash, Region r) {
 
 // The hashes sorted by one region's key, each entry with its hash (so a bucket is read
 // front to back without looking elsewhere) and its position among the distinct hashes.
-// Built again for each region into the same memory.
+// Within a bucket the crowded hashes (see below) come last. Built again for each region
+// into the same memory.
 struct Table {
-    std::vector<uint32_t> start;
+    std::vector<uint32_t> start, crowdedFrom;
     Big<uint64_t> value;
     Big<uint32_t> id;
     Big<uint16_t> keys;
 
-    void build(const Big<uint64_t>& hashes, Region r, bool transposed) {
+    void build(const Big<uint64_t>& hashes, Region r, bool transposed, const Big<char>& crowded) {
         const auto oriented = [&](size_t i) {
             return transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i];
         };
         start.assign(Buckets + 1, 0);
+        crowdedFrom.assign(Buckets, 0);
         value.resize(hashes.size());
         id.resize(hashes.size());
         keys.resize(hashes.size());
         for (size_t i = 0; i < hashes.size(); ++i) {
             keys[i] = uint16_t(key(oriented(i), r));
             ++start[keys[i] + 1u];
+            crowdedFrom[keys[i]] += !crowded[i];
         }
         for (uint32_t v = 0; v < Buckets; ++v)
             start[v + 1] += start[v];
-        std::vector<uint32_t> end(start.begin(), start.end() - 1);
+        std::vector<uint32_t> light(start.begin(), start.end() - 1);
+        for (uint32_t v = 0; v < Buckets; ++v)
+            crowdedFrom[v] += start[v];
+        std::vector<uint32_t> heavy(crowdedFrom);
         for (size_t i = 0; i < hashes.size(); ++i) {
-            const uint32_t at = end[keys[i]]++;
+            const uint32_t at = crowded[i] ? heavy[keys[i]]++ : light[keys[i]]++;
             value[at] = oriented(i);
             id[at] = uint32_t(i);
         }
@@ -421,6 +428,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     // The pairs of distinct hashes within the threshold, as (lower << 32 | higher), some
     // more than once.
     std::vector<Big<uint64_t>> found(1);
+    Big<char> crowded(u, 0);
     const int radius = std::min(threshold / 4, 16);
     const std::vector<uint32_t> near = masksUpTo(radius);
     const double joinCost = 4.0 * Buckets * 8 +
@@ -444,6 +452,34 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         steps = joinUnits + n;
         walkFrom = joinUnits;
         size_t doneUnits = 0;
+        // A crowded hash sits in a bucket far fuller than the average (near-blank pictures
+        // all hash alike): pairs of two crowded hashes are left to the walk, which drops
+        // a hash once its rows are grouped, rather than listing every pair of a crowd.
+        {
+            const uint32_t most = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
+            std::vector<std::array<uint32_t, 8>> count(Buckets, std::array<uint32_t, 8>{});
+            const auto keysOf = [](uint64_t h) {
+                std::array<uint32_t, 8> k{};
+                const uint64_t t = OrientedFingerprint(h, 4);
+                for (size_t r = 0; r < 4; ++r) {
+                    k[r] = key(h, Regions[r]);
+                    k[r + 4] = key(t, Regions[r]);
+                }
+                return k;
+            };
+            bool any = false;
+            for (uint64_t h : distinct) {
+                const std::array<uint32_t, 8> k = keysOf(h);
+                for (size_t t = 0; t < 8; ++t)
+                    any |= ++count[k[t]][t] > most;
+            }
+            if (any)
+                for (size_t k = 0; k < u; ++k) {
+                    const std::array<uint32_t, 8> keys = keysOf(distinct[k]);
+                    for (size_t t = 0; t < 8; ++t)
+                        crowded[k] |= count[keys[t]][t] > most;
+                }
+        }
         Table plain, turned;
         for (int region = 0; region < 4; ++region) {
             const Region r = Regions[size_t(region)];
@@ -453,7 +489,7 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             runUnits(
                 anyTransposed ? 2 : 1, threads, nullptr,
                 [&](size_t unit, unsigned) {
-                    (unit == 0 ? plain : turned).build(distinct, r, unit == 1);
+                    (unit == 0 ? plain : turned).build(distinct, r, unit == 1, crowded);
                 },
                 [](size_t) {});
             const bool finished = runUnits(
@@ -464,10 +500,14 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                     const uint32_t flip = j.flip ? 0xFFFFu : 0u;
                     Big<uint64_t>& out = found[worker];
                     const uint32_t from = uint32_t(unit % Blocks) * Block;
+                    uint32_t filled[Block], count = 0;
+                    for (uint32_t v = from; v < from + Block; ++v)
+                        if (plain.start[v] != plain.start[v + 1])
+                            filled[count++] = v;
                     // One mask at a time over the run of buckets, so that both sides
                     // are read nearly in order and the left run stays in cache.
                     for (uint32_t e : near)
-                        for (uint32_t v = from; v < from + Block; ++v) {
+                        for (const uint32_t v : std::span(filled, count)) {
                             const uint32_t w = v ^ e ^ flip;
                             // Read a join of a table with itself once.
                             if (!j.transposed && w < v)
@@ -476,10 +516,21 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                             const uint32_t rb = other.start[w], re = other.start[w + 1];
                             if (lb == le || rb == re)
                                 continue;
-                            check(plain.value.data() + lb, plain.id.data() + lb, le - lb,
-                                  other.value.data() + rb, other.id.data() + rb, re - rb,
-                                  !j.transposed && w == v, j.masks.data(), j.maskCount, threshold,
-                                  out);
+                            const uint32_t ls = plain.crowdedFrom[v], rs = other.crowdedFrom[w];
+                            const auto pairsOf = [&](uint32_t l0, uint32_t l1, uint32_t r0,
+                                                     uint32_t r1, bool same) {
+                                if (l0 < l1 && r0 < r1)
+                                    check(plain.value.data() + l0, plain.id.data() + l0, l1 - l0,
+                                          other.value.data() + r0, other.id.data() + r0, r1 - r0,
+                                          same, j.masks.data(), j.maskCount, threshold, out);
+                            };
+                            if (!j.transposed && w == v) {
+                                pairsOf(lb, ls, lb, ls, true);
+                                pairsOf(lb, ls, ls, le, false);
+                            } else {
+                                pairsOf(lb, ls, rb, re, false);
+                                pairsOf(ls, le, rb, rs, false);
+                            }
                         }
                 },
                 [&](size_t) {
@@ -513,9 +564,15 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     found = {};
     // Rows whose hash has a neighbour or another row; every other row leads a group of one.
     Big<char> shared(n, 0);
-    Big<uint32_t> distinctOf(n); // for those rows only
+    Big<uint32_t> distinctOf(n);            // for those rows only
+    std::vector<uint32_t> crowd, ungrouped; // the crowded hashes, and their rows left
     for (size_t k = 0; k < u; ++k)
-        if (nearStart[k + 1] > nearStart[k] || rowsStart[k + 1] - rowsStart[k] > 1)
+        if (crowded[k]) {
+            crowd.push_back(uint32_t(k));
+            ungrouped.push_back(rowsStart[k + 1] - rowsStart[k]);
+        }
+    for (size_t k = 0; k < u; ++k)
+        if (nearStart[k + 1] > nearStart[k] || rowsStart[k + 1] - rowsStart[k] > 1 || crowded[k])
             for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p) {
                 shared[order[p]] = 1;
                 distinctOf[order[p]] = uint32_t(k);
@@ -539,17 +596,39 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         }
         if (!shared[i] || grouped[i])
             continue;
-        grouped[i] = 1;
         members.clear();
         const uint32_t k = distinctOf[i];
         gather(k, uint32_t(i));
         for (uint32_t at = nearStart[k]; at < nearStart[k + 1]; ++at)
             gather(nearList[at], uint32_t(i));
+        if (crowded[k]) {
+            // The crowd's other hashes, those with rows left, checked whole.
+            size_t kept = 0;
+            for (size_t c = 0; c < crowd.size(); ++c) {
+                if (ungrouped[c] == 0)
+                    continue;
+                crowd[kept] = crowd[c];
+                ungrouped[kept++] = ungrouped[c];
+                if (crowd[c] != k &&
+                    FingerprintDistance(distinct[k], distinct[crowd[c]]) <= threshold)
+                    gather(crowd[c], uint32_t(i));
+            }
+            crowd.resize(kept);
+            ungrouped.resize(kept);
+        }
         std::sort(members.begin(), members.end());
         members.erase(std::unique(members.begin(), members.end()), members.end());
+        const auto take = [&](uint32_t row) {
+            grouped[row] = 1;
+            const uint32_t of = distinctOf[row];
+            if (crowded[of])
+                --ungrouped[size_t(std::lower_bound(crowd.begin(), crowd.end(), of) -
+                                   crowd.begin())];
+        };
+        take(uint32_t(i));
         for (uint32_t m : members)
             if (!confirm || confirm(uint32_t(i), m)) {
-                grouped[m] = 1;
+                take(m);
                 leader[m] = uint32_t(i);
             }
     }

@@ -186,9 +186,23 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
     // so that every level has members inside, outside and on its edge; some rows repeat.
     // The large set takes the index's joins, the small one its all-pairs path; `confirm`
     // vetoes some members, which must then stay free for later leaders.
-    const auto madeUp = [](int clusters, uint32_t seed) {
+    const auto madeUp = [](int clusters, int crowd, uint32_t seed) {
         std::mt19937_64 random(seed);
         std::vector<uint64_t> hashes;
+        // A crowd of near-blank hashes, more than the index lets share a bucket, and some
+        // ordinary neighbours of theirs: bits only where u and v are both even, then one
+        // more in each of the other three classes.
+        const auto evenBit = [&] {
+            return uint64_t(1) << (16 * (random() % 4) + 2 * (random() % 4));
+        };
+        for (int member = 0; member < crowd; ++member) {
+            uint64_t h = 0;
+            for (int bits = 1 + int(random() % 8); bits > 0; --bits)
+                h |= evenBit() & ~uint64_t(1);
+            hashes.push_back(OrientedFingerprint(h, int(random() % 8)));
+            if (member % 6 == 0)
+                hashes.push_back(OrientedFingerprint(h ^ 0x302, int(random() % 8)));
+        }
         for (int cluster = 0; cluster < clusters; ++cluster) {
             const uint64_t centre = random() & ~uint64_t(1);
             for (int member = 0; member < 8; ++member) {
@@ -209,16 +223,25 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
         return (l + 2 * m) % 5 != 0;
     };
     const struct {
-        int clusters;
+        int clusters, crowd;
         unsigned threads;
         const std::function<bool(uint32_t, uint32_t)>& confirm;
-    } cases[] = {{60, 0, everyone},
-                 {60, 0, someVetoed},
-                 {250, 1, everyone},
-                 {250, 2, everyone},
-                 {250, 2, someVetoed}};
+    } cases[] = {{60, 0, 0, everyone},
+                 {60, 0, 0, someVetoed},
+                 {250, 600, 1, everyone},
+                 {250, 600, 2, everyone},
+                 {250, 600, 2, someVetoed}};
+    std::vector<uint64_t> hashes;
+    std::vector<uint8_t> distance; // of i < j at i * size + j
     for (const auto& c : cases) {
-        const std::vector<uint64_t> hashes = madeUp(c.clusters, 42);
+        if (std::vector<uint64_t> made = madeUp(c.clusters, c.crowd, 42); made != hashes) {
+            hashes = made;
+            distance.assign(hashes.size() * hashes.size(), 0);
+            for (size_t i = 0; i < hashes.size(); ++i)
+                for (size_t j = i + 1; j < hashes.size(); ++j)
+                    distance[i * hashes.size() + j] =
+                        uint8_t(FingerprintDistance(hashes[i], hashes[j]));
+        }
         for (int threshold : {0, 3, 4, 7, 8, 11, 12}) {
             std::vector<uint32_t> expected(hashes.size(), UINT32_MAX);
             for (uint32_t i = 0; i < hashes.size(); ++i) {
@@ -226,8 +249,7 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
                     continue;
                 expected[i] = i;
                 for (uint32_t j = i + 1; j < hashes.size(); ++j)
-                    if (expected[j] == UINT32_MAX &&
-                        FingerprintDistance(hashes[i], hashes[j]) <= threshold &&
+                    if (expected[j] == UINT32_MAX && distance[i * hashes.size() + j] <= threshold &&
                         (!c.confirm || c.confirm(i, j)))
                         expected[j] = i;
             }
