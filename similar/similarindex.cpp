@@ -97,6 +97,20 @@ uint32_t key(uint64_t hash, Region r) {
     return k;
 }
 
+// For a class that a transpose maps onto itself, the key of the transposed hash by key.
+std::vector<uint16_t> transposedKeys(Region r) {
+    std::vector<uint16_t> out(Buckets);
+    for (uint32_t k = 0; k < Buckets; ++k) {
+        uint64_t hash = 0;
+        for (int i = 0; i < 16; ++i)
+            if (k >> i & 1)
+                hash |= uint64_t(1)
+                        << (8 * (2 * (i / 4) + r.rowParity) + 2 * (i % 4) + r.columnParity);
+        out[k] = uint16_t(key(OrientedFingerprint(hash, 4), r));
+    }
+    return out;
+}
+
 // The hashes sorted by one region's key, each entry with its hash (so a bucket is read
 // front to back without looking elsewhere) and its position among the distinct hashes.
 // Within a bucket the crowded hashes (see below) come last. Built again for each region
@@ -484,6 +498,10 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         for (int region = 0; region < 4; ++region) {
             const Region r = Regions[size_t(region)];
             const std::vector<Join> joins = joinsOf(region);
+            // Such a class's transposed join meets each pair twice, at buckets (v, w) and
+            // (turn[w], turn[v]); it is read where v <= turn[w].
+            const std::vector<uint16_t> turn =
+                r.rowParity == r.columnParity ? transposedKeys(r) : std::vector<uint16_t>();
             const bool anyTransposed =
                 std::any_of(joins.begin(), joins.end(), [](const Join& j) { return j.transposed; });
             runUnits(
@@ -509,8 +527,8 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                     for (uint32_t e : near)
                         for (const uint32_t v : std::span(filled, count)) {
                             const uint32_t w = v ^ e ^ flip;
-                            // Read a join of a table with itself once.
-                            if (!j.transposed && w < v)
+                            // Read each pair of buckets once where a join meets it twice.
+                            if (j.transposed ? !turn.empty() && turn[w] < v : w < v)
                                 continue;
                             const uint32_t lb = plain.start[v], le = plain.start[v + 1];
                             const uint32_t rb = other.start[w], re = other.start[w + 1];
