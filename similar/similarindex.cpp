@@ -121,20 +121,30 @@ struct Table {
     Big<uint32_t> id;
     Big<uint16_t> keys;
 
-    void build(const Big<uint64_t>& hashes, Region r, bool transposed, const Big<char>& crowded) {
-        const auto oriented = [&](size_t i) {
-            return transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i];
-        };
+    // First the keys and the bucket sizes; then crowd() and fill().
+    void count(const Big<uint64_t>& hashes, Region r, bool transposed) {
         start.assign(Buckets + 1, 0);
+        keys.resize(hashes.size());
+        for (size_t i = 0; i < hashes.size(); ++i) {
+            keys[i] = uint16_t(key(transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i], r));
+            ++start[keys[i] + 1u];
+        }
+    }
+
+    // Marks the hashes of buckets over `most` crowded.
+    void crowd(uint32_t most, Big<char>& crowded) const {
+        if (std::none_of(start.begin(), start.end(), [&](uint32_t c) { return c > most; }))
+            return;
+        for (size_t i = 0; i < keys.size(); ++i)
+            crowded[i] |= start[keys[i] + 1u] > most;
+    }
+
+    void fill(const Big<uint64_t>& hashes, bool transposed, const Big<char>& crowded) {
         crowdedFrom.assign(Buckets, 0);
         value.resize(hashes.size());
         id.resize(hashes.size());
-        keys.resize(hashes.size());
-        for (size_t i = 0; i < hashes.size(); ++i) {
-            keys[i] = uint16_t(key(oriented(i), r));
-            ++start[keys[i] + 1u];
+        for (size_t i = 0; i < hashes.size(); ++i)
             crowdedFrom[keys[i]] += !crowded[i];
-        }
         for (uint32_t v = 0; v < Buckets; ++v)
             start[v + 1] += start[v];
         std::vector<uint32_t> light(start.begin(), start.end() - 1);
@@ -143,7 +153,7 @@ struct Table {
         std::vector<uint32_t> heavy(crowdedFrom);
         for (size_t i = 0; i < hashes.size(); ++i) {
             const uint32_t at = crowded[i] ? heavy[keys[i]]++ : light[keys[i]]++;
-            value[at] = oriented(i);
+            value[at] = transposed ? OrientedFingerprint(hashes[i], 4) : hashes[i];
             id[at] = uint32_t(i);
         }
     }
@@ -469,32 +479,27 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         // A crowded hash sits in a bucket far fuller than the average (near-blank pictures
         // all hash alike): pairs of two crowded hashes are left to the walk, which drops
         // a hash once its rows are grouped, rather than listing every pair of a crowd.
-        {
-            const uint32_t most = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
-            std::vector<std::array<uint32_t, 8>> count(Buckets, std::array<uint32_t, 8>{});
-            const auto keysOf = [](uint64_t h) {
-                std::array<uint32_t, 8> k{};
-                const uint64_t t = OrientedFingerprint(h, 4);
-                for (size_t r = 0; r < 4; ++r) {
-                    k[r] = key(h, Regions[r]);
-                    k[r + 4] = key(t, Regions[r]);
-                }
-                return k;
-            };
-            bool any = false;
-            for (uint64_t h : distinct) {
-                const std::array<uint32_t, 8> k = keysOf(h);
-                for (size_t t = 0; t < 8; ++t)
-                    any |= ++count[k[t]][t] > most;
-            }
-            if (any)
-                for (size_t k = 0; k < u; ++k) {
-                    const std::array<uint32_t, 8> keys = keysOf(distinct[k]);
-                    for (size_t t = 0; t < 8; ++t)
-                        crowded[k] |= count[keys[t]][t] > most;
-                }
-        }
-        Table plain, turned;
+        // Which hashes are crowded only decides who finds a pair, so a hash found crowded
+        // in a later class joins the crowd from there on.
+        const uint32_t most = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
+        // Every class's keys first, so that a crowd is known before any join; then each
+        // class's tables filled, joined and let go.
+        std::array<Table, 8> tables; // by class, then transposed or not
+        const auto used = [](size_t table) {
+            const std::vector<Join> joins = joinsOf(int(table / 2));
+            return table % 2 == 0 || std::any_of(joins.begin(), joins.end(),
+                                                 [](const Join& j) { return j.transposed; });
+        };
+        runUnits(
+            tables.size(), threads, nullptr,
+            [&](size_t t, unsigned) {
+                if (used(t))
+                    tables[t].count(distinct, Regions[t / 2], t % 2 == 1);
+            },
+            [](size_t) {});
+        for (size_t t = 0; t < tables.size(); ++t)
+            if (used(t))
+                tables[t].crowd(most, crowded);
         for (int region = 0; region < 4; ++region) {
             const Region r = Regions[size_t(region)];
             const std::vector<Join> joins = joinsOf(region);
@@ -502,12 +507,13 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             // (turn[w], turn[v]); it is read where v <= turn[w].
             const std::vector<uint16_t> turn =
                 r.rowParity == r.columnParity ? transposedKeys(r) : std::vector<uint16_t>();
-            const bool anyTransposed =
-                std::any_of(joins.begin(), joins.end(), [](const Join& j) { return j.transposed; });
+            Table& plain = tables[size_t(region) * 2];
+            Table& turned = tables[size_t(region) * 2 + 1];
             runUnits(
-                anyTransposed ? 2 : 1, threads, nullptr,
-                [&](size_t unit, unsigned) {
-                    (unit == 0 ? plain : turned).build(distinct, r, unit == 1, crowded);
+                2, threads, nullptr,
+                [&](size_t t, unsigned) {
+                    if (used(size_t(region) * 2 + t))
+                        tables[size_t(region) * 2 + t].fill(distinct, t == 1, crowded);
                 },
                 [](size_t) {});
             const bool finished = runUnits(
@@ -557,6 +563,8 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 });
             if (!finished)
                 return leader;
+            plain = {};
+            turned = {};
         }
     }
 
