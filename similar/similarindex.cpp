@@ -394,15 +394,36 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             uint64_t hash;
             uint32_t row;
         };
+        // Bucketed by the top 16 bits, each thread counting and placing a slice of the
+        // rows after those of the slices before it, so that ties stay in reading order.
+        std::vector<std::vector<uint32_t>> next(threads, std::vector<uint32_t>(Buckets, 0));
+        const auto slice = [&](size_t t) {
+            return std::pair(n * t / threads, n * (t + 1) / threads);
+        };
+        runUnits(
+            threads, threads, nullptr,
+            [&](size_t t, unsigned) {
+                for (size_t i = slice(t).first; i < slice(t).second; ++i)
+                    ++next[t][hashes[i] >> 48];
+            },
+            [](size_t) {});
         std::vector<uint32_t> start(Buckets + 1, 0);
-        for (uint64_t h : hashes)
-            ++start[(h >> 48) + 1];
-        for (uint32_t v = 0; v < Buckets; ++v)
-            start[v + 1] += start[v];
-        std::vector<uint32_t> end(start.begin(), start.end() - 1);
+        for (uint32_t v = 0; v < Buckets; ++v) {
+            start[v + 1] = start[v];
+            for (auto& a : next) {
+                const uint32_t count = a[v];
+                a[v] = start[v + 1];
+                start[v + 1] += count;
+            }
+        }
         Big<Row> rows(n);
-        for (size_t i = 0; i < n; ++i)
-            rows[end[hashes[i] >> 48]++] = {hashes[i], uint32_t(i)};
+        runUnits(
+            threads, threads, nullptr,
+            [&](size_t t, unsigned) {
+                for (size_t i = slice(t).first; i < slice(t).second; ++i)
+                    rows[next[t][hashes[i] >> 48]++] = {hashes[i], uint32_t(i)};
+            },
+            [](size_t) {});
         // Each run of buckets sorted and its distinct hashes counted, then written out at
         // its offset.
         constexpr size_t Chunks = Buckets / Block;
