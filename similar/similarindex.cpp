@@ -33,21 +33,30 @@ template <class T> struct BigAllocator {
     template <class U> BigAllocator(const BigAllocator<U>&) {}
     T* allocate(size_t count) {
         const size_t bytes = count * sizeof(T);
-        if (bytes < 2 * Huge)
-            return std::allocator<T>().allocate(count);
-        void* p = std::aligned_alloc(Huge, (bytes + Huge - 1) / Huge * Huge);
-        if (!p)
-            throw std::bad_alloc();
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        madvise(p, (bytes + Huge - 1) / Huge * Huge, MADV_HUGEPAGE);
+#if defined(__linux__)
+        if (bytes >= 2 * Huge) {
+            void* p = std::aligned_alloc(Huge, (bytes + Huge - 1) / Huge * Huge);
+            if (!p)
+                throw std::bad_alloc();
+#if defined(MADV_HUGEPAGE)
+            madvise(p, (bytes + Huge - 1) / Huge * Huge, MADV_HUGEPAGE);
 #endif
-        return static_cast<T*>(p);
+            return static_cast<T*>(p);
+        }
+#endif
+        // Elsewhere (std::aligned_alloc is missing from Microsoft's C library, say) the
+        // ordinary allocator serves.
+        (void)bytes;
+        return std::allocator<T>().allocate(count);
     }
     void deallocate(T* p, size_t count) {
-        if (count * sizeof(T) < 2 * Huge)
-            std::allocator<T>().deallocate(p, count);
-        else
+#if defined(__linux__)
+        if (count * sizeof(T) >= 2 * Huge) {
             std::free(p);
+            return;
+        }
+#endif
+        std::allocator<T>().deallocate(p, count);
     }
     // Left uninitialised: every element is written before it is read.
     template <class U> void construct(U* p) noexcept {
