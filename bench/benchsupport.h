@@ -42,7 +42,7 @@ inline void jpegFailed(j_common_ptr info) {
 // libjpeg-turbo as djpeg drives it, into one buffer of blue-green-red (or grey) rows.
 inline bool referenceJpegDecode(const std::vector<unsigned char>& bytes, unsigned denominator,
                                 bool grey, bool fast, std::vector<unsigned char>& out,
-                                unsigned& width, unsigned& height) {
+                                unsigned& width, unsigned& height, int colors = 0) {
     jpeg_decompress_struct cinfo{};
     detail::JpegFailure errors{};
     cinfo.err = jpeg_std_error(&errors.pub);
@@ -57,6 +57,10 @@ inline bool referenceJpegDecode(const std::vector<unsigned char>& bytes, unsigne
     cinfo.scale_num = 1;
     cinfo.scale_denom = denominator;
     cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    if (colors > 0) {
+        cinfo.quantize_colors = TRUE;
+        cinfo.desired_number_of_colors = colors;
+    }
     if (fast) {
         cinfo.dct_method = JDCT_IFAST;
         cinfo.do_fancy_upsampling = FALSE;

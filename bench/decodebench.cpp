@@ -122,7 +122,10 @@ int jpegRace(const std::vector<uint8_t>& bytes, int scale, bool grey, bool fast,
     std::vector<uint8_t> out;
     unsigned width = 0, height = 0;
     const auto theirs = [&] {
-        fenwa::bench::referenceJpegDecode(bytes, unsigned(scale), grey, fast, out, width, height);
+        // A grey picture of ours is quantised to 236 levels: the library does the same, as
+        // djpeg -grayscale -colors 236 does.
+        fenwa::bench::referenceJpegDecode(bytes, unsigned(scale), grey, fast, out, width, height,
+                                          grey ? 236 : 0);
     };
     const auto [a, b] = race(runs, ours, theirs);
     const bool same = ourWidth == int(width) && ourHeight == int(height);

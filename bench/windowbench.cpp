@@ -10,8 +10,10 @@
 #include <QTreeView>
 #include <QtTest>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <malloc.h>
+#include <string>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,6 +39,16 @@ size_t residentBytes() {
     return size_t(resident) * size_t(::sysconf(_SC_PAGESIZE));
 }
 
+// The process's peak resident memory so far, in MiB.
+double peakResidentMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return double(std::atol(line.c_str() + 6)) / 1024.0;
+    return 0;
+}
+
 void report(const char* name, double value) {
     std::printf("%s %.6f\n", name, value);
     std::fflush(stdout);
@@ -58,6 +70,7 @@ int main(int argc, char** argv) {
     bench::BenchWindow bench(dir);
     TfrmMain& w = bench.w;
 
+    report("window_start_mb", double(residentBytes()) / (1024.0 * 1024.0));
     // Find Duplicates by size, until the list shows the groups.
     w.ckName->setChecked(false);
     w.ckSize->setChecked(true);
@@ -68,6 +81,7 @@ int main(int argc, char** argv) {
     paintList(w);
     report("window_find_duplicates_size_s", seconds(t));
     report("window_duplicate_rows", w.lvFilesModel->rowCount());
+    report("window_find_duplicates_peak_mb", peakResidentMiB());
 
     // Ctrl+Down through the groups, each step painted.
     w.lvFiles->setFocus();
@@ -91,6 +105,7 @@ int main(int argc, char** argv) {
     w.btnFindAllClick();
     paintList(w);
     report("window_find_all_s", seconds(t));
+    report("window_find_all_peak_mb", peakResidentMiB());
     const size_t rows = size_t(w.lvFilesModel->rowCount());
     const FileRecordStore& store = w.lvFilesModel->store();
     size_t nameBytes = 0;

@@ -210,7 +210,8 @@ void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {
-    if (records_.empty()) {
+    // Taken whole unless room was reserved here for it (and for what follows it).
+    if (records_.empty() && records_.capacity() < other.records_.size()) {
         *this = std::move(other);
         other.clear();
         return;

@@ -1,9 +1,9 @@
 #include "grouping.h"
 
-#include <QFile>
 #include <algorithm>
-#include <charconv>
-#include <cstring>
+#include <array>
+#include <numeric>
+#include <string_view>
 #include <unordered_map>
 
 namespace fenwa {
@@ -34,10 +34,6 @@ int compareAsDecimalText(uint32_t a, uint32_t b) {
     return la == lb ? 0 : (la < lb ? -1 : 1);
 }
 
-int threeWay(int64_t a, int64_t b) {
-    return a < b ? -1 : (a > b ? 1 : 0);
-}
-
 } // namespace
 
 Criteria candidateCriteria(const Criteria& ticked) {
@@ -59,126 +55,142 @@ KeyKind primaryKey(const Criteria& criteria) {
     return KeyKind::Name;
 }
 
-KeyList::KeyList(const FileRecordStore& rows, KeyKind kind) : rows_(rows), kind_(kind) {
-    entries_.reserve(rows.size());
-    if (kind_ == KeyKind::Name) {
-        collator_.emplace();
-        collator_->setCaseSensitivity(Qt::CaseInsensitive);
-        // Qt's sort keys ignore the case setting in the C locale: fold first there.
-        foldBeforeCollating_ = collator_->locale().language() == QLocale::C;
-        sortKeys_.reserve(rows.size());
-    }
+namespace {
+
+// Folds ASCII letters to upper case; every other byte is itself.
+constexpr std::array<uint8_t, 256> AsciiUpper = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[size_t(c)] = uint8_t(c >= 'a' && c <= 'z' ? c - 32 : c);
+    return t;
+}();
+
+uint64_t foldedNameHash(std::string_view name) {
+    uint64_t h = 0xcbf29ce484222325ull; // FNV-1a
+    for (char c : name)
+        h = (h ^ AsciiUpper[uint8_t(c)]) * 0x100000001b3ull;
+    return h;
 }
 
-void KeyList::append(uint32_t q) {
-    if (kind_ == KeyKind::Name) {
-        // Sort keys are computed once per entry, in reading order, so sortKeys_[q] is row q's.
-        QString name = QFile::decodeName(
-            QByteArray::fromRawData(rows_.name(q).data(), qsizetype(rows_.name(q).size())));
-        if (foldBeforeCollating_)
-            name = name.toCaseFolded();
-        sortKeys_.push_back(collator_->sortKey(name));
-    }
-    entries_.push_back(q);
+uint64_t mixed(uint64_t v) {
+    v ^= v >> 33;
+    v *= 0xff51afd7ed558ccdull;
+    v ^= v >> 33;
+    return v;
 }
 
-int KeyList::compareKeys(uint32_t a, uint32_t b) const {
-    switch (kind_) {
-    case KeyKind::Name: {
-        const int c = sortKeys_[a].compare(sortKeys_[b]);
-        if (c != 0)
-            return c < 0 ? -1 : 1;
-        return platform::compareIgnoringAsciiCase(rows_.name(a), rows_.name(b));
-    }
-    case KeyKind::Size:
-        return threeWay(rows_.fileSize(a), rows_.fileSize(b));
-    case KeyKind::Time:
-        return threeWay(rows_.minute(a), rows_.minute(b));
-    }
-    return 0;
-}
+// The rows gathered by key: `entries` holds each key's rows together (a run), each run
+// in the order of the row numbers as decimal text ("10" < "2"), so the first entry of a
+// run is the row whose number comes first as text. A row's key is found by hashing, in
+// reading order; keys are never sorted against each other, as the groups and their
+// order depend only on which keys are equal.
+struct Runs {
+    std::vector<uint32_t> entries;
+    std::vector<uint32_t> runStartOfRow; // by row: where its run begins in entries
+    std::vector<uint32_t> runEnd;        // by run start: one past its last entry
+};
 
-bool KeyList::keysEqual(uint32_t a, uint32_t b) const {
-    switch (kind_) {
-    case KeyKind::Name:
-        return platform::equalsIgnoringAsciiCase(rows_.name(a), rows_.name(b));
-    case KeyKind::Size:
-        return rows_.fileSize(a) == rows_.fileSize(b);
-    case KeyKind::Time:
-        return rows_.minute(a) == rows_.minute(b);
-    }
-    return false;
-}
-
-void KeyList::sort() {
-    if (kind_ == KeyKind::Name) {
-        std::sort(entries_.begin(), entries_.end(), [this](uint32_t a, uint32_t b) {
-            const int c = compareKeys(a, b);
-            return c != 0 ? c < 0 : compareAsDecimalText(a, b) < 0;
-        });
-        return;
-    }
-    // Numeric keys are copied next to their rows so the sort reads memory in order; the
-    // decimal-text tie-break is a number too: the padded row number and its length.
-    struct Entry {
-        int64_t key;
-        uint64_t paddedRow; // the row's digits followed by zeros to ten digits
-        uint32_t digits;
-        uint32_t row;
+// Numbers the distinct keys in order of first appearance: answers each row's key number.
+// keyHash(row) hashes a row's key; sameKey(a, b) compares two rows' keys.
+template <class KeyHash, class SameKey>
+bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, std::vector<uint32_t>& keyOfRow,
+                uint32_t& keys, const std::function<void(size_t, size_t)>& progress,
+                const std::function<bool(size_t)>& stopped) {
+    size_t capacity = 16;
+    while (capacity < n * 2)
+        capacity *= 2;
+    // Open addressing: each slot holds the hash's high half and the key's first row + 1.
+    struct Slot {
+        uint32_t tag = 0;
+        uint32_t firstRowPlusOne = 0;
     };
-    std::vector<Entry> sorted;
-    sorted.reserve(entries_.size());
-    for (uint32_t q : entries_) {
-        const int64_t key = kind_ == KeyKind::Size ? rows_.fileSize(q) : rows_.minute(q);
-        const int digits = digitCount(q);
-        uint64_t padded = q;
-        for (int i = digits; i < 10; ++i)
-            padded *= 10;
-        sorted.push_back({key, padded, uint32_t(digits), q});
+    std::vector<Slot> table(capacity);
+    keyOfRow.resize(n);
+    keys = 0;
+    const size_t mask = capacity - 1;
+    for (size_t q = 0; q < n; ++q) {
+        if (progress)
+            progress(q, n);
+        if (stopped(q))
+            return false;
+        const uint64_t h = keyHash(uint32_t(q));
+        const uint32_t tag = uint32_t(h >> 32);
+        for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
+            Slot& slot = table[i];
+            if (slot.firstRowPlusOne == 0) {
+                slot = {tag, uint32_t(q + 1)};
+                keyOfRow[q] = keys++;
+                break;
+            }
+            if (slot.tag == tag && sameKey(slot.firstRowPlusOne - 1, uint32_t(q))) {
+                keyOfRow[q] = keyOfRow[slot.firstRowPlusOne - 1];
+                break;
+            }
+        }
     }
-    std::sort(sorted.begin(), sorted.end(), [](const Entry& a, const Entry& b) {
-        if (a.key != b.key)
-            return a.key < b.key;
-        if (a.paddedRow != b.paddedRow)
-            return a.paddedRow < b.paddedRow;
-        return a.digits < b.digits;
-    });
-    for (size_t i = 0; i < sorted.size(); ++i)
-        entries_[i] = sorted[i].row;
+    return true;
 }
 
-std::string KeyList::keyText(uint32_t row) const {
-    switch (kind_) {
+bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
+                const std::function<void(size_t, size_t)>& progress,
+                const std::function<bool(size_t)>& stopped) {
+    const size_t n = rows.size();
+    std::vector<uint32_t> keyOfRow;
+    uint32_t keys = 0;
+    bool done = false;
+    switch (kind) {
     case KeyKind::Name:
-        return std::string(rows_.name(row));
+        done = numberKeys(
+            n, [&](uint32_t r) { return foldedNameHash(rows.name(r)); },
+            [&](uint32_t a, uint32_t b) {
+                return platform::equalsIgnoringAsciiCase(rows.name(a), rows.name(b));
+            },
+            keyOfRow, keys, progress, stopped);
+        break;
     case KeyKind::Size:
-        return rows_.sizeText(row);
+        done = numberKeys(
+            n, [&](uint32_t r) { return mixed(uint64_t(rows.fileSize(r))); },
+            [&](uint32_t a, uint32_t b) { return rows.fileSize(a) == rows.fileSize(b); }, keyOfRow,
+            keys, progress, stopped);
+        break;
     case KeyKind::Time:
-        return rows_.timeText(row);
+        done = numberKeys(
+            n, [&](uint32_t r) { return mixed(uint64_t(uint32_t(rows.minute(r)))); },
+            [&](uint32_t a, uint32_t b) { return rows.minute(a) == rows.minute(b); }, keyOfRow,
+            keys, progress, stopped);
+        break;
     }
-    return {};
+    if (!done)
+        return false;
+
+    // A counting sort by key number keeps each run in reading order.
+    std::vector<uint32_t> start(size_t(keys) + 1, 0);
+    for (uint32_t k : keyOfRow)
+        ++start[k + 1];
+    for (size_t k = 1; k <= keys; ++k)
+        start[k] += start[k - 1];
+    runs.entries.resize(n);
+    runs.runEnd.assign(n, 0);
+    {
+        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        for (size_t q = 0; q < n; ++q)
+            runs.entries[fill[keyOfRow[q]]++] = uint32_t(q);
+    }
+    runs.runStartOfRow = std::move(keyOfRow);
+    for (size_t q = 0; q < n; ++q)
+        runs.runStartOfRow[q] = start[runs.runStartOfRow[q]];
+    for (size_t k = 0; k < keys; ++k) {
+        const uint32_t first = start[k], end = start[k + 1];
+        runs.runEnd[first] = end;
+        // Numeric order is decimal-text order unless the run's numbers differ in length.
+        if (end - first > 1 && digitCount(runs.entries[first]) != digitCount(runs.entries[end - 1]))
+            std::sort(runs.entries.begin() + first, runs.entries.begin() + end,
+                      [](uint32_t a, uint32_t b) { return compareAsDecimalText(a, b) < 0; });
+    }
+    return true;
 }
 
-std::string KeyList::KeyEntry(size_t position) const {
-    return keyText(entries_[position]) + "->" + std::to_string(entries_[position]);
-}
-
-long FindFirstKey(const KeyList& list, uint32_t row) {
-    // A lower bound by binary search: the first entry whose key is not below the row's.
-    // Searching for the bound directly, rather than stepping back entry by entry from any
-    // equal one, keeps a run of a hundred thousand equal sizes from costing its square.
-    size_t lo = 0, hi = list.size();
-    while (lo < hi) {
-        const size_t mid = lo + (hi - lo) / 2;
-        if (list.compareKeys(list.index(mid), row) < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo < list.size() && list.keysEqual(list.index(lo), row))
-        return long(lo);
-    return -1;
-}
+} // namespace
 
 std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Criteria& ticked,
                                         const std::function<void(size_t, size_t)>& progress,
@@ -189,42 +201,20 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     };
     const Criteria criteria = candidateCriteria(ticked);
     const size_t n = hidden.size();
-    KeyList keys(hidden, primaryKey(criteria));
-    for (size_t q = 0; q < n; ++q) {
-        if (progress)
-            progress(q, n);
-        if (stopped(q))
-            return {};
-        keys.append(uint32_t(q));
-    }
-    keys.sort();
+    Runs runs;
+    if (!gatherRuns(hidden, primaryKey(criteria), runs, progress, stopped))
+        return {};
+    const std::vector<uint32_t>& entries = runs.entries;
 
-    // Entries are never moved: a consumed flag per entry, and for each run of equal keys a
-    // cursor to its first remaining entry, give the same answers as removing them.
+    // Entries are never moved: a consumed flag per entry, and for each run a cursor to its
+    // first remaining entry, give the same answers as removing them.
     std::vector<bool> consumed(n, false);
     std::vector<uint32_t> cursor(n);
-    std::vector<uint32_t> runEnd(n);
-    // For numeric keys a row's run is found through its own position in the key list:
-    // the start of the run holding that position is what the binary search would find.
-    const bool numeric = primaryKey(criteria) != KeyKind::Name;
-    std::vector<uint32_t> runStartOfRow;
-    if (numeric)
-        runStartOfRow.resize(n);
-    for (size_t start = 0; start < n;) {
-        size_t end = start + 1;
-        while (end < n && keys.keysEqual(keys.index(end), keys.index(start)))
-            ++end;
-        cursor[start] = uint32_t(start);
-        runEnd[start] = uint32_t(end);
-        if (numeric)
-            for (size_t p = start; p < end; ++p)
-                runStartOfRow[keys.index(p)] = uint32_t(start);
-        start = end;
-    }
+    std::iota(cursor.begin(), cursor.end(), 0u);
     const bool single = int(criteria.name) + int(criteria.size) + int(criteria.time) <= 1;
 
     // With several criteria a run of equal keys splits into sets equal on every ticked
-    // criterion. Each set is chained in key-list order when its run is first met, so a
+    // criterion. Each set is chained in run order when its run is first met, so a
     // leader's group is found without scanning the run again.
     constexpr uint32_t None = UINT32_MAX;
     std::vector<uint32_t> nextInSet;
@@ -250,7 +240,7 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
         std::unordered_map<uint32_t, uint32_t, decltype(rowHash), decltype(rowEqual)> lastOfSet(
             end - start, rowHash, rowEqual);
         for (size_t p = start; p < end; ++p) {
-            auto [it, inserted] = lastOfSet.try_emplace(keys.index(p), uint32_t(p));
+            auto [it, inserted] = lastOfSet.try_emplace(entries[p], uint32_t(p));
             if (!inserted) {
                 nextInSet[it->second] = uint32_t(p);
                 it->second = uint32_t(p);
@@ -265,29 +255,26 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
             progress(q, n);
         if (stopped(q))
             return {};
-        const long r = numeric ? long(runStartOfRow[q]) : FindFirstKey(keys, uint32_t(q));
-        if (r < 0)
-            continue;
-        const size_t start = size_t(r), end = runEnd[start];
+        const size_t start = runs.runStartOfRow[q], end = runs.runEnd[start];
         size_t leaderPos = cursor[start];
         while (leaderPos < end && consumed[leaderPos])
             ++leaderPos;
         cursor[start] = uint32_t(leaderPos);
         if (leaderPos == end)
             continue; // every entry of this key was taken by an earlier leader
-        const uint32_t leader = keys.index(leaderPos);
+        const uint32_t leader = entries[leaderPos];
         consumed[leaderPos] = true;
         const size_t before = out.size();
         if (single) {
             for (size_t p = leaderPos + 1; p < end; ++p) {
-                out.push_back(keys.index(p));
+                out.push_back(entries[p]);
                 consumed[p] = true;
             }
         } else {
             if (!chained[start])
                 chainRun(start, end);
             for (uint32_t p = nextInSet[leaderPos]; p != None; p = nextInSet[p]) {
-                out.push_back(keys.index(p));
+                out.push_back(entries[p]);
                 consumed[p] = true;
             }
         }

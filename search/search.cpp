@@ -1,7 +1,11 @@
 #include "search.h"
 
 #include <algorithm>
+#include <mutex>
 #include <numeric>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "contentcheck.h"
 #include "grouping.h"
@@ -30,7 +34,23 @@ void SearchMonitor::setProgress(size_t step, size_t count) {
     step_.store(step, std::memory_order_relaxed);
 }
 
+namespace {
+
+// A scan reads each subtree into a store of its own and joins them, freeing each as it
+// goes. Large blocks taken straight from the system go back to it when freed; left to
+// the allocator's sliding threshold they would stay in the heap, and a million rows
+// would hold their memory twice at the join.
+void returnLargeBlocksWhenFreed() {
+#ifdef __GLIBC__
+    static std::once_flag once;
+    std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 256 * 1024); });
+#endif
+}
+
+} // namespace
+
 SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
+    returnLargeBlocksWhenFreed();
     SearchMonitor own;
     SearchMonitor& m = monitor ? *monitor : own;
     SearchOutcome outcome;
@@ -64,6 +84,11 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         return outcome;
     }
     MarkHardLinks(outcome.rows);
+    hidden.clear();
+#ifdef __GLIBC__
+    // What the reading and grouping freed goes back before the list takes the rows.
+    ::malloc_trim(0);
+#endif
     m.enterStage(SearchStage::Done);
     return outcome;
 }

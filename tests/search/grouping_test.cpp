@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+
 #include "grouping.h"
 
 using namespace fenwa;
@@ -130,25 +133,62 @@ TEST(Grouping, EveryFileAtMostOnceAndProgressForBothPasses) {
     EXPECT_EQ(steps[300], (std::pair<size_t, size_t>{0, 300}));
 }
 
-TEST(Grouping, KeyListEntriesAndFindFirstKey) {
-    auto hidden = hiddenList({{"b", 20}, {"a", 10}, {"B", 20}, {"c", 30}});
-    KeyList list(hidden, KeyKind::Name);
-    for (uint32_t q = 0; q < hidden.size(); ++q)
-        list.append(q);
-    list.sort();
-    EXPECT_EQ(list.KeyEntry(0), "a->1");
-    EXPECT_EQ(list.KeyEntry(1), "b->0");
-    EXPECT_EQ(list.KeyEntry(2), "B->2");
-    EXPECT_EQ(list.KeyEntry(3), "c->3");
-    EXPECT_EQ(FindFirstKey(list, 2), 1); // "B" finds the run that starts with "b"
-    EXPECT_EQ(FindFirstKey(list, 3), 3);
-    EXPECT_EQ(FindFirstKey(list, 1), 0);
+// The rule stated plainly: rows sorted by key (here by folded bytes, not by any collation:
+// how unequal keys sort must not matter), ties in the order of their numbers as text; for
+// each row in reading order, the first remaining row of its key leads, and the remaining
+// rows of that key equal to the leader on every criterion follow it.
+namespace {
 
-    KeyList sizes(hidden, KeyKind::Size);
-    EXPECT_EQ(FindFirstKey(sizes, 0), -1); // empty list
-    sizes.append(3);
-    sizes.sort();
-    EXPECT_EQ(FindFirstKey(sizes, 3), 0);
-    EXPECT_EQ(FindFirstKey(sizes, 1), -1);
-    EXPECT_EQ(sizes.KeyEntry(0), "30->3");
+std::vector<uint32_t> plainRule(const FileRecordStore& rows, const Criteria& c) {
+    const KeyKind kind = primaryKey(c);
+    const auto key = [&](uint32_t r) {
+        if (kind == KeyKind::Name) {
+            std::string s(rows.name(r));
+            for (char& ch : s)
+                if (ch >= 'a' && ch <= 'z')
+                    ch = char(ch - 32);
+            return s;
+        }
+        return std::to_string(kind == KeyKind::Size ? rows.fileSize(r) : rows.minute(r));
+    };
+    std::vector<uint32_t> sorted(rows.size());
+    std::iota(sorted.begin(), sorted.end(), 0u);
+    std::sort(sorted.begin(), sorted.end(), [&](uint32_t a, uint32_t b) {
+        return std::pair{key(a), std::to_string(a)} < std::pair{key(b), std::to_string(b)};
+    });
+    std::vector<bool> taken(rows.size(), false);
+    std::vector<uint32_t> out;
+    for (uint32_t q = 0; q < rows.size(); ++q) {
+        auto leader = std::find_if(sorted.begin(), sorted.end(),
+                                   [&](uint32_t r) { return !taken[r] && key(r) == key(q); });
+        if (leader == sorted.end())
+            continue;
+        taken[*leader] = true;
+        const size_t before = out.size();
+        for (auto it = leader + 1; it != sorted.end(); ++it)
+            if (!taken[*it] && key(*it) == key(q) && RowsMatch(rows, *it, *leader, c)) {
+                taken[*it] = true;
+                out.push_back(*it);
+            }
+        if (out.size() > before)
+            out.push_back(*leader);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(Grouping, GroupsAndOrderFollowThePlainRule) {
+    const char* const names[] = {"a.jpg", "A.JPG", "b", "B", "\xc3\xa4", "\xc3\x84", "ab", "a b"};
+    std::vector<Row> rows;
+    uint64_t s = 7;
+    for (int i = 0; i < 160; ++i) { // past 99 so that the numbers' texts differ in length
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        rows.push_back({names[(s >> 33) % 8], int64_t((s >> 40) % 4), int32_t((s >> 50) % 3)});
+    }
+    const auto hidden = hiddenList(rows);
+    for (int bits = 1; bits < 8; ++bits) {
+        const Criteria c = only(bits & 1, bits & 2, bits & 4);
+        EXPECT_EQ(FindDuplicateRows(hidden, c), plainRule(hidden, c)) << "criteria " << bits;
+    }
 }
