@@ -369,6 +369,46 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     return out;
 }
 
+namespace {
+
+// The leader of each of `members` (positions in it): the index groups the hashes, and the
+// colours must confirm each member's match with its leader (similar::ConfirmSimilar).
+// Members they do not confirm are grouped again among themselves, so that one drawing in
+// two colour schemes makes two groups rather than one.
+std::vector<uint32_t> groupConfirmed(const std::vector<uint32_t>& members,
+                                     const std::vector<similar::PictureFingerprint>& printOf,
+                                     const ContentCheckOptions& options) {
+    std::vector<uint32_t> leader(members.size());
+    std::vector<uint32_t> pending(members.size()), rejected;
+    for (size_t i = 0; i < members.size(); ++i)
+        pending[i] = uint32_t(i);
+    std::vector<uint64_t> hashes;
+    while (!pending.empty()) {
+        hashes.clear();
+        for (uint32_t i : pending)
+            hashes.push_back(printOf[members[i]].hash);
+        const std::vector<uint32_t> round =
+            similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop);
+        rejected.clear();
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const uint32_t i = pending[k], l = pending[round[k]];
+            const similar::PictureFingerprint &a = printOf[members[l]], &b = printOf[members[i]];
+            leader[i] = l;
+            if (l != i && !similar::ConfirmSimilar(a.hash, a.colour, b.hash, b.colour,
+                                                   options.similarThreshold)) {
+                leader[i] = i;
+                rejected.push_back(i);
+            }
+        }
+        if (rejected.size() == pending.size())
+            break;
+        pending.swap(rejected);
+    }
+    return leader;
+}
+
+} // namespace
+
 std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
                                               const std::vector<uint32_t>& order,
                                               const Criteria& groupedBy,
@@ -390,7 +430,7 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
 
     if (options.beforeFingerprinting)
         options.beforeFingerprinting();
-    std::vector<std::optional<uint64_t>> hashOf(pictures.size());
+    std::vector<std::optional<similar::PictureFingerprint>> hashOf(pictures.size());
     std::atomic<bool> stop{false};
     std::atomic<size_t> done{0};
     if (options.fingerprint)
@@ -407,7 +447,7 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
             });
     if (stop || (options.stop && options.stop->load()))
         return {};
-    std::vector<uint64_t> hashOfRow(hidden.size(), 0);
+    std::vector<similar::PictureFingerprint> hashOfRow(hidden.size());
     std::vector<bool> hashed(hidden.size(), false);
     for (size_t i = 0; i < pictures.size(); ++i) {
         if (hashOf[i]) {
@@ -420,18 +460,13 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
 
     std::vector<uint32_t> out;
     std::vector<uint32_t> members;
-    std::vector<uint64_t> hashes;
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         members.clear();
         for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
             if (hashed[order[p]])
                 members.push_back(order[p]);
         std::sort(members.begin(), members.end()); // reading order
-        hashes.clear();
-        for (uint32_t row : members)
-            hashes.push_back(hashOfRow[row]);
-        const std::vector<uint32_t> leader =
-            similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop);
+        std::vector<uint32_t> leader = groupConfirmed(members, hashOfRow, options);
         std::vector<uint32_t> groupSize(members.size(), 0);
         for (uint32_t l : leader)
             ++groupSize[l];
