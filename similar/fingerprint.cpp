@@ -193,7 +193,7 @@ int orientedCell(int row, int column, int orientation) {
 
 } // namespace
 
-uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride) {
+uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride, ColourSpace space) {
     if (!rgb || width <= 0 || height <= 0)
         return 0;
     uint64_t layout = 0;
@@ -210,8 +210,10 @@ uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride) {
             }
             const double n = double(std::min(y1, height) - y0) * (std::min(x1, width) - x0);
             r /= n, g /= n, b /= n;
+            // B - Y and R - Y; JPEG stores them scaled and offset by 128.
             const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
-            const double cb = b - luma, cr = r - luma;
+            const double cb = space == ColourSpace::Rgb ? b - luma : (g - 128) / 0.564;
+            const double cr = space == ColourSpace::Rgb ? r - luma : (b - 128) / 0.713;
             if (std::hypot(cb, cr) < MinChroma)
                 continue;
             const double turn = std::atan2(cr, cb) / (2 * std::numbers::pi) + 0.5; // [0, 1]

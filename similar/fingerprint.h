@@ -41,8 +41,11 @@ int FingerprintDistance(uint64_t a, uint64_t b);
 // cell (cell 4 row + column), 0 where the cell is grey (too little chroma for a hue),
 // else 1 + the hue in 15 steps. Hue survives brightness, contrast, saturation and
 // recompression, and tells apart one drawing in different colour schemes, which the
-// grey hash cannot. Samples are RGB, 3 bytes a pixel, rows `stride` bytes apart.
-uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride);
+// grey hash cannot. Samples are 3 bytes a pixel, RGB or JPEG's YCbCr, rows `stride`
+// bytes apart.
+enum class ColourSpace { Rgb, YCbCr };
+uint64_t ColourLayout(const uint8_t* samples, int width, int height, int stride,
+                      ColourSpace space = ColourSpace::Rgb);
 
 // Whether two layouts agree in some orientation: at most a quarter of the cells coloured
 // in both may differ by more than one hue step. With too few such cells (a grey copy)

@@ -51,12 +51,13 @@ struct Pixels {
     int width = 0;
     int height = 0;
     int channels = 1;
+    bool ycc = false; // 3 channels: Y, Cb, Cr rather than R, G, B
     std::vector<uint8_t> samples;
 };
 
 // Everything that could be skipped by the longjmp lives in the caller. With `colour`, a
-// colour JPEG comes out as RGB: at the reduced scales the chroma costs little more, as
-// the entropy decoding of every component is needed for grey too.
+// colour JPEG comes out in colour: at the reduced scales the chroma costs little more,
+// as the entropy decoding of every component is needed for grey too.
 bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteArray& bytes,
                  bool colour, Pixels& out) {
     if (setjmp(errors.jump))
@@ -72,8 +73,10 @@ bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteA
     cinfo.scale_denom = denom;
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
         return false; // libjpeg cannot make grey from four components; rare in photos
-    out.channels = colour && cinfo.jpeg_color_space != JCS_GRAYSCALE ? 3 : 1;
-    cinfo.out_color_space = out.channels == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    // YCbCr as stored: no conversion, and Y is the grey.
+    out.ycc = colour && cinfo.jpeg_color_space == JCS_YCbCr;
+    out.channels = out.ycc || (colour && cinfo.jpeg_color_space == JCS_RGB) ? 3 : 1;
+    cinfo.out_color_space = out.channels == 1 ? JCS_GRAYSCALE : out.ycc ? JCS_YCbCr : JCS_RGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = FALSE;
     cinfo.do_block_smoothing = FALSE;
@@ -195,14 +198,15 @@ std::optional<PictureFingerprint> fingerprintOf(const QByteArray& bytes,
     std::vector<uint8_t> grey(size_t(pixels.width) * size_t(pixels.height));
     for (size_t i = 0; i < grey.size(); ++i) {
         const uint8_t* p = pixels.samples.data() + 3 * i;
-        grey[i] = uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
+        grey[i] = pixels.ycc ? p[0] : uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
     }
     const std::optional<uint64_t> hash =
         FingerprintGrey(grey.data(), pixels.width, pixels.height, pixels.width);
     if (!hash)
         return std::nullopt;
     return PictureFingerprint{
-        *hash, ColourLayout(pixels.samples.data(), pixels.width, pixels.height, pixels.width * 3)};
+        *hash, ColourLayout(pixels.samples.data(), pixels.width, pixels.height, pixels.width * 3,
+                            pixels.ycc ? ColourSpace::YCbCr : ColourSpace::Rgb)};
 }
 
 } // namespace
