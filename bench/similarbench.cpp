@@ -1,11 +1,15 @@
 // Similar pictures, measured: from real pictures given on the command line, makes the
 // variants a user meets (resized, recompressed, brighter, grey, cropped, 256 colours,
-// turned, mirrored, EXIF-turned) in a temporary directory, fingerprints every file, and
+// turned, mirrored, EXIF-turned), heavier ones (10% crop, 3-degree turn, watermark, ...)
+// and look-alike negatives (two parts of one picture), fingerprints every file, and
 // reports pairwise precision and recall and the recall of each variant at each level.
 // Then the speed: pictures a second through the fingerprint path against the floor,
 // libjpeg-turbo decoding the same files at the same scale on the same threads.
 //
-//   fenwa-bench-similar [--threads N] PICTURE...
+//   fenwa-bench-similar [--threads N] [--speed] PICTURE...   (--speed: the speed part only)
+//   fenwa-bench-similar --write-corpus DIR PICTURE...   the labelled corpus, with
+//                                     DIR/labels.tsv: file, source, kind, class
+//   fenwa-bench-similar --corpus DIR  the accuracy part over a written corpus
 //   fenwa-bench-similar --index [N...] [--threads T]
 //       grouping N (default 100,000 and 1,000,000) made-up fingerprints at each level on
 //       T threads (default 2)
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <numbers>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -59,25 +64,90 @@ QImage cropped(const QImage& in, double part) {
     return in.copy(dx, dy, in.width() - 2 * dx, in.height() - 2 * dy);
 }
 
+// Turned by a few degrees, then cut to the largest centred rectangle with no empty corner.
+QImage tilted(const QImage& in, double degrees) {
+    const QImage turned = in.convertToFormat(QImage::Format_RGB32)
+                              .transformed(QTransform().rotate(degrees), Qt::SmoothTransformation);
+    const double r = degrees * std::numbers::pi / 180, c = std::cos(r), s = std::sin(r);
+    const int w = int(in.width() * c - in.height() * s), h = int(in.height() * c - in.width() * s);
+    return turned.copy((turned.width() - w) / 2, (turned.height() - h) / 2, w, h);
+}
+
+// A caption box in the lower right corner, as a photographer's mark.
+QImage watermarked(const QImage& in) {
+    QImage out = in.convertToFormat(QImage::Format_RGB32);
+    QPainter painter(&out);
+    const QRect box(out.width() * 3 / 4, out.height() * 7 / 8, out.width() / 5, out.height() / 14);
+    painter.fillRect(box, QColor(255, 255, 255, 160));
+    QFont font;
+    font.setPixelSize(std::max(8, box.height() * 2 / 3));
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(box, Qt::AlignCenter, QStringLiteral("(c) Fenwa"));
+    return out;
+}
+
+QImage saturated(const QImage& in, double factor) {
+    QImage out = in.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < out.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(out.scanLine(y));
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb p = line[x];
+            const double grey = 0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p);
+            auto f = [&](int v) { return std::clamp(int(grey + (v - grey) * factor), 0, 255); };
+            line[x] = qRgb(f(qRed(p)), f(qGreen(p)), f(qBlue(p)));
+        }
+    }
+    return out;
+}
+
+// What a variant is counted as: a copy the default level must find, a heavier copy
+// reported without a target, or a look-alike that is another picture.
+enum class Role { Original, Required, Heavier, LookAlike };
+const char* roleName(Role r) {
+    switch (r) {
+    case Role::Original:
+        return "original";
+    case Role::Required:
+        return "required";
+    case Role::Heavier:
+        return "heavier";
+    case Role::LookAlike:
+        return "look-alike";
+    }
+    return "";
+}
+
 struct Variant {
     const char* name;
     std::function<QImage(const QImage&)> make;
     const char* format = "jpg";
     int quality = 90;
     QImageIOHandler::Transformation exif = QImageIOHandler::TransformationNone;
+    Role role = Role::Required;
 };
 
 std::vector<Variant> variants() {
     auto rotate = [](int degrees) {
         return [degrees](const QImage& i) { return i.transformed(QTransform().rotate(degrees)); };
     };
+    auto part = [](int which) {
+        // The left and right 45%: no pixel in common.
+        return [which](const QImage& i) {
+            const int w = i.width() * 45 / 100;
+            return i.copy(which ? i.width() - w : 0, 0, w, i.height());
+        };
+    };
+    const Role H = Role::Heavier;
     return {
-        {"original", [](const QImage& i) { return i; }},
+        {"original", [](const QImage& i) { return i; }, "jpg", 90, {}, Role::Original},
         {"resized 50%",
          [](const QImage& i) { return i.scaledToWidth(i.width() / 2, Qt::SmoothTransformation); }},
-        {"resized 320px",
+        {"resized to 640 px",
+         [](const QImage& i) { return i.scaledToWidth(640, Qt::SmoothTransformation); }},
+        {"resized to 320 px",
          [](const QImage& i) { return i.scaledToWidth(320, Qt::SmoothTransformation); }},
-        {"quality 30", [](const QImage& i) { return i; }, "jpg", 30},
+        {"JPEG quality 30", [](const QImage& i) { return i; }, "jpg", 30},
         {"brighter 15%",
          [](const QImage& i) { return adjusted(i, [](int v) { return v * 115 / 100; }); }},
         {"darker 15%",
@@ -86,11 +156,17 @@ std::vector<Variant> variants() {
          [](const QImage& i) {
              return adjusted(i, [](int v) { return 128 + (v - 128) * 115 / 100; });
          }},
+        {"contrast -15%",
+         [](const QImage& i) {
+             return adjusted(i, [](int v) { return 128 + (v - 128) * 85 / 100; });
+         }},
         {"greyscale", [](const QImage& i) { return i.convertToFormat(QImage::Format_Grayscale8); }},
-        {"crop 3%", [](const QImage& i) { return cropped(i, 0.03); }},
-        {"crop 5%", [](const QImage& i) { return cropped(i, 0.05); }},
+        {"crop 3% a side", [](const QImage& i) { return cropped(i, 0.03); }},
         {"256 colours (BMP)",
          [](const QImage& i) { return i.convertToFormat(QImage::Format_Indexed8); }, "bmp"},
+        // Written as a paletted PNG; bench/similar-peers turns it into a GIF.
+        {"256 colours (GIF)",
+         [](const QImage& i) { return i.convertToFormat(QImage::Format_Indexed8); }, "png"},
         {"BMP", [](const QImage& i) { return i; }, "bmp"},
         {"turned 90", rotate(90)},
         {"turned 180", rotate(180)},
@@ -98,6 +174,32 @@ std::vector<Variant> variants() {
         {"mirrored", [](const QImage& i) { return i.mirrored(true, false); }},
         // Stored turned a quarter; the EXIF tag turns it back for display.
         {"EXIF-turned", rotate(270), "jpg", 90, QImageIOHandler::TransformationRotate90},
+        {"crop 5% a side", [](const QImage& i) { return cropped(i, 0.05); }, "jpg", 90, {}, H},
+        {"crop 10% a side", [](const QImage& i) { return cropped(i, 0.10); }, "jpg", 90, {}, H},
+        {"turned 3 degrees", [](const QImage& i) { return tilted(i, 3); }, "jpg", 90, {}, H},
+        {"corner watermark", watermarked, "jpg", 90, {}, H},
+        {"JPEG quality 12", [](const QImage& i) { return i; }, "jpg", 12, {}, H},
+        {"blurred",
+         [](const QImage& i) {
+             return i.scaledToWidth(std::max(1, i.width() / 6), Qt::SmoothTransformation)
+                 .scaled(i.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+         },
+         "jpg",
+         90,
+         {},
+         H},
+        {"stretched 4:3 to 5:3",
+         [](const QImage& i) {
+             return i.scaled(i.width() * 5 / 4, i.height(), Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+         },
+         "jpg",
+         90,
+         {},
+         H},
+        {"saturation +50%", [](const QImage& i) { return saturated(i, 1.5); }, "jpg", 90, {}, H},
+        {"left part", part(0), "jpg", 90, {}, Role::LookAlike},
+        {"right part", part(1), "jpg", 90, {}, Role::LookAlike},
     };
 }
 
@@ -106,6 +208,219 @@ QString labelOf(const QString& path) {
     QString stem = QFileInfo(path).completeBaseName();
     stem.remove(QRegularExpression("_\\d+x\\d+$"));
     return stem;
+}
+
+// Writes every variant of every source into `dir` with DIR/labels.tsv: file, source,
+// variant, role. Look-alikes are sources of their own ("Elephants/left part").
+bool writeCorpus(const QString& dir, const QStringList& sources) {
+    QDir().mkpath(dir);
+    QFile labels(QDir(dir).filePath("labels.tsv"));
+    if (!labels.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const std::vector<Variant> kinds = variants();
+    int written = 0;
+    for (const QString& source : sources) {
+        QImage image(source);
+        if (image.isNull())
+            continue;
+        if (image.hasAlphaChannel()) {
+            // Pictures with transparency are seen on white, as the viewer shows them.
+            QImage flat(image.size(), QImage::Format_RGB32);
+            flat.fill(Qt::white);
+            QPainter(&flat).drawImage(0, 0, image);
+            image = flat;
+        }
+        // A nearly blank picture (a transparent overlay on white) has nothing to find and
+        // takes no part in similarity: left out of the corpus, and said so.
+        const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+        if (!FingerprintGrey(grey.constBits(), grey.width(), grey.height(),
+                             int(grey.bytesPerLine()))) {
+            std::fprintf(stderr, "nearly blank, left out: %s\n", qPrintable(source));
+            continue;
+        }
+        // Variants of very large pictures are made from a 1920-pixel copy, to keep the
+        // corpus quick to write; the 640-pixel copy is made from the original.
+        const QImage full = image;
+        if (std::max(image.width(), image.height()) > 1920)
+            image = image.width() >= image.height()
+                        ? image.scaledToWidth(1920, Qt::SmoothTransformation)
+                        : image.scaledToHeight(1920, Qt::SmoothTransformation);
+        const QString label = labelOf(source);
+        for (size_t k = 0; k < kinds.size(); ++k) {
+            // No spaces in names: the peers' outputs are lists split at spaces.
+            const QString file =
+                QString("%1-%2.%3").arg(written++, 5, 10, QChar('0')).arg(k).arg(kinds[k].format);
+            QImageWriter writer(QDir(dir).filePath(file));
+            writer.setQuality(kinds[k].quality);
+            writer.setTransformation(kinds[k].exif);
+            const bool fromFull = QString(kinds[k].name) == "resized to 640 px";
+            if (!writer.write(kinds[k].make(fromFull ? full : image))) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+                continue;
+            }
+            const QString owner =
+                kinds[k].role == Role::LookAlike ? label + "/" + kinds[k].name : label;
+            labels.write(QString("%1\t%2\t%3\t%4\n")
+                             .arg(file, owner, kinds[k].name, roleName(kinds[k].role))
+                             .toUtf8());
+        }
+    }
+    return true;
+}
+
+struct Picture {
+    QString path;
+    QString label;
+    QString kind;
+    Role role = Role::Original;
+    uint64_t hash = 0;
+    uint64_t colour = 0;
+    bool ok = false;
+};
+
+std::vector<Picture> readCorpus(const QString& dir) {
+    std::vector<Picture> pictures;
+    QFile labels(QDir(dir).filePath("labels.tsv"));
+    if (!labels.open(QIODevice::ReadOnly))
+        return pictures;
+    while (!labels.atEnd()) {
+        const QStringList f = QString::fromUtf8(labels.readLine()).trimmed().split('\t');
+        if (f.size() < 4)
+            continue;
+        Role role = Role::Original;
+        for (Role r : {Role::Required, Role::Heavier, Role::LookAlike})
+            if (f[3] == roleName(r))
+                role = r;
+        pictures.push_back({QDir(dir).filePath(f[0]), f[1], f[2], role});
+    }
+    for (Picture& p : pictures) {
+        const std::optional<PictureFingerprint> h = FingerprintFile(p.path.toStdString());
+        p.ok = h.has_value();
+        p.hash = h ? h->hash : 0;
+        p.colour = h ? h->colour : 0;
+    }
+    return pictures;
+}
+
+// Pairwise scores at each level, and each variant's distance to its source's original.
+void scoreCorpus(const std::vector<Picture>& pictures) {
+    const bool verbose = qEnvironmentVariableIsSet("FENWA_BENCH_VERBOSE");
+    std::map<QString, size_t> originalOf;
+    for (size_t i = 0; i < pictures.size(); ++i)
+        if (pictures[i].role == Role::Original)
+            originalOf[pictures[i].label] = i;
+    // With the colour check a pair within the distance must also agree in colour.
+    bool colourCheck = true;
+    int level = 0;
+    auto distance = [&](size_t a, size_t b) {
+        if (!pictures[a].ok || !pictures[b].ok)
+            return 65;
+        const Picture &p = pictures[a], &q = pictures[b];
+        if (colourCheck && !ConfirmSimilar(p.hash, p.colour, q.hash, q.colour, level))
+            return 64;
+        return FingerprintDistance(p.hash, q.hash);
+    };
+    auto counted = [&](size_t i, bool heavier) {
+        return pictures[i].role == Role::Original || pictures[i].role == Role::Required ||
+               (heavier && pictures[i].role == Role::Heavier);
+    };
+    size_t sources = 0;
+    for (const Picture& p : pictures)
+        sources += p.role == Role::Original;
+    std::printf("%zu pictures from %zu sources\n\n", pictures.size(), sources);
+    std::printf("| Level (distance) | Colour check | Pictures | Precision | Recall | False pairs "
+                "| Missed pairs | Look-alike false pairs |\n|---|---|---|---|---|---|---|---|\n");
+    for (bool check : {false, true})
+        for (bool heavier : {false, true})
+            for (SimilarLevel l :
+                 {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
+                const int t = LevelThreshold(l);
+                colourCheck = check;
+                level = t;
+                size_t tp = 0, fp = 0, fn = 0, lookAlike = 0;
+                for (size_t a = 0; a < pictures.size(); ++a)
+                    for (size_t b = a + 1; b < pictures.size(); ++b) {
+                        const bool match = distance(a, b) <= t;
+                        if (!counted(a, heavier) || !counted(b, heavier)) {
+                            // A look-alike matching anything is a false pair of its own count.
+                            if (!heavier && match && pictures[a].label != pictures[b].label &&
+                                (pictures[a].role == Role::LookAlike ||
+                                 pictures[b].role == Role::LookAlike) &&
+                                pictures[a].role != Role::Heavier &&
+                                pictures[b].role != Role::Heavier) {
+                                ++lookAlike;
+                                if (verbose && l == SimilarLevel::Normal)
+                                    std::fprintf(stderr, "look-alike: %s | %s\n",
+                                                 qPrintable(pictures[a].path),
+                                                 qPrintable(pictures[b].path));
+                            }
+                            continue;
+                        }
+                        const bool same = pictures[a].label == pictures[b].label;
+                        tp += same && match;
+                        fp += !same && match;
+                        fn += same && !match;
+                        if (verbose && !same && match && l == SimilarLevel::Normal && !heavier &&
+                            check)
+                            std::fprintf(stderr, "false: %d %s | %s\n", distance(a, b),
+                                         qPrintable(pictures[a].path),
+                                         qPrintable(pictures[b].path));
+                    }
+                std::printf("| %s (<= %d) | %s | %s | %.4f | %.4f | %zu | %zu | %s |\n",
+                            l == SimilarLevel::Strict   ? "strict"
+                            : l == SimilarLevel::Normal ? "normal"
+                                                        : "loose",
+                            t, check ? "yes" : "no", heavier ? "with heavier" : "required",
+                            tp + fp ? double(tp) / double(tp + fp) : 1.0,
+                            tp + fn ? double(tp) / double(tp + fn) : 1.0, fp, fn,
+                            heavier ? "" : std::to_string(lookAlike).c_str());
+            }
+    colourCheck = true;
+    std::printf("\n| Variant | strict | normal | loose | mean hash distance | worst "
+                "|\n|---|---|---|---|---|---|\n");
+    std::vector<QString> kindOrder;
+    for (const Picture& p : pictures)
+        if (p.role == Role::Required || p.role == Role::Heavier)
+            if (std::find(kindOrder.begin(), kindOrder.end(), p.kind) == kindOrder.end())
+                kindOrder.push_back(p.kind);
+    for (const QString& kind : kindOrder) {
+        size_t hits[3] = {}, count = 0;
+        double sum = 0;
+        int worst = 0;
+        for (size_t i = 0; i < pictures.size(); ++i) {
+            if (pictures[i].kind != kind || !originalOf.count(pictures[i].label))
+                continue;
+            const size_t o = originalOf[pictures[i].label];
+            colourCheck = false;
+            const int d = distance(o, i);
+            ++count;
+            sum += d;
+            worst = std::max(worst, d);
+            colourCheck = true;
+            for (int l = 0; l < 3; ++l) {
+                level = LevelThreshold(SimilarLevel(l));
+                hits[l] += distance(o, i) <= level;
+                if (verbose && l == 1 && distance(o, i) > level)
+                    std::fprintf(stderr, "missed: %d %s\n", d, qPrintable(pictures[i].path));
+            }
+        }
+        std::printf("| %s | %.2f | %.2f | %.2f | %.1f | %d |\n", qPrintable(kind),
+                    double(hits[0]) / double(count), double(hits[1]) / double(count),
+                    double(hits[2]) / double(count), sum / double(count), worst);
+    }
+    // Hash distances between different sources: how close unrelated ones come.
+    colourCheck = false;
+    std::map<int, size_t> unrelated;
+    for (size_t a = 0; a < pictures.size(); ++a)
+        for (size_t b = a + 1; b < pictures.size(); ++b)
+            if (pictures[a].label != pictures[b].label && pictures[a].role == Role::Original &&
+                pictures[b].role == Role::Original)
+                ++unrelated[distance(a, b)];
+    std::printf("\nDistances between different sources' originals (distance: pairs):");
+    for (auto [d, n] : unrelated)
+        if (d <= 20)
+            std::printf(" %d:%zu", d, n);
+    std::printf("\n");
 }
 
 double seconds(std::chrono::steady_clock::time_point since) {
@@ -215,121 +530,33 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     PrepareFingerprinting();
+    if (argc >= 3 && std::string(argv[1]) == "--write-corpus") {
+        QStringList sources;
+        for (int i = 3; i < argc; ++i)
+            sources << QString::fromLocal8Bit(argv[i]);
+        return writeCorpus(QString::fromLocal8Bit(argv[2]), sources) ? 0 : 1;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--corpus") {
+        scoreCorpus(readCorpus(QString::fromLocal8Bit(argv[2])));
+        return 0;
+    }
     unsigned threads = 2;
+    bool speedOnly = false;
     QStringList sources;
     for (int i = 1; i < argc; ++i) {
         const QString a = QString::fromLocal8Bit(argv[i]);
         if (a == "--threads" && i + 1 < argc)
             threads = unsigned(std::max(1, atoi(argv[++i])));
+        else if (a == "--speed")
+            speedOnly = true;
         else
             sources << a;
     }
     QTemporaryDir dir;
-    struct Picture {
-        QString path;
-        QString label;
-        int variant;
-        uint64_t hash = 0;
-        bool ok = false;
-    };
-    std::vector<Picture> pictures;
-    const std::vector<Variant> kinds = variants();
-    for (const QString& source : sources) {
-        QImage image(source);
-        if (image.isNull())
-            continue;
-        if (image.hasAlphaChannel()) {
-            // Pictures with transparency are seen on white, as the viewer shows them.
-            QImage flat(image.size(), QImage::Format_RGB32);
-            flat.fill(Qt::white);
-            QPainter(&flat).drawImage(0, 0, image);
-            image = flat;
-        }
-        // Variants of very large pictures are made from a 1920-pixel copy, to keep the
-        // corpus quick to write; the speed rows below read the originals.
-        if (std::max(image.width(), image.height()) > 1920)
-            image = image.width() >= image.height()
-                        ? image.scaledToWidth(1920, Qt::SmoothTransformation)
-                        : image.scaledToHeight(1920, Qt::SmoothTransformation);
-        const QString label = labelOf(source);
-        for (size_t k = 0; k < kinds.size(); ++k) {
-            const QString path = dir.filePath(
-                QString("%1-%2-%3.%4").arg(pictures.size()).arg(label).arg(k).arg(kinds[k].format));
-            QImageWriter writer(path);
-            writer.setQuality(kinds[k].quality);
-            writer.setTransformation(kinds[k].exif);
-            if (!writer.write(kinds[k].make(image)))
-                std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-            pictures.push_back({path, label, int(k)});
-        }
-    }
-    for (Picture& p : pictures) {
-        const std::optional<uint64_t> h = FingerprintFile(p.path.toStdString());
-        p.ok = h.has_value();
-        p.hash = h.value_or(0);
-    }
-
-    std::printf("%zu pictures from %lld sources, %zu variants each\n\n", pictures.size(),
-                (long long)sources.size(), kinds.size());
-    std::printf("| Level (distance) | Precision | Recall | False pairs | Missed pairs |\n");
-    std::printf("|---|---|---|---|---|\n");
-    for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose}) {
-        const int t = LevelThreshold(level);
-        size_t tp = 0, fp = 0, fn = 0;
-        for (size_t a = 0; a < pictures.size(); ++a)
-            for (size_t b = a + 1; b < pictures.size(); ++b) {
-                const bool same = pictures[a].label == pictures[b].label;
-                const bool match = pictures[a].ok && pictures[b].ok &&
-                                   FingerprintDistance(pictures[a].hash, pictures[b].hash) <= t;
-                tp += same && match;
-                fp += !same && match;
-                fn += same && !match;
-            }
-        std::printf("| %s (<= %d) | %.4f | %.4f | %zu | %zu |\n",
-                    level == SimilarLevel::Strict   ? "strict"
-                    : level == SimilarLevel::Normal ? "normal"
-                                                    : "loose",
-                    t, tp + fp ? double(tp) / double(tp + fp) : 1.0,
-                    tp + fn ? double(tp) / double(tp + fn) : 1.0, fp, fn);
-    }
-    // Distances between pictures of different sources: how close unrelated ones come.
-    std::map<int, size_t> unrelated;
-    for (size_t a = 0; a < pictures.size(); ++a)
-        for (size_t b = a + 1; b < pictures.size(); ++b)
-            if (pictures[a].label != pictures[b].label && pictures[a].variant == 0 &&
-                pictures[b].variant == 0) {
-                const int d = FingerprintDistance(pictures[a].hash, pictures[b].hash);
-                ++unrelated[d];
-                if (d <= 11 && qEnvironmentVariableIsSet("FENWA_BENCH_VERBOSE"))
-                    std::fprintf(stderr, "close: %d %s %s\n", d, qPrintable(pictures[a].label),
-                                 qPrintable(pictures[b].label));
-            }
-    std::printf("\nDistances between different sources' originals (distance: pairs):");
-    for (auto [d, n] : unrelated)
-        if (d <= 20)
-            std::printf(" %d:%zu", d, n);
-    std::printf("\n\n| Variant | strict | normal | loose | mean distance | worst "
-                "|\n|---|---|---|---|---|---|\n");
-    for (size_t k = 1; k < kinds.size(); ++k) {
-        size_t hits[3] = {}, count = 0;
-        double sum = 0;
-        int worst = 0;
-        for (size_t i = 0; i < pictures.size(); ++i) {
-            if (pictures[i].variant != int(k))
-                continue;
-            const Picture& original = pictures[i - k];
-            const int d = pictures[i].ok && original.ok
-                              ? FingerprintDistance(original.hash, pictures[i].hash)
-                              : 64;
-            ++count;
-            sum += d;
-            worst = std::max(worst, d);
-            for (int l = 0; l < 3; ++l)
-                hits[l] += d <= LevelThreshold(SimilarLevel(l));
-        }
-        std::printf("| %s | %.2f | %.2f | %.2f | %.1f | %d |\n", kinds[k].name,
-                    double(hits[0]) / double(count), double(hits[1]) / double(count),
-                    double(hits[2]) / double(count), sum / double(count), worst);
+    if (!speedOnly) {
+        if (!writeCorpus(dir.path(), sources))
+            return 1;
+        scoreCorpus(readCorpus(dir.path()));
     }
 
     // Speed over the original files, read into memory first so the disk is not measured.
@@ -348,31 +575,36 @@ int main(int argc, char** argv) {
         raw.emplace_back(bytes.back().begin(), bytes.back().end());
     }
     std::atomic<size_t> fingerprinted{0}, decoded{0};
-    const int rounds = 3;
-    double ours = 0, floor = 0;
+    const int rounds = 5;
+    double ours = 0, floor[2] = {0, 0};
+    // The same scale as the fingerprint's decode: the smallest keeping 64 pixels.
+    const auto reference = [&](size_t i, bool grey) {
+        const TJpegHeaderInfo header = JpegReadHeader(bytes[i]);
+        unsigned denom = 8;
+        while (denom > 1 &&
+               unsigned(std::min(header.width, header.height)) / denom < unsigned(MinShortSide))
+            denom /= 2;
+        std::vector<unsigned char> out;
+        unsigned w = 0, h = 0;
+        decoded += fenwa::bench::referenceJpegDecode(raw[i], denom, grey, false, out, w, h);
+    };
+    // Interleaved, so that the machine's load falls on every path alike.
     for (int r = 0; r < rounds; ++r) {
         ours += timed(bytes.size(), threads, [&](size_t i) {
             fingerprinted += FingerprintBytes(bytes[i], jpegSources[i]).has_value();
         });
-        floor += timed(raw.size(), threads, [&](size_t i) {
-            // The same scale as the fingerprint's decode: the smallest keeping 64 pixels.
-            const TJpegHeaderInfo header = JpegReadHeader(bytes[i]);
-            unsigned denom = 8;
-            while (denom > 1 &&
-                   unsigned(std::min(header.width, header.height)) / denom < unsigned(MinShortSide))
-                denom /= 2;
-            std::vector<unsigned char> out;
-            unsigned w = 0, h = 0;
-            if (!fenwa::bench::referenceJpegDecode(raw[i], denom, true, false, out, w, h))
-                return;
-            ++decoded;
-        });
+        floor[0] += timed(raw.size(), threads, [&](size_t i) { reference(i, true); });
+        floor[1] += timed(raw.size(), threads, [&](size_t i) { reference(i, false); });
     }
     const double n = double(bytes.size()) * rounds;
-    std::printf("\n| Path, %u threads | Pictures/s | Decoded |\n|---|---|---|\n", threads);
-    std::printf("| fingerprint (decode + hash) | %.0f | %zu |\n", n / ours,
-                fingerprinted.load() / rounds);
-    std::printf("| floor: libjpeg-turbo grey at the same scale | %.0f | %zu |\n", n / floor,
-                decoded.load() / rounds);
+    std::printf("\n| Path, %u threads | Pictures/s | Time against the grey floor | Decoded "
+                "|\n|---|---|---|---|\n",
+                threads);
+    std::printf("| fingerprint (colour decode + hash + colour layout) | %.1f | %.2f | %zu |\n",
+                n / ours, ours / floor[0], fingerprinted.load() / rounds);
+    std::printf("| floor: libjpeg-turbo grey at the same scale | %.1f | 1.00 | %zu |\n",
+                n / floor[0], decoded.load() / rounds / 2);
+    std::printf("| floor: libjpeg-turbo RGB at the same scale | %.1f | %.2f | |\n", n / floor[1],
+                floor[1] / floor[0]);
     return 0;
 }

@@ -369,6 +369,30 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     return out;
 }
 
+namespace {
+
+// The leader of each of `members` (positions in it): the index groups the hashes, and the
+// colours must confirm each member's match with its leader (similar::ConfirmSimilar).
+std::vector<uint32_t> groupConfirmed(const std::vector<uint32_t>& members,
+                                     const std::vector<similar::PictureFingerprint>& printOf,
+                                     const ContentCheckOptions& options) {
+    std::vector<uint64_t> hashes;
+    hashes.reserve(members.size());
+    for (uint32_t row : members)
+        hashes.push_back(printOf[row].hash);
+    // The colours confirm each match with the leader; a member they refuse stays free for
+    // a later leader, so two colour schemes of one drawing make two groups.
+    const auto confirm = [&](uint32_t leader, uint32_t member) {
+        const similar::PictureFingerprint &a = printOf[members[leader]],
+                                          &b = printOf[members[member]];
+        return similar::ConfirmSimilar(a.hash, a.colour, b.hash, b.colour,
+                                       options.similarThreshold);
+    };
+    return similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop, confirm);
+}
+
+} // namespace
+
 std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
                                               const std::vector<uint32_t>& order,
                                               const Criteria& groupedBy,
@@ -390,7 +414,7 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
 
     if (options.beforeFingerprinting)
         options.beforeFingerprinting();
-    std::vector<std::optional<uint64_t>> hashOf(pictures.size());
+    std::vector<std::optional<similar::PictureFingerprint>> hashOf(pictures.size());
     std::atomic<bool> stop{false};
     std::atomic<size_t> done{0};
     if (options.fingerprint)
@@ -407,7 +431,7 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
             });
     if (stop || (options.stop && options.stop->load()))
         return {};
-    std::vector<uint64_t> hashOfRow(hidden.size(), 0);
+    std::vector<similar::PictureFingerprint> hashOfRow(hidden.size());
     std::vector<bool> hashed(hidden.size(), false);
     for (size_t i = 0; i < pictures.size(); ++i) {
         if (hashOf[i]) {
@@ -420,18 +444,13 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
 
     std::vector<uint32_t> out;
     std::vector<uint32_t> members;
-    std::vector<uint64_t> hashes;
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         members.clear();
         for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
             if (hashed[order[p]])
                 members.push_back(order[p]);
         std::sort(members.begin(), members.end()); // reading order
-        hashes.clear();
-        for (uint32_t row : members)
-            hashes.push_back(hashOfRow[row]);
-        const std::vector<uint32_t> leader =
-            similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop);
+        std::vector<uint32_t> leader = groupConfirmed(members, hashOfRow, options);
         std::vector<uint32_t> groupSize(members.size(), 0);
         for (uint32_t l : leader)
             ++groupSize[l];

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filerecord.h"
+#include "fingerprint.h"
 #include "resultlist.h"
 
 namespace fenwa {
@@ -32,7 +33,8 @@ struct ContentCheckOptions {
 
     // Similar pictures: the fingerprint of a picture row (called on the reader threads;
     // nothing when the picture cannot be decoded) and the largest distance that matches.
-    std::function<std::optional<uint64_t>(const FileRecordStore&, size_t row)> fingerprint;
+    std::function<std::optional<similar::PictureFingerprint>(const FileRecordStore&, size_t row)>
+        fingerprint;
     int similarThreshold = 7;
     // Called once before the first picture is decoded.
     std::function<void()> beforeFingerprinting;
@@ -64,7 +66,8 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
 // Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
 // there, all of `order` is one group) into groups of similar pictures: in each group the
 // pictures are taken in reading order, each one not yet placed leads a group, and every
-// other picture within the threshold of the leader (FingerprintDistance) joins it. Kept
+// other picture within the threshold of the leader (FingerprintDistance) whose colours
+// confirm the match (similar::ConfirmSimilar) joins it. Kept
 // rows get their similar group in `hidden`; groups of one, files that are no pictures
 // and pictures without a fingerprint drop out (counted in `leftOut`). Each new group
 // stands with its leader first, the rest in reading order, where its group stood.

@@ -54,7 +54,8 @@ struct SearchRequest {
     Criteria criteria;
     // For Similar: a picture row's fingerprint (on worker threads; nothing when the
     // picture cannot be decoded) and the largest fingerprint distance that matches.
-    std::function<std::optional<uint64_t>(const FileRecordStore&, size_t row)> fingerprint;
+    std::function<std::optional<similar::PictureFingerprint>(const FileRecordStore&, size_t row)>
+        fingerprint;
     int similarThreshold = 7;
 };
 

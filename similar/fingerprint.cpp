@@ -1,5 +1,6 @@
 #include "fingerprint.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -52,6 +53,18 @@ const std::array<std::array<double, Side>, Low>& cosines() {
     return table;
 }
 
+// 0.5 - 0.5 cos(2 pi t) over the cell centres: symmetric, so mirroring still negates
+// exactly the odd coefficients.
+const std::array<double, Side>& window() {
+    static const auto table = [] {
+        std::array<double, Side> t{};
+        for (int x = 0; x < Side; ++x)
+            t[size_t(x)] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (x + 0.5) / Side);
+        return t;
+    }();
+    return table;
+}
+
 // The bits of odd u (horizontal) and of odd v (vertical).
 constexpr uint64_t OddColumns = 0xAAAAAAAAAAAAAAAAull;
 constexpr uint64_t OddRows = 0xFF00FF00FF00FF00ull;
@@ -69,9 +82,9 @@ uint64_t transpose(uint64_t x) {
 
 } // namespace
 
-uint64_t FingerprintGrey(const uint8_t* pixels, int width, int height, int stride) {
+std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int height, int stride) {
     if (!pixels || width <= 0 || height <= 0)
-        return 0;
+        return std::nullopt;
     const AxisWeights ax = axisWeights(width), ay = axisWeights(height);
     // Rows first: each source row reduced to Side columns.
     std::vector<double> rows(size_t(height) * Side);
@@ -95,6 +108,23 @@ uint64_t FingerprintGrey(const uint8_t* pixels, int width, int height, int strid
                 small[size_t(cell) * Side + size_t(x)] += w[i] * row[x];
         }
     }
+    // A nearly blank picture (a transparent overlay seen on white) has only noise to sign.
+    double mean = 0, variance = 0;
+    for (double v : small)
+        mean += v;
+    mean /= Side * Side;
+    for (double v : small)
+        variance += (v - mean) * (v - mean);
+    if (std::sqrt(variance / (Side * Side)) < BlankDeviation)
+        return std::nullopt;
+    // Centre-weighted: the Hann window fades the border out, so what a small crop, a
+    // slight turn or a corner mark changes there moves few signs.
+    const auto& w = window();
+    for (int y = 0; y < Side; ++y)
+        for (int x = 0; x < Side; ++x) {
+            double& v = small[size_t(y) * Side + size_t(x)];
+            v = (v - mean) * w[size_t(x)] * w[size_t(y)];
+        }
     // The separable DCT, only the kept frequencies.
     const auto& c = cosines();
     std::array<double, Side * Low> half{}; // [y][u]
@@ -135,6 +165,97 @@ int FingerprintDistance(uint64_t a, uint64_t b) {
     for (int o = 0; o < 8; ++o)
         best = std::min(best, std::popcount(a ^ OrientedFingerprint(b, o)));
     return best;
+}
+
+namespace {
+
+constexpr int Grid = 4;
+constexpr int HueSteps = 15;
+// Chroma (distance from grey, in levels of B - Y and R - Y) a cell needs for a hue.
+constexpr double MinChroma = 6;
+// Cells coloured in both layouts needed before colour can disagree.
+constexpr int MinColouredCells = 4;
+
+int cellOf(uint64_t layout, int cell) {
+    return int(layout >> (4 * cell)) & 15;
+}
+
+// The cell that lands on (row, column) under one of the eight orientations.
+int orientedCell(int row, int column, int orientation) {
+    if (orientation & 1)
+        column = Grid - 1 - column;
+    if (orientation & 2)
+        row = Grid - 1 - row;
+    if (orientation & 4)
+        std::swap(row, column);
+    return Grid * row + column;
+}
+
+} // namespace
+
+uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride, ColourSpace space) {
+    if (!rgb || width <= 0 || height <= 0)
+        return 0;
+    uint64_t layout = 0;
+    for (int row = 0; row < Grid; ++row)
+        for (int column = 0; column < Grid; ++column) {
+            const int x0 = column * width / Grid,
+                      x1 = std::max(x0 + 1, (column + 1) * width / Grid);
+            const int y0 = row * height / Grid, y1 = std::max(y0 + 1, (row + 1) * height / Grid);
+            double r = 0, g = 0, b = 0;
+            for (int y = y0; y < std::min(y1, height); ++y) {
+                const uint8_t* p = rgb + size_t(y) * size_t(stride) + size_t(x0) * 3;
+                for (int x = x0; x < std::min(x1, width); ++x, p += 3)
+                    r += p[0], g += p[1], b += p[2];
+            }
+            const double n = double(std::min(y1, height) - y0) * (std::min(x1, width) - x0);
+            r /= n, g /= n, b /= n;
+            // B - Y and R - Y; JPEG stores them scaled and offset by 128.
+            const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
+            const double cb = space == ColourSpace::Rgb ? b - luma : (g - 128) / 0.564;
+            const double cr = space == ColourSpace::Rgb ? r - luma : (b - 128) / 0.713;
+            if (std::hypot(cb, cr) < MinChroma)
+                continue;
+            const double turn = std::atan2(cr, cb) / (2 * std::numbers::pi) + 0.5; // [0, 1]
+            const int hue = std::min(HueSteps - 1, int(turn * HueSteps));
+            layout |= uint64_t(1 + hue) << (4 * (Grid * row + column));
+        }
+    return layout;
+}
+
+ColourMatch CompareColours(uint64_t a, uint64_t b) {
+    ColourMatch best = ColourMatch::Differ;
+    for (int o = 0; o < 8; ++o) {
+        int both = 0, differ = 0;
+        for (int row = 0; row < Grid; ++row)
+            for (int column = 0; column < Grid; ++column) {
+                const int ha = cellOf(a, Grid * row + column);
+                const int hb = cellOf(b, orientedCell(row, column, o));
+                if (ha == 0 || hb == 0)
+                    continue;
+                ++both;
+                const int d = std::abs(ha - hb);
+                differ += std::min(d, HueSteps - d) > 1;
+            }
+        if (both < MinColouredCells)
+            best = ColourMatch::Unknown;
+        else if (4 * differ <= both)
+            return ColourMatch::Agree;
+    }
+    return best;
+}
+
+bool ConfirmSimilar(uint64_t hashA, uint64_t colourA, uint64_t hashB, uint64_t colourB,
+                    int threshold) {
+    switch (CompareColours(colourA, colourB)) {
+    case ColourMatch::Agree:
+        return true;
+    case ColourMatch::Unknown:
+        return FingerprintDistance(hashA, hashB) <= threshold - UnconfirmedMargin;
+    case ColourMatch::Differ:
+        break;
+    }
+    return false;
 }
 
 int LevelThreshold(SimilarLevel level) {

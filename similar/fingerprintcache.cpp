@@ -16,7 +16,7 @@ namespace fenwa::similar {
 namespace {
 
 constexpr const char* Application = "fenwa-fingerprints";
-constexpr int Layout = 1;
+constexpr int Layout = 2; // 2: the colour layout beside the hash
 
 bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -109,7 +109,8 @@ bool FingerprintCache::open(const std::string& path) {
             "');"
             "CREATE TABLE fingerprints (device INTEGER NOT NULL, inode INTEGER NOT NULL,"
             " size INTEGER NOT NULL, stamp INTEGER NOT NULL, version INTEGER NOT NULL,"
-            " hash INTEGER, PRIMARY KEY (device, inode, size, stamp, version)) WITHOUT ROWID;"
+            " hash INTEGER, colour INTEGER, PRIMARY KEY (device, inode, size, stamp, version)) "
+            "WITHOUT ROWID;"
             "COMMIT;";
         return exec(db_, create.c_str());
     }
@@ -127,13 +128,14 @@ void FingerprintCache::close() {
     db_ = nullptr;
 }
 
-bool FingerprintCache::lookup(const FingerprintKey& key, std::optional<uint64_t>& hash) {
+bool FingerprintCache::lookup(const FingerprintKey& key,
+                              std::optional<PictureFingerprint>& fingerprint) {
     std::lock_guard lock(mutex_);
     if (!db_)
         return false;
     sqlite3_stmt* statement = nullptr;
     if (sqlite3_prepare_v2(db_,
-                           "SELECT hash FROM fingerprints WHERE device = ?1 AND inode = ?2"
+                           "SELECT hash, colour FROM fingerprints WHERE device = ?1 AND inode = ?2"
                            " AND size = ?3 AND stamp = ?4 AND version = ?5",
                            -1, &statement, nullptr) != SQLITE_OK)
         return false;
@@ -141,18 +143,21 @@ bool FingerprintCache::lookup(const FingerprintKey& key, std::optional<uint64_t>
     bool found = false;
     if (sqlite3_step(statement) == SQLITE_ROW) {
         found = true;
-        hash = sqlite3_column_type(statement, 0) == SQLITE_NULL
-                   ? std::nullopt
-                   : std::optional<uint64_t>(asUnsigned(sqlite3_column_int64(statement, 0)));
+        fingerprint = sqlite3_column_type(statement, 0) == SQLITE_NULL
+                          ? std::nullopt
+                          : std::optional<PictureFingerprint>(
+                                {asUnsigned(sqlite3_column_int64(statement, 0)),
+                                 asUnsigned(sqlite3_column_int64(statement, 1))});
     }
     sqlite3_finalize(statement);
     return found;
 }
 
-void FingerprintCache::store(const FingerprintKey& key, std::optional<uint64_t> hash) {
+void FingerprintCache::store(const FingerprintKey& key,
+                             std::optional<PictureFingerprint> fingerprint) {
     std::lock_guard lock(mutex_);
     if (db_)
-        pending_.push_back({key, hash});
+        pending_.push_back({key, fingerprint});
 }
 
 void FingerprintCache::flush() {
@@ -161,15 +166,18 @@ void FingerprintCache::flush() {
         return;
     sqlite3_stmt* statement = nullptr;
     if (exec(db_, "BEGIN IMMEDIATE") &&
-        sqlite3_prepare_v2(db_,
-                           "INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-                           -1, &statement, nullptr) == SQLITE_OK) {
+        sqlite3_prepare_v2(
+            db_, "INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", -1,
+            &statement, nullptr) == SQLITE_OK) {
         for (const Pending& p : pending_) {
             bindKey(statement, p.key);
-            if (p.hash)
-                sqlite3_bind_int64(statement, 6, asSigned(*p.hash));
-            else
+            if (p.fingerprint) {
+                sqlite3_bind_int64(statement, 6, asSigned(p.fingerprint->hash));
+                sqlite3_bind_int64(statement, 7, asSigned(p.fingerprint->colour));
+            } else {
                 sqlite3_bind_null(statement, 6);
+                sqlite3_bind_null(statement, 7);
+            }
             sqlite3_step(statement);
             sqlite3_reset(statement);
         }
@@ -179,8 +187,9 @@ void FingerprintCache::flush() {
     pending_.clear();
 }
 
-std::optional<uint64_t> CachedFingerprint(FingerprintCache* cache, const FileRecordStore& rows,
-                                          size_t row, FileFingerprinter decode) {
+std::optional<PictureFingerprint> CachedFingerprint(FingerprintCache* cache,
+                                                    const FileRecordStore& rows, size_t row,
+                                                    FileFingerprinter decode) {
     if (!decode)
         decode = FingerprintFile;
     const std::string path = rows.fullPath(row);
@@ -188,7 +197,7 @@ std::optional<uint64_t> CachedFingerprint(FingerprintCache* cache, const FileRec
                              rows.changeStamp(row)};
     if (!cache || key.inode == 0 || key.changeStamp == 0)
         return decode(path);
-    std::optional<uint64_t> hash;
+    std::optional<PictureFingerprint> hash;
     if (cache->lookup(key, hash))
         return hash;
     hash = decode(path);

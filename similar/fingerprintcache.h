@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filerecord.h"
+#include "fingerprint.h"
 
 struct sqlite3;
 
@@ -41,9 +42,9 @@ public:
 
     bool usable() const { return db_ != nullptr; }
     // Whether the key is known, and then its fingerprint (nothing: not decodable).
-    bool lookup(const FingerprintKey& key, std::optional<uint64_t>& hash);
+    bool lookup(const FingerprintKey& key, std::optional<PictureFingerprint>& fingerprint);
     // Kept in memory until flush().
-    void store(const FingerprintKey& key, std::optional<uint64_t> hash);
+    void store(const FingerprintKey& key, std::optional<PictureFingerprint> fingerprint);
     void flush();
 
 private:
@@ -54,7 +55,7 @@ private:
     std::mutex mutex_;
     struct Pending {
         FingerprintKey key;
-        std::optional<uint64_t> hash;
+        std::optional<PictureFingerprint> fingerprint;
     };
     std::vector<Pending> pending_;
 };
@@ -63,8 +64,9 @@ private:
 // otherwise the file is decoded, and the result kept only when the file still is what
 // the row says (size, identity, change stamp). Rows without an identity bypass the cache.
 // `decode` is FingerprintFile but for tests.
-using FileFingerprinter = std::optional<uint64_t> (*)(const std::string& path);
-std::optional<uint64_t> CachedFingerprint(FingerprintCache* cache, const FileRecordStore& rows,
-                                          size_t row, FileFingerprinter decode = nullptr);
+using FileFingerprinter = std::optional<PictureFingerprint> (*)(const std::string& path);
+std::optional<PictureFingerprint> CachedFingerprint(FingerprintCache* cache,
+                                                    const FileRecordStore& rows, size_t row,
+                                                    FileFingerprinter decode = nullptr);
 
 } // namespace fenwa::similar

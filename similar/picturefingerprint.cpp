@@ -46,9 +46,20 @@ void checkProgress(j_common_ptr cinfo) {
         cinfo->err->error_exit(cinfo);
 }
 
-// Everything that could be skipped by the longjmp lives in the caller.
+// A decoded picture, rows top-down without padding, 1 sample a pixel (grey) or 3 (RGB).
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    int channels = 1;
+    bool ycc = false; // 3 channels: Y, Cb, Cr rather than R, G, B
+    std::vector<uint8_t> samples;
+};
+
+// Everything that could be skipped by the longjmp lives in the caller. With `colour`, a
+// colour JPEG comes out in colour: at the reduced scales the chroma costs little more,
+// as the entropy decoding of every component is needed for grey too.
 bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteArray& bytes,
-                 GreyPicture& out) {
+                 bool colour, Pixels& out) {
     if (setjmp(errors.jump))
         return false;
     jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.constData()),
@@ -60,9 +71,12 @@ bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteA
         denom /= 2;
     cinfo.scale_num = 1;
     cinfo.scale_denom = denom;
-    cinfo.out_color_space = JCS_GRAYSCALE;
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK)
         return false; // libjpeg cannot make grey from four components; rare in photos
+    // YCbCr as stored: no conversion, and Y is the grey.
+    out.ycc = colour && cinfo.jpeg_color_space == JCS_YCbCr;
+    out.channels = out.ycc || (colour && cinfo.jpeg_color_space == JCS_RGB) ? 3 : 1;
+    cinfo.out_color_space = out.channels == 1 ? JCS_GRAYSCALE : out.ycc ? JCS_YCbCr : JCS_RGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.do_fancy_upsampling = FALSE;
     cinfo.do_block_smoothing = FALSE;
@@ -73,9 +87,10 @@ bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteA
     jpeg_start_decompress(&cinfo);
     out.width = int(cinfo.output_width);
     out.height = int(cinfo.output_height);
-    out.pixels.resize(size_t(out.width) * size_t(out.height));
+    const size_t line = size_t(out.width) * size_t(out.channels);
+    out.samples.resize(line * size_t(out.height));
     while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out.pixels.data() + size_t(cinfo.output_scanline) * size_t(out.width);
+        JSAMPROW row = out.samples.data() + size_t(cinfo.output_scanline) * line;
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
             return false;
     }
@@ -83,19 +98,20 @@ bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteA
     return true;
 }
 
-// Luminance of a 24-bit blue-green-red or 8-bit paletted bitmap.
-GreyPicture greyOf(const TDibBitmap& bitmap) {
-    GreyPicture grey;
+// RGB of a 24-bit blue-green-red or 8-bit paletted bitmap.
+Pixels rgbOf(const TDibBitmap& bitmap) {
+    Pixels rgb;
     if (bitmap.empty())
-        return grey;
-    grey.width = bitmap.width();
-    grey.height = bitmap.height();
-    grey.pixels.resize(size_t(grey.width) * size_t(grey.height));
+        return rgb;
+    rgb.width = bitmap.width();
+    rgb.height = bitmap.height();
+    rgb.channels = 3;
+    rgb.samples.resize(size_t(rgb.width) * size_t(rgb.height) * 3);
     const TPalette& palette = bitmap.palette();
-    for (int y = 0; y < grey.height; ++y) {
+    for (int y = 0; y < rgb.height; ++y) {
         const uint8_t* in = bitmap.scanLine(y);
-        uint8_t* out = grey.pixels.data() + size_t(y) * size_t(grey.width);
-        for (int x = 0; x < grey.width; ++x) {
+        uint8_t* out = rgb.samples.data() + size_t(y) * size_t(rgb.width) * 3;
+        for (int x = 0; x < rgb.width; ++x) {
             int r, g, b;
             if (bitmap.bitsPerPixel() == 8) {
                 const TPaletteEntry e = in[x] < palette.size() ? palette[in[x]] : TPaletteEntry{};
@@ -103,18 +119,17 @@ GreyPicture greyOf(const TDibBitmap& bitmap) {
             } else {
                 b = in[3 * x], g = in[3 * x + 1], r = in[3 * x + 2];
             }
-            out[x] = uint8_t((r * 77 + g * 150 + b * 29 + 128) >> 8);
+            out[3 * x] = uint8_t(r), out[3 * x + 1] = uint8_t(g), out[3 * x + 2] = uint8_t(b);
         }
     }
-    return grey;
+    return rgb;
 }
 
 // Metafiles are played small: the fingerprint reads 32 x 32.
 constexpr int MetafileSide = 256;
 
 // Loads a picture of another kind through its registered loader and reduces it to grey.
-template <class Load>
-std::optional<GreyPicture> loadOther(const QByteArray& nativeName, Load&& load) {
+template <class Load> std::optional<Pixels> loadOther(const QByteArray& nativeName, Load&& load) {
     try {
         const std::optional<TPictureFormats::Entry> entry =
             TPictureFormats::Find(PictureExtension(nativeName));
@@ -125,7 +140,7 @@ std::optional<GreyPicture> loadOther(const QByteArray& nativeName, Load&& load) 
         if (graphic->empty())
             return std::nullopt;
         if (auto* raster = dynamic_cast<TBitmapGraphic*>(graphic.get()))
-            return greyOf(DibFromImage(raster->image()));
+            return rgbOf(DibFromImage(raster->image()));
         const int w = graphic->width(), h = graphic->height();
         if (w <= 0 || h <= 0)
             return std::nullopt;
@@ -137,31 +152,13 @@ std::optional<GreyPicture> loadOther(const QByteArray& nativeName, Load&& load) 
             QPainter painter(&canvas);
             graphic->draw(painter, canvas.rect());
         }
-        return greyOf(DibFromImage(canvas));
+        return rgbOf(DibFromImage(canvas));
     } catch (...) {
         return std::nullopt;
     }
 }
 
-template <class Load>
-std::optional<uint64_t> fingerprintOf(const QByteArray& bytes, const QByteArray& nativeName,
-                                      Load&& load) {
-    GreyPicture grey;
-    if (bytes.startsWith("\xFF\xD8")) {
-        if (!DecodeJpegGrey(bytes, grey))
-            return std::nullopt;
-    } else {
-        std::optional<GreyPicture> other = loadOther(nativeName, load);
-        if (!other || other->width <= 0 || other->height <= 0)
-            return std::nullopt;
-        grey = std::move(*other);
-    }
-    return FingerprintGrey(grey.pixels.data(), grey.width, grey.height, grey.width);
-}
-
-} // namespace
-
-bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out) {
+bool decodeJpeg(const QByteArray& bytes, bool colour, Pixels& out) {
     jpeg_decompress_struct cinfo{};
     JpegErrors errors{};
     ScanGuard guard{};
@@ -173,11 +170,56 @@ bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out) {
     cinfo.mem->max_memory_to_use = MaxDecoderMemory;
     guard.pub.progress_monitor = checkProgress;
     cinfo.progress = &guard.pub;
-    const bool ok = !bytes.isEmpty() && decodeInner(cinfo, errors, bytes, out);
+    const bool ok = !bytes.isEmpty() && decodeInner(cinfo, errors, bytes, colour, out);
     jpeg_destroy_decompress(&cinfo);
     if (!ok)
-        out = GreyPicture{};
+        out = Pixels{};
     return ok;
+}
+
+template <class Load>
+std::optional<PictureFingerprint> fingerprintOf(const QByteArray& bytes,
+                                                const QByteArray& nativeName, Load&& load) {
+    Pixels pixels;
+    if (bytes.startsWith("\xFF\xD8")) {
+        if (!decodeJpeg(bytes, true, pixels))
+            return std::nullopt;
+    } else {
+        std::optional<Pixels> other = loadOther(nativeName, load);
+        if (!other || other->width <= 0 || other->height <= 0)
+            return std::nullopt;
+        pixels = std::move(*other);
+    }
+    if (pixels.channels == 1) {
+        const std::optional<uint64_t> hash =
+            FingerprintGrey(pixels.samples.data(), pixels.width, pixels.height, pixels.width);
+        return hash ? std::optional<PictureFingerprint>({*hash, 0}) : std::nullopt;
+    }
+    std::vector<uint8_t> grey(size_t(pixels.width) * size_t(pixels.height));
+    for (size_t i = 0; i < grey.size(); ++i) {
+        const uint8_t* p = pixels.samples.data() + 3 * i;
+        grey[i] = pixels.ycc ? p[0] : uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
+    }
+    const std::optional<uint64_t> hash =
+        FingerprintGrey(grey.data(), pixels.width, pixels.height, pixels.width);
+    if (!hash)
+        return std::nullopt;
+    return PictureFingerprint{
+        *hash, ColourLayout(pixels.samples.data(), pixels.width, pixels.height, pixels.width * 3,
+                            pixels.ycc ? ColourSpace::YCbCr : ColourSpace::Rgb)};
+}
+
+} // namespace
+
+bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out) {
+    Pixels pixels;
+    out = GreyPicture{};
+    if (!decodeJpeg(bytes, false, pixels))
+        return false;
+    out.width = pixels.width;
+    out.height = pixels.height;
+    out.pixels = std::move(pixels.samples);
+    return true;
 }
 
 void PrepareFingerprinting() {
@@ -185,12 +227,13 @@ void PrepareFingerprinting() {
     RegisterGifPictureKind();
 }
 
-std::optional<uint64_t> FingerprintBytes(const QByteArray& bytes, const std::string& name) {
+std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
+                                                   const std::string& name) {
     return fingerprintOf(bytes, QByteArray::fromStdString(name),
                          [&](TGraphic& graphic) { graphic.loadFromBytes(bytes); });
 }
 
-std::optional<uint64_t> FingerprintFile(const std::string& path) {
+std::optional<PictureFingerprint> FingerprintFile(const std::string& path) {
     const QByteArray native = QByteArray::fromStdString(path);
     if (!IsExistingFile(native))
         return std::nullopt;

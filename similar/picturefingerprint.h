@@ -1,6 +1,6 @@
 #pragma once
-// Reading a picture file into its fingerprint. JPEG files are decoded by libjpeg-turbo
-// straight to grey at the smallest scale that keeps 64 pixels on the short side; other
+// Reading a picture file into its fingerprint and colour layout. JPEG files are decoded
+// by libjpeg-turbo at the smallest scale that keeps 64 pixels on the short side; other
 // pictures (GIF, BMP, icons, metafiles) load through the picture loaders. EXIF
 // orientation needs no turning: the distance already ignores orientation.
 // Safe to call from several threads once PrepareFingerprinting() has run.
@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "fingerprint.h"
 
 namespace fenwa::similar {
 
@@ -32,11 +34,13 @@ bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out);
 // Registers the picture kinds the loaders need; call once on the main thread.
 void PrepareFingerprinting();
 
-// The fingerprint of a picture's bytes, or nothing when they cannot be decoded. The name
+// The fingerprint of a picture's bytes, or nothing when they cannot be decoded or are
+// nearly blank. The name
 // decides the loader as it does for the viewer; JPEG bytes are recognised by their start.
-std::optional<uint64_t> FingerprintBytes(const QByteArray& bytes, const std::string& name);
+std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
+                                                   const std::string& name);
 
 // The fingerprint of a picture file (at most MaxPictureFileBytes long).
-std::optional<uint64_t> FingerprintFile(const std::string& path);
+std::optional<PictureFingerprint> FingerprintFile(const std::string& path);
 
 } // namespace fenwa::similar
