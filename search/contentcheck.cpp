@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "filesystem.h"
 #include "grouping.h"
 #include "similarindex.h"
 
@@ -73,14 +74,13 @@ std::vector<char>& threadBuffer(size_t size) {
 
 } // namespace
 
-bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
-    Descriptor file;
-    if (size < 0 || !openRegular(path, size, file))
-        return false;
+namespace {
+
+bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
     if (size <= 2 * ContentEdgeBytes) {
         // One byte more than expected is asked for, so a file that grew is noticed.
         std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
-        if (readAt(file.fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
+        if (readAt(fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
             return false;
         partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
         whole = true;
@@ -88,20 +88,17 @@ bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, 
     }
     const size_t edge = size_t(ContentEdgeBytes);
     std::vector<char>& buffer = threadBuffer(2 * edge);
-    if (readAt(file.fd, buffer.data(), edge, 0) != ssize_t(edge) ||
-        readAt(file.fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
+    if (readAt(fd, buffer.data(), edge, 0) != ssize_t(edge) ||
+        readAt(fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
         return false;
     partial = toContentHash(XXH3_128bits(buffer.data(), 2 * edge));
     whole = false;
     return true;
 }
 
-bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+bool hashOpenWhole(int fd, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t)>& onChunk) {
-    Descriptor file;
-    if (size < 0 || !openRegular(path, size, file))
-        return false;
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(),
                                                                    &XXH3_freeState);
     if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
@@ -109,7 +106,7 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
     std::vector<char>& buffer = threadBuffer(WholeFileChunk);
     int64_t total = 0;
     for (;;) {
-        const ssize_t n = readAt(file.fd, buffer.data(), WholeFileChunk, total);
+        const ssize_t n = readAt(fd, buffer.data(), WholeFileChunk, total);
         if (n < 0)
             return false;
         if (n == 0)
@@ -125,6 +122,21 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
         return false;
     hash = toContentHash(XXH3_128bits_digest(state.get()));
     return true;
+}
+
+} // namespace
+
+bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
+    Descriptor file;
+    return size >= 0 && openRegular(path, size, file) &&
+           hashOpenEdges(file.fd, size, partial, whole);
+}
+
+bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+                   const std::function<bool(size_t)>& onChunk) {
+    Descriptor file;
+    return size >= 0 && openRegular(path, size, file) &&
+           hashOpenWhole(file.fd, size, hash, onChunk);
 }
 
 namespace {
@@ -235,6 +247,24 @@ Classes refine(const Classes& from, const std::vector<Key>& key, const std::vect
     return out;
 }
 
+// Files smaller than this are read rather than looked up (see bench/README.md).
+constexpr int64_t CachedFromBytes = 0;
+
+// The stamp a row's hashes are kept under; false when the cache cannot answer for it.
+bool cacheStampOf(const FileRecordStore& rows, uint32_t row, const ContentHashCache* cache,
+                  FileStamp& stamp) {
+    if (!cache)
+        return false;
+    stamp = {rows.device(row), rows.inode(row), rows.fileSize(row), rows.changeStamp(row)};
+    return stamp.inode != 0 && stamp.changeStamp != 0 && stamp.size >= CachedFromBytes;
+}
+
+// Looked at again after reading: only then may what was read be kept under the stamp.
+bool mayKeep(int fd, const FileStamp& stamp, const ContentHashCache& cache) {
+    return platform::fileSettled(fd, {}, {stamp.device, stamp.inode}, stamp.size, stamp.changeStamp,
+                                 cache.settleSeconds());
+}
+
 struct HashKey {
     ContentHash hash;
     bool operator<(const HashKey& o) const {
@@ -280,14 +310,34 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         options.beforeReading();
     std::vector<HashKey> partial(edgeJobs);
     std::vector<char> readable(edgeJobs, 0), whole(edgeJobs, 0);
+    // Whole-file hashes the cache already knows, for files larger than the edges.
+    std::vector<ContentHash> keptWhole(options.cache ? edgeJobs : 0);
+    std::vector<char> hasKeptWhole(edgeJobs, 0);
     runJobs(
         edgeJobs, threads,
         [&](size_t i) {
             const uint32_t row = bySize.rows[i];
-            bool isWhole = false;
-            readable[i] =
-                hashFileEdges(hidden.fullPath(row), hidden.fileSize(row), partial[i].hash, isWhole);
-            whole[i] = isWhole;
+            const int64_t size = hidden.fileSize(row);
+            FileStamp stamp;
+            const bool cacheable = cacheStampOf(hidden, row, options.cache, stamp);
+            KeptContentHashes kept;
+            if (cacheable && options.cache->lookupContent(stamp, kept)) {
+                partial[i].hash = kept.edges;
+                whole[i] = size <= 2 * ContentEdgeBytes;
+                if (kept.whole) {
+                    keptWhole[i] = *kept.whole;
+                    hasKeptWhole[i] = 1;
+                }
+                readable[i] = 1;
+            } else {
+                Descriptor file;
+                bool isWhole = false;
+                readable[i] = openRegular(hidden.fullPath(row), size, file) &&
+                              hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
+                whole[i] = isWhole;
+                if (readable[i] && cacheable && mayKeep(file.fd, stamp, *options.cache))
+                    options.cache->storeContent(stamp, {partial[i].hash, std::nullopt});
+            }
             done.fetch_add(1, std::memory_order_relaxed);
         },
         stop, options.stop,
@@ -317,6 +367,9 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         if (whole[q]) {
             full[p] = partial[q];
             fullReadable[p] = 1;
+        } else if (hasKeptWhole[q]) {
+            full[p].hash = keptWhole[q];
+            fullReadable[p] = 1;
         } else {
             wholeJobs.push_back(p);
             wholeBytes += uint64_t(hidden.fileSize(byEdges.rows[p]));
@@ -328,11 +381,17 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         [&](size_t i) {
             const size_t p = wholeJobs[i];
             const uint32_t row = byEdges.rows[p];
-            fullReadable[p] = hashWholeFile(hidden.fullPath(row), hidden.fileSize(row),
-                                            full[p].hash, [&](size_t bytes) {
-                                                done.fetch_add(bytes, std::memory_order_relaxed);
-                                                return !stop.load(std::memory_order_relaxed);
-                                            });
+            const int64_t size = hidden.fileSize(row);
+            Descriptor file;
+            fullReadable[p] = openRegular(hidden.fullPath(row), size, file) &&
+                              hashOpenWhole(file.fd, size, full[p].hash, [&](size_t bytes) {
+                                  done.fetch_add(bytes, std::memory_order_relaxed);
+                                  return !stop.load(std::memory_order_relaxed);
+                              });
+            FileStamp stamp;
+            if (fullReadable[p] && cacheStampOf(hidden, row, options.cache, stamp) &&
+                mayKeep(file.fd, stamp, *options.cache))
+                options.cache->storeContent(stamp, {partial[positionOfRow[p]].hash, full[p].hash});
         },
         stop, options.stop,
         [&] {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ struct SearchRequest {
     // picture cannot be decoded) and the largest fingerprint distance that matches.
     std::function<std::optional<uint64_t>(const FileRecordStore&, size_t row)> fingerprint;
     int similarThreshold = 7;
+    // For Content: hashes kept between searches (none: every file is read).
+    std::shared_ptr<ContentHashCache> contentCache;
 };
 
 struct SearchOutcome {

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <cstring>
+#include <ctime>
 #include <sqlite3.h>
 
 #include "filesystem.h"
@@ -16,7 +17,8 @@ namespace fenwa::similar {
 namespace {
 
 constexpr const char* Application = "fenwa-fingerprints";
-constexpr int Layout = 1;
+// 2: content hashes and the day each entry was last used.
+constexpr int Layout = 2;
 
 bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -36,6 +38,11 @@ std::optional<std::string> single(sqlite3* db, const char* sql) {
     return answer;
 }
 
+int64_t number(sqlite3* db, const std::string& sql) {
+    const std::optional<std::string> text = single(db, sql.c_str());
+    return text && !text->empty() ? std::stoll(*text) : 0;
+}
+
 int64_t asSigned(uint64_t v) {
     int64_t s;
     std::memcpy(&s, &v, sizeof s);
@@ -48,17 +55,24 @@ uint64_t asUnsigned(int64_t v) {
     return u;
 }
 
-void bindKey(sqlite3_stmt* statement, const FingerprintKey& key) {
+void bindKey(sqlite3_stmt* statement, const FingerprintKey& key, int version) {
     sqlite3_bind_int64(statement, 1, asSigned(key.device));
     sqlite3_bind_int64(statement, 2, asSigned(key.inode));
     sqlite3_bind_int64(statement, 3, key.size);
     sqlite3_bind_int64(statement, 4, asSigned(key.changeStamp));
-    sqlite3_bind_int(statement, 5, FingerprintVersion);
+    sqlite3_bind_int(statement, 5, version);
 }
+
+constexpr const char* KeyColumns = "device = ?1 AND inode = ?2 AND size = ?3 AND stamp = ?4"
+                                   " AND version = ?5";
+
+enum Table { Fingerprints, Contents };
+constexpr const char* TableNames[] = {"fingerprints", "contents"};
 
 } // namespace
 
-FingerprintCache::FingerprintCache(const std::string& path) {
+FingerprintCache::FingerprintCache(const std::string& path, int64_t today)
+    : today_(today > 0 ? today : int64_t(std::time(nullptr) / 86400)) {
     if (path.empty())
         return;
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
@@ -76,6 +90,7 @@ FingerprintCache::FingerprintCache(const std::string& path) {
 
 FingerprintCache::~FingerprintCache() {
     flush();
+    trim();
     close();
 }
 
@@ -101,51 +116,72 @@ bool FingerprintCache::open(const std::string& path) {
     if (!tables)
         return false;
     if (*tables == "0") {
+        const std::string key = "device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                                " size INTEGER NOT NULL, stamp INTEGER NOT NULL,"
+                                " version INTEGER NOT NULL, ";
+        const std::string primary =
+            " seen INTEGER NOT NULL, PRIMARY KEY (device, inode, size, stamp, version))"
+            " WITHOUT ROWID;";
         const std::string create =
             "BEGIN;"
             "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
             "INSERT INTO meta VALUES ('application', '" +
             std::string(Application) + "'), ('layout', '" + std::to_string(Layout) +
-            "');"
-            "CREATE TABLE fingerprints (device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-            " size INTEGER NOT NULL, stamp INTEGER NOT NULL, version INTEGER NOT NULL,"
-            " hash INTEGER, PRIMARY KEY (device, inode, size, stamp, version)) WITHOUT ROWID;"
-            "COMMIT;";
-        return exec(db_, create.c_str());
+            "'), ('trimmed', '0');"
+            "CREATE TABLE fingerprints (" +
+            key + "hash INTEGER," + primary + "CREATE TABLE contents (" + key +
+            "edges_low INTEGER NOT NULL, edges_high INTEGER NOT NULL, whole_low INTEGER,"
+            " whole_high INTEGER," +
+            primary + "COMMIT;";
+        // Pages freed by trimming go back to the file system.
+        return exec(db_, "PRAGMA auto_vacuum = INCREMENTAL") && exec(db_, create.c_str());
     }
-    // Someone else's file, or a layout this program does not know (a newer one).
+    // Someone else's file, or a layout this program does not know (an older or newer one).
     return single(db_, "SELECT value FROM meta WHERE name = 'application'") ==
                std::optional<std::string>(Application) &&
            single(db_, "SELECT value FROM meta WHERE name = 'layout'") ==
                std::optional<std::string>(std::to_string(Layout)) &&
-           single(db_, "SELECT count(*) FROM fingerprints WHERE 0").has_value();
+           single(db_, "SELECT count(*) FROM fingerprints WHERE 0").has_value() &&
+           single(db_, "SELECT count(*) FROM contents WHERE 0").has_value();
 }
 
 void FingerprintCache::close() {
+    for (sqlite3_stmt*& statement : statements_) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
     if (db_)
         sqlite3_close(db_);
     db_ = nullptr;
+}
+
+sqlite3_stmt* FingerprintCache::prepared(int which, const char* sql) {
+    sqlite3_stmt*& statement = statements_[which];
+    if (!statement && sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
+        statement = nullptr;
+    return statement;
 }
 
 bool FingerprintCache::lookup(const FingerprintKey& key, std::optional<uint64_t>& hash) {
     std::lock_guard lock(mutex_);
     if (!db_)
         return false;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "SELECT hash FROM fingerprints WHERE device = ?1 AND inode = ?2"
-                           " AND size = ?3 AND stamp = ?4 AND version = ?5",
-                           -1, &statement, nullptr) != SQLITE_OK)
+    static const std::string sql =
+        std::string("SELECT hash, seen FROM fingerprints WHERE ") + KeyColumns;
+    sqlite3_stmt* statement = prepared(Fingerprints, sql.c_str());
+    if (!statement)
         return false;
-    bindKey(statement, key);
+    bindKey(statement, key, FingerprintVersion);
     bool found = false;
     if (sqlite3_step(statement) == SQLITE_ROW) {
         found = true;
         hash = sqlite3_column_type(statement, 0) == SQLITE_NULL
                    ? std::nullopt
                    : std::optional<uint64_t>(asUnsigned(sqlite3_column_int64(statement, 0)));
+        if (sqlite3_column_int64(statement, 1) < today_)
+            used_.emplace_back(Fingerprints, key);
     }
-    sqlite3_finalize(statement);
+    sqlite3_reset(statement);
     return found;
 }
 
@@ -155,28 +191,162 @@ void FingerprintCache::store(const FingerprintKey& key, std::optional<uint64_t> 
         pending_.push_back({key, hash});
 }
 
+bool FingerprintCache::lookupContent(const FileStamp& stamp, KeptContentHashes& hashes) {
+    std::lock_guard lock(mutex_);
+    if (!db_)
+        return false;
+    static const std::string sql =
+        std::string("SELECT edges_low, edges_high, whole_low, whole_high, seen FROM contents"
+                    " WHERE ") +
+        KeyColumns;
+    sqlite3_stmt* statement = prepared(Contents, sql.c_str());
+    if (!statement)
+        return false;
+    bindKey(statement, stamp, ContentHashVersion);
+    bool found = false;
+    if (sqlite3_step(statement) == SQLITE_ROW) {
+        found = true;
+        hashes.edges = {asUnsigned(sqlite3_column_int64(statement, 0)),
+                        asUnsigned(sqlite3_column_int64(statement, 1))};
+        hashes.whole.reset();
+        if (sqlite3_column_type(statement, 2) != SQLITE_NULL &&
+            sqlite3_column_type(statement, 3) != SQLITE_NULL)
+            hashes.whole = ContentHash{asUnsigned(sqlite3_column_int64(statement, 2)),
+                                       asUnsigned(sqlite3_column_int64(statement, 3))};
+        if (sqlite3_column_int64(statement, 4) < today_)
+            used_.emplace_back(Contents, stamp);
+    }
+    sqlite3_reset(statement);
+    return found;
+}
+
+void FingerprintCache::storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) {
+    std::lock_guard lock(mutex_);
+    if (db_)
+        pendingContent_.push_back({stamp, hashes});
+}
+
 void FingerprintCache::flush() {
     std::lock_guard lock(mutex_);
-    if (!db_ || pending_.empty())
+    if (!db_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
+        return;
+    if (!exec(db_, "BEGIN IMMEDIATE"))
         return;
     sqlite3_stmt* statement = nullptr;
-    if (exec(db_, "BEGIN IMMEDIATE") &&
-        sqlite3_prepare_v2(db_,
-                           "INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
-                           -1, &statement, nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(
+            db_, "INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)", -1,
+            &statement, nullptr) == SQLITE_OK) {
         for (const Pending& p : pending_) {
-            bindKey(statement, p.key);
+            bindKey(statement, p.key, FingerprintVersion);
             if (p.hash)
                 sqlite3_bind_int64(statement, 6, asSigned(*p.hash));
             else
                 sqlite3_bind_null(statement, 6);
+            sqlite3_bind_int64(statement, 7, today_);
             sqlite3_step(statement);
             sqlite3_reset(statement);
         }
     }
     sqlite3_finalize(statement);
+    statement = nullptr;
+    if (sqlite3_prepare_v2(db_,
+                           "INSERT OR REPLACE INTO contents VALUES"
+                           " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
+                           -1, &statement, nullptr) == SQLITE_OK) {
+        for (const PendingContent& p : pendingContent_) {
+            bindKey(statement, p.stamp, ContentHashVersion);
+            sqlite3_bind_int64(statement, 6, asSigned(p.hashes.edges.low));
+            sqlite3_bind_int64(statement, 7, asSigned(p.hashes.edges.high));
+            if (p.hashes.whole) {
+                sqlite3_bind_int64(statement, 8, asSigned(p.hashes.whole->low));
+                sqlite3_bind_int64(statement, 9, asSigned(p.hashes.whole->high));
+            } else {
+                sqlite3_bind_null(statement, 8);
+                sqlite3_bind_null(statement, 9);
+            }
+            sqlite3_bind_int64(statement, 10, today_);
+            sqlite3_step(statement);
+            sqlite3_reset(statement);
+        }
+    }
+    sqlite3_finalize(statement);
+    // The day of use, written once a day per entry at most.
+    for (int table : {Fingerprints, Contents}) {
+        statement = nullptr;
+        const std::string sql =
+            std::string("UPDATE ") + TableNames[table] + " SET seen = ?6 WHERE " + KeyColumns;
+        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK)
+            for (const auto& [which, key] : used_) {
+                if (which != table)
+                    continue;
+                bindKey(statement, key,
+                        table == Fingerprints ? FingerprintVersion : ContentHashVersion);
+                sqlite3_bind_int64(statement, 6, today_);
+                sqlite3_step(statement);
+                sqlite3_reset(statement);
+            }
+        sqlite3_finalize(statement);
+    }
     exec(db_, "COMMIT");
     pending_.clear();
+    pendingContent_.clear();
+    used_.clear();
+}
+
+void FingerprintCache::trim(int64_t bound) {
+    std::lock_guard lock(mutex_);
+    if (!db_)
+        return;
+    const std::string day = std::to_string(today_);
+    if (number(db_, "SELECT value FROM meta WHERE name = 'trimmed'") != today_) {
+        const std::string expired = std::to_string(today_ - ExpiryDays);
+        exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen < " + expired +
+                   "; DELETE FROM contents WHERE seen < " + expired +
+                   "; UPDATE meta SET value = '" + day + "' WHERE name = 'trimmed'; COMMIT;")
+                      .c_str());
+    }
+    // Least recently used days first; what was used today stays.
+    for (;;) {
+        const int64_t used =
+            (number(db_, "PRAGMA page_count") - number(db_, "PRAGMA freelist_count")) *
+            number(db_, "PRAGMA page_size");
+        if (used <= bound)
+            break;
+        const std::optional<std::string> oldest =
+            single(db_, "SELECT min(seen) FROM (SELECT min(seen) AS seen FROM fingerprints"
+                        " UNION ALL SELECT min(seen) FROM contents)");
+        if (!oldest || oldest->empty() || std::stoll(*oldest) >= today_)
+            break;
+        if (!exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen <= " + *oldest +
+                        "; DELETE FROM contents WHERE seen <= " + *oldest + "; COMMIT;")
+                           .c_str()))
+            break;
+    }
+    exec(db_, "PRAGMA incremental_vacuum");
+}
+
+bool FingerprintCache::clear() {
+    std::lock_guard lock(mutex_);
+    pending_.clear();
+    pendingContent_.clear();
+    used_.clear();
+    if (!db_ ||
+        !exec(db_, "BEGIN IMMEDIATE; DELETE FROM fingerprints; DELETE FROM contents; COMMIT;")) {
+        if (db_)
+            exec(db_, "ROLLBACK");
+        return false;
+    }
+    // The file shrinks to its empty tables.
+    exec(db_, "VACUUM");
+    return true;
+}
+
+int64_t FingerprintCache::entries() {
+    std::lock_guard lock(mutex_);
+    if (!db_)
+        return 0;
+    return number(db_, "SELECT count(*) FROM fingerprints") +
+           number(db_, "SELECT count(*) FROM contents");
 }
 
 std::optional<uint64_t> CachedFingerprint(FingerprintCache* cache, const FileRecordStore& rows,
@@ -192,10 +362,8 @@ std::optional<uint64_t> CachedFingerprint(FingerprintCache* cache, const FileRec
     if (cache->lookup(key, hash))
         return hash;
     hash = decode(path);
-    platform::FileState now;
-    if (platform::statFileNow(path, now) && now.regularFile && now.size == key.size &&
-        now.identity.device == key.device && now.identity.inode == key.inode &&
-        now.changeStamp == key.changeStamp)
+    if (platform::fileSettled(-1, path, {key.device, key.inode}, key.size, key.changeStamp,
+                              cache->settleSeconds()))
         cache->store(key, hash);
     return hash;
 }
