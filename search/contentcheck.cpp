@@ -22,7 +22,7 @@ namespace fenwa {
 
 namespace {
 
-constexpr size_t WholeFileChunk = 1 << 20;
+constexpr size_t WholeFileChunk = 256 << 10;
 
 // An open file descriptor, closed when it goes out of scope.
 struct Descriptor {
@@ -265,6 +265,17 @@ bool mayKeep(int fd, const FileStamp& stamp, const ContentHashCache& cache) {
                                  cache.settleSeconds());
 }
 
+// Reads in inode order: file systems place a file's data near its inode, so a cold disk
+// is read front to back rather than in the order of sizes.
+template <class RowOf>
+void sortByDiskOrder(const FileRecordStore& rows, std::vector<size_t>& jobs, RowOf rowOf) {
+    std::sort(jobs.begin(), jobs.end(), [&](size_t a, size_t b) {
+        const uint32_t ra = rowOf(a), rb = rowOf(b);
+        return std::pair(rows.device(ra), rows.inode(ra)) <
+               std::pair(rows.device(rb), rows.inode(rb));
+    });
+}
+
 struct HashKey {
     ContentHash hash;
     bool operator<(const HashKey& o) const {
@@ -313,37 +324,57 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     // Whole-file hashes the cache already knows, for files larger than the edges.
     std::vector<ContentHash> keptWhole(options.cache ? edgeJobs : 0);
     std::vector<char> hasKeptWhole(edgeJobs, 0);
+    // What the cache knows is taken first, in one lookup; the readers get the rest.
+    std::vector<FileStamp> stamps(edgeJobs);
+    std::vector<char> cacheable(edgeJobs, 0);
+    std::vector<size_t> edgeReads;
+    if (options.cache) {
+        std::vector<FileStamp> asked;
+        std::vector<size_t> askedFor;
+        for (size_t i = 0; i < edgeJobs; ++i)
+            if (cacheStampOf(hidden, bySize.rows[i], options.cache, stamps[i])) {
+                cacheable[i] = 1;
+                asked.push_back(stamps[i]);
+                askedFor.push_back(i);
+            }
+        const std::vector<std::optional<KeptContentHashes>> known =
+            options.cache->lookupContents(asked);
+        for (size_t k = 0; k < askedFor.size() && k < known.size(); ++k) {
+            if (!known[k])
+                continue;
+            const size_t i = askedFor[k];
+            partial[i].hash = known[k]->edges;
+            whole[i] = hidden.fileSize(bySize.rows[i]) <= 2 * ContentEdgeBytes;
+            if (known[k]->whole) {
+                keptWhole[i] = *known[k]->whole;
+                hasKeptWhole[i] = 1;
+            }
+            readable[i] = 1;
+        }
+    }
+    for (size_t i = 0; i < edgeJobs; ++i)
+        if (!readable[i])
+            edgeReads.push_back(i);
+    sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
     runJobs(
-        edgeJobs, threads,
-        [&](size_t i) {
+        edgeReads.size(), threads,
+        [&](size_t k) {
+            const size_t i = edgeReads[k];
             const uint32_t row = bySize.rows[i];
             const int64_t size = hidden.fileSize(row);
-            FileStamp stamp;
-            const bool cacheable = cacheStampOf(hidden, row, options.cache, stamp);
-            KeptContentHashes kept;
-            if (cacheable && options.cache->lookupContent(stamp, kept)) {
-                partial[i].hash = kept.edges;
-                whole[i] = size <= 2 * ContentEdgeBytes;
-                if (kept.whole) {
-                    keptWhole[i] = *kept.whole;
-                    hasKeptWhole[i] = 1;
-                }
-                readable[i] = 1;
-            } else {
-                Descriptor file;
-                bool isWhole = false;
-                readable[i] = openRegular(hidden.fullPath(row), size, file) &&
-                              hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
-                whole[i] = isWhole;
-                if (readable[i] && cacheable && mayKeep(file.fd, stamp, *options.cache))
-                    options.cache->storeContent(stamp, {partial[i].hash, std::nullopt});
-            }
+            Descriptor file;
+            bool isWhole = false;
+            readable[i] = openRegular(hidden.fullPath(row), size, file) &&
+                          hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
+            whole[i] = isWhole;
+            if (readable[i] && cacheable[i] && mayKeep(file.fd, stamps[i], *options.cache))
+                options.cache->storeContent(stamps[i], {partial[i].hash, std::nullopt});
             done.fetch_add(1, std::memory_order_relaxed);
         },
         stop, options.stop,
         [&] {
             if (options.progress)
-                options.progress(stepOf(done.load(), edgeJobs), edgeJobs);
+                options.progress(stepOf(done.load(), edgeReads.size()), edgeReads.size());
         });
     const Classes byEdges = refine(bySize, partial, readable);
 
@@ -375,6 +406,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
             wholeBytes += uint64_t(hidden.fileSize(byEdges.rows[p]));
         }
     }
+    sortByDiskOrder(hidden, wholeJobs, [&](size_t p) { return byEdges.rows[p]; });
     done = 0;
     runJobs(
         wholeJobs.size(), threads,

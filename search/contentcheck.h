@@ -38,7 +38,10 @@ struct KeptContentHashes {
 class ContentHashCache {
 public:
     virtual ~ContentHashCache() = default;
-    virtual bool lookupContent(const FileStamp& stamp, KeptContentHashes& hashes) = 0;
+    // One answer per stamp, all looked up at once: a lookup each costs the file's locks
+    // each time.
+    virtual std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) = 0;
     virtual void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) = 0;
     // A file changed more recently than this is not kept (see platform::fileSettled).
     virtual int settleSeconds() const { return 3; }

@@ -191,32 +191,36 @@ void FingerprintCache::store(const FingerprintKey& key, std::optional<uint64_t> 
         pending_.push_back({key, hash});
 }
 
-bool FingerprintCache::lookupContent(const FileStamp& stamp, KeptContentHashes& hashes) {
+std::vector<std::optional<KeptContentHashes>>
+FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
     std::lock_guard lock(mutex_);
-    if (!db_)
-        return false;
+    std::vector<std::optional<KeptContentHashes>> found(stamps.size());
+    if (!db_ || stamps.empty())
+        return found;
     static const std::string sql =
         std::string("SELECT edges_low, edges_high, whole_low, whole_high, seen FROM contents"
                     " WHERE ") +
         KeyColumns;
     sqlite3_stmt* statement = prepared(Contents, sql.c_str());
-    if (!statement)
-        return false;
-    bindKey(statement, stamp, ContentHashVersion);
-    bool found = false;
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-        found = true;
-        hashes.edges = {asUnsigned(sqlite3_column_int64(statement, 0)),
-                        asUnsigned(sqlite3_column_int64(statement, 1))};
-        hashes.whole.reset();
-        if (sqlite3_column_type(statement, 2) != SQLITE_NULL &&
-            sqlite3_column_type(statement, 3) != SQLITE_NULL)
-            hashes.whole = ContentHash{asUnsigned(sqlite3_column_int64(statement, 2)),
-                                       asUnsigned(sqlite3_column_int64(statement, 3))};
-        if (sqlite3_column_int64(statement, 4) < today_)
-            used_.emplace_back(Contents, stamp);
+    // One read transaction: the file is locked and checked once, not once a lookup.
+    if (!statement || !exec(db_, "BEGIN"))
+        return found;
+    for (size_t i = 0; i < stamps.size(); ++i) {
+        bindKey(statement, stamps[i], ContentHashVersion);
+        if (sqlite3_step(statement) == SQLITE_ROW) {
+            KeptContentHashes& hashes = found[i].emplace();
+            hashes.edges = {asUnsigned(sqlite3_column_int64(statement, 0)),
+                            asUnsigned(sqlite3_column_int64(statement, 1))};
+            if (sqlite3_column_type(statement, 2) != SQLITE_NULL &&
+                sqlite3_column_type(statement, 3) != SQLITE_NULL)
+                hashes.whole = ContentHash{asUnsigned(sqlite3_column_int64(statement, 2)),
+                                           asUnsigned(sqlite3_column_int64(statement, 3))};
+            if (sqlite3_column_int64(statement, 4) < today_)
+                used_.emplace_back(Contents, stamps[i]);
+        }
+        sqlite3_reset(statement);
     }
-    sqlite3_reset(statement);
+    exec(db_, "COMMIT");
     return found;
 }
 

@@ -50,7 +50,8 @@ public:
     // Kept in memory until flush().
     void store(const FingerprintKey& key, std::optional<uint64_t> hash);
 
-    bool lookupContent(const FileStamp& stamp, KeptContentHashes& hashes) override;
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override;
     void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override;
     int settleSeconds() const override { return settleSeconds_; }
     void setSettleSeconds(int seconds) { settleSeconds_ = seconds; }

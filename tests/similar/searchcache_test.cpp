@@ -20,9 +20,11 @@ namespace {
 // Counts what passes through to the cache it wraps.
 struct CountingCache : ContentHashCache {
     explicit CountingCache(FingerprintCache& kept) : inner(kept) {}
-    bool lookupContent(const FileStamp& stamp, KeptContentHashes& hashes) override {
-        const bool found = inner.lookupContent(stamp, hashes);
-        hits += found;
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        auto found = inner.lookupContents(stamps);
+        for (const auto& f : found)
+            hits += f.has_value();
         return found;
     }
     void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
@@ -127,8 +129,7 @@ TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge)
     constexpr int64_t Day = 20000;
     const auto entry = [](uint64_t inode) { return FileStamp{1, inode, 100, 7}; };
     const auto has = [&](FingerprintCache& cache, uint64_t inode) {
-        KeptContentHashes h;
-        return cache.lookupContent(entry(inode), h);
+        return cache.lookupContents({entry(inode)}).front().has_value();
     };
     {
         FingerprintCache cache(cachePath(), Day);
