@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__)
+// The hashing functions that pick AVX2 or AVX-512 where the processor has them: the same
+// hashes, about twice as fast as the baseline ones.
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -247,16 +252,15 @@ Classes refine(const Classes& from, const std::vector<Key>& key, const std::vect
     return out;
 }
 
-// Files smaller than this are read rather than looked up (see bench/README.md).
-constexpr int64_t CachedFromBytes = 0;
-
 // The stamp a row's hashes are kept under; false when the cache cannot answer for it.
 bool cacheStampOf(const FileRecordStore& rows, uint32_t row, const ContentHashCache* cache,
                   FileStamp& stamp) {
     if (!cache)
         return false;
     stamp = {rows.device(row), rows.inode(row), rows.fileSize(row), rows.changeStamp(row)};
-    return stamp.inode != 0 && stamp.changeStamp != 0 && stamp.size >= CachedFromBytes;
+    // Small files too: one lookup among many in a single transaction costs less than the
+    // open, stat, read and close of even a 512-byte file (bench/README.md).
+    return stamp.inode != 0 && stamp.changeStamp != 0;
 }
 
 // Looked at again after reading: only then may what was read be kept under the stamp.
