@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 #include <filesystem>
@@ -218,6 +219,27 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
         clickButton(w->rbChinese);
         QCOMPARE(w->btnClearCache->text(), QStringLiteral("清除快取"));
+    }
+
+    // While a search has the cache open the button is off, and the click's handler asks
+    // nothing.
+    void clearCacheWaitsForTheSearch() {
+        QDir().mkpath(dir("tree"));
+        makeFile(QFile::encodeName(dir("tree/a")), "same");
+        makeFile(QFile::encodeName(dir("tree/b")), "same");
+        makeWindow();
+        w->ckContent->setChecked(true);
+        addDirectory(*w, dir("tree"));
+        bool offDuringSearch = false;
+        QTimer::singleShot(0, progress.get(), [&] {
+            offDuringSearch = !w->btnClearCache->isEnabled();
+            w->btnClearCacheClick();
+        });
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QVERIFY(offDuringSearch);
+        QVERIFY(messages.questions.isEmpty());
+        QVERIFY(w->btnClearCache->isEnabled());
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
     }
 
     void storedRadioPairsAreTakenAsClicks() {
