@@ -76,22 +76,40 @@ FingerprintCache::FingerprintCache(const std::string& path, int64_t today)
     if (path.empty())
         return;
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
+    path_ = path;
     if (open(path))
         return;
     close();
-    // Set aside, never trusted and never deleted: the user may want to look at it.
-    const QString file = QString::fromStdString(path);
-    QFile::remove(file + ".set-aside");
-    QFile::rename(file, file + ".set-aside");
-    QFile::remove(file + "-journal");
+    setAside();
     if (!open(path))
         close();
 }
 
 FingerprintCache::~FingerprintCache() {
+    if (damaged_) {
+        close();
+        setAside();
+        return;
+    }
     flush();
     trim();
     close();
+}
+
+void FingerprintCache::setAside() {
+    // Never trusted and never deleted: the user may want to look at it.
+    const QString file = QString::fromStdString(path_);
+    QFile::remove(file + ".set-aside");
+    QFile::rename(file, file + ".set-aside");
+    QFile::remove(file + "-journal");
+}
+
+bool FingerprintCache::failed(int result) {
+    // What SQLite finds wrong with a page as it reads it; the file is not used again.
+    const int primary = result & 0xff;
+    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+        damaged_ = true;
+    return result != SQLITE_ROW && result != SQLITE_DONE;
 }
 
 std::string FingerprintCache::defaultPath() {
@@ -107,10 +125,7 @@ bool FingerprintCache::open(const std::string& path) {
         SQLITE_OK)
         return false;
     sqlite3_busy_timeout(db_, 2000);
-    // A file that is not a database, or a damaged one, fails here.
-    const std::optional<std::string> check = single(db_, "PRAGMA quick_check");
-    if (!check || *check != "ok")
-        return false;
+    // A file that is not a database fails here.
     const std::optional<std::string> tables =
         single(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
     if (!tables)
@@ -127,7 +142,8 @@ bool FingerprintCache::open(const std::string& path) {
             "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
             "INSERT INTO meta VALUES ('application', '" +
             std::string(Application) + "'), ('layout', '" + std::to_string(Layout) +
-            "'), ('trimmed', '0');"
+            "'), ('trimmed', '0'), ('checked', '" + std::to_string(today_) +
+            "');"
             "CREATE TABLE fingerprints (" +
             key + "hash INTEGER," + primary + "CREATE TABLE contents (" + key +
             "edges_low INTEGER NOT NULL, edges_high INTEGER NOT NULL, whole_low INTEGER,"
@@ -137,12 +153,23 @@ bool FingerprintCache::open(const std::string& path) {
         return exec(db_, "PRAGMA auto_vacuum = INCREMENTAL") && exec(db_, create.c_str());
     }
     // Someone else's file, or a layout this program does not know (an older or newer one).
-    return single(db_, "SELECT value FROM meta WHERE name = 'application'") ==
-               std::optional<std::string>(Application) &&
-           single(db_, "SELECT value FROM meta WHERE name = 'layout'") ==
-               std::optional<std::string>(std::to_string(Layout)) &&
-           single(db_, "SELECT count(*) FROM fingerprints WHERE 0").has_value() &&
-           single(db_, "SELECT count(*) FROM contents WHERE 0").has_value();
+    if (single(db_, "SELECT value FROM meta WHERE name = 'application'") !=
+            std::optional<std::string>(Application) ||
+        single(db_, "SELECT value FROM meta WHERE name = 'layout'") !=
+            std::optional<std::string>(std::to_string(Layout)) ||
+        !single(db_, "SELECT count(*) FROM fingerprints WHERE 0").has_value() ||
+        !single(db_, "SELECT count(*) FROM contents WHERE 0").has_value())
+        return false;
+    // The whole file is checked once a day: the check reads all of it (a third of a
+    // second a million entries). In between, SQLite's own checks of every page it reads
+    // find damage where a lookup goes (see failed()).
+    if (number(db_, "SELECT value FROM meta WHERE name = 'checked'") == today_)
+        return true;
+    const std::optional<std::string> check = single(db_, "PRAGMA quick_check");
+    return check == std::optional<std::string>("ok") &&
+           exec(db_,
+                ("INSERT OR REPLACE INTO meta VALUES ('checked', '" + std::to_string(today_) + "')")
+                    .c_str());
 }
 
 void FingerprintCache::close() {
@@ -164,7 +191,7 @@ sqlite3_stmt* FingerprintCache::prepared(int which, const char* sql) {
 
 bool FingerprintCache::lookup(const FingerprintKey& key, std::optional<uint64_t>& hash) {
     std::lock_guard lock(mutex_);
-    if (!db_)
+    if (!db_ || damaged_)
         return false;
     static const std::string sql =
         std::string("SELECT hash, seen FROM fingerprints WHERE ") + KeyColumns;
@@ -173,7 +200,8 @@ bool FingerprintCache::lookup(const FingerprintKey& key, std::optional<uint64_t>
         return false;
     bindKey(statement, key, FingerprintVersion);
     bool found = false;
-    if (sqlite3_step(statement) == SQLITE_ROW) {
+    const int result = sqlite3_step(statement);
+    if (!failed(result) && result == SQLITE_ROW) {
         found = true;
         hash = sqlite3_column_type(statement, 0) == SQLITE_NULL
                    ? std::nullopt
@@ -195,7 +223,7 @@ std::vector<std::optional<KeptContentHashes>>
 FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
     std::lock_guard lock(mutex_);
     std::vector<std::optional<KeptContentHashes>> found(stamps.size());
-    if (!db_ || stamps.empty())
+    if (!db_ || damaged_ || stamps.empty())
         return found;
     static const std::string sql =
         std::string("SELECT edges_low, edges_high, whole_low, whole_high, seen FROM contents"
@@ -207,7 +235,14 @@ FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
         return found;
     for (size_t i = 0; i < stamps.size(); ++i) {
         bindKey(statement, stamps[i], ContentHashVersion);
-        if (sqlite3_step(statement) == SQLITE_ROW) {
+        const int result = sqlite3_step(statement);
+        if (failed(result) && damaged_) {
+            // Nothing from a damaged file is used, not even what was read before.
+            sqlite3_reset(statement);
+            exec(db_, "COMMIT");
+            return std::vector<std::optional<KeptContentHashes>>(stamps.size());
+        }
+        if (result == SQLITE_ROW) {
             KeptContentHashes& hashes = found[i].emplace();
             hashes.edges = {asUnsigned(sqlite3_column_int64(statement, 0)),
                             asUnsigned(sqlite3_column_int64(statement, 1))};
@@ -232,7 +267,7 @@ void FingerprintCache::storeContent(const FileStamp& stamp, const KeptContentHas
 
 void FingerprintCache::flush() {
     std::lock_guard lock(mutex_);
-    if (!db_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
+    if (!db_ || damaged_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
         return;
     if (!exec(db_, "BEGIN IMMEDIATE"))
         return;
@@ -299,7 +334,7 @@ void FingerprintCache::flush() {
 
 void FingerprintCache::trim(int64_t bound) {
     std::lock_guard lock(mutex_);
-    if (!db_)
+    if (!db_ || damaged_)
         return;
     const std::string day = std::to_string(today_);
     if (number(db_, "SELECT value FROM meta WHERE name = 'trimmed'") != today_) {
@@ -334,11 +369,16 @@ bool FingerprintCache::clear() {
     pending_.clear();
     pendingContent_.clear();
     used_.clear();
-    if (!db_ ||
-        !exec(db_, "BEGIN IMMEDIATE; DELETE FROM fingerprints; DELETE FROM contents; COMMIT;")) {
-        if (db_)
-            exec(db_, "ROLLBACK");
+    if (!db_)
         return false;
+    const int result = sqlite3_exec(
+        db_, "BEGIN IMMEDIATE; DELETE FROM fingerprints; DELETE FROM contents; COMMIT;", nullptr,
+        nullptr, nullptr);
+    if (result != SQLITE_OK) {
+        exec(db_, "ROLLBACK");
+        // A damaged file is set aside as the cache closes: gone all the same.
+        failed(result);
+        return damaged_;
     }
     // The file shrinks to its empty tables.
     exec(db_, "VACUUM");

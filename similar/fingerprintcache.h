@@ -4,7 +4,7 @@
 // file does (device, inode, size and the change stamp of its modification and
 // status-change times) and by the version of what computed it, so a changed file never
 // matches an old entry. A file that is damaged, someone else's, or of a newer layout is
-// set aside and a new one started.
+// set aside and a new one started; damage found while in use stops its use at once.
 //
 // Growth is bounded: every entry records the day it was last used; entries unused for
 // ExpiryDays go (checked once a day), and when the file holds more than its size bound
@@ -69,9 +69,14 @@ public:
 private:
     bool open(const std::string& path);
     void close();
+    void setAside();
+    // Whether a step's result is an error; a sign of damage marks the file damaged.
+    bool failed(int result);
     sqlite3_stmt* prepared(int which, const char* sql);
 
     sqlite3* db_ = nullptr;
+    std::string path_;
+    bool damaged_ = false; // found so while in use: set aside when closed
     int64_t today_ = 0;
     int settleSeconds_ = 3;
     std::mutex mutex_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <set>
@@ -170,4 +171,31 @@ TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge)
     EXPECT_TRUE(cache.clear());
     EXPECT_EQ(cache.entries(), 0);
     EXPECT_LT(QFileInfo(QString::fromStdString(cachePath())).size(), before / 10);
+}
+
+TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
+    constexpr int64_t Day = 20000;
+    std::vector<FileStamp> stamps;
+    for (uint64_t inode = 1; inode <= 20000; ++inode)
+        stamps.push_back({1, inode, 100, 7});
+    {
+        FingerprintCache cache(cachePath(), Day);
+        for (const FileStamp& s : stamps)
+            cache.storeContent(s, {{s.inode, 1}, std::nullopt});
+    }
+    const QString path = QString::fromStdString(cachePath());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(file.size() / 2 / 4096 * 4096));
+        file.write(QByteArray(4096, '\xff'));
+    }
+    {
+        // Checked whole today already, so only the lookups can find the damage.
+        FingerprintCache cache(cachePath(), Day);
+        const auto found = cache.lookupContents(stamps);
+        EXPECT_TRUE(std::none_of(found.begin(), found.end(), [](const auto& f) { return f; }));
+    }
+    EXPECT_TRUE(QFile::exists(path + ".set-aside"));
+    EXPECT_EQ(FingerprintCache(cachePath(), Day).entries(), 0);
 }
