@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <sqlite3.h>
@@ -40,7 +41,8 @@ std::optional<std::string> single(sqlite3* db, const char* sql) {
 
 int64_t number(sqlite3* db, const std::string& sql) {
     const std::optional<std::string> text = single(db, sql.c_str());
-    return text && !text->empty() ? std::stoll(*text) : 0;
+    // Not std::stoll: text that is no number must not throw out of the cache.
+    return text ? std::strtoll(text->c_str(), nullptr, 10) : 0;
 }
 
 int64_t asSigned(uint64_t v) {
@@ -351,14 +353,21 @@ void FingerprintCache::trim(int64_t bound) {
             number(db_, "PRAGMA page_size");
         if (used <= bound)
             break;
-        const std::optional<std::string> oldest =
+        const std::optional<std::string> oldestText =
             single(db_, "SELECT min(seen) FROM (SELECT min(seen) AS seen FROM fingerprints"
                         " UNION ALL SELECT min(seen) FROM contents)");
-        if (!oldest || oldest->empty() || std::stoll(*oldest) >= today_)
+        if (!oldestText || oldestText->empty())
             break;
-        if (!exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen <= " + *oldest +
-                        "; DELETE FROM contents WHERE seen <= " + *oldest + "; COMMIT;")
-                           .c_str()))
+        // Read as a number, so that only a number goes back into the statement.
+        const int64_t oldest = std::strtoll(oldestText->c_str(), nullptr, 10);
+        if (oldest >= today_)
+            break;
+        const std::string cutoff = std::to_string(oldest);
+        const int64_t changesBefore = sqlite3_total_changes64(db_);
+        if (!exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen <= " + cutoff +
+                        "; DELETE FROM contents WHERE seen <= " + cutoff + "; COMMIT;")
+                           .c_str()) ||
+            sqlite3_total_changes64(db_) == changesBefore) // nothing went: no progress to make
             break;
     }
     exec(db_, "PRAGMA incremental_vacuum");
