@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
+#include "fingerprintcache.h"
 #include "messages.h"
 #include "settingsformat.h"
 #include "shell.h"
@@ -36,6 +37,7 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
     // Undo reaches back across restarts through a journal in the user's data directory.
     s.undoJournalPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
                         QStringLiteral("/undo-journal.json");
+    s.searchCachePath = similar::FingerprintCache::defaultPath();
     s.openSettings = [] {
         return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };

@@ -15,12 +15,15 @@ public:
     virtual void error(QWidget* parent, const QString& text) = 0;
     // A notice (the about box): information icon, one OK button.
     virtual void information(QWidget* parent, const QString& text) = 0;
+    // A question answered Yes or No; whoever does not ask answers No.
+    virtual bool confirm(QWidget*, const QString&) { return false; }
 };
 
 class MessageBoxMessages : public UserMessages {
 public:
     void error(QWidget* parent, const QString& text) override;
     void information(QWidget* parent, const QString& text) override;
+    bool confirm(QWidget* parent, const QString& text) override;
 };
 
 } // namespace fenwa

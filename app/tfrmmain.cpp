@@ -320,6 +320,11 @@ void TfrmMain::buildOptionPages() {
     rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
     rbChinese->setObjectName("rbChinese");
     rbChinese->setGeometry(110, 88, 100, 20);
+    btnClearCache = new QPushButton(QStringLiteral("Clear cache"), tbsMore);
+    btnClearCache->setObjectName("btnClearCache");
+    btnClearCache->setGeometry(6, 114, 120, 25);
+    lbCacheSize = label(tbsMore, QString(), QRect(132, 118, 90, 18));
+    lbCacheSize->setObjectName("lbCacheSize");
     pgOptions->addTab(tbsMore, QStringLiteral("More Options"));
 }
 
@@ -894,7 +899,9 @@ void TfrmMain::btnFindDuplicatesClick() {
         return;
     ListIdle = false;
     AddPendingDirectory();
-    if (!runDuplicateSearch()) {
+    const bool finished = runDuplicateSearch();
+    showCacheSize(); // the search's cache was written back as it ended
+    if (!finished) {
         FinishCancelledSearch();
         return;
     }
@@ -919,13 +926,20 @@ bool TfrmMain::runDuplicateSearch() {
     request.includeSubdirectories = ckInclude->isChecked();
     request.duplicatesOnly = true;
     request.criteria = ticked;
+    // One cache file for fingerprints and content hashes, written back when the request
+    // goes, after the search.
+    std::shared_ptr<similar::FingerprintCache> cache;
+    const auto sharedCache = [this, &cache] {
+        if (!cache)
+            cache = std::make_shared<similar::FingerprintCache>(services_.searchCachePath);
+        return cache;
+    };
+    if (ticked.content && !services_.searchCachePath.empty())
+        request.contentCache = sharedCache();
     if (ticked.similar) {
         similar::PrepareFingerprinting();
-        // Written back when the request goes, after the search.
-        auto cache =
-            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
-        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
-            return similar::CachedFingerprint(cache.get(), rows, row);
+        request.fingerprint = [kept = sharedCache()](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(kept.get(), rows, row);
         };
         request.similarThreshold =
             similar::LevelThreshold(similar::SimilarLevel(cbSimilarLevel->currentIndex()));
@@ -951,7 +965,8 @@ bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordSto
     // The search runs on a thread of its own. This thread keeps the windows painted and
     // the progress window's Cancel working, and takes the finished rows in one step.
     searching_ = true;
-    Timer1->stop(); // no preview tick reaches a list that is being replaced
+    btnClearCache->setEnabled(false); // the search has the cache open
+    Timer1->stop();                   // no preview tick reaches a list that is being replaced
     SearchMonitor monitor;
     SearchOutcome outcome;
     std::exception_ptr failure;
@@ -1007,6 +1022,7 @@ bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordSto
     poll.stop();
     worker.join();
     searching_ = false;
+    btnClearCache->setEnabled(true);
     frmProgress_->hide();
     if (failure) {
         try {

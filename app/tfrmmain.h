@@ -78,6 +78,9 @@ struct MainWindowServices {
     std::function<std::unique_ptr<QSettings>()> openSettings;
     // The file of the undo journal; without one, Undo reaches back only within the run.
     QString undoJournalPath;
+    // The file that keeps fingerprints and content hashes between searches; without one
+    // every search reads every file.
+    std::string searchCachePath;
 };
 
 class TfrmMain : public QMainWindow, public ViewerList {
@@ -129,6 +132,8 @@ public:
     QPushButton* btnSaveOptions;
     QRadioButton* rbEnglish;
     QRadioButton* rbChinese;
+    QPushButton* btnClearCache;
+    QLabel* lbCacheSize;
     QLabel* Image1;
 
     // --- Work area ---
@@ -345,6 +350,8 @@ private:
     void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
+    // The cache file's size beside its Clear button.
+    void showCacheSize();
     bool lvFilesKeyDown(QKeyEvent* event);
     bool edTimeKeyPress(QKeyEvent* event);
     void indicatorOn();
@@ -385,6 +392,7 @@ public:
 
 public slots:
     void btnSaveOptionsClick();
+    void btnClearCacheClick();
     void ChangeLangClick();
     void miOpenClick();
     void miAcdseeClick();

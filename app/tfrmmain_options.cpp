@@ -7,10 +7,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -22,6 +24,7 @@
 #include "deleteplanner.h"
 #include "filesystem.h"
 #include "fingerprint.h"
+#include "fingerprintcache.h"
 #include "languages.h"
 #include "messages.h"
 #include "nativename.h"
@@ -183,6 +186,8 @@ void openWith(const MainWindowServices& services, const actions::OpenRequest& re
 
 void TfrmMain::connectOptions() {
     connect(btnSaveOptions, &QPushButton::clicked, this, &TfrmMain::btnSaveOptionsClick);
+    connect(btnClearCache, &QPushButton::clicked, this, &TfrmMain::btnClearCacheClick);
+    showCacheSize();
     // A radio button's handler runs when it becomes selected, by the user or by a load.
     for (QRadioButton* language : {rbEnglish, rbChinese})
         connect(language, &QRadioButton::toggled, this, [this](bool selected) {
@@ -229,6 +234,34 @@ bool TfrmMain::SaveSettings() {
 
 void TfrmMain::btnSaveOptionsClick() {
     SaveSettings();
+}
+
+// ---------------------------------------------------------------------------
+// The cache of fingerprints and content hashes
+
+void TfrmMain::showCacheSize() {
+    const QFileInfo file(QString::fromStdString(services_.searchCachePath));
+    btnClearCache->setEnabled(!searching_ && !services_.searchCachePath.empty());
+    lbCacheSize->setText(file.exists() ? QLocale::c().formattedDataSize(file.size())
+                                       : QStringLiteral("0 bytes"));
+}
+
+void TfrmMain::btnClearCacheClick() {
+    // A search holds the cache open and writes to it as it ends.
+    if (searching_ || services_.searchCachePath.empty())
+        return;
+    if (!services_.messages->confirm(this, QStringLiteral("清除快取? 下次搜尋會重新讀取所有檔案 "
+                                                          "(Clear the cache? The next search "
+                                                          "reads every file again.)")))
+        return;
+    // Emptied through the database, so a fenwa-cli run using it at the same moment is
+    // waited for rather than cut off. A damaged file is set aside by the opening.
+    similar::FingerprintCache cache(services_.searchCachePath);
+    if (!cache.clear())
+        services_.messages->error(this, QStringLiteral("無法清除快取 (the cache could not be "
+                                                       "cleared): ") +
+                                            QString::fromStdString(services_.searchCachePath));
+    showCacheSize();
 }
 
 // ---------------------------------------------------------------------------

@@ -301,6 +301,17 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.includeSubdirectories = includeSubdirectories;
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
+    // One cache file for fingerprints and content hashes, written back when the request
+    // goes, after the search.
+    std::shared_ptr<similar::FingerprintCache> cache;
+    const auto sharedCache = [&cache] {
+        if (!cache)
+            cache = std::make_shared<similar::FingerprintCache>(
+                similar::FingerprintCache::defaultPath());
+        return cache;
+    };
+    if (criteria.content)
+        request.contentCache = sharedCache();
     std::optional<QGuiApplication> app;
     if (criteria.similar) {
         // Icons, bitmaps and metafiles load and play through the GUI library.
@@ -311,10 +322,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         app.emplace(argc, argv);
         similar::PrepareFingerprinting();
-        auto cache =
-            std::make_shared<similar::FingerprintCache>(similar::FingerprintCache::defaultPath());
-        request.fingerprint = [cache](const FileRecordStore& rows, size_t row) {
-            return similar::CachedFingerprint(cache.get(), rows, row);
+        request.fingerprint = [kept = sharedCache()](const FileRecordStore& rows, size_t row) {
+            return similar::CachedFingerprint(kept.get(), rows, row);
         };
         request.similarThreshold = similar::LevelThreshold(level);
     }

@@ -53,6 +53,13 @@ struct FileState {
 };
 bool statFileNow(const std::string& nativePath, FileState& state);
 
+// Whether a file, by its open descriptor (fd >= 0) or else by its path, still is the
+// regular file a cache key describes and last changed at least `settleSeconds` ago. File
+// times tick coarsely: a change made just after a read can leave them as they were, so
+// what was read from a file changed that recently is not worth keeping.
+bool fileSettled(int fd, const std::string& nativePath, const FileIdentity& identity, int64_t size,
+                 uint64_t changeStamp, int settleSeconds);
+
 // The identities of a directory and of each directory above it, up to its file system's
 // root and on through the mounts above, as ".." leads from it: one link or bind mount
 // of the directory gives the same list from where it is found. Empty when the path is not

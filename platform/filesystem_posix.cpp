@@ -2,6 +2,7 @@
 
 #include "civiltime.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -91,6 +92,23 @@ bool statFileNow(const std::string& nativePath, FileState& state) {
     if (::stat(directory.c_str(), &ds) == 0)
         state.directory = {uint64_t(ds.st_dev), uint64_t(ds.st_ino)};
     return true;
+}
+
+bool fileSettled(int fd, const std::string& nativePath, const FileIdentity& identity, int64_t size,
+                 uint64_t changeStamp, int settleSeconds) {
+    struct stat st {};
+    if ((fd >= 0 ? ::fstat(fd, &st) : ::lstat(nativePath.c_str(), &st)) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode) || st.st_size != size || uint64_t(st.st_dev) != identity.device ||
+        uint64_t(st.st_ino) != identity.inode || changeStampOf(st) != changeStamp)
+        return false;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const auto nanoseconds = [](const struct timespec& t) {
+        return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+    };
+    const int64_t changed = std::max(nanoseconds(st.st_mtim), nanoseconds(st.st_ctim));
+    return nanoseconds(now) - changed >= int64_t(settleSeconds) * 1000000000;
 }
 
 std::vector<FileIdentity> directoryAncestry(const std::string& nativePath) {

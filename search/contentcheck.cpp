@@ -4,6 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
+#if defined(__x86_64__)
+// The hashing functions that pick AVX2 or AVX-512 where the processor has them: the same
+// hashes, about twice as fast as the baseline ones.
+#include <xxh_x86dispatch.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -14,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "filesystem.h"
 #include "grouping.h"
 #include "similarindex.h"
 
@@ -21,7 +27,7 @@ namespace fenwa {
 
 namespace {
 
-constexpr size_t WholeFileChunk = 1 << 20;
+constexpr size_t WholeFileChunk = 256 << 10;
 
 // An open file descriptor, closed when it goes out of scope.
 struct Descriptor {
@@ -73,14 +79,13 @@ std::vector<char>& threadBuffer(size_t size) {
 
 } // namespace
 
-bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
-    Descriptor file;
-    if (size < 0 || !openRegular(path, size, file))
-        return false;
+namespace {
+
+bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
     if (size <= 2 * ContentEdgeBytes) {
         // One byte more than expected is asked for, so a file that grew is noticed.
         std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
-        if (readAt(file.fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
+        if (readAt(fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
             return false;
         partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
         whole = true;
@@ -88,20 +93,17 @@ bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, 
     }
     const size_t edge = size_t(ContentEdgeBytes);
     std::vector<char>& buffer = threadBuffer(2 * edge);
-    if (readAt(file.fd, buffer.data(), edge, 0) != ssize_t(edge) ||
-        readAt(file.fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
+    if (readAt(fd, buffer.data(), edge, 0) != ssize_t(edge) ||
+        readAt(fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
         return false;
     partial = toContentHash(XXH3_128bits(buffer.data(), 2 * edge));
     whole = false;
     return true;
 }
 
-bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+bool hashOpenWhole(int fd, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t)>& onChunk) {
-    Descriptor file;
-    if (size < 0 || !openRegular(path, size, file))
-        return false;
-    ::posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(),
                                                                    &XXH3_freeState);
     if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
@@ -109,7 +111,7 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
     std::vector<char>& buffer = threadBuffer(WholeFileChunk);
     int64_t total = 0;
     for (;;) {
-        const ssize_t n = readAt(file.fd, buffer.data(), WholeFileChunk, total);
+        const ssize_t n = readAt(fd, buffer.data(), WholeFileChunk, total);
         if (n < 0)
             return false;
         if (n == 0)
@@ -125,6 +127,21 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
         return false;
     hash = toContentHash(XXH3_128bits_digest(state.get()));
     return true;
+}
+
+} // namespace
+
+bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
+    Descriptor file;
+    return size >= 0 && openRegular(path, size, file) &&
+           hashOpenEdges(file.fd, size, partial, whole);
+}
+
+bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
+                   const std::function<bool(size_t)>& onChunk) {
+    Descriptor file;
+    return size >= 0 && openRegular(path, size, file) &&
+           hashOpenWhole(file.fd, size, hash, onChunk);
 }
 
 namespace {
@@ -235,6 +252,34 @@ Classes refine(const Classes& from, const std::vector<Key>& key, const std::vect
     return out;
 }
 
+// The stamp a row's hashes are kept under; false when the cache cannot answer for it.
+bool cacheStampOf(const FileRecordStore& rows, uint32_t row, const ContentHashCache* cache,
+                  FileStamp& stamp) {
+    if (!cache)
+        return false;
+    stamp = {rows.device(row), rows.inode(row), rows.fileSize(row), rows.changeStamp(row)};
+    // Small files too: one lookup among many in a single transaction costs less than the
+    // open, stat, read and close of even a 512-byte file (bench/README.md).
+    return stamp.inode != 0 && stamp.changeStamp != 0;
+}
+
+// Looked at again after reading: only then may what was read be kept under the stamp.
+bool mayKeep(int fd, const FileStamp& stamp, const ContentHashCache& cache) {
+    return platform::fileSettled(fd, {}, {stamp.device, stamp.inode}, stamp.size, stamp.changeStamp,
+                                 cache.settleSeconds());
+}
+
+// Reads in inode order: file systems place a file's data near its inode, so a cold disk
+// is read front to back rather than in the order of sizes.
+template <class RowOf>
+void sortByDiskOrder(const FileRecordStore& rows, std::vector<size_t>& jobs, RowOf rowOf) {
+    std::sort(jobs.begin(), jobs.end(), [&](size_t a, size_t b) {
+        const uint32_t ra = rowOf(a), rb = rowOf(b);
+        return std::pair(rows.device(ra), rows.inode(ra)) <
+               std::pair(rows.device(rb), rows.inode(rb));
+    });
+}
+
 struct HashKey {
     ContentHash hash;
     bool operator<(const HashKey& o) const {
@@ -280,20 +325,60 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         options.beforeReading();
     std::vector<HashKey> partial(edgeJobs);
     std::vector<char> readable(edgeJobs, 0), whole(edgeJobs, 0);
+    // Whole-file hashes the cache already knows, for files larger than the edges.
+    std::vector<ContentHash> keptWhole(options.cache ? edgeJobs : 0);
+    std::vector<char> hasKeptWhole(edgeJobs, 0);
+    // What the cache knows is taken first, in one lookup; the readers get the rest.
+    std::vector<FileStamp> stamps(edgeJobs);
+    std::vector<char> cacheable(edgeJobs, 0);
+    std::vector<size_t> edgeReads;
+    if (options.cache) {
+        std::vector<FileStamp> asked;
+        std::vector<size_t> askedFor;
+        for (size_t i = 0; i < edgeJobs; ++i)
+            if (cacheStampOf(hidden, bySize.rows[i], options.cache, stamps[i])) {
+                cacheable[i] = 1;
+                asked.push_back(stamps[i]);
+                askedFor.push_back(i);
+            }
+        const std::vector<std::optional<KeptContentHashes>> known =
+            options.cache->lookupContents(asked);
+        for (size_t k = 0; k < askedFor.size() && k < known.size(); ++k) {
+            if (!known[k])
+                continue;
+            const size_t i = askedFor[k];
+            partial[i].hash = known[k]->edges;
+            whole[i] = hidden.fileSize(bySize.rows[i]) <= 2 * ContentEdgeBytes;
+            if (known[k]->whole) {
+                keptWhole[i] = *known[k]->whole;
+                hasKeptWhole[i] = 1;
+            }
+            readable[i] = 1;
+        }
+    }
+    for (size_t i = 0; i < edgeJobs; ++i)
+        if (!readable[i])
+            edgeReads.push_back(i);
+    sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
     runJobs(
-        edgeJobs, threads,
-        [&](size_t i) {
+        edgeReads.size(), threads,
+        [&](size_t k) {
+            const size_t i = edgeReads[k];
             const uint32_t row = bySize.rows[i];
+            const int64_t size = hidden.fileSize(row);
+            Descriptor file;
             bool isWhole = false;
-            readable[i] =
-                hashFileEdges(hidden.fullPath(row), hidden.fileSize(row), partial[i].hash, isWhole);
+            readable[i] = openRegular(hidden.fullPath(row), size, file) &&
+                          hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
             whole[i] = isWhole;
+            if (readable[i] && cacheable[i] && mayKeep(file.fd, stamps[i], *options.cache))
+                options.cache->storeContent(stamps[i], {partial[i].hash, std::nullopt});
             done.fetch_add(1, std::memory_order_relaxed);
         },
         stop, options.stop,
         [&] {
             if (options.progress)
-                options.progress(stepOf(done.load(), edgeJobs), edgeJobs);
+                options.progress(stepOf(done.load(), edgeReads.size()), edgeReads.size());
         });
     const Classes byEdges = refine(bySize, partial, readable);
 
@@ -317,22 +402,32 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         if (whole[q]) {
             full[p] = partial[q];
             fullReadable[p] = 1;
+        } else if (hasKeptWhole[q]) {
+            full[p].hash = keptWhole[q];
+            fullReadable[p] = 1;
         } else {
             wholeJobs.push_back(p);
             wholeBytes += uint64_t(hidden.fileSize(byEdges.rows[p]));
         }
     }
+    sortByDiskOrder(hidden, wholeJobs, [&](size_t p) { return byEdges.rows[p]; });
     done = 0;
     runJobs(
         wholeJobs.size(), threads,
         [&](size_t i) {
             const size_t p = wholeJobs[i];
             const uint32_t row = byEdges.rows[p];
-            fullReadable[p] = hashWholeFile(hidden.fullPath(row), hidden.fileSize(row),
-                                            full[p].hash, [&](size_t bytes) {
-                                                done.fetch_add(bytes, std::memory_order_relaxed);
-                                                return !stop.load(std::memory_order_relaxed);
-                                            });
+            const int64_t size = hidden.fileSize(row);
+            Descriptor file;
+            fullReadable[p] = openRegular(hidden.fullPath(row), size, file) &&
+                              hashOpenWhole(file.fd, size, full[p].hash, [&](size_t bytes) {
+                                  done.fetch_add(bytes, std::memory_order_relaxed);
+                                  return !stop.load(std::memory_order_relaxed);
+                              });
+            FileStamp stamp;
+            if (fullReadable[p] && cacheStampOf(hidden, row, options.cache, stamp) &&
+                mayKeep(file.fd, stamp, *options.cache))
+                options.cache->storeContent(stamp, {partial[positionOfRow[p]].hash, full[p].hash});
         },
         stop, options.stop,
         [&] {

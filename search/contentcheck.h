@@ -19,6 +19,38 @@
 
 namespace fenwa {
 
+// What a file was when it was listed: everything that changes when its bytes do.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = 0;
+    uint64_t changeStamp = 0;
+};
+
+// The content check's hashes of one file: of its ends, and of all of it when that was read.
+struct KeptContentHashes {
+    ContentHash edges;
+    std::optional<ContentHash> whole;
+};
+
+// Hashes kept between searches, so that an unchanged file is not read again. A kept
+// entry answers only for exactly the stamp it was stored under. Called from the reader
+// threads at once.
+class ContentHashCache {
+public:
+    virtual ~ContentHashCache() = default;
+    // One answer per stamp, all looked up at once: a lookup each costs the file's locks
+    // each time.
+    virtual std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) = 0;
+    virtual void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) = 0;
+    // A file changed more recently than this is not kept (see platform::fileSettled).
+    virtual int settleSeconds() const { return 3; }
+};
+
+// Changes whenever the hashes the check computes would, so that older entries go unused.
+inline constexpr int ContentHashVersion = 1;
+
 struct ContentCheckOptions {
     // Called on the calling thread every few milliseconds while files are read, with
     // step and count of the current stage (files for the partial hashes, bytes for the
@@ -30,6 +62,9 @@ struct ContentCheckOptions {
     std::function<void()> beforeReading;
     // Reader threads; 0 picks as many as the machine has cores, at most four.
     unsigned threads = 0;
+    // Where hashes are looked up before a file is read and kept after; none: every file
+    // is read.
+    ContentHashCache* cache = nullptr;
 
     // Similar pictures: the fingerprint of a picture row (called on the reader threads;
     // nothing when the picture cannot be decoded) and the largest distance that matches.

@@ -70,6 +70,7 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         options.progress = [&m](size_t step, size_t count) { m.setProgress(step, count); };
         options.beforeReading = [&m] { m.enterStage(SearchStage::CheckingContent); };
         options.fingerprint = request.fingerprint;
+        options.cache = request.contentCache.get();
         options.similarThreshold = request.similarThreshold;
         options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
         const std::vector<uint32_t> order =

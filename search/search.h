@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,6 +58,8 @@ struct SearchRequest {
     std::function<std::optional<similar::PictureFingerprint>(const FileRecordStore&, size_t row)>
         fingerprint;
     int similarThreshold = 7;
+    // For Content: hashes kept between searches (none: every file is read).
+    std::shared_ptr<ContentHashCache> contentCache;
 };
 
 struct SearchOutcome {

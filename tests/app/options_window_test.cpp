@@ -14,12 +14,14 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
 
 #include "TAdvImage.h"
+#include "fingerprintcache.h"
 #include "languages.h"
 #include "messages.h"
 #include "recordedmessages.h"
@@ -95,6 +97,7 @@ class OptionsWindowTest : public QObject {
         };
         const QString path = settingsPath;
         s.openSettings = [path] { return platform::openSettingsFile(path); };
+        s.searchCachePath = cachePath();
         QVERIFY(openMainWindow(progress, viewer, w, s));
     }
 
@@ -139,6 +142,8 @@ class OptionsWindowTest : public QObject {
     }
 
     void selectPage(QWidget* page) { w->pgOptions->setCurrentWidget(page); }
+
+    std::string cachePath() const { return dir("cache/fingerprints.sqlite").toStdString(); }
 
     // A click on the button's indicator, where a user clicks it.
     static void clickButton(QAbstractButton* button) {
@@ -192,6 +197,49 @@ private slots:
                 continue;
             QVERIFY2(w->findChildren<QObject*>(name).size() == 1, qPrintable(name));
         }
+    }
+
+    // Clear cache asks first, then empties the file the searches share.
+    void clearCacheEmptiesTheSharedCacheAfterAsking() {
+        {
+            similar::FingerprintCache cache(cachePath());
+            cache.storeContent(FileStamp{1, 2, 3, 4}, {{5, 6}, std::nullopt});
+        }
+        makeWindow();
+        selectPage(w->tbsMore);
+        QVERIFY(w->btnClearCache->isEnabled());
+        QVERIFY(!w->lbCacheSize->text().isEmpty());
+        messages.answer = false;
+        QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
+        QCOMPARE(messages.questions.size(), 1);
+        QCOMPARE(similar::FingerprintCache(cachePath()).entries(), 1);
+        messages.answer = true;
+        QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
+        QCOMPARE(similar::FingerprintCache(cachePath()).entries(), 0);
+        QVERIFY(messages.errors.isEmpty());
+        clickButton(w->rbChinese);
+        QCOMPARE(w->btnClearCache->text(), QStringLiteral("清除快取"));
+    }
+
+    // While a search has the cache open the button is off, and the click's handler asks
+    // nothing.
+    void clearCacheWaitsForTheSearch() {
+        QDir().mkpath(dir("tree"));
+        makeFile(QFile::encodeName(dir("tree/a")), "same");
+        makeFile(QFile::encodeName(dir("tree/b")), "same");
+        makeWindow();
+        w->ckContent->setChecked(true);
+        addDirectory(*w, dir("tree"));
+        bool offDuringSearch = false;
+        QTimer::singleShot(0, progress.get(), [&] {
+            offDuringSearch = !w->btnClearCache->isEnabled();
+            w->btnClearCacheClick();
+        });
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QVERIFY(offDuringSearch);
+        QVERIFY(messages.questions.isEmpty());
+        QVERIFY(w->btnClearCache->isEnabled());
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
     }
 
     void storedRadioPairsAreTakenAsClicks() {

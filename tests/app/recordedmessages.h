@@ -12,6 +12,12 @@ struct RecordedMessages : UserMessages {
     QStringList notices;
     void error(QWidget*, const QString& text) override { errors << text; }
     void information(QWidget*, const QString& text) override { notices << text; }
+    QStringList questions;
+    bool answer = false;
+    bool confirm(QWidget*, const QString& text) override {
+        questions << text;
+        return answer;
+    }
 };
 
 } // namespace fenwa

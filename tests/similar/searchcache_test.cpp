@@ -1,0 +1,201 @@
+// The cache file as the content check uses it: what a second search reads, what it must
+// read again, and how the file stays bounded and is emptied.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "contentcheck.h"
+#include "fingerprintcache.h"
+#include "scanner.h"
+
+using namespace fenwa;
+using fenwa::similar::FingerprintCache;
+
+namespace {
+
+// Counts what passes through to the cache it wraps.
+struct CountingCache : ContentHashCache {
+    explicit CountingCache(FingerprintCache& kept) : inner(kept) {}
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        auto found = inner.lookupContents(stamps);
+        for (const auto& f : found)
+            hits += f.has_value();
+        return found;
+    }
+    void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
+        ++stores;
+        inner.storeContent(stamp, hashes);
+    }
+    int settleSeconds() const override { return inner.settleSeconds(); }
+    FingerprintCache& inner;
+    std::atomic<int> hits{0}, stores{0};
+};
+
+class SearchCache : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string cachePath() const {
+        return dir.filePath("cache/fingerprints.sqlite").toStdString();
+    }
+    std::string tree() const { return dir.filePath("tree").toStdString(); }
+
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(tree() + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+    }
+
+    // The content search's groups, as sets of names, through a cache opened afresh.
+    std::set<std::set<std::string>> search(int settleSeconds, int* hits = nullptr,
+                                           int* stores = nullptr) const {
+        FileRecordStore rows;
+        ReadDirectory(tree(), rows, false);
+        FingerprintCache kept(cachePath());
+        kept.setSettleSeconds(settleSeconds);
+        CountingCache counting(kept);
+        ContentCheckOptions options;
+        options.cache = &counting;
+        const std::vector<uint32_t> order =
+            FindDuplicates(rows, Criteria{false, false, false, true}, options);
+        std::set<std::set<std::string>> groups;
+        std::set<std::string> group;
+        const ContentHash* last = nullptr;
+        for (uint32_t row : order) {
+            const ContentHash* hash = rows.contentHash(row);
+            if (last && !(*hash == *last)) {
+                groups.insert(group);
+                group.clear();
+            }
+            group.insert(std::string(rows.name(row)));
+            last = hash;
+        }
+        if (!group.empty())
+            groups.insert(group);
+        if (hits)
+            *hits = counting.hits;
+        if (stores)
+            *stores = counting.stores;
+        return groups;
+    }
+};
+
+std::string bytes(size_t size, char fill, size_t changeAt = std::string::npos) {
+    std::string s(size, fill);
+    if (changeAt < size)
+        s[changeAt] ^= 1;
+    return s;
+}
+
+} // namespace
+
+TEST_F(SearchCache, SecondSearchReadsNothingAndAChangedFileIsReadAgain) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tree())));
+    const size_t large = 300 * 1024; // beyond both edges
+    write("small-a", bytes(1000, 'a'));
+    write("small-b", bytes(1000, 'a'));
+    write("small-c", bytes(1000, 'b'));
+    write("large-a", bytes(large, 'x'));
+    write("large-b", bytes(large, 'x'));
+    write("large-middle", bytes(large, 'x', large / 2)); // same ends, one byte apart
+    const std::set<std::set<std::string>> expected = {{"small-a", "small-b"},
+                                                      {"large-a", "large-b"}};
+
+    // Files this fresh could still change unseen within one tick of their times.
+    int hits = 0, stores = 0;
+    EXPECT_EQ(search(3, &hits, &stores), expected);
+    EXPECT_EQ(stores, 0);
+
+    EXPECT_EQ(search(0, &hits, &stores), expected);
+    EXPECT_EQ(hits, 0);
+    EXPECT_EQ(stores, 6 + 3); // every file's ends, then the large ones' whole bytes
+    EXPECT_EQ(search(0, &hits, &stores), expected);
+    EXPECT_EQ(hits, 6);
+    EXPECT_EQ(stores, 0);
+
+    // Rewritten with the same size: a new stamp, so read again, never matched through
+    // the old hashes.
+    write("large-b", bytes(large, 'x', large / 2));
+    write("small-c", bytes(1000, 'a'));
+    EXPECT_EQ(search(0, &hits, &stores),
+              (std::set<std::set<std::string>>{{"small-a", "small-b", "small-c"},
+                                               {"large-b", "large-middle"}}));
+    EXPECT_EQ(hits, 4);
+}
+
+TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
+    constexpr int64_t Day = 20000;
+    const auto entry = [](uint64_t inode) { return FileStamp{1, inode, 100, 7}; };
+    const auto has = [&](FingerprintCache& cache, uint64_t inode) {
+        return cache.lookupContents({entry(inode)}).front().has_value();
+    };
+    {
+        FingerprintCache cache(cachePath(), Day);
+        for (uint64_t inode = 1; inode <= 3; ++inode)
+            cache.storeContent(entry(inode), {{inode, inode}, std::nullopt});
+        cache.store(entry(4), fenwa::similar::PictureFingerprint{99, 0});
+    }
+    {
+        FingerprintCache cache(cachePath(), Day + 50);
+        EXPECT_TRUE(has(cache, 1)); // used: its day moves on
+    }
+    {
+        FingerprintCache cache(cachePath(), Day + FingerprintCache::ExpiryDays + 1);
+        cache.trim();
+        EXPECT_TRUE(has(cache, 1));
+        EXPECT_FALSE(has(cache, 2));
+        std::optional<fenwa::similar::PictureFingerprint> fingerprint;
+        EXPECT_FALSE(cache.lookup(entry(4), fingerprint));
+        EXPECT_EQ(cache.entries(), 1);
+    }
+
+    const int64_t later = Day + 200;
+    {
+        FingerprintCache cache(cachePath(), later - 2);
+        for (uint64_t inode = 1000; inode < 21000; ++inode)
+            cache.storeContent(entry(inode), {{inode, inode}, ContentHash{inode, 0}});
+    }
+    FingerprintCache cache(cachePath(), later);
+    for (uint64_t inode = 30000; inode < 50000; ++inode)
+        cache.storeContent(entry(inode), {{inode, inode}, ContentHash{inode, 0}});
+    cache.flush();
+    cache.trim(512 * 1024);
+    EXPECT_FALSE(has(cache, 1000));
+    EXPECT_TRUE(has(cache, 30000)); // today's stay
+    EXPECT_EQ(cache.entries(), 20000);
+
+    const int64_t before = QFileInfo(QString::fromStdString(cachePath())).size();
+    EXPECT_TRUE(cache.clear());
+    EXPECT_EQ(cache.entries(), 0);
+    EXPECT_LT(QFileInfo(QString::fromStdString(cachePath())).size(), before / 10);
+}
+
+TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
+    constexpr int64_t Day = 20000;
+    std::vector<FileStamp> stamps;
+    for (uint64_t inode = 1; inode <= 20000; ++inode)
+        stamps.push_back({1, inode, 100, 7});
+    {
+        FingerprintCache cache(cachePath(), Day);
+        for (const FileStamp& s : stamps)
+            cache.storeContent(s, {{s.inode, 1}, std::nullopt});
+    }
+    const QString path = QString::fromStdString(cachePath());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek(file.size() / 2 / 4096 * 4096));
+        file.write(QByteArray(4096, '\xff'));
+    }
+    {
+        // Checked whole today already, so only the lookups can find the damage.
+        FingerprintCache cache(cachePath(), Day);
+        const auto found = cache.lookupContents(stamps);
+        EXPECT_TRUE(std::none_of(found.begin(), found.end(), [](const auto& f) { return f; }));
+    }
+    EXPECT_TRUE(QFile::exists(path + ".set-aside"));
+    EXPECT_EQ(FingerprintCache(cachePath(), Day).entries(), 0);
+}
