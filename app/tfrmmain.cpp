@@ -312,18 +312,19 @@ void TfrmMain::buildOptionPages() {
                         QRect(6, 26, 210, 20), false);
     btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
     btnSaveOptions->setObjectName("btnSaveOptions");
-    btnSaveOptions->setGeometry(6, 52, 120, 25);
+    btnSaveOptions->setGeometry(6, 52, 105, 25);
     rbEnglish = new QRadioButton(QStringLiteral("English"), tbsMore);
     rbEnglish->setObjectName("rbEnglish");
-    rbEnglish->setGeometry(6, 88, 100, 20);
+    rbEnglish->setGeometry(6, 84, 100, 20);
     rbEnglish->setChecked(true);
     rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
     rbChinese->setObjectName("rbChinese");
-    rbChinese->setGeometry(110, 88, 100, 20);
+    rbChinese->setGeometry(115, 84, 100, 20);
     btnClearCache = new QPushButton(QStringLiteral("Clear cache"), tbsMore);
     btnClearCache->setObjectName("btnClearCache");
-    btnClearCache->setGeometry(6, 114, 120, 25);
-    lbCacheSize = label(tbsMore, QString(), QRect(132, 118, 90, 18));
+    // Beside Save options, its size below it: the page is no taller than the Options page.
+    btnClearCache->setGeometry(115, 52, 105, 25);
+    lbCacheSize = label(tbsMore, QString(), QRect(115, 106, 105, 18));
     lbCacheSize->setObjectName("lbCacheSize");
     pgOptions->addTab(tbsMore, QStringLiteral("More Options"));
 }
