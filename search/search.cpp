@@ -1,7 +1,6 @@
 #include "search.h"
 
 #include <algorithm>
-#include <mutex>
 #include <numeric>
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -40,17 +39,23 @@ namespace {
 // goes. Large blocks taken straight from the system go back to it when freed; left to
 // the allocator's sliding threshold they would stay in the heap, and a million rows
 // would hold their memory twice at the join.
-void returnLargeBlocksWhenFreed() {
+constexpr int ScanMmapThreshold = 256 * 1024;
+// Reading and decoding files allocates and frees buffers of a few megabytes per file;
+// taken from the system each time, every one of their pages faults in afresh (this more
+// than doubled the time of a similar-pictures search). While files are read they come
+// from the heap, up to the largest block glibc's own sliding threshold would allow.
+constexpr int ReadingMmapThreshold = 32 * 1024 * 1024;
+
+void setMmapThreshold([[maybe_unused]] int bytes) {
 #ifdef __GLIBC__
-    static std::once_flag once;
-    std::call_once(once, [] { ::mallopt(M_MMAP_THRESHOLD, 256 * 1024); });
+    ::mallopt(M_MMAP_THRESHOLD, bytes);
 #endif
 }
 
 } // namespace
 
 SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
-    returnLargeBlocksWhenFreed();
+    setMmapThreshold(ScanMmapThreshold);
     SearchMonitor own;
     SearchMonitor& m = monitor ? *monitor : own;
     SearchOutcome outcome;
@@ -68,13 +73,20 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         ContentCheckOptions options;
         options.stop = m.stopFlag();
         options.progress = [&m](size_t step, size_t count) { m.setProgress(step, count); };
-        options.beforeReading = [&m] { m.enterStage(SearchStage::CheckingContent); };
+        options.beforeReading = [&m] {
+            setMmapThreshold(ReadingMmapThreshold);
+            m.enterStage(SearchStage::CheckingContent);
+        };
         options.fingerprint = request.fingerprint;
         options.cache = request.contentCache.get();
         options.similarThreshold = request.similarThreshold;
-        options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
+        options.beforeFingerprinting = [&m] {
+            setMmapThreshold(ReadingMmapThreshold);
+            m.enterStage(SearchStage::ComparingPictures);
+        };
         const std::vector<uint32_t> order =
             FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
+        setMmapThreshold(ScanMmapThreshold);
         outcome.rows.reserve(order.size());
         for (uint32_t row : order)
             outcome.rows.appendCopy(hidden, row);
