@@ -50,8 +50,11 @@ bool openRegular(const std::string& path, int64_t size, Descriptor& file) {
     return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
 }
 
-// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error.
-ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset) {
+// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error. It
+// stops once `enough` bytes are in: a small file is read whole with one byte more asked
+// for, and on a regular file the short read is its end, so asking again would only cost
+// a second system call (answering 0) for every small file.
+ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset, size_t enough = SIZE_MAX) {
     size_t got = 0;
     while (got < length) {
         const ssize_t n = ::pread(fd, buffer + got, length - got, off_t(offset + int64_t(got)));
@@ -62,6 +65,8 @@ ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset) {
         if (n == 0)
             break;
         got += size_t(n);
+        if (got >= enough)
+            break;
     }
     return ssize_t(got);
 }
@@ -85,7 +90,7 @@ bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
     if (size <= 2 * ContentEdgeBytes) {
         // One byte more than expected is asked for, so a file that grew is noticed.
         std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
-        if (readAt(fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
+        if (readAt(fd, buffer.data(), size_t(size) + 1, 0, size_t(size)) != ssize_t(size))
             return false;
         partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
         whole = true;
