@@ -50,8 +50,45 @@ bool openRegular(const std::string& path, int64_t size, Descriptor& file) {
     return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
 }
 
-// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error.
-ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset) {
+// A reader's last directory, held open: in inode order a directory's files mostly come
+// together, so most opens then look up one name instead of walking the whole path.
+struct DirectoryHandle {
+    const std::string* text = nullptr; // the store's directory text it was opened from
+    int fd = -1;
+    ~DirectoryHandle() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// Opens a row's file as openRegular does, through the reader's directory handle.
+bool openRow(const FileRecordStore& rows, uint32_t row, DirectoryHandle& directory,
+             Descriptor& file) {
+    const std::string& text = rows.directory(row);
+    if (directory.text != &text) {
+        if (directory.fd >= 0)
+            ::close(directory.fd);
+        directory.text = &text;
+        directory.fd = ::open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (directory.fd < 0)
+        return openRegular(rows.fullPath(row), rows.fileSize(row), file);
+    const std::string name(rows.name(row));
+    do
+        file.fd =
+            ::openat(directory.fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    while (file.fd < 0 && errno == EINTR);
+    if (file.fd < 0)
+        return false;
+    struct stat st {};
+    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == rows.fileSize(row);
+}
+
+// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error. It
+// stops once `enough` bytes are in: a small file is read whole with one byte more asked
+// for, and on a regular file the short read is its end, so asking again would only cost
+// a second system call (answering 0) for every small file.
+ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset, size_t enough = SIZE_MAX) {
     size_t got = 0;
     while (got < length) {
         const ssize_t n = ::pread(fd, buffer + got, length - got, off_t(offset + int64_t(got)));
@@ -62,6 +99,8 @@ ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset) {
         if (n == 0)
             break;
         got += size_t(n);
+        if (got >= enough)
+            break;
     }
     return ssize_t(got);
 }
@@ -85,7 +124,7 @@ bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
     if (size <= 2 * ContentEdgeBytes) {
         // One byte more than expected is asked for, so a file that grew is noticed.
         std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
-        if (readAt(fd, buffer.data(), size_t(size) + 1, 0) != ssize_t(size))
+        if (readAt(fd, buffer.data(), size_t(size) + 1, 0, size_t(size)) != ssize_t(size))
             return false;
         partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
         whole = true;
@@ -153,10 +192,11 @@ unsigned readerThreads(unsigned wanted) {
     return std::clamp(cores, 1u, 4u);
 }
 
-// Runs job(i) for i in [0, count) on `threads` workers. The calling thread waits and
+// Runs job(i, worker) for i in [0, count) on `threads` workers, worker being which of
+// them (below `threads`) runs it. The calling thread waits and
 // calls report() every few milliseconds and once at the end; when `cancel` is raised the
 // workers are told to stop. A report that throws stops and joins them too.
-void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& job,
+void runJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
              std::atomic<bool>& stop, const std::atomic<bool>* cancel,
              const std::function<void()>& report) {
     if (count == 0)
@@ -176,7 +216,7 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& 
     };
     try {
         for (unsigned t = 0; t < threads; ++t)
-            pool.emplace_back([&] {
+            pool.emplace_back([&, t] {
                 for (;;) {
                     if (stop.load(std::memory_order_relaxed))
                         break;
@@ -184,7 +224,7 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t)>& 
                     if (i >= count)
                         break;
                     try {
-                        job(i);
+                        job(i, t);
                     } catch (...) {
                         // The job's file counts as unreadable: its result stays unset.
                     }
@@ -360,15 +400,16 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         if (!readable[i])
             edgeReads.push_back(i);
     sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
+    std::vector<DirectoryHandle> directories(threads);
     runJobs(
         edgeReads.size(), threads,
-        [&](size_t k) {
+        [&](size_t k, unsigned worker) {
             const size_t i = edgeReads[k];
             const uint32_t row = bySize.rows[i];
             const int64_t size = hidden.fileSize(row);
             Descriptor file;
             bool isWhole = false;
-            readable[i] = openRegular(hidden.fullPath(row), size, file) &&
+            readable[i] = openRow(hidden, row, directories[worker], file) &&
                           hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
             whole[i] = isWhole;
             if (readable[i] && cacheable[i] && mayKeep(file.fd, stamps[i], *options.cache))
@@ -414,12 +455,12 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     done = 0;
     runJobs(
         wholeJobs.size(), threads,
-        [&](size_t i) {
+        [&](size_t i, unsigned worker) {
             const size_t p = wholeJobs[i];
             const uint32_t row = byEdges.rows[p];
             const int64_t size = hidden.fileSize(row);
             Descriptor file;
-            fullReadable[p] = openRegular(hidden.fullPath(row), size, file) &&
+            fullReadable[p] = openRow(hidden, row, directories[worker], file) &&
                               hashOpenWhole(file.fd, size, full[p].hash, [&](size_t bytes) {
                                   done.fetch_add(bytes, std::memory_order_relaxed);
                                   return !stop.load(std::memory_order_relaxed);
@@ -515,7 +556,7 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
     if (options.fingerprint)
         runJobs(
             pictures.size(), readerThreads(options.threads),
-            [&](size_t i) {
+            [&](size_t i, unsigned) {
                 hashOf[i] = options.fingerprint(hidden, pictures[i]);
                 done.fetch_add(1, std::memory_order_relaxed);
             },
