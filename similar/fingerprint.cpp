@@ -203,56 +203,40 @@ double linearToSrgb(double v) {
     return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
 }
 
-// Linear light in 16 bits; the encoding back is looked up at 14 bits, fine enough that
-// the darkest levels, where the encoding is steepest, keep their step.
-constexpr int LinearBits = 16, EncodeBits = 14;
+// Fine enough that the darkest levels, where the encoding is steepest, keep their step.
+constexpr int EncodeSteps = 16384;
 
-// Integer tables: this runs on every decoded pixel, beside a decode that costs only a
-// few times more.
 struct GreyTables {
-    std::array<uint32_t, 256> linear{};
-    std::array<uint8_t, 1 << EncodeBits> encode{};
-    std::array<int, 256> crR{}, cbB{}, crG{}, cbG{}; // JPEG's YCbCr to RGB, 16-bit fixed
-    std::array<uint8_t, 1024> clamp{};               // index + 384, clamped to 0..255
+    std::array<float, 256> linear{};
+    std::vector<uint8_t> encode = std::vector<uint8_t>(EncodeSteps + 1);
     GreyTables() {
-        for (int i = 0; i < 256; ++i) {
-            linear[size_t(i)] =
-                uint32_t(std::lround(srgbToLinear(i / 255.0) * ((1 << LinearBits) - 1)));
-            const double c = i - 128;
-            crR[size_t(i)] = int(std::lround(1.402 * c));
-            cbB[size_t(i)] = int(std::lround(1.772 * c));
-            crG[size_t(i)] = int(std::lround(-0.714136 * c * 65536));
-            cbG[size_t(i)] = int(std::lround(-0.344136 * c * 65536));
-        }
-        for (int i = 0; i < (1 << EncodeBits); ++i)
-            encode[size_t(i)] =
-                uint8_t(std::lround(255 * linearToSrgb((i + 0.5) / (1 << EncodeBits))));
-        for (int i = 0; i < 1024; ++i)
-            clamp[size_t(i)] = uint8_t(std::clamp(i - 384, 0, 255));
+        for (int i = 0; i < 256; ++i)
+            linear[size_t(i)] = float(srgbToLinear(i / 255.0));
+        for (int i = 0; i <= EncodeSteps; ++i)
+            encode[size_t(i)] = uint8_t(std::lround(255 * linearToSrgb(double(i) / EncodeSteps)));
     }
 };
 
 } // namespace
 
 void GreyOfColour(const uint8_t* samples, size_t count, ColourSpace space, uint8_t* grey) {
-    static const GreyTables t;
-    // BT.709 luminance weights in 16-bit fixed point, summing to 65536.
-    constexpr uint32_t WR = 13933, WG = 46871, WB = 4732;
+    static const GreyTables tables;
+    const auto clamp = [](float v) { return int(std::clamp(v + 0.5f, 0.0f, 255.0f)); };
     for (size_t i = 0; i < count; ++i) {
         const uint8_t* p = samples + 3 * i;
-        int r = p[0], g = p[1], b = p[2], luma;
+        int r = p[0], g = p[1], b = p[2];
         if (space == ColourSpace::YCbCr) {
-            luma = p[0];
-            r = t.clamp[size_t(luma + t.crR[p[2]] + 384)];
-            g = t.clamp[size_t(luma + ((t.cbG[p[1]] + t.crG[p[2]] + 32768) >> 16) + 384)];
-            b = t.clamp[size_t(luma + t.cbB[p[1]] + 384)];
-        } else {
-            luma = int((r * 19595 + g * 38470 + b * 7471 + 32768) >> 16);
+            const float y = p[0], cb = p[1] - 128.0f, cr = p[2] - 128.0f;
+            r = clamp(y + 1.402f * cr);
+            g = clamp(y - 0.344136f * cb - 0.714136f * cr);
+            b = clamp(y + 1.772f * cb);
         }
-        const uint32_t light = (WR * t.linear[size_t(r)] + WG * t.linear[size_t(g)] +
-                                WB * t.linear[size_t(b)] + 32768) >>
-                               16;
-        const int luminance = t.encode[light >> (LinearBits - EncodeBits)];
+        const int luma =
+            space == ColourSpace::YCbCr ? p[0] : (r * 19595 + g * 38470 + b * 7471 + 32768) >> 16;
+        const float light = 0.2126f * tables.linear[size_t(r)] +
+                            0.7152f * tables.linear[size_t(g)] + 0.0722f * tables.linear[size_t(b)];
+        const int luminance =
+            tables.encode[size_t(std::clamp(int(light * EncodeSteps + 0.5f), 0, EncodeSteps))];
         grey[i] = uint8_t((luma + luminance + 1) >> 1);
     }
 }
