@@ -193,54 +193,6 @@ int orientedCell(int row, int column, int orientation) {
 
 } // namespace
 
-namespace {
-
-double srgbToLinear(double v) {
-    return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-}
-
-double linearToSrgb(double v) {
-    return v <= 0.0031308 ? v * 12.92 : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
-}
-
-// Fine enough that the darkest levels, where the encoding is steepest, keep their step.
-constexpr int EncodeSteps = 16384;
-
-struct GreyTables {
-    std::array<float, 256> linear{};
-    std::vector<uint8_t> encode = std::vector<uint8_t>(EncodeSteps + 1);
-    GreyTables() {
-        for (int i = 0; i < 256; ++i)
-            linear[size_t(i)] = float(srgbToLinear(i / 255.0));
-        for (int i = 0; i <= EncodeSteps; ++i)
-            encode[size_t(i)] = uint8_t(std::lround(255 * linearToSrgb(double(i) / EncodeSteps)));
-    }
-};
-
-} // namespace
-
-void GreyOfColour(const uint8_t* samples, size_t count, ColourSpace space, uint8_t* grey) {
-    static const GreyTables tables;
-    const auto clamp = [](float v) { return int(std::clamp(v + 0.5f, 0.0f, 255.0f)); };
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* p = samples + 3 * i;
-        int r = p[0], g = p[1], b = p[2];
-        if (space == ColourSpace::YCbCr) {
-            const float y = p[0], cb = p[1] - 128.0f, cr = p[2] - 128.0f;
-            r = clamp(y + 1.402f * cr);
-            g = clamp(y - 0.344136f * cb - 0.714136f * cr);
-            b = clamp(y + 1.772f * cb);
-        }
-        const int luma =
-            space == ColourSpace::YCbCr ? p[0] : (r * 19595 + g * 38470 + b * 7471 + 32768) >> 16;
-        const float light = 0.2126f * tables.linear[size_t(r)] +
-                            0.7152f * tables.linear[size_t(g)] + 0.0722f * tables.linear[size_t(b)];
-        const int luminance =
-            tables.encode[size_t(std::clamp(int(light * EncodeSteps + 0.5f), 0, EncodeSteps))];
-        grey[i] = uint8_t((luma + luminance + 1) >> 1);
-    }
-}
-
 uint64_t ColourLayout(const uint8_t* rgb, int width, int height, int stride, ColourSpace space) {
     if (!rgb || width <= 0 || height <= 0)
         return 0;

@@ -18,7 +18,7 @@
 namespace fenwa::similar {
 
 // Changes whenever the same picture could hash differently (caches key on it).
-inline constexpr int FingerprintVersion = 3;
+inline constexpr int FingerprintVersion = 2;
 
 // Below this standard deviation of the 32 x 32 reduction (in grey levels) a picture is
 // nearly blank: its signs are noise and would match every other blank picture, so it
@@ -47,13 +47,6 @@ enum class ColourSpace { Rgb, YCbCr };
 uint64_t ColourLayout(const uint8_t* samples, int width, int height, int stride,
                       ColourSpace space = ColourSpace::Rgb);
 
-// The grey the hash is made from, for `count` colour pixels (3 bytes each). Programs
-// that make grey copies disagree on the weights: some take the luma of the stored
-// values (BT.601, as JPEG's Y), others the luminance of linear light (sRGB / BT.709
-// primaries) encoded again. This is the mean of the two, so a copy made either way is
-// half as far. A grey pixel stays as it is.
-void GreyOfColour(const uint8_t* samples, size_t count, ColourSpace space, uint8_t* grey);
-
 // Whether two layouts agree in some orientation: at most a quarter of the cells coloured
 // in both may differ by more than one hue step. With too few such cells (a grey copy)
 // colour cannot tell.
@@ -63,7 +56,7 @@ ColourMatch CompareColours(uint64_t a, uint64_t b);
 // The confirmation a match within `threshold` needs: colours that agree, or, when colour
 // cannot tell, a hash within UnconfirmedMargin less (a grey copy of one drawing in
 // several colour schemes is as close to each of them).
-inline constexpr int UnconfirmedMargin = 3;
+inline constexpr int UnconfirmedMargin = 2;
 bool ConfirmSimilar(uint64_t hashA, uint64_t colourA, uint64_t hashB, uint64_t colourB,
                     int threshold);
 

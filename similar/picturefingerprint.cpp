@@ -196,8 +196,10 @@ std::optional<PictureFingerprint> fingerprintOf(const QByteArray& bytes,
         return hash ? std::optional<PictureFingerprint>({*hash, 0}) : std::nullopt;
     }
     std::vector<uint8_t> grey(size_t(pixels.width) * size_t(pixels.height));
-    GreyOfColour(pixels.samples.data(), grey.size(),
-                 pixels.ycc ? ColourSpace::YCbCr : ColourSpace::Rgb, grey.data());
+    for (size_t i = 0; i < grey.size(); ++i) {
+        const uint8_t* p = pixels.samples.data() + 3 * i;
+        grey[i] = pixels.ycc ? p[0] : uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
+    }
     const std::optional<uint64_t> hash =
         FingerprintGrey(grey.data(), pixels.width, pixels.height, pixels.width);
     if (!hash)
