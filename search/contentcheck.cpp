@@ -585,24 +585,35 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
         for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
             if (hashed[order[p]])
                 members.push_back(order[p]);
-        std::sort(members.begin(), members.end()); // reading order
-        std::vector<uint32_t> leader = groupConfirmed(members, hashOfRow, options);
+        // Leaders are tried largest file first: the largest is most often the original the
+        // others were made from (resized, recompressed, cropped, turned grey), and each of
+        // them is closer to it than to one another, so it gathers them all. Ties go in
+        // reading order, which keeps the answer deterministic.
+        std::sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) {
+            const int64_t sa = hidden.fileSize(a), sb = hidden.fileSize(b);
+            return sa != sb ? sa > sb : a < b;
+        });
+        const std::vector<uint32_t> leader = groupConfirmed(members, hashOfRow, options);
+        // Groups come out by their first row in reading order, each in reading order.
+        std::vector<uint32_t> byRow(members.size());
+        for (size_t i = 0; i < members.size(); ++i)
+            byRow[i] = uint32_t(i);
+        std::sort(byRow.begin(), byRow.end(),
+                  [&](uint32_t a, uint32_t b) { return members[a] < members[b]; });
         std::vector<uint32_t> groupSize(members.size(), 0);
         for (uint32_t l : leader)
             ++groupSize[l];
-        // Members are listed after their leader in reading order: gather by leader.
         std::vector<std::vector<uint32_t>> byLeader(members.size());
-        for (size_t i = 0; i < members.size(); ++i)
-            if (groupSize[leader[i]] >= 2)
+        std::vector<uint32_t> firstSeen; // leaders, by their group's first row
+        for (uint32_t i : byRow)
+            if (groupSize[leader[i]] >= 2) {
+                if (byLeader[leader[i]].empty())
+                    firstSeen.push_back(leader[i]);
                 byLeader[leader[i]].push_back(members[i]);
-        size_t groups = 0;
-        for (size_t i = 0; i < members.size(); ++i)
-            groups += !byLeader[i].empty();
-        uint32_t id = FileRecordStore::reserveSimilarGroups(groups);
-        for (size_t i = 0; i < members.size(); ++i) {
-            if (byLeader[i].empty())
-                continue;
-            for (uint32_t row : byLeader[i]) {
+            }
+        uint32_t id = FileRecordStore::reserveSimilarGroups(firstSeen.size());
+        for (uint32_t l : firstSeen) {
+            for (uint32_t row : byLeader[l]) {
                 hidden.setSimilarGroup(row, id);
                 out.push_back(row);
             }

@@ -355,6 +355,44 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
 }
 
+TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {
+    // Two copies each 5 bits from the original and 10 from one another (a grey copy and a
+    // crop), read before it (it is in a subfolder): the original, the largest file, leads
+    // and takes both.
+    const uint64_t original = 0x9E3779B97F4A7C14;
+    const struct {
+        const char* name;
+        int bytes;
+        uint64_t hash;
+    } files[] = {{"grey.jpg", 2000, original ^ 0x3E},
+                 {"crop.jpg", 1000, original ^ 0x7C00},
+                 {"sub/original.jpg", 3000, original},
+                 {"other.jpg", 4000, ~original & ~1ull}};
+    QDir(dir.path()).mkdir("sub");
+    for (const auto& f : files) {
+        QFile file(dir.filePath(f.name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(f.bytes, 'x'));
+    }
+    ASSERT_EQ(FingerprintDistance(files[0].hash, files[1].hash), 10);
+    fenwa::SearchRequest request;
+    request.directories = {dir.path().toStdString()};
+    request.duplicatesOnly = true;
+    request.criteria.similar = true;
+    request.fingerprint = [&](const fenwa::FileRecordStore& rows, size_t row) {
+        for (const auto& f : files)
+            if (std::string_view(f.name).ends_with(rows.name(row)))
+                return std::optional(PictureFingerprint{f.hash, 0x1111111111111111});
+        return std::optional<PictureFingerprint>();
+    };
+    const fenwa::SearchOutcome found = fenwa::RunSearch(request);
+    std::vector<std::string> names;
+    for (size_t row = 0; row < found.rows.size(); ++row)
+        names.emplace_back(found.rows.name(row));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"crop.jpg", "grey.jpg", "original.jpg"}));
+}
+
 namespace {
 std::atomic<int> decodes{0};
 std::optional<PictureFingerprint> countingDecode(const std::string& path) {
