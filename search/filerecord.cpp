@@ -317,7 +317,7 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
-    std::vector<FileRecord> sorted;
+    BigVector<FileRecord> sorted;
     sorted.reserve(order.size());
     for (uint32_t old : order)
         sorted.push_back(records_[old]);

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bigallocator.h"
 #include "pathrules.h"
 
 namespace fenwa {
@@ -158,13 +159,13 @@ private:
 
     static constexpr uint32_t NoHash = UINT32_MAX;
 
-    std::vector<FileRecord> records_;
+    BigVector<FileRecord> records_;
     // Empty until a row gets a hash; then one entry per record, an index into hashes_.
     std::vector<uint32_t> hashOfRow_;
     std::vector<ContentHash> hashes_;
     // Empty until a row gets a similar group; then one entry per record.
     std::vector<uint32_t> similarOfRow_;
-    std::string names_;
+    BigString names_;
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;

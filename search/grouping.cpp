@@ -6,6 +6,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "bigallocator.h"
+
 namespace fenwa {
 
 namespace {
@@ -85,15 +87,15 @@ uint64_t mixed(uint64_t v) {
 // reading order; keys are never sorted against each other, as the groups and their
 // order depend only on which keys are equal.
 struct Runs {
-    std::vector<uint32_t> entries;
-    std::vector<uint32_t> runStartOfRow; // by row: where its run begins in entries
-    std::vector<uint32_t> runEnd;        // by run start: one past its last entry
+    BigVector<uint32_t> entries;
+    BigVector<uint32_t> runStartOfRow; // by row: where its run begins in entries
+    BigVector<uint32_t> runEnd;        // by run start: one past its last entry
 };
 
 // Numbers the distinct keys in order of first appearance: answers each row's key number.
 // keyHash(row) hashes a row's key; sameKey(a, b) compares two rows' keys.
 template <class KeyHash, class SameKey>
-bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, std::vector<uint32_t>& keyOfRow,
+bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, BigVector<uint32_t>& keyOfRow,
                 uint32_t& keys, const std::function<void(size_t, size_t)>& progress,
                 const std::function<bool(size_t)>& stopped) {
     size_t capacity = 16;
@@ -104,7 +106,7 @@ bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, std::vector<uint32_t
         uint32_t tag = 0;
         uint32_t firstRowPlusOne = 0;
     };
-    std::vector<Slot> table(capacity);
+    BigVector<Slot> table(capacity);
     keyOfRow.resize(n);
     keys = 0;
     const size_t mask = capacity - 1;
@@ -135,7 +137,7 @@ bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
                 const std::function<void(size_t, size_t)>& progress,
                 const std::function<bool(size_t)>& stopped) {
     const size_t n = rows.size();
-    std::vector<uint32_t> keyOfRow;
+    BigVector<uint32_t> keyOfRow;
     uint32_t keys = 0;
     bool done = false;
     switch (kind) {
@@ -164,7 +166,7 @@ bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
         return false;
 
     // A counting sort by key number keeps each run in reading order.
-    std::vector<uint32_t> start(size_t(keys) + 1, 0);
+    BigVector<uint32_t> start(size_t(keys) + 1, 0);
     for (uint32_t k : keyOfRow)
         ++start[k + 1];
     for (size_t k = 1; k <= keys; ++k)
@@ -172,7 +174,7 @@ bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
     runs.entries.resize(n);
     runs.runEnd.assign(n, 0);
     {
-        std::vector<uint32_t> fill(start.begin(), start.end() - 1);
+        BigVector<uint32_t> fill(start.begin(), start.end() - 1);
         for (size_t q = 0; q < n; ++q)
             runs.entries[fill[keyOfRow[q]]++] = uint32_t(q);
     }
@@ -204,12 +206,12 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     Runs runs;
     if (!gatherRuns(hidden, primaryKey(criteria), runs, progress, stopped))
         return {};
-    const std::vector<uint32_t>& entries = runs.entries;
+    const BigVector<uint32_t>& entries = runs.entries;
 
     // Entries are never moved: a consumed flag per entry, and for each run a cursor to its
     // first remaining entry, give the same answers as removing them.
     std::vector<bool> consumed(n, false);
-    std::vector<uint32_t> cursor(n);
+    BigVector<uint32_t> cursor(n);
     std::iota(cursor.begin(), cursor.end(), 0u);
     const bool single = int(criteria.name) + int(criteria.size) + int(criteria.time) <= 1;
 
@@ -217,7 +219,7 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     // criterion. Each set is chained in run order when its run is first met, so a
     // leader's group is found without scanning the run again.
     constexpr uint32_t None = UINT32_MAX;
-    std::vector<uint32_t> nextInSet;
+    BigVector<uint32_t> nextInSet;
     std::vector<bool> chained;
     if (!single) {
         nextInSet.assign(n, None);

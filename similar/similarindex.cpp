@@ -17,59 +17,16 @@
 #include <sys/mman.h>
 #endif
 
+#include "bigallocator.h"
 #include "fingerprint.h"
 
 namespace fenwa::similar {
 
 namespace {
 
-// Memory for the large arrays, in huge pages where the system gives them on request: a
-// million fingerprints touch about 100 MB once, and faulting that in 4 KB pages costs
-// more than sorting it.
-template <class T> struct BigAllocator {
-    using value_type = T;
-    static constexpr size_t Huge = size_t(2) << 20;
-    BigAllocator() = default;
-    template <class U> BigAllocator(const BigAllocator<U>&) {}
-    T* allocate(size_t count) {
-        const size_t bytes = count * sizeof(T);
-#if defined(__linux__)
-        if (bytes >= 2 * Huge) {
-            void* p = std::aligned_alloc(Huge, (bytes + Huge - 1) / Huge * Huge);
-            if (!p)
-                throw std::bad_alloc();
-#if defined(MADV_HUGEPAGE)
-            madvise(p, (bytes + Huge - 1) / Huge * Huge, MADV_HUGEPAGE);
-#endif
-            return static_cast<T*>(p);
-        }
-#endif
-        // Elsewhere (std::aligned_alloc is missing from Microsoft's C library, say) the
-        // ordinary allocator serves.
-        (void)bytes;
-        return std::allocator<T>().allocate(count);
-    }
-    void deallocate(T* p, size_t count) {
-#if defined(__linux__)
-        if (count * sizeof(T) >= 2 * Huge) {
-            std::free(p);
-            return;
-        }
-#endif
-        std::allocator<T>().deallocate(p, count);
-    }
-    // Left uninitialised: every element is written before it is read.
-    template <class U> void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
-    }
-    template <class U, class... Args> void construct(U* p, Args&&... args) {
-        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-    }
-    template <class U> bool operator==(const BigAllocator<U>&) const {
-        return true;
-    }
-};
-template <class T> using Big = std::vector<T, BigAllocator<T>>;
+using fenwa::BigUninitialisedAllocator;
+
+template <class T> using Big = std::vector<T, BigUninitialisedAllocator<T>>;
 
 // Bit 8v + u of a hash is the sign of frequency (u, v). Mirroring flips the bits of odd u
 // (or of odd v); a transpose swaps u and v.
