@@ -52,15 +52,15 @@ template <class T> struct BigAllocator {
 #endif
         std::allocator<T>().deallocate(p, count);
     }
-    template <class U> bool operator==(const BigAllocator<U>&) const { return true; }
+    template <class U> bool operator==(const BigAllocator<U>&) const {
+        return true;
+    }
 };
 
 // Default-constructed elements are left uninitialised, for arrays whose every element is
 // written before it is read.
 template <class T> struct BigUninitialisedAllocator : BigAllocator<T> {
-    template <class U> struct rebind {
-        using other = BigUninitialisedAllocator<U>;
-    };
+    template <class U> struct rebind { using other = BigUninitialisedAllocator<U>; };
     BigUninitialisedAllocator() = default;
     template <class U> BigUninitialisedAllocator(const BigUninitialisedAllocator<U>&) {}
     template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }

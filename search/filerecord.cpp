@@ -119,7 +119,6 @@ void FileRecordStore::clear() {
     directories_.clear();
     directoryDevices_.clear();
     directoryIndex_.clear();
-    copySource_.clear();
 }
 
 uint32_t FileRecordStore::internDirectory(std::string_view directory, uint64_t device) {
@@ -192,21 +191,29 @@ bool FileRecordStore::sameContent(size_t a, size_t b) const {
     return ha && hb && records_[a].size == records_[b].size && *ha == *hb;
 }
 
-void FileRecordStore::appendCopy(const FileRecordStore& from, size_t row) {
-    const FileRecord& r = from.records_[row];
-    // Rows copied one by one usually come from one store: remember where its directory
-    // texts went, checking the text so that any other store is still served right.
-    if (copySource_.size() < from.directories_.size())
-        copySource_.resize(from.directories_.size(), UINT32_MAX);
-    uint32_t& mapped = copySource_[r.directory];
-    const std::string& text = from.directories_[r.directory];
-    if (mapped >= directories_.size() || directories_[mapped] != text)
-        mapped = internDirectory(text, from.directoryDevices_[r.directory]);
-    append(mapped, from.name(row), r.size, r.minute, r.inode, r.changeStamp);
-    records_.back().flags = r.flags;
-    if (const ContentHash* hash = from.contentHash(row))
-        setContentHash(records_.size() - 1, *hash);
-    setSimilarGroup(records_.size() - 1, from.similarGroup(row));
+void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const uint32_t> rows) {
+    // Each directory text interned once, on its first row; room for every record and
+    // name taken at once.
+    std::vector<uint32_t> directoryMap(from.directories_.size(), UINT32_MAX);
+    size_t nameBytes = 0;
+    for (uint32_t row : rows)
+        nameBytes += from.records_[row].nameLength;
+    reserveMore(rows.size(), nameBytes);
+    const size_t firstNew = records_.size();
+    for (uint32_t row : rows) {
+        const FileRecord& r = from.records_[row];
+        uint32_t& mapped = directoryMap[r.directory];
+        if (mapped == UINT32_MAX)
+            mapped = internDirectory(from.directories_[r.directory],
+                                     from.directoryDevices_[r.directory]);
+        append(mapped, from.name(row), r.size, r.minute, r.inode, r.changeStamp);
+        records_.back().flags = r.flags;
+    }
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (const ContentHash* hash = from.contentHash(rows[i]))
+            setContentHash(firstNew + i, *hash);
+        setSimilarGroup(firstNew + i, from.similarGroup(rows[i]));
+    }
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {

@@ -4,6 +4,7 @@
 // columns are made from the stored values when they are shown or compared.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -82,7 +83,8 @@ public:
 
     void append(uint32_t directory, std::string_view name, int64_t size, int32_t minute,
                 uint64_t inode = 0, uint64_t changeStamp = 0);
-    void appendCopy(const FileRecordStore& from, size_t row);
+    // Copies `rows` of `from`, in that order, with what each carries.
+    void appendRows(const FileRecordStore& from, std::span<const uint32_t> rows);
     // Moves every record of `other` to the end of this store; `other` is left empty.
     void appendAll(FileRecordStore&& other);
     // Moves every record of `other` in before row `position`; `other` is left empty.
@@ -169,8 +171,6 @@ private:
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;
-    // appendCopy's memo: a source store's directory index to this store's.
-    std::vector<uint32_t> copySource_;
 };
 
 } // namespace fenwa

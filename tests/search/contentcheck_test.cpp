@@ -58,8 +58,7 @@ std::vector<std::multiset<std::string>> groupsOf(FileRecordStore& hidden, const 
                                                  const ContentCheckOptions& options = {}) {
     const std::vector<uint32_t> order = FindDuplicates(hidden, criteria, options);
     FileRecordStore shown;
-    for (uint32_t row : order)
-        shown.appendCopy(hidden, row);
+    shown.appendRows(hidden, order);
     std::vector<std::multiset<std::string>> groups;
     for (const GroupBounds& run : groupRuns(shown, criteria)) {
         std::multiset<std::string> names;
@@ -154,8 +153,7 @@ TEST(ContentCheck, SplitGroupsStayRunsInTheOrderTheirRowsHad) {
 
     // The stored hashes follow their rows through sorting and deletion.
     FileRecordStore shown;
-    for (uint32_t row : FindDuplicates(hidden, ticked(false, false, false, true)))
-        shown.appendCopy(hidden, row);
+    shown.appendRows(hidden, FindDuplicates(hidden, ticked(false, false, false, true)));
     shown.permute(sortedOrder(shown, 0)); // by name: a b c d e f
     const Criteria content = ticked(false, false, false, true);
     EXPECT_TRUE(RowsMatch(shown, 0, 2, content));  // a, c

@@ -81,7 +81,7 @@ TEST(FileRecord, RemovePermuteRenameAndCopy) {
 
     FileRecordStore other;
     other.append(other.internDirectory("/x"), "keep.bmp", 7, 3);
-    other.appendCopy(store, 1);
+    other.appendRows(store, std::vector<uint32_t>{1});
     EXPECT_EQ(other.fullPath(1), "/a/f0.txt");
     store.appendAll(std::move(other));
     EXPECT_TRUE(other.empty());
