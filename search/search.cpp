@@ -6,7 +6,6 @@
 #include <malloc.h>
 #endif
 
-#include "bigallocator.h"
 #include "contentcheck.h"
 #include "grouping.h"
 
@@ -106,25 +105,19 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
 }
 
 void MarkHardLinks(FileRecordStore& rows) {
-    // Sorted as plain values side by side: comparing through the rows would reach into
-    // two tables for every comparison.
-    struct Known {
-        uint64_t device, inode;
-        uint32_t row;
-    };
-    BigVector<Known> known;
+    std::vector<uint32_t> known;
     for (size_t row = 0; row < rows.size(); ++row) {
         rows.setHardLinked(row, false);
         if (rows.inode(row) != 0)
-            known.push_back({rows.device(row), rows.inode(row), uint32_t(row)});
+            known.push_back(uint32_t(row));
     }
-    std::sort(known.begin(), known.end(), [](const Known& a, const Known& b) {
-        return a.device != b.device ? a.device < b.device : a.inode < b.inode;
-    });
+    const auto key = [&rows](uint32_t row) { return std::pair{rows.device(row), rows.inode(row)}; };
+    std::sort(known.begin(), known.end(),
+              [&key](uint32_t a, uint32_t b) { return key(a) < key(b); });
     for (size_t i = 1; i < known.size(); ++i)
-        if (known[i].device == known[i - 1].device && known[i].inode == known[i - 1].inode) {
-            rows.setHardLinked(known[i].row, true);
-            rows.setHardLinked(known[i - 1].row, true);
+        if (key(known[i]) == key(known[i - 1])) {
+            rows.setHardLinked(known[i], true);
+            rows.setHardLinked(known[i - 1], true);
         }
 }
 
