@@ -6,6 +6,7 @@
 #include <QString>
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -290,10 +291,15 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         size_t first = 0;
         size_t end = 0;
     };
+    // A unit of the walk: the subtree under a directory, opened by its name from its
+    // parent's handle; or (filesOnly) the files of a directory already read.
     struct Subtree {
         std::string text;
         FileRecordStore rows;
         std::vector<Span> spans;
+        const platform::DirectoryHandle* parent = nullptr;
+        size_t nameFrom = 0; // where the name in `parent` begins in `text`
+        bool filesOnly = false;
     };
     std::vector<Subtree> subtrees;
     s.addKnown(1);
@@ -322,18 +328,61 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             continue;
         }
         for (std::string& child : children)
-            subtrees.push_back({std::move(child), {}, {}});
+            subtrees.push_back({std::move(child), {}, {}, &top, prefix.size()});
         break;
+    }
+
+    // A few subtrees may hold most of the tree (a folder of photos beside two small
+    // ones), and one thread would then read it alone: while there are fewer subtrees
+    // than the threads can share, each is opened one level further, its own files
+    // becoming a unit of their own before its subdirectories'. Which reading of a
+    // directory reached twice is kept is still decided in walk order at the end, so the
+    // directories read here are not marked read yet.
+    std::deque<platform::DirectoryHandle> opened; // parents of the units made here
+    constexpr size_t EnoughUnits = 16, MostUnits = 4096;
+    for (int level = 0; level < 2 && !s.stopRequested(); ++level) {
+        if (subtrees.size() >= EnoughUnits || subtrees.size() < 2)
+            break;
+        std::vector<Subtree> split;
+        for (Subtree& subtree : subtrees) {
+            platform::DirectoryHandle& handle = opened.emplace_back();
+            platform::FileIdentity dirId;
+            names.clear();
+            if (subtree.filesOnly || split.size() >= MostUnits ||
+                !handle.openChild(*subtree.parent,
+                                  std::string_view(subtree.text).substr(subtree.nameFrom)) ||
+                !handle.identity(dirId) || s.wasRead(dirId)) {
+                opened.pop_back();
+                split.push_back(std::move(subtree));
+                continue;
+            }
+            Subtree files{subtree.text, {}, {}, nullptr, 0, true};
+            readInto(subtree.text, handle, dirId, files.rows, names);
+            files.spans.push_back({dirId, 0, files.rows.size()});
+            s.addRead(1);
+            s.addKnown(names.size());
+            split.push_back(std::move(files));
+            const std::string prefix = platform::JoinPath(nativePathStyle(), subtree.text, "");
+            std::vector<std::string> children;
+            for (const std::string& name : names)
+                children.push_back(prefix + name);
+            sortDirectoryNames(children);
+            for (std::string& child : children)
+                split.push_back({std::move(child), {}, {}, &handle, prefix.size()});
+        }
+        subtrees = std::move(split);
     }
 
     std::atomic<size_t> next = 0;
     std::atomic<bool> failed = false;
-    const std::string topPrefix = platform::JoinPath(nativePathStyle(), text, "");
     const auto walkSubtrees = [&] {
         for (size_t i = next++; i < subtrees.size(); i = next++) {
             Subtree& subtree = subtrees[i];
+            if (subtree.filesOnly)
+                continue;
             platform::DirectoryHandle handle;
-            handle.openChild(top, std::string_view(subtree.text).substr(topPrefix.size()));
+            handle.openChild(*subtree.parent,
+                             std::string_view(subtree.text).substr(subtree.nameFrom));
             TreeWalker walker;
             walker.avoid(&s);
             walker.walk(subtree.text, std::move(handle),

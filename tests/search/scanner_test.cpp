@@ -268,6 +268,28 @@ TEST_F(Scanner, ReadingSubtreesSideBySideKeepsTheOrderOfOneWalk) {
     EXPECT_EQ(more.size(), before + count);
     EXPECT_EQ(more.fullPath(before), walked.fullPath(0));
     EXPECT_EQ(more.fullPath(more.size() - 1), walked.fullPath(count - 1));
+
+    // Two subtrees, one holding nearly all: the walk opens them a level or two further
+    // so that the threads share it, and the rows stay those of one walk.
+    const std::string few = root + "/few";
+    makeDir(few);
+    makeDir(few + "/small");
+    makeFile(few + "/small/one");
+    makeDir(few + "/big");
+    makeFile(few + "/big/own");
+    for (int i = 0; i < 6; ++i) {
+        const std::string d = few + "/big/D" + std::to_string(5 - i);
+        makeDir(d);
+        makeFile(d + "/mid" + std::to_string(i));
+        for (int j = 0; j < 4; ++j) {
+            makeDir(d + "/e" + std::to_string(j));
+            makeDir(d + "/e" + std::to_string(j) + "/deep");
+            makeFile(d + "/e" + std::to_string(j) + "/deep/f", size_t(i + j));
+        }
+    }
+    FileRecordStore split;
+    EXPECT_EQ(ReadDirectory(few, split, true), 2u + 6 * 5);
+    EXPECT_EQ(rowsOf(split), rowsOf(readOneByOne(few)));
 }
 
 TEST_F(Scanner, AStoppedSessionEndsTheWalkOnEveryThread) {
