@@ -110,12 +110,24 @@ bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, BigVector<uint32_t>&
     keyOfRow.resize(n);
     keys = 0;
     const size_t mask = capacity - 1;
+    // The table is far larger than the caches and each row lands at random in it: the
+    // slot of a row some way ahead is asked for while this one is placed.
+    constexpr size_t Ahead = 16;
+    std::array<uint64_t, Ahead> ahead{};
+    for (size_t q = 0; q < std::min(n, Ahead); ++q) {
+        ahead[q] = keyHash(uint32_t(q));
+        __builtin_prefetch(&table[size_t(ahead[q]) & mask]);
+    }
     for (size_t q = 0; q < n; ++q) {
         if (progress)
             progress(q, n);
         if (stopped(q))
             return false;
-        const uint64_t h = keyHash(uint32_t(q));
+        const uint64_t h = ahead[q % Ahead];
+        if (q + Ahead < n) {
+            ahead[q % Ahead] = keyHash(uint32_t(q + Ahead));
+            __builtin_prefetch(&table[size_t(ahead[q % Ahead]) & mask]);
+        }
         const uint32_t tag = uint32_t(h >> 32);
         for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
             Slot& slot = table[i];
