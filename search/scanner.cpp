@@ -245,6 +245,18 @@ void readInto(const std::string& text, const platform::DirectoryHandle& handle,
         subdirectories);
 }
 
+// The full texts of a directory's subdirectories `names`, in sibling order, into
+// `children`; answers the length of the directory's prefix in each.
+size_t childrenOf(const std::string& text, const std::vector<std::string>& names,
+                  std::vector<std::string>& children) {
+    const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
+    children.clear();
+    for (const std::string& name : names)
+        children.push_back(prefix + name);
+    sortDirectoryNames(children);
+    return prefix.size();
+}
+
 // The threads that read a tree: the caller's and a few helpers.
 unsigned walkThreads() {
     const unsigned cores = std::thread::hardware_concurrency();
@@ -283,7 +295,7 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     std::string text = platform::normalizeDirectory(nativePathStyle(), dir);
     platform::DirectoryHandle top;
     top.open(text);
-    std::vector<std::string> names;
+    std::vector<std::string> names, children;
     // Where each directory's rows lie in its subtree's store, so that a directory read by
     // two subtrees (a bind mount of one inside another) keeps only its first reading.
     struct Span {
@@ -314,21 +326,17 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         names.clear();
         readInto(text, top, id, store, names);
         s.addRead(1);
-        const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
-        std::vector<std::string> children;
-        for (const std::string& name : names)
-            children.push_back(prefix + name);
-        sortDirectoryNames(children);
+        const size_t prefix = childrenOf(text, names, children);
         s.addKnown(children.size());
         if (children.size() == 1) {
             platform::DirectoryHandle child;
-            child.openChild(top, std::string_view(children[0]).substr(prefix.size()));
+            child.openChild(top, std::string_view(children[0]).substr(prefix));
             top = std::move(child);
             text = std::move(children[0]);
             continue;
         }
         for (std::string& child : children)
-            subtrees.push_back({std::move(child), {}, {}, &top, prefix.size()});
+            subtrees.push_back({std::move(child), {}, {}, &top, prefix});
         break;
     }
 
@@ -362,13 +370,9 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             s.addRead(1);
             s.addKnown(names.size());
             split.push_back(std::move(files));
-            const std::string prefix = platform::JoinPath(nativePathStyle(), subtree.text, "");
-            std::vector<std::string> children;
-            for (const std::string& name : names)
-                children.push_back(prefix + name);
-            sortDirectoryNames(children);
+            const size_t prefix = childrenOf(subtree.text, names, children);
             for (std::string& child : children)
-                split.push_back({std::move(child), {}, {}, &handle, prefix.size()});
+                split.push_back({std::move(child), {}, {}, &handle, prefix});
         }
         subtrees = std::move(split);
     }
