@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <span>
 
 #include "contentcheck.h"
 #include "keeprules.h"
@@ -157,7 +158,7 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
         else
             candidates.push_back(row);
     }
-    if (!request.duplicateList || !request.criteria.any()) {
+    if (!request.duplicateList) {
         plan.remove = std::move(candidates);
         markProtected(rows, request, plan);
         return plan;
@@ -173,28 +174,31 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
     const auto isCopy = [&](size_t other) {
         return disk.check(other) == RowCheck::Unchanged && disk.sameBytes(other);
     };
-    size_t groupEnd = 0; // candidates are in row order, so groups come one after another
-    GroupBounds group{};
-    std::vector<size_t> staying;
-    for (size_t row : candidates) {
-        if (row >= groupEnd) {
-            group = groupAround(rows, row, request.criteria);
-            groupEnd = group.last + 1;
-            staying.clear();
+    // A group's members are found by the id the search recorded, across the whole list:
+    // neither the ticks of the moment nor the order of the rows change them.
+    const RecordedGroups groups(rows, candidates);
+    std::map<size_t, std::vector<size_t>> stayingOf; // by the group's first row
+    for (const size_t& row : candidates) {
+        std::span<const size_t> group = groups.groupOf(rows, row);
+        if (group.empty())
+            group = std::span<const size_t>(&row, 1);
+        auto [entry, firstOfGroup] = stayingOf.try_emplace(group.front());
+        std::vector<size_t>& staying = entry->second;
+        if (firstOfGroup) {
             // Rows asked for but gone or kept stay in the list, not necessarily as copies.
             // A second spelling of an entry being deleted goes with it.
             const auto goesWithDeleted = [&](size_t r) {
-                for (size_t d = group.first; d <= group.last; ++d)
+                for (size_t d : group)
                     if (deleting[d] && disk.sameEntry(r, d))
                         return true;
                 return false;
             };
-            for (size_t r = group.first; r <= group.last; ++r)
+            for (size_t r : group)
                 if (!deleting[r] && !(asking[r] && disk.check(r) == RowCheck::Gone) &&
                     !goesWithDeleted(r))
                     staying.push_back(r);
             if (staying.empty())
-                plan.lastCopies.push_back(group.first);
+                plan.lastCopies.push_back(group.front());
         }
         if (staying.empty()) {
             plan.remove.push_back(row);

@@ -73,8 +73,8 @@ struct DeletePlan {
 
 struct DeleteRequest {
     std::vector<size_t> rows; // the rows asked for
-    Criteria criteria;        // the ticks that make the list's groups
     // True for a list of duplicate groups; a list of every file has no copies to keep.
+    // The groups are those the search recorded in the rows, whatever is ticked now.
     bool duplicateList = true;
     // Directories (native paths) whose files are references, never deleted unasked.
     std::vector<std::string> protectedDirectories;

@@ -125,23 +125,24 @@ private:
 
 } // namespace
 
-KeepSelection SelectByRule(const FileRecordStore& rows, const Criteria& criteria,
-                           const KeepRules& rules, const std::vector<std::string>& protect,
-                           const PixelCounter& pixels) {
+KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
+                           const std::vector<std::string>& protect, const PixelCounter& pixels) {
     KeepSelection result;
-    if (!criteria.any())
+    if (!rows.hasGroups())
         return result;
     const std::vector<bool> protectedDir = protectedDirectoryIndexes(rows, protect);
     const auto isProtected = [&](size_t row) { return protectedDir[rows.record(row).directory]; };
     Ranking ranking(rows, rules, pixels);
     std::vector<size_t> all, members, references;
-    for (const GroupBounds& group : groupRuns(rows, criteria)) {
-        if (group.first == group.last)
+    const RecordedGroups groups(rows);
+    for (size_t g = 0; g < groups.count(); ++g) {
+        const std::span<const size_t> group = groups.members(g);
+        if (group.size() < 2)
             continue;
         all.clear();
         members.clear();
         references.clear();
-        for (size_t row = group.first; row <= group.last; ++row) {
+        for (size_t row : group) {
             all.push_back(row);
             (isProtected(row) ? references : members).push_back(row);
         }
@@ -171,19 +172,24 @@ KeepSelection SelectByRule(const FileRecordStore& rows, const Criteria& criteria
             result.selectedBytes += rows.fileSize(row);
         }
     }
+    // A sorted list scatters its groups.
+    std::sort(result.selected.begin(), result.selected.end());
     return result;
 }
 
-std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows, const Criteria& criteria,
+std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows,
                                        const std::vector<bool>& selectedNow) {
     std::vector<size_t> inverted;
-    for (const GroupBounds& group : groupRuns(rows, criteria)) {
-        if (group.first == group.last)
+    const RecordedGroups groups(rows);
+    for (size_t g = 0; g < groups.count(); ++g) {
+        const std::span<const size_t> group = groups.members(g);
+        if (group.size() < 2)
             continue;
-        for (size_t row = group.first; row <= group.last; ++row)
+        for (size_t row : group)
             if (row >= selectedNow.size() || !selectedNow[row])
                 inverted.push_back(row);
     }
+    std::sort(inverted.begin(), inverted.end());
     return inverted;
 }
 

@@ -27,7 +27,7 @@ enum class KeepRule {
     MostPixels,
     ShortestPath,
     UnderDirectory,
-    First, // the group's first row as the list stands
+    First, // the group's first row in the list as it stands
 };
 
 // The rule that decides and the one that breaks its ties; a tie left after both goes to
@@ -60,12 +60,14 @@ struct KeepSelection {
     size_t undecided = 0;
 };
 
-KeepSelection SelectByRule(const FileRecordStore& rows, const Criteria& criteria,
-                           const KeepRules& rules, const std::vector<std::string>& protect,
-                           const PixelCounter& pixels);
+// The groups are those the search recorded in the rows, wherever sorting put their rows
+// and whatever is ticked now; a list without groups selects nothing.
+KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
+                           const std::vector<std::string>& protect, const PixelCounter& pixels);
 
-// Every row of each group of two or more that is not selected now, and none that is.
-std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows, const Criteria& criteria,
+// Every row of each recorded group of two or more that is not selected now, and none
+// that is; in row order.
+std::vector<size_t> InvertWithinGroups(const FileRecordStore& rows,
                                        const std::vector<bool>& selectedNow);
 
 } // namespace fenwa::actions

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filerecord.h"
 #include "trash.h"
 
 class QByteArray;
@@ -27,6 +28,9 @@ struct RemovedRow {
     int64_t size = 0;
     int32_t minute = 0;
     size_t index = 0; // its row index before the removal
+    // The group the search recorded for it (0: none) and its content hash, if it had one.
+    uint32_t group = 0;
+    std::optional<ContentHash> contentHash;
     struct Neighbour {
         bool exists = false;
         std::string directory;

@@ -4,8 +4,6 @@
 #include <map>
 #include <set>
 
-#include "pathrules.h"
-
 namespace fenwa::actions {
 
 namespace {
@@ -16,25 +14,15 @@ bool sameNeighbour(const RemovedRow::Neighbour& a, const RemovedRow::Neighbour& 
     return a.exists == b.exists && a.directory == b.directory && a.name == b.name;
 }
 
-// The ticked criteria between a row of the list and a row that is not in it.
-bool matches(const FileRecordStore& list, size_t row, const RemovedRow& removed,
-             const Criteria& criteria) {
-    if (!criteria.any())
-        return false;
-    if (criteria.name && !platform::equalsIgnoringAsciiCase(list.name(row), removed.name))
-        return false;
-    if (criteria.size && list.fileSize(row) != removed.size)
-        return false;
-    if (criteria.time && list.minute(row) != removed.minute)
-        return false;
-    return true;
+// A row of the list in the group a removed row was in.
+bool inGroupOf(const FileRecordStore& list, size_t row, const RemovedRow& removed) {
+    return removed.group != 0 && list.group(row) == removed.group;
 }
 
 } // namespace
 
 std::vector<RowInsertion> placeRestoredRows(const FileRecordStore& list,
-                                            const std::vector<RemovedRow>& restored,
-                                            const Criteria& criteria) {
+                                            const std::vector<RemovedRow>& restored) {
     // The rows that left together, in their order.
     std::vector<size_t> order(restored.size());
     for (size_t i = 0; i < order.size(); ++i)
@@ -83,17 +71,17 @@ std::vector<RowInsertion> placeRestoredRows(const FileRecordStore& list,
         } else if (const long below = rowOf(first.below); below >= 0) {
             position = size_t(below);
         } else {
-            // After the last row of a group the row belongs to.
+            // After the last row of its group.
             for (size_t row = n; row-- > 0;)
-                if (matches(list, row, first, criteria)) {
+                if (inGroupOf(list, row, first)) {
                     position = row + 1;
                     break;
                 }
         }
         // Between two rows of a group the run does not belong to: after that group.
-        if (position > 0 && position < n && RowsMatch(list, position - 1, position, criteria) &&
-            !matches(list, position - 1, first, criteria)) {
-            while (position < n && RowsMatch(list, position - 1, position, criteria))
+        if (position > 0 && position < n && list.sameGroup(position - 1, position) &&
+            !inGroupOf(list, position - 1, first)) {
+            while (position < n && list.sameGroup(position - 1, position))
                 ++position;
         }
         insertions.push_back({position, std::move(run)});

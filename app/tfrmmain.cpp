@@ -154,6 +154,9 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     FormCreate();
     connectPreviewControls();
     connectUndo();
+    for (QCheckBox* box : {ckName, ckSize, ckTime, ckContent, ckSimilar})
+        connect(box, &QCheckBox::toggled, this, &TfrmMain::updateTicksNotice);
+    connect(cbSimilarLevel, &QComboBox::currentIndexChanged, this, &TfrmMain::updateTicksNotice);
 }
 
 TfrmMain::~TfrmMain() {
@@ -521,6 +524,11 @@ void TfrmMain::buildStatusBar() {
     StatusPanel[0]->setFixedWidth(80);
     StatusBar->addWidget(StatusPanel[0]);
     StatusBar->addWidget(StatusPanel[1], 1);
+    lblTicksChanged = new QLabel(StatusBar);
+    lblTicksChanged->setObjectName("lblTicksChanged");
+    lblTicksChanged->setTextFormat(Qt::PlainText);
+    lblTicksChanged->hide();
+    StatusBar->addPermanentWidget(lblTicksChanged);
     setStatusBar(StatusBar);
 }
 
@@ -727,6 +735,7 @@ void TfrmMain::FinishCancelledSearch() {
     lvFilesModel->clear();
     lvFiles->setUpdatesEnabled(true);
     frmProgress_->hide();
+    updateTicksNotice();
     ListIdle = true;
     setStatusText(1, QStringLiteral("Total Files:0"));
     repaintStatusBar();
@@ -880,6 +889,7 @@ void TfrmMain::btnFindAllClick() {
     lvFiles->setUpdatesEnabled(false);
     lvFilesModel->appendRows(std::move(rows));
     duplicateList_ = false;
+    updateTicksNotice();
     ClearSlides();
     lvFiles->setUpdatesEnabled(true);
     ListIdle = true;
@@ -893,6 +903,39 @@ void TfrmMain::btnFindAllClick() {
 Criteria TfrmMain::criteria() const {
     return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
                     ckContent->isChecked(), ckSimilar->isChecked()};
+}
+
+void TfrmMain::updateTicksNotice() {
+    const Criteria now = criteria();
+    const Criteria& was = searchedCriteria_;
+    const bool changed = now.name != was.name || now.size != was.size || now.time != was.time ||
+                         now.content != was.content || now.similar != was.similar ||
+                         (was.similar && cbSimilarLevel->currentIndex() != searchedSimilarLevel_);
+    if (!duplicateList_ || lvFilesModel->rowCount() == 0 || !changed) {
+        lblTicksChanged->clear();
+        lblTicksChanged->hide();
+        return;
+    }
+    QStringList searched;
+    const std::pair<bool, const char*> names[] = {{was.name, "Name"},
+                                                  {was.size, "Size"},
+                                                  {was.time, "Time"},
+                                                  {was.content, "Content"},
+                                                  {was.similar, "Similar"}};
+    for (const auto& [on, name] : names)
+        if (on)
+            searched << QString::fromLatin1(name);
+    if (was.similar) {
+        static const char* const levels[] = {"Strict", "Normal", "Loose"};
+        if (searchedSimilarLevel_ >= 0 && searchedSimilarLevel_ < 3)
+            searched.back() +=
+                QLatin1Char(' ') + QString::fromLatin1(levels[searchedSimilarLevel_]);
+    }
+    lblTicksChanged->setText(QStringLiteral("勾選已改變: 刪除和選取規則仍依搜尋時的組 (%1) (ticks "
+                                            "changed since the search: Delete and the Select "
+                                            "rules keep the search's groups)")
+                                 .arg(searched.join(QStringLiteral(", "))));
+    lblTicksChanged->show();
 }
 
 void TfrmMain::btnFindDuplicatesClick() {
@@ -951,6 +994,9 @@ bool TfrmMain::runDuplicateSearch() {
     lvFiles->setUpdatesEnabled(false);
     lvFilesModel->appendRows(std::move(groups));
     duplicateList_ = true;
+    searchedCriteria_ = ticked;
+    searchedSimilarLevel_ = cbSimilarLevel->currentIndex();
+    updateTicksNotice();
     lvFiles->setUpdatesEnabled(true);
     QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
     if (ticked.similar)

@@ -223,6 +223,8 @@ public:
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
+    // The status bar's notice that the ticks no longer are those of the list's search.
+    QLabel* lblTicksChanged = nullptr;
     // The flags of every delete request: no question when ckNoConfirm is ticked, the
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
@@ -371,6 +373,12 @@ private:
     bool searching_ = false;
     bool closeRequested_ = false;
     bool duplicateList_ = false;
+    // What the shown duplicate list was searched with. What removes or selects files
+    // follows the groups that search recorded in the rows, not the ticks of the moment.
+    Criteria searchedCriteria_;
+    int searchedSimilarLevel_ = 0;
+    // Shows or clears lblTicksChanged as the ticks agree with the list's search or not.
+    void updateTicksNotice();
     int lastProgressPercent_ = -1;
     QByteArray edit1Native_; // the list entry last copied into Edit1
 

@@ -437,7 +437,7 @@ void TfrmMain::DeleteSelectedFiles() {
 std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
     const FileRecordStore& rows = lvFilesModel->store();
     const actions::DeletePlan plan =
-        actions::PlanDelete(rows, {asked, criteria(), duplicateList_, protectedDirectories()},
+        actions::PlanDelete(rows, {asked, duplicateList_, protectedDirectories()},
                             actions::probeDisk, actions::hashFileNow);
     const auto pathText = [&](size_t row) { return platform::fromNative(rows.fullPath(row)); };
     // What changed since the search is not what the user chose to delete: it is left
@@ -532,7 +532,7 @@ void TfrmMain::miSaveListClick() {
     const ExportFormat format = chosen->endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
                                     ? ExportFormat::Json
                                     : ExportFormat::Csv;
-    const std::string text = rowsAsText(lvFilesModel->store(), criteria(), format);
+    const std::string text = rowsAsText(lvFilesModel->store(), format);
     // Written beside the target and renamed over it, so a failure never leaves half a file.
     QSaveFile file(*chosen);
     if (!file.open(QIODevice::WriteOnly) ||

@@ -219,11 +219,10 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
     }
     // The pixels rule reads a header from every file of the groups.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const actions::KeepSelection chosen =
-        actions::SelectByRule(lvFilesModel->store(), criteria(), rules, protectedDirectories(),
-                              [](const std::string& path) {
-                                  return PictureHeaderPixels(QByteArray::fromStdString(path));
-                              });
+    const actions::KeepSelection chosen = actions::SelectByRule(
+        lvFilesModel->store(), rules, protectedDirectories(), [](const std::string& path) {
+            return PictureHeaderPixels(QByteArray::fromStdString(path));
+        });
     QGuiApplication::restoreOverrideCursor();
     undecidedGroups_ = chosen.undecided;
     selectRows(chosen.selected);
@@ -236,7 +235,7 @@ void TfrmMain::InvertSelectionWithinGroups() {
     for (const QModelIndex& index : lvFiles->selectionModel()->selectedRows())
         selected[size_t(index.row())] = true;
     undecidedGroups_ = 0;
-    selectRows(actions::InvertWithinGroups(lvFilesModel->store(), criteria(), selected));
+    selectRows(actions::InvertWithinGroups(lvFilesModel->store(), selected));
     updateSelectionStatus();
 }
 

@@ -105,6 +105,9 @@ void TfrmMain::journalTrash(const platform::DeleteReport& report,
         removed.size = rows.fileSize(row);
         removed.minute = rows.minute(row);
         removed.index = row;
+        removed.group = rows.group(row);
+        if (const ContentHash* hash = rows.contentHash(row))
+            removed.contentHash = *hash;
         removed.above = neighbour(above[row]);
         removed.below = neighbour(below[row]);
         action.rows.push_back(std::move(removed));
@@ -180,7 +183,7 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
                 restored.push_back(row);
     if (!restored.empty()) {
         const std::vector<actions::RowInsertion> insertions =
-            actions::placeRestoredRows(lvFilesModel->store(), restored, criteria());
+            actions::placeRestoredRows(lvFilesModel->store(), restored);
         // The marked group is marked again once the rows are in.
         UnmarkGroup(HighlightedRow);
         HighlightedRow = -1;
@@ -197,6 +200,10 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
                 block.append(block.internDirectory(row.directory, known ? now.identity.device : 0),
                              row.name, row.size, row.minute, known ? now.identity.inode : 0,
                              known ? now.changeStamp : 0);
+                // Back in its group, as the search found it.
+                block.setGroup(block.size() - 1, row.group);
+                if (row.contentHash)
+                    block.setContentHash(block.size() - 1, *row.contentHash);
             }
             lvFilesModel->insertRows(int(it->position), std::move(block));
         }

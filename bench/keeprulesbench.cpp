@@ -32,6 +32,7 @@ int main() {
         }
     }
     const Criteria size{false, true, false, false};
+    recordGroups(rows, size);
     const std::pair<const char*, actions::KeepRules> runs[] = {
         {"newest, then shortest path",
          {actions::KeepRule::Newest, actions::KeepRule::ShortestPath, {}}},
@@ -44,7 +45,7 @@ int main() {
         for (int round = 0; round < 5; ++round) {
             const auto start = std::chrono::steady_clock::now();
             const actions::KeepSelection chosen =
-                actions::SelectByRule(rows, size, rules, protect, nullptr);
+                actions::SelectByRule(rows, rules, protect, nullptr);
             times.push_back(
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
             selected = chosen.selected.size();

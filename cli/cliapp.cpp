@@ -334,7 +334,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                      "that could not be decoded\n",
                      found.similarLeftOut.notPictures, found.similarLeftOut.undecodable);
     if (!keep) {
-        writeRows(found.rows, duplicates ? criteria : Criteria{}, format, out);
+        writeRows(found.rows, format, out);
         return 0;
     }
     if (!keep->directory.empty()) {
@@ -343,7 +343,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             keep->directory = spelled.front();
     }
     const actions::KeepSelection chosen = actions::SelectByRule(
-        found.rows, criteria, *keep, asListed(protect, directories), [](const std::string& path) {
+        found.rows, *keep, asListed(protect, directories), [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
     SelectionColumn column;
@@ -351,7 +351,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     for (size_t row : chosen.selected)
         column.selected[row] = true;
     column.inTsv = markTsv;
-    writeRows(found.rows, criteria, format, out, &column);
+    writeRows(found.rows, format, out, &column);
     if (chosen.undecided)
         std::fprintf(err, "fenwa-cli: %zu groups left for you to decide\n", chosen.undecided);
     return 0;

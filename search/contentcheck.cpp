@@ -611,10 +611,10 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
                     firstSeen.push_back(leader[i]);
                 byLeader[leader[i]].push_back(members[i]);
             }
-        uint32_t id = FileRecordStore::reserveSimilarGroups(firstSeen.size());
+        uint32_t id = FileRecordStore::reserveGroups(firstSeen.size());
         for (uint32_t l : firstSeen) {
             for (uint32_t row : byLeader[l]) {
-                hidden.setSimilarGroup(row, id);
+                hidden.setGroup(row, id);
                 out.push_back(row);
             }
             ++id;

@@ -1,5 +1,6 @@
 #include "exportlist.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 
@@ -98,13 +99,28 @@ std::optional<ExportFormat> exportFormatNamed(std::string_view name) {
     return std::nullopt;
 }
 
-std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria) {
+std::vector<uint32_t> groupNumbers(const FileRecordStore& rows) {
+    std::vector<uint32_t> ids;
+    for (size_t row = 0; row < rows.size() && rows.hasGroups(); ++row)
+        if (rows.group(row) != 0)
+            ids.push_back(rows.group(row));
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    // Numbered as the groups first appear in the list, however it is sorted.
+    std::vector<uint32_t> numberOfId(ids.size(), 0);
     std::vector<uint32_t> numbers(rows.size());
-    uint32_t group = 0;
-    for (const GroupBounds& run : groupRuns(rows, criteria)) {
-        ++group;
-        for (size_t row = run.first; row <= run.last; ++row)
-            numbers[row] = group;
+    uint32_t next = 0;
+    for (size_t row = 0; row < rows.size(); ++row) {
+        const uint32_t id = rows.group(row);
+        if (id == 0) {
+            numbers[row] = ++next;
+            continue;
+        }
+        uint32_t& number =
+            numberOfId[size_t(std::lower_bound(ids.begin(), ids.end(), id) - ids.begin())];
+        if (number == 0)
+            number = ++next;
+        numbers[row] = number;
     }
     return numbers;
 }
@@ -192,10 +208,10 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
 
 // Calls sink with the text in pieces, so a million rows never need their whole text at once.
 template <typename Sink>
-void produce(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-             const SelectionColumn* selection, Sink&& sink) {
+void produce(const FileRecordStore& rows, ExportFormat format, const SelectionColumn* selection,
+             Sink&& sink) {
     const std::vector<uint32_t> groups =
-        format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows, criteria);
+        format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows);
     std::string piece;
     if (format == ExportFormat::Csv)
         piece += selection ? "group,name,directory,size,type,time,selected\r\n"
@@ -216,16 +232,16 @@ void produce(const FileRecordStore& rows, const Criteria& criteria, ExportFormat
 
 } // namespace
 
-std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
                        const SelectionColumn* selection) {
     std::string out;
-    produce(rows, criteria, format, selection, [&](const std::string& piece) { out += piece; });
+    produce(rows, format, selection, [&](const std::string& piece) { out += piece; });
     return out;
 }
 
-void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-               std::FILE* out, const SelectionColumn* selection) {
-    produce(rows, criteria, format, selection,
+void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
+               const SelectionColumn* selection) {
+    produce(rows, format, selection,
             [&](const std::string& piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
 }
 

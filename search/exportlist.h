@@ -26,9 +26,10 @@ std::string escapeField(std::string_view bytes);
 // escapeField onto the end of `out`.
 void appendEscaped(std::string& out, std::string_view bytes);
 
-// The group number (from 1) of every row: runs of adjacent rows that match the run's
-// first row on the ticked criteria; with nothing ticked every row is a group of its own.
-std::vector<uint32_t> groupNumbers(const FileRecordStore& rows, const Criteria& criteria);
+// The group number (from 1) of every row: the group the search recorded, numbered in the
+// order the groups first appear in the list; a row in no group (every row of a list of
+// all files) is a group of its own.
+std::vector<uint32_t> groupNumbers(const FileRecordStore& rows);
 
 // Which rows a rule chose to delete, when the output tells: CSV and JSON then end each
 // row with a `selected` field, and TSV, only when asked, starts each line with a column
@@ -40,9 +41,9 @@ struct SelectionColumn {
 
 // Writes every row. TSV has no header and no group column (the five columns, as
 // fenwa-cli has always printed them); CSV and JSON carry the group number too.
-void writeRows(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
-               std::FILE* out, const SelectionColumn* selection = nullptr);
-std::string rowsAsText(const FileRecordStore& rows, const Criteria& criteria, ExportFormat format,
+void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
+               const SelectionColumn* selection = nullptr);
+std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
                        const SelectionColumn* selection = nullptr);
 
 } // namespace fenwa

@@ -112,8 +112,8 @@ void FileRecordStore::clear() {
     hashOfRow_.shrink_to_fit();
     hashes_.clear();
     hashes_.shrink_to_fit();
-    similarOfRow_.clear();
-    similarOfRow_.shrink_to_fit();
+    groupOfRow_.clear();
+    groupOfRow_.shrink_to_fit();
     names_.clear();
     names_.shrink_to_fit();
     directories_.clear();
@@ -157,19 +157,19 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
     records_.push_back(r);
     if (!hashOfRow_.empty())
         hashOfRow_.push_back(NoHash);
-    if (!similarOfRow_.empty())
-        similarOfRow_.push_back(0);
+    if (!groupOfRow_.empty())
+        groupOfRow_.push_back(0);
 }
 
-void FileRecordStore::setSimilarGroup(size_t row, uint32_t group) {
-    if (similarOfRow_.empty() && group == 0)
+void FileRecordStore::setGroup(size_t row, uint32_t group) {
+    if (groupOfRow_.empty() && group == 0)
         return;
-    if (similarOfRow_.empty())
-        similarOfRow_.assign(records_.size(), 0);
-    similarOfRow_[row] = group;
+    if (groupOfRow_.empty())
+        groupOfRow_.assign(records_.size(), 0);
+    groupOfRow_[row] = group;
 }
 
-uint32_t FileRecordStore::reserveSimilarGroups(size_t count) {
+uint32_t FileRecordStore::reserveGroups(size_t count) {
     static std::atomic<uint32_t> next{1};
     return next.fetch_add(uint32_t(count));
 }
@@ -212,7 +212,7 @@ void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const ui
     for (size_t i = 0; i < rows.size(); ++i) {
         if (const ContentHash* hash = from.contentHash(rows[i]))
             setContentHash(firstNew + i, *hash);
-        setSimilarGroup(firstNew + i, from.similarGroup(rows[i]));
+        setGroup(firstNew + i, from.group(rows[i]));
     }
 }
 
@@ -247,11 +247,11 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
     for (size_t row = 0; row < other.size(); ++row)
         if (const ContentHash* hash = other.contentHash(row))
             setContentHash(firstNew + row, *hash);
-    if (!similarOfRow_.empty() || !other.similarOfRow_.empty()) {
-        similarOfRow_.resize(firstNew, 0);
-        similarOfRow_.resize(records_.size(), 0);
-        std::copy(other.similarOfRow_.begin(), other.similarOfRow_.end(),
-                  similarOfRow_.begin() + long(firstNew));
+    if (!groupOfRow_.empty() || !other.groupOfRow_.empty()) {
+        groupOfRow_.resize(firstNew, 0);
+        groupOfRow_.resize(records_.size(), 0);
+        std::copy(other.groupOfRow_.begin(), other.groupOfRow_.end(),
+                  groupOfRow_.begin() + long(firstNew));
     }
     other.clear();
 }
@@ -312,15 +312,15 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
         if (row >= remove.size() || !remove[row]) {
             if (hashed)
                 hashOfRow_[kept] = hashOfRow_[row];
-            if (!similarOfRow_.empty())
-                similarOfRow_[kept] = similarOfRow_[row];
+            if (!groupOfRow_.empty())
+                groupOfRow_[kept] = groupOfRow_[row];
             records_[kept++] = records_[row];
         }
     records_.resize(kept);
     if (hashed)
         hashOfRow_.resize(kept);
-    if (!similarOfRow_.empty())
-        similarOfRow_.resize(kept);
+    if (!groupOfRow_.empty())
+        groupOfRow_.resize(kept);
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
@@ -336,12 +336,12 @@ void FileRecordStore::permute(const std::vector<uint32_t>& order) {
             hashes.push_back(hashOfRow_[old]);
         hashOfRow_.swap(hashes);
     }
-    if (!similarOfRow_.empty()) {
+    if (!groupOfRow_.empty()) {
         std::vector<uint32_t> groups;
         groups.reserve(order.size());
         for (uint32_t old : order)
-            groups.push_back(similarOfRow_[old]);
-        similarOfRow_.swap(groups);
+            groups.push_back(groupOfRow_[old]);
+        groupOfRow_.swap(groups);
     }
 }
 
@@ -358,7 +358,7 @@ size_t FileRecordStore::memoryUsage() const {
     size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity() +
                    hashOfRow_.capacity() * sizeof(uint32_t) +
                    hashes_.capacity() * sizeof(ContentHash) +
-                   similarOfRow_.capacity() * sizeof(uint32_t);
+                   groupOfRow_.capacity() * sizeof(uint32_t);
     for (const std::string& d : directories_)
         bytes += sizeof(std::string) + d.capacity() + 48 + 8; // the index's node, the device
     return bytes;

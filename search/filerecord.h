@@ -135,17 +135,15 @@ public:
     // True when both rows were hashed, with equal sizes and equal hashes.
     bool sameContent(size_t a, size_t b) const;
 
-    // The similar-pictures group a row was put in, or 0 when it is in none. Groups are
-    // numbered from a process-wide counter, so rows of different searches never share one.
-    uint32_t similarGroup(size_t row) const {
-        return row < similarOfRow_.size() ? similarOfRow_[row] : 0;
-    }
-    void setSimilarGroup(size_t row, uint32_t group);
-    bool sameSimilarGroup(size_t a, size_t b) const {
-        return similarGroup(a) != 0 && similarGroup(a) == similarGroup(b);
-    }
-    // `count` group numbers never handed out before: the first is returned.
-    static uint32_t reserveSimilarGroups(size_t count);
+    // The group a duplicate search put a row in, or 0 when it is in none (a list of every
+    // file has no groups). Ids come from a process-wide counter, so rows of different
+    // searches never share one. The group goes with its row through every re-sort.
+    uint32_t group(size_t row) const { return row < groupOfRow_.size() ? groupOfRow_[row] : 0; }
+    void setGroup(size_t row, uint32_t group);
+    bool sameGroup(size_t a, size_t b) const { return group(a) != 0 && group(a) == group(b); }
+    bool hasGroups() const { return !groupOfRow_.empty(); }
+    // `count` group ids never handed out before: the first is returned.
+    static uint32_t reserveGroups(size_t count);
 
     // Removes the rows whose flag is set; keeps the order of the others.
     void removeRows(const std::vector<bool>& remove);
@@ -165,8 +163,8 @@ private:
     // Empty until a row gets a hash; then one entry per record, an index into hashes_.
     std::vector<uint32_t> hashOfRow_;
     std::vector<ContentHash> hashes_;
-    // Empty until a row gets a similar group; then one entry per record.
-    std::vector<uint32_t> similarOfRow_;
+    // Empty until a row gets a group; then one entry per record.
+    std::vector<uint32_t> groupOfRow_;
     BigString names_;
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;

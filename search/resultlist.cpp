@@ -172,7 +172,7 @@ bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& 
         return false;
     if (criteria.content && !rows.sameContent(a, b))
         return false;
-    if (criteria.similar && !rows.sameSimilarGroup(a, b))
+    if (criteria.similar && !rows.sameGroup(a, b))
         return false;
     return true;
 }
@@ -196,6 +196,68 @@ std::vector<GroupBounds> groupRuns(const FileRecordStore& rows, const Criteria& 
         start = end + 1;
     }
     return runs;
+}
+
+void recordGroups(FileRecordStore& rows, const Criteria& searched) {
+    // The runs are found first: with Similar, matching reads the ids being replaced.
+    std::vector<GroupBounds> runs = groupRuns(rows, searched);
+    std::erase_if(runs, [](const GroupBounds& run) { return run.first == run.last; });
+    uint32_t id = FileRecordStore::reserveGroups(runs.size());
+    for (size_t row = 0; row < rows.size(); ++row)
+        rows.setGroup(row, 0);
+    for (const GroupBounds& run : runs) {
+        for (size_t row = run.first; row <= run.last; ++row)
+            rows.setGroup(row, id);
+        ++id;
+    }
+}
+
+RecordedGroups::RecordedGroups(const FileRecordStore& rows) {
+    if (!rows.hasGroups())
+        return;
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (rows.group(row) != 0)
+            ids_.push_back(rows.group(row));
+    gather(rows);
+}
+
+RecordedGroups::RecordedGroups(const FileRecordStore& rows, std::span<const size_t> of) {
+    if (!rows.hasGroups())
+        return;
+    for (size_t row : of)
+        if (row < rows.size() && rows.group(row) != 0)
+            ids_.push_back(rows.group(row));
+    gather(rows);
+}
+
+void RecordedGroups::gather(const FileRecordStore& rows) {
+    std::sort(ids_.begin(), ids_.end());
+    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+    ids_.shrink_to_fit();
+    // Counted, then placed: two passes in list order keep each group's rows in order.
+    starts_.assign(ids_.size() + 1, 0);
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (const size_t g = indexOf(rows.group(row)); g < ids_.size())
+            ++starts_[g + 1];
+    for (size_t g = 0; g < ids_.size(); ++g)
+        starts_[g + 1] += starts_[g];
+    members_.resize(starts_.back());
+    std::vector<size_t> next(starts_.begin(), starts_.end() - 1);
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (const size_t g = indexOf(rows.group(row)); g < ids_.size())
+            members_[next[g]++] = row;
+}
+
+size_t RecordedGroups::indexOf(uint32_t id) const {
+    if (id == 0)
+        return ids_.size();
+    const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
+    return it != ids_.end() && *it == id ? size_t(it - ids_.begin()) : ids_.size();
+}
+
+std::span<const size_t> RecordedGroups::groupOf(const FileRecordStore& rows, size_t row) const {
+    const size_t g = row < rows.size() ? indexOf(rows.group(row)) : ids_.size();
+    return g < ids_.size() ? members(g) : std::span<const size_t>();
 }
 
 long NextGroup(const FileRecordStore& rows, long current, const Criteria& criteria) {

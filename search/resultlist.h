@@ -1,8 +1,13 @@
 #pragma once
 // The rules of the result list, over the rows of a record store: sorting by a column,
-// whether two rows match on the ticked criteria, where a group begins and ends, and
-// where group navigation goes. A group is never stored: it is a run of adjacent rows
-// that agree with a reference row, so re-sorting or changing the ticks changes it.
+// whether two rows match on the ticked criteria, where a run of matching rows begins and
+// ends, and where group navigation goes. Two kinds of group meet here. The groups a
+// duplicate search found are recorded in the rows (FileRecordStore::group) and are what
+// every action that removes or selects files trusts, whatever is ticked later and however
+// the list is sorted. The marks, Ctrl+Up/Down and the slides follow the runs of adjacent
+// rows that agree on the ticks as they are now.
+
+#include <span>
 
 #include <cstdint>
 #include <vector>
@@ -41,7 +46,8 @@ int lvFilesCompare(const FileRecordStore& rows, size_t a, size_t b, uint8_t sort
 std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode);
 
 // True when at least one criterion is ticked and the rows agree on every ticked one. For
-// Content, rows without a stored hash (never content-checked) match nothing.
+// Content, rows without a stored hash (never content-checked) match nothing; for Similar,
+// rows match when the search recorded them in one group.
 bool RowsMatch(const FileRecordStore& rows, size_t a, size_t b, const Criteria& criteria);
 
 // The run [first, last] of adjacent rows around `row` that match it; the row alone when
@@ -55,6 +61,37 @@ GroupBounds groupAround(const FileRecordStore& rows, size_t row, const Criteria&
 // The list cut into groups from the top: each run of adjacent rows that match the run's
 // first row; with nothing ticked every row is a run of its own.
 std::vector<GroupBounds> groupRuns(const FileRecordStore& rows, const Criteria& criteria);
+
+// Records the groups of a duplicate search's answer, laid out as runs of adjacent rows
+// that match on the searched criteria: each run of two or more rows gets an id of its own;
+// a row alone gets none.
+void recordGroups(FileRecordStore& rows, const Criteria& searched);
+
+// The recorded groups, gathered by id across the whole list, so a re-sorted list gives
+// the same groups. Each group's rows are in list order; groups are ordered by id.
+class RecordedGroups {
+public:
+    // Every group of the list.
+    explicit RecordedGroups(const FileRecordStore& rows);
+    // Only the groups the rows `of` are in.
+    RecordedGroups(const FileRecordStore& rows, std::span<const size_t> of);
+
+    size_t count() const { return ids_.size(); }
+    std::span<const size_t> members(size_t g) const {
+        return std::span<const size_t>(members_).subspan(starts_[g], starts_[g + 1] - starts_[g]);
+    }
+    // The index of the group with this id, or count() when it was not gathered.
+    size_t indexOf(uint32_t id) const;
+    // The rows of a row's group; nothing when the row is in no group.
+    std::span<const size_t> groupOf(const FileRecordStore& rows, size_t row) const;
+
+private:
+    void gather(const FileRecordStore& rows);
+
+    std::vector<uint32_t> ids_;  // sorted
+    std::vector<size_t> starts_; // group g is members_[starts_[g], starts_[g + 1])
+    std::vector<size_t> members_;
+};
 
 // The row Ctrl+Down selects from `current`: the first row after the current group, or
 // the current row itself when its group is the last. -1 when there is nothing to do (no

@@ -88,6 +88,8 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
             FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
         setMmapThreshold(ScanMmapThreshold);
         outcome.rows.appendRows(hidden, order);
+        // What later acts on the list trusts these groups, not the ticks of the moment.
+        recordGroups(outcome.rows, request.criteria);
     }
     if (m.stopRequested()) {
         outcome.rows.clear();

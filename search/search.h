@@ -63,7 +63,9 @@ struct SearchRequest {
 };
 
 struct SearchOutcome {
-    FileRecordStore rows; // in the order the result list shows them
+    // In the order the result list shows them; after Find Duplicates each row carries
+    // its group (FileRecordStore::group), after Find All none does.
+    FileRecordStore rows;
     bool cancelled = false;
     SimilarLeftOut similarLeftOut; // with Similar ticked
 };

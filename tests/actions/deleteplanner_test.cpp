@@ -46,7 +46,10 @@ struct World {
             hash = it->second;
             return true;
         };
-        return PlanDelete(rows, {std::move(asked), criteria, duplicates, protect}, probe, hasher);
+        // The groups a search with these criteria would have recorded.
+        if (duplicates)
+            recordGroups(rows, criteria);
+        return PlanDelete(rows, {std::move(asked), duplicates, protect}, probe, hasher);
     }
 };
 
@@ -192,4 +195,48 @@ TEST(DeletePlanner, AListOfEveryFileHasNoCopiesToKeep) {
     expectPlan(w.plan({0}, {false, true, false, false}, false), {{0}});
     // The same row left alone in a list of duplicates is the last copy of its group.
     expectPlan(w.plan({0}), {{0}, {}, {}, {0}});
+}
+
+TEST(DeletePlanner, GroupsAreTheRecordedOnesWhateverTheTicksAndTheOrder) {
+    // Two pictures X and Y of one size, each with a copy, searched by size and content:
+    // groups [X1 X2] [Y1 Y2]. The plans are made on the list as it stands later.
+    World searched;
+    for (const char* name : {"x1", "x2", "y1", "y2"}) {
+        searched.row("/p", 10, name, uint64_t(searched.rows.size() + 1));
+        const ContentHash hash{name[0] == 'x' ? 1u : 2u, 0};
+        searched.rows.setContentHash(searched.rows.size() - 1, hash);
+        searched.bytes["/p/" + std::string(name)] = hash;
+    }
+    recordGroups(searched.rows, {false, true, false, true});
+    struct Case {
+        const char* what;
+        std::vector<uint32_t> order; // of the searched rows
+        std::vector<size_t> asked;
+        Expected expected;
+    };
+    const std::vector<Case> cases = {
+        {"both X rows: every copy of X, asked about", {0, 1, 2, 3}, {0, 1}, {{0, 1}, {}, {}, {0}}},
+        {"one X row: its copy stays", {0, 1, 2, 3}, {0}, {{0}}},
+        {"interleaved by sorting: one X row, its copy stays", {0, 2, 1, 3}, {0}, {{0}}},
+        {"interleaved: both X rows, asked about once", {0, 2, 1, 3}, {0, 2}, {{0, 2}, {}, {}, {0}}},
+        {"interleaved: one of each", {0, 2, 1, 3}, {0, 1}, {{0, 1}}},
+        {"reversed: X1 and Y2, the copies stay", {3, 2, 1, 0}, {0, 3}, {{0, 3}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        World w;
+        w.disk = searched.disk;
+        w.bytes = searched.bytes;
+        w.rows.appendRows(searched.rows, c.order);
+        const FileProbe probe = [&w](const std::string& path, platform::FileState& now) {
+            now = w.disk.at(path);
+            return true;
+        };
+        const ContentHasher hasher = [&w](const std::string& path, int64_t, ContentHash& hash) {
+            hash = w.bytes.at(path);
+            return true;
+        };
+        // No criteria here: the plan reads only the recorded groups.
+        expectPlan(PlanDelete(w.rows, {c.asked, true, {}}, probe, hasher), c.expected);
+    }
 }

@@ -105,9 +105,9 @@ TEST(KeepRules, EachRuleOnItsGroups) {
                 rows.setContentHash(rows.size() - 1, {r.hash, 0});
             pixels[rows.fullPath(rows.size() - 1)] = r.pixels;
         }
-        const KeepSelection got =
-            SelectByRule(rows, c.criteria, c.rules, c.protect,
-                         [&](const std::string& path) { return pixels.at(path); });
+        recordGroups(rows, c.criteria);
+        const KeepSelection got = SelectByRule(
+            rows, c.rules, c.protect, [&](const std::string& path) { return pixels.at(path); });
         EXPECT_EQ(got.selected, c.selected);
         EXPECT_EQ(got.undecided, c.undecided);
         int64_t bytes = 0;
@@ -115,4 +115,60 @@ TEST(KeepRules, EachRuleOnItsGroups) {
             bytes += rows.fileSize(row);
         EXPECT_EQ(got.selectedBytes, bytes);
     }
+}
+
+TEST(KeepRules, RulesAndInvertFollowTheRecordedGroupsWhereverSortingPutsThem) {
+    // Two pictures of one size, each with a copy: a content search makes two groups.
+    FileRecordStore searched;
+    const uint32_t a = searched.internDirectory("/a"), b = searched.internDirectory("/b");
+    const struct {
+        uint32_t dir;
+        const char* name;
+        int32_t minute;
+        uint64_t hash;
+    } files[] = {{a, "x", 1, 1}, {b, "x", 3, 1}, {a, "y", 2, 2}, {b, "y", 4, 2}};
+    for (const auto& f : files) {
+        searched.append(f.dir, f.name, 10, f.minute);
+        searched.setContentHash(searched.size() - 1, {f.hash, 0});
+    }
+    recordGroups(searched, Criteria{false, true, false, true});
+    struct Case {
+        const char* what;
+        std::vector<uint32_t> order; // of the searched rows
+        KeepRule rule;
+        std::vector<size_t> selected;      // by the rule
+        std::vector<size_t> selectedFirst; // for Invert
+        std::vector<size_t> inverted;
+    };
+    const std::vector<Case> cases = {
+        {"as searched", {0, 1, 2, 3}, KeepRule::Newest, {0, 2}, {0}, {1, 2, 3}},
+        {"sorted by time: the groups interleave",
+         {0, 2, 1, 3},
+         KeepRule::Newest,
+         {0, 1},
+         {0, 1},
+         {2, 3}},
+        {"first keeps each group's first row as the list stands",
+         {3, 2, 1, 0},
+         KeepRule::First,
+         {1, 3},
+         {3},
+         {0, 1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FileRecordStore rows;
+        rows.appendRows(searched, c.order);
+        EXPECT_EQ(SelectByRule(rows, {c.rule}, {}, nullptr).selected, c.selected);
+        std::vector<bool> now(rows.size(), false);
+        for (size_t row : c.selectedFirst)
+            now[row] = true;
+        EXPECT_EQ(InvertWithinGroups(rows, now), c.inverted);
+    }
+    // A list of every file has no groups: nothing to select.
+    FileRecordStore all;
+    all.append(a, "x", 10, 1);
+    all.append(b, "x", 10, 2);
+    EXPECT_TRUE(SelectByRule(all, {KeepRule::Newest}, {}, nullptr).selected.empty());
+    EXPECT_TRUE(InvertWithinGroups(all, {false, false}).empty());
 }

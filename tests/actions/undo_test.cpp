@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include "resultlist.h"
 #include "undojournal.h"
 #include "undorows.h"
 
@@ -123,6 +124,7 @@ RemovedRow removed(const FileRecordStore& before, size_t row, long above, long b
     r.size = before.fileSize(row);
     r.minute = before.minute(row);
     r.index = row;
+    r.group = before.group(row);
     if (above >= 0)
         r.above = {true, before.directory(size_t(above)), std::string(before.name(size_t(above)))};
     if (below >= 0)
@@ -130,44 +132,54 @@ RemovedRow removed(const FileRecordStore& before, size_t row, long above, long b
     return r;
 }
 
+// A list whose groups are its runs of one size, as a search by size recorded them.
 FileRecordStore listOf(const std::vector<std::pair<const char*, int64_t>>& rows) {
     FileRecordStore store;
     const uint32_t d = store.internDirectory("/d");
     for (const auto& [name, size] : rows)
         store.append(d, name, size, 0);
+    recordGroups(store, Criteria{false, true, false});
     return store;
 }
 
 } // namespace
 
-TEST(RestoredRows, GoBackBetweenTheirNeighboursAndNeverSplitAGroup) {
-    const Criteria bySize{false, true, false};
+TEST(RestoredRows, GoBackBetweenTheirNeighboursOrIntoTheirGroupAndNeverSplitOne) {
     // Groups by size: [a b] [c d e] [f].
     const FileRecordStore before =
         listOf({{"a", 1}, {"b", 1}, {"c", 2}, {"d", 2}, {"e", 2}, {"f", 3}});
+    const auto keeping = [&](std::vector<uint32_t> rows) {
+        FileRecordStore now;
+        now.appendRows(before, rows);
+        return now;
+    };
     // d and e left together, b alone.
     const std::vector<RemovedRow> rows = {removed(before, 1, 0, 2), removed(before, 3, 2, 5),
                                           removed(before, 4, 2, 5)};
-    const FileRecordStore now = listOf({{"a", 1}, {"c", 2}, {"f", 3}});
-    auto placed = placeRestoredRows(now, rows, bySize);
+    auto placed = placeRestoredRows(keeping({0, 2, 5}), rows);
     ASSERT_EQ(placed.size(), 2u);
     EXPECT_EQ(placed[0].position, 1u); // after a
     EXPECT_EQ(placed[0].rows, std::vector<size_t>{0});
     EXPECT_EQ(placed[1].position, 2u); // after c, d before e
     EXPECT_EQ(placed[1].rows, (std::vector<size_t>{1, 2}));
 
-    // The row above is gone too: before the row below. Neither: after a row of its
-    // group, or else at the end.
-    const FileRecordStore noA = listOf({{"c", 2}, {"f", 3}});
-    EXPECT_EQ(placeRestoredRows(noA, {rows[0]}, bySize)[0].position, 0u);
+    // The row above is gone too: before the row below. Neither: after the last row of
+    // its group wherever that is, or else at the end.
+    EXPECT_EQ(placeRestoredRows(keeping({2, 5}), {rows[0]})[0].position, 0u);
+    RemovedRow lost = rows[1];
+    lost.above = lost.below = {};
+    EXPECT_EQ(placeRestoredRows(keeping({0, 4, 1, 5}), {lost})[0].position, 2u);
+    EXPECT_EQ(placeRestoredRows(keeping({0, 5}), {lost})[0].position, 2u);
+    // Rows of the same size from another search are not its group.
     const FileRecordStore strangers = listOf({{"x", 2}, {"y", 2}, {"z", 9}});
-    EXPECT_EQ(placeRestoredRows(strangers, {rows[1]}, bySize)[0].position, 2u);
-    EXPECT_EQ(placeRestoredRows(strangers, {rows[0]}, bySize)[0].position, 3u);
+    EXPECT_EQ(placeRestoredRows(strangers, {lost})[0].position, 3u);
 
     // Sorted since: the neighbour above now heads a group of others, which stays whole.
     const FileRecordStore sorted = listOf({{"a", 1}, {"q", 1}, {"c", 2}, {"f", 3}});
     const RemovedRow three = removed(listOf({{"a", 1}, {"t", 3}}), 1, 0, -1);
-    EXPECT_EQ(placeRestoredRows(sorted, {three}, bySize)[0].position, 2u);
+    EXPECT_EQ(placeRestoredRows(sorted, {three})[0].position, 2u);
     // A row of that very group may go inside it.
-    EXPECT_EQ(placeRestoredRows(sorted, {rows[0]}, bySize)[0].position, 1u);
+    RemovedRow member = rows[0];
+    member.group = sorted.group(0);
+    EXPECT_EQ(placeRestoredRows(sorted, {member})[0].position, 1u);
 }

@@ -8,9 +8,11 @@
 #include <QTreeView>
 #include <QtTest>
 #include <fstream>
+#include <utime.h>
 
 #include "messages.h"
 #include "recordedmessages.h"
+#include "shellfiles.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
@@ -22,6 +24,16 @@ namespace {
 
 const QString Hint = QStringLiteral("   Ctrl+Up=Prior group  Ctrl+Down=Next group");
 
+// Records every question; answers No to the one about deleting every copy.
+struct ScriptedPrompts : platform::ShellPrompts {
+    QStringList questions;
+    bool askYesNo(const std::string& q) override {
+        questions << QString::fromStdString(q);
+        return !questions.back().contains("every copy");
+    }
+    void reportError(const std::string&) override {}
+};
+
 } // namespace
 
 // Find Duplicates, sorting, group marking and navigation, driven through the window.
@@ -29,6 +41,7 @@ class ResultListWindowTest : public QObject {
     Q_OBJECT
 
     RecordedMessages messages;
+    ScriptedPrompts prompts;
     std::unique_ptr<TfrmProgress> progress;
     std::unique_ptr<TfrmViewer> viewer;
     std::unique_ptr<TfrmMain> w;
@@ -81,9 +94,11 @@ class ResultListWindowTest : public QObject {
 private slots:
     void init() {
         messages = {};
+        prompts = {};
         tmp = std::make_unique<QTemporaryDir>();
         MainWindowServices s;
         s.messages = &messages;
+        s.shellPrompts = &prompts;
         QVERIFY(openMainWindow(progress, viewer, w, s));
         addDirectory(*w, tmp->path());
     }
@@ -289,6 +304,90 @@ private slots:
         target = tmp->path() + "/missing-dir/list.csv";
         w->miSaveList->trigger();
         QCOMPARE(messages.errors.size(), 1);
+    }
+
+    // Ticks changed after the search, and the list sorted: Delete and the Select rules
+    // still work on the groups the search found.
+    void changedTicksLeaveTheSearchsGroups_data() {
+        QTest::addColumn<bool>("size");
+        QTest::addColumn<QString>("searched");
+        QTest::newRow("size and content, content unticked") << true << "Size, Content";
+        QTest::newRow("content alone, unticked") << false << "Content";
+    }
+    void changedTicksLeaveTheSearchsGroups() {
+        QFETCH(bool, size);
+        QFETCH(QString, searched);
+        // Two different pictures of one size, each with a copy, written in this order.
+        const std::pair<const char*, const char*> files[] = {
+            {"d1", "XXXX"}, {"d2", "YYYY"}, {"d3", "XXXX"}, {"d4", "YYYY"}};
+        int minute = 0;
+        for (const auto& [dir, bytes] : files) {
+            QDir().mkpath(tmp->path() + "/" + dir);
+            const QByteArray p = QFile::encodeName(tmp->path() + "/" + dir + "/f.jpg");
+            std::ofstream(p.toStdString(), std::ios::binary) << bytes;
+            const utimbuf times{1'600'000'000 + 600 * minute, 1'600'000'000 + 600 * minute};
+            QCOMPARE(::utime(p.constData(), &times), 0);
+            ++minute;
+        }
+        const auto rowOf = [this](const char* dir) {
+            for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+                if (w->rowPath(r).endsWith(QByteArray("/") + dir + "/f.jpg"))
+                    return r;
+            return -1;
+        };
+        const auto selectedDirs = [&] {
+            QStringList dirs;
+            for (int r : selectedRows())
+                dirs << QFile::decodeName(w->rowPath(r)).section('/', -2, -2);
+            dirs.sort();
+            return dirs;
+        };
+        if (!size)
+            QTest::mouseClick(w->ckSize, Qt::LeftButton);
+        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+        QCOMPARE(w->criteria().size, size);
+        findDuplicates();
+        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        QVERIFY(w->lblTicksChanged->text().isEmpty());
+
+        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+        QVERIFY(w->lblTicksChanged->isVisibleTo(w.get()));
+        QCOMPARE(
+            w->lblTicksChanged->text(),
+            QStringLiteral("勾選已改變: 刪除和選取規則仍依搜尋時的組 (%1) (ticks changed since "
+                           "the search: Delete and the Select rules keep the search's groups)")
+                .arg(searched));
+        clickHeader(ColTime); // the groups interleave: d1 d2 d3 d4
+        QCOMPARE(rowOf("d1"), 0);
+        QCOMPARE(rowOf("d4"), 3);
+
+        // Keep the newest of each group; invert within groups.
+        QCOMPARE(w->SelectByRule(actions::KeepRule::Newest), size_t(0));
+        QCOMPARE(selectedDirs(), (QStringList{"d1", "d2"}));
+        clickRow(rowOf("d1"));
+        w->InvertSelectionWithinGroups();
+        QCOMPARE(selectedDirs(), (QStringList{"d2", "d3", "d4"}));
+
+        // Both rows of X, then Delete: that is every copy of X, and the answer is No.
+        w->ckNoRecycle->setChecked(true);
+        clickRow(rowOf("d1"));
+        clickRow(rowOf("d3"), Qt::ControlModifier);
+        QCOMPARE(selectedDirs(), (QStringList{"d1", "d3"}));
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QCOMPARE(prompts.questions.size(), 1);
+        QVERIFY(prompts.questions[0].contains("every copy"));
+        QVERIFY(QFile::exists(tmp->path() + "/d1/f.jpg"));
+        QVERIFY(QFile::exists(tmp->path() + "/d3/f.jpg"));
+        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+
+        // Ticked as searched again, the notice goes; a new search records the new ticks.
+        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+        QVERIFY(w->lblTicksChanged->text().isEmpty());
+        QVERIFY(!w->lblTicksChanged->isVisibleTo(w.get()));
+        QTest::mouseClick(w->ckTime, Qt::LeftButton);
+        QVERIFY(!w->lblTicksChanged->text().isEmpty());
+        findDuplicates(); // every minute differs: no groups
+        QVERIFY(w->lblTicksChanged->text().isEmpty());
     }
 
     void deletingRowsKeepsTheCountCurrent() {

@@ -4,8 +4,10 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
@@ -15,6 +17,7 @@
 #include <iterator>
 #include <map>
 
+#include "TAdvImage.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
@@ -49,6 +52,27 @@ void typeText(QWidget* target, const QString& text) {
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
         QApplication::sendEvent(target, &release);
     }
+}
+
+// A photo-like picture: soft shapes placed by the seed on a shared gradient, `width`
+// pixels wide.
+QImage madeUpPhoto(quint32 seed, int width) {
+    QRandomGenerator random(seed);
+    QImage image(640, 480, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, 480);
+    sky.setColorAt(0, QColor(250, 200, 120));
+    sky.setColorAt(1, QColor(40, 30, 60));
+    painter.fillRect(image.rect(), sky);
+    painter.setPen(Qt::NoPen);
+    for (int i = 0; i < 12; ++i) {
+        painter.setBrush(QColor::fromHsv(random.bounded(360), 80 + random.bounded(170),
+                                         40 + random.bounded(215)));
+        painter.drawEllipse(QPoint(random.bounded(640), random.bounded(480)),
+                            20 + random.bounded(140), 20 + random.bounded(100));
+    }
+    painter.end();
+    return image.scaledToWidth(width, Qt::SmoothTransformation);
 }
 
 } // namespace
@@ -373,6 +397,44 @@ private slots:
         QVERIFY(!QFile::exists(tmp->path() + "/a/half"));
         QCOMPARE(w->lvFilesModel->index(0, ColName).data().toString(),
                  QFile::decodeName(path).section('/', -1));
+    }
+
+    // A row put back into a list of similar pictures is in its group again: the slides
+    // show the group, Ctrl+Down passes it and a rule selects in it.
+    void undoInASimilarListPutsTheRowBackInItsGroup() {
+        const std::pair<quint32, int> pictures[] = {{11, 640}, {11, 200}, {12, 640}, {12, 200}};
+        int n = 0;
+        for (const auto& [seed, width] : pictures) {
+            const QString d = tmp->path() + QStringLiteral("/d%1").arg(++n);
+            QDir().mkpath(d);
+            QVERIFY(madeUpPhoto(seed, width).save(d + "/p.jpg", "JPG", 85));
+        }
+        QTest::mouseClick(w->ckSize, Qt::LeftButton);
+        QTest::mouseClick(w->ckSimilar, Qt::LeftButton);
+        search();
+        const QList<QByteArray> before = rowPaths();
+        QCOMPARE(before.size(), 4);
+        const auto visibleSlides = [this] {
+            QString out;
+            for (TAdvImage* slide : w->AdvImage)
+                out += slide->isVisibleTo(w.get()) ? '1' : '0';
+            return out;
+        };
+
+        deleteRow(1);
+        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        ctrlZ();
+        QCOMPARE(rowPaths(), before);
+        QCOMPARE(w->currentRow(), 1);
+        QTest::keyClick(w->lvFiles, Qt::Key_Return);
+        QCOMPARE(visibleSlides(), QStringLiteral("11000"));
+        w->SelectRowAlone(0);
+        QTest::keyClick(w->lvFiles, Qt::Key_Down, Qt::ControlModifier);
+        QCOMPARE(w->currentRow(), 2);
+        QCOMPARE(w->SelectByRule(actions::KeepRule::First), size_t(0));
+        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 2);
+        QVERIFY(!w->lvFiles->selectionModel()->isRowSelected(0));
+        QVERIFY(w->lvFiles->selectionModel()->isRowSelected(1));
     }
 
     void aFileReplacedSinceTheSearchIsNotDeleted() {

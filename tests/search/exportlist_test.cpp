@@ -10,6 +10,7 @@ using namespace fenwa;
 
 namespace {
 
+// Groups as a search by size recorded them: [a b] [c d], e alone.
 FileRecordStore rows() {
     FileRecordStore s;
     const uint32_t d = s.internDirectory("/p");
@@ -18,21 +19,31 @@ FileRecordStore rows() {
     s.append(d, "c\xff.jpg", 7, 0);
     s.append(d, "d.jpg", 7, 0);
     s.append(d, "e.jpg", 9, 0);
+    recordGroups(s, Criteria{false, true, false});
     return s;
 }
 
-const Criteria SizeOnly{false, true, false};
-
 } // namespace
 
-TEST(ExportList, GroupNumbersFollowAdjacentMatches) {
-    EXPECT_EQ(groupNumbers(rows(), SizeOnly), (std::vector<uint32_t>{1, 1, 2, 2, 3}));
-    EXPECT_EQ(groupNumbers(rows(), Criteria{}), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
-    EXPECT_TRUE(groupNumbers(FileRecordStore{}, SizeOnly).empty());
+TEST(ExportList, GroupNumbersAreTheRecordedGroupsInOrderOfAppearance) {
+    EXPECT_EQ(groupNumbers(rows()), (std::vector<uint32_t>{1, 1, 2, 2, 3}));
+    // Sorted by name descending: e, d, c, b, a. The groups stay the search's.
+    FileRecordStore sorted = rows();
+    sorted.permute({4, 3, 2, 1, 0});
+    EXPECT_EQ(groupNumbers(sorted), (std::vector<uint32_t>{1, 2, 2, 3, 3}));
+    // Interleaved: each group keeps one number wherever its rows are.
+    sorted.permute({4, 2, 0, 1, 3}); // a, c, e, d, b
+    EXPECT_EQ(groupNumbers(sorted), (std::vector<uint32_t>{1, 2, 3, 2, 1}));
+    // A list of every file has no groups: a number per row.
+    FileRecordStore all;
+    for (int i = 0; i < 3; ++i)
+        all.append(all.internDirectory("/p"), "same", 5, 0);
+    EXPECT_EQ(groupNumbers(all), (std::vector<uint32_t>{1, 2, 3}));
+    EXPECT_TRUE(groupNumbers(FileRecordStore{}).empty());
 }
 
 TEST(ExportList, CsvQuotesAndEscapes) {
-    const std::string csv = rowsAsText(rows(), SizeOnly, ExportFormat::Csv);
+    const std::string csv = rowsAsText(rows(), ExportFormat::Csv);
     EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "group,name,directory,size,type,time");
     EXPECT_NE(csv.find("\r\n1,\"b, \"\"quoted\"\".jpg\",/p,5,.jpg,1970/01/01 00:00\r\n"),
               std::string::npos);
@@ -41,7 +52,7 @@ TEST(ExportList, CsvQuotesAndEscapes) {
 }
 
 TEST(ExportList, JsonIsValidAndCarriesEveryField) {
-    const std::string json = rowsAsText(rows(), SizeOnly, ExportFormat::Json);
+    const std::string json = rowsAsText(rows(), ExportFormat::Json);
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error);
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
@@ -52,11 +63,11 @@ TEST(ExportList, JsonIsValidAndCarriesEveryField) {
     EXPECT_EQ(array[2].toObject()["group"].toInt(), 2);
     EXPECT_EQ(array[4].toObject()["size"].toInt(), 9);
     EXPECT_EQ(array[0].toObject()["time"].toString(), QStringLiteral("1970/01/01 00:00"));
-    EXPECT_EQ(rowsAsText(FileRecordStore{}, SizeOnly, ExportFormat::Json), "[]\n");
+    EXPECT_EQ(rowsAsText(FileRecordStore{}, ExportFormat::Json), "[]\n");
 }
 
 TEST(ExportList, TsvIsTheFiveColumns) {
-    const std::string tsv = rowsAsText(rows(), SizeOnly, ExportFormat::Tsv);
+    const std::string tsv = rowsAsText(rows(), ExportFormat::Tsv);
     EXPECT_EQ(tsv.substr(0, tsv.find('\n')), "a.jpg\t/p\t5\t.jpg\t1970/01/01 00:00");
     EXPECT_EQ(exportFormatNamed("csv"), ExportFormat::Csv);
     EXPECT_FALSE(exportFormatNamed("xml").has_value());

@@ -159,3 +159,37 @@ TEST(ResultList, SlideRowsLookAtMostFiveRowsEachWay) {
     EXPECT_EQ(r.last, 15u);
     EXPECT_EQ(r.start, 8u);
 }
+
+TEST(ResultList, RecordedGroupsAreOwnedByTheRowsAndNeverShared) {
+    // Runs by size [a b] c [d e]; c alone is in no group.
+    FileRecordStore s = rowsOf({{"a", "/p", 1, 0},
+                                {"b", "/q", 1, 0},
+                                {"c", "/p", 2, 0},
+                                {"d", "/p", 3, 0},
+                                {"e", "/q", 3, 0}});
+    recordGroups(s, SizeOnly);
+    EXPECT_TRUE(s.sameGroup(0, 1));
+    EXPECT_TRUE(s.sameGroup(3, 4));
+    EXPECT_FALSE(s.sameGroup(1, 3));
+    EXPECT_EQ(s.group(2), 0u);
+    // Another search's groups take other ids.
+    FileRecordStore other = rowsOf({{"a", "/p", 1, 0}, {"b", "/q", 1, 0}});
+    recordGroups(other, SizeOnly);
+    EXPECT_NE(other.group(0), s.group(0));
+    EXPECT_NE(other.group(0), s.group(3));
+
+    // Sorted by directory, then one row removed: gathered by id, wherever the rows are.
+    s.permute(sortedOrder(s, 2)); // a c d | b e
+    s.removeRows({false, true});  // a d b e
+    const RecordedGroups all(s);
+    ASSERT_EQ(all.count(), 2u);
+    EXPECT_EQ(std::vector<size_t>(all.groupOf(s, 0).begin(), all.groupOf(s, 0).end()),
+              (std::vector<size_t>{0, 2}));
+    EXPECT_EQ(std::vector<size_t>(all.groupOf(s, 3).begin(), all.groupOf(s, 3).end()),
+              (std::vector<size_t>{1, 3}));
+    const std::vector<size_t> asked{3};
+    const RecordedGroups some(s, asked);
+    EXPECT_EQ(some.count(), 1u);
+    EXPECT_TRUE(some.groupOf(s, 0).empty());
+    EXPECT_EQ(some.groupOf(s, 1).size(), 2u);
+}
