@@ -199,16 +199,28 @@ std::vector<GroupBounds> groupRuns(const FileRecordStore& rows, const Criteria& 
 }
 
 void recordGroups(FileRecordStore& rows, const Criteria& searched) {
-    // The runs are found first: with Similar, matching reads the ids being replaced.
-    std::vector<GroupBounds> runs = groupRuns(rows, searched);
-    std::erase_if(runs, [](const GroupBounds& run) { return run.first == run.last; });
-    uint32_t id = FileRecordStore::reserveGroups(runs.size());
-    for (size_t row = 0; row < rows.size(); ++row)
-        rows.setGroup(row, 0);
-    for (const GroupBounds& run : runs) {
-        for (size_t row = run.first; row <= run.last; ++row)
-            rows.setGroup(row, id);
-        ++id;
+    // Every criterion is an equivalence, so a run goes on while a row matches the one
+    // before it. Two passes, one to count the runs for their ids and one to write them,
+    // and nothing kept per run: a list of a million rows takes only its ids. Each match
+    // is read before either row's id is written, as Similar matches by the old ids.
+    const size_t n = rows.size();
+    const auto linked = [&](size_t row) {
+        return row + 1 < n && RowsMatch(rows, row, row + 1, searched);
+    };
+    size_t runs = 0;
+    bool previous = false;
+    for (size_t row = 0; row < n; ++row) {
+        const bool next = linked(row);
+        runs += !previous && next;
+        previous = next;
+    }
+    uint32_t id = FileRecordStore::reserveGroups(runs) - 1;
+    previous = false;
+    for (size_t row = 0; row < n; ++row) {
+        const bool next = linked(row);
+        id += !previous && next;
+        rows.setGroup(row, previous || next ? id : 0);
+        previous = next;
     }
 }
 
