@@ -5,6 +5,7 @@
 #include <string>
 
 #include "deleteplanner.h"
+#include "textprotection.h"
 
 using namespace fenwa;
 using namespace fenwa::actions;
@@ -46,7 +47,9 @@ struct World {
             hash = it->second;
             return true;
         };
-        return PlanDelete(rows, {std::move(asked), criteria, duplicates, protect}, probe, hasher);
+        return PlanDelete(rows,
+                          {std::move(asked), criteria, duplicates, fake::protectionByText(protect)},
+                          probe, hasher);
     }
 };
 

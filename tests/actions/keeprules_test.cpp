@@ -4,6 +4,7 @@
 #include <string>
 
 #include "keeprules.h"
+#include "textprotection.h"
 
 using namespace fenwa;
 using namespace fenwa::actions;
@@ -106,7 +107,7 @@ TEST(KeepRules, EachRuleOnItsGroups) {
             pixels[rows.fullPath(rows.size() - 1)] = r.pixels;
         }
         const KeepSelection got =
-            SelectByRule(rows, c.criteria, c.rules, c.protect,
+            SelectByRule(rows, c.criteria, c.rules, fake::protectionByText(c.protect),
                          [&](const std::string& path) { return pixels.at(path); });
         EXPECT_EQ(got.selected, c.selected);
         EXPECT_EQ(got.undecided, c.undecided);
