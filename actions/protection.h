@@ -13,14 +13,16 @@
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "identity.h"
 
 namespace fenwa::actions {
 
 struct Protection {
     std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> directories;
     // How a row's directory is seen on the disk: its identity and those above it as ".."
-    // leads, which is the way the search came down to it.
-    DirectoryAncestry ancestry = platform::directoryAncestry;
+    // leads, which is the way the search came down to it, and through the bind mounts on
+    // that way to the directories they show.
+    DirectoryAncestry ancestry = platform::DirectoryLineage{};
 
     bool empty() const { return directories.empty(); }
 };

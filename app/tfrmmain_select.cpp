@@ -219,11 +219,11 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
     }
     // The pixels rule reads a header from every file of the groups.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const actions::KeepSelection chosen =
-        actions::SelectByRule(lvFilesModel->store(), criteria(), rules, protectedDirectories(),
-                              [](const std::string& path) {
-                                  return PictureHeaderPixels(QByteArray::fromStdString(path));
-                              });
+    const actions::KeepSelection chosen = actions::SelectByRule(
+        lvFilesModel->store(), criteria(), rules, actions::protectionOf(protectedDirectories()),
+        [](const std::string& path) {
+            return PictureHeaderPixels(QByteArray::fromStdString(path));
+        });
     QGuiApplication::restoreOverrideCursor();
     undecidedGroups_ = chosen.undecided;
     selectRows(chosen.selected);

@@ -20,6 +20,7 @@
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "identity.h"
 #include "pathrules.h"
 #include "search.h"
 
@@ -270,7 +271,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             // The same gate as the window's directory list.
             AddDirectoryCheck check =
                 checkDirectoryToAdd(a, directories, platform::isExistingDirectory,
-                                    platform::nativePathStyle(), platform::directoryAncestry);
+                                    platform::nativePathStyle(), platform::DirectoryLineage{});
             switch (check.outcome) {
             case AddDirectoryOutcome::NotADirectory:
                 std::fprintf(err, "%s\n", MsgNotADirectory);
@@ -343,7 +344,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             keep->directory = spelled.front();
     }
     const actions::KeepSelection chosen = actions::SelectByRule(
-        found.rows, criteria, *keep, asListed(protect, directories), [](const std::string& path) {
+        found.rows, criteria, *keep, actions::protectionOf(protect), [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
     SelectionColumn column;

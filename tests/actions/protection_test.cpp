@@ -59,20 +59,24 @@ private:
 TEST(Protection, ReachedThroughALinkOrABindMountOfTheProtectedDirectory) {
     QTemporaryDir tmp;
     const std::string root = tmp.path().toStdString();
-    for (const char* d : {"/ref", "/ref/sub", "/other", "/bind"})
+    for (const char* d : {"/ref", "/ref/sub", "/other", "/other/sub", "/bind", "/bindsub"})
         ASSERT_EQ(::mkdir((root + d).c_str(), 0755), 0);
     ASSERT_EQ(::symlink((root + "/ref").c_str(), (root + "/link").c_str()), 0);
     const BindMount bind(root + "/ref", root + "/bind");
-    if (!bind.mounted())
+    const BindMount bindSub(root + "/ref/sub", root + "/bindsub"); // ".." leads elsewhere
+    if (!bind.mounted() || !bindSub.mounted())
         GTEST_SKIP() << "bind mounts are not allowed here";
-    std::ofstream(root + "/ref/x") << "same";
-    std::ofstream(root + "/ref/sub/y") << "other";
-    std::ofstream(root + "/other/x") << "same";
-    std::ofstream(root + "/other/y") << "other";
+    for (const char* d : {"/ref/", "/other/"}) {
+        std::ofstream(root + d + "x") << "1";
+        std::ofstream(root + d + "sub/y") << "22";
+        std::ofstream(root + d + "z") << "333";
+    }
 
-    // Rows as a search of other/, link/ and bind/ reads them: ref/ itself is not listed.
+    // Rows as a search of other/, link/, bind/ and bindsub/ reads them: ref/ itself is
+    // not listed.
     FileRecordStore rows;
-    for (const char* path : {"/other/x", "/link/x", "/other/y", "/bind/sub/y"}) {
+    for (const char* path :
+         {"/other/x", "/link/x", "/other/sub/y", "/bindsub/y", "/other/z", "/bind/z"}) {
         const std::string full = root + path;
         platform::FileState now;
         ASSERT_TRUE(platform::statFileNow(full, now)) << full;
@@ -89,9 +93,9 @@ TEST(Protection, ReachedThroughALinkOrABindMountOfTheProtectedDirectory) {
     EXPECT_TRUE(chosen.selected.empty());
     // A Delete of them asks about each by name first.
     const DeletePlan plan =
-        PlanDelete(rows, {{1, 3}, size, false, protection}, probeDisk, hashFileNow);
-    EXPECT_EQ(plan.remove, (std::vector<size_t>{1, 3}));
-    EXPECT_EQ(plan.protectedRows, (std::vector<size_t>{1, 3}));
+        PlanDelete(rows, {{0, 1, 3, 5}, size, false, protection}, probeDisk, hashFileNow);
+    EXPECT_EQ(plan.remove, (std::vector<size_t>{0, 1, 3, 5}));
+    EXPECT_EQ(plan.protectedRows, (std::vector<size_t>{1, 3, 5}));
     // And a protected link protects the directory it leads to.
     EXPECT_EQ(protectedDirectoryIndexes(rows, protectionOf({root + "/link"})),
               protectedDirectoryIndexes(rows, protection));
