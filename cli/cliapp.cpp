@@ -53,8 +53,9 @@ const char* const Usage =
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
     "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
     "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
-    "--protect DIR are never marked, nor hard links of a kept file; groups the rule cannot\n"
-    "decide are left unmarked and counted on standard error.\n"
+    "--protect DIR are never marked, by whatever path they were found (a link or bind mount\n"
+    "of DIR too), nor hard links of a kept file; groups the rule cannot decide are left\n"
+    "unmarked and counted on standard error.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n";
 

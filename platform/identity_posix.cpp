@@ -117,11 +117,11 @@ void DirectoryLineage::walk(const std::string& nativePath, int depth,
         if (shown == mounts_->end() || shown->root == "/")
             continue;
         // Where the directory it shows can be reached otherwise: the mount of the same
-        // file system that shows the most of the way to it.
+        // file system that shows the most of the way to it from higher up.
         const Mount* whole = nullptr;
         for (const Mount& m : *mounts_)
-            if (m.id != mountId && m.device == shown->device && leadsTo(m.root, shown->root) &&
-                (!whole || m.root.size() > whole->root.size()))
+            if (m.device == shown->device && m.root != shown->root &&
+                leadsTo(m.root, shown->root) && (!whole || m.root.size() > whole->root.size()))
                 whole = &m;
         if (!whole)
             continue;
