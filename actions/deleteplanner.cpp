@@ -5,7 +5,7 @@
 #include <span>
 
 #include "contentcheck.h"
-#include "keeprules.h"
+#include "protection.h"
 
 namespace fenwa::actions {
 
@@ -83,9 +83,9 @@ private:
 void markProtected(const FileRecordStore& rows, const DeleteRequest& request, DeletePlan& plan) {
     if (request.protectedDirectories.empty())
         return;
-    const std::vector<bool> covered = protectedDirectoryIndexes(rows, request.protectedDirectories);
+    ProtectionCheck covered(rows, request.protectedDirectories);
     for (size_t row : plan.remove)
-        if (covered[rows.record(row).directory])
+        if (covered.row(row))
             plan.protectedRows.push_back(row);
 }
 

@@ -17,6 +17,7 @@
 
 #include "filerecord.h"
 #include "filesystem.h"
+#include "protection.h"
 #include "resultlist.h"
 
 namespace fenwa::actions {
@@ -76,8 +77,8 @@ struct DeleteRequest {
     // True for a list of duplicate groups; a list of every file has no copies to keep.
     // The groups are those the search recorded in the rows, whatever is ticked now.
     bool duplicateList = true;
-    // Directories (native paths) whose files are references, never deleted unasked.
-    std::vector<std::string> protectedDirectories;
+    // Directories whose files are references, never deleted unasked.
+    Protection protectedDirectories;
 };
 
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,

@@ -29,30 +29,6 @@ bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory
     return true;
 }
 
-bool isWithinDirectory(std::string_view directory, std::string_view ancestor) {
-    const platform::PathStyle style = platform::nativePathStyle();
-    const std::string a = platform::normalizeDirectory(style, ancestor);
-    const std::string d = platform::normalizeDirectory(style, directory);
-    if (a.empty() || d.size() < a.size() ||
-        !platform::sameDirectoryText(style, d.substr(0, a.size()), a))
-        return false;
-    // A root keeps its separator; any other ancestor must end where a component does.
-    return d.size() == a.size() || platform::isSeparator(style, a.back()) ||
-           platform::isSeparator(style, d[a.size()]);
-}
-
-std::vector<bool> protectedDirectoryIndexes(const FileRecordStore& rows,
-                                            const std::vector<std::string>& protect) {
-    std::vector<bool> covered(rows.directoryCount(), false);
-    if (protect.empty())
-        return covered;
-    for (uint32_t d = 0; d < rows.directoryCount(); ++d)
-        covered[d] = std::any_of(protect.begin(), protect.end(), [&](const std::string& p) {
-            return isWithinDirectory(rows.directoryText(d), p);
-        });
-    return covered;
-}
-
 namespace {
 
 class Ranking {
@@ -126,12 +102,12 @@ private:
 } // namespace
 
 KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
-                           const std::vector<std::string>& protect, const PixelCounter& pixels) {
+                           const Protection& protect, const PixelCounter& pixels) {
     KeepSelection result;
     if (!rows.hasGroups())
         return result;
-    const std::vector<bool> protectedDir = protectedDirectoryIndexes(rows, protect);
-    const auto isProtected = [&](size_t row) { return protectedDir[rows.record(row).directory]; };
+    ProtectionCheck protectedDir(rows, protect);
+    const auto isProtected = [&](size_t row) { return protectedDir.row(row); };
     Ranking ranking(rows, rules, pixels);
     std::vector<size_t> all, members, references;
     const RecordedGroups groups(rows);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "filerecord.h"
+#include "protection.h"
 #include "resultlist.h"
 
 namespace fenwa::actions {
@@ -45,13 +46,6 @@ bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory
 // A picture's width times height from its header; 0 when not a picture or unreadable.
 using PixelCounter = std::function<uint64_t(const std::string& nativePath)>;
 
-// True when `directory` is `ancestor` or lies beneath it (whole path components).
-bool isWithinDirectory(std::string_view directory, std::string_view ancestor);
-
-// For each of the store's directory indexes, whether it lies within one of `protect`.
-std::vector<bool> protectedDirectoryIndexes(const FileRecordStore& rows,
-                                            const std::vector<std::string>& protect);
-
 struct KeepSelection {
     std::vector<size_t> selected; // in row order
     int64_t selectedBytes = 0;
@@ -63,7 +57,7 @@ struct KeepSelection {
 // The groups are those the search recorded in the rows, wherever sorting put their rows
 // and whatever is ticked now; a list without groups selects nothing.
 KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
-                           const std::vector<std::string>& protect, const PixelCounter& pixels);
+                           const Protection& protect, const PixelCounter& pixels);
 
 // Every row of each recorded group of two or more that is not selected now, and none
 // that is; in row order.

@@ -1,5 +1,7 @@
 #include "undo.h"
 
+#include <cerrno>
+
 #include "pathrules.h"
 
 namespace fenwa::actions {
@@ -11,9 +13,18 @@ UndoOutcome reverseOnDisk(const UndoAction& action) {
         return outcome;
     }
     const platform::PathStyle style = platform::nativePathStyle();
+    const std::string now = platform::JoinPath(style, action.directory, action.newName);
+    platform::FileState state;
+    if (!platform::statFileNow(now, state) || !state.exists) {
+        outcome.renamedBack.error = ENOENT;
+        return outcome;
+    }
+    if (action.renamed == platform::FileIdentity{} || state.identity != action.renamed) {
+        outcome.notTheRenamedFile = true;
+        return outcome;
+    }
     outcome.renamedBack =
-        platform::renameNoReplace(platform::JoinPath(style, action.directory, action.newName),
-                                  platform::JoinPath(style, action.directory, action.oldName));
+        platform::renameNoReplace(now, platform::JoinPath(style, action.directory, action.oldName));
     return outcome;
 }
 

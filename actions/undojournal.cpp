@@ -39,6 +39,9 @@ QJsonObject toJson(const UndoAction& action) {
         o["directory"] = encodeBytes(action.directory);
         o["from"] = encodeBytes(action.oldName);
         o["to"] = encodeBytes(action.newName);
+        // Decimal texts: a JSON number cannot hold every 64-bit value exactly.
+        o["device"] = QString::number(action.renamed.device);
+        o["inode"] = QString::number(action.renamed.inode);
         return o;
     }
     o["kind"] = "trash";
@@ -71,6 +74,12 @@ std::optional<UndoAction> fromJson(const QJsonValue& value) {
         action.directory = *directory;
         action.oldName = *from;
         action.newName = *to;
+        // A journal written before identities were kept leaves it unknown.
+        bool device = false, inode = false;
+        action.renamed = {o.value("device").toString().toULongLong(&device),
+                          o.value("inode").toString().toULongLong(&inode)};
+        if (!device || !inode)
+            action.renamed = {};
         return action;
     }
     if (kind != QLatin1String("trash") || !o.value("files").isArray())

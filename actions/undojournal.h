@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "filerecord.h"
+#include "filesystem.h"
 #include "trash.h"
 
 class QByteArray;
@@ -46,10 +47,13 @@ struct UndoAction {
     UndoKind kind = UndoKind::Trash;
     // Trash: the files that went to the trash, in list order.
     std::vector<platform::TrashedFile> trashed;
-    // Rename: the file in `directory` now called `newName`, formerly `oldName`.
+    // Rename: the file in `directory` now called `newName`, formerly `oldName`, and what
+    // that file is (device and inode; zero when not known), so that Undo renames back
+    // that file and no other that took its name since.
     std::string directory;
     std::string oldName;
     std::string newName;
+    platform::FileIdentity renamed;
 
     // Not journalled: the rows the trashed files had, and the list they were in (every
     // search starts a new list). After a restart there is no such list.

@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <algorithm>
 
+#include "directorylist.h"
 #include "pathrules.h"
 #include "settingsformat.h"
 
@@ -162,11 +163,15 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
     const QString countName = QString::fromLatin1(DirCountName);
     if (!readSucceeded(readNumber(settings, countName, count), countName, controls))
         return;
+    // Entries that repeat a listed directory under another spelling, or lie inside or
+    // above one, are refused as typed ones are, and named together afterwards. Only
+    // the list changes: the store keeps every entry until the user saves.
+    QStringList refused;
     for (uint32_t position : storedDirectoryPositions(settings, count)) {
         const QString name = directoryValueName(position);
         std::string directory;
         if (!readSucceeded(readDirectory(settings, name, directory), name, controls))
-            return;
+            break;
         if (directory.empty())
             continue;
         if (!controls.isExistingDirectory(directory))
@@ -176,14 +181,50 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
                 return sameListedDirectory(style, entry, directory);
             }))
             continue;
-        controls.appendDirectory(directory);
         // An unreadable mark protects nothing, as a missing one does.
         uint32_t protect = 0;
-        if (readNumber(settings, directoryProtectValueName(position), protect) ==
-                ReadStatus::Read &&
-            protect != 0)
-            controls.protectLastDirectory();
+        const bool protectedEntry = readNumber(settings, directoryProtectValueName(position),
+                                               protect) == ReadStatus::Read &&
+                                    protect != 0;
+        const auto ancestry = [&controls](const std::string& d) {
+            return controls.directoryAncestry(d);
+        };
+        const AddDirectoryCheck check = checkDirectoryToAdd(
+            directory, listed,
+            [&controls](const std::string& d) { return controls.isExistingDirectory(d); }, style,
+            ancestry);
+        if (check.outcome == AddDirectoryOutcome::Added) {
+            controls.appendDirectory(directory);
+            if (protectedEntry)
+                controls.protectDirectory(listed.size());
+            continue;
+        }
+        if (check.outcome != AddDirectoryOutcome::Relatives)
+            continue;
+        const std::vector<platform::FileIdentity> mine = ancestry(directory);
+        const std::vector<platform::FileIdentity> theirs = ancestry(check.conflict);
+        const bool same = !mine.empty() && !theirs.empty() && mine.front() == theirs.front();
+        const auto shown = [](const std::string& bytes) {
+            return QFile::decodeName(QByteArray::fromStdString(bytes));
+        };
+        QString line = same ? shown(directory + MsgRelativesJoin + check.conflict) +
+                                  QStringLiteral(" 是同一個目錄 (the same directory)")
+                            : shown(relativesMessage(directory, check.conflict)) +
+                                  QStringLiteral(" (one lies inside the other)");
+        // Its protection is never lost: the listed entry it clashes with takes it, which
+        // covers it whole or as the directory above it.
+        const size_t conflict =
+            size_t(std::find(listed.begin(), listed.end(), check.conflict) - listed.begin());
+        if (protectedEntry && !controls.isDirectoryProtected(conflict)) {
+            controls.protectDirectory(conflict);
+            line += QStringLiteral("\n    受保護的標記移到 ") + shown(check.conflict) +
+                    QStringLiteral(" (its protection now marks it)");
+        }
+        refused << line;
     }
+    if (!refused.isEmpty())
+        controls.showError(QString::fromUtf8(MsgRestoredDirectoriesRefused) +
+                           refused.join(QLatin1Char('\n')));
 }
 
 bool saveSettings(QSettings& settings, SettingsControls& controls) {

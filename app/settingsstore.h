@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "filesystem.h"
 #include "pathrules.h"
 
 class QSettings;
@@ -60,6 +61,11 @@ QString directoryValueName(uint32_t position); // "Dir" + position, 1-based
 QString directoryProtectValueName(uint32_t position);
 
 inline constexpr const char* MsgSettingsSaved = "恭禧您啦!您的設定值已經儲存";
+// Heads the list of stored directories a load refused, one line each.
+inline constexpr const char* MsgRestoredDirectoriesRefused =
+    "設定檔中的這些目錄與已列出的目錄重複或是直系親屬, 沒有列入; 設定檔沒有改變 (these "
+    "directories of the settings file repeat a listed one or lie inside or above it and "
+    "were not listed; the settings file is unchanged):\n";
 QString invalidDataTypeMessage(const QString& valueName);
 QString failedToGetDataMessage(const QString& valueName);
 QString failedToSetDataMessage(const QString& valueName);
@@ -76,10 +82,15 @@ public:
     // The directory list's entries, native bytes, top to bottom.
     virtual std::vector<std::string> directories() const = 0;
     virtual void appendDirectory(const std::string& directory) = 0;
-    // Whether the list's entry at `index` is protected; marks the entry appended last.
+    // Whether the list's entry at `index` is protected; marks an entry protected.
     virtual bool isDirectoryProtected(size_t /*index*/) const { return false; }
-    virtual void protectLastDirectory() {}
+    virtual void protectDirectory(size_t /*index*/) {}
     virtual bool isExistingDirectory(const std::string& directory) const = 0;
+    // A directory's identity and those above it (directoryAncestry); empty when it cannot
+    // be looked at, and then entries are compared by their texts alone.
+    virtual std::vector<platform::FileIdentity> directoryAncestry(const std::string&) const {
+        return {};
+    }
     virtual void showError(const QString& message) = 0;
     virtual void showInformation(const QString& message) = 0;
 };
@@ -89,7 +100,10 @@ public:
 // or damaged data) shows its message; the values before it stand, and it and every
 // value after it take their defaults, directories included, so a damaged store never
 // keeps the program from starting and never half-applies an unreadable value.
-// Directories are compared as the path style's file systems name them.
+// Directories are compared as the path style's file systems name them; one that is
+// another listed directory under another spelling (by what it is on the disk), or lies
+// inside or above one, is refused as a typed one would be: not listed, named in one
+// message, its protection passed to the entry it clashes with.
 void loadSettings(QSettings& settings, SettingsControls& controls,
                   platform::PathStyle style = platform::nativePathStyle());
 bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);

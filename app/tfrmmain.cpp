@@ -39,6 +39,7 @@
 #include "filesystem.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
+#include "identity.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "messages.h"
@@ -759,7 +760,7 @@ bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
 bool TfrmMain::ValidateAndAddNativeDirectory(const std::string& native) {
     const AddDirectoryCheck check =
         checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory,
-                            platform::nativePathStyle(), platform::directoryAncestry);
+                            platform::nativePathStyle(), platform::DirectoryLineage{});
     switch (check.outcome) {
     case AddDirectoryOutcome::NotADirectory:
         services_.messages->error(this, QString::fromUtf8(MsgNotADirectory));

@@ -418,7 +418,8 @@ public:
     // had (flagged in `removing`, still in the list when this is called).
     void journalTrash(const platform::DeleteReport& report, const std::vector<bool>& removing);
     // Journals a rename of the row's file, done on disk and about to show in the row.
-    void journalRename(int row, const std::string& newName);
+    // `renamed`: what the renamed file is, so that Undo renames back no other file.
+    void journalRename(int row, const std::string& newName, const platform::FileIdentity& renamed);
 
 public slots:
     // Reverses the most recent journalled action.

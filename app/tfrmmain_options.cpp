@@ -25,6 +25,7 @@
 #include "filesystem.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
+#include "identity.h"
 #include "languages.h"
 #include "messages.h"
 #include "nativename.h"
@@ -94,8 +95,11 @@ public:
     bool isDirectoryProtected(size_t index) const override {
         return window_.isDirectoryProtected(int(index));
     }
-    void protectLastDirectory() override {
-        window_.setDirectoryProtected(window_.lstDir->count() - 1, true);
+    void protectDirectory(size_t index) override {
+        window_.setDirectoryProtected(int(index), true);
+    }
+    std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
+        return platform::DirectoryLineage{}(d);
     }
     void appendDirectory(const std::string& directory) override {
         auto* item = new QListWidgetItem(fromNative(directory));
@@ -356,13 +360,18 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
         lvFiles->setFocus();
     }
     if (outcome.renamed) {
-        journalRename(row, typed);
         // A rename moves the file's status-change time: the row takes the new one, so the
         // program's own rename is not taken for a change by someone else.
         platform::FileState now;
         const std::string renamed =
             platform::JoinPath(platform::nativePathStyle(), rows.directory(size_t(row)), typed);
-        if (platform::statFileNow(renamed, now) && now.identity.inode == rows.inode(size_t(row)))
+        const bool seen = platform::statFileNow(renamed, now) && now.exists;
+        // The file renamed is the row's, which was checked just before.
+        platform::FileIdentity identity = seen ? now.identity : platform::FileIdentity{};
+        if (rows.inode(size_t(row)) != 0 && rows.device(size_t(row)) != 0)
+            identity = {rows.device(size_t(row)), rows.inode(size_t(row))};
+        journalRename(row, typed, identity);
+        if (seen && now.identity.inode == rows.inode(size_t(row)))
             lvFilesModel->setChangeStamp(row, now.changeStamp);
     }
     return outcome.renamed;

@@ -436,9 +436,9 @@ void TfrmMain::DeleteSelectedFiles() {
 
 std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
     const FileRecordStore& rows = lvFilesModel->store();
-    const actions::DeletePlan plan =
-        actions::PlanDelete(rows, {asked, duplicateList_, protectedDirectories()},
-                            actions::probeDisk, actions::hashFileNow);
+    const actions::DeletePlan plan = actions::PlanDelete(
+        rows, {asked, duplicateList_, actions::protectionOf(protectedDirectories())},
+        actions::probeDisk, actions::hashFileNow);
     const auto pathText = [&](size_t row) { return platform::fromNative(rows.fullPath(row)); };
     // What changed since the search is not what the user chose to delete: it is left
     // alone and named.

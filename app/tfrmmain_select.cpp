@@ -220,7 +220,8 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
     // The pixels rule reads a header from every file of the groups.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const actions::KeepSelection chosen = actions::SelectByRule(
-        lvFilesModel->store(), rules, protectedDirectories(), [](const std::string& path) {
+        lvFilesModel->store(), rules, actions::protectionOf(protectedDirectories()),
+        [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
     QGuiApplication::restoreOverrideCursor();

@@ -116,13 +116,15 @@ void TfrmMain::journalTrash(const platform::DeleteReport& report,
     updateUndoAction();
 }
 
-void TfrmMain::journalRename(int row, const std::string& newName) {
+void TfrmMain::journalRename(int row, const std::string& newName,
+                             const platform::FileIdentity& renamed) {
     const FileRecordStore& rows = lvFilesModel->store();
     actions::UndoAction action;
     action.kind = actions::UndoKind::Rename;
     action.directory = rows.directory(size_t(row));
     action.oldName = std::string(rows.name(size_t(row)));
     action.newName = newName;
+    action.renamed = renamed;
     undoJournal_->push(std::move(action));
     updateUndoAction();
 }
@@ -237,6 +239,14 @@ void TfrmMain::undoTrash(const actions::UndoAction& action) {
 void TfrmMain::undoRename(const actions::UndoAction& action) {
     const actions::UndoOutcome outcome = actions::reverseOnDisk(action);
     const platform::RenameResult& result = outcome.renamedBack;
+    if (outcome.notTheRenamedFile) {
+        services_.messages->error(
+            this, QStringLiteral("無法復原改名 (could not undo the rename):\n") +
+                      fromNative(joinNative(action.directory, action.newName)) +
+                      QStringLiteral("  (這個名稱現在是另一個檔案, 兩個檔案都沒有動; another "
+                                     "file has this name now, neither file was touched)"));
+        return;
+    }
     if (!result.renamed) {
         QString why;
         if (result.error == EEXIST || result.error == ENOTEMPTY)
@@ -255,7 +265,8 @@ void TfrmMain::undoRename(const actions::UndoAction& action) {
     // The row of the file, when the list shows it, takes the old name again.
     const FileRecordStore& rows = lvFilesModel->store();
     for (size_t row = 0; row < rows.size(); ++row) {
-        if (rows.name(row) == action.newName && rows.directory(row) == action.directory) {
+        if (rows.name(row) == action.newName && rows.directory(row) == action.directory &&
+            (rows.inode(row) == 0 || rows.inode(row) == action.renamed.inode)) {
             lvFilesModel->renameRow(int(row), action.oldName);
             restampRow(int(row));
             break;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,21 @@ int main() {
     for (int d = 0; d < 1000; ++d)
         dirs.push_back(rows.internDirectory("/photos/" + std::to_string(d % 10) + "/album-" +
                                             std::to_string(d)));
-    const std::vector<std::string> protect = {"/photos/3"};
+    // The directories exist only as texts: each text is its own identity, ".." of it the
+    // text above.
+    const auto idOf = [](const std::string& text) {
+        return platform::FileIdentity{1, std::hash<std::string>{}(text)};
+    };
+    actions::Protection protect;
+    protect.directories.insert(idOf("/photos/3"));
+    protect.ancestry = [idOf](std::string text) {
+        std::vector<platform::FileIdentity> chain;
+        for (size_t slash; (slash = text.rfind('/')) != std::string::npos && slash > 0;
+             text.resize(slash))
+            chain.push_back(idOf(text));
+        chain.push_back(idOf("/"));
+        return chain;
+    };
     // Each group: one size, three directories, three minutes; every tenth group shares
     // one file through a hard link.
     for (size_t g = 0; g < Groups; ++g) {

@@ -20,6 +20,7 @@
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "identity.h"
 #include "pathrules.h"
 #include "search.h"
 
@@ -52,8 +53,9 @@ const char* const Usage =
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
     "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
     "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
-    "--protect DIR are never marked, nor hard links of a kept file; groups the rule cannot\n"
-    "decide are left unmarked and counted on standard error.\n"
+    "--protect DIR are never marked, by whatever path they were found (a link or bind mount\n"
+    "of DIR too), nor hard links of a kept file; groups the rule cannot decide are left\n"
+    "unmarked and counted on standard error.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n";
 
@@ -270,7 +272,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             // The same gate as the window's directory list.
             AddDirectoryCheck check =
                 checkDirectoryToAdd(a, directories, platform::isExistingDirectory,
-                                    platform::nativePathStyle(), platform::directoryAncestry);
+                                    platform::nativePathStyle(), platform::DirectoryLineage{});
             switch (check.outcome) {
             case AddDirectoryOutcome::NotADirectory:
                 std::fprintf(err, "%s\n", MsgNotADirectory);
@@ -343,7 +345,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             keep->directory = spelled.front();
     }
     const actions::KeepSelection chosen = actions::SelectByRule(
-        found.rows, *keep, asListed(protect, directories), [](const std::string& path) {
+        found.rows, *keep, actions::protectionOf(protect), [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
     SelectionColumn column;

@@ -26,13 +26,14 @@ AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
             check.outcome = AddDirectoryOutcome::AlreadyListed;
             return check;
         }
-        bool relatives = platform::areRelatives(style, check.directory, entry);
-        if (!relatives && !mine.empty()) {
-            // One is the other, or lies below it, whatever the spellings.
-            const std::vector<platform::FileIdentity> theirs = ancestry(entry);
-            relatives =
-                !theirs.empty() && (within(theirs, mine.front()) || within(mine, theirs.front()));
-        }
+        // What the two are on the disk decides when both can be seen there: one is the
+        // other, or lies below it, whatever the spellings ("p/a/../b" is no child of
+        // "p/a"). Only a text that cannot be looked at is judged by its components.
+        const std::vector<platform::FileIdentity> theirs =
+            mine.empty() ? std::vector<platform::FileIdentity>{} : ancestry(entry);
+        const bool relatives = theirs.empty()
+                                   ? platform::areRelatives(style, check.directory, entry)
+                                   : within(theirs, mine.front()) || within(mine, theirs.front());
         if (relatives) {
             check.outcome = AddDirectoryOutcome::Relatives;
             check.conflict = entry;

@@ -31,10 +31,12 @@ using DirectoryAncestry =
     std::function<std::vector<platform::FileIdentity>(const std::string& directory)>;
 
 // Decides whether `text` may join `entries`. isDirectory tells whether a text names an
-// existing directory; it is asked about the text exactly as given. Texts are compared by
-// their path components; with `ancestry`, directories that exist are also compared by
-// what they are, so that another spelling of a listed directory (relative, through a
-// link, with "..", a bind mount) or of one of its relatives is refused too.
+// existing directory; it is asked about the text exactly as given. With `ancestry`,
+// directories are compared by what they are, so that another spelling of a listed
+// directory (relative, through a link, with "..", a bind mount) or of one of its relatives
+// is refused, and a text that merely looks like a relative ("p/a/../b" beside "p/a") is
+// not. Texts are compared by their path components when there is no `ancestry` or an
+// entry cannot be looked at.
 AddDirectoryCheck checkDirectoryToAdd(std::string_view text,
                                       const std::vector<std::string>& entries,
                                       const std::function<bool(const std::string&)>& isDirectory,

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "deleteplanner.h"
+#include "textprotection.h"
 
 using namespace fenwa;
 using namespace fenwa::actions;
@@ -49,7 +50,8 @@ struct World {
         // The groups a search with these criteria would have recorded.
         if (duplicates)
             recordGroups(rows, criteria);
-        return PlanDelete(rows, {std::move(asked), duplicates, protect}, probe, hasher);
+        return PlanDelete(rows, {std::move(asked), duplicates, fake::protectionByText(protect)},
+                          probe, hasher);
     }
 };
 

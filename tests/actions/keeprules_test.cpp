@@ -4,6 +4,7 @@
 #include <string>
 
 #include "keeprules.h"
+#include "textprotection.h"
 
 using namespace fenwa;
 using namespace fenwa::actions;
@@ -106,8 +107,9 @@ TEST(KeepRules, EachRuleOnItsGroups) {
             pixels[rows.fullPath(rows.size() - 1)] = r.pixels;
         }
         recordGroups(rows, c.criteria);
-        const KeepSelection got = SelectByRule(
-            rows, c.rules, c.protect, [&](const std::string& path) { return pixels.at(path); });
+        const KeepSelection got =
+            SelectByRule(rows, c.rules, fake::protectionByText(c.protect),
+                         [&](const std::string& path) { return pixels.at(path); });
         EXPECT_EQ(got.selected, c.selected);
         EXPECT_EQ(got.undecided, c.undecided);
         int64_t bytes = 0;

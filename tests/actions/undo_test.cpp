@@ -1,9 +1,12 @@
 // The undo journal (its file, its capacity, damaged files) and where restored rows go.
 #include <QFile>
 #include <QTemporaryDir>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "resultlist.h"
+#include "undo.h"
 #include "undojournal.h"
 #include "undorows.h"
 
@@ -18,6 +21,7 @@ UndoAction renameAction(const std::string& from, const std::string& to) {
     a.directory = "/photos/\xff raw";
     a.oldName = from;
     a.newName = to;
+    a.renamed = {0xfedcba9876543210ull, 42};
     return a;
 }
 
@@ -50,6 +54,7 @@ TEST(UndoJournal, ANewJournalReadsWhatTheLastOneWrote) {
     EXPECT_EQ(rename.directory, "/photos/\xff raw");
     EXPECT_EQ(rename.oldName, "old\xfe.jpg");
     EXPECT_EQ(rename.newName, "new name.jpg");
+    EXPECT_EQ(rename.renamed, (platform::FileIdentity{0xfedcba9876543210ull, 42}));
     const UndoAction& trash = reread.actions()[0];
     ASSERT_EQ(trash.trashed.size(), 1u);
     EXPECT_EQ(trash.trashed[0].originalPath, "/p/caf\xe9 100%.jpg");
@@ -113,6 +118,49 @@ TEST(UndoJournal, ADamagedFileIsAnEmptyJournalThatCanBeWrittenAgain) {
     ASSERT_TRUE(parsed);
     ASSERT_EQ(parsed->size(), 1u);
     EXPECT_EQ(parsed->front().oldName, "a\xff");
+}
+
+TEST(UndoRename, RenamesBackOnlyTheFileItRenamed) {
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString();
+    const auto read = [&](const char* name) {
+        std::ifstream in(dir + "/" + name);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto renamed = [&](const char* from, const char* to) {
+        std::ofstream(dir + "/" + from) << from;
+        EXPECT_TRUE(platform::renameNoReplace(dir + "/" + from, dir + "/" + to).renamed);
+        UndoAction a;
+        a.kind = UndoKind::Rename;
+        a.directory = dir;
+        a.oldName = from;
+        a.newName = to;
+        platform::FileState now;
+        EXPECT_TRUE(platform::statFileNow(dir + "/" + to, now));
+        a.renamed = now.identity;
+        return a;
+    };
+
+    const UndoAction plain = renamed("a", "b");
+    EXPECT_TRUE(reverseOnDisk(plain).renamedBack.renamed);
+    EXPECT_EQ(read("a"), "a");
+
+    // Another file took the new name since: neither it nor anything else moves.
+    const UndoAction replaced = renamed("c", "d");
+    std::ofstream(dir + "/x") << "stranger"; // made first, so never on the same inode
+    ASSERT_EQ(::unlink((dir + "/d").c_str()), 0);
+    ASSERT_TRUE(platform::renameNoReplace(dir + "/x", dir + "/d").renamed);
+    for (UndoAction action : {replaced, [&] {
+                                  UndoAction unknown = replaced; // journalled without identity
+                                  unknown.renamed = {};
+                                  return unknown;
+                              }()}) {
+        const UndoOutcome outcome = reverseOnDisk(action);
+        EXPECT_TRUE(outcome.notTheRenamedFile);
+        EXPECT_FALSE(outcome.renamedBack.renamed);
+        EXPECT_EQ(read("d"), "stranger");
+        EXPECT_FALSE(platform::pathExists(dir + "/c"));
+    }
 }
 
 namespace {

@@ -302,17 +302,21 @@ private slots:
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
     }
 
-    void aDirectoryListedTwiceIsReadOnce() {
+    void aDirectoryStoredTwiceIsListedOnceAndNamed() {
         QDir().mkpath(dir("config"));
         QDir().mkpath(dir("photos/sub"));
         makeFile(QFile::encodeName(dir("photos/a.jpg")));
         makeFile(QFile::encodeName(dir("photos/sub/b.jpg")));
         QVERIFY(QFile::link(dir("photos"), dir("link")));
-        // A settings file may list one directory under two spellings.
+        // A settings file may list one directory under two spellings: the second is
+        // refused and named, as it would be when typed.
         writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("photos")) + "\"\nDir2=sz:\"" +
                       QFile::encodeName(dir("link")) + "/\"\n");
         makeWindow();
-        QCOMPARE(w->lstDir->count(), 2);
+        QCOMPARE(w->lstDir->count(), 1);
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(
+            messages.errors[0].contains(dir("link") + "/ 和 " + dir("photos") + " 是同一個目錄"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);

@@ -10,6 +10,8 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "settingsformat.h"
 #include "settingsstore.h"
@@ -50,8 +52,12 @@ struct RecordingControls : SettingsControls {
     std::vector<std::string> directories() const override { return listed; }
     void appendDirectory(const std::string& d) override { listed.push_back(d); }
     bool isDirectoryProtected(size_t i) const override { return protectedAt.count(i); }
-    void protectLastDirectory() override { protectedAt.insert(listed.size() - 1); }
+    void protectDirectory(size_t i) override { protectedAt.insert(i); }
     bool isExistingDirectory(const std::string& d) const override { return existing.count(d); }
+    bool onDisk = false; // directories are also looked at on the real disk
+    std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
+        return onDisk ? platform::directoryAncestry(d) : std::vector<platform::FileIdentity>{};
+    }
     void showError(const QString& m) override { errors << m; }
     void showInformation(const QString& m) override { notices << m; }
 };
@@ -202,6 +208,34 @@ TEST_F(SettingsStoreTest, DirectoriesAreSkippedWhenMissingVanishedRepeatedOrBeyo
     writeFile("DirCount=dword:0\nDir1=sz:\"/a\"\n");
     load();
     EXPECT_TRUE(loaded.listed.empty());
+}
+
+TEST_F(SettingsStoreTest, ADirectoryAgainOrARelativeIsRefusedNamedAndKeepsItsProtection) {
+    const std::string root = tmp.path().toStdString();
+    const std::string d = root + "/d", sub = d + "/sub", e = root + "/e", link = root + "/link";
+    for (const std::string& dir : {d, sub, e})
+        ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::symlink(d.c_str(), link.c_str()), 0);
+    loaded.existing = {d, sub, e, link};
+    loaded.onDisk = true;
+    writeFile(QByteArray::fromStdString("Dir1=sz:\"" + d + "\"\nDir2=sz:\"" + link +
+                                        "\"\nDirProtect2=dword:1\nDir3=sz:\"" + sub +
+                                        "\"\nDir4=sz:\"" + e + "\"\n"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray stored = file.readAll();
+    file.close();
+    load();
+    EXPECT_EQ(loaded.listed, (std::vector<std::string>{d, e}));
+    EXPECT_EQ(loaded.protectedAt, std::set<size_t>{0}); // the link's mark, on what it names
+    ASSERT_EQ(loaded.errors.size(), 1);
+    const QString& message = loaded.errors.front();
+    EXPECT_TRUE(message.startsWith(QString::fromUtf8(MsgRestoredDirectoriesRefused)));
+    for (const std::string& line :
+         {link + " 和 " + d + " 是同一個目錄", sub + " 和 " + d + " 是直系親屬"})
+        EXPECT_TRUE(message.contains(QString::fromStdString(line))) << message.toStdString();
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), stored);
 }
 
 TEST_F(SettingsStoreTest, RepeatsInOtherCaseCountAsOneOnlyOnWindows) {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -402,6 +403,34 @@ TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {
     EXPECT_EQ(runCli({"find-duplicates", "--size", "--keep", "biggest", root}).status, 1);
     for (const char* f : {"/big/p.bmp", "/small/p.bmp", "/ref/t.txt", "/x/t.txt"})
         EXPECT_EQ(::access((root + f).c_str(), F_OK), 0) << f;
+}
+
+TEST(Cli, ProtectCoversTheDirectoryReachedThroughALinkOrABindMount) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    for (const char* d : {"/ref", "/other", "/zbind"})
+        ::mkdir((root + d).c_str(), 0755);
+    ASSERT_EQ(::symlink((root + "/ref").c_str(), (root + "/link").c_str()), 0);
+    if (::mount((root + "/ref").c_str(), (root + "/zbind").c_str(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "bind mounts are not allowed here";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
+    } unmount{root + "/zbind"};
+    std::ofstream(root + "/ref/x") << "same";
+    std::ofstream(root + "/other/x") << "same";
+    const auto marked = [&](std::vector<std::string> protect) {
+        std::vector<std::string> args{"find-duplicates", "--size", "--keep",
+                                      "under=" + root + "/other", "--mark-selected"};
+        args.insert(args.end(), protect.begin(), protect.end());
+        args.insert(args.end(), {root + "/other", root + "/zbind"});
+        const Output o = runCli(args);
+        return std::count(o.out.begin(), o.out.end(), '*');
+    };
+    // Keeping the file under other/ would take zbind/x, the protected file by another path.
+    EXPECT_EQ(marked({}), 1);
+    EXPECT_EQ(marked({"--protect", root + "/ref"}), 0);
+    EXPECT_EQ(marked({"--protect", root + "/link"}), 0);
 }
 
 TEST(Cli, SimilarGroupsLookalikePicturesWithGroupNumbers) {

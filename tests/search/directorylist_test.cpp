@@ -2,10 +2,12 @@
 
 #include <QTemporaryDir>
 #include <set>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "directorylist.h"
+#include "identity.h"
 
 using namespace fenwa;
 using fenwa::platform::PathStyle;
@@ -80,7 +82,7 @@ TEST(DirectoryList, PosixRules) {
 TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
     QTemporaryDir tmp;
     const std::string root = tmp.path().toStdString();
-    for (const char* d : {"/d2", "/d2/sub", "/d3"})
+    for (const char* d : {"/d2", "/d2/sub", "/d3", "/bind"})
         ASSERT_EQ(::mkdir((root + d).c_str(), 0755), 0);
     ASSERT_EQ(::symlink((root + "/d2").c_str(), (root + "/link").c_str()), 0);
     ASSERT_EQ(::chdir(root.c_str()), 0);
@@ -89,18 +91,33 @@ TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
         std::string text;
         AddDirectoryOutcome outcome;
     };
-    for (const Case& c : std::vector<Case>{
-             {"d2", AddDirectoryOutcome::Relatives},
-             {"link", AddDirectoryOutcome::Relatives},
-             {root + "/d3/../d2", AddDirectoryOutcome::Relatives},
-             {"link/sub", AddDirectoryOutcome::Relatives}, // below the listed one
-             {root, AddDirectoryOutcome::Relatives},       // above it
-             {root + "/d2", AddDirectoryOutcome::AlreadyListed},
-             {root + "/d3", AddDirectoryOutcome::Added},
-         }) {
+    // A bind mount of the subdirectory, where mounting is allowed: ".." from it leads to
+    // the test's folder, not to d2.
+    struct Unmount {
+        std::string at;
+        bool mounted;
+        ~Unmount() {
+            if (mounted)
+                ::umount2(at.c_str(), MNT_DETACH);
+        }
+    } bind{root + "/bind", ::mount((root + "/d2/sub").c_str(), (root + "/bind").c_str(), nullptr,
+                                   MS_BIND, nullptr) == 0};
+    std::vector<Case> cases{
+        {"d2", AddDirectoryOutcome::Relatives},
+        {"link", AddDirectoryOutcome::Relatives},
+        {root + "/d3/../d2", AddDirectoryOutcome::Relatives},
+        {root + "/d2/../d3", AddDirectoryOutcome::Added}, // a sibling, whatever the text
+        {"link/sub", AddDirectoryOutcome::Relatives},     // below the listed one
+        {root, AddDirectoryOutcome::Relatives},           // above it
+        {root + "/d2", AddDirectoryOutcome::AlreadyListed},
+        {root + "/d3", AddDirectoryOutcome::Added},
+    };
+    if (bind.mounted)
+        cases.push_back({root + "/bind", AddDirectoryOutcome::Relatives});
+    for (const Case& c : cases) {
         const AddDirectoryCheck r =
             checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
-                                platform::nativePathStyle(), platform::directoryAncestry);
+                                platform::nativePathStyle(), platform::DirectoryLineage{});
         EXPECT_EQ(r.outcome, c.outcome) << c.text;
         if (r.outcome == AddDirectoryOutcome::Relatives) {
             EXPECT_EQ(relativesMessage(r.directory, r.conflict),
