@@ -1,0 +1,108 @@
+#include "samefile.h"
+
+#include <algorithm>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "filesystem.h"
+
+namespace fenwa {
+
+namespace {
+
+// The file a row names, as the disk shows it now, when it still is the row's file.
+bool stateOfRow(const FileRecordStore& rows, size_t row, platform::FileState& state) {
+    return platform::statFileNow(rows.fullPath(row), state) && state.regularFile &&
+           state.identity == platform::FileIdentity{rows.device(row), rows.inode(row)};
+}
+
+} // namespace
+
+void MarkMirroredRows(FileRecordStore& rows) {
+    std::vector<uint32_t> known;
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (rows.inode(row) != 0)
+            known.push_back(uint32_t(row));
+    // Rows on file systems that may show another's files.
+    std::vector<signed char> trusted(rows.directoryCount(), -1);
+    const auto onMirrorKind = [&](size_t row) {
+        signed char& t = trusted[rows.record(row).directory];
+        if (t < 0)
+            t = platform::changeTimeTrusted(rows.directory(row)) ? 1 : 0;
+        return t == 0;
+    };
+    std::vector<char> candidate(rows.size(), 0);
+    bool any = false;
+    for (uint32_t row : known)
+        if (onMirrorKind(row))
+            candidate[row] = any = true;
+    // Rows of different devices sharing inode and size: a mount passing the numbers on.
+    const auto key = [&rows](uint32_t row) {
+        return std::tuple{rows.inode(row), rows.fileSize(row), rows.device(row)};
+    };
+    std::sort(known.begin(), known.end(),
+              [&key](uint32_t a, uint32_t b) { return key(a) < key(b); });
+    for (size_t i = 1; i < known.size(); ++i) {
+        const uint32_t a = known[i - 1], b = known[i];
+        if (rows.inode(a) == rows.inode(b) && rows.fileSize(a) == rows.fileSize(b) &&
+            rows.device(a) != rows.device(b))
+            candidate[a] = candidate[b] = any = true;
+    }
+    if (!any)
+        return;
+
+    std::unordered_map<platform::FileIdentity, std::vector<uint32_t>, platform::FileIdentityHash>
+        byIdentity;
+    for (uint32_t row : known)
+        byIdentity[{rows.device(row), rows.inode(row)}].push_back(row);
+    std::unordered_map<uint32_t, platform::FileState> states;
+    for (uint32_t row : known)
+        if (candidate[row] && !stateOfRow(rows, row, states[row]))
+            states.erase(row);
+    const auto mark = [&rows](uint32_t a, uint32_t b) {
+        rows.setHardLinked(a, true);
+        rows.setHardLinked(b, true);
+    };
+    // A mirrored row and the row of the file it shows, or of another mirror of it.
+    std::unordered_map<platform::FileIdentity, uint32_t, platform::FileIdentityHash> firstMirror;
+    for (const auto& [row, state] : states) {
+        if (state.mirrorOf == platform::FileIdentity{})
+            continue;
+        if (const auto shown = byIdentity.find(state.mirrorOf); shown != byIdentity.end())
+            for (uint32_t other : shown->second)
+                mark(row, other);
+        const auto [first, added] = firstMirror.try_emplace(state.mirrorOf, row);
+        if (!added)
+            mark(row, first->second);
+    }
+    // Rows sharing inode and size across devices that are one file to the nanosecond.
+    for (size_t i = 0; i < known.size();) {
+        size_t end = i + 1;
+        while (end < known.size() && rows.inode(known[end]) == rows.inode(known[i]) &&
+               rows.fileSize(known[end]) == rows.fileSize(known[i]))
+            ++end;
+        for (size_t a = i; a < end; ++a)
+            for (size_t b = a + 1; b < end; ++b) {
+                const auto sa = states.find(known[a]), sb = states.find(known[b]);
+                if (sa != states.end() && sb != states.end() &&
+                    platform::oneFile(sa->second, sb->second))
+                    mark(known[a], known[b]);
+            }
+        i = end;
+    }
+}
+
+bool SameFileRows(const FileRecordStore& rows, size_t a, size_t b) {
+    if (rows.inode(a) != 0 && rows.inode(a) == rows.inode(b) && rows.device(a) == rows.device(b))
+        return true;
+    if (rows.name(a) == rows.name(b) && rows.directory(a) == rows.directory(b))
+        return true;
+    // Only rows the search found sharing a file are looked at again.
+    if (!rows.hardLinked(a) || !rows.hardLinked(b) || rows.device(a) == rows.device(b))
+        return false;
+    platform::FileState sa, sb;
+    return stateOfRow(rows, a, sa) && stateOfRow(rows, b, sb) && platform::oneFile(sa, sb);
+}
+
+} // namespace fenwa
