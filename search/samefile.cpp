@@ -24,13 +24,15 @@ void MarkMirroredRows(FileRecordStore& rows) {
     for (size_t row = 0; row < rows.size(); ++row)
         if (rows.inode(row) != 0)
             known.push_back(uint32_t(row));
-    // Rows on file systems that may show another's files.
-    std::vector<signed char> trusted(rows.directoryCount(), -1);
+    // Rows in folders that a FUSE or network mount shows from a local path: looked up
+    // once a folder, so that a large remote share costs one look at the mount table.
+    std::vector<signed char> mirrored(rows.directoryCount(), -1);
     const auto onMirrorKind = [&](size_t row) {
-        signed char& t = trusted[rows.record(row).directory];
-        if (t < 0)
-            t = platform::changeTimeTrusted(rows.directory(row)) ? 1 : 0;
-        return t == 0;
+        signed char& m = mirrored[rows.record(row).directory];
+        if (m < 0)
+            m = !platform::changeTimeTrusted(rows.directory(row)) &&
+                !platform::mirroredPath(rows.directory(row)).empty();
+        return m == 1;
     };
     std::vector<char> candidate(rows.size(), 0);
     bool any = false;
