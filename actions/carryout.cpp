@@ -57,8 +57,9 @@ DeleteOutcome CarryOutDelete(const FileRecordStore& rows, const DeletePlan& plan
     std::vector<std::string> paths;
     for (size_t row : plan.remove)
         paths.push_back(rows.fullPath(row));
-    // The copy a file counts on is looked at just before it goes and, when it went to the
-    // trash, right after: another program may delete or change it meanwhile.
+    // The copy a file counts on is looked at again right after the file went to the trash
+    // (it comes back if the copy went with it or changed), or, where the file is deleted
+    // for good, just before: another program may delete or change it meanwhile.
     const auto copyHolds = [&](size_t index) {
         const auto counted = countedOn.find(plan.remove[index]);
         return counted == countedOn.end() ||

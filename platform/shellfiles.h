@@ -40,9 +40,9 @@ struct DeleteReport {
     std::vector<size_t> notPutBack;
 };
 
-// Asked of each file, by its index among those named: `before` just before it goes
-// (false: it is left alone); `after` right after it went to the trash (false: it is put
-// back at once). Either may be empty.
+// Asked of each file, by its index among those named: `before` just before it is deleted
+// for good (false: it is left alone); `after` right after it went to the trash (false: it
+// is put back at once). Either may be empty.
 struct DeleteGuard {
     std::function<bool(size_t index)> before;
     std::function<bool(size_t index)> after;

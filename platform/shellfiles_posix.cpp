@@ -95,8 +95,6 @@ DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int f
     const int64_t trashFrom = int64_t(std::time(nullptr));
     for (size_t index = 0; index < nativePaths.size(); ++index) {
         const std::string& path = nativePaths[index];
-        if (!mayGo(index))
-            continue;
         if (toTrash) {
             const int64_t movedFrom = int64_t(std::time(nullptr));
             const std::string why = moveToTrash(path);
@@ -120,7 +118,7 @@ DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int f
             if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
                 continue;
             notTrashed.push_back(index);
-        } else {
+        } else if (mayGo(index)) {
             const std::string why = removeForGood(path);
             if (!why.empty())
                 failures.emplace_back(path, why);
