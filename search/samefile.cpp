@@ -54,10 +54,6 @@ void MarkMirroredRows(FileRecordStore& rows) {
     if (!any)
         return;
 
-    std::unordered_map<platform::FileIdentity, std::vector<uint32_t>, platform::FileIdentityHash>
-        byIdentity;
-    for (uint32_t row : known)
-        byIdentity[{rows.device(row), rows.inode(row)}].push_back(row);
     std::unordered_map<uint32_t, platform::FileState> states;
     for (uint32_t row : known)
         if (candidate[row] && !stateOfRow(rows, row, states[row]))
@@ -67,30 +63,34 @@ void MarkMirroredRows(FileRecordStore& rows) {
         rows.setHardLinked(b, true);
     };
     // A mirrored row and the row of the file it shows, or of another mirror of it.
-    std::unordered_map<platform::FileIdentity, uint32_t, platform::FileIdentityHash> firstMirror;
-    for (const auto& [row, state] : states) {
-        if (state.mirrorOf == platform::FileIdentity{})
-            continue;
-        if (const auto shown = byIdentity.find(state.mirrorOf); shown != byIdentity.end())
-            for (uint32_t other : shown->second)
-                mark(row, other);
-        const auto [first, added] = firstMirror.try_emplace(state.mirrorOf, row);
-        if (!added)
-            mark(row, first->second);
-    }
+    std::unordered_map<platform::FileIdentity, std::vector<uint32_t>, platform::FileIdentityHash>
+        mirrorsOf;
+    for (const auto& [row, state] : states)
+        if (state.mirrorOf != platform::FileIdentity{})
+            mirrorsOf[state.mirrorOf].push_back(row);
+    for (const auto& [shown, mirrors] : mirrorsOf)
+        for (size_t m = 1; m < mirrors.size(); ++m)
+            mark(mirrors[m], mirrors.front());
+    if (!mirrorsOf.empty())
+        for (uint32_t row : known)
+            if (const auto it = mirrorsOf.find({rows.device(row), rows.inode(row)});
+                it != mirrorsOf.end())
+                for (uint32_t mirror : it->second)
+                    mark(row, mirror);
     // Rows sharing inode and size across devices that are one file to the nanosecond.
+    std::vector<uint32_t> seen;
     for (size_t i = 0; i < known.size();) {
-        size_t end = i + 1;
-        while (end < known.size() && rows.inode(known[end]) == rows.inode(known[i]) &&
-               rows.fileSize(known[end]) == rows.fileSize(known[i]))
-            ++end;
-        for (size_t a = i; a < end; ++a)
-            for (size_t b = a + 1; b < end; ++b) {
-                const auto sa = states.find(known[a]), sb = states.find(known[b]);
-                if (sa != states.end() && sb != states.end() &&
-                    platform::oneFile(sa->second, sb->second))
-                    mark(known[a], known[b]);
-            }
+        seen.clear();
+        size_t end = i;
+        for (; end < known.size() && rows.inode(known[end]) == rows.inode(known[i]) &&
+               rows.fileSize(known[end]) == rows.fileSize(known[i]);
+             ++end)
+            if (states.count(known[end]))
+                seen.push_back(known[end]);
+        for (size_t a = 0; a < seen.size(); ++a)
+            for (size_t b = a + 1; b < seen.size(); ++b)
+                if (platform::oneFile(states[seen[a]], states[seen[b]]))
+                    mark(seen[a], seen[b]);
         i = end;
     }
 }
