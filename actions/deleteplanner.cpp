@@ -66,6 +66,14 @@ public:
         }
         return it->second;
     }
+    // A picture's fingerprint now, taken once per plan.
+    const std::optional<similar::PictureFingerprint>& fingerprint(size_t row,
+                                                                  const FingerprintChecker& take) {
+        auto [it, added] = fingerprints_.try_emplace(row);
+        if (added)
+            it->second = take(rows_.fullPath(row));
+        return it->second;
+    }
     // Two rows whose paths lead to one directory entry.
     bool sameEntry(size_t a, size_t b) {
         return rows_.name(a) == rows_.name(b) && state(a).directory == state(b).directory &&
@@ -78,7 +86,15 @@ private:
     const ContentHasher& hasher_;
     std::map<size_t, platform::FileState> states_;
     std::map<size_t, bool> bytes_;
+    std::map<size_t, std::optional<similar::PictureFingerprint>> fingerprints_;
 };
+
+bool stillSimilar(const std::optional<similar::PictureFingerprint>& a,
+                  const std::optional<similar::PictureFingerprint>& b, int threshold) {
+    // Within the distance, and confirmed, as the similarity check matches.
+    return a && b && similar::FingerprintDistance(a->hash, b->hash) <= threshold &&
+           similar::ConfirmSimilar(a->hash, a->colour, b->hash, b->colour, threshold);
+}
 
 void markProtected(const FileRecordStore& rows, const DeleteRequest& request, DeletePlan& plan) {
     if (request.protectedDirectories.empty())
@@ -130,6 +146,8 @@ const char* keepReasonText(KeepReason reason) {
         return "內容已改變, content changed";
     case KeepReason::NoCopyLeft:
         return "同組已沒有未改變的副本, no unchanged copy left";
+    case KeepReason::NoLongerSimilar:
+        return "留下的圖片已不再相似, the pictures that stay are no longer similar";
     }
     return "";
 }
@@ -205,21 +223,37 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
             continue;
         }
         // A copy is another entry that stays, unchanged. A hard link of this very file
-        // among them keeps the data but means the delete frees no space.
-        bool anyCopy = false;
+        // among them keeps the data but means the delete frees no space; the file shown
+        // again through a mirror mount goes with it. Similar pictures must still match.
+        const bool similarList = bool(request.fingerprint);
+        std::optional<size_t> copy;
         bool twinStays = false;
+        bool notSimilar = false;
         for (size_t other : staying) {
             if (disk.sameEntry(row, other) || !isCopy(other))
                 continue;
-            anyCopy = true;
-            if (disk.state(other).identity == disk.state(row).identity)
-                twinStays = true;
+            const bool twin = disk.state(other).identity == disk.state(row).identity;
+            if (!twin && platform::oneFile(disk.state(row), disk.state(other)))
+                continue;
+            if (similarList && !stillSimilar(disk.fingerprint(row, request.fingerprint),
+                                             disk.fingerprint(other, request.fingerprint),
+                                             request.similarThreshold)) {
+                notSimilar = true;
+                continue;
+            }
+            if (!copy)
+                copy = other;
+            twinStays = twinStays || twin;
         }
-        if (!anyCopy) {
-            plan.kept.push_back({row, KeepReason::NoCopyLeft});
+        if (!copy) {
+            plan.kept.push_back(
+                {row, notSimilar ? KeepReason::NoLongerSimilar : KeepReason::NoCopyLeft});
             continue;
         }
         plan.remove.push_back(row);
+        plan.countedOn.push_back(
+            {row, *copy,
+             similarList ? disk.fingerprint(*copy, request.fingerprint) : std::nullopt});
         if (twinStays)
             plan.sharedData.push_back(row);
     }
@@ -233,6 +267,18 @@ bool probeDisk(const std::string& nativePath, platform::FileState& now) {
 
 bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash) {
     return hashWholeFile(nativePath, size, hash);
+}
+
+bool copyStillHolds(const FileRecordStore& rows, const DeletePlan::CountedOn& counted,
+                    const DeleteRequest& request, const FileProbe& probe,
+                    const ContentHasher& hasher) {
+    DiskNow disk(rows, probe, hasher);
+    if (disk.check(counted.copy) != RowCheck::Unchanged || !disk.sameBytes(counted.copy))
+        return false;
+    if (!request.fingerprint)
+        return true;
+    return counted.fingerprint &&
+           disk.fingerprint(counted.copy, request.fingerprint) == counted.fingerprint;
 }
 
 } // namespace fenwa::actions

@@ -7,16 +7,20 @@
 // A file is what the disk says it is now, not how its path is spelled: a row whose path
 // now leads to another file (another device and inode), or whose size or times changed,
 // is left alone. A copy is another directory entry of the group that stays and is still
-// as the search found it; a second spelling of the same entry is never a copy, and a
-// hard link that stays keeps the data though deleting its twin frees no space.
+// as the search found it; a second spelling of the same entry is never a copy, nor is the
+// file shown again through a mirror mount (it goes with it), and a hard link that stays
+// keeps the data though deleting its twin frees no space. In a list of similar pictures
+// a copy is one whose fingerprint still matches at the list's level.
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "filerecord.h"
 #include "filesystem.h"
+#include "fingerprint.h"
 #include "protection.h"
 #include "resultlist.h"
 
@@ -28,6 +32,10 @@ using FileProbe = std::function<bool(const std::string& nativePath, platform::Fi
 // or is not `size` bytes long.
 using ContentHasher =
     std::function<bool(const std::string& nativePath, int64_t size, ContentHash& hash)>;
+// Fingerprints a picture now, as the similarity check does, never from a cache; nothing
+// when it cannot be decoded.
+using FingerprintChecker =
+    std::function<std::optional<similar::PictureFingerprint>(const std::string& nativePath)>;
 
 enum class RowCheck {
     Unchanged,
@@ -46,8 +54,9 @@ enum class KeepReason {
     TimeChanged,
     Replaced,
     NotAFile,
-    ContentChanged, // its bytes are no longer those the search compared
-    NoCopyLeft,     // other rows of its group stay, but none is still an unchanged copy
+    ContentChanged,  // its bytes are no longer those the search compared
+    NoCopyLeft,      // other rows of its group stay, but none is still an unchanged copy
+    NoLongerSimilar, // the pictures that stay no longer match it at the list's level
 };
 
 // The reason in the words the messages use.
@@ -70,6 +79,15 @@ struct DeletePlan {
     // Rows of `remove` under a protected directory: the user is asked about these by
     // name before anything is deleted (No deletes nothing).
     std::vector<size_t> protectedRows;
+    // For each row of `remove` taken from a duplicate list while copies stay, the copy
+    // it counts on (and that copy's fingerprint in a list of similar pictures): right
+    // after the row's file goes, that copy must still be there and unchanged.
+    struct CountedOn {
+        size_t row;
+        size_t copy;
+        std::optional<similar::PictureFingerprint> fingerprint;
+    };
+    std::vector<CountedOn> countedOn;
 };
 
 struct DeleteRequest {
@@ -79,6 +97,10 @@ struct DeleteRequest {
     bool duplicateList = true;
     // Directories whose files are references, never deleted unasked.
     Protection protectedDirectories;
+    // A list of similar pictures: the fingerprinting and the largest distance the list
+    // was made with. Without a checker the pictures are not fingerprinted again.
+    FingerprintChecker fingerprint = {};
+    int similarThreshold = 0;
 };
 
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
@@ -87,5 +109,11 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
 // The real disk.
 bool probeDisk(const std::string& nativePath, platform::FileState& now);
 bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash);
+
+// Whether the copy a removed row counted on is still there, unchanged (identity, size and
+// times; its bytes in a Content list; its fingerprint in a Similar one).
+bool copyStillHolds(const FileRecordStore& rows, const DeletePlan::CountedOn& counted,
+                    const DeleteRequest& request, const FileProbe& probe,
+                    const ContentHasher& hasher);
 
 } // namespace fenwa::actions

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "pathrules.h"
+#include "samefile.h"
 
 namespace fenwa::actions {
 
@@ -128,13 +129,8 @@ KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
             continue;
         }
         // Rows that stay: the kept file and the references. A row that names one of their
-        // files again (the same entry spelled twice, or a hard link) stays as well.
-        const auto sameFile = [&](size_t a, size_t b) {
-            if (rows.inode(a) != 0 && rows.inode(a) == rows.inode(b) &&
-                rows.device(a) == rows.device(b))
-                return true;
-            return rows.name(a) == rows.name(b) && rows.directory(a) == rows.directory(b);
-        };
+        // files again (the same entry spelled twice, a hard link, a mirror) stays as well.
+        const auto sameFile = [&](size_t a, size_t b) { return SameFileRows(rows, a, b); };
         const auto staysWith = [&](size_t row) {
             if (sameFile(row, *kept))
                 return true;

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFrame>
 #include <QKeyEvent>
@@ -20,12 +21,15 @@
 #include <QUrl>
 
 #include "TAdvImage.h"
+#include "carryout.h"
 #include "deleteplanner.h"
 #include "exportlist.h"
 #include "filesystem.h"
+#include "fingerprint.h"
 #include "messages.h"
 #include "nativename.h"
 #include "pathrules.h"
+#include "picturefingerprint.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
@@ -436,9 +440,18 @@ void TfrmMain::DeleteSelectedFiles() {
 
 std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
     const FileRecordStore& rows = lvFilesModel->store();
-    const actions::DeletePlan plan = actions::PlanDelete(
-        rows, {asked, duplicateList_, actions::protectionOf(protectedDirectories())},
-        actions::probeDisk, actions::hashFileNow);
+    actions::DeleteRequest request{asked, duplicateList_,
+                                   actions::protectionOf(protectedDirectories())};
+    // A list of similar pictures is checked at the level it was searched with.
+    if (duplicateList_ && searchedCriteria_.similar) {
+        request.fingerprint = [](const std::string& path) {
+            return similar::FingerprintFile(path);
+        };
+        request.similarThreshold =
+            similar::LevelThreshold(similar::SimilarLevel(searchedSimilarLevel_));
+    }
+    const actions::DeletePlan plan =
+        actions::PlanDelete(rows, request, actions::probeDisk, actions::hashFileNow);
     const auto pathText = [&](size_t row) { return platform::fromNative(rows.fullPath(row)); };
     // What changed since the search is not what the user chose to delete: it is left
     // alone and named.
@@ -449,49 +462,12 @@ std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<siz
                            QString::fromUtf8(actions::keepReasonText(k.reason)) + ")";
         reportChangedFiles(changed);
     }
-    const bool forGood = !(DeleteFlags() & platform::FOF_ALLOWUNDO);
-    // Protected files are references: asked about by name whatever "No confirmation" says.
-    if (!plan.protectedRows.empty()) {
-        QStringList names;
-        for (size_t row : plan.protectedRows)
-            names << pathText(row);
-        const QString question =
-            QStringLiteral("這些檔案在受保護的目錄中 (these files are in protected folders):\n") +
-            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
-        if (!shellPrompts().askYesNo(question.toStdString()))
-            return {};
-    }
-    if (!plan.lastCopies.empty()) {
-        QStringList names;
-        for (size_t first : plan.lastCopies)
-            names << platform::fromNative(std::string(rows.name(first)));
-        QString question =
-            QStringLiteral("您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes every "
-                           "copy):\n") +
-            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
-        if (forGood)
-            question += QLatin1Char('\n') + QString::fromUtf8(platform::CannotBeUndone);
-        if (!shellPrompts().askYesNo(question.toStdString()))
-            return {};
-    }
-    if (!plan.sharedData.empty() && !(DeleteFlags() & platform::FOF_NOCONFIRMATION)) {
-        QStringList names;
-        for (size_t row : plan.sharedData)
-            names << pathText(row);
-        const QString question =
-            QStringLiteral("這些檔案和留下的硬連結是同一份資料, 刪除它們不會釋放空間 (these files "
-                           "share their data with a hard link that stays: deleting them frees no "
-                           "space):\n") +
-            names.join('\n') + QStringLiteral("\n確定要刪除嗎?");
-        if (!shellPrompts().askYesNo(question.toStdString()))
-            return {};
-    }
-    std::vector<std::string> paths;
-    for (size_t row : plan.remove)
-        paths.push_back(rows.fullPath(row));
-    platform::DeleteReport report;
-    if (!paths.empty())
-        report = platform::ShellDeleteFiles(paths, DeleteFlags(), shellPrompts());
+    const actions::DeleteOutcome outcome =
+        actions::CarryOutDelete(rows, plan, request, DeleteFlags(), shellPrompts(),
+                                actions::probeDisk, actions::hashFileNow);
+    if (outcome.declined)
+        return {};
+    const platform::DeleteReport& report = outcome.report;
 
     // Whatever the request reported, exactly the rows whose files are gone leave the list.
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);

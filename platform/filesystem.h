@@ -49,9 +49,32 @@ struct FileState {
     int64_t mtimeSeconds = 0;
     FileIdentity identity;
     uint64_t changeStamp = 0;
-    FileIdentity directory; // the identity of the directory holding the entry
+    FileIdentity directory;       // the identity of the directory holding the entry
+    int64_t mtimeNanoseconds = 0; // the modification time to the nanosecond
+    // On a FUSE or network mount that shows a local folder: the file it shows there (the
+    // last of a chain of such mounts); zero elsewhere.
+    FileIdentity mirrorOf;
 };
 bool statFileNow(const std::string& nativePath, FileState& state);
+
+// Whether two files seen now are one file however they are reached: one device and
+// inode; one shown through a mirror mount of the other (or both of a third); or, on
+// different devices, the same inode, size and modification time to the nanosecond, as a
+// mount passing a file through shows it. Deleting either deletes both: neither is ever
+// the other's copy.
+bool oneFile(const FileState& a, const FileState& b);
+
+// Whether the file system holding a path (or an open file) keeps a status-change time and
+// an identity of its own for every file, changed whenever the file is. FUSE and network
+// file systems (NFS, SMB, 9p, ...) show another system's files and may make both up: nothing keyed
+// on them may be trusted to notice a change. False when the path cannot be looked at.
+bool changeTimeTrusted(const std::string& nativePath);
+bool changeTimeTrusted(int fd);
+
+// The local path a FUSE or network mount shows at `nativePath`, as the mount table
+// names its source (a local path, or one on "localhost:"); empty when the path is on no
+// such mount or its source is not a local path.
+std::string mirroredPath(const std::string& nativePath);
 
 // Whether a file, by its open descriptor (fd >= 0) or else by its path, still is the
 // regular file a cache key describes and last changed at least `settleSeconds` ago. File

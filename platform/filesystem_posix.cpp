@@ -9,8 +9,12 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace fenwa::platform {
@@ -73,6 +77,157 @@ FileEntry entryOf(const char* name, const struct stat& st) {
 
 } // namespace
 
+namespace {
+
+// File systems that show another system's files: FUSE, network and cluster file systems.
+// Their status-change times and inode numbers are whatever they report. An overlay keeps
+// its layers' real times, and shows a lower layer's file with its inode number, so it is
+// told by the file's numbers (oneFile), not here.
+bool untrustedKind(int64_t type) {
+    switch (uint32_t(type)) {
+    case 0x65735546u: // FUSE (sshfs, bindfs, GVFS, virtiofs)
+    case 0x6969u:     // NFS
+    case 0x517Bu:     // SMB
+    case 0xFF534D42u: // CIFS
+    case 0xFE534D42u: // SMB2
+    case 0x01021997u: // 9p
+    case 0x00C36400u: // Ceph
+    case 0x5346414Fu: // AFS
+    case 0x6B414653u: // kAFS
+    case 0x73757245u: // Coda
+    case 0x564Cu:     // NCP
+    case 0x01161970u: // GFS2
+    case 0x0BD00BD0u: // Lustre
+    case 0x786F4256u: // VirtualBox shared folders
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Undoes the mount table's octal escapes ("\040" for a space).
+std::string unescapeMountText(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3' &&
+            text[i + 2] >= '0' && text[i + 2] <= '7' && text[i + 3] >= '0' && text[i + 3] <= '7') {
+            out += char((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 + (text[i + 3] - '0'));
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// The local folder a mount's source names, or empty: a path, or a path on this machine
+// reached through the network ("localhost:/path", "user@127.0.0.1:/path").
+std::string localSource(const std::string& source) {
+    if (!source.empty() && source.front() == '/')
+        return source;
+    std::string rest = source;
+    const size_t at = rest.find('@');
+    if (at != std::string::npos && at < rest.find(':'))
+        rest = rest.substr(at + 1);
+    for (const char* host : {"localhost:", "127.0.0.1:", "[::1]:"}) {
+        const std::string prefix(host);
+        if (rest.compare(0, prefix.size(), prefix) == 0 && rest.size() > prefix.size() &&
+            rest[prefix.size()] == '/')
+            return rest.substr(prefix.size());
+    }
+    return {};
+}
+
+bool isUnder(const std::string& path, const std::string& mountPoint) {
+    if (mountPoint == "/")
+        return !path.empty() && path.front() == '/';
+    return path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+           (path.size() == mountPoint.size() || path[mountPoint.size()] == '/');
+}
+
+std::string parentOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string(".")
+           : slash == 0               ? std::string("/")
+                                      : path.substr(0, slash);
+}
+
+} // namespace
+
+bool changeTimeTrusted(const std::string& nativePath) {
+    struct statfs fs {};
+    return !nativePath.empty() && ::statfs(nativePath.c_str(), &fs) == 0 &&
+           !untrustedKind(int64_t(fs.f_type));
+}
+
+bool changeTimeTrusted(int fd) {
+    struct statfs fs {};
+    return fd >= 0 && ::fstatfs(fd, &fs) == 0 && !untrustedKind(int64_t(fs.f_type));
+}
+
+std::string mirroredPath(const std::string& nativePath) {
+    struct stat st {};
+    if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0)
+        return {};
+    // The path as the mount table spells it: its folder with every link resolved.
+    char* resolved = ::realpath(parentOf(nativePath).c_str(), nullptr);
+    if (!resolved)
+        return {};
+    std::string real(resolved);
+    std::free(resolved);
+    const size_t slash = nativePath.find_last_of('/');
+    const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
+    if (name != "." && name != ".." && !name.empty())
+        real += (real == "/" ? "" : "/") + name;
+
+    std::ifstream table("/proc/self/mountinfo");
+    const std::string device =
+        std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
+    std::string line, best, bestPoint;
+    bool found = false;
+    while (std::getline(table, line)) {
+        // id parent major:minor root mount-point options [optional...] - type source ...
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, point, options, field, type, source;
+        if (!(fields >> id >> parent >> numbers >> root >> point >> options) || numbers != device)
+            continue;
+        while (fields >> field && field != "-") {
+        }
+        if (!(fields >> type >> source))
+            continue;
+        point = unescapeMountText(point);
+        if (!isUnder(real, point) || (found && point.size() <= bestPoint.size()))
+            continue;
+        const std::string local = localSource(unescapeMountText(source));
+        found = true;
+        bestPoint = point;
+        if (local.empty()) {
+            best.clear();
+            continue;
+        }
+        root = unescapeMountText(root);
+        best = local + (root == "/" ? std::string() : root) +
+               (point == "/" ? real : real.substr(point.size()));
+    }
+    if (best.size() > 1 && best.back() == '/')
+        best.pop_back();
+    return best;
+}
+
+bool oneFile(const FileState& a, const FileState& b) {
+    if (!a.exists || !b.exists)
+        return false;
+    if (a.identity == b.identity)
+        return true;
+    const FileIdentity none{};
+    if (a.mirrorOf != none && (a.mirrorOf == b.identity || a.mirrorOf == b.mirrorOf))
+        return true;
+    if (b.mirrorOf != none && b.mirrorOf == a.identity)
+        return true;
+    return a.identity.device != b.identity.device && a.identity.inode == b.identity.inode &&
+           a.size == b.size && a.mtimeNanoseconds == b.mtimeNanoseconds;
+}
+
 bool statFileNow(const std::string& nativePath, FileState& state) {
     state = FileState{};
     struct stat st {};
@@ -84,13 +239,20 @@ bool statFileNow(const std::string& nativePath, FileState& state) {
     state.mtimeSeconds = st.st_mtim.tv_sec;
     state.identity = {uint64_t(st.st_dev), uint64_t(st.st_ino)};
     state.changeStamp = changeStampOf(st);
-    const size_t slash = nativePath.find_last_of('/');
-    const std::string directory = slash == std::string::npos ? std::string(".")
-                                  : slash == 0               ? std::string("/")
-                                                             : nativePath.substr(0, slash);
+    state.mtimeNanoseconds = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     struct stat ds {};
-    if (::stat(directory.c_str(), &ds) == 0)
+    if (::stat(parentOf(nativePath).c_str(), &ds) == 0)
         state.directory = {uint64_t(ds.st_dev), uint64_t(ds.st_ino)};
+    // Through a chain of mirror mounts to the file they show; bounded, so that a mount
+    // naming itself cannot keep this going.
+    std::string path = nativePath;
+    for (int hop = 0; hop < 8 && !changeTimeTrusted(path); ++hop) {
+        path = mirroredPath(path);
+        struct stat ms {};
+        if (path.empty() || ::lstat(path.c_str(), &ms) != 0)
+            break;
+        state.mirrorOf = {uint64_t(ms.st_dev), uint64_t(ms.st_ino)};
+    }
     return true;
 }
 
@@ -101,6 +263,9 @@ bool fileSettled(int fd, const std::string& nativePath, const FileIdentity& iden
         return false;
     if (!S_ISREG(st.st_mode) || st.st_size != size || uint64_t(st.st_dev) != identity.device ||
         uint64_t(st.st_ino) != identity.inode || changeStampOf(st) != changeStamp)
+        return false;
+    // Where the status-change time is made up, an edit need not change the stamp.
+    if (fd >= 0 ? !changeTimeTrusted(fd) : !changeTimeTrusted(nativePath))
         return false;
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);

@@ -75,7 +75,7 @@ std::string deleteQuestion(const std::vector<std::string>& nativePaths, bool toT
 }
 
 DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int flags,
-                              ShellPrompts& prompts) {
+                              ShellPrompts& prompts, const DeleteGuard& guard) {
     DeleteReport report;
     if (nativePaths.empty())
         return report;
@@ -83,21 +83,42 @@ DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int f
     if (!(flags & FOF_NOCONFIRMATION) && !prompts.askYesNo(deleteQuestion(nativePaths, toTrash)))
         return report;
 
+    const auto mayGo = [&](size_t index) {
+        if (!guard.before || guard.before(index))
+            return true;
+        report.leftAlone.push_back(index);
+        return false;
+    };
     std::vector<std::pair<std::string, std::string>> failures;
-    std::vector<std::string> notTrashed, trashed;
+    std::vector<size_t> notTrashed;
+    std::vector<std::string> trashed;
     const int64_t trashFrom = int64_t(std::time(nullptr));
-    for (const std::string& path : nativePaths) {
+    for (size_t index = 0; index < nativePaths.size(); ++index) {
+        const std::string& path = nativePaths[index];
         if (toTrash) {
+            const int64_t movedFrom = int64_t(std::time(nullptr));
             const std::string why = moveToTrash(path);
-            if (why.empty())
-                trashed.push_back(path);
-            if (!why.empty()) {
-                // Gone already: nothing to ask about.
-                if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+            if (why.empty()) {
+                if (!guard.after || guard.after(index)) {
+                    trashed.push_back(path);
                     continue;
-                notTrashed.push_back(path);
+                }
+                // What it was counted on to leave behind is not there: it comes back.
+                const std::vector<TrashedFile> item =
+                    findTrashed({path}, movedFrom, int64_t(std::time(nullptr)));
+                if (restoreFromTrash(item).front().status == RestoreStatus::Restored) {
+                    report.putBack.push_back(index);
+                } else {
+                    report.notPutBack.push_back(index);
+                    trashed.push_back(path);
+                }
+                continue;
             }
-        } else {
+            // Gone already: nothing to ask about.
+            if (::access(path.c_str(), F_OK) != 0 && errno == ENOENT)
+                continue;
+            notTrashed.push_back(index);
+        } else if (mayGo(index)) {
             const std::string why = removeForGood(path);
             if (!why.empty())
                 failures.emplace_back(path, why);
@@ -106,17 +127,19 @@ DeleteReport ShellDeleteFiles(const std::vector<std::string>& nativePaths, int f
     if (!notTrashed.empty()) {
         std::string question =
             notTrashed.size() == 1
-                ? "\"" + displayName(notTrashed.front()) +
+                ? "\"" + displayName(nativePaths[notTrashed.front()]) +
                       "\" cannot be moved to the trash. Do you want to delete it permanently?"
                 : std::to_string(notTrashed.size()) +
                       " files cannot be moved to the trash. Do you want to delete them "
                       "permanently?";
         question += std::string("\n") + CannotBeUndone;
         if (prompts.askYesNo(question)) {
-            for (const std::string& path : notTrashed) {
-                const std::string why = removeForGood(path);
+            for (size_t index : notTrashed) {
+                if (!mayGo(index))
+                    continue;
+                const std::string why = removeForGood(nativePaths[index]);
                 if (!why.empty())
-                    failures.emplace_back(path, why);
+                    failures.emplace_back(nativePaths[index], why);
             }
         }
     }

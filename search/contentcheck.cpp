@@ -375,8 +375,18 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     if (options.cache) {
         std::vector<FileStamp> asked;
         std::vector<size_t> askedFor;
+        // Where the status-change time is made up (FUSE, network) an edit in place need
+        // not change the stamp: nothing is looked up there (nor kept: see mayKeep).
+        std::vector<signed char> trusted(hidden.directoryCount(), -1);
+        const auto changeTimeTrusted = [&](uint32_t row) {
+            signed char& t = trusted[hidden.record(row).directory];
+            if (t < 0)
+                t = platform::changeTimeTrusted(hidden.directory(row)) ? 1 : 0;
+            return t == 1;
+        };
         for (size_t i = 0; i < edgeJobs; ++i)
-            if (cacheStampOf(hidden, bySize.rows[i], options.cache, stamps[i])) {
+            if (cacheStampOf(hidden, bySize.rows[i], options.cache, stamps[i]) &&
+                changeTimeTrusted(bySize.rows[i])) {
                 cacheable[i] = 1;
                 asked.push_back(stamps[i]);
                 askedFor.push_back(i);

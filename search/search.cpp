@@ -8,6 +8,7 @@
 
 #include "contentcheck.h"
 #include "grouping.h"
+#include "samefile.h"
 
 namespace fenwa {
 
@@ -121,6 +122,7 @@ void MarkHardLinks(FileRecordStore& rows) {
             rows.setHardLinked(known[i], true);
             rows.setHardLinked(known[i - 1], true);
         }
+    MarkMirroredRows(rows);
 }
 
 } // namespace fenwa

@@ -73,7 +73,8 @@ struct SearchOutcome {
 SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor = nullptr);
 
 // Flags every row whose file another row shares through a hard link (one device and
-// inode, two directory entries), and clears the flag of every other row.
+// inode, two directory entries) or shows again through a mirror mount (MarkMirroredRows),
+// and clears the flag of every other row.
 void MarkHardLinks(FileRecordStore& rows);
 
 } // namespace fenwa

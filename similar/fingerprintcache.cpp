@@ -69,6 +69,23 @@ void bindKey(sqlite3_stmt* statement, const FingerprintKey& key, int version) {
 constexpr const char* KeyColumns = "device = ?1 AND inode = ?2 AND size = ?3 AND stamp = ?4"
                                    " AND version = ?5";
 
+// Every value a lookup reads is checked for its type and range: a text where a number
+// belongs reads as 0 and would make every fingerprint alike.
+bool integerAt(sqlite3_stmt* statement, int column) {
+    return sqlite3_column_type(statement, column) == SQLITE_INTEGER;
+}
+
+// Two columns holding a pair of numbers, or both empty (nothing known).
+bool pairOrNothingAt(sqlite3_stmt* statement, int first) {
+    const int a = sqlite3_column_type(statement, first);
+    const int b = sqlite3_column_type(statement, first + 1);
+    return (a == SQLITE_INTEGER && b == SQLITE_INTEGER) || (a == SQLITE_NULL && b == SQLITE_NULL);
+}
+
+bool dayAt(sqlite3_stmt* statement, int column) {
+    return integerAt(statement, column) && sqlite3_column_int64(statement, column) >= 0;
+}
+
 enum Table { Fingerprints, Contents };
 constexpr const char* TableNames[] = {"fingerprints", "contents"};
 
@@ -206,6 +223,11 @@ bool FingerprintCache::lookup(const FingerprintKey& key,
     bool found = false;
     const int result = sqlite3_step(statement);
     if (!failed(result) && result == SQLITE_ROW) {
+        if (!pairOrNothingAt(statement, 0) || !dayAt(statement, 2)) {
+            damaged_ = true;
+            sqlite3_reset(statement);
+            return false;
+        }
         found = true;
         fingerprint = sqlite3_column_type(statement, 0) == SQLITE_NULL
                           ? std::nullopt
@@ -249,12 +271,18 @@ FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
             exec(db_, "COMMIT");
             return std::vector<std::optional<KeptContentHashes>>(stamps.size());
         }
+        if (result == SQLITE_ROW && (!integerAt(statement, 0) || !integerAt(statement, 1) ||
+                                     !pairOrNothingAt(statement, 2) || !dayAt(statement, 4))) {
+            damaged_ = true;
+            sqlite3_reset(statement);
+            exec(db_, "COMMIT");
+            return std::vector<std::optional<KeptContentHashes>>(stamps.size());
+        }
         if (result == SQLITE_ROW) {
             KeptContentHashes& hashes = found[i].emplace();
             hashes.edges = {asUnsigned(sqlite3_column_int64(statement, 0)),
                             asUnsigned(sqlite3_column_int64(statement, 1))};
-            if (sqlite3_column_type(statement, 2) != SQLITE_NULL &&
-                sqlite3_column_type(statement, 3) != SQLITE_NULL)
+            if (sqlite3_column_type(statement, 2) != SQLITE_NULL)
                 hashes.whole = ContentHash{asUnsigned(sqlite3_column_int64(statement, 2)),
                                            asUnsigned(sqlite3_column_int64(statement, 3))};
             if (sqlite3_column_int64(statement, 4) < today_)
@@ -418,7 +446,9 @@ std::optional<PictureFingerprint> CachedFingerprint(FingerprintCache* cache,
     const std::string path = rows.fullPath(row);
     const FingerprintKey key{rows.device(row), rows.inode(row), rows.fileSize(row),
                              rows.changeStamp(row)};
-    if (!cache || key.inode == 0 || key.changeStamp == 0)
+    // Where the status-change time is made up (FUSE, network) an edit in place need not
+    // change the key: nothing is looked up or kept there.
+    if (!cache || key.inode == 0 || key.changeStamp == 0 || !platform::changeTimeTrusted(path))
         return decode(path);
     std::optional<PictureFingerprint> hash;
     if (cache->lookup(key, hash))

@@ -19,14 +19,15 @@ struct World {
     std::map<std::string, ContentHash> bytes;
     std::vector<std::string> protect;
 
-    // A row read as (directory, name), its file being inode `inode` on device 1.
-    void row(const std::string& dir, uint64_t dirInode, const std::string& name, uint64_t inode) {
-        const uint32_t d = rows.internDirectory(dir, 1);
+    // A row read as (directory, name), its file being inode `inode` on `device`.
+    void row(const std::string& dir, uint64_t dirInode, const std::string& name, uint64_t inode,
+             uint64_t device = 1) {
+        const uint32_t d = rows.internDirectory(dir, device);
         rows.append(d, name, 100, 5, inode, 7);
         platform::FileState now;
         now.exists = now.regularFile = true;
         now.size = 100;
-        now.identity = {1, inode};
+        now.identity = {device, inode};
         now.changeStamp = 7;
         now.directory = {1, dirInode};
         disk[dir + "/" + name] = now;
@@ -149,6 +150,14 @@ TEST(DeletePlanner, EachCaseOfOneGroupOfThree) {
          },
          {{}, {}, {{0, KeepReason::NoCopyLeft}}},
          true},
+        {"the copies that stay show it through mirror mounts",
+         {0},
+         [&](World& w) { at(w, "b").mirrorOf = at(w, "c").mirrorOf = at(w, "a").identity; },
+         {{}, {}, {{0, KeepReason::NoCopyLeft}}}},
+        {"it is shown through a mirror mount of the copy that stays",
+         {0, 1},
+         [&](World& w) { at(w, "a").mirrorOf = at(w, "c").identity; },
+         {{1}, {}, {{0, KeepReason::NoCopyLeft}}}},
         {"content: one copy that stays is enough",
          {0},
          [&](World& w) {
@@ -189,6 +198,49 @@ TEST(DeletePlanner, ASecondSpellingIsNoCopyAndAHardLinkFreesNothing) {
     w.row("/r", 12, "f", 2);
     expectPlan(w.plan({0}), {{0}, {}, {}, {}, {0}});
     expectPlan(w.plan({0, 2}), {{0, 2}});
+}
+
+TEST(DeletePlanner, AFilePassedThroughAnotherDeviceIsNoCopy) {
+    World w;
+    // Row 1: row 0's file as a mount passing inode numbers on shows it (another device,
+    // the same inode, size and time to the nanosecond).
+    w.row("/p", 10, "f", 1);
+    w.row("/mirror", 20, "f", 1, 2);
+    expectPlan(w.plan({0}), {{}, {}, {{0, KeepReason::NoCopyLeft}}});
+    expectPlan(w.plan({1}), {{}, {}, {{1, KeepReason::NoCopyLeft}}});
+    // Another time: another file after all. A real copy is the one counted on.
+    w.disk["/mirror/f"].mtimeNanoseconds = 1;
+    w.row("/q", 11, "g", 2);
+    const DeletePlan plan = w.plan({0});
+    expectPlan(plan, {{0}});
+    ASSERT_EQ(plan.countedOn.size(), 1u);
+    EXPECT_EQ(plan.countedOn[0].copy, 1u);
+}
+
+TEST(DeletePlanner, SimilarPicturesThatNoLongerMatchAreKept) {
+    World w;
+    w.row("/p", 10, "a", 1);
+    w.row("/p", 10, "b", 2);
+    w.rows.setSimilarGroup(0, 5);
+    w.rows.setSimilarGroup(1, 5);
+    std::map<std::string, similar::PictureFingerprint> now = {{"/p/a", {0, 0}}, {"/p/b", {0, 0}}};
+    const auto planWith = [&] {
+        DeleteRequest request{{0}, {false, false, false, false, true}, true, {}};
+        request.fingerprint = [&](const std::string& path) {
+            return std::optional<similar::PictureFingerprint>(now.at(path));
+        };
+        request.similarThreshold = 7;
+        return PlanDelete(w.rows, request,
+                          [&](const std::string& path, platform::FileState& state) {
+                              state = w.disk.at(path);
+                              return true;
+                          },
+                          {});
+    };
+    expectPlan(planWith(), {{0}});
+    // The picture that stays was rewritten in place, its size and times as they were.
+    now["/p/b"].hash = ~uint64_t(0) >> 8;
+    expectPlan(planWith(), {{}, {}, {{0, KeepReason::NoLongerSimilar}}});
 }
 
 TEST(DeletePlanner, AListOfEveryFileHasNoCopiesToKeep) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -460,5 +462,94 @@ TEST(Cli, SimilarGroupsLookalikePicturesWithGroupNumbers) {
     EXPECT_TRUE(
         QFile::exists(QString::fromStdString(root + "/cache/Zantrel/Fenwa/fingerprints.sqlite")));
     EXPECT_EQ(runCli({"find-duplicates", "--similar", "--level", "4", pictures}).status, 1);
+    qunsetenv("XDG_CACHE_HOME");
+}
+
+namespace {
+
+// A folder shown again through bindfs for the length of a test; unmounted however the
+// test ends. Not mounted where FUSE is not allowed.
+struct Mirror {
+    std::string at;
+    bool mounted = false;
+    Mirror(const std::string& source, const std::string& point, const std::string& options = {})
+        : at(point) {
+        ::mkdir(point.c_str(), 0755);
+        const std::string command =
+            "bindfs " + options + " '" + source + "' '" + point + "' >/dev/null 2>&1";
+        mounted = std::system(command.c_str()) == 0;
+    }
+    ~Mirror() {
+        if (mounted)
+            (void)std::system(("fusermount -u '" + at + "' >/dev/null 2>&1").c_str());
+    }
+};
+
+// Sets a file's modification time back an hour before `now`, as a restored backup is.
+void setBack(const std::string& path, time_t when) {
+    const struct timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+} // namespace
+
+TEST(Cli, AMirroredFolderHoldsNoCopyOfItsOwnFiles) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    ::mkdir((root + "/orig").c_str(), 0755);
+    std::ofstream(root + "/orig/only.jpg") << "the only photo";
+    Mirror mirror(root + "/orig", root + "/mirror");
+    if (!mirror.mounted)
+        GTEST_SKIP() << "bindfs could not mount here (FUSE not allowed)";
+    for (const auto& [first, second] : {std::pair{"orig", "mirror"}, {"mirror", "orig"}}) {
+        const Output o = runCli({"find-duplicates", "--content", "--keep", "first",
+                                 "--mark-selected", root + "/" + first, root + "/" + second});
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(std::count(o.out.begin(), o.out.end(), '*'), 0) << o.out;
+    }
+    EXPECT_EQ(::access((root + "/orig/only.jpg").c_str(), F_OK), 0);
+}
+
+TEST(Cli, NothingIsTakenFromTheCacheWhereChangeTimesAreMadeUp) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(root + "/cache"));
+    const std::string orig = root + "/orig";
+    ::mkdir(orig.c_str(), 0755);
+    QImage picture(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 300; ++x)
+            picture.setPixel(x, y, qRgb(x * 255 / 300, (x * y) % 256, y));
+    const auto save = [&](const QImage& image, const char* name) {
+        ASSERT_TRUE(image.save(QString::fromStdString(orig + "/" + name), "BMP"));
+    };
+    save(picture, "big.bmp");
+    save(picture.mirrored(true, false), "turned.bmp");
+    std::ofstream(orig + "/a.dat") << std::string(5000, 'a');
+    std::ofstream(orig + "/b.dat") << std::string(5000, 'a');
+    const time_t before = std::time(nullptr) - 3600;
+    for (const char* name : {"big.bmp", "turned.bmp", "a.dat", "b.dat"})
+        setBack(orig + "/" + name, before);
+    // Its status-change time follows the modification time, as sshfs's does.
+    Mirror mirror(orig, root + "/mirror", "--ctime-from-mtime");
+    if (!mirror.mounted)
+        GTEST_SKIP() << "bindfs could not mount here (FUSE not allowed)";
+    const std::vector<std::string> similar = {"find-duplicates", "--similar", mirror.at};
+    const std::vector<std::string> content = {"find-duplicates", "--content", mirror.at};
+    ASSERT_NE(runCli(similar).out.find("turned.bmp"), std::string::npos);
+    ASSERT_NE(runCli(content).out.find("b.dat"), std::string::npos);
+
+    // Rewritten in place, size and time restored: nothing on the mount tells.
+    const qint64 size = QFile(QString::fromStdString(orig + "/turned.bmp")).size();
+    save(picture.transformed(QTransform().rotate(45))
+             .scaled(300, 200)
+             .convertToFormat(QImage::Format_RGB32),
+         "turned.bmp");
+    ASSERT_EQ(QFile(QString::fromStdString(orig + "/turned.bmp")).size(), size);
+    std::ofstream(orig + "/b.dat", std::ios::in | std::ios::out) << 'b';
+    setBack(orig + "/turned.bmp", before);
+    setBack(orig + "/b.dat", before);
+    EXPECT_EQ(runCli(similar).out.find("turned.bmp"), std::string::npos);
+    EXPECT_EQ(runCli(content).out, "");
     qunsetenv("XDG_CACHE_HOME");
 }

@@ -2,6 +2,7 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -164,4 +165,31 @@ TEST(FileSystem, FileStateTellsHardLinksAndReplacementsApart) {
     FileState gone;
     EXPECT_FALSE(statFileNow(d + "/nothing", gone));
     EXPECT_FALSE(gone.exists);
+}
+
+TEST(FileSystem, AMirrorMountLeadsToTheFileItShows) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    // A space in the mount point: the mount table escapes it.
+    const std::string orig = root + "/orig", mirror = root + "/mirror dir";
+    ::mkdir(orig.c_str(), 0755);
+    ::mkdir(mirror.c_str(), 0755);
+    std::ofstream(orig + "/f") << "data";
+    if (std::system(("bindfs '" + orig + "' '" + mirror + "' >/dev/null 2>&1").c_str()) != 0)
+        GTEST_SKIP() << "bindfs could not mount here (FUSE not allowed)";
+    FileState shown, mirrored, elsewhere;
+    const bool statted = statFileNow(orig + "/f", shown) && statFileNow(mirror + "/f", mirrored);
+    const std::string source = mirroredPath(mirror + "/f");
+    const bool trusted = changeTimeTrusted(mirror + "/f");
+    std::ofstream(root + "/g") << "data";
+    statFileNow(root + "/g", elsewhere);
+    (void)std::system(("fusermount -u '" + mirror + "'").c_str());
+    ASSERT_TRUE(statted);
+    EXPECT_EQ(source, orig + "/f");
+    EXPECT_FALSE(trusted);
+    EXPECT_TRUE(changeTimeTrusted(orig + "/f"));
+    EXPECT_EQ(mirrored.mirrorOf, shown.identity);
+    EXPECT_EQ(shown.mirrorOf, FileIdentity{});
+    EXPECT_TRUE(oneFile(shown, mirrored));
+    EXPECT_FALSE(oneFile(shown, elsewhere));
 }

@@ -13,6 +13,8 @@
 #include "fingerprintcache.h"
 #include "scanner.h"
 
+#include <sqlite3.h>
+
 using namespace fenwa;
 using fenwa::similar::FingerprintCache;
 
@@ -198,4 +200,45 @@ TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
     }
     EXPECT_TRUE(QFile::exists(path + ".set-aside"));
     EXPECT_EQ(FingerprintCache(cachePath(), Day).entries(), 0);
+}
+
+namespace {
+
+// Ten pictures, told apart by the digit their names end in.
+std::optional<similar::PictureFingerprint> fingerprintOfName(const std::string& path) {
+    const uint64_t digit = uint64_t(path[path.size() - 5] - '0');
+    return similar::PictureFingerprint{digit * 0x0101010101010101ull, digit};
+}
+
+} // namespace
+
+TEST_F(SearchCache, AValueOfTheWrongTypeSetsTheFileAside) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tree())));
+    for (char digit = '0'; digit <= '9'; ++digit)
+        write(std::string("p") + digit + ".bmp", std::string(1, digit));
+    FileRecordStore rows;
+    ReadDirectory(tree(), rows, false);
+    ASSERT_EQ(rows.size(), 10u);
+    {
+        FingerprintCache cache(cachePath());
+        cache.setSettleSeconds(0);
+        for (size_t row = 0; row < rows.size(); ++row)
+            similar::CachedFingerprint(&cache, rows, row, fingerprintOfName);
+        cache.storeContent({1, 1, 100, 7}, {{1, 1}, std::nullopt});
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cachePath().c_str(), &db), SQLITE_OK);
+    // Text where numbers belong; read as numbers they would all be 0.
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE fingerprints SET hash = 'x'; UPDATE contents SET seen = 'x'",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    {
+        FingerprintCache cache(cachePath());
+        EXPECT_FALSE(cache.lookupContents({{1, 1, 100, 7}})[0].has_value());
+        for (size_t row = 0; row < rows.size(); ++row)
+            EXPECT_EQ(similar::CachedFingerprint(&cache, rows, row, fingerprintOfName),
+                      fingerprintOfName(rows.fullPath(row)));
+    }
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath() + ".set-aside")));
 }
