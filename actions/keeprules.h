@@ -28,7 +28,7 @@ enum class KeepRule {
     MostPixels,
     ShortestPath,
     UnderDirectory,
-    First, // the group's first row in the list as it stands
+    First, // the group's first row as the list stands
 };
 
 // The rule that decides and the one that breaks its ties; a tie left after both goes to

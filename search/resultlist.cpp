@@ -243,20 +243,49 @@ RecordedGroups::RecordedGroups(const FileRecordStore& rows, std::span<const size
 }
 
 void RecordedGroups::gather(const FileRecordStore& rows) {
-    std::sort(ids_.begin(), ids_.end());
-    ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+    // The ids of one search are one range: a table over it gives a row's group at once,
+    // and the ids in order without sorting. Ids from anywhere are sorted and searched.
+    std::vector<uint32_t> slot;
+    uint32_t low = 0;
+    if (!ids_.empty()) {
+        const auto [lowest, highest] = std::minmax_element(ids_.begin(), ids_.end());
+        low = *lowest;
+        if (size_t(*highest - low) <= 2 * rows.size() + 64) {
+            slot.assign(size_t(*highest - low) + 1, UINT32_MAX);
+            for (uint32_t id : ids_)
+                slot[id - low] = 0;
+            ids_.clear();
+            for (size_t i = 0; i < slot.size(); ++i)
+                if (slot[i] == 0) {
+                    slot[i] = uint32_t(ids_.size());
+                    ids_.push_back(low + uint32_t(i));
+                }
+        }
+    }
+    if (slot.empty()) {
+        std::sort(ids_.begin(), ids_.end());
+        ids_.erase(std::unique(ids_.begin(), ids_.end()), ids_.end());
+    }
     ids_.shrink_to_fit();
+    const auto groupOfRow = [&](size_t row) -> size_t {
+        const uint32_t id = rows.group(row);
+        if (slot.empty())
+            return indexOf(id);
+        if (id < low || size_t(id - low) >= slot.size() || slot[id - low] == UINT32_MAX)
+            return ids_.size();
+        return slot[id - low];
+    };
     // Counted, then placed: two passes in list order keep each group's rows in order.
     starts_.assign(ids_.size() + 1, 0);
     for (size_t row = 0; row < rows.size(); ++row)
-        if (const size_t g = indexOf(rows.group(row)); g < ids_.size())
+        if (const size_t g = groupOfRow(row); g < ids_.size())
             ++starts_[g + 1];
     for (size_t g = 0; g < ids_.size(); ++g)
         starts_[g + 1] += starts_[g];
     members_.resize(starts_.back());
     std::vector<size_t> next(starts_.begin(), starts_.end() - 1);
     for (size_t row = 0; row < rows.size(); ++row)
-        if (const size_t g = indexOf(rows.group(row)); g < ids_.size())
+        if (const size_t g = groupOfRow(row); g < ids_.size())
             members_[next[g]++] = row;
 }
 

@@ -192,4 +192,13 @@ TEST(ResultList, RecordedGroupsAreOwnedByTheRowsAndNeverShared) {
     EXPECT_EQ(some.count(), 1u);
     EXPECT_TRUE(some.groupOf(s, 0).empty());
     EXPECT_EQ(some.groupOf(s, 1).size(), 2u);
+
+    // Ids far apart (not one search's range) are gathered as well.
+    s.setGroup(1, 3'000'000'000u);
+    s.setGroup(3, 4'000'000'000u);
+    const RecordedGroups spread(s);
+    ASSERT_EQ(spread.count(), 3u);
+    EXPECT_EQ(spread.groupOf(s, 1).size(), 1u);
+    EXPECT_EQ(spread.groupOf(s, 3).front(), 3u);
+    EXPECT_EQ(spread.groupOf(s, 2).front(), 0u);
 }
