@@ -5,8 +5,10 @@
 // directory it lies in. The mount table tells which directory a mount shows, and the way
 // up from that directory is followed too.
 
+#include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "filesystem.h"
@@ -30,9 +32,14 @@ public:
     };
 
 private:
-    void walk(const std::string& nativePath, int depth, std::vector<FileIdentity>& chain);
+    std::vector<FileIdentity> walk(const std::string& nativePath, int depth);
+    // The way up from the directory a mount shows, where it is reached otherwise.
+    std::vector<FileIdentity> shownDirectoryWay(uint64_t mountId, int depth);
     // The mount table, read once per lineage at the first mount root met.
     std::optional<std::vector<Mount>> mounts_;
+    // The way up from each directory walked, by its identity and its mount: one lineage
+    // walks a whole tree with a few steps per directory.
+    std::map<std::tuple<uint64_t, uint64_t, uint64_t>, std::vector<FileIdentity>> known_;
 };
 
 } // namespace fenwa::platform

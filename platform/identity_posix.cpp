@@ -75,61 +75,77 @@ bool leadsTo(const std::string& prefix, const std::string& path) {
 } // namespace
 
 std::vector<FileIdentity> DirectoryLineage::operator()(const std::string& nativePath) {
-    std::vector<FileIdentity> chain;
-    walk(nativePath, 0, chain);
-    return chain;
+    return walk(nativePath, 0);
 }
 
-void DirectoryLineage::walk(const std::string& nativePath, int depth,
-                            std::vector<FileIdentity>& chain) {
+std::vector<FileIdentity> DirectoryLineage::walk(const std::string& nativePath, int depth) {
+    struct Level {
+        Seen seen;
+        bool mountRoot;
+    };
+    // Up from the directory until the top, or until a directory whose way up is known:
+    // where ".." leads depends only on the directory and the mount it is seen through.
+    std::vector<Level> levels;
+    std::vector<FileIdentity> chain;
     int fd =
         ::open(nativePath.empty() ? "." : nativePath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    std::vector<uint64_t> mountRoots; // the mounts whose roots the way passes
     Seen here;
     bool known = fd >= 0 && look(fd, here);
     // Bounded, so that a file system answering strangely cannot keep this going.
-    for (int level = 0; known && level < 65536; ++level) {
-        if (std::find(chain.begin(), chain.end(), here.id) == chain.end())
-            chain.push_back(here.id);
+    while (known && levels.size() < 65536) {
+        const auto cached = known_.find({here.id.device, here.id.inode, here.mount});
+        if (cached != known_.end()) {
+            chain = cached->second;
+            break;
+        }
         const int parent = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
         ::close(fd);
         fd = parent;
         Seen above;
         known = fd >= 0 && look(fd, above);
-        if (!known || above.mount != here.mount || above.id == here.id)
-            mountRoots.push_back(here.mount);
-        if (!known || above.id == here.id)
-            break; // ".." of the root is the root
+        const bool top = !known || above.id == here.id; // ".." of the root is the root
+        levels.push_back({here, top || above.mount != here.mount});
+        if (top)
+            break;
         here = above;
     }
     if (fd >= 0)
         ::close(fd);
-    // Bounded as well: mounts of mounts could lead round in a circle.
-    if (depth >= 8)
-        return;
-    for (uint64_t mountId : mountRoots) {
-        if (mountId == 0)
-            continue;
-        if (!mounts_)
-            mounts_ = readMounts();
-        const auto shown = std::find_if(mounts_->begin(), mounts_->end(),
-                                        [&](const Mount& m) { return m.id == mountId; });
-        if (shown == mounts_->end() || shown->root == "/")
-            continue;
-        // Where the directory it shows can be reached otherwise: the mount of the same
-        // file system that shows the most of the way to it from higher up.
-        const Mount* whole = nullptr;
-        for (const Mount& m : *mounts_)
-            if (m.device == shown->device && m.root != shown->root &&
-                leadsTo(m.root, shown->root) && (!whole || m.root.size() > whole->root.size()))
-                whole = &m;
-        if (!whole)
-            continue;
-        std::string rest = shown->root.substr(whole->root == "/" ? 0 : whole->root.size());
-        const std::string original =
-            whole->point == "/" ? (rest.empty() ? "/" : rest) : whole->point + rest;
-        walk(original, depth + 1, chain);
+    // Down again: each directory, then the way above it, then for the root of a mount
+    // that shows a deeper directory the way up from where that directory is.
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+        chain.insert(chain.begin(), level->seen.id);
+        if (level->mountRoot && depth < 8) // mounts of mounts could lead round in a circle
+            for (const FileIdentity& id : shownDirectoryWay(level->seen.mount, depth))
+                if (std::find(chain.begin(), chain.end(), id) == chain.end())
+                    chain.push_back(id);
+        known_[{level->seen.id.device, level->seen.id.inode, level->seen.mount}] = chain;
     }
+    return chain;
+}
+
+std::vector<FileIdentity> DirectoryLineage::shownDirectoryWay(uint64_t mountId, int depth) {
+    if (mountId == 0)
+        return {};
+    if (!mounts_)
+        mounts_ = readMounts();
+    const auto shown = std::find_if(mounts_->begin(), mounts_->end(),
+                                    [&](const Mount& m) { return m.id == mountId; });
+    if (shown == mounts_->end() || shown->root == "/")
+        return {};
+    // Where the directory it shows can be reached otherwise: the mount of the same file
+    // system that shows the most of the way to it from higher up.
+    const Mount* whole = nullptr;
+    for (const Mount& m : *mounts_)
+        if (m.device == shown->device && m.root != shown->root && leadsTo(m.root, shown->root) &&
+            (!whole || m.root.size() > whole->root.size()))
+            whole = &m;
+    if (!whole)
+        return {};
+    const std::string rest = shown->root.substr(whole->root == "/" ? 0 : whole->root.size());
+    const std::string original =
+        whole->point == "/" ? (rest.empty() ? "/" : rest) : whole->point + rest;
+    return walk(original, depth + 1);
 }
 
 } // namespace fenwa::platform
