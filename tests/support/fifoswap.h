@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
@@ -38,21 +39,21 @@ inline bool ReturnsBeforeDeadline(const std::function<void()>& call, const std::
 // deadline. The path is left as the file.
 inline bool ReaderSurvivesFifoSwaps(const std::string& path, const std::string& bytes,
                                     const std::function<void()>& reader, int rounds = 3000) {
-    const std::string fifo = path + ".fifo", file = path + ".file", next = path + ".next";
-    if (::mkfifo(fifo.c_str(), 0600) != 0)
+    // `side` and `path` trade places over and over; `fifo` keeps a name for the FIFO.
+    const std::string fifo = path + ".fifo", side = path + ".side";
+    if (::mkfifo(fifo.c_str(), 0600) != 0 || ::link(fifo.c_str(), side.c_str()) != 0)
         return false;
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-    ::unlink(path.c_str());
-    ::link(file.c_str(), path.c_str());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 
     std::atomic<bool> stop{false};
-    // Each rename puts the other kind in place at once: the path never is missing.
+    // One exchange puts the other kind in place at once: the path never is missing.
     std::thread swapper([&] {
+        const auto exchange = [&] {
+            ::renameat2(AT_FDCWD, side.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE);
+        };
         while (!stop) {
-            for (const std::string* kind : {&fifo, &file}) {
-                ::link(kind->c_str(), next.c_str());
-                ::rename(next.c_str(), path.c_str());
-            }
+            exchange();
+            exchange();
         }
     });
     const bool returned = ReturnsBeforeDeadline(
@@ -66,7 +67,7 @@ inline bool ReaderSurvivesFifoSwaps(const std::string& path, const std::string& 
             swapper.join();
         });
     ::unlink(fifo.c_str());
-    ::unlink(file.c_str());
+    ::unlink(side.c_str());
     return returned;
 }
 
