@@ -3,11 +3,9 @@
 #include "GifBitmap.h"
 #include "GifErrors.h"
 #include "GifLimits.h"
+#include "readfile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 namespace fenwa::gif {
 
@@ -179,28 +177,17 @@ TGifFile::TGifFile() = default;
 TGifFile::~TGifFile() = default;
 
 void TGifFile::LoadFromFile(const std::string& fileName) {
-    std::FILE* file = std::fopen(fileName.c_str(), "rb");
-    if (!file)
-        throw EFileError("Cannot open file \"" + fileName + "\". " + std::strerror(errno));
+    // Opened once without blocking and read from that descriptor: a FIFO or device put
+    // at the name is refused rather than waited on.
     std::vector<uint8_t> bytes;
-    std::array<uint8_t, 1 << 16> chunk;
-    bool failed = false;
-    for (;;) {
-        const size_t got = std::fread(chunk.data(), 1, chunk.size(), file);
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + static_cast<ptrdiff_t>(got));
-        if (static_cast<int64_t>(bytes.size()) > kMaxFileBytes) {
-            std::fclose(file);
-            throw ENotEnoughMemory(NotEnoughMemoryMessage(static_cast<int64_t>(bytes.size())));
-        }
-        if (got < chunk.size()) {
-            failed = std::ferror(file) != 0;
-            break;
-        }
-    }
-    const int error = errno;
-    std::fclose(file);
-    if (failed)
-        throw EFileError("Cannot read file \"" + fileName + "\". " + std::strerror(error));
+    int64_t size = 0;
+    const platform::ReadFileError error =
+        platform::readRegularFile(fileName, kMaxFileBytes, bytes, &size);
+    if (error == platform::ReadFileError::TooLarge)
+        throw ENotEnoughMemory(NotEnoughMemoryMessage(std::max(size, kMaxFileBytes + 1)));
+    if (error != platform::ReadFileError::None)
+        throw EFileError("Cannot open file \"" + fileName + "\". " +
+                         platform::readFileErrorText(error));
     ReadGifStream(bytes);
 }
 

@@ -144,7 +144,9 @@ public:
     TGifFile(const TGifFile&) = delete;
     TGifFile& operator=(const TGifFile&) = delete;
 
-    // Reads the whole file (a native path, any bytes) and runs ReadGifStream on it.
+    // Reads the whole file (a native path, any bytes) and runs ReadGifStream on it. Only
+    // a regular file is read: a FIFO, device or directory at the name raises EFileError
+    // at once.
     void LoadFromFile(const std::string& fileName);
     // Reads the file from the start of the stream. Format errors raise; a file that ends
     // early or a stray byte where a block should start ends reading quietly.

@@ -3,28 +3,20 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <fstream>
+#include <string>
+
+#include "readfile.h"
 
 QByteArray ReadWholeFile(const QByteArray& nativePath) {
-    // std::ifstream takes the path as bytes, so names that are not UTF-8 open too.
-    std::ifstream in(nativePath.toStdString(), std::ios::binary);
-    if (!in)
-        throw EInvalidGraphic("cannot open file");
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    if (size < 0)
-        throw EInvalidGraphic("cannot measure file");
-    if (size > std::streamoff(1) << 31)
+    QByteArray bytes;
+    const fenwa::platform::ReadFileError error =
+        fenwa::platform::readRegularFile(nativePath.toStdString(), MaxPictureBytes, bytes);
+    if (error == fenwa::platform::ReadFileError::TooLarge)
         throw EInvalidGraphic("file too large for a picture");
-    in.seekg(0, std::ios::beg);
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    if (size > 0 && !in.read(bytes.data(), size))
-        throw EInvalidGraphic("cannot read file");
+    if (error != fenwa::platform::ReadFileError::None)
+        throw EInvalidGraphic(std::string("cannot read file: ") +
+                              fenwa::platform::readFileErrorText(error));
     return bytes;
-}
-
-void TGraphic::loadFromFile(const QByteArray& nativePath) {
-    loadFromBytes(ReadWholeFile(nativePath));
 }
 
 namespace {

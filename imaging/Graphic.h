@@ -18,9 +18,8 @@ public:
     TGraphic(const TGraphic&) = delete;
     TGraphic& operator=(const TGraphic&) = delete;
 
-    // Loads from a file named by its native (byte) path. The default reads the whole
-    // file and hands the bytes to loadFromBytes.
-    virtual void loadFromFile(const QByteArray& nativePath);
+    // Loads from the bytes of a whole file; the picture holder reads them (every kind
+    // loads from bytes, so no loader opens a file by its name).
     virtual void loadFromBytes(const QByteArray& bytes) = 0;
 
     virtual int width() = 0;
@@ -44,8 +43,12 @@ protected:
     }
 };
 
-// Reads a whole file named by native bytes. Throws EInvalidGraphic when it cannot
-// be opened or read.
+// Larger files are not read as pictures.
+inline constexpr qint64 MaxPictureBytes = qint64(1) << 31;
+
+// Reads a whole regular file named by native bytes (at most MaxPictureBytes), opening
+// it once without blocking. Throws EInvalidGraphic when it cannot be opened or read, or
+// is a FIFO, device or directory.
 QByteArray ReadWholeFile(const QByteArray& nativePath);
 
 // The image scaled to size with filtering. Large reductions first halve the image

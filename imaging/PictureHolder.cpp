@@ -38,13 +38,13 @@ QString withoutDot(const QString& extension) {
     return extension.startsWith('.') ? extension.mid(1) : extension;
 }
 
-// A bitmap whose pixels a registered function reads from the file.
+// A bitmap whose pixels a registered function decodes from the file's bytes.
 class LoadedImageGraphic : public TBitmapGraphic {
 public:
     explicit LoadedImageGraphic(std::function<QImage(const QByteArray&)> loader)
         : loader_(std::move(loader)) {}
-    void loadFromFile(const QByteArray& nativePath) override {
-        const QImage image = loader_(nativePath);
+    void loadFromBytes(const QByteArray& bytes) override {
+        const QImage image = loader_(bytes);
         if (image.isNull())
             throw EInvalidGraphic("cannot read picture");
         assign(image);
@@ -89,7 +89,7 @@ std::vector<TPictureFormats::Entry> TPictureFormats::Entries() {
 }
 
 void RegisterImageLoader(const QString& extension, const QString& description,
-                         std::function<QImage(const QByteArray& nativePath)> loader) {
+                         std::function<QImage(const QByteArray& bytes)> loader) {
     TPictureFormats::RegisterFileFormat(
         extension, description, [loader] { return std::make_unique<LoadedImageGraphic>(loader); },
         "loader:" + withoutDot(extension).toLower());
@@ -103,13 +103,28 @@ QString PictureExtension(const QByteArray& nativePath) {
     return QFile::decodeName(nativePath.mid(dot));
 }
 
-void TPicture::loadFromFile(const QByteArray& nativePath) {
-    const QString extension = PictureExtension(nativePath);
-    const std::optional<TPictureFormats::Entry> entry = TPictureFormats::Find(extension);
+namespace {
+
+TPictureFormats::Entry kindOf(const QByteArray& nativeName) {
+    const QString extension = PictureExtension(nativeName);
+    std::optional<TPictureFormats::Entry> entry = TPictureFormats::Find(extension);
     if (!entry)
         throw EInvalidGraphic("Unknown picture file extension (" + extension.toStdString() + ")");
-    std::unique_ptr<TGraphic> graphic = entry->factory();
-    graphic->loadFromFile(nativePath);
+    return std::move(*entry);
+}
+
+} // namespace
+
+void TPicture::loadFromFile(const QByteArray& nativePath) {
+    const TPictureFormats::Entry entry = kindOf(nativePath); // before any read
+    std::unique_ptr<TGraphic> graphic = entry.factory();
+    graphic->loadFromBytes(ReadWholeFile(nativePath));
+    graphic_ = std::move(graphic);
+}
+
+void TPicture::loadFromBytes(const QByteArray& bytes, const QByteArray& nativeName) {
+    std::unique_ptr<TGraphic> graphic = kindOf(nativeName).factory();
+    graphic->loadFromBytes(bytes);
     graphic_ = std::move(graphic);
 }
 

@@ -6,7 +6,7 @@
 // "jpeg" and "jpg". Extensions are compared without regard to letter case and the
 // most recent registration wins. Other libraries add their kinds at start-up, e.g.
 //
-//     RegisterImageLoader("gif", "GIF Image", loadGifFirstImage);
+//     RegisterImageLoader("gif", "GIF Image", loadGifFirstImageFromData);
 
 #include "Graphic.h"
 
@@ -38,11 +38,10 @@ public:
     static std::vector<Entry> Entries();
 };
 
-// Registers a kind whose files a function reads into a QImage from the native path
-// (a null image means the file could not be read). The picture then behaves as a
-// bitmap.
+// Registers a kind whose files a function decodes into a QImage from the file's bytes
+// (a null image means they could not be read). The picture then behaves as a bitmap.
 void RegisterImageLoader(const QString& extension, const QString& description,
-                         std::function<QImage(const QByteArray& nativePath)> loader);
+                         std::function<QImage(const QByteArray& bytes)> loader);
 
 // The extension of the last path element: from its last "." on, dot included, empty
 // if there is none; letters kept as given.
@@ -51,9 +50,12 @@ QString PictureExtension(const QByteArray& nativePath);
 // Owns at most one graphic; loads one from a file by the file's extension.
 class TPicture {
 public:
-    // Throws EInvalidGraphic for an extension that no kind is registered for, and
-    // whatever the kind's loader throws.
+    // Throws EInvalidGraphic for an extension that no kind is registered for (before
+    // the file is read), for a file that is not a readable regular file, and whatever
+    // the kind's loader throws.
     void loadFromFile(const QByteArray& nativePath);
+    // The same for a file's bytes already read; the name only chooses the kind.
+    void loadFromBytes(const QByteArray& bytes, const QByteArray& nativeName);
     // Holds a copy of the image as a bitmap.
     void assign(const QImage& image);
     void clear() { graphic_.reset(); }

@@ -1,10 +1,11 @@
 #include "PictureLoader.h"
 #include "JPEGImage.h"
 
+#include "GraphicErrors.h"
+#include "readfile.h"
+
 #include <QPainter>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 void EnsureJpeExtension() {
     static const bool registered = [] {
@@ -15,35 +16,7 @@ void EnsureJpeExtension() {
     (void)registered;
 }
 
-bool IsExistingFile(const QByteArray& nativePath) {
-    if (nativePath.isEmpty())
-        return false;
-    std::error_code error;
-    const bool regular =
-        std::filesystem::is_regular_file(std::filesystem::path(nativePath.toStdString()), error);
-    return regular && !error;
-}
-
-qint64 MeasureFile(const QByteArray& nativePath) {
-    std::ifstream in(nativePath.toStdString(), std::ios::binary | std::ios::ate);
-    if (!in)
-        return 0;
-    const std::streamoff size = in.tellg();
-    return size < 0 ? 0 : qint64(size);
-}
-
 namespace {
-
-// At most `count` bytes from the start of the file.
-QByteArray readPrefix(const QByteArray& nativePath, qint64 count) {
-    std::ifstream in(nativePath.toStdString(), std::ios::binary);
-    if (!in)
-        return {};
-    QByteArray bytes(count, Qt::Uninitialized);
-    in.read(bytes.data(), count);
-    bytes.truncate(qint64(in.gcount()));
-    return bytes;
-}
 
 quint32 littleEndian(const QByteArray& b, qsizetype at, int width) {
     quint32 v = 0;
@@ -55,11 +28,15 @@ quint32 littleEndian(const QByteArray& b, qsizetype at, int width) {
 } // namespace
 
 quint64 PictureHeaderPixels(const QByteArray& nativePath) {
-    if (!IsExistingFile(nativePath))
+    // Opened once without blocking: a FIFO or device at the name counts as no picture.
+    fenwa::platform::RegularFile file;
+    if (file.open(nativePath.toStdString()) != fenwa::platform::ReadFileError::None)
         return 0;
     // Markers of a JPEG file sit before its first scan, nearly always within this much.
     constexpr qint64 JpegHeaderBytes = 256 * 1024;
-    QByteArray head = readPrefix(nativePath, JpegHeaderBytes);
+    QByteArray head;
+    if (file.readSome(head, JpegHeaderBytes) != fenwa::platform::ReadFileError::None)
+        return 0;
     const auto area = [](qint64 w, qint64 h) -> quint64 {
         return w > 0 && h > 0 ? quint64(w) * quint64(h) : 0;
     };
@@ -71,9 +48,11 @@ quint64 PictureHeaderPixels(const QByteArray& nativePath) {
         }
         if (head.size() < JpegHeaderBytes)
             return 0;
-        try { // markers past the prefix: the whole file, still without decoding
-            const TJpegHeaderInfo info =
-                JpegReadHeader(readPrefix(nativePath, MeasureFile(nativePath)));
+        // Markers past the prefix: the rest of the file, still without decoding.
+        if (file.readRest(head, MaxPictureBytes) != fenwa::platform::ReadFileError::None)
+            return 0;
+        try {
+            const TJpegHeaderInfo info = JpegReadHeader(head);
             return area(info.width, info.height);
         } catch (...) {
             return 0;
@@ -100,12 +79,27 @@ TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePa
                                    const TPictureLoadSettings& settings) {
     EnsureJpeExtension();
     TPictureLoadResult result;
-    result.exists = IsExistingFile(nativePath);
-    bool ok = result.exists;
+    // The name is opened once, without blocking, and only a regular file is kept; the
+    // loaders get its bytes, never the name, so a FIFO or device swapped in is not waited
+    // on by this thread (the window's own, for the preview and the viewer).
+    fenwa::platform::RegularFile file;
+    const fenwa::platform::ReadFileError opened = file.open(nativePath.toStdString());
+    // A file there that may not be read still exists: "not a picture", not "no file".
+    result.exists = opened == fenwa::platform::ReadFileError::None ||
+                    opened == fenwa::platform::ReadFileError::Unreadable;
+    bool ok = file.isOpen();
     if (ok) {
+        result.fileSize = file.size();
         try {
             try {
-                picture.loadFromFile(nativePath);
+                // The kind comes from the name before anything is read.
+                if (!TPictureFormats::Find(PictureExtension(nativePath)))
+                    throw EInvalidGraphic("unknown picture file extension");
+                QByteArray bytes;
+                if (file.size() > MaxPictureBytes ||
+                    file.readRest(bytes, MaxPictureBytes) != fenwa::platform::ReadFileError::None)
+                    throw EInvalidGraphic("cannot read file");
+                picture.loadFromBytes(bytes, nativePath);
             } catch (const EInvalidGraphic&) {
                 // An unregistered extension or a file its kind cannot read.
                 picture.clear();
@@ -133,7 +127,6 @@ TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePa
         result.width = result.height = 0;
     }
     result.loaded = picture.graphic() != nullptr;
-    result.fileSize = result.exists ? MeasureFile(nativePath) : 0;
     return result;
 }
 

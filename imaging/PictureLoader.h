@@ -20,7 +20,7 @@ struct TPictureLoadSettings {
 };
 
 struct TPictureLoadResult {
-    bool exists = false; // the name is an existing regular file
+    bool exists = false; // the name is an existing regular file (fileSize is its length)
     bool loaded = false; // the holder now has a picture
     int width = 0;
     int height = 0;
@@ -31,20 +31,15 @@ struct TPictureLoadResult {
 // construction, and LoadPictureFile does too.
 void EnsureJpeExtension();
 
-// True for an existing regular file: directories, devices and pipes do not count
-// (reading a pipe or a device as a picture could block or never end).
-bool IsExistingFile(const QByteArray& nativePath);
-
-// The file's length; 0 when it cannot be opened or measured.
-qint64 MeasureFile(const QByteArray& nativePath);
-
 // A picture's width times height from its header alone, without decoding: JPEG (as a
 // JPEG picture reads it), GIF, BMP and icons (the first image); 0 for anything else or a
-// header that cannot be read.
+// header that cannot be read, and for anything but a regular file (a FIFO or device at
+// the name is never waited on).
 quint64 PictureHeaderPixels(const QByteArray& nativePath);
 
 // Replaces the holder's picture with the file's. Never throws for a bad or missing
-// file; the picture is then empty.
+// file; the picture is then empty. The name is opened once without blocking and only
+// a regular file is read, so a FIFO or device there gives an empty picture at once.
 TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePath,
                                    const TPictureLoadSettings& settings);
 

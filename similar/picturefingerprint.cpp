@@ -1,6 +1,5 @@
 #include "picturefingerprint.h"
 
-#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <csetjmp>
@@ -13,6 +12,7 @@
 #include "PictureHolder.h"
 #include "PictureLoader.h"
 #include "fingerprint.h"
+#include "readfile.h"
 
 namespace fenwa::similar {
 
@@ -234,17 +234,13 @@ std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
 }
 
 std::optional<PictureFingerprint> FingerprintFile(const std::string& path) {
-    const QByteArray native = QByteArray::fromStdString(path);
-    if (!IsExistingFile(native))
+    // Read once from one non-blocking open, and every kind decodes those bytes: a FIFO or
+    // device swapped in for the picture is refused at once, not waited on by a reader.
+    QByteArray bytes;
+    if (platform::readRegularFile(path, MaxPictureFileBytes, bytes) !=
+        platform::ReadFileError::None)
         return std::nullopt;
-    QFile file(QFile::decodeName(native));
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxPictureFileBytes)
-        return std::nullopt;
-    const QByteArray bytes = file.read(MaxPictureFileBytes + 1);
-    if (bytes.size() > MaxPictureFileBytes)
-        return std::nullopt;
-    // Kinds read through a file loader get the path; the rest read the bytes in hand.
-    return fingerprintOf(bytes, native, [&](TGraphic& graphic) { graphic.loadFromFile(native); });
+    return FingerprintBytes(bytes, path);
 }
 
 } // namespace fenwa::similar

@@ -40,7 +40,8 @@ void PrepareFingerprinting();
 std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
                                                    const std::string& name);
 
-// The fingerprint of a picture file (at most MaxPictureFileBytes long).
+// The fingerprint of a picture file (at most MaxPictureFileBytes long). Only a regular
+// file is read: a FIFO, device or directory at the path gives nothing, at once.
 std::optional<PictureFingerprint> FingerprintFile(const std::string& path);
 
 } // namespace fenwa::similar

@@ -22,9 +22,10 @@ QImage toQImage(const gif::TIndexedBitmap& bitmap);
 
 // Reads the GIF file at a native path (any bytes, not necessarily UTF-8) and returns its
 // first image. Every failure raises an exception derived from std::exception: a file that
-// cannot be read (EFileError), a format error (EGifException), a file without images
-// (EListError), more data than the image (EIndexOutOfBounds), a size beyond our bounds
-// (ENotEnoughMemory). Never processes window messages.
+// cannot be read or is not a regular file, never waited on (EFileError), a format error
+// (EGifException), a file without images (EListError), more data than the image
+// (EIndexOutOfBounds), a size beyond our bounds (ENotEnoughMemory). Never processes window
+// messages.
 QImage loadGifFirstImage(const QByteArray& nativePath);
 
 // The same for a GIF file held in memory (the picture kind's load from a stream).

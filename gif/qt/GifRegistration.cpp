@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "GifLimits.h"
 #include "GifPicture.h"
 #include "PictureHolder.h"
 
@@ -11,10 +12,12 @@ void RegisterGifPictureKind() {
     static const bool registered = [] {
         RegisterImageLoader(QString::fromLatin1(kGifExtension),
                             QString::fromLatin1(kGifDescription),
-                            [](const QByteArray& nativePath) -> QImage {
+                            [](const QByteArray& bytes) -> QImage {
                                 // A file the codec refuses leaves the control empty.
+                                if (bytes.size() > gif::kMaxFileBytes)
+                                    return QImage();
                                 try {
-                                    return loadGifFirstImage(nativePath);
+                                    return loadGifFirstImageFromData(bytes);
                                 } catch (const std::exception&) {
                                     return QImage();
                                 }

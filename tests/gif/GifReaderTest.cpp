@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "fifoswap.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -376,6 +378,11 @@ TEST(GifReader, LoadFromFileTakesNativeBytePaths) {
     EXPECT_THROW(missing.LoadFromFile(dir.string() + "/missing.gif"), EFileError);
     TGifFile directory;
     EXPECT_THROW(directory.LoadFromFile(dir.string()), EFileError);
+    // A FIFO with no writer is refused at once, never waited on.
+    const std::string fifo = dir.string() + "/pipe.gif";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_TRUE(fenwa::testing::ReturnsBeforeDeadline(
+        [&] { EXPECT_THROW(TGifFile().LoadFromFile(fifo), EFileError); }, fifo));
     std::filesystem::remove_all(dir);
 }
 

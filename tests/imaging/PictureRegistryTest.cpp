@@ -6,10 +6,13 @@
 #include "PictureHolder.h"
 #include "PictureLoader.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include "fifoswap.h"
 
 namespace {
 
@@ -60,16 +63,16 @@ TEST(PictureHolder, ALibraryCanRegisterALoaderForItsExtension) {
     QTemporaryDir dir;
     const QString path = dir.filePath("anim.xyz");
     ASSERT_TRUE(WriteFile(path, "whatever"));
-    QByteArray seenPath;
-    RegisterImageLoader("xyz", "Test pictures", [&](const QByteArray& nativePath) {
-        seenPath = nativePath;
+    QByteArray seenBytes;
+    RegisterImageLoader("xyz", "Test pictures", [&](const QByteArray& bytes) {
+        seenBytes = bytes;
         QImage image(30, 20, QImage::Format_RGB32);
         image.fill(Qt::green);
         return image;
     });
     TPicture picture;
     picture.loadFromFile(QFile::encodeName(path));
-    EXPECT_EQ(seenPath, QFile::encodeName(path));
+    EXPECT_EQ(seenBytes, "whatever") << "the loader gets the bytes, never the name to open";
     EXPECT_EQ(picture.width(), 30);
     EXPECT_EQ(picture.height(), 20);
 
@@ -137,6 +140,43 @@ TEST(PictureLoader, FailuresLeaveTheHolderEmpty) {
     EXPECT_EQ(result.fileSize, 0);
     result = LoadPictureFile(picture, QFile::encodeName(dir.path()), {});
     EXPECT_FALSE(result.exists) << "a directory is not a file";
+}
+
+// The preview's loader, the "most pixels" header reader and the holder's own load, with
+// the picture turning into a FIFO between any check and any open: each gives the
+// picture or nothing, and never waits for a writer.
+TEST(PictureLoader, AFifoSwappedInForThePictureIsNeverWaitedOn) {
+    QTemporaryDir dir;
+    QImage image(30, 20, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "BMP"));
+    const QByteArray path = QFile::encodeName(dir.filePath("x.bmp"));
+    const std::function<void()> readers[] = {
+        [&] {
+            TPicture picture;
+            const TPictureLoadResult r = LoadPictureFile(picture, path, {});
+            EXPECT_EQ(r.loaded ? r.width * r.height : 0, r.loaded ? 600 : 0);
+        },
+        [&] {
+            const quint64 pixels = PictureHeaderPixels(path);
+            EXPECT_TRUE(pixels == 0 || pixels == 600) << pixels;
+        },
+        [&] {
+            TPicture picture;
+            try {
+                picture.loadFromFile(path);
+            } catch (const EInvalidGraphic&) {
+            }
+        },
+    };
+    const char* names[] = {"picture loader", "header pixels", "holder"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(path.toStdString(), bmp.toStdString(),
+                                                            readers[i]))
+            << names[i] << " waited on a FIFO";
 }
 
 } // namespace

@@ -247,8 +247,8 @@ private slots:
     }
 
     void aLibraryCanAddGifFiles() {
-        RegisterImageLoader("gif", "GIF Image", [](const QByteArray& nativePath) {
-            return nativePath.endsWith("anim.GIF") ? solid(12, 7, Qt::green) : QImage();
+        RegisterImageLoader("gif", "GIF Image", [](const QByteArray& bytes) {
+            return bytes == "GIF89a" ? solid(12, 7, Qt::green) : QImage();
         });
         QVERIFY(WriteFile(path("anim.GIF"), "GIF89a"));
         TAdvImage image;

@@ -17,6 +17,7 @@
 #include <functional>
 #include <random>
 
+#include "fifoswap.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
 #include "picturefingerprint.h"
@@ -353,6 +354,33 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
 
     request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
+}
+
+// x.bmp keeps turning into a FIFO with no writer: its fingerprint is the picture's or
+// nothing, and a Similar search over the folder always finishes.
+TEST_F(SimilarCorpus, AFifoSwappedInForAPictureNeverHoldsUpTheSearch) {
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(madeUpPhoto(13).scaledToWidth(160).save(&buffer, "BMP"));
+    ASSERT_TRUE(madeUpPhoto(13).scaledToWidth(160).save(dir.filePath("y.bmp"), "BMP"));
+    const std::string x = dir.filePath("x.bmp").toStdString();
+    const std::optional<PictureFingerprint> expected = FingerprintBytes(bmp, "x.bmp");
+    ASSERT_TRUE(expected.has_value());
+    EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(x, bmp.toStdString(), [&] {
+        const std::optional<PictureFingerprint> print = FingerprintFile(x);
+        EXPECT_TRUE(!print || print->hash == expected->hash);
+    }));
+
+    fenwa::SearchRequest request;
+    request.directories = {dir.path().toStdString()};
+    request.duplicatesOnly = true;
+    request.criteria.similar = true;
+    request.fingerprint = [](const fenwa::FileRecordStore& rows, size_t row) {
+        return CachedFingerprint(nullptr, rows, row);
+    };
+    EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(
+        x, bmp.toStdString(), [&] { EXPECT_FALSE(fenwa::RunSearch(request).cancelled); }, 300));
 }
 
 TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {

@@ -1,0 +1,95 @@
+#include "readfile.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fenwa::platform {
+
+const char* readFileErrorText(ReadFileError error) {
+    switch (error) {
+    case ReadFileError::None:
+        return "read";
+    case ReadFileError::Missing:
+        return "no such file";
+    case ReadFileError::NotRegularFile:
+        return "not a regular file";
+    case ReadFileError::TooLarge:
+        return "file too large";
+    case ReadFileError::Unreadable:
+        return "cannot be read";
+    }
+    return "cannot be read";
+}
+
+RegularFile::~RegularFile() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        size_ = other.size_;
+        position_ = other.position_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+ReadFileError RegularFile::open(const std::string& nativePath) {
+    *this = RegularFile();
+    if (nativePath.empty())
+        return ReadFileError::Missing;
+    // O_NONBLOCK: opening a FIFO with no writer, or a device waiting for a carrier,
+    // returns at once instead of waiting. O_NOCTTY: a terminal never becomes ours.
+    int fd;
+    do
+        fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno == ENOENT || errno == ENOTDIR ? ReadFileError::Missing
+                                                   : ReadFileError::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return ReadFileError::Unreadable;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ReadFileError::NotRegularFile;
+    }
+    // Reads of a regular file wait for the disk as they should; with the flag left on,
+    // a file under a lock or on some network file systems could answer "try again".
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    fd_ = fd;
+    size_ = int64_t(st.st_size);
+    return ReadFileError::None;
+}
+
+int64_t RegularFile::read(void* buffer, size_t count) {
+    if (fd_ < 0)
+        return -1;
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::read(fd_, out + done, count - done);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        done += size_t(got);
+    }
+    position_ += int64_t(done);
+    return int64_t(done);
+}
+
+} // namespace fenwa::platform
