@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "carryout.h"
+#include "resultlist.h"
 
 using namespace fenwa;
 using namespace fenwa::actions;
@@ -39,6 +40,7 @@ protected:
             rows.append(d, name, now.size, platform::localMinuteOf(now.mtimeSeconds),
                         now.identity.inode, now.changeStamp);
         }
+        recordGroups(rows, Criteria{false, true, false, false});
     }
     static QTemporaryDir* home;
     std::string dir;
@@ -49,7 +51,7 @@ QTemporaryDir* CarryOut::home = nullptr;
 } // namespace
 
 TEST_F(CarryOut, AFileWhoseCopyWentAsItWentIsPutBack) {
-    const DeleteRequest request{{0}, {false, true, false, false}, true, {}};
+    const DeleteRequest request{{0}, true, {}};
     const DeletePlan plan = PlanDelete(rows, request, probeDisk, hashFileNow);
     ASSERT_EQ(plan.remove, std::vector<size_t>{0});
     ASSERT_EQ(plan.countedOn.size(), 1u);
@@ -77,7 +79,7 @@ TEST_F(CarryOut, AFileWhoseCopyWentAsItWentIsPutBack) {
 }
 
 TEST_F(CarryOut, AFileWhoseCopyChangedIsNotDeletedForGood) {
-    const DeleteRequest request{{0}, {false, true, false, false}, true, {}};
+    const DeleteRequest request{{0}, true, {}};
     const DeletePlan plan = PlanDelete(rows, request, probeDisk, hashFileNow);
     std::ofstream(dir + "/b") << "other";
     RecordedPrompts prompts;

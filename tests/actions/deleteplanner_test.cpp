@@ -221,11 +221,11 @@ TEST(DeletePlanner, SimilarPicturesThatNoLongerMatchAreKept) {
     World w;
     w.row("/p", 10, "a", 1);
     w.row("/p", 10, "b", 2);
-    w.rows.setSimilarGroup(0, 5);
-    w.rows.setSimilarGroup(1, 5);
+    w.rows.setGroup(0, 5);
+    w.rows.setGroup(1, 5);
     std::map<std::string, similar::PictureFingerprint> now = {{"/p/a", {0, 0}}, {"/p/b", {0, 0}}};
     const auto planWith = [&] {
-        DeleteRequest request{{0}, {false, false, false, false, true}, true, {}};
+        DeleteRequest request{{0}, true, {}};
         request.fingerprint = [&](const std::string& path) {
             return std::optional<similar::PictureFingerprint>(now.at(path));
         };
