@@ -528,6 +528,8 @@ void TfrmMain::buildStatusBar() {
     lblTicksChanged = new QLabel(StatusBar);
     lblTicksChanged->setObjectName("lblTicksChanged");
     lblTicksChanged->setTextFormat(Qt::PlainText);
+    // A long notice is cut short (its tooltip holds it whole) rather than widening the window.
+    lblTicksChanged->setMinimumWidth(1);
     lblTicksChanged->hide();
     StatusBar->addPermanentWidget(lblTicksChanged);
     setStatusBar(StatusBar);
@@ -936,6 +938,7 @@ void TfrmMain::updateTicksNotice() {
                                             "changed since the search: Delete and the Select "
                                             "rules keep the search's groups)")
                                  .arg(searched.join(QStringLiteral(", "))));
+    lblTicksChanged->setToolTip(lblTicksChanged->text());
     lblTicksChanged->show();
 }
 
