@@ -18,6 +18,7 @@
 #include <map>
 
 #include "TAdvImage.h"
+#include "madeupphoto.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
@@ -54,24 +55,9 @@ void typeText(QWidget* target, const QString& text) {
     }
 }
 
-// A photo-like picture: soft shapes placed by the seed on a shared gradient, `width`
-// pixels wide.
+// A photo-like picture `width` pixels wide.
 QImage madeUpPhoto(quint32 seed, int width) {
-    QRandomGenerator random(seed);
-    QImage image(640, 480, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, 0, 480);
-    sky.setColorAt(0, QColor(250, 200, 120));
-    sky.setColorAt(1, QColor(40, 30, 60));
-    painter.fillRect(image.rect(), sky);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 12; ++i) {
-        painter.setBrush(QColor::fromHsv(random.bounded(360), 80 + random.bounded(170),
-                                         40 + random.bounded(215)));
-        painter.drawEllipse(QPoint(random.bounded(640), random.bounded(480)),
-                            20 + random.bounded(140), 20 + random.bounded(100));
-    }
-    painter.end();
+    const QImage image = madeUpScene(seed);
     return image.scaledToWidth(width, Qt::SmoothTransformation);
 }
 

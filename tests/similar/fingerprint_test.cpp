@@ -20,6 +20,7 @@
 #include "fifoswap.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
+#include "madeupphoto.h"
 #include "picturefingerprint.h"
 #include "scanner.h"
 #include "search.h"
@@ -29,24 +30,9 @@ using namespace fenwa::similar;
 
 namespace {
 
-// A photo-like picture: a sky-to-ground gradient (every source shares it, so they are
-// pictures of one kind) under soft shapes placed by the seed.
+// A photo-like picture, softened as a camera's would be.
 QImage madeUpPhoto(quint32 seed) {
-    QRandomGenerator random(seed);
-    QImage image(640, 480, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, 0, 480);
-    sky.setColorAt(0, QColor(250, 200, 120));
-    sky.setColorAt(1, QColor(40, 30, 60));
-    painter.fillRect(image.rect(), sky);
-    painter.setPen(Qt::NoPen);
-    for (int i = 0; i < 12; ++i) {
-        painter.setBrush(QColor::fromHsv(random.bounded(360), 80 + random.bounded(170),
-                                         40 + random.bounded(215)));
-        painter.drawEllipse(QPoint(random.bounded(640), random.bounded(480)),
-                            20 + random.bounded(140), 20 + random.bounded(100));
-    }
-    painter.end();
+    const QImage image = madeUpScene(seed);
     return image.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
         .scaled(640, 480, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
