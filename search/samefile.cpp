@@ -24,14 +24,22 @@ void MarkMirroredRows(FileRecordStore& rows) {
     for (size_t row = 0; row < rows.size(); ++row)
         if (rows.inode(row) != 0)
             known.push_back(uint32_t(row));
-    // Rows in folders that a FUSE or network mount shows from a local path: looked up
-    // once a folder, so that a large remote share costs one look at the mount table.
+    // Rows in folders that a FUSE or network mount shows from a local path: the kind of
+    // file system is asked once a device, the mount table once a folder on such a device.
     std::vector<signed char> mirrored(rows.directoryCount(), -1);
+    std::unordered_map<uint64_t, bool> trustedDevice;
+    const auto trusted = [&](size_t row) {
+        if (rows.device(row) == 0)
+            return platform::changeTimeTrusted(rows.directory(row));
+        const auto [it, added] = trustedDevice.try_emplace(rows.device(row), true);
+        if (added)
+            it->second = platform::changeTimeTrusted(rows.directory(row));
+        return it->second;
+    };
     const auto onMirrorKind = [&](size_t row) {
         signed char& m = mirrored[rows.record(row).directory];
         if (m < 0)
-            m = !platform::changeTimeTrusted(rows.directory(row)) &&
-                !platform::mirroredPath(rows.directory(row)).empty();
+            m = !trusted(row) && !platform::mirroredPath(rows.directory(row)).empty();
         return m == 1;
     };
     std::vector<char> candidate(rows.size(), 0);
