@@ -5,8 +5,8 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 
-#include "fingerprintcache.h"
 #include "messages.h"
+#include "searchcache.h"
 #include "settingsformat.h"
 #include "shell.h"
 
@@ -37,7 +37,7 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
     // Undo reaches back across restarts through a journal in the user's data directory.
     s.undoJournalPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
                         QStringLiteral("/undo-journal.json");
-    s.searchCachePath = similar::FingerprintCache::defaultPath();
+    s.searchCachePath = similar::SearchCache::defaultPath();
     s.openSettings = [] {
         return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));
     };

@@ -38,7 +38,6 @@
 #include "dirlistbox.h"
 #include "filesystem.h"
 #include "fingerprint.h"
-#include "fingerprintcache.h"
 #include "identity.h"
 #include "languages.h"
 #include "layoutrules.h"
@@ -48,6 +47,7 @@
 #include "picturefingerprint.h"
 #include "progress.h"
 #include "search.h"
+#include "searchcache.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
@@ -976,10 +976,10 @@ bool TfrmMain::runDuplicateSearch() {
     request.criteria = ticked;
     // One cache file for fingerprints and content hashes, written back when the request
     // goes, after the search.
-    std::shared_ptr<similar::FingerprintCache> cache;
+    std::shared_ptr<similar::SearchCache> cache;
     const auto sharedCache = [this, &cache] {
         if (!cache)
-            cache = std::make_shared<similar::FingerprintCache>(services_.searchCachePath);
+            cache = std::make_shared<similar::SearchCache>(services_.searchCachePath);
         return cache;
     };
     if (ticked.content && !services_.searchCachePath.empty())

@@ -24,7 +24,6 @@
 #include "deleteplanner.h"
 #include "filesystem.h"
 #include "fingerprint.h"
-#include "fingerprintcache.h"
 #include "identity.h"
 #include "languages.h"
 #include "messages.h"
@@ -32,6 +31,7 @@
 #include "openwith.h"
 #include "pathrules.h"
 #include "renaming.h"
+#include "searchcache.h"
 #include "settingsstore.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
@@ -260,7 +260,7 @@ void TfrmMain::btnClearCacheClick() {
         return;
     // Emptied through the database, so a fenwa-cli run using it at the same moment is
     // waited for rather than cut off. A damaged file is set aside by the opening.
-    similar::FingerprintCache cache(services_.searchCachePath);
+    similar::SearchCache cache(services_.searchCachePath);
     if (!cache.clear())
         services_.messages->error(this, QStringLiteral("無法清除快取 (the cache could not be "
                                                        "cleared): ") +

@@ -13,9 +13,9 @@
 #include "PictureLoader.h"
 #include "exportlist.h"
 #include "fingerprint.h"
-#include "fingerprintcache.h"
 #include "keeprules.h"
 #include "picturefingerprint.h"
+#include "searchcache.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -305,11 +305,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.criteria = criteria;
     // One cache file for fingerprints and content hashes, written back when the request
     // goes, after the search.
-    std::shared_ptr<similar::FingerprintCache> cache;
+    std::shared_ptr<similar::SearchCache> cache;
     const auto sharedCache = [&cache] {
         if (!cache)
-            cache = std::make_shared<similar::FingerprintCache>(
-                similar::FingerprintCache::defaultPath());
+            cache = std::make_shared<similar::SearchCache>(similar::SearchCache::defaultPath());
         return cache;
     };
     if (criteria.content)

@@ -21,10 +21,10 @@
 #include <fstream>
 
 #include "TAdvImage.h"
-#include "fingerprintcache.h"
 #include "languages.h"
 #include "messages.h"
 #include "recordedmessages.h"
+#include "searchcache.h"
 #include "settingsformat.h"
 #include "shell.h"
 #include "tfrmmain.h"
@@ -202,7 +202,7 @@ private slots:
     // Clear cache asks first, then empties the file the searches share.
     void clearCacheEmptiesTheSharedCacheAfterAsking() {
         {
-            similar::FingerprintCache cache(cachePath());
+            similar::SearchCache cache(cachePath());
             cache.storeContent(FileStamp{1, 2, 3, 4}, {{5, 6}, std::nullopt});
         }
         makeWindow();
@@ -212,10 +212,10 @@ private slots:
         messages.answer = false;
         QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
         QCOMPARE(messages.questions.size(), 1);
-        QCOMPARE(similar::FingerprintCache(cachePath()).entries(), 1);
+        QCOMPARE(similar::SearchCache(cachePath()).entries(), 1);
         messages.answer = true;
         QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
-        QCOMPARE(similar::FingerprintCache(cachePath()).entries(), 0);
+        QCOMPARE(similar::SearchCache(cachePath()).entries(), 0);
         QVERIFY(messages.errors.isEmpty());
         clickButton(w->rbChinese);
         QCOMPARE(w->btnClearCache->text(), QStringLiteral("清除快取"));

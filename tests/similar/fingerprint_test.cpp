@@ -19,11 +19,11 @@
 
 #include "fifoswap.h"
 #include "fingerprint.h"
-#include "fingerprintcache.h"
 #include "madeupphoto.h"
 #include "picturefingerprint.h"
 #include "scanner.h"
 #include "search.h"
+#include "searchcache.h"
 #include "similarindex.h"
 
 using namespace fenwa::similar;
@@ -432,7 +432,7 @@ TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTr
         fenwa::ReadDirectory(pictures.toStdString(), rows, false);
         decodes = 0;
         hashes.clear();
-        FingerprintCache cache(cachePath);
+        SearchCache cache(cachePath);
         cache.setSettleSeconds(0); // the pictures were written a moment ago
         EXPECT_TRUE(cache.usable());
         for (size_t row = 0; row < rows.size(); ++row)

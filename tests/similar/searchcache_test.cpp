@@ -10,19 +10,19 @@
 #include <string>
 
 #include "contentcheck.h"
-#include "fingerprintcache.h"
 #include "scanner.h"
+#include "searchcache.h"
 
 #include <sqlite3.h>
 
 using namespace fenwa;
-using fenwa::similar::FingerprintCache;
+using fenwa::similar::SearchCache;
 
 namespace {
 
 // Counts what passes through to the cache it wraps.
 struct CountingCache : ContentHashCache {
-    explicit CountingCache(FingerprintCache& kept) : inner(kept) {}
+    explicit CountingCache(SearchCache& kept) : inner(kept) {}
     std::vector<std::optional<KeptContentHashes>>
     lookupContents(const std::vector<FileStamp>& stamps) override {
         auto found = inner.lookupContents(stamps);
@@ -35,7 +35,7 @@ struct CountingCache : ContentHashCache {
         inner.storeContent(stamp, hashes);
     }
     int settleSeconds() const override { return inner.settleSeconds(); }
-    FingerprintCache& inner;
+    SearchCache& inner;
     std::atomic<int> hits{0}, stores{0};
 };
 
@@ -56,7 +56,7 @@ protected:
                                            int* stores = nullptr) const {
         FileRecordStore rows;
         ReadDirectory(tree(), rows, false);
-        FingerprintCache kept(cachePath());
+        SearchCache kept(cachePath());
         kept.setSettleSeconds(settleSeconds);
         CountingCache counting(kept);
         ContentCheckOptions options;
@@ -131,21 +131,21 @@ TEST_F(SearchCache, SecondSearchReadsNothingAndAChangedFileIsReadAgain) {
 TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
     constexpr int64_t Day = 20000;
     const auto entry = [](uint64_t inode) { return FileStamp{1, inode, 100, 7}; };
-    const auto has = [&](FingerprintCache& cache, uint64_t inode) {
+    const auto has = [&](SearchCache& cache, uint64_t inode) {
         return cache.lookupContents({entry(inode)}).front().has_value();
     };
     {
-        FingerprintCache cache(cachePath(), Day);
+        SearchCache cache(cachePath(), Day);
         for (uint64_t inode = 1; inode <= 3; ++inode)
             cache.storeContent(entry(inode), {{inode, inode}, std::nullopt});
         cache.store(entry(4), fenwa::similar::PictureFingerprint{99, 0});
     }
     {
-        FingerprintCache cache(cachePath(), Day + 50);
+        SearchCache cache(cachePath(), Day + 50);
         EXPECT_TRUE(has(cache, 1)); // used: its day moves on
     }
     {
-        FingerprintCache cache(cachePath(), Day + FingerprintCache::ExpiryDays + 1);
+        SearchCache cache(cachePath(), Day + SearchCache::ExpiryDays + 1);
         cache.trim();
         EXPECT_TRUE(has(cache, 1));
         EXPECT_FALSE(has(cache, 2));
@@ -156,11 +156,11 @@ TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge)
 
     const int64_t later = Day + 200;
     {
-        FingerprintCache cache(cachePath(), later - 2);
+        SearchCache cache(cachePath(), later - 2);
         for (uint64_t inode = 1000; inode < 21000; ++inode)
             cache.storeContent(entry(inode), {{inode, inode}, ContentHash{inode, 0}});
     }
-    FingerprintCache cache(cachePath(), later);
+    SearchCache cache(cachePath(), later);
     for (uint64_t inode = 30000; inode < 50000; ++inode)
         cache.storeContent(entry(inode), {{inode, inode}, ContentHash{inode, 0}});
     cache.flush();
@@ -181,7 +181,7 @@ TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
     for (uint64_t inode = 1; inode <= 20000; ++inode)
         stamps.push_back({1, inode, 100, 7});
     {
-        FingerprintCache cache(cachePath(), Day);
+        SearchCache cache(cachePath(), Day);
         for (const FileStamp& s : stamps)
             cache.storeContent(s, {{s.inode, 1}, std::nullopt});
     }
@@ -194,12 +194,12 @@ TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
     }
     {
         // Checked whole today already, so only the lookups can find the damage.
-        FingerprintCache cache(cachePath(), Day);
+        SearchCache cache(cachePath(), Day);
         const auto found = cache.lookupContents(stamps);
         EXPECT_TRUE(std::none_of(found.begin(), found.end(), [](const auto& f) { return f; }));
     }
     EXPECT_TRUE(QFile::exists(path + ".set-aside"));
-    EXPECT_EQ(FingerprintCache(cachePath(), Day).entries(), 0);
+    EXPECT_EQ(SearchCache(cachePath(), Day).entries(), 0);
 }
 
 namespace {
@@ -220,7 +220,7 @@ TEST_F(SearchCache, AValueOfTheWrongTypeSetsTheFileAside) {
     ReadDirectory(tree(), rows, false);
     ASSERT_EQ(rows.size(), 10u);
     {
-        FingerprintCache cache(cachePath());
+        SearchCache cache(cachePath());
         cache.setSettleSeconds(0);
         for (size_t row = 0; row < rows.size(); ++row)
             similar::CachedFingerprint(&cache, rows, row, fingerprintOfName);
@@ -234,7 +234,7 @@ TEST_F(SearchCache, AValueOfTheWrongTypeSetsTheFileAside) {
               SQLITE_OK);
     sqlite3_close(db);
     {
-        FingerprintCache cache(cachePath());
+        SearchCache cache(cachePath());
         EXPECT_FALSE(cache.lookupContents({{1, 1, 100, 7}})[0].has_value());
         for (size_t row = 0; row < rows.size(); ++row)
             EXPECT_EQ(similar::CachedFingerprint(&cache, rows, row, fingerprintOfName),

@@ -28,7 +28,7 @@ namespace fenwa::similar {
 
 using FingerprintKey = FileStamp;
 
-class FingerprintCache : public ContentHashCache {
+class SearchCache : public ContentHashCache {
 public:
     static constexpr int ExpiryDays = 90;
     static constexpr int64_t DefaultSizeBound = int64_t(256) << 20;
@@ -36,10 +36,10 @@ public:
     // Opens or creates the file (and its directory). Without a usable file the cache
     // finds nothing and keeps nothing. `today` (days since 1970) is the clock's but for
     // tests.
-    explicit FingerprintCache(const std::string& path, int64_t today = 0);
-    ~FingerprintCache() override; // writes what was stored, then trims
-    FingerprintCache(const FingerprintCache&) = delete;
-    FingerprintCache& operator=(const FingerprintCache&) = delete;
+    explicit SearchCache(const std::string& path, int64_t today = 0);
+    ~SearchCache() override; // writes what was stored, then trims
+    SearchCache(const SearchCache&) = delete;
+    SearchCache& operator=(const SearchCache&) = delete;
 
     // Zantrel/Fenwa/fingerprints.sqlite under the XDG cache directory (the window's
     // QStandardPaths::CacheLocation).
@@ -101,8 +101,7 @@ private:
 // the row says (size, identity, change stamp) and has settled. Rows without an identity
 // bypass the cache. `decode` is FingerprintFile but for tests.
 using FileFingerprinter = std::optional<PictureFingerprint> (*)(const std::string& path);
-std::optional<PictureFingerprint> CachedFingerprint(FingerprintCache* cache,
-                                                    const FileRecordStore& rows, size_t row,
-                                                    FileFingerprinter decode = nullptr);
+std::optional<PictureFingerprint> CachedFingerprint(SearchCache* cache, const FileRecordStore& rows,
+                                                    size_t row, FileFingerprinter decode = nullptr);
 
 } // namespace fenwa::similar

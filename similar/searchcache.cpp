@@ -1,4 +1,4 @@
-#include "fingerprintcache.h"
+#include "searchcache.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,7 +91,7 @@ constexpr const char* TableNames[] = {"fingerprints", "contents"};
 
 } // namespace
 
-FingerprintCache::FingerprintCache(const std::string& path, int64_t today)
+SearchCache::SearchCache(const std::string& path, int64_t today)
     : today_(today > 0 ? today : int64_t(std::time(nullptr) / 86400)) {
     if (path.empty())
         return;
@@ -105,7 +105,7 @@ FingerprintCache::FingerprintCache(const std::string& path, int64_t today)
         close();
 }
 
-FingerprintCache::~FingerprintCache() {
+SearchCache::~SearchCache() {
     if (damaged_) {
         close();
         setAside();
@@ -116,7 +116,7 @@ FingerprintCache::~FingerprintCache() {
     close();
 }
 
-void FingerprintCache::setAside() {
+void SearchCache::setAside() {
     // Never trusted and never deleted: the user may want to look at it.
     const QString file = QString::fromStdString(path_);
     QFile::remove(file + ".set-aside");
@@ -124,7 +124,7 @@ void FingerprintCache::setAside() {
     QFile::remove(file + "-journal");
 }
 
-bool FingerprintCache::failed(int result) {
+bool SearchCache::failed(int result) {
     // What SQLite finds wrong with a page as it reads it; the file is not used again.
     const int primary = result & 0xff;
     if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
@@ -132,7 +132,7 @@ bool FingerprintCache::failed(int result) {
     return result != SQLITE_ROW && result != SQLITE_DONE;
 }
 
-std::string FingerprintCache::defaultPath() {
+std::string SearchCache::defaultPath() {
     // The window's cache location, spelled out so that fenwa-cli shares it.
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
     if (dir.isEmpty())
@@ -140,7 +140,7 @@ std::string FingerprintCache::defaultPath() {
     return (dir + "/Zantrel/Fenwa/fingerprints.sqlite").toStdString();
 }
 
-bool FingerprintCache::open(const std::string& path) {
+bool SearchCache::open(const std::string& path) {
     if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
         SQLITE_OK)
         return false;
@@ -192,7 +192,7 @@ bool FingerprintCache::open(const std::string& path) {
                     .c_str());
 }
 
-void FingerprintCache::close() {
+void SearchCache::close() {
     for (sqlite3_stmt*& statement : statements_) {
         sqlite3_finalize(statement);
         statement = nullptr;
@@ -202,15 +202,15 @@ void FingerprintCache::close() {
     db_ = nullptr;
 }
 
-sqlite3_stmt* FingerprintCache::prepared(int which, const char* sql) {
+sqlite3_stmt* SearchCache::prepared(int which, const char* sql) {
     sqlite3_stmt*& statement = statements_[which];
     if (!statement && sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
         statement = nullptr;
     return statement;
 }
 
-bool FingerprintCache::lookup(const FingerprintKey& key,
-                              std::optional<PictureFingerprint>& fingerprint) {
+bool SearchCache::lookup(const FingerprintKey& key,
+                         std::optional<PictureFingerprint>& fingerprint) {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_)
         return false;
@@ -241,15 +241,14 @@ bool FingerprintCache::lookup(const FingerprintKey& key,
     return found;
 }
 
-void FingerprintCache::store(const FingerprintKey& key,
-                             std::optional<PictureFingerprint> fingerprint) {
+void SearchCache::store(const FingerprintKey& key, std::optional<PictureFingerprint> fingerprint) {
     std::lock_guard lock(mutex_);
     if (db_)
         pending_.push_back({key, fingerprint});
 }
 
 std::vector<std::optional<KeptContentHashes>>
-FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
+SearchCache::lookupContents(const std::vector<FileStamp>& stamps) {
     std::lock_guard lock(mutex_);
     std::vector<std::optional<KeptContentHashes>> found(stamps.size());
     if (!db_ || damaged_ || stamps.empty())
@@ -294,13 +293,13 @@ FingerprintCache::lookupContents(const std::vector<FileStamp>& stamps) {
     return found;
 }
 
-void FingerprintCache::storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) {
+void SearchCache::storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) {
     std::lock_guard lock(mutex_);
     if (db_)
         pendingContent_.push_back({stamp, hashes});
 }
 
-void FingerprintCache::flush() {
+void SearchCache::flush() {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
         return;
@@ -370,7 +369,7 @@ void FingerprintCache::flush() {
     used_.clear();
 }
 
-void FingerprintCache::trim(int64_t bound) {
+void SearchCache::trim(int64_t bound) {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_)
         return;
@@ -409,7 +408,7 @@ void FingerprintCache::trim(int64_t bound) {
     exec(db_, "PRAGMA incremental_vacuum");
 }
 
-bool FingerprintCache::clear() {
+bool SearchCache::clear() {
     std::lock_guard lock(mutex_);
     pending_.clear();
     pendingContent_.clear();
@@ -430,7 +429,7 @@ bool FingerprintCache::clear() {
     return true;
 }
 
-int64_t FingerprintCache::entries() {
+int64_t SearchCache::entries() {
     std::lock_guard lock(mutex_);
     if (!db_)
         return 0;
@@ -438,9 +437,8 @@ int64_t FingerprintCache::entries() {
            number(db_, "SELECT count(*) FROM contents");
 }
 
-std::optional<PictureFingerprint> CachedFingerprint(FingerprintCache* cache,
-                                                    const FileRecordStore& rows, size_t row,
-                                                    FileFingerprinter decode) {
+std::optional<PictureFingerprint> CachedFingerprint(SearchCache* cache, const FileRecordStore& rows,
+                                                    size_t row, FileFingerprinter decode) {
     if (!decode)
         decode = FingerprintFile;
     const std::string path = rows.fullPath(row);
