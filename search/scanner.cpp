@@ -7,14 +7,11 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
-#include <exception>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 
 #include "filesystem.h"
+#include "workerpool.h"
 
 namespace fenwa {
 
@@ -74,6 +71,18 @@ size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list
 
 namespace {
 
+// The full texts of a directory's subdirectories `names`, in sibling order, into
+// `children`; answers the length of the directory's prefix in each.
+size_t childrenOf(const std::string& text, const std::vector<std::string>& names,
+                  std::vector<std::string>& children) {
+    const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
+    children.clear();
+    for (const std::string& name : names)
+        children.push_back(prefix + name);
+    sortDirectoryNames(children);
+    return prefix.size();
+}
+
 // Walks a tree in pre-order, siblings in the order sortDirectoryNames gives, opening
 // every directory relative to its parent by name: no path length limit applies, so a
 // tree nested thousands of levels deep is walked whole. At most a few dozen directories
@@ -116,7 +125,6 @@ private:
         while (!pending.empty()) {
             Pending current = std::move(pending.back());
             pending.pop_back();
-            const std::string prefix = platform::JoinPath(nativePathStyle(), current.text, "");
             enter(current.text, current.depth);
             const platform::DirectoryHandle& handle = chain_.back().handle;
             platform::FileIdentity id;
@@ -126,10 +134,7 @@ private:
             names.clear();
             if (!visit(current.text, handle, id, names))
                 break;
-            children.clear();
-            for (const std::string& name : names)
-                children.push_back(prefix + name);
-            sortDirectoryNames(children);
+            childrenOf(current.text, names, children);
             // Pushed in reverse so the first sibling is walked next: pre-order.
             for (auto it = children.rbegin(); it != children.rend(); ++it)
                 pending.push_back({std::move(*it), current.depth + 1});
@@ -243,24 +248,6 @@ void readInto(const std::string& text, const platform::DirectoryHandle& handle,
                          sameDevice ? e.identity.inode : 0, sameDevice ? e.changeStamp : 0);
         },
         subdirectories);
-}
-
-// The full texts of a directory's subdirectories `names`, in sibling order, into
-// `children`; answers the length of the directory's prefix in each.
-size_t childrenOf(const std::string& text, const std::vector<std::string>& names,
-                  std::vector<std::string>& children) {
-    const std::string prefix = platform::JoinPath(nativePathStyle(), text, "");
-    children.clear();
-    for (const std::string& name : names)
-        children.push_back(prefix + name);
-    sortDirectoryNames(children);
-    return prefix.size();
-}
-
-// The threads that read a tree: the caller's and a few helpers.
-unsigned walkThreads() {
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(cores, 2u, 4u);
 }
 
 } // namespace
@@ -377,18 +364,17 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         subtrees = std::move(split);
     }
 
-    std::atomic<size_t> next = 0;
+    // A failure on one worker stops the others' walks too, not only their next subtree.
     std::atomic<bool> failed = false;
-    const auto walkSubtrees = [&] {
-        for (size_t i = next++; i < subtrees.size(); i = next++) {
-            Subtree& subtree = subtrees[i];
-            if (subtree.filesOnly)
-                continue;
-            platform::DirectoryHandle handle;
-            handle.openChild(*subtree.parent,
-                             std::string_view(subtree.text).substr(subtree.nameFrom));
-            TreeWalker walker;
-            walker.avoid(&s);
+    const auto walkSubtree = [&](size_t i, unsigned) {
+        Subtree& subtree = subtrees[i];
+        if (subtree.filesOnly)
+            return;
+        platform::DirectoryHandle handle;
+        handle.openChild(*subtree.parent, std::string_view(subtree.text).substr(subtree.nameFrom));
+        TreeWalker walker;
+        walker.avoid(&s);
+        try {
             walker.walk(subtree.text, std::move(handle),
                         [&](const std::string& dirText, const platform::DirectoryHandle& h,
                             const platform::FileIdentity& id,
@@ -402,36 +388,17 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
                             s.addKnown(subdirectories.size());
                             return true;
                         });
-            // A subtree whose top could not be opened was still counted as known.
-            if (subtree.spans.empty())
-                s.addRead(1);
-        }
-    };
-    std::vector<std::thread> helpers;
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto guarded = [&] {
-        try {
-            walkSubtrees();
         } catch (...) {
-            std::lock_guard lock(failureLock);
-            if (!failure)
-                failure = std::current_exception();
             failed = true;
+            throw;
         }
+        // A subtree whose top could not be opened was still counted as known.
+        if (subtree.spans.empty())
+            s.addRead(1);
     };
-    const size_t helperCount = std::min<size_t>(walkThreads() - 1, subtrees.size() / 2);
-    try {
-        for (size_t i = 0; i < helperCount; ++i)
-            helpers.emplace_back(guarded);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones started and this one do the work.
-    }
-    guarded();
-    for (std::thread& t : helpers)
-        t.join();
-    if (failure)
-        std::rethrow_exception(failure);
+    // The caller and its helpers: at most one thread for two subtrees.
+    RunWorkers(subtrees.size(),
+               unsigned(std::min<size_t>(WorkerThreads(), 1 + subtrees.size() / 2)), walkSubtree);
     if (s.stopRequested())
         return store.size() - before;
 
