@@ -65,10 +65,6 @@ const std::array<double, Side>& window() {
     return table;
 }
 
-// The bits of odd u (horizontal) and of odd v (vertical).
-constexpr uint64_t OddColumns = 0xAAAAAAAAAAAAAAAAull;
-constexpr uint64_t OddRows = 0xFF00FF00FF00FF00ull;
-
 // Swaps bit 8v + u with bit 8u + v.
 uint64_t transpose(uint64_t x) {
     uint64_t t = (x ^ (x >> 7)) & 0x00AA00AA00AA00AAull;

@@ -34,6 +34,11 @@ std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int he
 // left-right, bit 1 top-bottom, bit 2 transposes (applied first).
 uint64_t OrientedFingerprint(uint64_t hash, int orientation);
 
+// Bit 8v + u of a hash is the sign of frequency (u, v). Mirroring flips the bits of odd u
+// (OddColumns) or of odd v (OddRows); a transpose swaps u and v.
+inline constexpr uint64_t OddColumns = 0xAAAAAAAAAAAAAAAAull;
+inline constexpr uint64_t OddRows = 0xFF00FF00FF00FF00ull;
+
 // The smallest Hamming distance between `a` and any orientation of `b`.
 int FingerprintDistance(uint64_t a, uint64_t b);
 

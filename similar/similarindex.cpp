@@ -7,7 +7,6 @@
 #include <memory>
 #include <new>
 #include <span>
-#include <thread>
 #include <utility>
 
 #if defined(__x86_64__)
@@ -19,6 +18,7 @@
 
 #include "bigallocator.h"
 #include "fingerprint.h"
+#include "workerpool.h"
 
 namespace fenwa::similar {
 
@@ -27,11 +27,6 @@ namespace {
 using fenwa::BigUninitialisedAllocator;
 
 template <class T> using Big = std::vector<T, BigUninitialisedAllocator<T>>;
-
-// Bit 8v + u of a hash is the sign of frequency (u, v). Mirroring flips the bits of odd u
-// (or of odd v); a transpose swaps u and v.
-constexpr uint64_t OddColumns = 0xAAAAAAAAAAAAAAAAull;
-constexpr uint64_t OddRows = 0xFF00FF00FF00FF00ull;
 
 constexpr uint32_t Buckets = 1u << 16;
 constexpr uint32_t Block = 1024; // buckets per unit of join work
@@ -285,12 +280,32 @@ using CheckBuckets = void (*)(const uint64_t*, const uint32_t*, uint32_t, const 
                               const uint32_t*, uint32_t, bool, const uint64_t*, int, int,
                               Big<uint64_t>&);
 
-CheckBuckets checkBuckets() {
+bool kernelAvailable(IndexKernel kernel) {
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq"))
+    switch (kernel) {
+    case IndexKernel::Avx512:
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vpopcntdq");
+    case IndexKernel::Popcount:
+        return __builtin_cpu_supports("popcnt");
+    default:
+        return true;
+    }
+#else
+    return kernel == IndexKernel::Best || kernel == IndexKernel::Plain;
+#endif
+}
+
+std::atomic<IndexKernel> forcedKernel{IndexKernel::Best};
+
+CheckBuckets checkBuckets() {
+    const IndexKernel kernel = forcedKernel.load();
+#if defined(__x86_64__)
+    if (kernel == IndexKernel::Avx512 ||
+        (kernel == IndexKernel::Best && kernelAvailable(IndexKernel::Avx512)))
         return checkBucketsAvx512;
-    if (__builtin_cpu_supports("popcnt"))
+    if (kernel == IndexKernel::Popcount ||
+        (kernel == IndexKernel::Best && kernelAvailable(IndexKernel::Popcount)))
         return checkBucketsPopcnt;
 #endif
     return checkBucketsPlain;
@@ -310,29 +325,26 @@ std::vector<uint32_t> masksUpTo(int radius) {
 template <class Work, class Tick>
 bool runUnits(size_t count, unsigned threads, const std::atomic<bool>* stop, Work&& work,
               Tick&& tick) {
-    std::atomic<size_t> next{0};
-    std::atomic<bool> stopped{false};
-    const auto run = [&](unsigned worker) {
-        for (size_t u; (u = next.fetch_add(1)) < count;) {
-            if (stop && stop->load(std::memory_order_relaxed)) {
-                stopped = true;
-                break;
-            }
-            work(u, worker);
+    WorkerOptions options;
+    options.stop = stop;
+    return RunWorkers(
+        count, threads,
+        [&](size_t unit, unsigned worker) {
+            work(unit, worker);
             if (worker == 0)
-                tick(u);
-        }
-    };
-    std::vector<std::thread> pool;
-    for (unsigned t = 1; t < threads; ++t)
-        pool.emplace_back(run, t);
-    run(0);
-    for (std::thread& t : pool)
-        t.join();
-    return !stopped;
+                tick(unit);
+        },
+        options);
 }
 
 } // namespace
+
+bool UseIndexKernel(IndexKernel kernel) {
+    if (!kernelAvailable(kernel))
+        return false;
+    forcedKernel = kernel;
+    return true;
+}
 
 std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
                                         const std::function<void(size_t, size_t)>& progress,
@@ -347,8 +359,9 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         return leader;
     threshold = std::min(threshold, 64);
 
+    // Fewer hashes are grouped sooner than threads start.
     if (threads == 0)
-        threads = n >= 50000 ? std::max(1u, std::thread::hardware_concurrency()) : 1;
+        threads = n >= 50000 ? WorkerThreads() : 1;
 
     // Equal hashes are looked up once: the distinct hashes, and the rows of each in order
     // (rows sorted by hash, ties in reading order).

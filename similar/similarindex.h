@@ -30,4 +30,9 @@ GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
                   const std::function<bool(uint32_t leader, uint32_t member)>& confirm = {},
                   unsigned threads = 0);
 
+// How the joins compare hashes: the best the processor has, or one named (for tests; the
+// answer is the same with each). False, changing nothing, when the processor lacks it.
+enum class IndexKernel { Best, Plain, Popcount, Avx512 };
+bool UseIndexKernel(IndexKernel kernel);
+
 } // namespace fenwa::similar

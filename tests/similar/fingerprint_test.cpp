@@ -215,43 +215,45 @@ TEST_F(SimilarCorpus, DamagedFilesGiveNoFingerprintAndNoCrash) {
     EXPECT_FALSE(FingerprintFile(dir.path().toStdString()).has_value()); // a directory
 }
 
+// Clusters of hashes at exact random distances from random centres, turned at random,
+// so that every level has members inside, outside and on its edge; some rows repeat; and
+// optionally a crowd of near-blank hashes.
+namespace {
+std::vector<uint64_t> madeUp(int clusters, int crowd, uint32_t seed) {
+    std::mt19937_64 random(seed);
+    std::vector<uint64_t> hashes;
+    // A crowd of near-blank hashes, more than the index lets share a bucket, and some
+    // ordinary neighbours of theirs: bits only where u and v are both even, then one
+    // more in each of the other three classes.
+    const auto evenBit = [&] { return uint64_t(1) << (16 * (random() % 4) + 2 * (random() % 4)); };
+    for (int member = 0; member < crowd; ++member) {
+        uint64_t h = 0;
+        for (int bits = 1 + int(random() % 8); bits > 0; --bits)
+            h |= evenBit() & ~uint64_t(1);
+        hashes.push_back(OrientedFingerprint(h, int(random() % 8)));
+        if (member % 6 == 0)
+            hashes.push_back(OrientedFingerprint(h ^ 0x302, int(random() % 8)));
+    }
+    for (int cluster = 0; cluster < clusters; ++cluster) {
+        const uint64_t centre = random() & ~uint64_t(1);
+        for (int member = 0; member < 8; ++member) {
+            const int distance = int(random() % 14);
+            uint64_t flipped = 0;
+            while (std::popcount(flipped) < distance)
+                flipped |= uint64_t(2) << (random() % 63);
+            hashes.push_back(OrientedFingerprint(centre ^ flipped, int(random() % 8)));
+            if (random() % 16 == 0)
+                hashes.push_back(hashes.back());
+        }
+    }
+    std::shuffle(hashes.begin(), hashes.end(), random);
+    return hashes;
+}
+} // namespace
+
 TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
-    // Clusters of hashes at exact random distances from random centres, turned at random,
-    // so that every level has members inside, outside and on its edge; some rows repeat.
     // The large set takes the index's joins, the small one its all-pairs path; `confirm`
     // vetoes some members, which must then stay free for later leaders.
-    const auto madeUp = [](int clusters, int crowd, uint32_t seed) {
-        std::mt19937_64 random(seed);
-        std::vector<uint64_t> hashes;
-        // A crowd of near-blank hashes, more than the index lets share a bucket, and some
-        // ordinary neighbours of theirs: bits only where u and v are both even, then one
-        // more in each of the other three classes.
-        const auto evenBit = [&] {
-            return uint64_t(1) << (16 * (random() % 4) + 2 * (random() % 4));
-        };
-        for (int member = 0; member < crowd; ++member) {
-            uint64_t h = 0;
-            for (int bits = 1 + int(random() % 8); bits > 0; --bits)
-                h |= evenBit() & ~uint64_t(1);
-            hashes.push_back(OrientedFingerprint(h, int(random() % 8)));
-            if (member % 6 == 0)
-                hashes.push_back(OrientedFingerprint(h ^ 0x302, int(random() % 8)));
-        }
-        for (int cluster = 0; cluster < clusters; ++cluster) {
-            const uint64_t centre = random() & ~uint64_t(1);
-            for (int member = 0; member < 8; ++member) {
-                const int distance = int(random() % 14);
-                uint64_t flipped = 0;
-                while (std::popcount(flipped) < distance)
-                    flipped |= uint64_t(2) << (random() % 63);
-                hashes.push_back(OrientedFingerprint(centre ^ flipped, int(random() % 8)));
-                if (random() % 16 == 0)
-                    hashes.push_back(hashes.back());
-            }
-        }
-        std::shuffle(hashes.begin(), hashes.end(), random);
-        return hashes;
-    };
     const std::function<bool(uint32_t, uint32_t)> everyone;
     const std::function<bool(uint32_t, uint32_t)> someVetoed = [](uint32_t l, uint32_t m) {
         return (l + 2 * m) % 5 != 0;
@@ -294,6 +296,31 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
         }
     }
 }
+
+// Each way of comparing hashes that the processor has gives the plain one's groups.
+class SimilarKernel : public ::testing::TestWithParam<IndexKernel> {
+protected:
+    void TearDown() override { UseIndexKernel(IndexKernel::Best); }
+};
+
+TEST_P(SimilarKernel, GroupsAsThePlainKernelDoes) {
+    const std::vector<uint64_t> hashes = madeUp(250, 600, 7);
+    for (int threshold : {3, 8, 12}) { // all take the joins
+        ASSERT_TRUE(UseIndexKernel(IndexKernel::Plain));
+        const std::vector<uint32_t> plain =
+            GroupFingerprints(hashes, threshold, {}, nullptr, {}, 2);
+        if (!UseIndexKernel(GetParam()))
+            GTEST_SKIP() << "this processor lacks the kernel";
+        EXPECT_EQ(GroupFingerprints(hashes, threshold, {}, nullptr, {}, 2), plain)
+            << "threshold " << threshold;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, SimilarKernel,
+                         ::testing::Values(IndexKernel::Popcount, IndexKernel::Avx512),
+                         [](const auto& info) {
+                             return info.param == IndexKernel::Popcount ? "Popcount" : "Avx512";
+                         });
 
 TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     // a.jpg and its small copy in sub/ are one picture; b.jpg another; c.jpg a turned copy
