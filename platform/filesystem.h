@@ -126,6 +126,7 @@ public:
               std::vector<std::string>& subdirectories) const;
 
 private:
+    friend class RegularFile; // opens a file by its name in the directory
     int fd_ = -1;
 };
 

@@ -9,8 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace fenwa::platform {
+
+class DirectoryHandle;
 
 enum class ReadFileError {
     None,
@@ -40,13 +43,23 @@ public:
     // waiting for a writer or a device, then keeps it only if the descriptor is a
     // regular file.
     ReadFileError open(const std::string& nativePath);
+    // The same for the entry `name` of an open directory: one name looked up, not a path.
+    ReadFileError openIn(const DirectoryHandle& directory, std::string_view name);
     bool isOpen() const { return fd_ >= 0; }
+    // For the checks that take one (platform::fileSettled, changeTimeTrusted).
+    int descriptor() const { return fd_; }
     // The length when opened.
     int64_t size() const { return size_; }
 
     // Reads from the current position until `count` bytes or the end of the file:
     // the bytes read, -1 on an error.
     int64_t read(void* buffer, size_t count);
+    // Reads up to `count` bytes at `offset`, leaving the position alone; it stops once
+    // `enough` bytes are in (on a regular file a short read is its end, so asking again
+    // would only cost a call answering 0). The bytes read, -1 on an error.
+    int64_t readAt(void* buffer, size_t count, int64_t offset, size_t enough = SIZE_MAX);
+    // Tells the system the file will be read from start to end.
+    void willReadInOrder();
 
     // Appends at most `count` further bytes to `bytes` (a QByteArray, std::string or
     // std::vector<uint8_t>).
@@ -57,6 +70,8 @@ public:
     template <class Bytes> ReadFileError readRest(Bytes& bytes, int64_t maxBytes);
 
 private:
+    ReadFileError adopt(int fd);
+
     int fd_ = -1;
     int64_t size_ = 0;
     int64_t position_ = 0;

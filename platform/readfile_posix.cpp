@@ -1,5 +1,7 @@
 #include "readfile.h"
 
+#include "filesystem.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +52,23 @@ ReadFileError RegularFile::open(const std::string& nativePath) {
     do
         fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     while (fd < 0 && errno == EINTR);
+    return adopt(fd);
+}
+
+ReadFileError RegularFile::openIn(const DirectoryHandle& directory, std::string_view name) {
+    *this = RegularFile();
+    if (!directory.isOpen() || name.empty() || name.find('/') != std::string_view::npos)
+        return ReadFileError::Missing;
+    const std::string text(name);
+    int fd;
+    do
+        fd = ::openat(directory.fd_, text.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    return adopt(fd);
+}
+
+// Keeps a descriptor just opened when it is a regular file.
+ReadFileError RegularFile::adopt(int fd) {
     if (fd < 0)
         return errno == ENOENT || errno == ENOTDIR ? ReadFileError::Missing
                                                    : ReadFileError::Unreadable;
@@ -70,6 +89,31 @@ ReadFileError RegularFile::open(const std::string& nativePath) {
     fd_ = fd;
     size_ = int64_t(st.st_size);
     return ReadFileError::None;
+}
+
+int64_t RegularFile::readAt(void* buffer, size_t count, int64_t offset, size_t enough) {
+    if (fd_ < 0)
+        return -1;
+    auto* out = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd_, out + done, count - done, off_t(offset + int64_t(done)));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        done += size_t(got);
+        if (done >= enough)
+            break;
+    }
+    return int64_t(done);
+}
+
+void RegularFile::willReadInOrder() {
+    if (fd_ >= 0)
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 int64_t RegularFile::read(void* buffer, size_t count) {

@@ -1,8 +1,5 @@
 #include "contentcheck.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <xxhash.h>
 #if defined(__x86_64__)
 // The hashing functions that pick AVX2 or AVX-512 where the processor has them: the same
@@ -12,16 +9,13 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "filesystem.h"
 #include "grouping.h"
+#include "readfile.h"
 #include "similarindex.h"
+#include "workerpool.h"
 
 namespace fenwa {
 
@@ -29,80 +23,31 @@ namespace {
 
 constexpr size_t WholeFileChunk = 256 << 10;
 
-// An open file descriptor, closed when it goes out of scope.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-// Opens a regular file of exactly `size` bytes for reading. Non-blocking, so that a pipe
-// that took a file's place cannot hang the reader; it is refused as not regular anyway.
-bool openRegular(const std::string& path, int64_t size, Descriptor& file) {
-    do
-        file.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0)
-        return false;
-    struct stat st {};
-    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+// Opens a regular file of exactly `size` bytes for reading. Never waits: a pipe that
+// took a file's place is refused as not regular.
+bool openRegular(const std::string& path, int64_t size, platform::RegularFile& file) {
+    return file.open(path) == platform::ReadFileError::None && file.size() == size;
 }
 
 // A reader's last directory, held open: in inode order a directory's files mostly come
 // together, so most opens then look up one name instead of walking the whole path.
-struct DirectoryHandle {
+struct ReaderDirectory {
     const std::string* text = nullptr; // the store's directory text it was opened from
-    int fd = -1;
-    ~DirectoryHandle() {
-        if (fd >= 0)
-            ::close(fd);
-    }
+    platform::DirectoryHandle handle;
 };
 
-// Opens a row's file as openRegular does, through the reader's directory handle.
-bool openRow(const FileRecordStore& rows, uint32_t row, DirectoryHandle& directory,
-             Descriptor& file) {
+// Opens a row's file as openRegular does, through the reader's directory.
+bool openRow(const FileRecordStore& rows, uint32_t row, ReaderDirectory& directory,
+             platform::RegularFile& file) {
     const std::string& text = rows.directory(row);
     if (directory.text != &text) {
-        if (directory.fd >= 0)
-            ::close(directory.fd);
         directory.text = &text;
-        directory.fd = ::open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        directory.handle.open(text);
     }
-    if (directory.fd < 0)
+    if (!directory.handle.isOpen())
         return openRegular(rows.fullPath(row), rows.fileSize(row), file);
-    const std::string name(rows.name(row));
-    do
-        file.fd =
-            ::openat(directory.fd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0)
-        return false;
-    struct stat st {};
-    return ::fstat(file.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == rows.fileSize(row);
-}
-
-// Reads up to `length` bytes at `offset`; answers the count read, or -1 on an error. It
-// stops once `enough` bytes are in: a small file is read whole with one byte more asked
-// for, and on a regular file the short read is its end, so asking again would only cost
-// a second system call (answering 0) for every small file.
-ssize_t readAt(int fd, char* buffer, size_t length, int64_t offset, size_t enough = SIZE_MAX) {
-    size_t got = 0;
-    while (got < length) {
-        const ssize_t n = ::pread(fd, buffer + got, length - got, off_t(offset + int64_t(got)));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += size_t(n);
-        if (got >= enough)
-            break;
-    }
-    return ssize_t(got);
+    return file.openIn(directory.handle, rows.name(row)) == platform::ReadFileError::None &&
+           file.size() == rows.fileSize(row);
 }
 
 ContentHash toContentHash(XXH128_hash_t h) {
@@ -120,11 +65,11 @@ std::vector<char>& threadBuffer(size_t size) {
 
 namespace {
 
-bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
+bool hashOpenEdges(platform::RegularFile& file, int64_t size, ContentHash& partial, bool& whole) {
     if (size <= 2 * ContentEdgeBytes) {
         // One byte more than expected is asked for, so a file that grew is noticed.
         std::vector<char>& buffer = threadBuffer(size_t(size) + 1);
-        if (readAt(fd, buffer.data(), size_t(size) + 1, 0, size_t(size)) != ssize_t(size))
+        if (file.readAt(buffer.data(), size_t(size) + 1, 0, size_t(size)) != size)
             return false;
         partial = toContentHash(XXH3_128bits(buffer.data(), size_t(size)));
         whole = true;
@@ -132,17 +77,17 @@ bool hashOpenEdges(int fd, int64_t size, ContentHash& partial, bool& whole) {
     }
     const size_t edge = size_t(ContentEdgeBytes);
     std::vector<char>& buffer = threadBuffer(2 * edge);
-    if (readAt(fd, buffer.data(), edge, 0) != ssize_t(edge) ||
-        readAt(fd, buffer.data() + edge, edge, size - ContentEdgeBytes) != ssize_t(edge))
+    if (file.readAt(buffer.data(), edge, 0) != int64_t(edge) ||
+        file.readAt(buffer.data() + edge, edge, size - ContentEdgeBytes) != int64_t(edge))
         return false;
     partial = toContentHash(XXH3_128bits(buffer.data(), 2 * edge));
     whole = false;
     return true;
 }
 
-bool hashOpenWhole(int fd, int64_t size, ContentHash& hash,
+bool hashOpenWhole(platform::RegularFile& file, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t)>& onChunk) {
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    file.willReadInOrder();
     std::unique_ptr<XXH3_state_t, decltype(&XXH3_freeState)> state(XXH3_createState(),
                                                                    &XXH3_freeState);
     if (!state || XXH3_128bits_reset(state.get()) != XXH_OK)
@@ -150,7 +95,7 @@ bool hashOpenWhole(int fd, int64_t size, ContentHash& hash,
     std::vector<char>& buffer = threadBuffer(WholeFileChunk);
     int64_t total = 0;
     for (;;) {
-        const ssize_t n = readAt(fd, buffer.data(), WholeFileChunk, total);
+        const int64_t n = file.readAt(buffer.data(), WholeFileChunk, total);
         if (n < 0)
             return false;
         if (n == 0)
@@ -171,87 +116,63 @@ bool hashOpenWhole(int fd, int64_t size, ContentHash& hash,
 } // namespace
 
 bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole) {
-    Descriptor file;
-    return size >= 0 && openRegular(path, size, file) &&
-           hashOpenEdges(file.fd, size, partial, whole);
+    platform::RegularFile file;
+    return size >= 0 && openRegular(path, size, file) && hashOpenEdges(file, size, partial, whole);
 }
 
 bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t)>& onChunk) {
-    Descriptor file;
-    return size >= 0 && openRegular(path, size, file) &&
-           hashOpenWhole(file.fd, size, hash, onChunk);
+    platform::RegularFile file;
+    return size >= 0 && openRegular(path, size, file) && hashOpenWhole(file, size, hash, onChunk);
 }
 
 namespace {
 
 unsigned readerThreads(unsigned wanted) {
-    if (wanted > 0)
-        return wanted;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return std::clamp(cores, 1u, 4u);
+    return WorkerThreads(wanted);
 }
 
 // Runs job(i, worker) for i in [0, count) on `threads` workers, worker being which of
-// them (below `threads`) runs it. The calling thread waits and
-// calls report() every few milliseconds and once at the end; when `cancel` is raised the
-// workers are told to stop. A report that throws stops and joins them too.
+// them (below `threads`) runs it. The calling thread waits and calls report() every few
+// milliseconds and once at the end; when `cancel` is raised the workers are told to
+// stop. An exception from a job or the report raises `stop` (which long jobs watch) and
+// reaches the caller once the workers stopped.
 void runJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
              std::atomic<bool>& stop, const std::atomic<bool>* cancel,
              const std::function<void()>& report) {
     if (count == 0)
         return;
-    if (cancel && cancel->load(std::memory_order_relaxed))
-        stop = true; // a stop raised before this stage: it reads nothing
-    threads = unsigned(std::min<size_t>(threads, count));
-    std::atomic<size_t> next{0};
-    std::mutex mutex;
-    std::condition_variable finished;
-    unsigned running = threads;
-    std::vector<std::thread> pool;
-    auto joinAll = [&] {
-        for (std::thread& t : pool)
-            if (t.joinable())
-                t.join();
+    const auto cancelled = [&] {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            stop = true;
     };
-    try {
-        for (unsigned t = 0; t < threads; ++t)
-            pool.emplace_back([&, t] {
-                for (;;) {
-                    if (stop.load(std::memory_order_relaxed))
-                        break;
-                    const size_t i = next.fetch_add(1);
-                    if (i >= count)
-                        break;
-                    try {
-                        job(i, t);
-                    } catch (...) {
-                        // The job's file counts as unreadable: its result stays unset.
-                    }
-                }
-                std::lock_guard lock(mutex);
-                if (--running == 0)
-                    finished.notify_one();
-            });
-        for (;;) {
-            std::unique_lock lock(mutex);
-            // Short waits: the report is what lets the user's Cancel through.
-            if (finished.wait_for(lock, std::chrono::milliseconds(2), [&] { return running == 0; }))
-                break;
-            lock.unlock();
-            if (cancel && cancel->load(std::memory_order_relaxed))
-                stop = true;
+    cancelled(); // a stop raised before this stage: it reads nothing
+    WorkerOptions options;
+    options.stop = &stop;
+    options.whileWaiting = [&] {
+        cancelled();
+        try {
             if (report)
                 report();
+        } catch (...) {
+            stop = true; // the readers' long files stop too
+            throw;
         }
+    };
+    const auto guarded = [&](size_t i, unsigned worker) {
+        try {
+            job(i, worker);
+        } catch (...) {
+            stop = true;
+            throw;
+        }
+    };
+    try {
+        RunWorkers(count, threads, guarded, options);
     } catch (...) {
         stop = true;
-        joinAll();
         throw;
     }
-    joinAll();
-    if (report)
-        report();
 }
 
 // Classes of files thought to be alike: class k is rows[starts[k]] to rows[starts[k + 1]].
@@ -410,19 +331,20 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         if (!readable[i])
             edgeReads.push_back(i);
     sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
-    std::vector<DirectoryHandle> directories(threads);
+    std::vector<ReaderDirectory> directories(threads);
     runJobs(
         edgeReads.size(), threads,
         [&](size_t k, unsigned worker) {
             const size_t i = edgeReads[k];
             const uint32_t row = bySize.rows[i];
             const int64_t size = hidden.fileSize(row);
-            Descriptor file;
+            platform::RegularFile file;
             bool isWhole = false;
             readable[i] = openRow(hidden, row, directories[worker], file) &&
-                          hashOpenEdges(file.fd, size, partial[i].hash, isWhole);
+                          hashOpenEdges(file, size, partial[i].hash, isWhole);
             whole[i] = isWhole;
-            if (readable[i] && cacheable[i] && mayKeep(file.fd, stamps[i], *options.cache))
+            if (readable[i] && cacheable[i] &&
+                mayKeep(file.descriptor(), stamps[i], *options.cache))
                 options.cache->storeContent(stamps[i], {partial[i].hash, std::nullopt});
             done.fetch_add(1, std::memory_order_relaxed);
         },
@@ -469,15 +391,15 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
             const size_t p = wholeJobs[i];
             const uint32_t row = byEdges.rows[p];
             const int64_t size = hidden.fileSize(row);
-            Descriptor file;
+            platform::RegularFile file;
             fullReadable[p] = openRow(hidden, row, directories[worker], file) &&
-                              hashOpenWhole(file.fd, size, full[p].hash, [&](size_t bytes) {
+                              hashOpenWhole(file, size, full[p].hash, [&](size_t bytes) {
                                   done.fetch_add(bytes, std::memory_order_relaxed);
                                   return !stop.load(std::memory_order_relaxed);
                               });
             FileStamp stamp;
             if (fullReadable[p] && cacheStampOf(hidden, row, options.cache, stamp) &&
-                mayKeep(file.fd, stamp, *options.cache))
+                mayKeep(file.descriptor(), stamp, *options.cache))
                 options.cache->storeContent(stamp, {partial[positionOfRow[p]].hash, full[p].hash});
         },
         stop, options.stop,

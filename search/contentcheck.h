@@ -100,12 +100,13 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
 
 // Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
 // there, all of `order` is one group) into groups of similar pictures: in each group the
-// pictures are taken in reading order, each one not yet placed leads a group, and every
-// other picture within the threshold of the leader (FingerprintDistance) whose colours
-// confirm the match (similar::ConfirmSimilar) joins it. Kept
-// rows get their similar group in `hidden`; groups of one, files that are no pictures
-// and pictures without a fingerprint drop out (counted in `leftOut`). Each new group
-// stands with its leader first, the rest in reading order, where its group stood.
+// pictures are taken largest file first (ties in reading order), each one not yet placed
+// leads a group, and every other picture within the threshold of the leader
+// (FingerprintDistance) whose colours confirm the match (similar::ConfirmSimilar) joins
+// it. Kept rows get their similar group in `hidden`; groups of one, files that are no
+// pictures and pictures without a fingerprint drop out (counted in `leftOut`). The new
+// groups stand where their group stood, ordered by their first rows, each in reading
+// order.
 std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
                                               const std::vector<uint32_t>& order,
                                               const Criteria& groupedBy,

@@ -1,5 +1,5 @@
 #pragma once
-// The file record: one row of a result list is one file. Records are compact (24 bytes
+// The file record: one row of a result list is one file. Records are compact (40 bytes
 // plus the name's bytes) because a list may hold millions of them; the texts of the
 // columns are made from the stored values when they are shown or compared.
 
