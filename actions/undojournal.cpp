@@ -120,19 +120,23 @@ bool UndoJournal::load() {
     return true;
 }
 
-void UndoJournal::push(UndoAction action) {
+bool UndoJournal::push(UndoAction action) {
     actions_.push_back(std::move(action));
     while (actions_.size() > Capacity)
         actions_.pop_front();
-    save();
+    return save();
 }
 
-std::optional<UndoAction> UndoJournal::takeLast() {
+std::optional<UndoAction> UndoJournal::takeLast(bool* saved) {
+    if (saved)
+        *saved = true;
     if (actions_.empty())
         return std::nullopt;
     UndoAction action = std::move(actions_.back());
     actions_.pop_back();
-    save();
+    const bool written = save();
+    if (saved)
+        *saved = written;
     return action;
 }
 

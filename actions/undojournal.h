@@ -78,10 +78,12 @@ public:
     // The action Undo reverses next, or nullptr.
     const UndoAction* last() const { return actions_.empty() ? nullptr : &actions_.back(); }
 
-    // Records an action, dropping the oldest beyond the capacity, and saves.
-    void push(UndoAction action);
-    // Removes the most recent action and saves.
-    std::optional<UndoAction> takeLast();
+    // Records an action, dropping the oldest beyond the capacity, and saves. False when
+    // the file could not be written: the action is still held, for this run only.
+    [[nodiscard]] bool push(UndoAction action);
+    // Removes the most recent action and saves; `saved`, when given, learns whether the
+    // file could be written.
+    std::optional<UndoAction> takeLast(bool* saved = nullptr);
 
     // Writes the file atomically; true when written (or when there is no file).
     bool save() const;

@@ -30,6 +30,14 @@ std::string joinNative(const std::string& directory, std::string_view name) {
     return platform::JoinPath(platform::nativePathStyle(), directory, name);
 }
 
+// The journal still holds the action for this run; only its file is behind.
+void reportUnsavedJournal(bool saved, UserMessages* messages, QWidget* parent) {
+    if (!saved && messages)
+        messages->error(parent, QStringLiteral("無法儲存復原紀錄 (the undo journal could not be "
+                                               "saved; Undo reaches this change only until "
+                                               "Fenwa closes)"));
+}
+
 } // namespace
 
 void TfrmMain::connectUndo() {
@@ -112,7 +120,7 @@ void TfrmMain::journalTrash(const platform::DeleteReport& report,
         removed.below = neighbour(below[row]);
         action.rows.push_back(std::move(removed));
     }
-    undoJournal_->push(std::move(action));
+    reportUnsavedJournal(undoJournal_->push(std::move(action)), services_.messages, this);
     updateUndoAction();
 }
 
@@ -125,7 +133,7 @@ void TfrmMain::journalRename(int row, const std::string& newName,
     action.oldName = std::string(rows.name(size_t(row)));
     action.newName = newName;
     action.renamed = renamed;
-    undoJournal_->push(std::move(action));
+    reportUnsavedJournal(undoJournal_->push(std::move(action)), services_.messages, this);
     updateUndoAction();
 }
 
@@ -133,7 +141,9 @@ void TfrmMain::journalRename(int row, const std::string& newName,
 // Undo
 
 void TfrmMain::Undo() {
-    std::optional<actions::UndoAction> action = undoJournal_->takeLast();
+    bool saved = true;
+    std::optional<actions::UndoAction> action = undoJournal_->takeLast(&saved);
+    reportUnsavedJournal(saved, services_.messages, this);
     updateUndoAction();
     if (!action)
         return;

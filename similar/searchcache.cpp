@@ -26,22 +26,43 @@ bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// The single text or number a query answers, or nothing.
-std::optional<std::string> single(sqlite3* db, const char* sql) {
+// The single text or number a query answers, or nothing; `code` tells why nothing.
+std::optional<std::string> single(sqlite3* db, const char* sql, int* code = nullptr) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK)
-        return std::nullopt;
+    int result = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
     std::optional<std::string> answer;
-    if (sqlite3_step(statement) == SQLITE_ROW) {
-        const unsigned char* text = sqlite3_column_text(statement, 0);
-        answer = text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+    if (result == SQLITE_OK) {
+        result = sqlite3_step(statement);
+        if (result == SQLITE_ROW) {
+            const unsigned char* text = sqlite3_column_text(statement, 0);
+            answer = text ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+        }
     }
     sqlite3_finalize(statement);
+    if (code)
+        *code = result == SQLITE_ROW || result == SQLITE_DONE ? SQLITE_OK : result;
     return answer;
 }
 
-int64_t number(sqlite3* db, const std::string& sql) {
-    const std::optional<std::string> text = single(db, sql.c_str());
+bool busy(int result) {
+    const int primary = result & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+bool damage(int result) {
+    const int primary = result & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+// A write that answers anything but "done" failed.
+int stepped(sqlite3_stmt* statement) {
+    const int result = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    return result == SQLITE_DONE ? SQLITE_OK : result;
+}
+
+int64_t number(sqlite3* db, const std::string& sql, int* code = nullptr) {
+    const std::optional<std::string> text = single(db, sql.c_str(), code);
     // Not std::stoll: text that is no number must not throw out of the cache.
     return text ? std::strtoll(text->c_str(), nullptr, 10) : 0;
 }
@@ -58,12 +79,30 @@ uint64_t asUnsigned(int64_t v) {
     return u;
 }
 
-void bindKey(sqlite3_stmt* statement, const FingerprintKey& key, int version) {
-    sqlite3_bind_int64(statement, 1, asSigned(key.device));
-    sqlite3_bind_int64(statement, 2, asSigned(key.inode));
-    sqlite3_bind_int64(statement, 3, key.size);
-    sqlite3_bind_int64(statement, 4, asSigned(key.changeStamp));
-    sqlite3_bind_int(statement, 5, version);
+// Binding fails only on a wrong index or statement: a mistake here, reported all the same.
+int bindKey(sqlite3_stmt* statement, const FingerprintKey& key, int version) {
+    int result = sqlite3_bind_int64(statement, 1, asSigned(key.device));
+    if (result == SQLITE_OK)
+        result = sqlite3_bind_int64(statement, 2, asSigned(key.inode));
+    if (result == SQLITE_OK)
+        result = sqlite3_bind_int64(statement, 3, key.size);
+    if (result == SQLITE_OK)
+        result = sqlite3_bind_int64(statement, 4, asSigned(key.changeStamp));
+    if (result == SQLITE_OK)
+        result = sqlite3_bind_int(statement, 5, version);
+    return result;
+}
+
+// Binds a pair of numbers at `first` and `first + 1`, or two nulls.
+int bindPair(sqlite3_stmt* statement, int first,
+             std::optional<std::pair<uint64_t, uint64_t>> pair) {
+    if (!pair) {
+        const int result = sqlite3_bind_null(statement, first);
+        return result == SQLITE_OK ? sqlite3_bind_null(statement, first + 1) : result;
+    }
+    const int result = sqlite3_bind_int64(statement, first, asSigned(pair->first));
+    return result == SQLITE_OK ? sqlite3_bind_int64(statement, first + 1, asSigned(pair->second))
+                               : result;
 }
 
 constexpr const char* KeyColumns = "device = ?1 AND inode = ?2 AND size = ?3 AND stamp = ?4"
@@ -87,48 +126,99 @@ bool dayAt(sqlite3_stmt* statement, int column) {
 }
 
 enum Table { Fingerprints, Contents };
+
+constexpr const char* Unwritten = "what this search learnt is not kept yet";
+constexpr const char* Untrimmed = "it was not trimmed";
 constexpr const char* TableNames[] = {"fingerprints", "contents"};
 
 } // namespace
 
-SearchCache::SearchCache(const std::string& path, int64_t today)
-    : today_(today > 0 ? today : int64_t(std::time(nullptr) / 86400)) {
+SearchCache::SearchCache(const std::string& path, int64_t today, int busyMilliseconds)
+    : today_(today > 0 ? today : int64_t(std::time(nullptr) / 86400)),
+      busyMilliseconds_(busyMilliseconds) {
     if (path.empty())
         return;
     QDir().mkpath(QFileInfo(QString::fromStdString(path)).absolutePath());
     path_ = path;
-    if (open(path))
+    int code = SQLITE_OK;
+    switch (open(path, code)) {
+    case Opening::Opened:
         return;
-    close();
-    setAside();
-    if (!open(path))
+    case Opening::Busy:
+        // Another window or fenwa-cli holds it: theirs to use, this search goes without.
         close();
+        problem_ = "The search cache is in use by another search; this one reads every file.";
+        return;
+    case Opening::Failed:
+        close();
+        problem_ = "Could not open the search cache " + path + ": " + sqlite3_errstr(code);
+        return;
+    case Opening::Damaged:
+        close();
+        if (!setAside()) {
+            problem_ = "The search cache " + path +
+                       " is damaged and could not be set aside (another search may hold it);"
+                       " this one reads every file.";
+            return;
+        }
+        if (open(path, code) != Opening::Opened) {
+            close();
+            problem_ = "Could not start a new search cache " + path + ": " + sqlite3_errstr(code);
+        }
+        return;
+    }
 }
 
 SearchCache::~SearchCache() {
-    if (damaged_) {
-        close();
-        setAside();
-        return;
-    }
-    flush();
-    trim();
+    // Flushed and trimmed by its user on its own thread (writeBack); what is left here is
+    // written as a last resort.
+    if (!damaged_)
+        flush();
     close();
+    if (damaged_)
+        setAside();
 }
 
-void SearchCache::setAside() {
-    // Never trusted and never deleted: the user may want to look at it.
+bool SearchCache::setAside() {
+    // Never trusted and never deleted: the user may want to look at it. It is moved only
+    // while this process holds it exclusively: a file another process has open stays
+    // where it is (it may be merely busy; a later search tries again). Its journal goes
+    // with it, so that a new file never replays a journal not its own.
+    sqlite3* guard = nullptr;
+    bool held = false;
+    if (sqlite3_open_v2(path_.c_str(), &guard, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK) {
+        sqlite3_busy_timeout(guard, busyMilliseconds_);
+        const int result = sqlite3_exec(guard, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+        if (busy(result)) {
+            sqlite3_close(guard);
+            return false;
+        }
+        held = result == SQLITE_OK;
+    }
     const QString file = QString::fromStdString(path_);
-    QFile::remove(file + ".set-aside");
-    QFile::rename(file, file + ".set-aside");
-    QFile::remove(file + "-journal");
+    bool moved = true;
+    for (const QString& suffix : {QString(), QStringLiteral("-journal"), QStringLiteral("-wal")}) {
+        const QString aside = file + ".set-aside" + suffix;
+        if (QFile::exists(aside))
+            QFile::remove(aside);
+        if (QFile::exists(file + suffix))
+            moved = QFile::rename(file + suffix, aside) && moved;
+    }
+    if (guard) {
+        if (held)
+            sqlite3_exec(guard, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(guard);
+    }
+    return moved;
 }
 
 bool SearchCache::failed(int result) {
     // What SQLite finds wrong with a page as it reads it; the file is not used again.
-    const int primary = result & 0xff;
-    if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB)
+    if (damage(result))
         damaged_ = true;
+    // Held by another search past the wait: the rest of this one does without.
+    if (busy(result))
+        busy_ = true;
     return result != SQLITE_ROW && result != SQLITE_DONE;
 }
 
@@ -140,16 +230,26 @@ std::string SearchCache::defaultPath() {
     return (dir + "/Zantrel/Fenwa/fingerprints.sqlite").toStdString();
 }
 
-bool SearchCache::open(const std::string& path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-        SQLITE_OK)
-        return false;
-    sqlite3_busy_timeout(db_, 2000);
+SearchCache::Opening SearchCache::open(const std::string& path, int& code) {
+    // What a failed query says about the file: busy, damaged, or unusable as it is here
+    // (no space, no permission), which is no reason to set it aside.
+    const auto because = [&](int result, Opening otherwise) {
+        code = result;
+        if (busy(result))
+            return Opening::Busy;
+        if (damage(result))
+            return Opening::Damaged;
+        return otherwise;
+    };
+    code = sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (code != SQLITE_OK)
+        return because(code, Opening::Failed);
+    sqlite3_busy_timeout(db_, busyMilliseconds_);
     // A file that is not a database fails here.
     const std::optional<std::string> tables =
-        single(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table'");
+        single(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", &code);
     if (!tables)
-        return false;
+        return because(code, Opening::Failed);
     if (*tables == "0") {
         const std::string key = "device INTEGER NOT NULL, inode INTEGER NOT NULL,"
                                 " size INTEGER NOT NULL, stamp INTEGER NOT NULL,"
@@ -158,7 +258,7 @@ bool SearchCache::open(const std::string& path) {
             " seen INTEGER NOT NULL, PRIMARY KEY (device, inode, size, stamp, version))"
             " WITHOUT ROWID;";
         const std::string create =
-            "BEGIN;"
+            "BEGIN IMMEDIATE;"
             "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
             "INSERT INTO meta VALUES ('application', '" +
             std::string(Application) + "'), ('layout', '" + std::to_string(Layout) +
@@ -169,27 +269,50 @@ bool SearchCache::open(const std::string& path) {
             "edges_low INTEGER NOT NULL, edges_high INTEGER NOT NULL, whole_low INTEGER,"
             " whole_high INTEGER," +
             primary + "COMMIT;";
-        // Pages freed by trimming go back to the file system.
-        return exec(db_, "PRAGMA auto_vacuum = INCREMENTAL") && exec(db_, create.c_str());
+        // Pages freed by trimming go back to the file system. Another search creating
+        // the tables at the same moment makes this one fail: it goes without the cache.
+        code = sqlite3_exec(db_, "PRAGMA auto_vacuum = INCREMENTAL", nullptr, nullptr, nullptr);
+        if (code == SQLITE_OK)
+            code = sqlite3_exec(db_, create.c_str(), nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK) {
+            exec(db_, "ROLLBACK");
+            return because(code, Opening::Failed);
+        }
+        return Opening::Opened;
     }
     // Someone else's file, or a layout this program does not know (an older or newer one).
-    if (single(db_, "SELECT value FROM meta WHERE name = 'application'") !=
-            std::optional<std::string>(Application) ||
-        single(db_, "SELECT value FROM meta WHERE name = 'layout'") !=
-            std::optional<std::string>(std::to_string(Layout)) ||
-        !single(db_, "SELECT count(*) FROM fingerprints WHERE 0").has_value() ||
-        !single(db_, "SELECT count(*) FROM contents WHERE 0").has_value())
-        return false;
+    for (const auto& [sql, expected] :
+         {std::pair<const char*, std::string>{"SELECT value FROM meta WHERE name = 'application'",
+                                              Application},
+          {"SELECT value FROM meta WHERE name = 'layout'", std::to_string(Layout)},
+          {"SELECT count(*) FROM fingerprints WHERE 0", "0"},
+          {"SELECT count(*) FROM contents WHERE 0", "0"}}) {
+        const std::optional<std::string> answer = single(db_, sql, &code);
+        // A table missing is an error of the query: someone else's file too.
+        if (code == SQLITE_OK || (code & 0xff) == SQLITE_ERROR) {
+            if (answer != expected)
+                return Opening::Damaged;
+        } else {
+            return because(code, Opening::Failed);
+        }
+    }
     // The whole file is checked once a day: the check reads all of it (a third of a
     // second a million entries). In between, SQLite's own checks of every page it reads
     // find damage where a lookup goes (see failed()).
-    if (number(db_, "SELECT value FROM meta WHERE name = 'checked'") == today_)
-        return true;
-    const std::optional<std::string> check = single(db_, "PRAGMA quick_check");
-    return check == std::optional<std::string>("ok") &&
-           exec(db_,
-                ("INSERT OR REPLACE INTO meta VALUES ('checked', '" + std::to_string(today_) + "')")
-                    .c_str());
+    const int64_t checked = number(db_, "SELECT value FROM meta WHERE name = 'checked'", &code);
+    if (code != SQLITE_OK)
+        return because(code, Opening::Failed);
+    if (checked == today_)
+        return Opening::Opened;
+    const std::optional<std::string> check = single(db_, "PRAGMA quick_check", &code);
+    if (code != SQLITE_OK)
+        return because(code, Opening::Failed);
+    if (check != std::optional<std::string>("ok"))
+        return Opening::Damaged;
+    // Not written when another search is writing: the check is then made again next time.
+    exec(db_, ("INSERT OR REPLACE INTO meta VALUES ('checked', '" + std::to_string(today_) + "')")
+                  .c_str());
+    return Opening::Opened;
 }
 
 void SearchCache::close() {
@@ -204,22 +327,27 @@ void SearchCache::close() {
 
 sqlite3_stmt* SearchCache::prepared(int which, const char* sql) {
     sqlite3_stmt*& statement = statements_[which];
-    if (!statement && sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr) != SQLITE_OK)
-        statement = nullptr;
+    if (!statement) {
+        const int result = sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr);
+        if (result != SQLITE_OK) {
+            failed(result);
+            sqlite3_finalize(statement);
+            statement = nullptr;
+        }
+    }
     return statement;
 }
 
 bool SearchCache::lookup(const FingerprintKey& key,
                          std::optional<PictureFingerprint>& fingerprint) {
     std::lock_guard lock(mutex_);
-    if (!db_ || damaged_)
+    if (!db_ || damaged_ || busy_)
         return false;
     static const std::string sql =
         std::string("SELECT hash, colour, seen FROM fingerprints WHERE ") + KeyColumns;
     sqlite3_stmt* statement = prepared(Fingerprints, sql.c_str());
-    if (!statement)
+    if (!statement || bindKey(statement, key, FingerprintVersion) != SQLITE_OK)
         return false;
-    bindKey(statement, key, FingerprintVersion);
     bool found = false;
     const int result = sqlite3_step(statement);
     if (!failed(result) && result == SQLITE_ROW) {
@@ -251,7 +379,7 @@ std::vector<std::optional<KeptContentHashes>>
 SearchCache::lookupContents(const std::vector<FileStamp>& stamps) {
     std::lock_guard lock(mutex_);
     std::vector<std::optional<KeptContentHashes>> found(stamps.size());
-    if (!db_ || damaged_ || stamps.empty())
+    if (!db_ || damaged_ || busy_ || stamps.empty())
         return found;
     static const std::string sql =
         std::string("SELECT edges_low, edges_high, whole_low, whole_high, seen FROM contents"
@@ -261,20 +389,19 @@ SearchCache::lookupContents(const std::vector<FileStamp>& stamps) {
     // One read transaction: the file is locked and checked once, not once a lookup.
     if (!statement || !exec(db_, "BEGIN"))
         return found;
+    std::vector<std::pair<int, FileStamp>> used;
     for (size_t i = 0; i < stamps.size(); ++i) {
-        bindKey(statement, stamps[i], ContentHashVersion);
-        const int result = sqlite3_step(statement);
-        if (failed(result) && damaged_) {
-            // Nothing from a damaged file is used, not even what was read before.
-            sqlite3_reset(statement);
-            exec(db_, "COMMIT");
-            return std::vector<std::optional<KeptContentHashes>>(stamps.size());
-        }
-        if (result == SQLITE_ROW && (!integerAt(statement, 0) || !integerAt(statement, 1) ||
-                                     !pairOrNothingAt(statement, 2) || !dayAt(statement, 4))) {
+        const int bound = bindKey(statement, stamps[i], ContentHashVersion);
+        const int result = bound == SQLITE_OK ? sqlite3_step(statement) : bound;
+        const bool wrongType =
+            result == SQLITE_ROW && (!integerAt(statement, 0) || !integerAt(statement, 1) ||
+                                     !pairOrNothingAt(statement, 2) || !dayAt(statement, 4));
+        if (wrongType)
             damaged_ = true;
+        if (wrongType || failed(result)) {
+            // Nothing from a damaged or busy file is used, not even what was read before.
             sqlite3_reset(statement);
-            exec(db_, "COMMIT");
+            exec(db_, "ROLLBACK");
             return std::vector<std::optional<KeptContentHashes>>(stamps.size());
         }
         if (result == SQLITE_ROW) {
@@ -285,11 +412,12 @@ SearchCache::lookupContents(const std::vector<FileStamp>& stamps) {
                 hashes.whole = ContentHash{asUnsigned(sqlite3_column_int64(statement, 2)),
                                            asUnsigned(sqlite3_column_int64(statement, 3))};
             if (sqlite3_column_int64(statement, 4) < today_)
-                used_.emplace_back(Contents, stamps[i]);
+                used.emplace_back(Contents, stamps[i]);
         }
         sqlite3_reset(statement);
     }
-    exec(db_, "COMMIT");
+    exec(db_, "ROLLBACK"); // only read
+    used_.insert(used_.end(), used.begin(), used.end());
     return found;
 }
 
@@ -299,98 +427,140 @@ void SearchCache::storeContent(const FileStamp& stamp, const KeptContentHashes& 
         pendingContent_.push_back({stamp, hashes});
 }
 
-void SearchCache::flush() {
+std::string SearchCache::problem(int result, const char* consequence) const {
+    if (busy(result))
+        return std::string("The search cache is in use by another search: ") + consequence + ".";
+    return "Could not write the search cache " + path_ + " (" + sqlite3_errstr(result) +
+           "): " + consequence + ".";
+}
+
+std::string SearchCache::flush() {
     std::lock_guard lock(mutex_);
-    if (!db_ || damaged_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
-        return;
-    if (!exec(db_, "BEGIN IMMEDIATE"))
-        return;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(
-            db_, "INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)", -1,
-            &statement, nullptr) == SQLITE_OK) {
-        for (const Pending& p : pending_) {
-            bindKey(statement, p.key, FingerprintVersion);
-            if (p.fingerprint) {
-                sqlite3_bind_int64(statement, 6, asSigned(p.fingerprint->hash));
-                sqlite3_bind_int64(statement, 7, asSigned(p.fingerprint->colour));
-            } else {
-                sqlite3_bind_null(statement, 6);
-                sqlite3_bind_null(statement, 7);
-            }
-            sqlite3_bind_int64(statement, 8, today_);
-            sqlite3_step(statement);
-            sqlite3_reset(statement);
-        }
+    if (!db_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))
+        return {};
+    if (damaged_) {
+        pending_.clear();
+        pendingContent_.clear();
+        used_.clear();
+        return "The search cache " + path_ +
+               " was found damaged and is set aside; what this search learnt is not kept.";
     }
-    sqlite3_finalize(statement);
-    statement = nullptr;
-    if (sqlite3_prepare_v2(db_,
-                           "INSERT OR REPLACE INTO contents VALUES"
-                           " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
-                           -1, &statement, nullptr) == SQLITE_OK) {
-        for (const PendingContent& p : pendingContent_) {
-            bindKey(statement, p.stamp, ContentHashVersion);
-            sqlite3_bind_int64(statement, 6, asSigned(p.hashes.edges.low));
-            sqlite3_bind_int64(statement, 7, asSigned(p.hashes.edges.high));
-            if (p.hashes.whole) {
-                sqlite3_bind_int64(statement, 8, asSigned(p.hashes.whole->low));
-                sqlite3_bind_int64(statement, 9, asSigned(p.hashes.whole->high));
-            } else {
-                sqlite3_bind_null(statement, 8);
-                sqlite3_bind_null(statement, 9);
-            }
-            sqlite3_bind_int64(statement, 10, today_);
-            sqlite3_step(statement);
-            sqlite3_reset(statement);
-        }
+    int result = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) {
+        failed(result);
+        return problem(result, Unwritten);
     }
-    sqlite3_finalize(statement);
+    // Runs `sql` once for each item, binding it with `bind`; the first failure ends it.
+    const auto each = [&](const char* sql, const auto& items, const auto& bind) {
+        sqlite3_stmt* statement = nullptr;
+        int r = sqlite3_prepare_v2(db_, sql, -1, &statement, nullptr);
+        for (auto it = items.begin(); r == SQLITE_OK && it != items.end(); ++it) {
+            r = bind(statement, *it);
+            if (r == SQLITE_OK)
+                r = stepped(statement);
+        }
+        sqlite3_finalize(statement);
+        return r;
+    };
+    const auto asPair = [](const auto& hash) {
+        return hash ? std::optional(std::pair(hash->low, hash->high)) : std::nullopt;
+    };
+    result =
+        each("INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
+             pending_, [&](sqlite3_stmt* statement, const Pending& p) {
+                 int r = bindKey(statement, p.key, FingerprintVersion);
+                 if (r == SQLITE_OK)
+                     r = bindPair(statement, 6,
+                                  p.fingerprint ? std::optional(std::pair(p.fingerprint->hash,
+                                                                          p.fingerprint->colour))
+                                                : std::nullopt);
+                 return r == SQLITE_OK ? sqlite3_bind_int64(statement, 8, today_) : r;
+             });
+    if (result == SQLITE_OK)
+        result = each("INSERT OR REPLACE INTO contents VALUES"
+                      " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
+                      pendingContent_, [&](sqlite3_stmt* statement, const PendingContent& p) {
+                          int r = bindKey(statement, p.stamp, ContentHashVersion);
+                          if (r == SQLITE_OK)
+                              r = bindPair(statement, 6,
+                                           std::pair(p.hashes.edges.low, p.hashes.edges.high));
+                          if (r == SQLITE_OK)
+                              r = bindPair(statement, 8, asPair(p.hashes.whole));
+                          return r == SQLITE_OK ? sqlite3_bind_int64(statement, 10, today_) : r;
+                      });
     // The day of use, written once a day per entry at most.
     for (int table : {Fingerprints, Contents}) {
-        statement = nullptr;
+        if (result != SQLITE_OK)
+            break;
         const std::string sql =
             std::string("UPDATE ") + TableNames[table] + " SET seen = ?6 WHERE " + KeyColumns;
-        if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK)
-            for (const auto& [which, key] : used_) {
-                if (which != table)
-                    continue;
-                bindKey(statement, key,
-                        table == Fingerprints ? FingerprintVersion : ContentHashVersion);
-                sqlite3_bind_int64(statement, 6, today_);
-                sqlite3_step(statement);
-                sqlite3_reset(statement);
-            }
-        sqlite3_finalize(statement);
+        std::vector<FileStamp> keys;
+        for (const auto& [which, key] : used_)
+            if (which == table)
+                keys.push_back(key);
+        result = each(sql.c_str(), keys, [&](sqlite3_stmt* statement, const FileStamp& key) {
+            const int r = bindKey(statement, key,
+                                  table == Fingerprints ? FingerprintVersion : ContentHashVersion);
+            return r == SQLITE_OK ? sqlite3_bind_int64(statement, 6, today_) : r;
+        });
     }
-    exec(db_, "COMMIT");
+    if (result == SQLITE_OK)
+        result = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) {
+        // Nothing was written: everything stays pending for the next try.
+        failed(result);
+        exec(db_, "ROLLBACK");
+        return problem(result, Unwritten);
+    }
     pending_.clear();
     pendingContent_.clear();
     used_.clear();
+    return {};
 }
 
-void SearchCache::trim(int64_t bound) {
+std::string SearchCache::trim(int64_t bound) {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_)
-        return;
+        return {};
     const std::string day = std::to_string(today_);
-    if (number(db_, "SELECT value FROM meta WHERE name = 'trimmed'") != today_) {
-        const std::string expired = std::to_string(today_ - ExpiryDays);
-        exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen < " + expired +
-                   "; DELETE FROM contents WHERE seen < " + expired +
-                   "; UPDATE meta SET value = '" + day + "' WHERE name = 'trimmed'; COMMIT;")
-                      .c_str());
+    // Runs a whole transaction; its failure undoes all of it.
+    const auto transaction = [&](const std::string& sql) {
+        const int result = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+        if (result != SQLITE_OK) {
+            failed(result);
+            exec(db_, "ROLLBACK");
+        }
+        return result;
+    };
+    int code = SQLITE_OK;
+    if (number(db_, "SELECT value FROM meta WHERE name = 'trimmed'", &code) != today_) {
+        if (code == SQLITE_OK) {
+            const std::string expired = std::to_string(today_ - ExpiryDays);
+            code = transaction("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen < " + expired +
+                               "; DELETE FROM contents WHERE seen < " + expired +
+                               "; UPDATE meta SET value = '" + day +
+                               "' WHERE name = 'trimmed'; COMMIT;");
+        }
+        if (code != SQLITE_OK)
+            return problem(code, Untrimmed);
     }
     // Least recently used days first; what was used today stays.
     for (;;) {
+        int a = SQLITE_OK, b = SQLITE_OK, c = SQLITE_OK;
         const int64_t used =
-            (number(db_, "PRAGMA page_count") - number(db_, "PRAGMA freelist_count")) *
-            number(db_, "PRAGMA page_size");
+            (number(db_, "PRAGMA page_count", &a) - number(db_, "PRAGMA freelist_count", &b)) *
+            number(db_, "PRAGMA page_size", &c);
+        if (a != SQLITE_OK || b != SQLITE_OK || c != SQLITE_OK)
+            return problem(a != SQLITE_OK ? a : b != SQLITE_OK ? b : c, Untrimmed);
         if (used <= bound)
             break;
         const std::optional<std::string> oldestText =
-            single(db_, "SELECT min(seen) FROM (SELECT min(seen) AS seen FROM fingerprints"
-                        " UNION ALL SELECT min(seen) FROM contents)");
+            single(db_,
+                   "SELECT min(seen) FROM (SELECT min(seen) AS seen FROM fingerprints"
+                   " UNION ALL SELECT min(seen) FROM contents)",
+                   &code);
+        if (code != SQLITE_OK)
+            return problem(code, Untrimmed);
         if (!oldestText || oldestText->empty())
             break;
         // Read as a number, so that only a number goes back into the statement.
@@ -399,13 +569,28 @@ void SearchCache::trim(int64_t bound) {
             break;
         const std::string cutoff = std::to_string(oldest);
         const int64_t changesBefore = sqlite3_total_changes64(db_);
-        if (!exec(db_, ("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen <= " + cutoff +
-                        "; DELETE FROM contents WHERE seen <= " + cutoff + "; COMMIT;")
-                           .c_str()) ||
-            sqlite3_total_changes64(db_) == changesBefore) // nothing went: no progress to make
+        code = transaction("BEGIN IMMEDIATE; DELETE FROM fingerprints WHERE seen <= " + cutoff +
+                           "; DELETE FROM contents WHERE seen <= " + cutoff + "; COMMIT;");
+        if (code != SQLITE_OK)
+            return problem(code, Untrimmed);
+        if (sqlite3_total_changes64(db_) == changesBefore) // nothing went: no progress to make
             break;
     }
-    exec(db_, "PRAGMA incremental_vacuum");
+    code = sqlite3_exec(db_, "PRAGMA incremental_vacuum", nullptr, nullptr, nullptr);
+    if (code != SQLITE_OK) {
+        failed(code);
+        return problem(code, Untrimmed);
+    }
+    return {};
+}
+
+std::string SearchCache::writeBack() {
+    if (!db_)
+        return problem_;
+    const std::string written = flush();
+    if (!written.empty())
+        return written;
+    return trim();
 }
 
 bool SearchCache::clear() {
@@ -424,7 +609,7 @@ bool SearchCache::clear() {
         failed(result);
         return damaged_;
     }
-    // The file shrinks to its empty tables.
+    // The file shrinks to its empty tables; what could not be given back is still empty.
     exec(db_, "VACUUM");
     return true;
 }

@@ -43,8 +43,8 @@ TEST(UndoJournal, ANewJournalReadsWhatTheLastOneWrote) {
         UndoJournal journal(path);
         ASSERT_TRUE(journal.load()); // no file yet: empty
         EXPECT_TRUE(journal.empty());
-        journal.push(trashAction("/p/caf\xe9 100%.jpg"));
-        journal.push(renameAction("old\xfe.jpg", "new name.jpg"));
+        EXPECT_TRUE(journal.push(trashAction("/p/caf\xe9 100%.jpg")));
+        EXPECT_TRUE(journal.push(renameAction("old\xfe.jpg", "new name.jpg")));
     }
     UndoJournal reread(path);
     ASSERT_TRUE(reread.load());
@@ -73,12 +73,24 @@ TEST(UndoJournal, ANewJournalReadsWhatTheLastOneWrote) {
     EXPECT_EQ(third.last()->kind, UndoKind::Trash);
 }
 
+TEST(UndoJournal, AFileThatCannotBeWrittenIsReported) {
+    QTemporaryDir tmp;
+    QFile blocker(tmp.filePath("blocker")); // where the journal's folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    UndoJournal journal(tmp.filePath("blocker/journal.json"));
+    EXPECT_FALSE(journal.push(renameAction("x", "y")));
+    EXPECT_EQ(journal.size(), 1u); // still undoable in this run
+    bool saved = true;
+    EXPECT_TRUE(journal.takeLast(&saved).has_value());
+    EXPECT_FALSE(saved);
+}
+
 TEST(UndoJournal, KeepsTheLastHundredActions) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("journal.json");
     UndoJournal journal(path);
     for (int i = 0; i < 130; ++i)
-        journal.push(renameAction("a" + std::to_string(i), "b" + std::to_string(i)));
+        EXPECT_TRUE(journal.push(renameAction("a" + std::to_string(i), "b" + std::to_string(i))));
     EXPECT_EQ(journal.size(), UndoJournal::Capacity);
     EXPECT_EQ(journal.actions().front().oldName, "a30");
     EXPECT_EQ(journal.last()->oldName, "a129");
@@ -102,7 +114,7 @@ TEST(UndoJournal, ADamagedFileIsAnEmptyJournalThatCanBeWrittenAgain) {
         UndoJournal journal(path);
         EXPECT_FALSE(journal.load()) << garbage.toStdString();
         EXPECT_TRUE(journal.empty());
-        journal.push(renameAction("x", "y"));
+        EXPECT_TRUE(journal.push(renameAction("x", "y")));
         UndoJournal reread(path);
         EXPECT_TRUE(reread.load());
         EXPECT_EQ(reread.size(), 1u);

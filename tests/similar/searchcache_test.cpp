@@ -14,6 +14,7 @@
 #include "searchcache.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 using namespace fenwa;
 using fenwa::similar::SearchCache;
@@ -39,8 +40,10 @@ struct CountingCache : ContentHashCache {
     std::atomic<int> hits{0}, stores{0};
 };
 
-class SearchCache : public ::testing::Test {
+class CacheFile : public ::testing::Test {
 protected:
+    // Short, so that a test meeting a lock held by "another search" soon goes on.
+    static constexpr int BusyMilliseconds = 50;
     QTemporaryDir dir;
     std::string cachePath() const {
         return dir.filePath("cache/fingerprints.sqlite").toStdString();
@@ -53,10 +56,11 @@ protected:
 
     // The content search's groups, as sets of names, through a cache opened afresh.
     std::set<std::set<std::string>> search(int settleSeconds, int* hits = nullptr,
-                                           int* stores = nullptr) const {
+                                           int* stores = nullptr,
+                                           std::string* written = nullptr) const {
         FileRecordStore rows;
         ReadDirectory(tree(), rows, false);
-        SearchCache kept(cachePath());
+        SearchCache kept(cachePath(), 0, BusyMilliseconds);
         kept.setSettleSeconds(settleSeconds);
         CountingCache counting(kept);
         ContentCheckOptions options;
@@ -81,6 +85,11 @@ protected:
             *hits = counting.hits;
         if (stores)
             *stores = counting.stores;
+        const std::string problem = kept.writeBack();
+        if (written)
+            *written = problem;
+        else
+            EXPECT_EQ(problem, "");
         return groups;
     }
 };
@@ -94,7 +103,7 @@ std::string bytes(size_t size, char fill, size_t changeAt = std::string::npos) {
 
 } // namespace
 
-TEST_F(SearchCache, SecondSearchReadsNothingAndAChangedFileIsReadAgain) {
+TEST_F(CacheFile, SecondSearchReadsNothingAndAChangedFileIsReadAgain) {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tree())));
     const size_t large = 300 * 1024; // beyond both edges
     write("small-a", bytes(1000, 'a'));
@@ -128,7 +137,58 @@ TEST_F(SearchCache, SecondSearchReadsNothingAndAChangedFileIsReadAgain) {
     EXPECT_EQ(hits, 4);
 }
 
-TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
+TEST_F(CacheFile, AFileAnotherSearchHoldsIsLeftAloneAndWrittenWhenFree) {
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tree())));
+    write("a", bytes(1000, 'a'));
+    write("b", bytes(1000, 'a'));
+    const std::set<std::set<std::string>> expected = {{"a", "b"}};
+    int hits = 0, stores = 0;
+    std::string written;
+    ASSERT_EQ(search(0, &hits, &stores), expected);
+    ASSERT_EQ(stores, 2);
+
+    SearchCache before(cachePath(), 0, BusyMilliseconds);
+    // "Another search" writing, longer than the busy wait: its journal exists meanwhile.
+    const QString path = QString::fromStdString(cachePath());
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(cachePath().c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    const auto inodeBefore = inode();
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(cachePath().c_str(), &other), SQLITE_OK);
+    const auto run = [&](const char* sql) {
+        return sqlite3_exec(other, sql, nullptr, nullptr, nullptr);
+    };
+    ASSERT_EQ(run("BEGIN EXCLUSIVE; INSERT INTO meta VALUES ('other', 'x')"), SQLITE_OK);
+    ASSERT_TRUE(QFile::exists(path + "-journal"));
+
+    // A cache opened meanwhile goes without; one opened before stops reading and keeps
+    // what it could not write.
+    SearchCache during(cachePath(), 0, BusyMilliseconds);
+    EXPECT_FALSE(during.usable());
+    EXPECT_NE(during.problem(), "");
+    EXPECT_EQ(search(0, &hits, &stores, &written), expected); // reads every file
+    EXPECT_EQ(hits, 0);
+    EXPECT_NE(written, "");
+    before.storeContent({1, 1, 100, 7}, {{1, 2}, std::nullopt});
+    EXPECT_FALSE(before.lookupContents({{1, 1, 100, 7}})[0].has_value());
+    EXPECT_NE(before.flush(), "");
+
+    // Nothing was set aside, renamed or deleted from under the other search.
+    EXPECT_FALSE(QFile::exists(path + ".set-aside"));
+    EXPECT_TRUE(QFile::exists(path + "-journal"));
+    EXPECT_EQ(inode(), inodeBefore);
+    ASSERT_EQ(run("COMMIT"), SQLITE_OK);
+    sqlite3_close(other);
+
+    EXPECT_EQ(before.flush(), ""); // what waited is written now
+    SearchCache after(cachePath(), 0, BusyMilliseconds);
+    EXPECT_TRUE(after.lookupContents({{1, 1, 100, 7}})[0].has_value());
+    EXPECT_EQ(after.entries(), 2 + 1);
+}
+
+TEST_F(CacheFile, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
     constexpr int64_t Day = 20000;
     const auto entry = [](uint64_t inode) { return FileStamp{1, inode, 100, 7}; };
     const auto has = [&](SearchCache& cache, uint64_t inode) {
@@ -175,7 +235,7 @@ TEST_F(SearchCache, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge)
     EXPECT_LT(QFileInfo(QString::fromStdString(cachePath())).size(), before / 10);
 }
 
-TEST_F(SearchCache, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
+TEST_F(CacheFile, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
     constexpr int64_t Day = 20000;
     std::vector<FileStamp> stamps;
     for (uint64_t inode = 1; inode <= 20000; ++inode)
@@ -212,7 +272,7 @@ std::optional<similar::PictureFingerprint> fingerprintOfName(const std::string& 
 
 } // namespace
 
-TEST_F(SearchCache, AValueOfTheWrongTypeSetsTheFileAside) {
+TEST_F(CacheFile, AValueOfTheWrongTypeSetsTheFileAside) {
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(tree())));
     for (char digit = '0'; digit <= '9'; ++digit)
         write(std::string("p") + digit + ".bmp", std::string(1, digit));
