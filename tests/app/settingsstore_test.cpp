@@ -62,13 +62,13 @@ struct RecordingControls : SettingsControls {
     void showInformation(const QString& m) override { notices << m; }
 };
 
+// What a first run sets, in the table's order, written out so that a wrong default in
+// the table shows.
 QStringList defaultCalls() {
-    QStringList calls;
-    for (const SettingValue& v : SettingsTable)
-        calls << QString::fromLatin1(v.name) + "=" +
-                     (v.kind == SettingKind::Flag ? (v.flagDefault ? "1" : "0")
-                                                  : QString::fromLatin1(v.textDefault));
-    return calls;
+    return {"ckName=0",       "ckSize=1",     "ckTime=0",    "ckInclude=1",   "ckPreview=1",
+            "ckShowSlides=1", "raDblClick=1", "raClick=0",   "edTime=200",    "rbFullSize=0",
+            "rbHalf=1",       "rbQuarter=0",  "rbEighth=0",  "ckNoConfirm=0", "ckNoRecycle=0",
+            "rbEnglish=1",    "rbChinese=0",  "ckContent=0", "ckSimilar=0",   "cbSimilarLevel=2"};
 }
 
 class SettingsStoreTest : public testing::Test {

@@ -20,6 +20,7 @@
 
 #include "cliapp.h"
 #include "exportlist.h"
+#include "indirectory.h"
 #include "scanner.h"
 
 namespace {
@@ -343,18 +344,19 @@ TEST(Cli, ASecondSpellingOfAListedDirectoryIsRefused) {
     ::mkdir((root + "/d3").c_str(), 0755);
     std::ofstream(root + "/d2/f.jpg") << "photo";
     ASSERT_EQ(::symlink((root + "/d2").c_str(), (root + "/link").c_str()), 0);
-    ASSERT_EQ(::chdir(root.c_str()), 0);
-    for (const std::string& second :
-         {root + "/d2", std::string("link"), root + "/d3/../d2", std::string("./d2")}) {
-        const Output o = runCli({"find-duplicates", "--size", "d2", second});
-        EXPECT_EQ(o.status, 2) << second;
-        EXPECT_EQ(o.out, "") << second;
-        EXPECT_NE(o.err.find("是直系親屬"), std::string::npos) << second;
-    }
-    // The same text twice is listed once: the file is no copy of itself.
-    const Output same = runCli({"find-duplicates", "--content", "d2", "d2"});
-    EXPECT_EQ(same.status, 0);
-    EXPECT_EQ(same.out, "");
+    RunInDirectory(root, [&] {
+        for (const std::string& second :
+             {root + "/d2", std::string("link"), root + "/d3/../d2", std::string("./d2")}) {
+            const Output o = runCli({"find-duplicates", "--size", "d2", second});
+            EXPECT_EQ(o.status, 2) << second;
+            EXPECT_EQ(o.out, "") << second;
+            EXPECT_NE(o.err.find("是直系親屬"), std::string::npos) << second;
+        }
+        // The same text twice is listed once: the file is no copy of itself.
+        const Output same = runCli({"find-duplicates", "--content", "d2", "d2"});
+        EXPECT_EQ(same.status, 0);
+        EXPECT_EQ(same.out, "");
+    });
 }
 
 TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {

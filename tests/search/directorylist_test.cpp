@@ -10,6 +10,7 @@
 
 #include "directorylist.h"
 #include "identity.h"
+#include "indirectory.h"
 
 using namespace fenwa;
 using fenwa::platform::PathStyle;
@@ -105,7 +106,6 @@ TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
     for (const char* d : {"/d2", "/d2/sub", "/d3", "/bind"})
         ASSERT_EQ(::mkdir((root + d).c_str(), 0755), 0);
     ASSERT_EQ(::symlink((root + "/d2").c_str(), (root + "/link").c_str()), 0);
-    ASSERT_EQ(::chdir(root.c_str()), 0);
     const std::vector<std::string> list{root + "/d2"};
     struct Case {
         std::string text;
@@ -136,14 +136,17 @@ TEST(DirectoryList, SpellingsOfOneDirectoryOnDiskAreRelatives) {
     // chroot the file system's own mount is hidden from it, and nothing can tell.
     if (bind.mounted && mountSourceReachable(root + "/bind"))
         cases.push_back({root + "/bind", AddDirectoryOutcome::Relatives});
-    for (const Case& c : cases) {
-        const AddDirectoryCheck r =
-            checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
-                                platform::nativePathStyle(), platform::DirectoryLineage{});
-        EXPECT_EQ(r.outcome, c.outcome) << c.text;
-        if (r.outcome == AddDirectoryOutcome::Relatives) {
-            EXPECT_EQ(relativesMessage(r.directory, r.conflict),
-                      c.text + " 和 " + list[0] + " 是直系親屬, 不可同時存在!");
+    // Relative spellings name folders in the test's own.
+    RunInDirectory(root, [&] {
+        for (const Case& c : cases) {
+            const AddDirectoryCheck r =
+                checkDirectoryToAdd(c.text, list, platform::isExistingDirectory,
+                                    platform::nativePathStyle(), platform::DirectoryLineage{});
+            EXPECT_EQ(r.outcome, c.outcome) << c.text;
+            if (r.outcome == AddDirectoryOutcome::Relatives) {
+                EXPECT_EQ(relativesMessage(r.directory, r.conflict),
+                          c.text + " 和 " + list[0] + " 是直系親屬, 不可同時存在!");
+            }
         }
-    }
+    });
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "indirectory.h"
 #include "search.h"
 
 using namespace fenwa;
@@ -22,7 +23,6 @@ protected:
         std::ofstream(root + "/d2/f.jpg") << "photo";
         std::ofstream(root + "/d2/sub/g.jpg") << "photo";
         ASSERT_EQ(::symlink((root + "/d2").c_str(), (root + "/link").c_str()), 0);
-        ASSERT_EQ(::chdir(root.c_str()), 0);
     }
     SearchOutcome search(std::vector<std::string> directories, bool subdirectories,
                          Criteria criteria = {}) {
@@ -40,24 +40,27 @@ protected:
 } // namespace
 
 TEST_F(Spellings, OneDirectoryListedTwiceIsReadOnce) {
-    // Each pair names d2 twice; d2 and its subdirectory once each.
-    const std::vector<std::pair<std::string, std::string>> pairs = {
-        {"d2", root + "/d2"},       {root + "/d2", "link"},    {"link", "d2"},
-        {root + "/d3/../d2", "d2"}, {root + "/d2/", "./d2//"}, {"d2", "d2/sub/.."},
-    };
-    for (const auto& [a, b] : pairs)
-        for (bool subdirectories : {true, false}) {
-            SCOPED_TRACE(a + " + " + b + (subdirectories ? " with subdirectories" : ""));
-            const SearchOutcome all = search({a, b}, subdirectories);
-            EXPECT_EQ(all.rows.size(), subdirectories ? 2u : 1u);
-            // Nothing forms a group with itself, by size or by content.
-            EXPECT_EQ(search({a, b}, subdirectories, {false, true, false, false}).rows.size(),
-                      subdirectories ? 2u : 0u);
-            EXPECT_EQ(search({a, b}, subdirectories, {false, false, false, true}).rows.size(),
-                      subdirectories ? 2u : 0u);
-        }
-    // A listed subdirectory already read below a listed parent is not read again.
-    EXPECT_EQ(search({"d2", "link/sub"}, true).rows.size(), 2u);
+    // Relative spellings name folders in the test's own.
+    RunInDirectory(root, [&] {
+        // Each pair names d2 twice; d2 and its subdirectory once each.
+        const std::vector<std::pair<std::string, std::string>> pairs = {
+            {"d2", root + "/d2"},       {root + "/d2", "link"},    {"link", "d2"},
+            {root + "/d3/../d2", "d2"}, {root + "/d2/", "./d2//"}, {"d2", "d2/sub/.."},
+        };
+        for (const auto& [a, b] : pairs)
+            for (bool subdirectories : {true, false}) {
+                SCOPED_TRACE(a + " + " + b + (subdirectories ? " with subdirectories" : ""));
+                const SearchOutcome all = search({a, b}, subdirectories);
+                EXPECT_EQ(all.rows.size(), subdirectories ? 2u : 1u);
+                // Nothing forms a group with itself, by size or by content.
+                EXPECT_EQ(search({a, b}, subdirectories, {false, true, false, false}).rows.size(),
+                          subdirectories ? 2u : 0u);
+                EXPECT_EQ(search({a, b}, subdirectories, {false, false, false, true}).rows.size(),
+                          subdirectories ? 2u : 0u);
+            }
+        // A listed subdirectory already read below a listed parent is not read again.
+        EXPECT_EQ(search({"d2", "link/sub"}, true).rows.size(), 2u);
+    });
 }
 
 TEST_F(Spellings, ABindMountOfAListedDirectoryIsNotReadAgain) {
@@ -65,14 +68,15 @@ TEST_F(Spellings, ABindMountOfAListedDirectoryIsNotReadAgain) {
         GTEST_SKIP() << "bind mounts need root";
     if (::mount((root + "/d2").c_str(), (root + "/other").c_str(), nullptr, MS_BIND, nullptr) != 0)
         GTEST_SKIP() << "bind mounts are not allowed here";
-    const SearchOutcome both = search({root, root + "/d2"}, true);
-    const SearchOutcome throughMount = search({"other", "d2"}, true);
+    RunInDirectory(root, [&] {
+        // root holds d2 and, through the mount, d2 again: f.jpg and sub/g.jpg once each.
+        EXPECT_EQ(search({root, root + "/d2"}, true).rows.size(), 2u);
+        const SearchOutcome throughMount = search({"other", "d2"}, true);
+        ASSERT_EQ(throughMount.rows.size(), 2u);
+        // The first reading in walk order wins.
+        EXPECT_EQ(throughMount.rows.directory(0), "other");
+    });
     ::umount((root + "/other").c_str());
-    // root holds d2 and, through the mount, d2 again: f.jpg and sub/g.jpg once each.
-    EXPECT_EQ(both.rows.size(), 2u);
-    ASSERT_EQ(throughMount.rows.size(), 2u);
-    // The first reading in walk order wins.
-    EXPECT_EQ(throughMount.rows.directory(0), "other");
 }
 
 TEST_F(Spellings, HardLinksAreTwoRowsMarkedAsSharingTheirData) {
