@@ -22,12 +22,6 @@ TJPEGImage::TJPEGImage() : data_(std::make_shared<TJPEGData>()) {
     smoothing_ = d.smoothing;
 }
 
-void TJPEGImage::RegisterPictureKind() {
-    auto factory = [] { return std::make_unique<TJPEGImage>(); };
-    TPictureFormats::RegisterFileFormat("jpeg", "JPEG Image File", factory, "TJPEGImage");
-    TPictureFormats::RegisterFileFormat("jpg", "JPEG Image File", factory, "TJPEGImage");
-}
-
 void TJPEGImage::loadFromBytes(const QByteArray& bytes) {
     freeBitmap();
     auto data = std::make_shared<TJPEGData>();

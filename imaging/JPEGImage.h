@@ -49,10 +49,6 @@ public:
 
     TJPEGImage();
 
-    // Registers "jpeg" and "jpg" with the picture registry. The registry starts with
-    // them; this restores them after TPictureFormats::UnregisterKind("TJPEGImage").
-    static void RegisterPictureKind();
-
     void loadFromBytes(const QByteArray& bytes) override;
 
     int width() override;

@@ -5,6 +5,7 @@
 // frame the jump skips.
 
 #include "JpegCodec.h"
+#include "JpegErrors.h"
 
 #include <chrono>
 #include <csetjmp>
@@ -21,11 +22,6 @@ namespace {
 
 struct DecodeContext;
 
-struct ErrorManager {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
 // The library's progress record extended with what the throttled hook remembers.
 struct ProgressRecord {
     jpeg_progress_mgr pub;
@@ -40,7 +36,7 @@ enum Failure { NoFailure, LibraryError, TooLarge, OutOfMemory };
 // Everything a decode needs, trivially destructible so a longjmp can skip it.
 struct DecodeContext {
     jpeg_decompress_struct cinfo;
-    ErrorManager errors;
+    JpegErrorManager errors;
     ProgressRecord progress;
     bool created;
 
@@ -75,23 +71,6 @@ struct DecodeContext {
     Failure failure;
     int code;
 };
-
-void errorExit(j_common_ptr cinfo) {
-    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
-    std::longjmp(errors->jump, 1);
-}
-
-// Warnings and messages are ignored; the decoder goes on where it can (a truncated
-// file decodes with its missing rows grey).
-void emitMessage(j_common_ptr, int) {}
-void outputMessage(j_common_ptr) {}
-void formatMessage(j_common_ptr, char* buffer) {
-    buffer[0] = '\0';
-}
-void resetErrorManager(j_common_ptr cinfo) {
-    cinfo->err->num_warnings = 0;
-    cinfo->err->msg_code = 0;
-}
 
 long long tickCount() {
     using namespace std::chrono;
@@ -161,12 +140,7 @@ void prepareContext(DecodeContext* c, const QByteArray& bytes, const TJpegDecode
 // below a setjmp point that catches the library's errors.
 void setupDecoder(DecodeContext* c) {
     jpeg_decompress_struct& cinfo = c->cinfo;
-    cinfo.err = jpeg_std_error(&c->errors.pub);
-    c->errors.pub.error_exit = errorExit;
-    c->errors.pub.emit_message = emitMessage;
-    c->errors.pub.output_message = outputMessage;
-    c->errors.pub.format_message = formatMessage;
-    c->errors.pub.reset_error_mgr = resetErrorManager;
+    cinfo.err = JpegQuietErrors(c->errors);
     jpeg_create_decompress(&cinfo);
     c->created = true;
     cinfo.mem->max_memory_to_use = kMaxJpegDecoderMemory;
@@ -224,12 +198,7 @@ void readHeaderInner(DecodeContext* c, TJpegHeaderInfo* info) {
         c->code = c->errors.pub.msg_code;
         return;
     }
-    c->cinfo.err = jpeg_std_error(&c->errors.pub);
-    c->errors.pub.error_exit = errorExit;
-    c->errors.pub.emit_message = emitMessage;
-    c->errors.pub.output_message = outputMessage;
-    c->errors.pub.format_message = formatMessage;
-    c->errors.pub.reset_error_mgr = resetErrorManager;
+    c->cinfo.err = JpegQuietErrors(c->errors);
     jpeg_create_decompress(&c->cinfo);
     c->created = true;
     jpeg_mem_src(&c->cinfo, c->data, c->size);
@@ -426,7 +395,31 @@ ContextPtr newContext() {
     }
 }
 
+void errorExit(j_common_ptr cinfo) {
+    std::longjmp(reinterpret_cast<JpegErrorManager*>(cinfo->err)->jump, 1);
+}
+
+void emitMessage(j_common_ptr, int) {}
+void outputMessage(j_common_ptr) {}
+void formatMessage(j_common_ptr, char* buffer) {
+    buffer[0] = '\0';
+}
+void resetErrorManager(j_common_ptr cinfo) {
+    cinfo->err->num_warnings = 0;
+    cinfo->err->msg_code = 0;
+}
+
 } // namespace
+
+jpeg_error_mgr* JpegQuietErrors(JpegErrorManager& errors) {
+    jpeg_error_mgr* err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = errorExit;
+    errors.pub.emit_message = emitMessage;
+    errors.pub.output_message = outputMessage;
+    errors.pub.format_message = formatMessage;
+    errors.pub.reset_error_mgr = resetErrorManager;
+    return err;
+}
 
 TJpegHeaderInfo JpegReadHeader(const QByteArray& bytes) {
     ContextPtr c = newContext();

@@ -20,7 +20,7 @@ public:
             {"wmf", "Metafiles", [] { return std::make_unique<TMetafileGraphic>(); }, "TMetafile"});
         entries.push_back({"emf", "Enhanced Metafiles",
                            [] { return std::make_unique<TMetafileGraphic>(); }, "TMetafile"});
-        // The JPEG picture kind registers itself at start-up.
+        // JPEG is built in, like the kinds above.
         auto jpeg = [] { return std::make_unique<TJPEGImage>(); };
         entries.push_back({"jpeg", "JPEG Image File", jpeg, "TJPEGImage"});
         entries.push_back({"jpg", "JPEG Image File", jpeg, "TJPEGImage"});

@@ -3,12 +3,11 @@
 #include <QImage>
 #include <QPainter>
 #include <csetjmp>
-#include <cstdio>
-#include <jpeglib.h>
 
 #include "DibBitmap.h"
 #include "GifRegistration.h"
 #include "Graphic.h"
+#include "JpegErrors.h"
 #include "PictureHolder.h"
 #include "PictureLoader.h"
 #include "fingerprint.h"
@@ -17,18 +16,6 @@
 namespace fenwa::similar {
 
 namespace {
-
-struct JpegErrors {
-    jpeg_error_mgr pub;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void errorExit(j_common_ptr cinfo) {
-    std::longjmp(reinterpret_cast<JpegErrors*>(cinfo->err)->jump, 1);
-}
-
-void quiet(j_common_ptr, int) {}
-void quietOutput(j_common_ptr) {}
 
 // A file of thousands of scans costs time at every scale; real ones have a dozen.
 constexpr int MaxScans = 1000;
@@ -58,7 +45,7 @@ struct Pixels {
 // Everything that could be skipped by the longjmp lives in the caller. With `colour`, a
 // colour JPEG comes out in colour: at the reduced scales the chroma costs little more,
 // as the entropy decoding of every component is needed for grey too.
-bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrors& errors, const QByteArray& bytes,
+bool decodeInner(jpeg_decompress_struct& cinfo, JpegErrorManager& errors, const QByteArray& bytes,
                  bool colour, Pixels& out) {
     if (setjmp(errors.jump))
         return false;
@@ -160,12 +147,9 @@ template <class Load> std::optional<Pixels> loadOther(const QByteArray& nativeNa
 
 bool decodeJpeg(const QByteArray& bytes, bool colour, Pixels& out) {
     jpeg_decompress_struct cinfo{};
-    JpegErrors errors{};
+    JpegErrorManager errors{};
     ScanGuard guard{};
-    cinfo.err = jpeg_std_error(&errors.pub);
-    errors.pub.error_exit = errorExit;
-    errors.pub.emit_message = quiet;
-    errors.pub.output_message = quietOutput;
+    cinfo.err = JpegQuietErrors(errors);
     jpeg_create_decompress(&cinfo);
     cinfo.mem->max_memory_to_use = MaxDecoderMemory;
     guard.pub.progress_monitor = checkProgress;
@@ -210,17 +194,6 @@ std::optional<PictureFingerprint> fingerprintOf(const QByteArray& bytes,
 }
 
 } // namespace
-
-bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out) {
-    Pixels pixels;
-    out = GreyPicture{};
-    if (!decodeJpeg(bytes, false, pixels))
-        return false;
-    out.width = pixels.width;
-    out.height = pixels.height;
-    out.pixels = std::move(pixels.samples);
-    return true;
-}
 
 void PrepareFingerprinting() {
     EnsureJpeExtension();

@@ -15,21 +15,10 @@
 
 namespace fenwa::similar {
 
-// A greyscale picture, rows top-down without padding.
-struct GreyPicture {
-    int width = 0;
-    int height = 0;
-    std::vector<uint8_t> pixels;
-};
-
 // The short side a reduced JPEG decode keeps at least.
 inline constexpr int MinShortSide = 64;
 // Larger files are not read for a fingerprint.
 inline constexpr int64_t MaxPictureFileBytes = int64_t(256) << 20;
-
-// Decodes JPEG bytes to grey at 1/1, 1/2, 1/4 or 1/8 scale, the smallest that keeps
-// MinShortSide on the short side. False for damaged or oversized input.
-bool DecodeJpegGrey(const QByteArray& bytes, GreyPicture& out);
 
 // Registers the picture kinds the loaders need; call once on the main thread.
 void PrepareFingerprinting();
