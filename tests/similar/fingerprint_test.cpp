@@ -318,8 +318,8 @@ TEST_P(SimilarKernel, GroupsAsThePlainKernelDoes) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, SimilarKernel,
                          ::testing::Values(IndexKernel::Popcount, IndexKernel::Avx512),
-                         [](const auto& info) {
-                             return info.param == IndexKernel::Popcount ? "Popcount" : "Avx512";
+                         [](const auto& kernel) {
+                             return kernel.param == IndexKernel::Popcount ? "Popcount" : "Avx512";
                          });
 
 TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
