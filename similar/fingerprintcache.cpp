@@ -300,6 +300,12 @@ void FingerprintCache::storeContent(const FileStamp& stamp, const KeptContentHas
         pendingContent_.push_back({stamp, hashes});
 }
 
+std::string FingerprintCache::writeBack() {
+    flush();
+    trim();
+    return {};
+}
+
 void FingerprintCache::flush() {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_ || (pending_.empty() && pendingContent_.empty() && used_.empty()))

@@ -59,6 +59,8 @@ public:
 
     // Writes what was stored and the days entries were used on.
     void flush();
+    // flush() and trim(), as a search ends.
+    std::string writeBack() override;
     // Drops expired entries, then the least recently used until the file's used pages
     // fit `bound` bytes, and gives the freed pages back to the file system.
     void trim(int64_t bound = DefaultSizeBound);
