@@ -19,7 +19,12 @@ void SearchMonitor::readingProgressed() {
         return;
     const size_t count = session_.directoriesKnown();
     const size_t read = session_.directoriesRead();
-    sink_(SearchStage::Reading, read == 0 ? 0 : std::min(read, count) - 1, count);
+    // Until something is read there is nothing to show; and with every known directory
+    // read the walk may still find more (a directory is read before its subdirectories
+    // are counted), so that is no 100% either: the reading's end says so.
+    if (read == 0 || read >= count)
+        return;
+    sink_(SearchStage::Reading, read - 1, count);
 }
 
 void SearchMonitor::enterStage(SearchStage stage) {

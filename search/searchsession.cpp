@@ -19,8 +19,8 @@ struct SearchSession::Run {
     std::unique_ptr<SearchMonitor> monitor;
     bool reports = false; // someone listens to the progress
 
-    std::atomic<int> lastKey{0}; // the last stage and percentage passed on
-    std::mutex mutex;            // guards what follows
+    std::atomic<int> lastKey{-1}; // the last stage and percentage passed on
+    std::mutex mutex;             // guards what follows
     int shownStage = -1;
     int shownPercent = -1;
     int readingPercent = 0; // the estimate while reading never runs backwards
