@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
 #include <QGridLayout>
@@ -26,9 +25,6 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
-#include <atomic>
-#include <exception>
-#include <thread>
 
 #include "GifRegistration.h"
 #include "TAdvImage.h"
@@ -44,10 +40,10 @@
 #include "messages.h"
 #include "nativename.h"
 #include "pathrules.h"
-#include "picturefingerprint.h"
 #include "progress.h"
 #include "search.h"
-#include "searchcache.h"
+#include "searchsession.h"
+#include "similarsearch.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
@@ -707,19 +703,6 @@ void TfrmMain::repaintStatusBar() {
     StatusBar->repaint();
 }
 
-void TfrmMain::ReportProgress(size_t step, size_t count) {
-    if (!frmProgress_->isVisible()) {
-        frmProgress_->showCentred();
-        lastProgressPercent_ = -1;
-        // Let the new window be mapped and painted once; user input stays queued.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    // Repaints now and then, and lets the user reach the progress window's Cancel.
-    frmProgress_->keepResponsive();
-    const int percent = ProgressPercent(step, count);
-    showProgressPercent(percent);
-}
-
 void TfrmMain::showProgressPercent(int percent) {
     // Steps that leave the shown percentage unchanged change nothing on screen, which
     // keeps a long operation from spending its time here.
@@ -883,21 +866,7 @@ void TfrmMain::btnFindAllClick() {
     SearchRequest request;
     request.directories = directoryEntries();
     request.includeSubdirectories = ckInclude->isChecked();
-    FileRecordStore rows;
-    if (!runSearchBesideWindow(request, rows)) {
-        FinishCancelledSearch();
-        return;
-    }
-    // Rows join the list in one insertion.
-    lvFiles->setUpdatesEnabled(false);
-    lvFilesModel->appendRows(std::move(rows));
-    duplicateList_ = false;
-    updateTicksNotice();
-    ClearSlides();
-    lvFiles->setUpdatesEnabled(true);
-    ListIdle = true;
-    setStatusText(1, QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
-    repaintStatusBar();
+    startSearch(std::move(request));
 }
 
 // ---------------------------------------------------------------------------
@@ -947,26 +916,26 @@ void TfrmMain::btnFindDuplicatesClick() {
         return;
     ListIdle = false;
     AddPendingDirectory();
-    const bool finished = runDuplicateSearch();
+    if (!startDuplicateSearch())
+        endDuplicateSearch();
+}
+
+void TfrmMain::endDuplicateSearch() {
     showCacheSize(); // the search's cache was written back as it ended
-    if (!finished) {
-        FinishCancelledSearch();
-        return;
-    }
     ClearSlides();
     ListIdle = true;
     setStatusText(1, statusText(1) + QString::fromLatin1(NavigationHint));
 }
 
-bool TfrmMain::runDuplicateSearch() {
+bool TfrmMain::startDuplicateSearch() {
     if (lstDir->count() == 0) {
         services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
-        return true;
+        return false;
     }
     const Criteria ticked = criteria();
     if (!ticked.any()) {
         services_.messages->error(this, QString::fromUtf8(MsgNoCriterion));
-        return true;
+        return false;
     }
     ClearResultList();
     SearchRequest request;
@@ -974,137 +943,111 @@ bool TfrmMain::runDuplicateSearch() {
     request.includeSubdirectories = ckInclude->isChecked();
     request.duplicatesOnly = true;
     request.criteria = ticked;
-    // One cache file for fingerprints and content hashes, written back when the request
-    // goes, after the search.
-    std::shared_ptr<similar::SearchCache> cache;
-    const auto sharedCache = [this, &cache] {
-        if (!cache)
-            cache = std::make_shared<similar::SearchCache>(services_.searchCachePath);
-        return cache;
-    };
-    if (ticked.content && !services_.searchCachePath.empty())
-        request.contentCache = sharedCache();
-    if (ticked.similar) {
-        similar::PrepareFingerprinting();
-        request.fingerprint = [kept = sharedCache()](const FileRecordStore& rows, size_t row) {
-            return similar::CachedFingerprint(kept.get(), rows, row);
-        };
-        request.similarThreshold =
-            similar::LevelThreshold(similar::SimilarLevel(cbSimilarLevel->currentIndex()));
-    }
-    FileRecordStore groups;
-    if (!runSearchBesideWindow(request, groups))
-        return false;
-    lvFiles->setUpdatesEnabled(false);
-    lvFilesModel->appendRows(std::move(groups));
-    duplicateList_ = true;
-    searchedCriteria_ = ticked;
-    searchedSimilarLevel_ = cbSimilarLevel->currentIndex();
-    updateTicksNotice();
-    lvFiles->setUpdatesEnabled(true);
-    QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
-    if (ticked.similar)
-        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable)")
-                     .arg(similarLeftOut_.notPictures)
-                     .arg(similarLeftOut_.undecodable);
-    setStatusText(1, total);
-    repaintStatusBar();
+    request.similarLevel = cbSimilarLevel->currentIndex();
+    request.cachePath = services_.searchCachePath;
+    startSearch(std::move(request));
     return true;
 }
 
-bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordStore& rows) {
-    // The search runs on a thread of its own. This thread keeps the windows painted and
-    // the progress window's Cancel working, and takes the finished rows in one step.
+void TfrmMain::startSearch(SearchRequest request) {
+    // The search runs on a thread of its own and this handler returns; the progress
+    // window keeps input from the other windows meanwhile and offers Cancel.
+    if (!session_) {
+        session_ = std::make_unique<SearchSession>();
+        connect(session_.get(), &SearchSession::stageEntered, this, &TfrmMain::searchStageEntered);
+        connect(session_.get(), &SearchSession::progressed, this, &TfrmMain::showProgressPercent);
+        connect(session_.get(), &SearchSession::finished, this, &TfrmMain::searchEnded);
+        connect(session_.get(), &SearchSession::failed, this, &TfrmMain::searchFailed);
+        connect(frmProgress_, &TfrmProgress::cancelled, session_.get(), &SearchSession::stop);
+    }
+    if (services_.searchTools)
+        request.tools = services_.searchTools;
+    else
+        similar::EquipSearch(request);
     searching_ = true;
     btnClearCache->setEnabled(false); // the search has the cache open
     Timer1->stop();                   // no preview tick reaches a list that is being replaced
-    SearchMonitor monitor;
-    SearchOutcome outcome;
-    std::exception_ptr failure;
-    std::atomic<bool> finished{false};
+    setStatusText(1, QStringLiteral("Reading all files..."));
     frmProgress_->showCentred();
     frmProgress_->Progress->setValue(0);
     lastProgressPercent_ = -1;
     setStatusText(0, QStringLiteral("0%"));
-    setStatusText(1, QStringLiteral("Reading all files..."));
     repaintStatusBar();
-    std::thread worker([&] {
-        try {
-            outcome = RunSearch(request, &monitor);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-    });
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(15);
-    SearchStage shownStage = SearchStage::Reading;
-    int readingPercent = 0; // the estimate while reading never runs backwards
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (frmProgress_->cancelRequested() || closeRequested_)
-            monitor.requestStop();
-        const SearchStage stage = monitor.stage();
-        if (stage != shownStage && stage != SearchStage::Done) {
-            shownStage = stage;
-            lastProgressPercent_ = -1;
-            setStatusText(1, stage == SearchStage::CheckingContent
-                                 ? QStringLiteral("Checking content...")
-                             : stage == SearchStage::ComparingPictures
-                                 ? QStringLiteral("Comparing pictures...")
-                                 : QStringLiteral("Checking duplicates..."));
-            repaintStatusBar();
-        }
-        size_t step = 0, count = 0;
-        monitor.progress(step, count);
-        if (count > 0) {
-            if (stage == SearchStage::Reading) {
-                readingPercent = std::max(readingPercent, ProgressPercent(step, count));
-                showProgressPercent(readingPercent);
-            } else if (stage != SearchStage::Done) {
-                showProgressPercent(ProgressPercent(step, count));
-            }
-        }
-        if (finished)
-            loop.quit();
-    });
-    poll.start();
-    loop.exec();
-    poll.stop();
-    worker.join();
+    session_->start(std::move(request));
+}
+
+void TfrmMain::searchStageEntered(SearchStage stage) {
+    if (stage == SearchStage::Reading || stage == SearchStage::Done)
+        return; // the search's start said so already
+    lastProgressPercent_ = -1;
+    setStatusText(1, stage == SearchStage::CheckingContent ? QStringLiteral("Checking content...")
+                     : stage == SearchStage::ComparingPictures
+                         ? QStringLiteral("Comparing pictures...")
+                         : QStringLiteral("Checking duplicates..."));
+    repaintStatusBar();
+}
+
+void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     searching_ = false;
     btnClearCache->setEnabled(true);
     frmProgress_->hide();
-    if (failure) {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& e) {
-            services_.messages->error(this, QStringLiteral("搜尋失敗 (the search failed): ") +
-                                                QString::fromLocal8Bit(e.what()));
-        }
-        return false;
-    }
-    // A close asked for meanwhile is carried out once the search has unwound.
-    if (closeRequested_)
-        QTimer::singleShot(0, this, [this] {
-            closeRequested_ = false;
-            close();
-        });
     // A Cancel that came before the rows were taken counts, however late in the search.
-    if (outcome.cancelled || frmProgress_->cancelRequested() || closeRequested_)
-        return false;
+    if (result->cancelled || frmProgress_->cancelRequested() || closing_) {
+        FinishCancelledSearch();
+        if (result->duplicateList)
+            showCacheSize();
+        emit searchFinished();
+        return;
+    }
     showProgressPercent(100);
-    rows = std::move(outcome.rows);
-    similarLeftOut_ = outcome.similarLeftOut;
-    return true;
+    // Rows join the list in one insertion.
+    lvFiles->setUpdatesEnabled(false);
+    lvFilesModel->appendRows(FileRecordStore(result->rows));
+    duplicateList_ = result->duplicateList;
+    if (duplicateList_) {
+        searchedCriteria_ = result->criteria;
+        searchedSimilarLevel_ = result->similarLevel;
+    }
+    updateTicksNotice();
+    lvFiles->setUpdatesEnabled(true);
+    QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
+    if (duplicateList_ && result->criteria.similar)
+        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable)")
+                     .arg(result->similarLeftOut.notPictures)
+                     .arg(result->similarLeftOut.undecodable);
+    setStatusText(1, total);
+    if (duplicateList_) {
+        repaintStatusBar();
+        endDuplicateSearch();
+    } else {
+        ClearSlides();
+        ListIdle = true;
+    }
+    if (!result->cacheProblem.empty())
+        setStatusText(1, statusText(1) +
+                             QStringLiteral("  快取未能寫回 (the cache was not saved): ") +
+                             QString::fromLocal8Bit(result->cacheProblem));
+    repaintStatusBar();
+    emit searchFinished();
+}
+
+void TfrmMain::searchFailed(const QString& message) {
+    searching_ = false;
+    btnClearCache->setEnabled(true);
+    frmProgress_->hide();
+    if (!closing_)
+        services_.messages->error(this, QStringLiteral("搜尋失敗 (the search failed): ") + message);
+    FinishCancelledSearch();
+    emit searchFinished();
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    // A close during a search stops it; the window closes once the search has ended.
-    if (searching_) {
-        closeRequested_ = true;
-        event->ignore();
-        return;
+    // A close during a search stops it and waits for it to end; its result is dropped.
+    if (searching_ && session_) {
+        closing_ = true;
+        session_->stop();
+        session_->wait(); // delivers the end at once
+        closing_ = false;
     }
     QMainWindow::closeEvent(event);
 }

@@ -47,7 +47,8 @@ namespace actions {
 class UndoJournal;
 struct UndoAction;
 } // namespace actions
-struct SearchRequest;
+class SearchSession;
+struct SearchResult;
 class TfrmProgress;
 class TfrmViewer;
 class TUpDown;
@@ -81,6 +82,9 @@ struct MainWindowServices {
     // The file that keeps fingerprints and content hashes between searches; without one
     // every search reads every file.
     std::string searchCachePath;
+    // What a search works with; empty: similar::EquipSearch's (the cache file above and
+    // the pictures' fingerprints).
+    std::function<SearchTools(const SearchRequest&)> searchTools;
 };
 
 class TfrmMain : public QMainWindow, public ViewerList {
@@ -214,10 +218,11 @@ public:
     int currentRow() const override;
     int selectedRowCount() const;
 
-    // Shows step `step` of `count` in the progress window and status panel 0.
-    void ReportProgress(size_t step, size_t count);
-    // True while a search runs beside the window.
+    // True from the moment Find All or Find Duplicates starts a search until its result
+    // (or its failure) has been shown.
     bool isSearching() const { return searching_; }
+    // True while the window carries out something long (a search).
+    bool isBusy() const { return searching_; }
     // True when the list holds groups of duplicates (Find Duplicates), not every file.
     bool holdsDuplicateGroups() const { return duplicateList_; }
 
@@ -250,6 +255,10 @@ public:
     void restampRow(int row);
     // Removes the rows whose flag is set, keeping the count in the status bar current.
     void DeleteRows(const std::vector<bool>& remove);
+
+signals:
+    // A search's result, failure or cancel has been shown.
+    void searchFinished();
 
 public slots:
     void FormResize();
@@ -343,12 +352,16 @@ private:
     void FormShow();
     bool FormKeyDown(QKeyEvent* event);
     void repaintStatusBar();
-    // False when the search was cancelled.
-    bool runDuplicateSearch();
-    // Runs a search on a thread of its own while the progress window shows how far it got;
-    // false when it was cancelled or failed.
-    bool runSearchBesideWindow(const SearchRequest& request, FileRecordStore& rows);
-    SimilarLeftOut similarLeftOut_; // of the last search beside the window
+    // False when no search started (a message said why).
+    bool startDuplicateSearch();
+    // Starts a search beside the window; the progress window shows how far it got.
+    void startSearch(SearchRequest request);
+    void searchStageEntered(SearchStage stage);
+    void searchEnded(const std::shared_ptr<const SearchResult>& result);
+    void searchFailed(const QString& message);
+    // What follows every Find Duplicates click, whether a search ran or not.
+    void endDuplicateSearch();
+    std::unique_ptr<SearchSession> session_;
     void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
@@ -371,7 +384,7 @@ private:
     // Held while the viewer is the active window.
     std::unique_ptr<SelectionChangeGuard> viewerGuard_;
     bool searching_ = false;
-    bool closeRequested_ = false;
+    bool closing_ = false; // the window closes once its search has stopped
     bool duplicateList_ = false;
     // What the shown duplicate list was searched with. What removes or selects files
     // follows the groups that search recorded in the rows, not the ticks of the moment.

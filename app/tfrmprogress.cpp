@@ -14,11 +14,6 @@ namespace fenwa {
 
 namespace {
 
-// How often a running operation lets the windows repaint.
-constexpr qint64 EventIntervalMs = 50;
-// Steps between two looks at the clock.
-constexpr unsigned CallsPerClockRead = 64;
-
 bool isUserInput(QEvent::Type type) {
     switch (type) {
     case QEvent::MouseButtonPress:
@@ -84,8 +79,6 @@ TfrmProgress::~TfrmProgress() {
 
 void TfrmProgress::showCentred() {
     cancelRequested_ = false;
-    processedSinceShow_ = false;
-    callsSinceClock_ = 0;
     if (!guarding_) {
         // Installed last, so it sees input before the main window's key preview does.
         qApp->installEventFilter(this);
@@ -108,6 +101,7 @@ void TfrmProgress::hideEvent(QHideEvent* event) {
 
 void TfrmProgress::btnCancelClick() {
     cancelRequested_ = true;
+    emit cancelled();
 }
 
 void TfrmProgress::keyPressEvent(QKeyEvent* event) {
@@ -128,25 +122,6 @@ bool TfrmProgress::eventFilter(QObject* watched, QEvent* event) {
     if (auto* window = qobject_cast<QWindow*>(watched))
         return window != windowHandle();
     return false;
-}
-
-void TfrmProgress::processEventsNow() {
-    sinceEvents_.start();
-    processedSinceShow_ = true;
-    valueAtEvents_ = Progress->value();
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
-
-bool TfrmProgress::keepResponsive() {
-    // At least at every new percentage, and between them at the interval.
-    if (!processedSinceShow_ || Progress->value() != valueAtEvents_) {
-        processEventsNow();
-    } else if (++callsSinceClock_ >= CallsPerClockRead) {
-        callsSinceClock_ = 0;
-        if (sinceEvents_.elapsed() >= EventIntervalMs)
-            processEventsNow();
-    }
-    return cancelRequested_;
 }
 
 } // namespace fenwa

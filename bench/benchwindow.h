@@ -66,6 +66,19 @@ struct BenchWindow {
         w.Edit1->setText(directory);
         w.AddPendingDirectory();
     }
+    // The searches run beside the window: these wait for the result to be shown.
+    void findDuplicates() {
+        w.btnFindDuplicatesClick();
+        waitForSearch();
+    }
+    void findAll() {
+        w.btnFindAllClick();
+        waitForSearch();
+    }
+    void waitForSearch() {
+        while (w.isSearching())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 };
 
 } // namespace fenwa::bench

@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
     int rows = -1;
     for (int run = 1; run <= runs; ++run) {
         w.ckName->setChecked(run % 10 == 0);
-        w.btnFindDuplicatesClick();
+        bench.findDuplicates();
         QApplication::processEvents();
         w.lvFiles->viewport()->repaint();
         if (run % 10 != 0) {

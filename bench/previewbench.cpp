@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     w.raDblClick->setChecked(true);
     w.ckPreview->setChecked(true);
     w.ckShowSlides->setChecked(true);
-    w.btnFindDuplicatesClick();
+    bench.findDuplicates();
     if (w.lvFilesModel->rowCount() < 6) {
         std::fprintf(stderr, "previewbench: expected a group of six pictures\n");
         return 1;

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     w.ckTime->setChecked(false);
     QElapsedTimer t;
     t.start();
-    w.btnFindDuplicatesClick();
+    bench.findDuplicates();
     paintList(w);
     report("window_find_duplicates_size_s", seconds(t));
     report("window_duplicate_rows", w.lvFilesModel->rowCount());
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     ::malloc_trim(0);
     const size_t before = residentBytes();
     t.restart();
-    w.btnFindAllClick();
+    bench.findAll();
     paintList(w);
     report("window_find_all_s", seconds(t));
     report("window_find_all_peak_mb", peakResidentMiB());

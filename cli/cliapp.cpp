@@ -14,8 +14,6 @@
 #include "exportlist.h"
 #include "fingerprint.h"
 #include "keeprules.h"
-#include "picturefingerprint.h"
-#include "searchcache.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -23,6 +21,8 @@
 #include "identity.h"
 #include "pathrules.h"
 #include "search.h"
+#include "searchsession.h"
+#include "similarsearch.h"
 
 namespace fenwa::cli {
 
@@ -303,16 +303,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.includeSubdirectories = includeSubdirectories;
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
-    // One cache file for fingerprints and content hashes, written back when the request
-    // goes, after the search.
-    std::shared_ptr<similar::SearchCache> cache;
-    const auto sharedCache = [&cache] {
-        if (!cache)
-            cache = std::make_shared<similar::SearchCache>(similar::SearchCache::defaultPath());
-        return cache;
-    };
-    if (criteria.content)
-        request.contentCache = sharedCache();
+    request.similarLevel = int(level);
+    request.cachePath = similar::SearchCache::defaultPath();
     std::optional<QGuiApplication> app;
     if (criteria.similar) {
         // Icons, bitmaps and metafiles load and play through the GUI library.
@@ -322,13 +314,25 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         qputenv("QT_QPA_PLATFORM",
                 qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
         app.emplace(argc, argv);
-        similar::PrepareFingerprinting();
-        request.fingerprint = [kept = sharedCache()](const FileRecordStore& rows, size_t row) {
-            return similar::CachedFingerprint(kept.get(), rows, row);
-        };
-        request.similarThreshold = similar::LevelThreshold(level);
     }
-    const SearchOutcome found = RunSearch(request);
+    similar::EquipSearch(request);
+    // The window's search session, waited for here.
+    SearchSession session;
+    std::shared_ptr<const SearchResult> result;
+    QString failure;
+    QObject::connect(&session, &SearchSession::finished,
+                     [&result](std::shared_ptr<const SearchResult> r) { result = std::move(r); });
+    QObject::connect(&session, &SearchSession::failed,
+                     [&failure](const QString& message) { failure = message; });
+    session.start(std::move(request));
+    session.wait();
+    if (!result) {
+        std::fprintf(err, "fenwa-cli: the search failed: %s\n", failure.toLocal8Bit().constData());
+        return 1;
+    }
+    if (!result->cacheProblem.empty())
+        std::fprintf(err, "fenwa-cli: the cache was not saved: %s\n", result->cacheProblem.c_str());
+    const SearchResult& found = *result;
     if (criteria.similar)
         std::fprintf(err,
                      "fenwa-cli: left out of similar pictures: %zu not pictures, %zu "

@@ -14,7 +14,6 @@
 #include "filesystem.h"
 #include "grouping.h"
 #include "readfile.h"
-#include "similarindex.h"
 #include "workerpool.h"
 
 namespace fenwa {
@@ -126,20 +125,13 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
     return size >= 0 && openRegular(path, size, file) && hashOpenWhole(file, size, hash, onChunk);
 }
 
-namespace {
-
-unsigned readerThreads(unsigned wanted) {
+unsigned ReaderThreads(unsigned wanted) {
     return WorkerThreads(wanted);
 }
 
-// Runs job(i, worker) for i in [0, count) on `threads` workers, worker being which of
-// them (below `threads`) runs it. The calling thread waits and calls report() every few
-// milliseconds and once at the end; when `cancel` is raised the workers are told to
-// stop. An exception from a job or the report raises `stop` (which long jobs watch) and
-// reaches the caller once the workers stopped.
-void runJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
-             std::atomic<bool>& stop, const std::atomic<bool>* cancel,
-             const std::function<void()>& report) {
+void RunReaderJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
+                   std::atomic<bool>& stop, const std::atomic<bool>* cancel,
+                   const std::function<void()>& report) {
     if (count == 0)
         return;
     const auto cancelled = [&] {
@@ -174,6 +166,8 @@ void runJobs(size_t count, unsigned threads, const std::function<void(size_t, un
         throw;
     }
 }
+
+namespace {
 
 // Classes of files thought to be alike: class k is rows[starts[k]] to rows[starts[k + 1]].
 struct Classes {
@@ -276,7 +270,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         sizes[p] = hidden.fileSize(groups.rows[p]);
     const Classes bySize = refine(groups, sizes, std::vector<char>(groups.rows.size(), 1));
 
-    const unsigned threads = readerThreads(options.threads);
+    const unsigned threads = ReaderThreads(options.threads);
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> done{0};
 
@@ -332,7 +326,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
             edgeReads.push_back(i);
     sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
     std::vector<ReaderDirectory> directories(threads);
-    runJobs(
+    RunReaderJobs(
         edgeReads.size(), threads,
         [&](size_t k, unsigned worker) {
             const size_t i = edgeReads[k];
@@ -385,7 +379,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     }
     sortByDiskOrder(hidden, wholeJobs, [&](size_t p) { return byEdges.rows[p]; });
     done = 0;
-    runJobs(
+    RunReaderJobs(
         wholeJobs.size(), threads,
         [&](size_t i, unsigned worker) {
             const size_t p = wholeJobs[i];
@@ -437,126 +431,6 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     return out;
 }
 
-namespace {
-
-// The leader of each of `members` (positions in it): the index groups the hashes, and the
-// colours must confirm each member's match with its leader (similar::ConfirmSimilar).
-std::vector<uint32_t> groupConfirmed(const std::vector<uint32_t>& members,
-                                     const std::vector<similar::PictureFingerprint>& printOf,
-                                     const ContentCheckOptions& options) {
-    std::vector<uint64_t> hashes;
-    hashes.reserve(members.size());
-    for (uint32_t row : members)
-        hashes.push_back(printOf[row].hash);
-    // The colours confirm each match with the leader; a member they refuse stays free for
-    // a later leader, so two colour schemes of one drawing make two groups.
-    const auto confirm = [&](uint32_t leader, uint32_t member) {
-        const similar::PictureFingerprint &a = printOf[members[leader]],
-                                          &b = printOf[members[member]];
-        return similar::ConfirmSimilar(a.hash, a.colour, b.hash, b.colour,
-                                       options.similarThreshold);
-    };
-    return similar::GroupFingerprints(hashes, options.similarThreshold, {}, options.stop, confirm);
-}
-
-} // namespace
-
-std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
-                                              const std::vector<uint32_t>& order,
-                                              const Criteria& groupedBy,
-                                              const ContentCheckOptions& options,
-                                              SimilarLeftOut* leftOut) {
-    SimilarLeftOut counts;
-    // The groups of `order`, and its pictures.
-    std::vector<size_t> groupStarts;
-    std::vector<uint32_t> pictures;
-    for (size_t p = 0; p < order.size(); ++p) {
-        if (p == 0 || (groupedBy.any() && !RowsMatch(hidden, order[p - 1], order[p], groupedBy)))
-            groupStarts.push_back(p);
-        if (IsImageName(hidden.name(order[p])))
-            pictures.push_back(order[p]);
-        else
-            ++counts.notPictures;
-    }
-    groupStarts.push_back(order.size());
-
-    if (options.beforeFingerprinting)
-        options.beforeFingerprinting();
-    std::vector<std::optional<similar::PictureFingerprint>> hashOf(pictures.size());
-    std::atomic<bool> stop{false};
-    std::atomic<size_t> done{0};
-    if (options.fingerprint)
-        runJobs(
-            pictures.size(), readerThreads(options.threads),
-            [&](size_t i, unsigned) {
-                hashOf[i] = options.fingerprint(hidden, pictures[i]);
-                done.fetch_add(1, std::memory_order_relaxed);
-            },
-            stop, options.stop,
-            [&] {
-                if (options.progress)
-                    options.progress(stepOf(done.load(), pictures.size()), pictures.size());
-            });
-    if (stop || (options.stop && options.stop->load()))
-        return {};
-    std::vector<similar::PictureFingerprint> hashOfRow(hidden.size());
-    std::vector<bool> hashed(hidden.size(), false);
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        if (hashOf[i]) {
-            hashOfRow[pictures[i]] = *hashOf[i];
-            hashed[pictures[i]] = true;
-        } else {
-            ++counts.undecodable;
-        }
-    }
-
-    std::vector<uint32_t> out;
-    std::vector<uint32_t> members;
-    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
-        members.clear();
-        for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
-            if (hashed[order[p]])
-                members.push_back(order[p]);
-        // Leaders are tried largest file first: the largest is most often the original the
-        // others were made from (resized, recompressed, cropped, turned grey), and each of
-        // them is closer to it than to one another, so it gathers them all. Ties go in
-        // reading order, which keeps the answer deterministic.
-        std::sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) {
-            const int64_t sa = hidden.fileSize(a), sb = hidden.fileSize(b);
-            return sa != sb ? sa > sb : a < b;
-        });
-        const std::vector<uint32_t> leader = groupConfirmed(members, hashOfRow, options);
-        // Groups come out by their first row in reading order, each in reading order.
-        std::vector<uint32_t> byRow(members.size());
-        for (size_t i = 0; i < members.size(); ++i)
-            byRow[i] = uint32_t(i);
-        std::sort(byRow.begin(), byRow.end(),
-                  [&](uint32_t a, uint32_t b) { return members[a] < members[b]; });
-        std::vector<uint32_t> groupSize(members.size(), 0);
-        for (uint32_t l : leader)
-            ++groupSize[l];
-        std::vector<std::vector<uint32_t>> byLeader(members.size());
-        std::vector<uint32_t> firstSeen; // leaders, by their group's first row
-        for (uint32_t i : byRow)
-            if (groupSize[leader[i]] >= 2) {
-                if (byLeader[leader[i]].empty())
-                    firstSeen.push_back(leader[i]);
-                byLeader[leader[i]].push_back(members[i]);
-            }
-        uint32_t id = FileRecordStore::reserveGroups(firstSeen.size());
-        for (uint32_t l : firstSeen) {
-            for (uint32_t row : byLeader[l]) {
-                hidden.setGroup(row, id);
-                out.push_back(row);
-            }
-            ++id;
-        }
-    }
-    if (leftOut)
-        *leftOut = counts;
-    return out;
-}
-
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
                                      const ContentCheckOptions& options, SimilarLeftOut* leftOut) {
     const Criteria candidates = candidateCriteria(ticked);
@@ -574,8 +448,11 @@ std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ti
         order = SplitGroupsByContent(hidden, order, candidates, options);
         grouped.content = true;
     }
-    if (ticked.similar)
-        order = SplitGroupsBySimilarity(hidden, order, grouped, options, leftOut);
+    if (ticked.similar) {
+        if (!options.similar)
+            throw std::invalid_argument("a search for similar pictures without their stage");
+        order = options.similar->split(hidden, order, grouped, options, leftOut);
+    }
     return order;
 }
 

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "filerecord.h"
-#include "fingerprint.h"
 #include "resultlist.h"
 
 namespace fenwa {
@@ -46,7 +45,12 @@ public:
     virtual void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) = 0;
     // A file changed more recently than this is not kept (see platform::fileSettled).
     virtual int settleSeconds() const { return 3; }
+    // Writes what was stored back to the file and trims it; answers what went wrong,
+    // empty when nothing did.
+    virtual std::string writeBack() { return {}; }
 };
+
+class SimilarStage;
 
 // Changes whenever the hashes the check computes would, so that older entries go unused.
 inline constexpr int ContentHashVersion = 1;
@@ -66,12 +70,9 @@ struct ContentCheckOptions {
     // is read.
     ContentHashCache* cache = nullptr;
 
-    // Similar pictures: the fingerprint of a picture row (called on the reader threads;
-    // nothing when the picture cannot be decoded) and the largest distance that matches.
-    std::function<std::optional<similar::PictureFingerprint>(const FileRecordStore&, size_t row)>
-        fingerprint;
-    int similarThreshold = 7;
-    // Called once before the first picture is decoded.
+    // Similar pictures: the stage that splits groups by likeness (needed with Similar
+    // ticked), and what it calls once before the first picture is decoded.
+    SimilarStage* similar = nullptr;
     std::function<void()> beforeFingerprinting;
 };
 
@@ -98,24 +99,26 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
                                            const Criteria& groupedBy,
                                            const ContentCheckOptions& options = {});
 
-// Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
-// there, all of `order` is one group) into groups of similar pictures: in each group the
-// pictures are taken largest file first (ties in reading order), each one not yet placed
-// leads a group, and every other picture within the threshold of the leader
-// (FingerprintDistance) whose colours confirm the match (similar::ConfirmSimilar) joins
-// it. Kept rows get their similar group in `hidden`; groups of one, files that are no
-// pictures and pictures without a fingerprint drop out (counted in `leftOut`). The new
-// groups stand where their group stood, ordered by their first rows, each in reading
-// order.
-std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
-                                              const std::vector<uint32_t>& order,
-                                              const Criteria& groupedBy,
-                                              const ContentCheckOptions& options,
-                                              SimilarLeftOut* leftOut = nullptr);
+// The split of a duplicate search's groups into groups of similar pictures. It lives
+// with the pictures' fingerprints; the search reaches it only through this.
+class SimilarStage {
+public:
+    virtual ~SimilarStage() = default;
+    // Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
+    // there, all of `order` is one group) into groups of similar pictures. Kept rows get
+    // their similar group in `hidden`; groups of one, files that are no pictures and
+    // pictures without a fingerprint drop out (counted in `leftOut`). `options` gives
+    // the progress, the stop flag, the threads and beforeFingerprinting.
+    virtual std::vector<uint32_t> split(FileRecordStore& hidden, const std::vector<uint32_t>& order,
+                                        const Criteria& groupedBy,
+                                        const ContentCheckOptions& options,
+                                        SimilarLeftOut* leftOut) = 0;
+};
 
 // The duplicate search over the hidden rows for the ticked criteria: FindDuplicateRows,
 // then, with Content ticked, SplitGroupsByContent, then, with Similar ticked,
-// SplitGroupsBySimilarity. `options.progress` also serves the grouping's passes.
+// options.similar (which must then be given). `options.progress` also serves the
+// grouping's passes.
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
                                      const ContentCheckOptions& options = {},
                                      SimilarLeftOut* leftOut = nullptr);
@@ -125,5 +128,17 @@ std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ti
 bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, bool& whole);
 bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t bytes)>& onChunk = {});
+
+// The reader threads for `wanted` (ContentCheckOptions::threads).
+unsigned ReaderThreads(unsigned wanted);
+
+// Runs job(i, worker) for i in [0, count) on `threads` workers, worker being which of
+// them (below `threads`) runs it. The calling thread waits and calls report() every few
+// milliseconds and once at the end; when `cancel` is raised the workers are told to stop
+// (through `stop`). A job or report that throws stops the workers; the exception
+// reaches the caller once they have stopped.
+void RunReaderJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
+                   std::atomic<bool>& stop, const std::atomic<bool>* cancel,
+                   const std::function<void()>& report);
 
 } // namespace fenwa

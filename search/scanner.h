@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -34,11 +35,22 @@ public:
     bool firstReading(const platform::FileIdentity& id) { return seen_.insert(id).second; }
     bool wasRead(const platform::FileIdentity& id) const { return seen_.count(id) != 0; }
 
-    void addKnown(size_t n) { known_.fetch_add(n, std::memory_order_relaxed); }
-    void addRead(size_t n) { read_.fetch_add(n, std::memory_order_relaxed); }
+    void addKnown(size_t n) {
+        known_.fetch_add(n, std::memory_order_relaxed);
+        if (observer_)
+            observer_();
+    }
+    void addRead(size_t n) {
+        read_.fetch_add(n, std::memory_order_relaxed);
+        if (observer_)
+            observer_();
+    }
+    // Called after each change of the counters, on whichever thread made it.
+    void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
 private:
     const std::atomic<bool>* stop_;
+    std::function<void()> observer_;
     std::atomic<size_t> read_{0};
     std::atomic<size_t> known_{0};
     // Written only by the thread that runs the search, between the parallel stages.

@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <numeric>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
 
 #include "contentcheck.h"
 #include "grouping.h"
@@ -12,53 +9,38 @@
 
 namespace fenwa {
 
-void SearchMonitor::progress(size_t& step, size_t& count) const {
-    if (stage() == SearchStage::Reading) {
-        count = session_.directoriesKnown();
-        const size_t read = session_.directoriesRead();
-        step = read == 0 ? 0 : std::min(read, count) - 1;
+SearchMonitor::SearchMonitor(Sink sink) : sink_(std::move(sink)), session_(&stop_) {
+    if (sink_)
+        session_.setObserver([this] { readingProgressed(); });
+}
+
+void SearchMonitor::readingProgressed() {
+    if (stage() != SearchStage::Reading)
         return;
-    }
-    step = step_.load(std::memory_order_relaxed);
-    count = count_.load(std::memory_order_relaxed);
+    const size_t count = session_.directoriesKnown();
+    const size_t read = session_.directoriesRead();
+    // Until something is read there is nothing to show; and with every known directory
+    // read the walk may still find more (a directory is read before its subdirectories
+    // are counted), so that is no 100% either: the reading's end says so.
+    if (read == 0 || read >= count)
+        return;
+    sink_(SearchStage::Reading, read - 1, count);
 }
 
 void SearchMonitor::enterStage(SearchStage stage) {
-    count_.store(0, std::memory_order_relaxed);
-    step_.store(0, std::memory_order_relaxed);
     stage_.store(int(stage), std::memory_order_relaxed);
+    if (sink_)
+        sink_(stage, 0, 0);
 }
 
 void SearchMonitor::setProgress(size_t step, size_t count) {
-    count_.store(count, std::memory_order_relaxed);
-    step_.store(step, std::memory_order_relaxed);
+    if (sink_)
+        sink_(stage(), step, count);
 }
 
 namespace {
 
-// A scan reads each subtree into a store of its own and joins them, freeing each as it
-// goes. Large blocks taken straight from the system go back to it when freed; left to
-// the allocator's sliding threshold they would stay in the heap, and a million rows
-// would hold their memory twice at the join.
-constexpr int ScanMmapThreshold = 256 * 1024;
-// Reading and decoding files allocates and frees buffers of a few megabytes per file;
-// taken from the system each time, every one of their pages faults in afresh (this more
-// than doubled the time of a similar-pictures search). While files are read they come
-// from the heap, up to the largest block glibc's own sliding threshold would allow.
-constexpr int ReadingMmapThreshold = 32 * 1024 * 1024;
-
-void setMmapThreshold([[maybe_unused]] int bytes) {
-#ifdef __GLIBC__
-    ::mallopt(M_MMAP_THRESHOLD, bytes);
-#endif
-}
-
-} // namespace
-
-SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
-    setMmapThreshold(ScanMmapThreshold);
-    SearchMonitor own;
-    SearchMonitor& m = monitor ? *monitor : own;
+SearchOutcome runWith(const SearchRequest& request, const SearchTools& tools, SearchMonitor& m) {
     SearchOutcome outcome;
     m.enterStage(SearchStage::Reading);
     FileRecordStore hidden;
@@ -74,20 +56,12 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         ContentCheckOptions options;
         options.stop = m.stopFlag();
         options.progress = [&m](size_t step, size_t count) { m.setProgress(step, count); };
-        options.beforeReading = [&m] {
-            setMmapThreshold(ReadingMmapThreshold);
-            m.enterStage(SearchStage::CheckingContent);
-        };
-        options.fingerprint = request.fingerprint;
-        options.cache = request.contentCache.get();
-        options.similarThreshold = request.similarThreshold;
-        options.beforeFingerprinting = [&m] {
-            setMmapThreshold(ReadingMmapThreshold);
-            m.enterStage(SearchStage::ComparingPictures);
-        };
+        options.beforeReading = [&m] { m.enterStage(SearchStage::CheckingContent); };
+        options.cache = tools.contentCache.get();
+        options.similar = tools.similar.get();
+        options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
         const std::vector<uint32_t> order =
             FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
-        setMmapThreshold(ScanMmapThreshold);
         outcome.rows.appendRows(hidden, order);
         // What later acts on the list trusts these groups, not the ticks of the moment.
         recordGroups(outcome.rows, request.criteria);
@@ -98,12 +72,22 @@ SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
         return outcome;
     }
     MarkHardLinks(outcome.rows);
-    hidden.clear();
-#ifdef __GLIBC__
-    // What the reading and grouping freed goes back before the list takes the rows.
-    ::malloc_trim(0);
-#endif
-    m.enterStage(SearchStage::Done);
+    return outcome;
+}
+
+} // namespace
+
+SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor) {
+    SearchMonitor own;
+    SearchMonitor& m = monitor ? *monitor : own;
+    const SearchTools tools = request.tools ? request.tools(request) : SearchTools{};
+    SearchOutcome outcome = runWith(request, tools, m);
+    // What was kept is written back here, on the search's thread, even after a stop:
+    // the hashes found so far still hold.
+    if (tools.contentCache)
+        outcome.cacheProblem = tools.contentCache->writeBack();
+    if (!outcome.cancelled)
+        m.enterStage(SearchStage::Done);
     return outcome;
 }
 

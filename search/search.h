@@ -1,14 +1,15 @@
 #pragma once
 // One search, as the window and the command line both run it: the listed directories
 // are read, and for a duplicate search the rows are grouped and, with Content ticked,
-// their bytes compared. It runs on whatever thread calls it; another thread follows it
-// through a SearchMonitor and may stop it there. Nothing here touches a window.
+// their bytes compared. It runs on whatever thread calls it (SearchSession runs it on a
+// thread of its own); another thread may stop it through its SearchMonitor, which also
+// passes each change of stage and progress on as it happens. Nothing here touches a
+// window.
 
 #include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,15 +25,16 @@ enum class SearchStage : int { Reading, Grouping, CheckingContent, ComparingPict
 // Shared between the thread that runs a search and the one that shows it.
 class SearchMonitor {
 public:
-    SearchMonitor() : session_(&stop_) {}
+    // Told of every stage entered and of every step: (stage, step from 0, count). While
+    // reading, the step is the directories read and the count those known so far, which
+    // grows as the walk finds more; it may be called from the scanner's threads.
+    using Sink = std::function<void(SearchStage stage, size_t step, size_t count)>;
+
+    explicit SearchMonitor(Sink sink = {});
     void requestStop() { stop_.store(true, std::memory_order_relaxed); }
     bool stopRequested() const { return stop_.load(std::memory_order_relaxed); }
     const std::atomic<bool>* stopFlag() const { return &stop_; }
-
     SearchStage stage() const { return SearchStage(stage_.load(std::memory_order_relaxed)); }
-    // The current stage's step (from 0) and count: while reading, directories read and
-    // directories known so far.
-    void progress(size_t& step, size_t& count) const;
 
     // Written by the search.
     void enterStage(SearchStage stage);
@@ -40,11 +42,20 @@ public:
     ScanSession& session() { return session_; }
 
 private:
+    void readingProgressed();
+
+    Sink sink_;
     std::atomic<bool> stop_{false};
     std::atomic<int> stage_{int(SearchStage::Reading)};
-    std::atomic<size_t> step_{0};
-    std::atomic<size_t> count_{0};
     ScanSession session_;
+};
+
+// What a search works with beyond this folder, made on the search's thread (so that
+// opening a cache file never holds up the window): the hashes kept between searches and
+// the similar-pictures stage. The search writes the cache back before it ends.
+struct SearchTools {
+    std::shared_ptr<ContentHashCache> contentCache; // none: every file is read
+    std::shared_ptr<SimilarStage> similar;          // needed with Similar ticked
 };
 
 struct SearchRequest {
@@ -53,13 +64,10 @@ struct SearchRequest {
     // Find Duplicates: only the groups; otherwise every file read (Find All).
     bool duplicatesOnly = false;
     Criteria criteria;
-    // For Similar: a picture row's fingerprint (on worker threads; nothing when the
-    // picture cannot be decoded) and the largest fingerprint distance that matches.
-    std::function<std::optional<similar::PictureFingerprint>(const FileRecordStore&, size_t row)>
-        fingerprint;
-    int similarThreshold = 7;
-    // For Content: hashes kept between searches (none: every file is read).
-    std::shared_ptr<ContentHashCache> contentCache;
+    int similarLevel = 1;  // the level picked (Strict 0, Normal 1, Loose 2)
+    std::string cachePath; // the file kept between searches; empty: none
+    // Makes the tools from the request (see EquipSearch, which fills this in).
+    std::function<SearchTools(const SearchRequest&)> tools;
 };
 
 struct SearchOutcome {
@@ -68,6 +76,8 @@ struct SearchOutcome {
     FileRecordStore rows;
     bool cancelled = false;
     SimilarLeftOut similarLeftOut; // with Similar ticked
+    // What went wrong writing the cache back; empty when nothing did.
+    std::string cacheProblem;
 };
 
 SearchOutcome RunSearch(const SearchRequest& request, SearchMonitor* monitor = nullptr);

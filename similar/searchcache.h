@@ -76,7 +76,7 @@ public:
     std::string trim(int64_t bound = DefaultSizeBound);
     // flush() then trim(), at the end of a search, on its thread; or why there was no
     // file to write.
-    std::string writeBack();
+    std::string writeBack() override;
     // Forgets every entry and shrinks the file; false when that could not be done.
     bool clear();
     // Entries held, fingerprints and content hashes together.

@@ -168,6 +168,7 @@ private slots:
         addDirectory(*w, QFile::decodeName(QByteArray::fromStdString(root)));
         w->ckName->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
     }
 
     void cleanup() {
@@ -225,6 +226,7 @@ private slots:
         write(root + "/d3/CASE.bmp", bytes);
         w->ckSize->setChecked(false);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         for (const char* name : {"case.bmp", "CASE.bmp", "case.bmp"}) {
             focusRow(rowOf(root + "/d3/" + name));
             QTest::keyClick(w->lvFiles, Qt::Key_Return);

@@ -224,10 +224,12 @@ private slots:
         makeFile(dir("p/one.jpg"));
         typeDirectory(dir("p"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 1);
         QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
         w->Edit1->clear();
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄叫我怎麼找?"});
         QCOMPARE(w->lvFilesModel->rowCount(), 1);
     }
@@ -246,6 +248,7 @@ private slots:
         // An unlisted directory typed into the edit joins the list and the search.
         w->Edit1->setText(dir("other"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(messages.errors.isEmpty());
         QCOMPARE(listedDirectories(), (QStringList{dir("top"), dir("other")}));
         QCOMPARE(column(ColName), (QStringList{"photo.jpg", "a.gif", "b.txt", "z.bmp"}));
@@ -263,6 +266,7 @@ private slots:
         w->ckInclude->setChecked(false);
         w->Edit1->setText(dir("missing"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄, 不然就是目錄名稱輸入錯誤!"});
         QCOMPARE(column(ColName), (QStringList{"photo.jpg", "z.bmp"}));
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:2"));
@@ -279,6 +283,7 @@ private slots:
             makeFile(dir("p/") + n);
         typeDirectory(dir("p"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
         const QRect r0 = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
         const QRect r2 = w->lvFiles->visualRect(w->lvFilesModel->index(2, 0));

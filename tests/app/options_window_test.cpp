@@ -236,6 +236,7 @@ private slots:
             w->btnClearCacheClick();
         });
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(offDuringSearch);
         QVERIFY(messages.questions.isEmpty());
         QVERIFY(w->btnClearCache->isEnabled());
@@ -318,8 +319,10 @@ private slots:
         QVERIFY(
             messages.errors[0].contains(dir("link") + "/ 和 " + dir("photos") + " 是同一個目錄"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 2); // a.jpg and b.jpg, of one size
         // Typed, each other spelling is refused with the relatives message.
         QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
@@ -351,6 +354,7 @@ private slots:
         QCOMPARE(w->Edit1->text(), QFile::decodeName(raw));
         QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         const bool found = w->lvFilesModel->rowCount() == 1 && w->lstDir->count() == 1 &&
                            w->lstDir->item(0)->data(Qt::UserRole).toByteArray() == raw;
         std::filesystem::remove_all(raw.toStdString()); // QTemporaryDir cannot remove it
@@ -391,6 +395,7 @@ private slots:
         makeFile(p + "/other.jpg", "other");
         listDirectory(dir("p"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         int row = rowNamed("x.jpg");
         QVERIFY(row >= 0);
         w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, 0));
@@ -434,6 +439,7 @@ private slots:
         makeFile(p + "/x.jpg");
         listDirectory(dir("p"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         w->raClick->setChecked(true);
         w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, 0));
         QTRY_COMPARE(w->Image->NativeFileName(), p + "/x.jpg");
@@ -448,6 +454,7 @@ private slots:
         makeFile(raw, "latin-1");
         listDirectory(dir("raw"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 1);
         // Ending the edit with the shown (lossy) text unchanged is no rename.
         editName(0, nameAt(0));
@@ -471,6 +478,7 @@ private slots:
             makeFile(QFile::encodeName(dir("my photos/") + name));
         listDirectory(dir("my photos"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         const int photo = rowNamed("-photo.png");
         const int setup = rowNamed("setup.exe");
         QVERIFY(photo >= 0 && setup >= 0);

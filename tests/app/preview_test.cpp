@@ -70,7 +70,10 @@ class PreviewTest : public QObject {
         return QFile::encodeName(path);
     }
 
-    void search() { QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton); }
+    void search() {
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
+    }
 
     void clickRow(int row) {
         const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(row, 0));
@@ -396,6 +399,7 @@ private slots:
         addImage("d3", "notes.txt", QSize(), Qt::red, 3);
         addImage("d4", "last.bmp", QSize(100, 100), Qt::red);
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 4);
         clickRow(1);
         // The hand cursor is the picture's from the start.
@@ -471,6 +475,7 @@ private slots:
         // A file changed since the search is named and kept.
         const QByteArray grown = addImage("d4", "grown.bmp", QSize(8, 8));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         {
             QFile f(QFile::decodeName(grown));
             QVERIFY(f.open(QIODevice::Append));
@@ -514,6 +519,7 @@ private slots:
         // A declined request changes nothing.
         const QByteArray kept = addImage("d3", "kept.bmp", QSize(8, 8));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         w->ckNoConfirm->setChecked(false);
         clickRow(0);
         w->ShowInViewer(kept);

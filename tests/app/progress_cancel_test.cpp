@@ -10,8 +10,10 @@
 #include <QtTest>
 #include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "messages.h"
+#include "search.h"
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
@@ -30,8 +32,7 @@ struct RecordedMessages : UserMessages {
 } // namespace
 
 // Stopping a search from the progress window, and the input it refuses meanwhile. The
-// user's action is queued before the search starts, so it runs inside the search's
-// first progress report.
+// user's action is queued before the search starts, so it runs while the search does.
 class ProgressCancelTest : public QObject {
     Q_OBJECT
 
@@ -40,6 +41,7 @@ class ProgressCancelTest : public QObject {
     std::unique_ptr<TfrmViewer> viewer;
     std::unique_ptr<TfrmMain> w;
     std::unique_ptr<QTemporaryDir> tmp;
+    bool failNext = false; // the next search throws
 
     // Pairs of equal files in many directories, so a search has many steps.
     void makeTree() {
@@ -52,7 +54,7 @@ class ProgressCancelTest : public QObject {
         }
     }
 
-    // Runs `during` from within the next search's progress reports; true once it ran.
+    // Runs `during` while the next search runs; true once it ran.
     std::shared_ptr<bool> duringNextSearch(std::function<void()> during) {
         auto ran = std::make_shared<bool>(false);
         QTimer::singleShot(0, progress.get(), [ran, during] {
@@ -88,6 +90,11 @@ private slots:
         makeTree();
         MainWindowServices s;
         s.messages = &messages;
+        s.searchTools = [this](const SearchRequest&) {
+            if (std::exchange(failNext, false))
+                throw 7; // not even a std::exception
+            return SearchTools{};
+        };
         QVERIFY(openMainWindow(progress, viewer, w, s));
         addDirectory(*w, tmp->path());
     }
@@ -101,17 +108,20 @@ private slots:
 
     void cancelButtonStopsFindAllAndTheNextSearchRuns() {
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
         QCOMPARE(progress->btnCancel->text(), QStringLiteral("Cancel"));
 
         auto ran =
             duringNextSearch([this] { QTest::mouseClick(progress->btnCancel, Qt::LeftButton); });
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(*ran);
         expectCancelled();
 
         // The request belonged to that search only.
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
     }
@@ -119,6 +129,7 @@ private slots:
     void escapeStopsTheContentCheck() {
         w->ckContent->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
         makeSlowContent();
 
@@ -133,6 +144,7 @@ private slots:
         });
         watch.start(0);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         watch.stop();
         QVERIFY(sent);
         expectCancelled();
@@ -140,10 +152,12 @@ private slots:
 
     void escapeStopsFindDuplicates() {
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
 
         auto ran = duringNextSearch([this] { QTest::keyClick(progress.get(), Qt::Key_Escape); });
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
@@ -167,19 +181,20 @@ private slots:
     void progressMovesWhileTheTreeIsRead() {
         // The search before ends at 100%; the next one starts again from 0.
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(progress->Progress->value(), 100);
-        // Enough directories that reading them takes many of the window's progress ticks.
+        // Enough directories that reading them moves the bar many times.
         for (int d = 0; d < 4000; ++d)
             QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
         std::vector<int> seen;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, progress.get(), [&] {
-            if (progress->isVisible() && w->statusText(1) == QStringLiteral("Reading all files..."))
-                seen.push_back(progress->Progress->value());
-        });
-        watch.start(1);
+        const QMetaObject::Connection watch =
+            connect(progress->Progress, &QProgressBar::valueChanged, progress.get(), [&](int v) {
+                if (w->statusText(1) == QStringLiteral("Reading all files..."))
+                    seen.push_back(v);
+            });
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        watch.stop();
+        waitForSearch(*w);
+        disconnect(watch);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
         QCOMPARE(progress->Progress->value(), 100);
         // It starts from 0, moves while the directories are read, and never goes back.
@@ -197,6 +212,7 @@ private slots:
                    progress->Progress->value() > 0;
         });
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
@@ -214,11 +230,30 @@ private slots:
         });
         watch.start(1);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(closed, 30000);
         watch.stop();
-        QVERIFY(closed);
-        QTRY_VERIFY(!w->isVisible());
+        // The close waited for the search to stop: nothing runs on once it returned.
+        QVERIFY(!w->isSearching());
+        QVERIFY(!w->isVisible());
         QVERIFY(!progress->isVisible());
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
+    }
+
+    void aFailedSearchLeavesTheWindowUsable() {
+        failNext = true;
+        QSignalSpy finished(w.get(), &TfrmMain::searchFinished);
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors.front().startsWith(QStringLiteral("搜尋失敗")));
+        messages.errors.clear();
+        expectCancelled();
+        // The next search runs to its end, and the window stays open.
+        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
+        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QVERIFY(w->isVisible());
     }
 
     void otherWindowsRefuseInputWhileSearching() {
@@ -228,6 +263,7 @@ private slots:
             QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         });
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        waitForSearch(*w);
         QVERIFY(*ran);
         QCOMPARE(w->Edit1->text(), typed);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);

@@ -89,7 +89,10 @@ class ResultListWindowTest : public QObject {
         return rows;
     }
 
-    void findDuplicates() { QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton); }
+    void findDuplicates() {
+        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
+    }
 
 private slots:
     void init() {

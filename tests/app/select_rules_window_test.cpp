@@ -89,6 +89,7 @@ private slots:
         QCOMPARE(w->protectedDirectories(),
                  std::vector<std::string>{QFile::encodeName(path("ref")).toStdString()});
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 5);
     }
 

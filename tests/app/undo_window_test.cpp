@@ -100,6 +100,7 @@ class UndoWindowTest : public QObject {
         w->Edit1->setText(tmp->path());
         w->AddPendingDirectory();
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        waitForSearch(*w);
     }
 
     QList<QByteArray> rowPaths() const {

@@ -29,6 +29,11 @@ inline bool openMainWindow(std::unique_ptr<TfrmProgress>& progress,
     return QTest::qWaitForWindowExposed(w.get());
 }
 
+// Waits for the search a Find button started to be shown (at once when none runs).
+inline void waitForSearch(TfrmMain& w) {
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isSearching(), 30000);
+}
+
 // Types a directory into the field and adds it to the list, as Enter would.
 inline void addDirectory(TfrmMain& w, const QString& directory) {
     w.Edit1->setText(directory);

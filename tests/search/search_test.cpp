@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 #include <fstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "indirectory.h"
 #include "search.h"
+#include "searchsession.h"
 
 using namespace fenwa;
 
@@ -100,4 +103,125 @@ TEST_F(Spellings, AStoppedSearchAnswersNothing) {
     const SearchOutcome outcome = RunSearch(request, &monitor);
     EXPECT_TRUE(outcome.cancelled);
     EXPECT_EQ(outcome.rows.size(), 0u);
+}
+
+namespace {
+
+// A cache that keeps nothing and fails to write back, noting the thread that asked.
+struct FailingCache : ContentHashCache {
+    std::thread::id writtenFrom;
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        return std::vector<std::optional<KeptContentHashes>>(stamps.size());
+    }
+    void storeContent(const FileStamp&, const KeptContentHashes&) override {}
+    std::string writeBack() override {
+        writtenFrom = std::this_thread::get_id();
+        return "disk full";
+    }
+};
+
+// A similar stage that only ends when the search is stopped.
+struct UntilStopped : SimilarStage {
+    std::vector<uint32_t> split(FileRecordStore&, const std::vector<uint32_t>&, const Criteria&,
+                                const ContentCheckOptions& options, SimilarLeftOut*) override {
+        while (!options.stop->load())
+            std::this_thread::yield();
+        return {};
+    }
+};
+
+// A search through a session, its end taken from the event loop as the window takes it.
+struct SessionRun {
+    std::vector<SearchStage> stages;
+    std::shared_ptr<const SearchResult> result;
+    std::optional<QString> failure;
+
+    explicit SessionRun(SearchRequest request, bool stopAtOnce = false) {
+        static int argc = 1;
+        static char name[] = "search_tests";
+        static char* argv[] = {name, nullptr};
+        static QCoreApplication* app =
+            QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
+        (void)app;
+        SearchSession session;
+        QObject::connect(&session, &SearchSession::stageEntered,
+                         [this](SearchStage stage) { stages.push_back(stage); });
+        QObject::connect(&session, &SearchSession::finished,
+                         [this](std::shared_ptr<const SearchResult> r) { result = r; });
+        QObject::connect(&session, &SearchSession::failed,
+                         [this](const QString& message) { failure = message; });
+        EXPECT_TRUE(session.start(std::move(request)));
+        EXPECT_TRUE(session.running());
+        if (stopAtOnce)
+            session.stop();
+        while (session.running())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+};
+
+} // namespace
+
+TEST_F(Spellings, ASessionHandsBackTheGroupsWithWhatTheyWereBuiltWith) {
+    auto cache = std::make_shared<FailingCache>();
+    SearchRequest request;
+    request.directories = {root};
+    request.duplicatesOnly = true;
+    request.criteria.size = true;
+    request.criteria.content = true;
+    request.similarLevel = 2;
+    request.tools = [cache](const SearchRequest&) { return SearchTools{cache, nullptr}; };
+    const SessionRun run(request);
+    ASSERT_TRUE(run.result);
+    EXPECT_FALSE(run.failure);
+    const SearchResult& found = *run.result;
+    EXPECT_FALSE(found.cancelled);
+    EXPECT_TRUE(found.duplicateList);
+    EXPECT_TRUE(found.criteria.size && found.criteria.content && !found.criteria.name);
+    EXPECT_EQ(found.similarLevel, 2);
+    ASSERT_EQ(found.rows.size(), 2u); // f.jpg and g.jpg hold the same bytes
+    EXPECT_TRUE(found.rows.sameGroup(0, 1));
+    // Every stage reached the listener, the short grouping too, in order.
+    EXPECT_EQ(run.stages, (std::vector<SearchStage>{SearchStage::Reading, SearchStage::Grouping,
+                                                    SearchStage::CheckingContent}));
+    // The cache was written back by the search's own thread, and its trouble reported.
+    EXPECT_EQ(found.cacheProblem, "disk full");
+    EXPECT_NE(cache->writtenFrom, std::thread::id());
+    EXPECT_NE(cache->writtenFrom, std::this_thread::get_id());
+}
+
+TEST_F(Spellings, AStoppedSessionEndsCancelled) {
+    SearchRequest request;
+    request.directories = {root};
+    request.duplicatesOnly = true;
+    request.criteria.similar = true;
+    request.tools = [](const SearchRequest&) {
+        return SearchTools{nullptr, std::make_shared<UntilStopped>()};
+    };
+    const SessionRun run(request, true);
+    ASSERT_TRUE(run.result);
+    EXPECT_TRUE(run.result->cancelled);
+    EXPECT_EQ(run.result->rows.size(), 0u);
+}
+
+TEST_F(Spellings, WhateverASearchThrowsBecomesAFailure) {
+    const std::vector<std::function<SearchTools(const SearchRequest&)>> throwers = {
+        [](const SearchRequest&) -> SearchTools { throw std::runtime_error("no room"); },
+        [](const SearchRequest&) -> SearchTools { throw 7; },
+    };
+    for (const auto& tools : throwers) {
+        SearchRequest request;
+        request.directories = {root};
+        request.tools = tools;
+        const SessionRun run(request);
+        EXPECT_FALSE(run.result);
+        ASSERT_TRUE(run.failure);
+        EXPECT_FALSE(run.failure->isEmpty());
+    }
+    // A similar search with no stage to do it is refused, not run half.
+    SearchRequest request;
+    request.directories = {root};
+    request.duplicatesOnly = true;
+    request.criteria.similar = true;
+    EXPECT_TRUE(SessionRun(request).failure);
 }

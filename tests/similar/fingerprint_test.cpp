@@ -25,10 +25,20 @@
 #include "search.h"
 #include "searchcache.h"
 #include "similarindex.h"
+#include "similarsearch.h"
 
 using namespace fenwa::similar;
 
 namespace {
+
+// A search's tools with the similar stage over `fingerprint` (threshold as at Normal).
+std::function<fenwa::SearchTools(const fenwa::SearchRequest&)>
+similarTools(RowFingerprinter fingerprint) {
+    return [fingerprint](const fenwa::SearchRequest&) {
+        return fenwa::SearchTools{nullptr, std::make_shared<SimilarPictures>(
+                                               fingerprint, LevelThreshold(SimilarLevel::Normal))};
+    };
+}
 
 // A photo-like picture, softened as a camera's would be.
 QImage madeUpPhoto(quint32 seed) {
@@ -342,9 +352,9 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     fenwa::SearchRequest request;
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
-    request.fingerprint = [](const fenwa::FileRecordStore& rows, size_t row) {
+    request.tools = similarTools([](const fenwa::FileRecordStore& rows, size_t row) {
         return FingerprintFile(rows.fullPath(row));
-    };
+    });
     // The groups as sorted name lists, in sorted order: reading order is the system's.
     const auto groupsOf = [&](const fenwa::SearchOutcome& found) {
         std::vector<std::vector<std::string>> groups;
@@ -389,9 +399,9 @@ TEST_F(SimilarCorpus, AFifoSwappedInForAPictureNeverHoldsUpTheSearch) {
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
     request.criteria.similar = true;
-    request.fingerprint = [](const fenwa::FileRecordStore& rows, size_t row) {
+    request.tools = similarTools([](const fenwa::FileRecordStore& rows, size_t row) {
         return CachedFingerprint(nullptr, rows, row);
-    };
+    });
     EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(
         x, bmp.toStdString(), [&] { EXPECT_FALSE(fenwa::RunSearch(request).cancelled); }, 300));
 }
@@ -420,12 +430,12 @@ TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
     request.criteria.similar = true;
-    request.fingerprint = [&](const fenwa::FileRecordStore& rows, size_t row) {
+    request.tools = similarTools([&](const fenwa::FileRecordStore& rows, size_t row) {
         for (const auto& f : files)
             if (std::string_view(f.name).ends_with(rows.name(row)))
                 return std::optional(PictureFingerprint{f.hash, 0x1111111111111111});
         return std::optional<PictureFingerprint>();
-    };
+    });
     const fenwa::SearchOutcome found = fenwa::RunSearch(request);
     std::vector<std::string> names;
     for (size_t row = 0; row < found.rows.size(); ++row)

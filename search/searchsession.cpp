@@ -1,0 +1,154 @@
+#include "searchsession.h"
+
+#include <QMetaMethod>
+#include <QThread>
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <optional>
+
+#include "progress.h"
+
+namespace fenwa {
+
+// One started search: shared by the session and its thread, which outlives neither.
+struct SearchSession::Run {
+    unsigned id = 0; // which start() it came from
+    SearchRequest request;
+    std::unique_ptr<SearchMonitor> monitor;
+    bool reports = false; // someone listens to the progress
+
+    std::atomic<int> lastKey{-1}; // the last stage and percentage passed on
+    std::mutex mutex;             // guards what follows
+    int shownStage = -1;
+    int shownPercent = -1;
+    int readingPercent = 0; // the estimate while reading never runs backwards
+    bool done = false;
+    SearchOutcome outcome;
+    std::optional<QString> failure;
+};
+
+SearchSession::SearchSession(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<fenwa::SearchStage>();
+    qRegisterMetaType<std::shared_ptr<const fenwa::SearchResult>>();
+}
+
+SearchSession::~SearchSession() {
+    stop();
+    if (thread_) {
+        thread_->wait();
+        delete thread_;
+    }
+}
+
+bool SearchSession::start(SearchRequest request) {
+    if (running_)
+        return false;
+    auto run = std::make_shared<Run>();
+    run->id = ++lastId_;
+    run->monitor = std::make_unique<SearchMonitor>(
+        [this, r = run.get()](SearchStage stage, size_t step, size_t count) {
+            report(*r, stage, step, count);
+        });
+    run->request = std::move(request);
+    run->reports = isSignalConnected(QMetaMethod::fromSignal(&SearchSession::progressed)) ||
+                   isSignalConnected(QMetaMethod::fromSignal(&SearchSession::stageEntered));
+    run_ = run;
+    running_ = true;
+    thread_ = QThread::create([this, run] {
+        SearchOutcome outcome;
+        std::optional<QString> failure;
+        try {
+            outcome = RunSearch(run->request, run->monitor.get());
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("an unexpected error");
+        }
+        {
+            std::lock_guard lock(run->mutex);
+            run->outcome = std::move(outcome);
+            run->failure = std::move(failure);
+            run->done = true;
+        }
+        QMetaObject::invokeMethod(this, &SearchSession::deliver, Qt::QueuedConnection);
+    });
+    thread_->start();
+    return true;
+}
+
+void SearchSession::stop() {
+    if (run_)
+        run_->monitor->requestStop();
+}
+
+void SearchSession::wait() {
+    if (thread_)
+        thread_->wait();
+    deliver();
+}
+
+void SearchSession::report(Run& run, SearchStage stage, size_t step, size_t count) {
+    if (!run.reports || stage == SearchStage::Done)
+        return;
+    // Only changes go out; every one of them does, in order. Steps that change nothing
+    // cost a division and an atomic read: grouping reports every row.
+    int percent = count == 0 ? -1 : ProgressPercent(step, count);
+    const auto keyOf = [](SearchStage s, int p) { return int(s) * 1000 + p + 1; };
+    if (run.lastKey.load(std::memory_order_relaxed) == keyOf(stage, percent))
+        return;
+    std::lock_guard lock(run.mutex);
+    // One that arrives after its search was delivered is dropped.
+    const auto post = [this, id = run.id](auto&& emitter) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id, emitter] {
+                if (running_ && run_ && run_->id == id)
+                    emitter();
+            },
+            Qt::QueuedConnection);
+    };
+    if (int(stage) != run.shownStage) {
+        run.shownStage = int(stage);
+        run.shownPercent = -1;
+        post([this, stage] { emit stageEntered(stage); });
+    }
+    if (stage == SearchStage::Reading && percent >= 0)
+        percent = run.readingPercent = std::max(run.readingPercent, percent);
+    run.lastKey.store(keyOf(stage, percent), std::memory_order_relaxed);
+    if (percent < 0 || percent == run.shownPercent)
+        return;
+    run.shownPercent = percent;
+    post([this, percent] { emit progressed(percent); });
+}
+
+void SearchSession::deliver() {
+    if (!running_ || !run_)
+        return;
+    {
+        std::lock_guard lock(run_->mutex);
+        if (!run_->done)
+            return;
+    }
+    thread_->wait();
+    delete thread_;
+    thread_ = nullptr;
+    running_ = false;
+    const std::shared_ptr<Run> run = std::move(run_);
+    if (run->failure) {
+        emit failed(*run->failure);
+        return;
+    }
+    auto result = std::make_shared<SearchResult>();
+    result->rows = std::move(run->outcome.rows);
+    result->duplicateList = run->request.duplicatesOnly;
+    result->criteria = run->request.criteria;
+    result->similarLevel = run->request.similarLevel;
+    result->cancelled = run->outcome.cancelled;
+    result->similarLeftOut = run->outcome.similarLeftOut;
+    result->cacheProblem = std::move(run->outcome.cacheProblem);
+    emit finished(std::move(result));
+}
+
+} // namespace fenwa
