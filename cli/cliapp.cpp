@@ -21,6 +21,7 @@
 #include "identity.h"
 #include "pathrules.h"
 #include "search.h"
+#include "searchcache.h"
 #include "searchsession.h"
 #include "similarsearch.h"
 
