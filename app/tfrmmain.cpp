@@ -34,6 +34,7 @@
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
+#include "deletesession.h"
 #include "directorylist.h"
 #include "dirlistbox.h"
 #include "filesystem.h"
@@ -1100,6 +1101,8 @@ bool TfrmMain::runSearchBesideWindow(const SearchRequest& request, FileRecordSto
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (deleteSession_)
+        deleteSession_->cancel(); // a closing window deletes nothing more
     // A close during a search stops it; the window closes once the search has ended.
     if (searching_) {
         closeRequested_ = true;
