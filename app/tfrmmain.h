@@ -42,7 +42,6 @@ namespace fenwa {
 
 namespace platform {
 class ShellPrompts;
-struct DeleteReport;
 } // namespace platform
 namespace actions {
 class DeleteSession;

@@ -120,15 +120,16 @@ TEST_F(CarryOut, TheAnswersDecideWhatIsDeletedAndJournalled) {
         size_t questions;
         std::vector<size_t> removed;
         size_t journalled; // rows in the journal entry; 0: no entry
+        int percent;       // of the bytes the plan may read again
     } cases[] = {
-        {"one copy of two", {0}, Nothing, {}, 0, {0}, 1},
-        {"every copy, yes", {0, 1}, Nothing, {true}, 1, {0, 1}, 2},
-        {"every copy, no", {0, 1}, Nothing, {false}, 1, {}, 0},
-        {"protected, yes", {0}, Protect, {true}, 1, {0}, 1},
-        {"protected, no", {0}, Protect, {false}, 1, {}, 0},
-        {"stopped while planning", {0, 1}, Stop, {true}, 0, {}, 0},
-        {"changed since the search", {0}, ChangeA, {}, 0, {}, 0},
-        {"gone already", {0}, RemoveA, {}, 0, {0}, 0},
+        {"one copy of two", {0}, Nothing, {}, 0, {0}, 1, 100},
+        {"every copy, yes", {0, 1}, Nothing, {true}, 1, {0, 1}, 2, 100},
+        {"every copy, no", {0, 1}, Nothing, {false}, 1, {}, 0, 100},
+        {"protected, yes", {0}, Protect, {true}, 1, {0}, 1, 100},
+        {"protected, no", {0}, Protect, {false}, 1, {}, 0, 100},
+        {"stopped while planning", {0, 1}, Stop, {true}, 0, {}, 0, 0},
+        {"changed since the search", {0}, ChangeA, {}, 0, {}, 0, 0},
+        {"gone already", {0}, RemoveA, {}, 0, {0}, 0, 0},
     };
     const int flags = platform::FOF_ALLOWUNDO | platform::FOF_NOCONFIRMATION;
     for (const auto& c : cases) {
@@ -143,6 +144,10 @@ TEST_F(CarryOut, TheAnswersDecideWhatIsDeletedAndJournalled) {
             list->append(list->internDirectory(where, now.identity.device), name, now.size,
                          platform::localMinuteOf(now.mtimeSeconds), now.identity.inode,
                          now.changeStamp);
+            // As a Content search leaves them: the plan reads both again.
+            ContentHash hash;
+            ASSERT_TRUE(hashFileNow(where + "/" + name, now.size, hash));
+            list->setContentHash(list->size() - 1, hash);
         }
         recordGroups(*list, Criteria{false, true, false, false});
         DeleteRequest request{c.asked, true, {}};
@@ -157,6 +162,7 @@ TEST_F(CarryOut, TheAnswersDecideWhatIsDeletedAndJournalled) {
         if (c.before == Stop)
             session.cancel();
         session.planHere();
+        EXPECT_EQ(session.percent(), c.percent);
         ScriptedQuestions questions;
         questions.answers = c.answers;
         const DeleteResult result = session.carryOut(flags, questions, 7);
