@@ -446,6 +446,7 @@ TfrmMain::deleteSessionFor(const std::vector<size_t>& asked) const {
                                    actions::protectionOf(protectedDirectories())};
     // A list of similar pictures is checked at the level it was searched with.
     if (duplicateList_ && searchedCriteria_.similar) {
+        similar::PrepareFingerprinting(); // the plan's thread fingerprints
         request.fingerprint = [](const std::string& path) {
             return similar::FingerprintFile(path);
         };
