@@ -44,8 +44,11 @@ KeepReason keepReasonOf(RowCheck check) {
 // Each file looked at, and hashed, at most once per plan.
 class DiskNow {
 public:
-    DiskNow(const FileRecordStore& rows, const FileProbe& probe, const ContentHasher& hasher)
-        : rows_(rows), probe_(probe), hasher_(hasher) {}
+    DiskNow(const FileRecordStore& rows, const FileProbe& probe, const ContentHasher& hasher,
+            PlanProgress* progress = nullptr)
+        : rows_(rows), probe_(probe), hasher_(hasher), progress_(progress) {}
+
+    bool stopped() const { return progress_ && progress_->stopRequested(); }
 
     const platform::FileState& state(size_t row) {
         auto [it, added] = states_.try_emplace(row);
@@ -62,7 +65,8 @@ public:
         auto [it, added] = bytes_.try_emplace(row, false);
         if (added) {
             ContentHash now;
-            it->second = hasher_(rows_.fullPath(row), rows_.fileSize(row), now) && now == *stored;
+            it->second = !stopped() && hasher_(rows_.fullPath(row), rows_.fileSize(row), now) &&
+                         now == *stored;
         }
         return it->second;
     }
@@ -70,8 +74,11 @@ public:
     const std::optional<similar::PictureFingerprint>& fingerprint(size_t row,
                                                                   const FingerprintChecker& take) {
         auto [it, added] = fingerprints_.try_emplace(row);
-        if (added)
+        if (added && !stopped()) {
             it->second = take(rows_.fullPath(row));
+            if (progress_)
+                progress_->add(uint64_t(std::max<int64_t>(rows_.fileSize(row), 0)));
+        }
         return it->second;
     }
     // Two rows whose paths lead to one directory entry.
@@ -84,6 +91,7 @@ private:
     const FileRecordStore& rows_;
     const FileProbe& probe_;
     const ContentHasher& hasher_;
+    PlanProgress* progress_;
     std::map<size_t, platform::FileState> states_;
     std::map<size_t, bool> bytes_;
     std::map<size_t, std::optional<similar::PictureFingerprint>> fingerprints_;
@@ -152,16 +160,65 @@ const char* keepReasonText(KeepReason reason) {
     return "";
 }
 
+namespace {
+
+// The bytes a plan may read again: every row asked for and, in a duplicate list, the rest
+// of their groups, each hashed or fingerprinted at most once.
+uint64_t bytesToRead(const FileRecordStore& rows, const DeleteRequest& request,
+                     const std::vector<size_t>& asked) {
+    const bool fingerprinting = bool(request.fingerprint);
+    std::vector<bool> counted(rows.size(), false);
+    uint64_t total = 0;
+    const auto count = [&](size_t row) {
+        if (counted[row])
+            return;
+        counted[row] = true;
+        const uint64_t reads = (rows.contentHash(row) ? 1 : 0) + (fingerprinting ? 1 : 0);
+        total += uint64_t(std::max<int64_t>(rows.fileSize(row), 0)) * reads;
+    };
+    const RecordedGroups groups(rows, asked);
+    for (const size_t& row : asked) {
+        count(row);
+        if (request.duplicateList)
+            for (size_t member : groups.groupOf(rows, row))
+                count(member);
+    }
+    return total;
+}
+
+DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest& request,
+                               const FileProbe& probe, const ContentHasher& hasher,
+                               PlanProgress* progress);
+
+} // namespace
+
+int PlanProgress::percent() const {
+    const uint64_t total = total_, done = done_;
+    return total == 0 ? 0 : int(std::min(done, total) * 100 / total);
+}
+
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
-                      const FileProbe& probe, const ContentHasher& hasher) {
+                      const FileProbe& probe, const ContentHasher& hasher, PlanProgress* progress) {
+    DeletePlan plan = PlanDeleteUnwatched(rows, request, probe, hasher, progress);
+    plan.cancelled = progress && progress->stopRequested();
+    return plan;
+}
+
+namespace {
+
+DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest& request,
+                               const FileProbe& probe, const ContentHasher& hasher,
+                               PlanProgress* progress) {
     DeletePlan plan;
-    DiskNow disk(rows, probe, hasher);
+    DiskNow disk(rows, probe, hasher, progress);
     std::vector<size_t> asked = request.rows;
     std::sort(asked.begin(), asked.end());
     asked.erase(std::unique(asked.begin(), asked.end()), asked.end());
     asked.erase(std::remove_if(asked.begin(), asked.end(),
                                [&rows](size_t row) { return row >= rows.size(); }),
                 asked.end());
+    if (progress)
+        progress->setTotal(bytesToRead(rows, request, asked));
 
     // Each file on its own: still the one the search read, with the same bytes.
     std::vector<size_t> candidates;
@@ -261,12 +318,23 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
     return plan;
 }
 
+} // namespace
+
 bool probeDisk(const std::string& nativePath, platform::FileState& now) {
     return platform::statFileNow(nativePath, now);
 }
 
 bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash) {
     return hashWholeFile(nativePath, size, hash);
+}
+
+ContentHasher watchedHasher(PlanProgress& progress) {
+    return [&progress](const std::string& nativePath, int64_t size, ContentHash& hash) {
+        return hashWholeFile(nativePath, size, hash, [&progress](size_t bytes) {
+            progress.add(bytes);
+            return !progress.stopRequested();
+        });
+    };
 }
 
 bool copyStillHolds(const FileRecordStore& rows, const DeletePlan::CountedOn& counted,

@@ -12,6 +12,7 @@
 // keeps the data though deleting its twin frees no space. In a list of similar pictures
 // a copy is one whose fingerprint still matches at the list's level.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -88,6 +89,26 @@ struct DeletePlan {
         std::optional<similar::PictureFingerprint> fingerprint;
     };
     std::vector<CountedOn> countedOn;
+    // The planning was stopped before it ended: the plan is incomplete and nothing of it
+    // may be carried out.
+    bool cancelled = false;
+};
+
+// How far a plan has got, in bytes read again, and a request to stop it: the planning
+// thread counts, the thread that shows it reads and may ask to stop.
+class PlanProgress {
+public:
+    void requestStop() { stop_ = true; }
+    bool stopRequested() const { return stop_; }
+    void setTotal(uint64_t bytes) { total_ = bytes; }
+    void add(uint64_t bytes) { done_ += bytes; }
+    // 0 to 100; 100 only once everything counted was read.
+    int percent() const;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> done_{0};
+    std::atomic<uint64_t> total_{0};
 };
 
 struct DeleteRequest {
@@ -103,12 +124,18 @@ struct DeleteRequest {
     int similarThreshold = 0;
 };
 
+// With `progress`, the bytes that may be read again are counted up front and each file
+// read adds its size; a stop request skips what is left and answers a cancelled plan.
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
-                      const FileProbe& probe, const ContentHasher& hasher);
+                      const FileProbe& probe, const ContentHasher& hasher,
+                      PlanProgress* progress = nullptr);
 
 // The real disk.
 bool probeDisk(const std::string& nativePath, platform::FileState& now);
 bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash);
+// hashFileNow counting each chunk it reads into `progress`, and giving up (false) as soon
+// as a stop is requested.
+ContentHasher watchedHasher(PlanProgress& progress);
 
 // Whether the copy a removed row counted on is still there, unchanged (identity, size and
 // times; its bytes in a Content list; its fingerprint in a Similar one).

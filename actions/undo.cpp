@@ -1,8 +1,10 @@
 #include "undo.h"
 
 #include <cerrno>
+#include <set>
 
 #include "pathrules.h"
+#include "undorows.h"
 
 namespace fenwa::actions {
 
@@ -26,6 +28,191 @@ UndoOutcome reverseOnDisk(const UndoAction& action) {
     outcome.renamedBack =
         platform::renameNoReplace(now, platform::JoinPath(style, action.directory, action.oldName));
     return outcome;
+}
+
+} // namespace fenwa::actions
+
+namespace fenwa::actions {
+
+namespace {
+
+std::string joinNative(const std::string& directory, std::string_view name) {
+    return platform::JoinPath(platform::nativePathStyle(), directory, name);
+}
+
+ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64_t listGeneration) {
+    ListUndo undone;
+    const UndoOutcome outcome = reverseOnDisk(action);
+    std::string problems;
+    std::set<std::string> back;
+    for (size_t i = 0; i < action.trashed.size() && i < outcome.restored.size(); ++i) {
+        const std::string& path = action.trashed[i].originalPath;
+        const platform::RestoreResult& result = outcome.restored[i];
+        switch (result.status) {
+        case platform::RestoreStatus::Restored:
+            back.insert(path);
+            continue;
+        case platform::RestoreStatus::Occupied:
+            problems += path + "  (原來的位置已經有檔案, 檔案留在垃圾桶; something now occupies "
+                               "this path, the file stays in the trash)";
+            break;
+        case platform::RestoreStatus::NotInTrash:
+            problems += path + "  (垃圾桶裡已經找不到這個檔案; it is no longer in the trash)";
+            break;
+        case platform::RestoreStatus::FolderGone:
+            problems += path + "  (原來的資料夾已經不存在, 檔案留在垃圾桶; its folder no longer "
+                               "exists, the file stays in the trash)";
+            break;
+        case platform::RestoreStatus::Failed:
+            problems += path + "  (" + result.message + ")";
+            break;
+        }
+        problems += "\n";
+    }
+    if (!problems.empty()) {
+        problems.pop_back();
+        undone.problems = "無法復原這些檔案 (these files could not be put back):\n" + problems;
+    }
+
+    std::vector<RemovedRow> restored;
+    if (action.listGeneration == listGeneration)
+        for (const RemovedRow& row : action.rows)
+            if (back.count(joinNative(row.directory, row.name)))
+                restored.push_back(row);
+    if (restored.empty())
+        return undone;
+    const std::vector<RowInsertion> insertions = placeRestoredRows(list, restored);
+    // From the last position up, so that each position still means the list as it is.
+    for (auto it = insertions.rbegin(); it != insertions.rend(); ++it) {
+        ListUndo::Block block;
+        block.position = it->position;
+        for (size_t i : it->rows) {
+            const RemovedRow& row = restored[i];
+            // The file as it is back on the disk: a later action checks against that.
+            platform::FileState now;
+            const bool known =
+                platform::statFileNow(joinNative(row.directory, row.name), now) && now.regularFile;
+            FileRecordStore& rows = block.rows;
+            rows.append(rows.internDirectory(row.directory, known ? now.identity.device : 0),
+                        row.name, row.size, row.minute, known ? now.identity.inode : 0,
+                        known ? now.changeStamp : 0);
+            // Back in its group, as the search found it.
+            rows.setGroup(rows.size() - 1, row.group);
+            if (row.contentHash)
+                rows.setContentHash(rows.size() - 1, *row.contentHash);
+        }
+        undone.blocks.push_back(std::move(block));
+    }
+    // Every earlier insertion pushed the later ones down.
+    size_t shift = 0;
+    for (const RowInsertion& insertion : insertions) {
+        for (size_t k = 0; k < insertion.rows.size(); ++k)
+            undone.returnedRows.push_back(insertion.position + shift + k);
+        shift += insertion.rows.size();
+    }
+    return undone;
+}
+
+ListUndo undoRename(const FileRecordStore& rows, const UndoAction& action) {
+    ListUndo undone;
+    const UndoOutcome outcome = reverseOnDisk(action);
+    const platform::RenameResult& result = outcome.renamedBack;
+    if (outcome.notTheRenamedFile || !result.renamed) {
+        std::string why;
+        if (outcome.notTheRenamedFile)
+            why = "這個名稱現在是另一個檔案, 兩個檔案都沒有動; another file has this name now, "
+                  "neither file was touched";
+        else if (result.error == EEXIST || result.error == ENOTEMPTY)
+            why = "原來的名稱已經有檔案, 沒有改回; the old name is taken now, nothing was renamed";
+        else if (result.error == ENOENT)
+            why = "檔案已經不存在; the renamed file no longer exists";
+        else
+            why = result.message;
+        undone.problems = "無法復原改名 (could not undo the rename):\n" +
+                          joinNative(action.directory, action.newName) + "  (" + why + ")";
+        return undone;
+    }
+    // The row of the file, when the list shows it, takes the old name again.
+    for (size_t row = 0; row < rows.size(); ++row) {
+        if (rows.name(row) == action.newName && rows.directory(row) == action.directory &&
+            (rows.inode(row) == 0 || rows.inode(row) == action.renamed.inode)) {
+            undone.renamedRow = row;
+            undone.oldName = action.oldName;
+            break;
+        }
+    }
+    return undone;
+}
+
+} // namespace
+
+UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteReport& report,
+                          const std::vector<bool>& leaving, uint64_t listGeneration) {
+    UndoAction action;
+    action.kind = UndoKind::Trash;
+    action.trashed = report.trashed;
+    action.listGeneration = listGeneration;
+    std::set<std::string> trashed;
+    for (const platform::TrashedFile& f : report.trashed)
+        trashed.insert(f.originalPath);
+
+    const size_t count = rows.size();
+    const auto goes = [&](size_t row) { return row < leaving.size() && leaving[row]; };
+    const auto neighbour = [&](long row) {
+        RemovedRow::Neighbour n;
+        if (row >= 0 && size_t(row) < count) {
+            n.exists = true;
+            n.directory = rows.directory(size_t(row));
+            n.name = std::string(rows.name(size_t(row)));
+        }
+        return n;
+    };
+    // The nearest staying row above each row, then below it.
+    std::vector<long> above(count, -1), below(count, -1);
+    for (long row = 0, last = -1; size_t(row) < count; ++row) {
+        above[size_t(row)] = last;
+        if (!goes(size_t(row)))
+            last = row;
+    }
+    for (long row = long(count) - 1, next = -1; row >= 0; --row) {
+        below[size_t(row)] = next;
+        if (!goes(size_t(row)))
+            next = row;
+    }
+    for (size_t row = 0; row < count; ++row) {
+        if (!goes(row) || !trashed.count(rows.fullPath(row)))
+            continue;
+        RemovedRow removed;
+        removed.directory = rows.directory(row);
+        removed.name = std::string(rows.name(row));
+        removed.size = rows.fileSize(row);
+        removed.minute = rows.minute(row);
+        removed.index = row;
+        removed.group = rows.group(row);
+        if (const ContentHash* hash = rows.contentHash(row))
+            removed.contentHash = *hash;
+        removed.above = neighbour(above[row]);
+        removed.below = neighbour(below[row]);
+        action.rows.push_back(std::move(removed));
+    }
+    return action;
+}
+
+UndoAction renameActionFor(const FileRecordStore& rows, size_t row, std::string newName,
+                           const platform::FileIdentity& renamed) {
+    UndoAction action;
+    action.kind = UndoKind::Rename;
+    action.directory = rows.directory(row);
+    action.oldName = std::string(rows.name(row));
+    action.newName = std::move(newName);
+    action.renamed = renamed;
+    return action;
+}
+
+ListUndo undoOnList(const FileRecordStore& rows, const UndoAction& action,
+                    uint64_t listGeneration) {
+    return action.kind == UndoKind::Trash ? undoTrash(rows, action, listGeneration)
+                                          : undoRename(rows, action);
 }
 
 } // namespace fenwa::actions

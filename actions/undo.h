@@ -4,9 +4,13 @@
 // path that is taken now keeps what it holds, and the file stays where it is; and only
 // the file that was renamed is renamed back, not another that has its name now.
 
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "filerecord.h"
 #include "rename.h"
+#include "shellfiles.h"
 #include "trash.h"
 #include "undojournal.h"
 
@@ -23,5 +27,37 @@ struct UndoOutcome {
 };
 
 UndoOutcome reverseOnDisk(const UndoAction& action);
+
+// The journal entry for the files a delete request moved to the trash, with the rows
+// they had in `rows` (flagged in `leaving`, still in `rows`) and the rows around them.
+UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteReport& report,
+                          const std::vector<bool>& leaving, uint64_t listGeneration);
+// The journal entry for a rename of a row's file, done on disk; `renamed` is what the
+// renamed file is, so that Undo renames back no other file.
+UndoAction renameActionFor(const FileRecordStore& rows, size_t row, std::string newName,
+                           const platform::FileIdentity& renamed);
+
+// Reverses an action on the disk and answers what the list takes from it.
+struct ListUndo {
+    // Rows of files back from the trash, in blocks to insert one after another, each
+    // at its position in the list as the blocks before it left it. The rows carry the
+    // files as they are back on the disk, in their groups.
+    struct Block {
+        size_t position = 0;
+        FileRecordStore rows;
+    };
+    std::vector<Block> blocks;
+    // Where the rows that came back stand once every block is in, in list order.
+    std::vector<size_t> returnedRows;
+    // A rename undone: the row that takes its old name again, when the list shows it.
+    std::optional<size_t> renamedRow;
+    std::string oldName;
+    // What could not be undone, a heading and one line a file (native bytes); empty when
+    // everything was.
+    std::string problems;
+};
+// Rows go back only into the list they left (`listGeneration`): after a restart or a
+// new search there is no such list.
+ListUndo undoOnList(const FileRecordStore& rows, const UndoAction& action, uint64_t listGeneration);
 
 } // namespace fenwa::actions

@@ -30,6 +30,7 @@
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
+#include "deletesession.h"
 #include "directorylist.h"
 #include "dirlistbox.h"
 #include "filesystem.h"
@@ -1042,6 +1043,8 @@ void TfrmMain::searchFailed(const QString& message) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (deleteSession_)
+        deleteSession_->cancel(); // a closing window deletes nothing more
     // A close during a search stops it and waits for it to end; its result is dropped.
     if (searching_ && session_) {
         closing_ = true;

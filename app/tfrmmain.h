@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "deleteplanner.h"
 #include "filelistmodel.h"
 #include "keeprules.h"
 #include "resultlist.h"
@@ -41,9 +42,10 @@ namespace fenwa {
 
 namespace platform {
 class ShellPrompts;
-struct DeleteReport;
 } // namespace platform
 namespace actions {
+class DeleteSession;
+struct DeleteResult;
 class UndoJournal;
 struct UndoAction;
 } // namespace actions
@@ -85,6 +87,8 @@ struct MainWindowServices {
     // What a search works with; empty: similar::EquipSearch's (the cache file above and
     // the pictures' fingerprints).
     std::function<SearchTools(const SearchRequest&)> searchTools;
+    // Reads a file's whole content again before a delete; without one, the disk.
+    actions::ContentHasher deleteHasher;
 };
 
 class TfrmMain : public QMainWindow, public ViewerList {
@@ -221,8 +225,8 @@ public:
     // True from the moment Find All or Find Duplicates starts a search until its result
     // (or its failure) has been shown.
     bool isSearching() const { return searching_; }
-    // True while the window carries out something long (a search).
-    bool isBusy() const { return searching_; }
+    // True while a search or the checks before a delete run: destructive input waits.
+    bool isBusy() const { return searching_ || deleting_; }
     // True when the list holds groups of duplicates (Find Duplicates), not every file.
     bool holdsDuplicateGroups() const { return duplicateList_; }
 
@@ -233,9 +237,6 @@ public:
     // The flags of every delete request: no question when ckNoConfirm is ticked, the
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
-    platform::ShellPrompts& shellPrompts() const;
-    // Tells the user which files were left alone because they changed since the search.
-    void reportChangedFiles(const QStringList& descriptions);
     void setSaveFilePicker(decltype(MainWindowServices::pickSaveFile) picker) {
         services_.pickSaveFile = std::move(picker);
     }
@@ -321,12 +322,13 @@ public slots:
 
     // --- Deleting ---
     void miDeleteClick();
+    // Checks the selected rows' files off the window's thread, with progress and Cancel,
+    // then asks and deletes as the plan says; deleteFinished() follows.
     void DeleteSelectedFiles();
 
-public:
-    // Deletes the files of the rows as the delete planner decides, asking what it says
-    // must be asked; the rows whose files are gone leave the list. Answers their paths.
-    std::vector<QByteArray> DeleteRowsThroughPlanner(const std::vector<size_t>& rows);
+signals:
+    // A delete begun by DeleteSelectedFiles is over, whether anything was deleted or not.
+    void deleteFinished();
 
 public slots:
 
@@ -365,6 +367,17 @@ private:
     void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
+    // Deleting: the session planning now, and what the window does with its answer.
+    bool deleting_ = false;
+    bool listChangedWhileDeleting_ = false;
+    std::unique_ptr<actions::DeleteSession> deleteSession_;
+    QTimer* deletePoll_ = nullptr;
+    QString statusBeforeDelete_; // panel 0, shown again once the delete is over
+    std::unique_ptr<actions::DeleteSession> deleteSessionFor(const std::vector<size_t>& rows) const;
+    void finishDelete();
+    // Shows what a carried-out delete did; answers the number of rows that left.
+    size_t showDeleteResult(const actions::DeleteSession& session,
+                            const actions::DeleteResult& result);
     // The cache file's size beside its Clear button.
     void showCacheSize();
     bool lvFilesKeyDown(QKeyEvent* event);
@@ -427,9 +440,6 @@ private:
     // --- Undo ---
 public:
     QAction* miUndo = nullptr;
-    // Journals the files of a delete request that went to the trash, with the rows they
-    // had (flagged in `removing`, still in the list when this is called).
-    void journalTrash(const platform::DeleteReport& report, const std::vector<bool>& removing);
     // Journals a rename of the row's file, done on disk and about to show in the row.
     // `renamed`: what the renamed file is, so that Undo renames back no other file.
     void journalRename(int row, const std::string& newName, const platform::FileIdentity& renamed);
@@ -442,8 +452,7 @@ public slots:
 
 private:
     void connectUndo();
-    void undoTrash(const actions::UndoAction& action);
-    void undoRename(const actions::UndoAction& action);
+    void pushToJournal(actions::UndoAction action);
     std::unique_ptr<actions::UndoJournal> undoJournal_;
     // Every search starts a new list; rows go back only into the list they left.
     uint64_t listGeneration_ = 1;

@@ -13,6 +13,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QStatusBar>
@@ -21,8 +22,8 @@
 #include <QUrl>
 
 #include "TAdvImage.h"
-#include "carryout.h"
 #include "deleteplanner.h"
+#include "deletesession.h"
 #include "exportlist.h"
 #include "filesystem.h"
 #include "fingerprint.h"
@@ -32,8 +33,10 @@
 #include "picturefingerprint.h"
 #include "shellfiles.h"
 #include "tfrmmain.h"
+#include "tfrmprogress.h"
 #include "tfrmviewer.h"
 #include "tupdown.h"
+#include "undojournal.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -396,7 +399,33 @@ void TfrmMain::SlideImageDblClick(TAdvImage* slide) {
 }
 
 // ---------------------------------------------------------------------------
-// Deleting
+// Deleting: the checks, questions and deletes are the actions library's; the window
+// starts them, shows their progress and takes their answer into the list.
+
+namespace {
+
+// The delete's questions, through the window's message services.
+class WindowDeleteQuestions : public actions::DeleteQuestions {
+public:
+    WindowDeleteQuestions(UserMessages& messages, platform::ShellPrompts& prompts)
+        : messages_(messages), prompts_(prompts) {}
+    bool askYesNo(const std::string& question) override { return prompts_.askYesNo(question); }
+    void reportError(const std::string& text) override { prompts_.reportError(text); }
+    void reportChanged(const std::vector<std::string>& lines) override {
+        QStringList named;
+        for (const std::string& line : lines)
+            named << platform::fromNative(line);
+        messages_.error(QApplication::activeWindow(),
+                        QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
+                            named.join('\n'));
+    }
+
+private:
+    UserMessages& messages_;
+    platform::ShellPrompts& prompts_;
+};
+
+} // namespace
 
 int TfrmMain::DeleteFlags() const {
     int flags = 0;
@@ -407,21 +436,32 @@ int TfrmMain::DeleteFlags() const {
     return flags;
 }
 
-platform::ShellPrompts& TfrmMain::shellPrompts() const {
-    return *services_.shellPrompts;
-}
-
-void TfrmMain::reportChangedFiles(const QStringList& descriptions) {
-    services_.messages->error(QApplication::activeWindow(),
-                              QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
-                                  descriptions.join('\n'));
-}
-
 void TfrmMain::miDeleteClick() {
     DeleteSelectedFiles();
 }
 
+std::unique_ptr<actions::DeleteSession>
+TfrmMain::deleteSessionFor(const std::vector<size_t>& asked) const {
+    actions::DeleteRequest request{asked, duplicateList_,
+                                   actions::protectionOf(protectedDirectories())};
+    // A list of similar pictures is checked at the level it was searched with.
+    if (duplicateList_ && searchedCriteria_.similar) {
+        similar::PrepareFingerprinting(); // the plan's thread fingerprints
+        request.fingerprint = [](const std::string& path) {
+            return similar::FingerprintFile(path);
+        };
+        request.similarThreshold =
+            similar::LevelThreshold(similar::SimilarLevel(searchedSimilarLevel_));
+    }
+    // The session reads a copy of the list, which stays as it is while the list may not.
+    auto rows = std::make_shared<const FileRecordStore>(lvFilesModel->store());
+    return std::make_unique<actions::DeleteSession>(std::move(rows), std::move(request),
+                                                    actions::probeDisk, services_.deleteHasher);
+}
+
 void TfrmMain::DeleteSelectedFiles() {
+    if (isBusy())
+        return;
     const QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
     if (selected.isEmpty())
         return;
@@ -429,70 +469,92 @@ void TfrmMain::DeleteSelectedFiles() {
     asked.reserve(size_t(selected.size()));
     for (const QModelIndex& index : selected)
         asked.push_back(size_t(index.row()));
-    DeleteRowsThroughPlanner(asked);
-    const QModelIndex current = lvFiles->currentIndex();
-    if (current.isValid()) {
-        lvFiles->selectionModel()->select(current,
-                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
+    if (!deletePoll_) {
+        deletePoll_ = new QTimer(this);
+        deletePoll_->setInterval(15);
+        connect(deletePoll_, &QTimer::timeout, this, [this] {
+            if (!deleteSession_)
+                return;
+            if (frmProgress_->cancelRequested())
+                deleteSession_->cancel();
+            showProgressPercent(deleteSession_->percent());
+        });
+        // Rows the plan names must still be the list's rows when it is carried out.
+        const auto changed = [this] {
+            if (deleting_)
+                listChangedWhileDeleting_ = true;
+        };
+        connect(lvFilesModel, &QAbstractItemModel::rowsInserted, this, changed);
+        connect(lvFilesModel, &QAbstractItemModel::rowsRemoved, this, changed);
+        connect(lvFilesModel, &QAbstractItemModel::layoutChanged, this, changed);
+        connect(lvFilesModel, &QAbstractItemModel::modelReset, this, changed);
     }
+    deleteSession_ = deleteSessionFor(asked);
+    deleting_ = true;
+    listChangedWhileDeleting_ = false;
+    statusBeforeDelete_ = statusText(0);
+    frmProgress_->showCentred();
+    frmProgress_->Progress->setValue(0);
+    lastProgressPercent_ = -1;
+    showProgressPercent(0);
+    deletePoll_->start();
+    deleteSession_->start(this, [this] { finishDelete(); });
 }
 
-std::vector<QByteArray> TfrmMain::DeleteRowsThroughPlanner(const std::vector<size_t>& asked) {
-    const FileRecordStore& rows = lvFilesModel->store();
-    actions::DeleteRequest request{asked, duplicateList_,
-                                   actions::protectionOf(protectedDirectories())};
-    // A list of similar pictures is checked at the level it was searched with.
-    if (duplicateList_ && searchedCriteria_.similar) {
-        request.fingerprint = [](const std::string& path) {
-            return similar::FingerprintFile(path);
-        };
-        request.similarThreshold =
-            similar::LevelThreshold(similar::SimilarLevel(searchedSimilarLevel_));
+void TfrmMain::finishDelete() {
+    deletePoll_->stop();
+    const std::unique_ptr<actions::DeleteSession> session = std::move(deleteSession_);
+    // A Cancel that came before the plan was taken counts, however late in the plan.
+    if (frmProgress_->cancelRequested())
+        session->cancel();
+    frmProgress_->hide();
+    setStatusText(0, statusBeforeDelete_);
+    if (listChangedWhileDeleting_) {
+        services_.messages->error(this, QStringLiteral("清單在檢查檔案時已改變, 沒有刪除任何檔案 "
+                                                       "(the list changed while the files were "
+                                                       "checked: nothing was deleted)"));
+    } else {
+        WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
+        showDeleteResult(*session, session->carryOut(DeleteFlags(), questions, listGeneration_));
+        const QModelIndex current = lvFiles->currentIndex();
+        if (current.isValid()) {
+            lvFiles->selectionModel()->select(current, QItemSelectionModel::Select |
+                                                           QItemSelectionModel::Rows);
+            lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
+        }
     }
-    const actions::DeletePlan plan =
-        actions::PlanDelete(rows, request, actions::probeDisk, actions::hashFileNow);
-    const auto pathText = [&](size_t row) { return platform::fromNative(rows.fullPath(row)); };
-    // What changed since the search is not what the user chose to delete: it is left
-    // alone and named.
-    if (!plan.kept.empty()) {
-        QStringList changed;
-        for (const actions::DeletePlan::Kept& k : plan.kept)
-            changed << pathText(k.row) + "  (" +
-                           QString::fromUtf8(actions::keepReasonText(k.reason)) + ")";
-        reportChangedFiles(changed);
-    }
-    const actions::DeleteOutcome outcome =
-        actions::CarryOutDelete(rows, plan, request, DeleteFlags(), shellPrompts(),
-                                actions::probeDisk, actions::hashFileNow);
-    if (outcome.declined)
-        return {};
-    const platform::DeleteReport& report = outcome.report;
+    deleting_ = false;
+    emit deleteFinished();
+}
 
-    // Whatever the request reported, exactly the rows whose files are gone leave the list.
+size_t TfrmMain::showDeleteResult(const actions::DeleteSession& session,
+                                  const actions::DeleteResult& result) {
+    if (!result.failure.empty()) {
+        services_.messages->error(this, QStringLiteral("刪除前的檢查失敗, 沒有刪除任何檔案 "
+                                                       "(checking the files failed, nothing was "
+                                                       "deleted): ") +
+                                            QString::fromLocal8Bit(result.failure));
+        return 0;
+    }
+    const FileRecordStore& rows = session.rows();
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
-    std::vector<QByteArray> gone;
-    std::vector<size_t> affected = plan.remove;
-    affected.insert(affected.end(), plan.gone.begin(), plan.gone.end());
-    for (size_t row : affected) {
-        const std::string path = rows.fullPath(row);
-        if (platform::pathExists(path))
-            continue;
-        const QByteArray native = QByteArray::fromStdString(path);
+    for (size_t row : result.removed) {
+        const QByteArray native = QByteArray::fromStdString(rows.fullPath(row));
         for (TAdvImage* slide : AdvImage) {
             if (slide->NativeFileName() == native) {
                 slide->hide();
                 slide->loadNativeFile(QByteArray());
             }
         }
-        remove[row] = true;
-        gone.push_back(native);
+        if (row < remove.size())
+            remove[row] = true;
     }
     // What went to the trash can be put back, rows included.
-    journalTrash(report, remove);
-    if (!gone.empty())
+    if (result.journal)
+        pushToJournal(*result.journal);
+    if (!result.removed.empty())
         DeleteRows(remove);
-    return gone;
+    return result.removed.size();
 }
 
 // ---------------------------------------------------------------------------
@@ -539,13 +601,19 @@ void TfrmMain::showRow(int row) {
 }
 
 bool TfrmMain::deleteRow(int row) {
-    if (row < 0 || row >= lvFilesModel->rowCount())
+    // The viewer pages on as soon as this answers, so its one file is checked here and
+    // now, not beside the window.
+    if (isBusy() || row < 0 || row >= lvFilesModel->rowCount())
         return false;
     const QByteArray path = rowPath(row);
     const bool onSlide = std::any_of(AdvImage.begin(), AdvImage.end(), [&](TAdvImage* slide) {
         return slide->NativeFileName() == path;
     });
-    if (DeleteRowsThroughPlanner({size_t(row)}).empty())
+    const std::unique_ptr<actions::DeleteSession> session = deleteSessionFor({size_t(row)});
+    session->planHere();
+    WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
+    if (showDeleteResult(*session, session->carryOut(DeleteFlags(), questions, listGeneration_)) ==
+        0)
         return false;
     DeselectAll();
     if (Image->NativeFileName() == path)

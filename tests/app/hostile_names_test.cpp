@@ -279,6 +279,7 @@ private slots:
         const std::string quote = root + "/d1/quote\" and 'single'.bmp";
         focusRow(rowOf(quote));
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QVERIFY(!exists(quote));
         QVERIFY(exists(root + "/d2/quote\" and 'single'.bmp"));
         QCOMPARE(rowOf(quote), -1);
@@ -290,6 +291,7 @@ private slots:
             const std::string path = root + "/d2/" + name;
             focusRow(rowOf(path));
             QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+            waitUntilIdle(*w);
             QVERIFY(!exists(path));
             QCOMPARE(rowOf(path), -1);
             QVERIFY(exists(root + "/d1/" + name));
@@ -302,12 +304,14 @@ private slots:
         const std::string longest = root + "/d2/" + std::string(251, 'n') + ".bmp";
         focusRow(rowOf(longest));
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 1);
         QVERIFY(exists(longest));
         QVERIFY(rowOf(longest) >= 0);
         prompts.answer = true;
         focusRow(rowOf(longest));
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 2);
         QVERIFY(!exists(longest));
         QCOMPARE(rowOf(longest), -1);

@@ -321,12 +321,14 @@ private slots:
         w->lvFiles->selectAll();
         // Every copy of the group is selected: asked once more, and the user says no.
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 1);
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
         // One copy: the desktop's question, and again no.
         w->lvFiles->clearSelection();
         clickRow(2);
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 2);
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
         // Without confirmation and for good: gone at once.
@@ -337,6 +339,7 @@ private slots:
         clickRow(1); // the row of the middle slide
         const QByteArray middle = w->rowPath(1);
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 2);
         QVERIFY(!QFile::exists(QFile::decodeName(middle)));
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
@@ -358,6 +361,7 @@ private slots:
         prompts.answer = true;
         w->lvFiles->selectAll();
         w->miDelete->trigger();
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions, 3);
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
@@ -385,6 +389,7 @@ private slots:
             w->lvFilesModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
         QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 2);
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(changed)));
         QVERIFY(QFile::exists(QFile::decodeName(changed)));

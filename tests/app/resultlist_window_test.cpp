@@ -379,6 +379,7 @@ private slots:
         clickRow(rowOf("d3"), Qt::ControlModifier);
         QCOMPARE(selectedDirs(), (QStringList{"d1", "d3"}));
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions.size(), 1);
         QVERIFY(prompts.questions[0].contains("every copy"));
         QVERIFY(QFile::exists(tmp->path() + "/d1/f.jpg"));

@@ -106,6 +106,7 @@ private slots:
                  (QStringList{path("b/x.jpg"), path("b/y.txt"), path("ref/x.jpg")}));
         w->miInvertSelection->trigger();
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QVERIFY(!QFile::exists(path("a/x.jpg")) && !QFile::exists(path("a/y.txt")));
         for (const char* kept : {"b/x.jpg", "b/y.txt", "ref/x.jpg"})
             QVERIFY2(QFile::exists(path(kept)), kept);
@@ -125,6 +126,7 @@ private slots:
         w->SelectRowAlone(refRow);
         prompts.questions.clear();
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions.size(), 1);
         QVERIFY(prompts.questions.front().contains(path("ref/x.jpg")));
         QVERIFY(QFile::exists(path("ref/x.jpg")));

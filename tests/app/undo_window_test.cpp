@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 #include <QtTest>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -76,12 +77,13 @@ class UndoWindowTest : public QObject {
     std::unique_ptr<TfrmViewer> viewer;
     std::unique_ptr<TfrmMain> w;
 
-    void makeWindow() {
+    void makeWindow(actions::ContentHasher deleteHasher = {}) {
         w.reset();
         MainWindowServices s;
         s.messages = &messages;
         s.shellPrompts = &prompts;
         s.undoJournalPath = journalPath;
+        s.deleteHasher = std::move(deleteHasher);
         QVERIFY(openMainWindow(progress, viewer, w, s, true));
         w->ckNoConfirm->setChecked(true); // to the trash without a question
     }
@@ -113,6 +115,7 @@ class UndoWindowTest : public QObject {
     void deleteRow(int row) {
         w->SelectRowAlone(row);
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
     }
 
     void ctrlZ() { QTest::keyClick(w->lvFiles, Qt::Key_Z, Qt::ControlModifier); }
@@ -227,6 +230,7 @@ private slots:
         QVERIFY(!w->miUndo->isEnabled());
         w->lvFiles->selectAll();
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        waitUntilIdle(*w);
         QCOMPARE(prompts.questions.size(), 1);
         QVERIFY(prompts.questions[0].contains(QStringLiteral("無法復原")));
         QCOMPARE(w->lvFilesModel->rowCount(), 0);
@@ -446,6 +450,46 @@ private slots:
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(path)));
         QVERIFY(messages.errors[0].contains(QStringLiteral("replaced by another file")));
+    }
+
+    void cancelWhileTheFilesAreReadAgainDeletesNothing() {
+        // The reading waits until released, so Cancel comes while the plan is still reading.
+        std::atomic<bool> reading{false}, release{false};
+        struct Release {
+            std::atomic<bool>& flag;
+            ~Release() { flag = true; }
+        } releaseOnExit{release};
+        makeWindow([&](const std::string& path, int64_t size, ContentHash& hash) {
+            reading = true;
+            while (!release)
+                QThread::msleep(1);
+            return actions::hashFileNow(path, size, hash);
+        });
+        w->ckContent->setChecked(true);
+        const QByteArray a = addFile("d1", "a", "same bytes");
+        const QByteArray b = addFile("d2", "b", "same bytes");
+        search();
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QSignalSpy finished(w.get(), &TfrmMain::deleteFinished);
+        w->SelectRowAlone(0);
+        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        QTRY_VERIFY(reading);
+        QVERIFY(w->isBusy());
+        QVERIFY(progress->isVisible());
+        QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+        release = true;
+        waitUntilIdle(*w);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!progress->isVisible());
+        QVERIFY(QFile::exists(QFile::decodeName(a)) && QFile::exists(QFile::decodeName(b)));
+        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QVERIFY(!w->miUndo->isEnabled());
+        QVERIFY(messages.errors.isEmpty());
+        // Not cancelled, the same delete goes through.
+        deleteRow(0);
+        QCOMPARE(finished.count(), 2);
+        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        QVERIFY(w->miUndo->isEnabled());
     }
 };
 

@@ -34,6 +34,11 @@ inline void waitForSearch(TfrmMain& w) {
     QTRY_VERIFY_WITH_TIMEOUT(!w.isSearching(), 30000);
 }
 
+// Waits for a search or a delete's checks to end, as a user waits for the progress window.
+inline void waitUntilIdle(TfrmMain& w) {
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 30000);
+}
+
 // Types a directory into the field and adds it to the list, as Enter would.
 inline void addDirectory(TfrmMain& w, const QString& directory) {
     w.Edit1->setText(directory);
