@@ -31,7 +31,7 @@ inline bool openMainWindow(std::unique_ptr<TfrmProgress>& progress,
 
 // Types a directory into the field and adds it to the list, as Enter would.
 inline void addDirectory(TfrmMain& w, const QString& directory) {
-    w.Edit1->setText(directory);
+    w.dirBand->Edit1->setText(directory);
     w.AddPendingDirectory();
 }
 
