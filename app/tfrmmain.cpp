@@ -6,23 +6,19 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
-#include <QFile>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -34,8 +30,6 @@
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
-#include "directorylist.h"
-#include "dirlistbox.h"
 #include "filesystem.h"
 #include "fingerprint.h"
 #include "fingerprintcache.h"
@@ -50,7 +44,6 @@
 #include "search.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
-#include "tupdown.h"
 #include "undojournal.h"
 #include "windowlook.h"
 

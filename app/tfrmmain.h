@@ -1,8 +1,9 @@
 #pragma once
 // The main window: the top band with the directory list and the options, the result
-// list with the slide strip, the preview pane and the status bar. It holds the
-// window's own small state; the searching, the records and the rules live in the
-// libraries it calls.
+// list with the slide strip, the preview pane and the status bar. It creates those
+// parts (directoryband, optionspages, slidestrip, previewpane), connects them and holds
+// the result list; the searching, the records and the rules live in the libraries it
+// calls.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -23,22 +24,14 @@
 #include "slidestrip.h"
 
 class QAction;
-class QCheckBox;
-class QComboBox;
 class QFrame;
 class QLabel;
-class QLineEdit;
-class QListWidget;
 class QMenu;
 class QPushButton;
-class QRadioButton;
 class QSettings;
 class QSplitter;
 class QStatusBar;
-class QTabWidget;
-class QTimer;
 class QTreeView;
-class TAdvImage;
 class TBalloonHint;
 
 namespace fenwa {
@@ -54,7 +47,6 @@ struct UndoAction;
 struct SearchRequest;
 class TfrmProgress;
 class TfrmViewer;
-class TUpDown;
 class UserMessages;
 
 // What the main window needs from outside, handed in so tests can stand in for it.

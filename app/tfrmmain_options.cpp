@@ -4,18 +4,12 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QLocale>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeView>
@@ -24,7 +18,6 @@
 #include "deleteplanner.h"
 #include "filesystem.h"
 #include "fingerprint.h"
-#include "fingerprintcache.h"
 #include "identity.h"
 #include "languages.h"
 #include "messages.h"
@@ -32,7 +25,6 @@
 #include "openwith.h"
 #include "pathrules.h"
 #include "renaming.h"
-#include "settingsstore.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
 

@@ -5,8 +5,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QFile>
-#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
