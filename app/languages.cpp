@@ -1,5 +1,7 @@
 #include "languages.h"
 
+#include <string_view>
+
 namespace fenwa {
 
 namespace {
@@ -165,6 +167,13 @@ QString dialogNameFilter(const QString& filter) {
     if (bar < 0)
         return filter;
     return filter.left(bar) + QStringLiteral(" (") + filter.mid(bar + 1) + QLatin1Char(')');
+}
+
+QString englishCaption(const char* control) {
+    for (const LanguageText& entry : languageTable())
+        if (entry.role == TextRole::Caption && std::string_view(entry.control) == control)
+            return QString::fromUtf8(entry.english);
+    return QString::fromLatin1(control);
 }
 
 } // namespace fenwa

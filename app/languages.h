@@ -51,4 +51,7 @@ QString undoMenuCaptionFor(int code, UndoCaption action);
 // "description|pattern" as a file dialog's name filter: "description (pattern)".
 QString dialogNameFilter(const QString& filter);
 
+// The English caption the language table gives a control (its name when none).
+QString englishCaption(const char* control);
+
 } // namespace fenwa

@@ -5,23 +5,21 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QFile>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTabWidget>
 #include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -32,7 +30,6 @@
 #include "cursors.h"
 #include "deletesession.h"
 #include "directorylist.h"
-#include "dirlistbox.h"
 #include "filesystem.h"
 #include "fingerprint.h"
 #include "identity.h"
@@ -47,7 +44,6 @@
 #include "similarsearch.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
-#include "tupdown.h"
 #include "undojournal.h"
 #include "windowlook.h"
 
@@ -58,14 +54,6 @@ namespace {
 const char* const MsgNoDirectory = "您沒有輸入目錄叫我怎麼找?";
 const char* const MsgNoCriterion = "您必須至少打一個勾";
 const char* const NavigationHint = "   Ctrl+Up=Prior group  Ctrl+Down=Next group";
-
-QFont arial(int pixels, bool bold, bool italic = false) {
-    QFont f(QStringLiteral("Arial"));
-    f.setPixelSize(pixels);
-    f.setBold(bold);
-    f.setItalic(italic);
-    return f;
-}
 
 QLabel* label(QWidget* parent, const QString& text, const QRect& geometry) {
     auto* l = new QLabel(text, parent);
@@ -79,38 +67,6 @@ QFrame* verticalBevel(QWidget* parent, int x) {
     b->setFrameShadow(QFrame::Sunken);
     b->setGeometry(x, 2, 2, 159);
     return b;
-}
-
-// The preview and the slides alike: black, still, fitted and centred, decoded for speed.
-// They differ in the scale, in colour and in showing a progressive JPEG in passes.
-void setUpImageControl(TAdvImage* image, TJPEGScale scale, bool grayscale,
-                       bool progressiveDisplay) {
-    image->setColor(Qt::black);
-    image->setGIFAnimate(false);
-    image->setStretchRatio(true);
-    image->setCenterView(true);
-    image->setShowEmptyLabel(false);
-    image->setJPEGPixelFormat(jf24Bit);
-    image->setJPEGScale(scale);
-    image->setJPEGGrayscale(grayscale);
-    image->setJPEGPerformance(jpBestSpeed);
-    image->setJPEGProgressiveDisplay(progressiveDisplay);
-    image->setJPEGSmoothing(false);
-    image->setContextMenuPolicy(Qt::CustomContextMenu);
-}
-
-// A menu item named as the language table names it.
-QAction* menuItem(QMenu* menu, const char* name, const QString& text) {
-    QAction* item = menu->addAction(text);
-    item->setObjectName(QLatin1String(name));
-    return item;
-}
-
-void setBackground(QWidget* w, const QColor& colour) {
-    QPalette p = w->palette();
-    p.setColor(QPalette::Window, colour);
-    w->setPalette(p);
-    w->setAutoFillBackground(true);
 }
 
 using platform::fromNative;
@@ -152,9 +108,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     FormCreate();
     connectPreviewControls();
     connectUndo();
-    for (QCheckBox* box : {ckName, ckSize, ckTime, ckContent, ckSimilar})
-        connect(box, &QCheckBox::toggled, this, &TfrmMain::updateTicksNotice);
-    connect(cbSimilarLevel, &QComboBox::currentIndexChanged, this, &TfrmMain::updateTicksNotice);
+    connect(pgOptions, &OptionsPages::criteriaChanged, this, &TfrmMain::updateTicksNotice);
 }
 
 TfrmMain::~TfrmMain() {
@@ -170,49 +124,25 @@ void TfrmMain::buildTopBand() {
 
     // Title block: a black title under a gray one, offset by two pixels, for a shadow.
     Label3 = label(Panel1, QStringLiteral("Fenwa"), QRect(8, 8, 140, 40));
-    Label3->setFont(arial(32, true, true));
+    Label3->setFont(arialFont(32, true, true));
     setTextColour(Label3, Qt::black);
     Label4 = label(Panel1, QStringLiteral("Fenwa"), QRect(6, 6, 140, 40));
     Label4->setObjectName("Label4");
-    Label4->setFont(arial(32, true, true));
+    Label4->setFont(arialFont(32, true, true));
     setTextColour(Label4, Qt::gray);
     lblVersion = label(Panel1, QString(), QRect(4, 70, 144, 20));
     lblDate = label(Panel1, QString(), QRect(4, 94, 144, 20));
     lblVersion->setObjectName("lblVersion");
     lblDate->setObjectName("lblDate");
     for (QLabel* l : {lblVersion, lblDate}) {
-        l->setFont(arial(16, true));
+        l->setFont(arialFont(16, true));
         l->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
         setTextColour(l, Qt::gray);
     }
     Bevel1 = verticalBevel(Panel1, 150);
 
     // Directory block.
-    Label2 = label(Panel1, QStringLiteral("Input directories to find duplicates:"),
-                   QRect(158, 4, 240, 16));
-    Label2->setObjectName("Label2");
-    Edit1 = new QLineEdit(Panel1);
-    Edit1->setObjectName("Edit1");
-    Edit1->setGeometry(158, 22, 212, 22);
-    auto* dirList = new DirListBox(Panel1);
-    dirList->onClick = [this] { lstDirClick(); };
-    lstDir = dirList;
-    lstDir->setObjectName("lstDir");
-    lstDir->setGeometry(158, 48, 212, 80);
-    lstDir->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    lstDir->setContextMenuPolicy(Qt::CustomContextMenu);
-    btnAddDir = new QPushButton(QStringLiteral("+"), Panel1);
-    btnSubDir = new QPushButton(QStringLiteral("-"), Panel1);
-    btnClearDir = new QPushButton(QStringLiteral("C"), Panel1);
-    int y = 48;
-    for (QPushButton* b : {btnAddDir, btnSubDir, btnClearDir}) {
-        b->setFont(arial(12, true));
-        b->setGeometry(376, y, 22, 22);
-        y += 28;
-    }
-    btnAddDir->setObjectName("btnAddDir");
-    btnSubDir->setObjectName("btnSubDir");
-    btnClearDir->setObjectName("btnClearDir");
+    dirBand = new DirectoryBand(Panel1, services_.messages, services_.pickFile);
     btnFindDuplicates = new QPushButton(QStringLiteral("Find Duplicates"), Panel1);
     btnFindDuplicates->setObjectName("btnFindDuplicates");
     btnFindDuplicates->setGeometry(158, 133, 118, 25);
@@ -221,7 +151,8 @@ void TfrmMain::buildTopBand() {
     btnFindAll->setGeometry(280, 133, 118, 25);
     Bevel2 = verticalBevel(Panel1, 404);
 
-    buildOptionPages();
+    pgOptions = new OptionsPages(
+        {services_.messages, services_.openSettings, services_.searchCachePath}, *dirBand, Panel1);
 
     Bevel3 = verticalBevel(Panel1, 640);
     Image1 = new QLabel(Panel1);
@@ -229,105 +160,8 @@ void TfrmMain::buildTopBand() {
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
     Image1->setGeometry(648, 7, 115, 148);
 
-    connect(Edit1, &QLineEdit::returnPressed, this, &TfrmMain::Edit1KeyDown);
-    connect(btnAddDir, &QPushButton::clicked, this, &TfrmMain::btnAddDirClick);
-    connect(btnSubDir, &QPushButton::clicked, this, &TfrmMain::miDelItemsClick);
-    connect(btnClearDir, &QPushButton::clicked, this, &TfrmMain::miDelAllItemsClick);
-    connect(lstDir, &QListWidget::clicked, this, &TfrmMain::lstDirClick);
     connect(btnFindAll, &QPushButton::clicked, this, &TfrmMain::btnFindAllClick);
     connect(btnFindDuplicates, &QPushButton::clicked, this, &TfrmMain::btnFindDuplicatesClick);
-}
-
-void TfrmMain::buildOptionPages() {
-    pgOptions = new QTabWidget(Panel1);
-    pgOptions->setObjectName("pgOptions");
-    pgOptions->setGeometry(408, 4, 228, 155);
-
-    tbsOptions = new QWidget;
-    tbsOptions->setObjectName("tbsOptions");
-    auto check = [](QWidget* page, const QString& caption, const char* name, QRect g, bool on) {
-        auto* c = new QCheckBox(caption, page);
-        c->setObjectName(name);
-        c->setGeometry(g);
-        c->setChecked(on);
-        return c;
-    };
-    ckName = check(tbsOptions, QStringLiteral("Name"), "ckName", QRect(6, 4, 68, 20), false);
-    ckSize = check(tbsOptions, QStringLiteral("Size"), "ckSize", QRect(76, 4, 68, 20), true);
-    ckTime = check(tbsOptions, QStringLiteral("Time"), "ckTime", QRect(146, 4, 68, 20), false);
-    // The row of the other three has no room for a fourth caption: Content takes the end
-    // of the next row, under Time, which Include Subdirectories leaves free. It is made
-    // next, so the Tab key goes through the four criteria in a row.
-    ckContent =
-        check(tbsOptions, QStringLiteral("Content"), "ckContent", QRect(154, 24, 70, 20), false);
-    ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
-                      QRect(6, 24, 148, 20), true);
-    ckPreview =
-        check(tbsOptions, QStringLiteral("Preview"), "ckPreview", QRect(6, 44, 120, 20), true);
-    ckShowSlides = check(tbsOptions, QStringLiteral("Show Slides"), "ckShowSlides",
-                         QRect(100, 44, 120, 20), true);
-    raDblClick = new QRadioButton(QStringLiteral("Double click to action"), tbsOptions);
-    raDblClick->setObjectName("raDblClick");
-    raDblClick->setGeometry(6, 64, 146, 20);
-    raDblClick->setChecked(true);
-    raClick = new QRadioButton(QStringLiteral("Single click to action"), tbsOptions);
-    raClick->setObjectName("raClick");
-    raClick->setGeometry(6, 84, 146, 20);
-    // Similar and its level take the right end of the two rows of radio buttons.
-    ckSimilar =
-        check(tbsOptions, QStringLiteral("Similar"), "ckSimilar", QRect(154, 64, 70, 20), false);
-    cbSimilarLevel = new QComboBox(tbsOptions);
-    cbSimilarLevel->setObjectName("cbSimilarLevel");
-    cbSimilarLevel->addItems(
-        {QStringLiteral("Strict"), QStringLiteral("Normal"), QStringLiteral("Loose")});
-    cbSimilarLevel->setCurrentIndex(int(similar::SimilarLevel::Normal));
-    cbSimilarLevel->setGeometry(154, 84, 70, 20);
-    // The edit sits in the gap the caption leaves between its two words.
-    Label5 = label(tbsOptions, QStringLiteral("Delay time:                    mSeconds"),
-                   QRect(6, 107, 210, 18));
-    Label5->setObjectName("Label5");
-    edTime = new QLineEdit(QStringLiteral("200"), tbsOptions);
-    edTime->setObjectName("edTime");
-    edTime->setMaxLength(4);
-    edTime->setGeometry(70, 105, 44, 21);
-    edTime->setEnabled(false);
-    UpDown1 = new TUpDown(tbsOptions);
-    UpDown1->setObjectName("UpDown1");
-    UpDown1->setGeometry(114, 105, 16, 21);
-    UpDown1->setRange(0, 9999);
-    UpDown1->setIncrement(10);
-    UpDown1->setAssociate(edTime);
-    UpDown1->setPosition(200);
-    UpDown1->setEnabled(false);
-    pgOptions->addTab(tbsOptions, QStringLiteral("Options"));
-
-    tbsMore = new QWidget;
-    tbsMore->setObjectName("tbsMore");
-    ckNoConfirm = check(tbsMore, QStringLiteral("No confirmation"), "ckNoConfirm",
-                        QRect(6, 4, 210, 20), false);
-    // Its own face, kept in both languages.
-    QFont noConfirmFont(QStringLiteral("新細明體"));
-    noConfirmFont.setPixelSize(12);
-    ckNoConfirm->setFont(noConfirmFont);
-    ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
-                        QRect(6, 26, 210, 20), false);
-    btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
-    btnSaveOptions->setObjectName("btnSaveOptions");
-    btnSaveOptions->setGeometry(6, 52, 105, 25);
-    rbEnglish = new QRadioButton(QStringLiteral("English"), tbsMore);
-    rbEnglish->setObjectName("rbEnglish");
-    rbEnglish->setGeometry(6, 84, 100, 20);
-    rbEnglish->setChecked(true);
-    rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
-    rbChinese->setObjectName("rbChinese");
-    rbChinese->setGeometry(115, 84, 100, 20);
-    btnClearCache = new QPushButton(QStringLiteral("Clear cache"), tbsMore);
-    btnClearCache->setObjectName("btnClearCache");
-    // Beside Save options, its size below it: the page is no taller than the Options page.
-    btnClearCache->setGeometry(115, 52, 105, 25);
-    lbCacheSize = label(tbsMore, QString(), QRect(115, 106, 105, 18));
-    lbCacheSize->setObjectName("lbCacheSize");
-    pgOptions->addTab(tbsMore, QStringLiteral("More Options"));
 }
 
 void TfrmMain::buildWorkArea(QWidget* central) {
@@ -381,122 +215,10 @@ void TfrmMain::buildWorkArea(QWidget* central) {
                     lvFilesChange();
             });
 
-    pnSlides = new QFrame(Panel4);
-    pnSlides->setObjectName("pnSlides");
-    pnSlides->setFixedHeight(114);
-    // The strip sizes its panels to its own width, so it asks for no width of its own.
-    pnSlides->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    pnSlides->setFrameShape(QFrame::Panel);
-    pnSlides->setFrameShadow(QFrame::Sunken);
-    pnSlides->setLineWidth(SlideBorderWidth);
-    auto* strip = new QHBoxLayout(pnSlides);
-    strip->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
-                              SlideBorderWidth);
-    strip->setSpacing(0);
-    const QColor colours[5] = {Qt::red, QColor(255, 128, 64), Qt::yellow, Qt::green, Qt::blue};
-    QFont letterFont(QStringLiteral("標楷體"));
-    letterFont.setPixelSize(64);
-    for (int i = 0; i < 5; ++i) {
-        auto* panel = new QFrame(pnSlides);
-        panel->setObjectName(QStringLiteral("pnImage%1").arg(i + 1));
-        panel->setFrameShape(QFrame::Panel);
-        panel->setFrameShadow(QFrame::Sunken);
-        panel->setLineWidth(SlideBorderWidth);
-        panel->setAutoFillBackground(true);
-        if (i < 4)
-            panel->setFixedWidth(100);
-        auto* inside = new QGridLayout(panel);
-        inside->setContentsMargins(SlideBorderWidth, SlideBorderWidth, SlideBorderWidth,
-                                   SlideBorderWidth);
-        // The letter is the panel's caption: it shows wherever no slide covers it.
-        auto* letter = new QLabel(slideCaption(size_t(i)), panel);
-        letter->setAlignment(Qt::AlignCenter);
-        letter->setFont(letterFont);
-        setTextColour(letter, colours[i]);
-        inside->addWidget(letter, 0, 0);
-        auto* slide = new TAdvImage(panel);
-        slide->setObjectName(QStringLiteral("AdvImage%1").arg(i + 1));
-        setUpImageControl(slide, jsEighth, /*grayscale=*/true, /*progressiveDisplay=*/false);
-        slide->hide();
-        inside->addWidget(slide, 0, 0);
-        strip->addWidget(panel, i < 4 ? 0 : 1);
-        pnImage[size_t(i)] = panel;
-        slideLetter[size_t(i)] = letter;
-        AdvImage[size_t(i)] = slide;
-        connect(slide, &TAdvImage::mouseDown, this,
-                [this](TAdvImage* sender, QMouseEvent*) { SlideImageMouseDown(sender); });
-        connect(slide, &TAdvImage::doubleClicked, this, &TfrmMain::SlideImageDblClick);
-    }
+    pnSlides = new SlideStrip(*this, Panel4);
     left->addWidget(pnSlides);
 
-    // Right: the preview pane on black, with the scale bar and the loading label.
-    Panel2 = new QWidget(Splitter1);
-    Panel2->setObjectName("Panel2");
-    setBackground(Panel2, Qt::black);
-    auto* right = new QVBoxLayout(Panel2);
-    right->setContentsMargins(0, 0, 0, 0);
-    right->setSpacing(0);
-    pnScale = new QFrame(Panel2);
-    pnScale->setObjectName("pnScale");
-    pnScale->setFrameShape(QFrame::Panel);
-    pnScale->setFrameShadow(QFrame::Raised);
-    pnScale->setFixedHeight(41);
-    pnScale->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    setBackground(pnScale, palette().color(QPalette::Window));
-    auto* scales = new QHBoxLayout(pnScale);
-    scales->setContentsMargins(6, 2, 6, 2);
-    rbFullSize = new QRadioButton(QStringLiteral("1x"), pnScale);
-    rbHalf = new QRadioButton(QStringLiteral("1/2"), pnScale);
-    rbQuarter = new QRadioButton(QStringLiteral("1/4"), pnScale);
-    rbEighth = new QRadioButton(QStringLiteral("1/8(Faster)"), pnScale);
-    rbFullSize->setObjectName("rbFullSize");
-    rbHalf->setObjectName("rbHalf");
-    rbQuarter->setObjectName("rbQuarter");
-    rbEighth->setObjectName("rbEighth");
-    rbHalf->setChecked(true);
-    for (QRadioButton* r : {rbFullSize, rbHalf, rbQuarter, rbEighth}) {
-        r->setFont(arial(12, true));
-        scales->addWidget(r);
-        connect(r, &QRadioButton::toggled, this, [this](bool on) {
-            if (on)
-                PreviewSizeClick();
-        });
-    }
-    scales->addStretch(1);
-    right->addWidget(pnScale);
-
-    Image = new TAdvImage(Panel2);
-    Image->setObjectName("Image");
-    setUpImageControl(Image, jsHalf, /*grayscale=*/false, /*progressiveDisplay=*/true);
-    right->addWidget(Image, 1);
-    connect(Image, &TAdvImage::imageLoading, this, &TfrmMain::ImageImageLoading);
-    connect(Image, &TAdvImage::imageLoaded, this, &TfrmMain::ImageImageLoaded);
-    connect(Image, &TAdvImage::doubleClicked, this, &TfrmMain::ImageDblClick);
-
-    // The pane's caption, seen only while the preview is switched off.
-    Panel2Caption = new QLabel(Panel2);
-    Panel2Caption->setObjectName("Panel2Caption");
-    Panel2Caption->setAlignment(Qt::AlignCenter);
-    QFont captionFont(QStringLiteral("標楷體"));
-    captionFont.setPixelSize(48);
-    Panel2Caption->setFont(captionFont);
-    setTextColour(Panel2Caption, Qt::gray);
-    Panel2Caption->hide();
-    right->addWidget(Panel2Caption, 1);
-
-    Panel3 = new QFrame(Panel2);
-    Panel3->setObjectName("Panel3");
-    Panel3->setFixedHeight(43);
-    auto* bottom = new QHBoxLayout(Panel3);
-    bottom->setContentsMargins(4, 0, 4, 0);
-    Label1 = new QLabel(QStringLiteral("Loading..."), Panel3);
-    Label1->setObjectName("Label1");
-    Label1->setFont(arial(24, true, true));
-    Label1->setAlignment(Qt::AlignCenter);
-    setTextColour(Label1, Qt::red);
-    bottom->addWidget(Label1);
-    Label1->setVisible(false);
-    right->addWidget(Panel3);
+    Panel2 = new PreviewPane(*this, frmViewer_, Splitter1);
 
     Splitter1->addWidget(Panel4);
     Splitter1->addWidget(Panel2);
@@ -513,7 +235,7 @@ void TfrmMain::buildStatusBar() {
     for (size_t i = 0; i < StatusPanel.size(); ++i) {
         auto* panel = new QLabel(StatusBar);
         panel->setObjectName(QStringLiteral("StatusPanel%1").arg(i));
-        panel->setFont(arial(16, true));
+        panel->setFont(arialFont(16, true));
         panel->setFrameShape(QFrame::Panel);
         panel->setFrameShadow(QFrame::Sunken);
         panel->setTextFormat(Qt::PlainText);
@@ -552,29 +274,11 @@ void TfrmMain::buildMenus() {
     connect(miPriorGroup, &QAction::triggered, this, &TfrmMain::miPriorGroupClick);
     connect(lvFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(p)); });
-    for (QFrame* panel : pnImage) {
+    for (QFrame* panel : pnSlides->pnImage) {
         panel->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(panel, &QWidget::customContextMenuRequested, this,
                 [this, panel](const QPoint& p) { PopupMenu1->popup(panel->mapToGlobal(p)); });
     }
-
-    PopupMenu2 = new QMenu(this);
-    PopupMenu2->setObjectName("PopupMenu2");
-    miView = menuItem(PopupMenu2, "miView", QStringLiteral("View Image In Full Size"));
-    connect(Image, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { PopupMenu2->popup(Image->mapToGlobal(p)); });
-
-    PopupMenu3 = new QMenu(this);
-    PopupMenu3->setObjectName("PopupMenu3");
-    miAddItem = menuItem(PopupMenu3, "miAddItem", QStringLiteral("Add"));
-    PopupMenu3->addSeparator();
-    miDelItems = menuItem(PopupMenu3, "miDelItems", QStringLiteral("Delete"));
-    miDelAllItems = menuItem(PopupMenu3, "miDelAllItems", QStringLiteral("Delete All"));
-    connect(PopupMenu3, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu3Popup);
-    connect(miDelItems, &QAction::triggered, this, &TfrmMain::miDelItemsClick);
-    connect(miDelAllItems, &QAction::triggered, this, &TfrmMain::miDelAllItemsClick);
-    connect(lstDir, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { PopupMenu3->popup(lstDir->viewport()->mapToGlobal(p)); });
 }
 
 // ---------------------------------------------------------------------------
@@ -588,20 +292,16 @@ void TfrmMain::FormCreate() {
     Image1->setCursor(hand);
     Label4->setCursor(hand);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName("Timer1");
-    Timer1->stop();
-    Timer1->setInterval(edTime->text().toInt());
+    Panel2->Timer1->setInterval(pgOptions->edTime->text().toInt());
 
     lblVersion->setText(QStringLiteral("Version: 0.5"));
     lblDate->setText(QStringLiteral("Date: 4/20/1998"));
-    pgOptions->setCurrentIndex(0);
 }
 
 void TfrmMain::FormShow() {
     FormResize();
-    LoadSettings();
-    SetLanguage(rbEnglish->isChecked() ? English : Chinese);
+    pgOptions->LoadSettings();
+    SetLanguage(pgOptions->rbEnglish->isChecked() ? English : Chinese);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
@@ -637,10 +337,6 @@ bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         if (watched == lvFiles && lvFilesKeyDown(static_cast<QKeyEvent*>(event)))
             return true;
-        if (watched == edTime && edTimeKeyPress(static_cast<QKeyEvent*>(event)))
-            return true;
-    } else if (event->type() == QEvent::Resize && watched == pnSlides) {
-        pnSlidesResize();
     } else if (event->type() == QEvent::MouseButtonDblClick && watched == lvFiles->viewport() &&
                static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         // Anywhere in the list, below the last row too: the action is the focused row's.
@@ -683,7 +379,7 @@ void TfrmMain::PopupMenu1Popup() {
     for (QAction* a : {miPriorGroup, miNextGroup, miViewFull, miOpen, miAcdsee, miUltraEdit})
         a->setEnabled(hasCurrent);
     const int selected = selectedRowCount();
-    miPreview->setEnabled(selected == 1 && ckPreview->isChecked());
+    miPreview->setEnabled(selected == 1 && previewOn());
     miDelete->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
     updateSelectMenu();
@@ -729,108 +425,6 @@ void TfrmMain::FinishCancelledSearch() {
 }
 
 // ---------------------------------------------------------------------------
-// Directory list
-
-std::vector<std::string> TfrmMain::directoryEntries() const {
-    std::vector<std::string> entries;
-    entries.reserve(size_t(lstDir->count()));
-    for (int i = 0; i < lstDir->count(); ++i)
-        entries.push_back(lstDir->item(i)->data(Qt::UserRole).toByteArray().toStdString());
-    return entries;
-}
-
-bool TfrmMain::ValidateAndAddDirectory(const QString& text) {
-    return ValidateAndAddNativeDirectory(QFile::encodeName(text).toStdString());
-}
-
-bool TfrmMain::ValidateAndAddNativeDirectory(const std::string& native) {
-    const AddDirectoryCheck check =
-        checkDirectoryToAdd(native, directoryEntries(), platform::isExistingDirectory,
-                            platform::nativePathStyle(), platform::DirectoryLineage{});
-    switch (check.outcome) {
-    case AddDirectoryOutcome::NotADirectory:
-        services_.messages->error(this, QString::fromUtf8(MsgNotADirectory));
-        return false;
-    case AddDirectoryOutcome::AlreadyListed:
-        return false;
-    case AddDirectoryOutcome::Relatives:
-        services_.messages->error(this,
-                                  fromNative(relativesMessage(check.directory, check.conflict)));
-        return false;
-    case AddDirectoryOutcome::Added:
-        break;
-    }
-    auto* item = new QListWidgetItem(fromNative(check.directory));
-    item->setData(Qt::UserRole, QByteArray::fromStdString(check.directory));
-    lstDir->addItem(item);
-    return true;
-}
-
-std::string TfrmMain::edit1Path() const {
-    // A name that is not UTF-8 shows with replacement characters, which would name
-    // another directory: an entry copied from the list keeps its bytes while unedited.
-    if (!edit1Native_.isEmpty() && Edit1->text() == QFile::decodeName(edit1Native_))
-        return edit1Native_.toStdString();
-    return QFile::encodeName(Edit1->text()).toStdString();
-}
-
-void TfrmMain::AddPendingDirectory() {
-    if (!Edit1->text().trimmed().isEmpty())
-        ValidateAndAddNativeDirectory(edit1Path());
-}
-
-void TfrmMain::Edit1KeyDown() {
-    ValidateAndAddNativeDirectory(edit1Path());
-}
-
-void TfrmMain::btnAddDirClick() {
-    MainWindowServices::PickRequest request;
-    request.title = OpenDialogTitle;
-    request.filter = dialogNameFilter(OpenDialogFilter);
-    request.fileName = OpenDialogFileName;
-    const QString typed = Edit1->text();
-    if (!typed.isEmpty()) {
-        const std::string native = edit1Path();
-        if (platform::isExistingDirectory(native))
-            request.initialDirectory = typed;
-        request.fileName =
-            fromNative(platform::JoinPath(platform::nativePathStyle(), native, "Any File Name"));
-    }
-    if (!services_.pickFile)
-        return;
-    const std::optional<QString> chosen = services_.pickFile(this, request);
-    if (!chosen)
-        return;
-    const QString dir = fromNative(platform::directoryOfFile(
-        platform::nativePathStyle(), QFile::encodeName(*chosen).toStdString()));
-    if (ValidateAndAddDirectory(dir))
-        Edit1->setText(dir);
-}
-
-void TfrmMain::lstDirClick() {
-    if (QListWidgetItem* item = lstDir->currentItem()) {
-        edit1Native_ = item->data(Qt::UserRole).toByteArray();
-        Edit1->setText(QFile::decodeName(edit1Native_));
-    }
-}
-
-void TfrmMain::miDelItemsClick() {
-    for (int i = lstDir->count() - 1; i >= 0; --i)
-        if (lstDir->item(i)->isSelected())
-            delete lstDir->takeItem(i);
-}
-
-void TfrmMain::miDelAllItemsClick() {
-    lstDir->clear();
-}
-
-void TfrmMain::PopupMenu3Popup() {
-    miDelItems->setEnabled(!lstDir->selectedItems().isEmpty());
-    miDelAllItems->setEnabled(true);
-    miAddItem->setEnabled(true);
-}
-
-// ---------------------------------------------------------------------------
 // Result list and Find All
 
 int TfrmMain::currentRow() const {
@@ -856,7 +450,7 @@ void TfrmMain::ClearResultList() {
 
 void TfrmMain::btnFindAllClick() {
     AddPendingDirectory();
-    if (lstDir->count() == 0) {
+    if (dirBand->isEmpty()) {
         services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
         return;
     }
@@ -866,7 +460,7 @@ void TfrmMain::btnFindAllClick() {
     ClearResultList();
     SearchRequest request;
     request.directories = directoryEntries();
-    request.includeSubdirectories = ckInclude->isChecked();
+    request.includeSubdirectories = pgOptions->ckInclude->isChecked();
     startSearch(std::move(request));
 }
 
@@ -874,16 +468,16 @@ void TfrmMain::btnFindAllClick() {
 // Find Duplicates
 
 Criteria TfrmMain::criteria() const {
-    return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
-                    ckContent->isChecked(), ckSimilar->isChecked()};
+    return pgOptions->criteria();
 }
 
 void TfrmMain::updateTicksNotice() {
     const Criteria now = criteria();
     const Criteria& was = searchedCriteria_;
-    const bool changed = now.name != was.name || now.size != was.size || now.time != was.time ||
-                         now.content != was.content || now.similar != was.similar ||
-                         (was.similar && cbSimilarLevel->currentIndex() != searchedSimilarLevel_);
+    const bool changed =
+        now.name != was.name || now.size != was.size || now.time != was.time ||
+        now.content != was.content || now.similar != was.similar ||
+        (was.similar && pgOptions->cbSimilarLevel->currentIndex() != searchedSimilarLevel_);
     if (!duplicateList_ || lvFilesModel->rowCount() == 0 || !changed) {
         lblTicksChanged->clear();
         lblTicksChanged->hide();
@@ -929,7 +523,7 @@ void TfrmMain::endDuplicateSearch() {
 }
 
 bool TfrmMain::startDuplicateSearch() {
-    if (lstDir->count() == 0) {
+    if (dirBand->isEmpty()) {
         services_.messages->error(this, QString::fromUtf8(MsgNoDirectory));
         return false;
     }
@@ -941,10 +535,10 @@ bool TfrmMain::startDuplicateSearch() {
     ClearResultList();
     SearchRequest request;
     request.directories = directoryEntries();
-    request.includeSubdirectories = ckInclude->isChecked();
+    request.includeSubdirectories = pgOptions->ckInclude->isChecked();
     request.duplicatesOnly = true;
     request.criteria = ticked;
-    request.similarLevel = cbSimilarLevel->currentIndex();
+    request.similarLevel = pgOptions->cbSimilarLevel->currentIndex();
     request.cachePath = services_.searchCachePath;
     startSearch(std::move(request));
     return true;
@@ -966,8 +560,8 @@ void TfrmMain::startSearch(SearchRequest request) {
     else
         similar::EquipSearch(request);
     searching_ = true;
-    btnClearCache->setEnabled(false); // the search has the cache open
-    Timer1->stop();                   // no preview tick reaches a list that is being replaced
+    pgOptions->setSearching(true); // the search has the cache open
+    Panel2->Timer1->stop();        // no preview tick reaches a list that is being replaced
     setStatusText(1, QStringLiteral("Reading all files..."));
     frmProgress_->showCentred();
     frmProgress_->Progress->setValue(0);
@@ -990,7 +584,7 @@ void TfrmMain::searchStageEntered(SearchStage stage) {
 
 void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     searching_ = false;
-    btnClearCache->setEnabled(true);
+    pgOptions->setSearching(false);
     frmProgress_->hide();
     // A Cancel that came before the rows were taken counts, however late in the search.
     if (result->cancelled || frmProgress_->cancelRequested() || closing_) {
@@ -1034,7 +628,7 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
 
 void TfrmMain::searchFailed(const QString& message) {
     searching_ = false;
-    btnClearCache->setEnabled(true);
+    pgOptions->setSearching(false);
     frmProgress_->hide();
     if (!closing_)
         services_.messages->error(this, QStringLiteral("搜尋失敗 (the search failed): ") + message);
@@ -1077,11 +671,11 @@ void TfrmMain::lvFilesChange() {
     // A row that is not an image leaves the preview and the slides as they are.
     if (!rowIsImage(i))
         return;
-    if (raClick->isChecked()) {
-        LoadPreview();
-        ScheduleSlides();
+    if (pgOptions->raClick->isChecked()) {
+        Panel2->LoadPreview();
+        Panel2->ScheduleSlides();
     } else {
-        HighlightSlides();
+        pnSlides->HighlightSlides();
     }
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The main window: the top band with the directory list and the options, the result
-// list with the slide strip, the preview pane and the status bar. It holds the
-// window's own small state; the searching, the records and the rules live in the
-// libraries it calls.
+// list with the slide strip, the preview pane and the status bar. It creates those
+// parts (directoryband, optionspages, slidestrip, previewpane), connects them and holds
+// the result list; the searching, the records and the rules live in the libraries it
+// calls.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -12,30 +13,26 @@
 #include <optional>
 
 #include "deleteplanner.h"
+#include "directoryband.h"
 #include "filelistmodel.h"
 #include "keeprules.h"
+#include "optionspages.h"
+#include "panehost.h"
+#include "previewpane.h"
 #include "resultlist.h"
 #include "scanner.h"
 #include "search.h"
-#include "viewerlist.h"
+#include "slidestrip.h"
 
 class QAction;
-class QCheckBox;
-class QComboBox;
 class QFrame;
 class QLabel;
-class QLineEdit;
-class QListWidget;
 class QMenu;
 class QPushButton;
-class QRadioButton;
 class QSettings;
 class QSplitter;
 class QStatusBar;
-class QTabWidget;
-class QTimer;
 class QTreeView;
-class TAdvImage;
 class TBalloonHint;
 
 namespace fenwa {
@@ -53,7 +50,6 @@ class SearchSession;
 struct SearchResult;
 class TfrmProgress;
 class TfrmViewer;
-class TUpDown;
 class UserMessages;
 
 // What the main window needs from outside, handed in so tests can stand in for it.
@@ -63,13 +59,8 @@ struct MainWindowServices {
     std::function<void(const std::string& target, const std::string& parameters)> shellOpen;
     // Runs the directory-picking file dialog; answers the chosen file name, or nothing
     // when the user cancels.
-    struct PickRequest {
-        QString title;
-        QString filter;
-        QString initialDirectory;
-        QString fileName;
-    };
-    std::function<std::optional<QString>(QWidget* parent, const PickRequest&)> pickFile;
+    using PickRequest = DirectoryBand::PickRequest;
+    DirectoryBand::FilePicker pickFile;
     // Asks where to save a file; answers nothing when the user cancels.
     std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickSaveFile;
     // Asks for a directory; answers nothing when the user cancels.
@@ -91,7 +82,7 @@ struct MainWindowServices {
     actions::ContentHasher deleteHasher;
 };
 
-class TfrmMain : public QMainWindow, public ViewerList {
+class TfrmMain : public QMainWindow, public PaneHost {
     Q_OBJECT
 public:
     TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
@@ -110,38 +101,11 @@ public:
     QLabel* Label4;
     QLabel* lblVersion;
     QLabel* lblDate;
-    QLabel* Label2;
-    QLineEdit* Edit1;
-    QListWidget* lstDir;
-    QPushButton* btnAddDir;
-    QPushButton* btnSubDir;
-    QPushButton* btnClearDir;
     QPushButton* btnFindDuplicates;
     QPushButton* btnFindAll;
-    QTabWidget* pgOptions;
-    QWidget* tbsOptions;
-    QWidget* tbsMore;
-    QCheckBox* ckName;
-    QCheckBox* ckSize;
-    QCheckBox* ckTime;
-    QCheckBox* ckContent;
-    QCheckBox* ckSimilar;
-    QComboBox* cbSimilarLevel; // strict, normal, loose
-    QCheckBox* ckInclude;
-    QCheckBox* ckPreview;
-    QCheckBox* ckShowSlides;
-    QRadioButton* raDblClick;
-    QRadioButton* raClick;
-    QLabel* Label5;
-    QLineEdit* edTime;
-    TUpDown* UpDown1;
-    QCheckBox* ckNoConfirm;
-    QCheckBox* ckNoRecycle;
-    QPushButton* btnSaveOptions;
-    QRadioButton* rbEnglish;
-    QRadioButton* rbChinese;
-    QPushButton* btnClearCache;
-    QLabel* lbCacheSize;
+    // The field, the list and the buttons of the directories to search.
+    DirectoryBand* dirBand;
+    OptionsPages* pgOptions;
     QLabel* Image1;
 
     // --- Work area ---
@@ -149,21 +113,8 @@ public:
     QWidget* Panel4;
     QTreeView* lvFiles;
     FileListModel* lvFilesModel;
-    QFrame* pnSlides;
-    std::array<QFrame*, 5> pnImage{};
-    std::array<QLabel*, 5> slideLetter{}; // the panels' captions
-    std::array<TAdvImage*, 5> AdvImage{};
-    static constexpr int SlideBorderWidth = 5;
-    QWidget* Panel2;
-    QFrame* pnScale;
-    QRadioButton* rbFullSize;
-    QRadioButton* rbHalf;
-    QRadioButton* rbQuarter;
-    QRadioButton* rbEighth;
-    TAdvImage* Image;
-    QLabel* Panel2Caption;
-    QFrame* Panel3;
-    QLabel* Label1;
+    SlideStrip* pnSlides;
+    PreviewPane* Panel2;
 
     // --- Status bar: panel 0 is 80 pixels wide, panel 1 takes the rest ---
     QStatusBar* StatusBar;
@@ -172,7 +123,6 @@ public:
     void setStatusText(int panel, const QString& text);
 
     // --- Non-visual parts ---
-    QTimer* Timer1;
     TBalloonHint* BalloonHint1;
     std::array<QIcon, 3> ImageList1;
     QMenu* PopupMenu1;
@@ -185,19 +135,10 @@ public:
     QAction* miUltraEdit;
     QAction* miDelete;
     QAction* miSaveList;
-    QMenu* PopupMenu2;
-    QAction* miView;
-    QMenu* PopupMenu3;
-    QAction* miAddItem;
-    QAction* miDelItems;
-    QAction* miDelAllItems;
 
     // --- Private state of the window ---
     uint8_t SortMode = 0;
     bool ListIdle = true;
-    // Native bytes, not text: a name that is not UTF-8 must load as it is.
-    QByteArray PendingPreviewPath;
-    bool PendingPreview = false;
     int32_t HighlightedRow = -1;
     // True while the program itself changes rows or icons of the result list, or while the
     // viewer is the active window: the list's change handler then does nothing. It is
@@ -217,7 +158,8 @@ public:
     };
 
     // The directory list's entries as native paths, top to bottom.
-    std::vector<std::string> directoryEntries() const;
+    std::vector<std::string> directoryEntries() const { return dirBand->directoryEntries(); }
+    void AddPendingDirectory() { dirBand->AddPendingDirectory(); }
     // The row holding the keyboard focus in the result list, or -1.
     int currentRow() const override;
     int selectedRowCount() const;
@@ -250,6 +192,15 @@ public:
     void showRow(int row) override;
     bool deleteRow(int row) override;
     void viewerActivated(bool active) override;
+    // --- The list as the preview and the slides see it ---
+    bool previewOn() const override;
+    bool doubleClickToAct() const override;
+    bool slidesOn() const override;
+    bool listIdle() const override { return ListIdle; }
+    bool searching() const override { return searching_; }
+    SlideRows slideRowsAround(int row) const override;
+    bool selectRowShowing(const QByteArray& path) override;
+    void showLoading(bool on) override;
     TfrmViewer* viewer() const { return frmViewer_; }
     // After an action of the program's own moved a row's file status (a rename, a file
     // put back), the row takes the file's new status-change time.
@@ -267,19 +218,9 @@ public slots:
     void Image1Click();
     void PopupMenu1Popup();
 
-    bool ValidateAndAddDirectory(const QString& text);
-    bool ValidateAndAddNativeDirectory(const std::string& native);
-    void AddPendingDirectory();
-    void Edit1KeyDown();
-    void btnAddDirClick();
-    void lstDirClick();
-    void miDelItemsClick();
-    void miDelAllItemsClick();
-    void PopupMenu3Popup();
-
     void ClearResultList();
     void btnFindAllClick();
-    void ClearSlides();
+    void ClearSlides() { pnSlides->ClearSlides(); }
 
     void btnFindDuplicatesClick();
     void lvFilesColumnClick(int column);
@@ -295,31 +236,6 @@ public slots:
 
     // --- Preview pane and load delay ---
     void lvFilesDblClick();
-    void LoadPreview();
-    void ScheduleSlides();
-    void Timer1Timer();
-    void ShowInViewer(const QByteArray& nativePath);
-    void ImageImageLoading();
-    void ImageImageLoaded();
-    void ImageDblClick();
-    void miViewClick();
-    void PopupMenu2Popup();
-    void miViewFullClick();
-    void miPreviewClick();
-    void PreviewSizeClick();
-    void ckPreviewClick();
-    void edTimeChange();
-    void raDblClickClick();
-    void raClickClick();
-
-    // --- Slide strip ---
-    void FillSlides();
-    void HighlightSlides();
-    void ckShowSlidesClick();
-    void pnSlidesResize();
-    void SlideImageMouseDown(TAdvImage* slide);
-    void SlideImageDblClick(TAdvImage* slide);
-
     // --- Deleting ---
     void miDeleteClick();
     // Checks the selected rows' files off the window's thread, with progress and Cancel,
@@ -379,15 +295,9 @@ private:
     size_t showDeleteResult(const actions::DeleteSession& session,
                             const actions::DeleteResult& result);
     // The cache file's size beside its Clear button.
-    void showCacheSize();
+    void showCacheSize() { pgOptions->showCacheSize(); }
     bool lvFilesKeyDown(QKeyEvent* event);
-    bool edTimeKeyPress(QKeyEvent* event);
-    void indicatorOn();
-    void indicatorOff();
-    void setSlideHighlight(size_t slide, bool current);
     void connectPreviewControls();
-    // Edit1's text as a native path.
-    std::string edit1Path() const;
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;
@@ -406,28 +316,15 @@ private:
     // Shows or clears lblTicksChanged as the ticks agree with the list's search or not.
     void updateTicksNotice();
     int lastProgressPercent_ = -1;
-    QByteArray edit1Native_; // the list entry last copied into Edit1
 
     // --- Settings, languages, renaming and opening ---
 public:
-    // Reads the stored options and directories into the controls, as a user would set them.
-    void LoadSettings();
-    // Stores the options and directories; true when saved.
-    bool SaveSettings();
     // 1 = English, any other code Chinese.
     void SetLanguage(int code);
     // Renames the row's file to the typed name; true when the row may take it.
     bool lvFilesEdited(int row, const QString& newName);
-    // The directory-picking dialog's texts (the filter as "description|pattern").
-    QString OpenDialogFileName = QStringLiteral("You can input any file name");
-    QString OpenDialogFilter = QStringLiteral("No need to change.|.___");
-    QString OpenDialogTitle =
-        QStringLiteral("隨便選個檔案即可指定此目錄(Choose any file to select this Dir.)");
 
 public slots:
-    void btnSaveOptionsClick();
-    void btnClearCacheClick();
-    void ChangeLangClick();
     void miOpenClick();
     void miAcdseeClick();
     void miUltraEditClick();
@@ -465,23 +362,19 @@ public:
     std::vector<std::pair<QAction*, std::optional<actions::KeepRule>>> miThenByRules;
     QAction* miInvertSelection = nullptr;
     QAction* miClearSelection = nullptr;
-    QAction* miProtectDir = nullptr; // in PopupMenu3, checkable
-    QLabel* lblSelection = nullptr;  // the status bar's last panel: what is selected
+    QLabel* lblSelection = nullptr; // the status bar's last panel: what is selected
     std::optional<actions::KeepRule> ThenByRule;
 
     // The listed directories marked protected, native paths.
-    std::vector<std::string> protectedDirectories() const;
-    bool isDirectoryProtected(int index) const;
-    void setDirectoryProtected(int index, bool on);
+    std::vector<std::string> protectedDirectories() const {
+        return dirBand->protectedDirectories();
+    }
     // Selects, in every group, every row but the one the rule keeps (asking for the
     // directory of UnderDirectory); answers the groups left for the user to decide.
     size_t SelectByRule(actions::KeepRule rule);
     void InvertSelectionWithinGroups();
     void ClearSelection();
     void updateSelectionStatus();
-
-public slots:
-    void miProtectDirClick();
 
 private:
     void buildSelectMenu();

@@ -1,21 +1,15 @@
-// The main window's settings, interface languages, renaming in the result list and
-// opening files with other programs. The rules live in settingsstore, languages and the
-// actions library; this file ties them to the controls.
+// The main window's interface languages, renaming in the result list and opening files
+// with other programs. The rules live in languages and the actions library; this file
+// ties them to the controls.
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
-#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
-#include <QLocale>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QSettings>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTreeView>
@@ -31,8 +25,6 @@
 #include "openwith.h"
 #include "pathrules.h"
 #include "renaming.h"
-#include "searchcache.h"
-#include "settingsstore.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
 
@@ -41,92 +33,6 @@ namespace fenwa {
 namespace {
 
 using platform::fromNative;
-
-// Sets a check box or radio button the way a click of the user would: its handlers run
-// only when the state changes, and selecting a radio button clears the others of its
-// group. Clearing a radio button touches nothing else, so a pair stored with neither
-// selected loads with neither selected (Qt's exclusive groups would refuse that).
-void setButtonAsUser(QAbstractButton* button, bool on) {
-    if (button->isChecked() == on)
-        return;
-    if (on || !qobject_cast<QRadioButton*>(button)) {
-        if (button->isEnabled())
-            button->click();
-        else
-            button->setChecked(on);
-        return;
-    }
-    const bool exclusive = button->autoExclusive();
-    button->setAutoExclusive(false);
-    button->setChecked(false);
-    button->setAutoExclusive(exclusive);
-}
-
-// The window's controls as the settings store reads and writes them.
-class WindowSettingsControls : public SettingsControls {
-public:
-    WindowSettingsControls(TfrmMain& window, UserMessages* messages)
-        : window_(window), messages_(messages) {}
-
-    void setFlag(const QString& name, bool value) override {
-        if (QAbstractButton* b = button(name))
-            setButtonAsUser(b, value);
-    }
-    void setText(const QString& name, const QString& value) override {
-        if (name == QLatin1String("edTime"))
-            window_.edTime->setText(value);
-        // The level as 1, 2 or 3; anything else keeps the default.
-        bool number = false;
-        const int level = value.toInt(&number);
-        if (name == QLatin1String("cbSimilarLevel") && number && level >= 1 &&
-            level <= similar::SimilarLevelCount)
-            window_.cbSimilarLevel->setCurrentIndex(level - 1);
-    }
-    bool flag(const QString& name) const override {
-        QAbstractButton* b = button(name);
-        return b && b->isChecked();
-    }
-    QString text(const QString& name) const override {
-        if (name == QLatin1String("cbSimilarLevel"))
-            return QString::number(window_.cbSimilarLevel->currentIndex() + 1);
-        return name == QLatin1String("edTime") ? window_.edTime->text() : QString();
-    }
-    std::vector<std::string> directories() const override { return window_.directoryEntries(); }
-    bool isDirectoryProtected(size_t index) const override {
-        return window_.isDirectoryProtected(int(index));
-    }
-    void protectDirectory(size_t index) override {
-        window_.setDirectoryProtected(int(index), true);
-    }
-    std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
-        return platform::DirectoryLineage{}(d);
-    }
-    void appendDirectory(const std::string& directory) override {
-        auto* item = new QListWidgetItem(fromNative(directory));
-        item->setData(Qt::UserRole, QByteArray::fromStdString(directory));
-        window_.lstDir->addItem(item);
-    }
-    bool isExistingDirectory(const std::string& directory) const override {
-        return platform::isExistingDirectory(directory);
-    }
-    void showError(const QString& message) override {
-        if (messages_)
-            messages_->error(&window_, message);
-    }
-    void showInformation(const QString& message) override {
-        if (messages_)
-            messages_->information(&window_, message);
-    }
-
-private:
-    // The settings name the check boxes and radio buttons by their object names.
-    QAbstractButton* button(const QString& name) const {
-        return window_.findChild<QAbstractButton*>(name);
-    }
-
-    TfrmMain& window_;
-    UserMessages* messages_;
-};
 
 // Why a rename was refused at the last moment, in both languages.
 QString renameRefusedMessage(const QString& path, actions::RowCheck state) {
@@ -189,15 +95,7 @@ void openWith(const MainWindowServices& services, const actions::OpenRequest& re
 } // namespace
 
 void TfrmMain::connectOptions() {
-    connect(btnSaveOptions, &QPushButton::clicked, this, &TfrmMain::btnSaveOptionsClick);
-    connect(btnClearCache, &QPushButton::clicked, this, &TfrmMain::btnClearCacheClick);
-    showCacheSize();
-    // A radio button's handler runs when it becomes selected, by the user or by a load.
-    for (QRadioButton* language : {rbEnglish, rbChinese})
-        connect(language, &QRadioButton::toggled, this, [this](bool selected) {
-            if (selected)
-                ChangeLangClick();
-        });
+    connect(pgOptions, &OptionsPages::languageChosen, this, &TfrmMain::SetLanguage);
     connect(miOpen, &QAction::triggered, this, &TfrmMain::miOpenClick);
     connect(miAcdsee, &QAction::triggered, this, &TfrmMain::miAcdseeClick);
     connect(miUltraEdit, &QAction::triggered, this, &TfrmMain::miUltraEditClick);
@@ -214,66 +112,7 @@ void TfrmMain::connectOptions() {
 }
 
 // ---------------------------------------------------------------------------
-// Settings
-
-void TfrmMain::LoadSettings() {
-    if (!services_.openSettings)
-        return;
-    const std::unique_ptr<QSettings> settings = services_.openSettings();
-    if (!settings)
-        return;
-    WindowSettingsControls controls(*this, services_.messages);
-    loadSettings(*settings, controls);
-}
-
-bool TfrmMain::SaveSettings() {
-    if (!services_.openSettings)
-        return false;
-    const std::unique_ptr<QSettings> settings = services_.openSettings();
-    if (!settings)
-        return false;
-    WindowSettingsControls controls(*this, services_.messages);
-    return saveSettings(*settings, controls);
-}
-
-void TfrmMain::btnSaveOptionsClick() {
-    SaveSettings();
-}
-
-// ---------------------------------------------------------------------------
-// The cache of fingerprints and content hashes
-
-void TfrmMain::showCacheSize() {
-    const QFileInfo file(QString::fromStdString(services_.searchCachePath));
-    btnClearCache->setEnabled(!searching_ && !services_.searchCachePath.empty());
-    lbCacheSize->setText(file.exists() ? QLocale::c().formattedDataSize(file.size())
-                                       : QStringLiteral("0 bytes"));
-}
-
-void TfrmMain::btnClearCacheClick() {
-    // A search holds the cache open and writes to it as it ends.
-    if (searching_ || services_.searchCachePath.empty())
-        return;
-    if (!services_.messages->confirm(this, QStringLiteral("清除快取? 下次搜尋會重新讀取所有檔案 "
-                                                          "(Clear the cache? The next search "
-                                                          "reads every file again.)")))
-        return;
-    // Emptied through the database, so a fenwa-cli run using it at the same moment is
-    // waited for rather than cut off. A damaged file is set aside by the opening.
-    similar::SearchCache cache(services_.searchCachePath);
-    if (!cache.clear())
-        services_.messages->error(this, QStringLiteral("無法清除快取 (the cache could not be "
-                                                       "cleared): ") +
-                                            QString::fromStdString(services_.searchCachePath));
-    showCacheSize();
-}
-
-// ---------------------------------------------------------------------------
 // Languages
-
-void TfrmMain::ChangeLangClick() {
-    SetLanguage(rbEnglish->isChecked() ? English : Chinese);
-}
 
 QObject* TfrmMain::languageControl(const QString& name) {
     if (name == QLatin1String("TfrmMain"))
@@ -300,7 +139,7 @@ void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
                 action->setToolTip(text);
         } else if (control == this) {
             setWindowTitle(text);
-        } else if (control == tbsOptions || control == tbsMore) {
+        } else if (control == pgOptions->tbsOptions || control == pgOptions->tbsMore) {
             pgOptions->setTabText(pgOptions->indexOf(static_cast<QWidget*>(control)), text);
         } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
             button->setText(text);
@@ -322,9 +161,9 @@ void TfrmMain::SetLanguage(int code) {
     setFont(QFont(font.family, font.points));
     applyLanguageTexts(code, false);
     const OpenDialogTexts dialog = openDialogTextsFor(code);
-    OpenDialogFileName = dialog.fileName;
-    OpenDialogFilter = dialog.filter;
-    OpenDialogTitle = dialog.title;
+    dirBand->OpenDialogFileName = dialog.fileName;
+    dirBand->OpenDialogFilter = dialog.filter;
+    dirBand->OpenDialogTitle = dialog.title;
     if (frmViewer_)
         frmViewer_->SetMenuCaptions(viewerMenuCaptionsFor(code));
 }

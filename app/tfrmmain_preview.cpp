@@ -1,16 +1,11 @@
-// The main window's preview pane with its load delay, the slide strip, and deleting
-// the selected files.
+// The main window's side of the preview pane and the slide strip, and deleting the
+// selected files.
 
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QFrame>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
@@ -19,7 +14,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
-#include <QUrl>
 
 #include "TAdvImage.h"
 #include "deleteplanner.h"
@@ -35,7 +29,6 @@
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
-#include "tupdown.h"
 #include "undojournal.h"
 #include "windowlook.h"
 
@@ -45,40 +38,22 @@ namespace {
 
 const QColor LoadingColour(255, 255, 0);
 const QColor LoadedColour(0, 128, 128);
-const QColor CurrentSlideColour(255, 128, 0);
-
-// The same file as the file system names files: Windows ignores case, while a POSIX
-// directory can hold "a.bmp" and "A.bmp" as two pictures.
-bool sameFilePath(const QByteArray& a, const QByteArray& b) {
-    if constexpr (platform::nativePathStyle() == platform::PathStyle::Windows)
-        return platform::equalsIgnoringAsciiCase(std::string_view(a.constData(), size_t(a.size())),
-                                                 std::string_view(b.constData(), size_t(b.size())));
-    return a == b;
-}
 
 } // namespace
 
 void TfrmMain::connectPreviewControls() {
-    connect(Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
-    connect(edTime, &QLineEdit::textChanged, this, &TfrmMain::edTimeChange);
-    // Toggling runs the handlers whether the user or the settings loader changes a box.
-    connect(raDblClick, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            raDblClickClick();
-    });
-    connect(raClick, &QRadioButton::toggled, this, [this](bool on) {
-        if (on)
-            raClickClick();
-    });
-    connect(ckPreview, &QCheckBox::toggled, this, &TfrmMain::ckPreviewClick);
-    connect(ckShowSlides, &QCheckBox::toggled, this, &TfrmMain::ckShowSlidesClick);
-    connect(PopupMenu2, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu2Popup);
-    connect(miView, &QAction::triggered, this, &TfrmMain::miViewClick);
-    connect(miViewFull, &QAction::triggered, this, &TfrmMain::miViewFullClick);
-    connect(miPreview, &QAction::triggered, this, &TfrmMain::miPreviewClick);
+    connect(pgOptions, &OptionsPages::delayChanged, Panel2->Timer1,
+            qOverload<int>(&QTimer::setInterval));
+    connect(pgOptions, &OptionsPages::doubleClickChosen, Panel2->Timer1, &QTimer::stop);
+    connect(pgOptions->ckPreview, &QCheckBox::toggled, Panel2, &PreviewPane::ckPreviewClick);
+    connect(pgOptions->ckShowSlides, &QCheckBox::toggled, pnSlides, &SlideStrip::ckShowSlidesClick);
+    connect(Panel2, &PreviewPane::slidesDue, pnSlides, &SlideStrip::FillSlides);
+    connect(pnSlides, &SlideStrip::viewRequested, Panel2, &PreviewPane::ShowInViewer);
+    connect(miViewFull, &QAction::triggered, Panel2, &PreviewPane::miViewFullClick);
+    connect(miPreview, &QAction::triggered, Panel2, &PreviewPane::miPreviewClick);
     connect(miDelete, &QAction::triggered, this, &TfrmMain::miDeleteClick);
     connect(miSaveList, &QAction::triggered, this, &TfrmMain::miSaveListClick);
-    for (TAdvImage* slide : AdvImage)
+    for (TAdvImage* slide : pnSlides->AdvImage)
         connect(slide, &QWidget::customContextMenuRequested, this,
                 [this, slide](const QPoint& p) { PopupMenu1->popup(slide->mapToGlobal(p)); });
 }
@@ -99,303 +74,66 @@ bool TfrmMain::isEditingName() const {
                        [](const QLineEdit* e) { return e->isVisible(); });
 }
 
-// ---------------------------------------------------------------------------
-// Acting on a row
-
 void TfrmMain::lvFilesDblClick() {
     const int row = currentRow();
     if (row < 0)
         return;
-    if (!rowIsImage(row)) {
+    if (!rowIsImage(row))
         OpenFocusedFile();
-        return;
-    }
-    if (raDblClick->isChecked()) {
-        if (ckPreview->isChecked())
-            LoadPreview();
-        else if (!ckShowSlides->isChecked())
-            ShowInViewer(rowPath(row));
-        ScheduleSlides();
-    } else {
-        // Selecting already previews in this mode, so the double click goes full size.
-        ShowInViewer(rowPath(row));
-    }
-}
-
-void TfrmMain::LoadPreview() {
-    const int row = currentRow();
-    if (!ListIdle || row < 0 || !ckPreview->isChecked() || !rowIsImage(row))
-        return;
-    // The preview fills the pane (its layout keeps it so while StretchRatio is on);
-    // otherwise it takes the picture's own size.
-    if (!Image->StretchRatio())
-        Image->setFixedSize(Image->ImageWidth(), Image->ImageHeight());
-    const QByteArray path = rowPath(row);
-    if (sameFilePath(path, Image->NativeFileName()))
-        return;
-    if (raDblClick->isChecked()) {
-        Image->loadNativeFile(path);
-    } else {
-        Timer1->stop();
-        Timer1->start();
-        PendingPreview = true;
-        PendingPreviewPath = path;
-    }
-}
-
-void TfrmMain::ScheduleSlides() {
-    if (raDblClick->isChecked()) {
-        FillSlides();
-        return;
-    }
-    if (!ckPreview->isChecked()) {
-        Timer1->stop();
-        Timer1->start();
-    }
-    PendingPreview = true;
-}
-
-void TfrmMain::Timer1Timer() {
-    if (searching_)
-        return; // the list is being replaced; the search stopped the timer
-    if (PendingPreview) {
-        if (ckPreview->isChecked())
-            Image->loadNativeFile(PendingPreviewPath);
-        if (ckShowSlides->isChecked())
-            FillSlides();
-    }
-    PendingPreview = false;
-    Timer1->stop();
+    else
+        Panel2->actOnPicture(row);
 }
 
 // ---------------------------------------------------------------------------
-// The loading indicator and the viewer
+// The list as the preview and the slides see it
 
-void TfrmMain::indicatorOn() {
-    setStatusText(0, QStringLiteral("Loading"));
-    StatusBar->repaint();
-    Label1->show();
-    Panel3->layout()->activate();
-    Label1->repaint();
-    setTextColour(Label4, LoadingColour);
-    Label4->repaint();
+bool TfrmMain::previewOn() const {
+    return pgOptions->ckPreview->isChecked();
 }
 
-void TfrmMain::indicatorOff() {
-    setStatusText(0, QString());
-    Label1->hide();
-    setTextColour(Label4, LoadedColour);
+bool TfrmMain::doubleClickToAct() const {
+    return pgOptions->raDblClick->isChecked();
 }
 
-void TfrmMain::ImageImageLoading() {
-    indicatorOn();
+bool TfrmMain::slidesOn() const {
+    return pgOptions->ckShowSlides->isChecked();
 }
 
-void TfrmMain::ImageImageLoaded() {
-    indicatorOff();
+SlideRows TfrmMain::slideRowsAround(int row) const {
+    return slideRows(lvFilesModel->store(), size_t(row), criteria());
 }
 
-void TfrmMain::ShowInViewer(const QByteArray& nativePath) {
-    indicatorOn();
-    frmViewer_->showPath(nativePath);
-    indicatorOff();
-}
-
-void TfrmMain::ImageDblClick() {
-    if (!Image->NativeFileName().isEmpty())
-        ShowInViewer(Image->NativeFileName());
-}
-
-void TfrmMain::miViewClick() {
-    ImageDblClick();
-}
-
-void TfrmMain::PopupMenu2Popup() {
-    miView->setEnabled(!Image->NativeFileName().isEmpty());
-}
-
-void TfrmMain::miViewFullClick() {
-    const int row = currentRow();
-    if (rowIsImage(row))
-        ShowInViewer(rowPath(row));
-}
-
-void TfrmMain::miPreviewClick() {
-    if (rowIsImage(currentRow()))
-        LoadPreview();
-}
-
-// ---------------------------------------------------------------------------
-// Options of the pane
-
-void TfrmMain::PreviewSizeClick() {
-    if (rbFullSize->isChecked())
-        Image->setJPEGScale(jsFullSize);
-    else if (rbHalf->isChecked())
-        Image->setJPEGScale(jsHalf);
-    else if (rbQuarter->isChecked())
-        Image->setJPEGScale(jsQuarter);
-    else if (rbEighth->isChecked())
-        Image->setJPEGScale(jsEighth);
-}
-
-void TfrmMain::ckPreviewClick() {
-    const bool on = ckPreview->isChecked();
-    Image->setVisible(on);
-    pnScale->setVisible(on);
-    Image->loadNativeFile(QByteArray());
-    Panel2Caption->setText(QString());
-    Panel2Caption->setText(QStringLiteral("不看也罷"));
-    Panel2Caption->setVisible(!on);
-}
-
-bool TfrmMain::edTimeKeyPress(QKeyEvent* event) {
-    // Only digits may be typed. Control characters (Backspace, Tab, the Delete key's
-    // DEL) are no text, and the clipboard keys may carry their letter: those keys edit
-    // and move as usual.
-    for (QKeySequence::StandardKey k :
-         {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::SelectAll,
-          QKeySequence::Undo, QKeySequence::Redo})
-        if (event->matches(k))
-            return false;
-    const QString text = event->text();
-    for (QChar c : text)
-        if (c.isPrint() && (c < QLatin1Char('0') || c > QLatin1Char('9')))
-            return true;
-    return false;
-}
-
-void TfrmMain::edTimeChange() {
-    bool ok = false;
-    const int value = edTime->text().toInt(&ok);
-    if (!ok) {
-        // The interval keeps its value until a valid number is typed.
-        services_.messages->error(
-            this, QStringLiteral("'%1' is not a valid integer value.").arg(edTime->text()));
-        return;
-    }
-    Timer1->setInterval(value == 0 ? 5 : value);
-}
-
-void TfrmMain::raDblClickClick() {
-    edTime->setEnabled(false);
-    UpDown1->setEnabled(false);
-    Timer1->stop();
-}
-
-void TfrmMain::raClickClick() {
-    edTime->setEnabled(true);
-    UpDown1->setEnabled(true);
-}
-
-// ---------------------------------------------------------------------------
-// Slide strip
-
-void TfrmMain::setSlideHighlight(size_t slide, bool current) {
-    QPalette p = pnImage[slide]->palette();
-    p.setColor(QPalette::Window, current ? CurrentSlideColour : palette().color(QPalette::Button));
-    pnImage[slide]->setPalette(p);
-}
-
-void TfrmMain::FillSlides() {
-    const int p = currentRow();
-    if (!ckShowSlides->isChecked() || p < 0 || !rowIsImage(p))
-        return;
-    const SlideRows run = slideRows(lvFilesModel->store(), size_t(p), criteria());
-    size_t s = run.start;
-    bool anyShown = false;
-    for (size_t k = 0; k < AdvImage.size(); ++k) {
-        TAdvImage* slide = AdvImage[k];
-        if (s > run.last) {
-            slide->hide();
-            slide->loadNativeFile(QByteArray());
-            setSlideHighlight(k, false);
-            continue;
-        }
-        const QByteArray path = rowPath(int(s));
-        if (slide->NativeFileName() != path)
-            slide->loadNativeFile(path);
-        setSlideHighlight(k, s == size_t(p));
-        slide->show();
-        anyShown = true;
-        ++s;
-    }
-    if (anyShown)
-        for (QLabel* letter : slideLetter)
-            letter->setText(QString());
-}
-
-void TfrmMain::HighlightSlides() {
-    const int p = currentRow();
-    if (!ckShowSlides->isChecked() || p < 0 || !rowIsImage(p))
-        return;
-    const QByteArray path = rowPath(p);
-    for (size_t k = 0; k < AdvImage.size(); ++k)
-        setSlideHighlight(k, AdvImage[k]->NativeFileName() == path);
-}
-
-void TfrmMain::ClearSlides() {
-    for (size_t k = 0; k < AdvImage.size(); ++k) {
-        AdvImage[k]->hide();
-        AdvImage[k]->loadNativeFile(QByteArray());
-        setSlideHighlight(k, false);
-        slideLetter[k]->setText(slideCaption(k));
-    }
-}
-
-void TfrmMain::ckShowSlidesClick() {
-    if (ckShowSlides->isChecked()) {
-        pnSlides->show();
-    } else {
-        pnSlides->hide();
-        ClearSlides();
-    }
-}
-
-void TfrmMain::pnSlidesResize() {
-    const int w = slideWidth(pnSlides->width(), SlideBorderWidth);
-    if (w <= 0)
-        return;
-    for (size_t k = 0; k < 4; ++k)
-        pnImage[k]->setFixedWidth(w);
-}
-
-void TfrmMain::SlideImageMouseDown(TAdvImage* slide) {
+bool TfrmMain::selectRowShowing(const QByteArray& target) {
     const SelectionChangeGuard guard(*this);
-    const QByteArray target = slide->NativeFileName();
-    const std::string_view trimmedName =
-        platform::trimmed(std::string_view(target.constData(), size_t(target.size())));
-    if (!trimmedName.empty()) {
-        for (size_t k = 0; k < pnImage.size(); ++k)
-            setSlideHighlight(k, false);
-        const int count = lvFilesModel->rowCount();
-        const int p = currentRow();
-        const int from = p >= 0 ? std::max(p - 4, 0) : 0;
-        const int to = p >= 0 ? std::min(p + 4, count - 1) : count - 1;
-        DeselectAll();
-        auto selectFirstMatch = [&](int first, int last) {
-            for (int row = first; row <= last; ++row) {
-                if (rowPath(row) != target)
-                    continue;
-                const QModelIndex index = lvFilesModel->index(row, 0);
-                lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select |
-                                                                      QItemSelectionModel::Rows);
-                const auto k =
-                    size_t(std::find(AdvImage.begin(), AdvImage.end(), slide) - AdvImage.begin());
-                setSlideHighlight(k, true);
-                return true;
-            }
-            return false;
-        };
-        if (!selectFirstMatch(from, to))
-            selectFirstMatch(0, count - 1);
-        if (lvFiles->currentIndex().isValid())
-            lvFiles->scrollTo(lvFiles->currentIndex(), QAbstractItemView::EnsureVisible);
-    }
+    const int count = lvFilesModel->rowCount();
+    const int p = currentRow();
+    const int from = p >= 0 ? std::max(p - 4, 0) : 0;
+    const int to = p >= 0 ? std::min(p + 4, count - 1) : count - 1;
+    DeselectAll();
+    auto selectFirstMatch = [&](int first, int last) {
+        for (int row = first; row <= last; ++row) {
+            if (rowPath(row) != target)
+                continue;
+            const QModelIndex index = lvFilesModel->index(row, 0);
+            lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::Select |
+                                                                  QItemSelectionModel::Rows);
+            return true;
+        }
+        return false;
+    };
+    const bool found = selectFirstMatch(from, to) || selectFirstMatch(0, count - 1);
+    if (lvFiles->currentIndex().isValid())
+        lvFiles->scrollTo(lvFiles->currentIndex(), QAbstractItemView::EnsureVisible);
+    return found;
 }
 
-void TfrmMain::SlideImageDblClick(TAdvImage* slide) {
-    ShowInViewer(slide->NativeFileName());
+void TfrmMain::showLoading(bool on) {
+    setStatusText(0, on ? QStringLiteral("Loading") : QString());
+    if (on)
+        StatusBar->repaint();
+    setTextColour(Label4, on ? LoadingColour : LoadedColour);
+    if (on)
+        Label4->repaint();
 }
 
 // ---------------------------------------------------------------------------
@@ -428,12 +166,7 @@ private:
 } // namespace
 
 int TfrmMain::DeleteFlags() const {
-    int flags = 0;
-    if (ckNoConfirm->isChecked())
-        flags += platform::FOF_NOCONFIRMATION;
-    if (!ckNoRecycle->isChecked())
-        flags += platform::FOF_ALLOWUNDO;
-    return flags;
+    return pgOptions->DeleteFlags();
 }
 
 void TfrmMain::miDeleteClick() {
@@ -540,12 +273,7 @@ size_t TfrmMain::showDeleteResult(const actions::DeleteSession& session,
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
     for (size_t row : result.removed) {
         const QByteArray native = QByteArray::fromStdString(rows.fullPath(row));
-        for (TAdvImage* slide : AdvImage) {
-            if (slide->NativeFileName() == native) {
-                slide->hide();
-                slide->loadNativeFile(QByteArray());
-            }
-        }
+        pnSlides->forget(native);
         if (row < remove.size())
             remove[row] = true;
     }
@@ -606,7 +334,8 @@ bool TfrmMain::deleteRow(int row) {
     if (isBusy() || row < 0 || row >= lvFilesModel->rowCount())
         return false;
     const QByteArray path = rowPath(row);
-    const bool onSlide = std::any_of(AdvImage.begin(), AdvImage.end(), [&](TAdvImage* slide) {
+    const auto& slides = pnSlides->AdvImage;
+    const bool onSlide = std::any_of(slides.begin(), slides.end(), [&](TAdvImage* slide) {
         return slide->NativeFileName() == path;
     });
     const std::unique_ptr<actions::DeleteSession> session = deleteSessionFor({size_t(row)});
@@ -616,15 +345,10 @@ bool TfrmMain::deleteRow(int row) {
         0)
         return false;
     DeselectAll();
-    if (Image->NativeFileName() == path)
-        Image->loadNativeFile(QByteArray());
+    Panel2->forget(path);
     // The slides no longer show the group as it was.
     if (onSlide)
-        for (QFrame* panel : pnImage) {
-            QPalette p = panel->palette();
-            p.setColor(QPalette::Window, palette().color(QPalette::Button));
-            panel->setPalette(p);
-        }
+        pnSlides->clearHighlights();
     return true;
 }
 

@@ -1,4 +1,4 @@
-// Selecting by rule in the result list, and the directory list's protected entries. The
+// Selecting by rule in the result list. The
 // rules live in actions/keeprules; this file ties them to the menus, the list's
 // selection and the status bar. Nothing here deletes: the selection waits for Delete.
 
@@ -22,20 +22,6 @@
 #include "tfrmmain.h"
 
 namespace fenwa {
-
-namespace {
-
-constexpr int ProtectedRole = Qt::UserRole + 1;
-
-// The English caption the language table gives a control.
-QString englishCaption(const char* control) {
-    for (const LanguageText& entry : languageTable())
-        if (entry.role == TextRole::Caption && std::string_view(entry.control) == control)
-            return QString::fromUtf8(entry.english);
-    return QString::fromLatin1(control);
-}
-
-} // namespace
 
 void TfrmMain::buildSelectMenu() {
     using actions::KeepRule;
@@ -84,18 +70,6 @@ void TfrmMain::buildSelectMenu() {
     connect(miClearSelection, &QAction::triggered, this, &TfrmMain::ClearSelection);
     updateSelectMenu();
 
-    miProtectDir = new QAction(englishCaption("miProtectDir"), PopupMenu3);
-    miProtectDir->setObjectName("miProtectDir");
-    miProtectDir->setCheckable(true);
-    PopupMenu3->addSeparator();
-    PopupMenu3->addAction(miProtectDir);
-    connect(miProtectDir, &QAction::triggered, this, &TfrmMain::miProtectDirClick);
-    connect(PopupMenu3, &QMenu::aboutToShow, this, [this] {
-        const QListWidgetItem* current = lstDir->currentItem();
-        miProtectDir->setEnabled(current != nullptr);
-        miProtectDir->setChecked(current && isDirectoryProtected(lstDir->row(current)));
-    });
-
     lblSelection = new QLabel(StatusBar);
     lblSelection->setObjectName("lblSelection");
     StatusBar->addPermanentWidget(lblSelection);
@@ -127,7 +101,7 @@ QObject* TfrmMain::selectMenuControl(const QString& name) const {
     if (name == QLatin1String("miThenBy"))
         return miThenBy->menuAction();
     if (name == QLatin1String("miProtectDir"))
-        return miProtectDir;
+        return dirBand->miProtectDir;
     if (name == QLatin1String("miInvertSelection"))
         return miInvertSelection;
     if (name == QLatin1String("miClearSelection"))
@@ -139,46 +113,6 @@ QObject* TfrmMain::selectMenuControl(const QString& name) const {
         if (item.first->objectName() == name)
             return item.first;
     return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// Protected directories
-
-bool TfrmMain::isDirectoryProtected(int index) const {
-    const QListWidgetItem* item = lstDir->item(index);
-    return item && item->data(ProtectedRole).toBool();
-}
-
-void TfrmMain::setDirectoryProtected(int index, bool on) {
-    QListWidgetItem* item = lstDir->item(index);
-    if (!item)
-        return;
-    item->setData(ProtectedRole, on);
-    // A check mark only on protected entries; the others show no box at all.
-    item->setData(Qt::CheckStateRole, on ? QVariant(Qt::Checked) : QVariant());
-    item->setToolTip(
-        on ? QStringLiteral("受保護: 規則不會選取, 刪除前會先問 (protected: rules never "
-                            "select its files, and a Delete asks first)")
-           : QString());
-}
-
-std::vector<std::string> TfrmMain::protectedDirectories() const {
-    std::vector<std::string> dirs;
-    for (int i = 0; i < lstDir->count(); ++i)
-        if (isDirectoryProtected(i))
-            dirs.push_back(lstDir->item(i)->data(Qt::UserRole).toByteArray().toStdString());
-    return dirs;
-}
-
-void TfrmMain::miProtectDirClick() {
-    const QListWidgetItem* current = lstDir->currentItem();
-    if (!current)
-        return;
-    // The current entry's new state goes to every selected entry with it.
-    const bool on = !isDirectoryProtected(lstDir->row(current));
-    for (int i = 0; i < lstDir->count(); ++i)
-        if (lstDir->item(i) == current || lstDir->item(i)->isSelected())
-            setDirectoryProtected(i, on);
 }
 
 // ---------------------------------------------------------------------------

@@ -43,7 +43,7 @@ void TfrmMain::connectUndo() {
     PopupMenu1->insertAction(deleteAt + 1 < items.size() ? items[deleteAt + 1] : nullptr, miUndo);
     connect(miUndo, &QAction::triggered, this, &TfrmMain::miUndoClick);
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::updateUndoAction);
-    connect(rbEnglish, &QRadioButton::toggled, this, &TfrmMain::updateUndoAction);
+    connect(pgOptions->rbEnglish, &QRadioButton::toggled, this, &TfrmMain::updateUndoAction);
     updateUndoAction();
 }
 
@@ -52,7 +52,8 @@ void TfrmMain::updateUndoAction() {
     const UndoCaption caption = !last                                    ? UndoCaption::Nothing
                                 : last->kind == actions::UndoKind::Trash ? UndoCaption::Delete
                                                                          : UndoCaption::Rename;
-    miUndo->setText(undoMenuCaptionFor(rbEnglish->isChecked() ? English : Chinese, caption));
+    miUndo->setText(
+        undoMenuCaptionFor(pgOptions->rbEnglish->isChecked() ? English : Chinese, caption));
     miUndo->setEnabled(last != nullptr);
 }
 

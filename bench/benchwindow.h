@@ -63,7 +63,7 @@ struct BenchWindow {
             std::fprintf(stderr, "benchmark: the window was never shown\n");
             std::exit(1);
         }
-        w.Edit1->setText(directory);
+        w.dirBand->Edit1->setText(directory);
         w.AddPendingDirectory();
     }
     // The searches run beside the window: these wait for the result to be shown.

@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
 
     bench::BenchWindow bench(dir);
     TfrmMain& w = bench.w;
-    w.ckTime->setChecked(false);
-    w.ckSize->setChecked(true);
+    w.pgOptions->ckTime->setChecked(false);
+    w.pgOptions->ckSize->setChecked(true);
     QApplication::processEvents();
     reportMemory("before");
 
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     t.start();
     int rows = -1;
     for (int run = 1; run <= runs; ++run) {
-        w.ckName->setChecked(run % 10 == 0);
+        w.pgOptions->ckName->setChecked(run % 10 == 0);
         bench.findDuplicates();
         QApplication::processEvents();
         w.lvFiles->viewport()->repaint();

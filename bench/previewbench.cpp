@@ -45,12 +45,12 @@ int main(int argc, char** argv) {
 
     bench::BenchWindow bench(QString::fromLocal8Bit(argv[1]));
     TfrmMain& w = bench.w;
-    w.ckName->setChecked(true);
-    w.ckSize->setChecked(true);
-    w.ckTime->setChecked(false);
-    w.raDblClick->setChecked(true);
-    w.ckPreview->setChecked(true);
-    w.ckShowSlides->setChecked(true);
+    w.pgOptions->ckName->setChecked(true);
+    w.pgOptions->ckSize->setChecked(true);
+    w.pgOptions->ckTime->setChecked(false);
+    w.pgOptions->raDblClick->setChecked(true);
+    w.pgOptions->ckPreview->setChecked(true);
+    w.pgOptions->ckShowSlides->setChecked(true);
     bench.findDuplicates();
     if (w.lvFilesModel->rowCount() < 6) {
         std::fprintf(stderr, "previewbench: expected a group of six pictures\n");
@@ -66,15 +66,15 @@ int main(int argc, char** argv) {
     for (int round = 0; round <= rounds; ++round) {
         // Nothing loaded: every round decodes all six again.
         w.ClearSlides();
-        w.Image->loadNativeFile(QByteArray());
+        w.Panel2->Image->loadNativeFile(QByteArray());
         w.SelectRowAlone(0);
         QApplication::processEvents();
 
         double start = bench::cpuSeconds();
         QTest::keyClick(w.lvFiles, Qt::Key_Return);
         QApplication::processEvents();
-        w.Image->repaint();
-        for (TAdvImage* slide : w.AdvImage)
+        w.Panel2->Image->repaint();
+        for (TAdvImage* slide : w.pnSlides->AdvImage)
             slide->repaint();
         const double windowSeconds = bench::cpuSeconds() - start;
 
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
         for (int i = 1; i < 6; ++i)
             bytes += rawDecode(paths[size_t(i)], 8);
         const double rawSeconds = bench::cpuSeconds() - start;
-        if (bytes == 0 || w.Image->ImageWidth() == 0) {
+        if (bytes == 0 || w.Panel2->Image->ImageWidth() == 0) {
             std::fprintf(stderr, "previewbench: a picture did not decode\n");
             return 1;
         }

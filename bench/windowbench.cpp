@@ -72,9 +72,9 @@ int main(int argc, char** argv) {
 
     report("window_start_mb", double(residentBytes()) / (1024.0 * 1024.0));
     // Find Duplicates by size, until the list shows the groups.
-    w.ckName->setChecked(false);
-    w.ckSize->setChecked(true);
-    w.ckTime->setChecked(false);
+    w.pgOptions->ckName->setChecked(false);
+    w.pgOptions->ckSize->setChecked(true);
+    w.pgOptions->ckTime->setChecked(false);
     QElapsedTimer t;
     t.start();
     bench.findDuplicates();

@@ -166,7 +166,7 @@ private slots:
         };
         QVERIFY(openMainWindow(progress, viewer, w, s, true));
         addDirectory(*w, QFile::decodeName(QByteArray::fromStdString(root)));
-        w->ckName->setChecked(true);
+        w->pgOptions->ckName->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         waitForSearch(*w);
     }
@@ -207,8 +207,8 @@ private slots:
                 QCOMPARE(opened.size(), size_t(1));
                 QCOMPARE(opened.back(), path);
             } else {
-                QCOMPARE(w->Image->NativeFileName().toStdString(), path);
-                QCOMPARE(w->Image->ImageWidth(), 8);
+                QCOMPARE(w->Panel2->Image->NativeFileName().toStdString(), path);
+                QCOMPARE(w->Panel2->Image->ImageWidth(), 8);
             }
         }
         QVERIFY(messages.errors.isEmpty());
@@ -224,14 +224,14 @@ private slots:
         wide.save(&buffer, "BMP");
         write(root + "/d3/case.bmp", bmpBytes());
         write(root + "/d3/CASE.bmp", bytes);
-        w->ckSize->setChecked(false);
+        w->pgOptions->ckSize->setChecked(false);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         waitForSearch(*w);
         for (const char* name : {"case.bmp", "CASE.bmp", "case.bmp"}) {
             focusRow(rowOf(root + "/d3/" + name));
             QTest::keyClick(w->lvFiles, Qt::Key_Return);
-            QCOMPARE(w->Image->NativeFileName().toStdString(), root + "/d3/" + name);
-            QCOMPARE(w->Image->ImageWidth(), name[0] == 'C' ? 12 : 8);
+            QCOMPARE(w->Panel2->Image->NativeFileName().toStdString(), root + "/d3/" + name);
+            QCOMPARE(w->Panel2->Image->ImageWidth(), name[0] == 'C' ? 12 : 8);
         }
     }
 
@@ -274,8 +274,8 @@ private slots:
     }
 
     void deletedForGoodAndToTheTrash() {
-        w->ckNoConfirm->setChecked(true);
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoConfirm->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         const std::string quote = root + "/d1/quote\" and 'single'.bmp";
         focusRow(rowOf(quote));
         QTest::keyClick(w->lvFiles, Qt::Key_Delete);
@@ -284,7 +284,7 @@ private slots:
         QVERIFY(exists(root + "/d2/quote\" and 'single'.bmp"));
         QCOMPARE(rowOf(quote), -1);
 
-        w->ckNoRecycle->setChecked(false);
+        w->pgOptions->ckNoRecycle->setChecked(false);
         for (const std::string& name :
              {std::string("\xff\xfe not utf8.bmp"), std::string("new\nline.bmp"),
               std::string("-rf leading dash.bmp")}) {

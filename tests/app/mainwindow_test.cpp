@@ -49,15 +49,15 @@ class MainWindowTest : public QObject {
     }
 
     void typeDirectory(const QString& text) {
-        w->Edit1->clear();
-        QTest::keyClicks(w->Edit1, text);
-        QTest::keyClick(w->Edit1, Qt::Key_Return);
+        w->dirBand->Edit1->clear();
+        QTest::keyClicks(w->dirBand->Edit1, text);
+        QTest::keyClick(w->dirBand->Edit1, Qt::Key_Return);
     }
 
     QStringList listedDirectories() const {
         QStringList out;
-        for (int i = 0; i < w->lstDir->count(); ++i)
-            out << w->lstDir->item(i)->text();
+        for (int i = 0; i < w->dirBand->lstDir->count(); ++i)
+            out << w->dirBand->lstDir->item(i)->text();
         return out;
     }
 
@@ -98,13 +98,14 @@ private slots:
         QCOMPARE(w->windowTitle(), QStringLiteral("Fenwa"));
         QCOMPARE(w->lblVersion->text(), QStringLiteral("Version: 0.5"));
         QCOMPARE(w->lblDate->text(), QStringLiteral("Date: 4/20/1998"));
-        QCOMPARE(w->pgOptions->currentWidget(), w->tbsOptions);
-        QVERIFY(!w->Timer1->isActive());
-        QCOMPARE(w->Timer1->interval(), 200);
-        QVERIFY(!w->edTime->isEnabled());
-        QVERIFY(w->ckSize->isChecked() && !w->ckName->isChecked() && !w->ckTime->isChecked());
-        QVERIFY(w->ckInclude->isChecked());
-        QVERIFY(!w->Label1->isVisible());
+        QCOMPARE(w->pgOptions->currentWidget(), w->pgOptions->tbsOptions);
+        QVERIFY(!w->Panel2->Timer1->isActive());
+        QCOMPARE(w->Panel2->Timer1->interval(), 200);
+        QVERIFY(!w->pgOptions->edTime->isEnabled());
+        QVERIFY(w->pgOptions->ckSize->isChecked() && !w->pgOptions->ckName->isChecked() &&
+                !w->pgOptions->ckTime->isChecked());
+        QVERIFY(w->pgOptions->ckInclude->isChecked());
+        QVERIFY(!w->Panel2->Label1->isVisible());
         QVERIFY(w->ListIdle);
         QCOMPARE(w->HighlightedRow, -1);
         QVERIFY(!progress->isVisible());
@@ -127,7 +128,7 @@ private slots:
         QTest::keyClick(target, Qt::Key_X);
         QVERIFY(w->isVisible());
         if (focus == "Edit1")
-            QCOMPARE(w->Edit1->text(), QStringLiteral("x")); // X alone types
+            QCOMPARE(w->dirBand->Edit1->text(), QStringLiteral("x")); // X alone types
         QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
         QVERIFY(!w->isVisible());
     }
@@ -157,8 +158,8 @@ private slots:
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄, 不然就是目錄名稱輸入錯誤!"});
         typeDirectory(dir("pics"));
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
-        QCOMPARE(w->Edit1->text(), dir("pics")); // the edit keeps its text
-        typeDirectory(dir("pics"));              // already listed: silence
+        QCOMPARE(w->dirBand->Edit1->text(), dir("pics")); // the edit keeps its text
+        typeDirectory(dir("pics"));                       // already listed: silence
         QCOMPARE(messages.errors.size(), 1);
         typeDirectory(dir("pics/2020"));
         QCOMPARE(messages.errors.last(),
@@ -180,9 +181,9 @@ private slots:
     void directoryPickedWithTheDialog() {
         QDir(dir()).mkpath("pics");
         nextPick = dir("pics/does-not-exist.jpg");
-        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
-        QCOMPARE(w->Edit1->text(), dir("pics"));
+        QCOMPARE(w->dirBand->Edit1->text(), dir("pics"));
         // The first show applies the English texts of the dialog.
         QCOMPARE(lastPick.title, QStringLiteral("You can input any file name"));
         QCOMPARE(lastPick.initialDirectory, QString()); // the edit was empty
@@ -190,7 +191,7 @@ private slots:
 
         // With a directory in the edit the dialog starts there.
         nextPick.reset(); // cancelled
-        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
         QCOMPARE(lastPick.initialDirectory, dir("pics"));
         QCOMPARE(lastPick.fileName, dir("pics") + "/Any File Name");
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
@@ -202,21 +203,21 @@ private slots:
             QDir(dir()).mkpath(d);
             typeDirectory(dir(d));
         }
-        w->PopupMenu3Popup();
-        QVERIFY(!w->miDelItems->isEnabled());
-        QVERIFY(w->miDelAllItems->isEnabled());
-        w->lstDir->item(0)->setSelected(true);
-        w->lstDir->item(2)->setSelected(true);
-        w->PopupMenu3Popup();
-        QVERIFY(w->miDelItems->isEnabled());
-        QTest::mouseClick(w->btnSubDir, Qt::LeftButton);
+        w->dirBand->PopupMenu3Popup();
+        QVERIFY(!w->dirBand->miDelItems->isEnabled());
+        QVERIFY(w->dirBand->miDelAllItems->isEnabled());
+        w->dirBand->lstDir->item(0)->setSelected(true);
+        w->dirBand->lstDir->item(2)->setSelected(true);
+        w->dirBand->PopupMenu3Popup();
+        QVERIFY(w->dirBand->miDelItems->isEnabled());
+        QTest::mouseClick(w->dirBand->btnSubDir, Qt::LeftButton);
         QCOMPARE(listedDirectories(), (QStringList{dir("b"), dir("d")}));
         // A click on an entry copies it into the edit.
-        const QRect r = w->lstDir->visualItemRect(w->lstDir->item(1));
-        QTest::mouseClick(w->lstDir->viewport(), Qt::LeftButton, {}, r.center());
-        QCOMPARE(w->Edit1->text(), dir("d"));
-        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
-        QCOMPARE(w->lstDir->count(), 0);
+        const QRect r = w->dirBand->lstDir->visualItemRect(w->dirBand->lstDir->item(1));
+        QTest::mouseClick(w->dirBand->lstDir->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(w->dirBand->Edit1->text(), dir("d"));
+        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
+        QCOMPARE(w->dirBand->lstDir->count(), 0);
     }
 
     void findAllWithNothingListedKeepsThePreviousRows() {
@@ -226,8 +227,8 @@ private slots:
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 1);
-        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
-        w->Edit1->clear();
+        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
+        w->dirBand->Edit1->clear();
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄叫我怎麼找?"});
@@ -246,7 +247,7 @@ private slots:
         makeFile(dir("other/z.bmp"), 1);
         typeDirectory(dir("top"));
         // An unlisted directory typed into the edit joins the list and the search.
-        w->Edit1->setText(dir("other"));
+        w->dirBand->Edit1->setText(dir("other"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
         QVERIFY(messages.errors.isEmpty());
@@ -263,8 +264,8 @@ private slots:
 
         // Without subdirectories only the listed directories' own files, and a wrong
         // text in the edit is reported but the search goes on.
-        w->ckInclude->setChecked(false);
-        w->Edit1->setText(dir("missing"));
+        w->pgOptions->ckInclude->setChecked(false);
+        w->dirBand->Edit1->setText(dir("missing"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄, 不然就是目錄名稱輸入錯誤!"});
@@ -296,7 +297,7 @@ private slots:
         w->PopupMenu1Popup();
         QVERIFY(!w->miPreview->isEnabled()); // two rows selected
         QVERIFY(w->miDelete->isEnabled());
-        w->ckPreview->setChecked(false);
+        w->pgOptions->ckPreview->setChecked(false);
         QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r0.center());
         w->PopupMenu1Popup();
         QVERIFY(!w->miPreview->isEnabled()); // preview is off

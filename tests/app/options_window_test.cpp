@@ -102,8 +102,8 @@ class OptionsWindowTest : public QObject {
     }
 
     void listDirectory(const QString& directory) {
-        w->Edit1->setText(directory);
-        QTest::keyClick(w->Edit1, Qt::Key_Return);
+        w->dirBand->Edit1->setText(directory);
+        QTest::keyClick(w->dirBand->Edit1, Qt::Key_Return);
     }
 
     int rowNamed(const QString& name) const {
@@ -172,15 +172,15 @@ private slots:
 
     void firstRunShowsTheDefaults() {
         makeWindow();
-        QVERIFY(w->ckSize->isChecked() && w->ckInclude->isChecked());
-        QVERIFY(!w->ckName->isChecked() && !w->ckTime->isChecked());
-        QVERIFY(w->ckPreview->isChecked() && w->ckShowSlides->isChecked());
-        QVERIFY(w->raDblClick->isChecked() && !w->raClick->isChecked());
-        QCOMPARE(w->edTime->text(), QStringLiteral("200"));
-        QVERIFY(w->rbHalf->isChecked() && !w->rbFullSize->isChecked());
-        QVERIFY(!w->ckNoConfirm->isChecked() && !w->ckNoRecycle->isChecked());
-        QVERIFY(w->rbEnglish->isChecked() && !w->rbChinese->isChecked());
-        QCOMPARE(w->lstDir->count(), 0);
+        QVERIFY(w->pgOptions->ckSize->isChecked() && w->pgOptions->ckInclude->isChecked());
+        QVERIFY(!w->pgOptions->ckName->isChecked() && !w->pgOptions->ckTime->isChecked());
+        QVERIFY(w->pgOptions->ckPreview->isChecked() && w->pgOptions->ckShowSlides->isChecked());
+        QVERIFY(w->pgOptions->raDblClick->isChecked() && !w->pgOptions->raClick->isChecked());
+        QCOMPARE(w->pgOptions->edTime->text(), QStringLiteral("200"));
+        QVERIFY(w->Panel2->rbHalf->isChecked() && !w->Panel2->rbFullSize->isChecked());
+        QVERIFY(!w->pgOptions->ckNoConfirm->isChecked() && !w->pgOptions->ckNoRecycle->isChecked());
+        QVERIFY(w->pgOptions->rbEnglish->isChecked() && !w->pgOptions->rbChinese->isChecked());
+        QCOMPARE(w->dirBand->lstDir->count(), 0);
         QVERIFY(messages.errors.isEmpty());
         // The English texts are applied at the first show.
         QCOMPARE(w->btnFindAll->text(), QStringLiteral("List All"));
@@ -206,19 +206,19 @@ private slots:
             cache.storeContent(FileStamp{1, 2, 3, 4}, {{5, 6}, std::nullopt});
         }
         makeWindow();
-        selectPage(w->tbsMore);
-        QVERIFY(w->btnClearCache->isEnabled());
-        QVERIFY(!w->lbCacheSize->text().isEmpty());
+        selectPage(w->pgOptions->tbsMore);
+        QVERIFY(w->pgOptions->btnClearCache->isEnabled());
+        QVERIFY(!w->pgOptions->lbCacheSize->text().isEmpty());
         messages.answer = false;
-        QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->btnClearCache, Qt::LeftButton);
         QCOMPARE(messages.questions.size(), 1);
         QCOMPARE(similar::SearchCache(cachePath()).entries(), 1);
         messages.answer = true;
-        QTest::mouseClick(w->btnClearCache, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->btnClearCache, Qt::LeftButton);
         QCOMPARE(similar::SearchCache(cachePath()).entries(), 0);
         QVERIFY(messages.errors.isEmpty());
-        clickButton(w->rbChinese);
-        QCOMPARE(w->btnClearCache->text(), QStringLiteral("清除快取"));
+        clickButton(w->pgOptions->rbChinese);
+        QCOMPARE(w->pgOptions->btnClearCache->text(), QStringLiteral("清除快取"));
     }
 
     // While a search has the cache open the button is off, and the click's handler asks
@@ -228,18 +228,18 @@ private slots:
         makeFile(QFile::encodeName(dir("tree/a")), "same");
         makeFile(QFile::encodeName(dir("tree/b")), "same");
         makeWindow();
-        w->ckContent->setChecked(true);
+        w->pgOptions->ckContent->setChecked(true);
         addDirectory(*w, dir("tree"));
         bool offDuringSearch = false;
         QTimer::singleShot(0, progress.get(), [&] {
-            offDuringSearch = !w->btnClearCache->isEnabled();
-            w->btnClearCacheClick();
+            offDuringSearch = !w->pgOptions->btnClearCache->isEnabled();
+            w->pgOptions->btnClearCacheClick();
         });
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         waitForSearch(*w);
         QVERIFY(offDuringSearch);
         QVERIFY(messages.questions.isEmpty());
-        QVERIFY(w->btnClearCache->isEnabled());
+        QVERIFY(w->pgOptions->btnClearCache->isEnabled());
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
     }
 
@@ -250,10 +250,11 @@ private slots:
                       "rbFullSize=dword:0\nrbHalf=dword:0\nrbQuarter=dword:0\nrbEighth=dword:0\n"
                       "rbEnglish=dword:0\nrbChinese=dword:0\n");
         makeWindow();
-        QVERIFY(w->raClick->isChecked() && !w->raDblClick->isChecked());
-        for (QRadioButton* r : {w->rbFullSize, w->rbHalf, w->rbQuarter, w->rbEighth})
+        QVERIFY(w->pgOptions->raClick->isChecked() && !w->pgOptions->raDblClick->isChecked());
+        for (QRadioButton* r :
+             {w->Panel2->rbFullSize, w->Panel2->rbHalf, w->Panel2->rbQuarter, w->Panel2->rbEighth})
             QVERIFY2(!r->isChecked(), qPrintable(r->objectName()));
-        QVERIFY(!w->rbEnglish->isChecked() && !w->rbChinese->isChecked());
+        QVERIFY(!w->pgOptions->rbEnglish->isChecked() && !w->pgOptions->rbChinese->isChecked());
         // Without English selected the window speaks Chinese.
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
         QVERIFY(messages.errors.isEmpty());
@@ -263,30 +264,31 @@ private slots:
         QDir().mkpath(dir("pics"));
         QDir().mkpath(dir("more pics"));
         makeWindow();
-        clickButton(w->ckName);
-        clickButton(w->ckSize);
-        clickButton(w->raClick);
-        w->edTime->setText(QStringLiteral("350"));
-        clickButton(w->rbEighth);
+        clickButton(w->pgOptions->ckName);
+        clickButton(w->pgOptions->ckSize);
+        clickButton(w->pgOptions->raClick);
+        w->pgOptions->edTime->setText(QStringLiteral("350"));
+        clickButton(w->Panel2->rbEighth);
         listDirectory(dir("pics"));
         listDirectory(dir("more pics"));
-        selectPage(w->tbsMore);
-        clickButton(w->ckNoRecycle);
-        clickButton(w->rbChinese);
-        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        selectPage(w->pgOptions->tbsMore);
+        clickButton(w->pgOptions->ckNoRecycle);
+        clickButton(w->pgOptions->rbChinese);
+        QTest::mouseClick(w->pgOptions->btnSaveOptions, Qt::LeftButton);
         QCOMPARE(messages.notices, QStringList{"恭禧您啦!您的設定值已經儲存"});
         QVERIFY(messages.errors.isEmpty());
 
         makeWindow();
-        QVERIFY(w->ckName->isChecked() && !w->ckSize->isChecked() && !w->ckTime->isChecked());
-        QVERIFY(w->raClick->isChecked() && !w->raDblClick->isChecked());
-        QCOMPARE(w->edTime->text(), QStringLiteral("350"));
-        QVERIFY(w->rbEighth->isChecked() && !w->rbHalf->isChecked());
-        QVERIFY(w->ckNoRecycle->isChecked() && !w->ckNoConfirm->isChecked());
-        QVERIFY(w->rbChinese->isChecked());
+        QVERIFY(w->pgOptions->ckName->isChecked() && !w->pgOptions->ckSize->isChecked() &&
+                !w->pgOptions->ckTime->isChecked());
+        QVERIFY(w->pgOptions->raClick->isChecked() && !w->pgOptions->raDblClick->isChecked());
+        QCOMPARE(w->pgOptions->edTime->text(), QStringLiteral("350"));
+        QVERIFY(w->Panel2->rbEighth->isChecked() && !w->Panel2->rbHalf->isChecked());
+        QVERIFY(w->pgOptions->ckNoRecycle->isChecked() && !w->pgOptions->ckNoConfirm->isChecked());
+        QVERIFY(w->pgOptions->rbChinese->isChecked());
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
-        QCOMPARE(w->lstDir->count(), 2);
-        QCOMPARE(w->lstDir->item(1)->text(), dir("more pics"));
+        QCOMPARE(w->dirBand->lstDir->count(), 2);
+        QCOMPARE(w->dirBand->lstDir->item(1)->text(), dir("more pics"));
         QVERIFY(messages.errors.isEmpty());
     }
 
@@ -297,9 +299,9 @@ private slots:
         makeWindow();
         QVERIFY(w->isVisible());
         QCOMPARE(messages.errors, QStringList{"Invalid data type for 'ckTime'"});
-        QVERIFY(w->ckName->isChecked());    // read before the failure
-        QVERIFY(w->ckPreview->isChecked()); // after it: the default
-        QVERIFY(w->rbEnglish->isChecked());
+        QVERIFY(w->pgOptions->ckName->isChecked());    // read before the failure
+        QVERIFY(w->pgOptions->ckPreview->isChecked()); // after it: the default
+        QVERIFY(w->pgOptions->rbEnglish->isChecked());
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
     }
 
@@ -314,7 +316,7 @@ private slots:
         writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("photos")) + "\"\nDir2=sz:\"" +
                       QFile::encodeName(dir("link")) + "/\"\n");
         makeWindow();
-        QCOMPARE(w->lstDir->count(), 1);
+        QCOMPARE(w->dirBand->lstDir->count(), 1);
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(
             messages.errors[0].contains(dir("link") + "/ 和 " + dir("photos") + " 是同一個目錄"));
@@ -325,12 +327,12 @@ private slots:
         waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 2); // a.jpg and b.jpg, of one size
         // Typed, each other spelling is refused with the relatives message.
-        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
+        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
         listDirectory(dir("photos"));
         for (const QString& spelling : {dir("link"), dir("photos/sub/.."), dir("link/sub")}) {
             messages.errors.clear();
             listDirectory(spelling);
-            QCOMPARE(w->lstDir->count(), 1);
+            QCOMPARE(w->dirBand->lstDir->count(), 1);
             QCOMPARE(messages.errors.size(), 1);
             QVERIFY(messages.errors[0].contains(QStringLiteral("是直系親屬")));
         }
@@ -345,18 +347,18 @@ private slots:
         writeSettings("Dir1=sz:\"" + QFile::encodeName(dir("plain")) +
                       "\"\nDir2=binary:" + raw.toHex() + "\n");
         makeWindow();
-        QCOMPARE(w->lstDir->count(), 2);
-        const QRect first = w->lstDir->visualItemRect(w->lstDir->item(0));
-        QTest::mouseClick(w->lstDir->viewport(), Qt::LeftButton, {}, first.center());
-        QCOMPARE(w->Edit1->text(), dir("plain"));
+        QCOMPARE(w->dirBand->lstDir->count(), 2);
+        const QRect first = w->dirBand->lstDir->visualItemRect(w->dirBand->lstDir->item(0));
+        QTest::mouseClick(w->dirBand->lstDir->viewport(), Qt::LeftButton, {}, first.center());
+        QCOMPARE(w->dirBand->Edit1->text(), dir("plain"));
         // The keyboard moves to the next entry as a click does.
-        QTest::keyClick(w->lstDir, Qt::Key_Down);
-        QCOMPARE(w->Edit1->text(), QFile::decodeName(raw));
-        QTest::mouseClick(w->btnClearDir, Qt::LeftButton);
+        QTest::keyClick(w->dirBand->lstDir, Qt::Key_Down);
+        QCOMPARE(w->dirBand->Edit1->text(), QFile::decodeName(raw));
+        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
-        const bool found = w->lvFilesModel->rowCount() == 1 && w->lstDir->count() == 1 &&
-                           w->lstDir->item(0)->data(Qt::UserRole).toByteArray() == raw;
+        const bool found = w->lvFilesModel->rowCount() == 1 && w->dirBand->lstDir->count() == 1 &&
+                           w->dirBand->lstDir->item(0)->data(Qt::UserRole).toByteArray() == raw;
         std::filesystem::remove_all(raw.toStdString()); // QTemporaryDir cannot remove it
         QVERIFY(messages.errors.isEmpty());
         QVERIFY(found);
@@ -380,9 +382,9 @@ private slots:
             QVERIFY(w->isVisible());
             QVERIFY(messages.errors.size() <= 1);
             // Every control shows a stored value or its default: one radio of each pair.
-            QVERIFY(w->rbEnglish->isChecked() != w->rbChinese->isChecked());
-            QVERIFY(w->raDblClick->isChecked() != w->raClick->isChecked());
-            QCOMPARE(w->edTime->text(), QStringLiteral("200"));
+            QVERIFY(w->pgOptions->rbEnglish->isChecked() != w->pgOptions->rbChinese->isChecked());
+            QVERIFY(w->pgOptions->raDblClick->isChecked() != w->pgOptions->raClick->isChecked());
+            QCOMPARE(w->pgOptions->edTime->text(), QStringLiteral("200"));
         }
         QCOMPARE(messages.errors, QStringList{"Failed to get data for 'rbEnglish'"});
     }
@@ -440,11 +442,11 @@ private slots:
         listDirectory(dir("p"));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
-        w->raClick->setChecked(true);
+        w->pgOptions->raClick->setChecked(true);
         w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, 0));
-        QTRY_COMPARE(w->Image->NativeFileName(), p + "/x.jpg");
+        QTRY_COMPARE(w->Panel2->Image->NativeFileName(), p + "/x.jpg");
         editName(0, "y.jpg");
-        QTRY_COMPARE(w->Image->NativeFileName(), p + "/y.jpg");
+        QTRY_COMPARE(w->Panel2->Image->NativeFileName(), p + "/y.jpg");
     }
 
     void renamingANameThatIsNotUtf8() {
@@ -521,59 +523,65 @@ private slots:
 
     void switchingLanguagesBothWays() {
         makeWindow();
-        selectPage(w->tbsMore);
-        clickButton(w->rbChinese);
+        selectPage(w->pgOptions->tbsMore);
+        clickButton(w->pgOptions->rbChinese);
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("找出重複"));
         QCOMPARE(w->btnFindAll->text(), QStringLiteral("列出所有"));
         QCOMPARE(w->font().family(), QStringLiteral("新細明體"));
         QCOMPARE(w->font().pointSize(), 9);
-        QCOMPARE(w->ckName->font().family(), QStringLiteral("新細明體")); // follows the window
-        QCOMPARE(w->Label3->font().family(), QStringLiteral("Arial"));    // has its own
+        QCOMPARE(w->pgOptions->ckName->font().family(),
+                 QStringLiteral("新細明體"));                          // follows the window
+        QCOMPARE(w->Label3->font().family(), QStringLiteral("Arial")); // has its own
         for (int language = 0; language < 2; ++language) {
-            QCOMPARE(w->ckNoConfirm->font().family(), QStringLiteral("新細明體"));
-            QCOMPARE(w->ckNoConfirm->font().pixelSize(), 12);
-            clickButton(language == 0 ? w->rbEnglish : w->rbChinese);
+            QCOMPARE(w->pgOptions->ckNoConfirm->font().family(), QStringLiteral("新細明體"));
+            QCOMPARE(w->pgOptions->ckNoConfirm->font().pixelSize(), 12);
+            clickButton(language == 0 ? w->pgOptions->rbEnglish : w->pgOptions->rbChinese);
         }
         QCOMPARE(w->lblVersion->text(), QStringLiteral("版本: 0.5"));
-        QCOMPARE(w->Label5->text(), QStringLiteral("動作前先等                 /1000 秒"));
+        QCOMPARE(w->pgOptions->Label5->text(),
+                 QStringLiteral("動作前先等                 /1000 秒"));
         QCOMPARE(w->pgOptions->tabText(1), QStringLiteral("更多選項"));
         QCOMPARE(w->miOpen->text(), QStringLiteral("開啟舊檔"));
-        QCOMPARE(w->miDelAllItems->text(), QStringLiteral("刪除全部"));
-        QCOMPARE(w->ckInclude->toolTip(), QStringLiteral("搜尋時是否包含子目錄"));
-        QCOMPARE(w->btnSaveOptions->toolTip(), QStringLiteral("儲存設定值"));
-        QCOMPARE(w->rbFullSize->toolTip(), QStringLiteral("選擇縮圖比例, 比例越小速度越快"));
-        QCOMPARE(w->AdvImage[4]->toolTip(), QStringLiteral("列出重複的圖(依據篩選條件而出現)"));
+        QCOMPARE(w->dirBand->miDelAllItems->text(), QStringLiteral("刪除全部"));
+        QCOMPARE(w->pgOptions->ckInclude->toolTip(), QStringLiteral("搜尋時是否包含子目錄"));
+        QCOMPARE(w->pgOptions->btnSaveOptions->toolTip(), QStringLiteral("儲存設定值"));
+        QCOMPARE(w->Panel2->rbFullSize->toolTip(),
+                 QStringLiteral("選擇縮圖比例, 比例越小速度越快"));
+        QCOMPARE(w->pnSlides->AdvImage[4]->toolTip(),
+                 QStringLiteral("列出重複的圖(依據篩選條件而出現)"));
         QCOMPARE(viewer->menuCaptions,
                  (QStringList{"下一張     [PageDown]", "上一張     [PageUp]", "第一張     [Home]",
                               "末一張     [End]", "刪除         [Del]", "關閉"}));
         // Left as they are in both languages.
         QCOMPARE(w->windowTitle(), QStringLiteral("Fenwa"));
-        QCOMPARE(w->Label1->text(), QStringLiteral("Loading..."));
-        QCOMPARE(w->rbHalf->text(), QStringLiteral("1/2"));
-        QCOMPARE(w->btnAddDir->text(), QStringLiteral("+"));
-        QCOMPARE(w->rbEnglish->text(), QStringLiteral("English"));
+        QCOMPARE(w->Panel2->Label1->text(), QStringLiteral("Loading..."));
+        QCOMPARE(w->Panel2->rbHalf->text(), QStringLiteral("1/2"));
+        QCOMPARE(w->dirBand->btnAddDir->text(), QStringLiteral("+"));
+        QCOMPARE(w->pgOptions->rbEnglish->text(), QStringLiteral("English"));
         QCOMPARE(w->lvFilesModel->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Name"));
-        selectPage(w->tbsOptions);
-        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        selectPage(w->pgOptions->tbsOptions);
+        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
         QCOMPARE(lastPick.title, QStringLiteral("隨便打個檔名即可指定此目錄"));
         QCOMPARE(lastPick.filter, QStringLiteral("不必變更. (.___)"));
         QCOMPARE(lastPick.fileName, QStringLiteral("任何檔名"));
 
-        selectPage(w->tbsMore);
-        clickButton(w->rbEnglish);
+        selectPage(w->pgOptions->tbsMore);
+        clickButton(w->pgOptions->rbEnglish);
         QCOMPARE(w->btnFindDuplicates->text(), QStringLiteral("Find Duplicates"));
         QCOMPARE(w->font().family(), QStringLiteral("MS Sans Serif"));
         QCOMPARE(w->font().pointSize(), 8);
-        QCOMPARE(w->Label5->text(), QStringLiteral("Delay time:                    mSeconds"));
-        QCOMPARE(w->ckName->toolTip(), QStringLiteral("Compare names"));
+        QCOMPARE(w->pgOptions->Label5->text(),
+                 QStringLiteral("Delay time:                    mSeconds"));
+        QCOMPARE(w->pgOptions->ckName->toolTip(), QStringLiteral("Compare names"));
         for (QWidget* quiet : std::initializer_list<QWidget*>{
-                 w->ckInclude, w->ckPreview, w->ckShowSlides, w->raClick, w->raDblClick,
-                 w->btnSaveOptions, w->AdvImage[0], w->AdvImage[4]})
+                 w->pgOptions->ckInclude, w->pgOptions->ckPreview, w->pgOptions->ckShowSlides,
+                 w->pgOptions->raClick, w->pgOptions->raDblClick, w->pgOptions->btnSaveOptions,
+                 w->pnSlides->AdvImage[0], w->pnSlides->AdvImage[4]})
             QVERIFY2(quiet->toolTip().isEmpty(), qPrintable(quiet->objectName()));
         QCOMPARE(viewer->menuCaptions.first(), QStringLiteral("Next Image     [PageDown]"));
         QCOMPARE(viewer->menuCaptions.at(4), QStringLiteral("Delete             [Del]"));
-        selectPage(w->tbsOptions);
-        QTest::mouseClick(w->btnAddDir, Qt::LeftButton);
+        selectPage(w->pgOptions->tbsOptions);
+        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
         QCOMPARE(lastPick.title, QStringLiteral("You can input any file name"));
         QCOMPARE(lastPick.fileName, QStringLiteral("Any file name"));
         QVERIFY(messages.errors.isEmpty());
@@ -583,35 +591,39 @@ private slots:
     // both languages, and with its caption whole in either.
     void contentBoxIsSavedAndSpeaksBothLanguages() {
         makeWindow();
-        QVERIFY(!w->ckContent->isChecked());
-        QCOMPARE(w->ckContent->text(), QStringLiteral("Content"));
-        QCOMPARE(w->ckContent->toolTip(), QStringLiteral("Compare content, byte for byte"));
-        QCOMPARE(w->ckContent->parentWidget(), w->ckTime->parentWidget());
+        QVERIFY(!w->pgOptions->ckContent->isChecked());
+        QCOMPARE(w->pgOptions->ckContent->text(), QStringLiteral("Content"));
+        QCOMPARE(w->pgOptions->ckContent->toolTip(),
+                 QStringLiteral("Compare content, byte for byte"));
+        QCOMPARE(w->pgOptions->ckContent->parentWidget(), w->pgOptions->ckTime->parentWidget());
         // The criteria and the box it shares a row with show their captions whole, and
         // no control of the page lies under it.
         auto fits = [this] {
-            for (QCheckBox* box : {w->ckName, w->ckSize, w->ckTime, w->ckContent, w->ckInclude})
+            for (QCheckBox* box : {w->pgOptions->ckName, w->pgOptions->ckSize, w->pgOptions->ckTime,
+                                   w->pgOptions->ckContent, w->pgOptions->ckInclude})
                 QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
-            QVERIFY(w->ckContent->geometry().right() < w->tbsOptions->width());
-            for (QWidget* other : w->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-                QVERIFY2(other == w->ckContent ||
-                             !other->geometry().intersects(w->ckContent->geometry()),
+            QVERIFY(w->pgOptions->ckContent->geometry().right() <
+                    w->pgOptions->tbsOptions->width());
+            for (QWidget* other :
+                 w->pgOptions->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(other == w->pgOptions->ckContent ||
+                             !other->geometry().intersects(w->pgOptions->ckContent->geometry()),
                          qPrintable(other->objectName()));
         };
         fits();
-        clickButton(w->ckContent);
-        clickButton(w->ckSize);
-        selectPage(w->tbsMore);
-        clickButton(w->rbChinese);
-        QCOMPARE(w->ckContent->text(), QStringLiteral("內容"));
-        QCOMPARE(w->ckContent->toolTip(), QStringLiteral("搜尋內容相同的檔案"));
+        clickButton(w->pgOptions->ckContent);
+        clickButton(w->pgOptions->ckSize);
+        selectPage(w->pgOptions->tbsMore);
+        clickButton(w->pgOptions->rbChinese);
+        QCOMPARE(w->pgOptions->ckContent->text(), QStringLiteral("內容"));
+        QCOMPARE(w->pgOptions->ckContent->toolTip(), QStringLiteral("搜尋內容相同的檔案"));
         fits();
-        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->btnSaveOptions, Qt::LeftButton);
         QVERIFY(messages.errors.isEmpty());
 
         makeWindow();
-        QVERIFY(w->ckContent->isChecked() && !w->ckSize->isChecked());
-        QCOMPARE(w->ckContent->text(), QStringLiteral("內容"));
+        QVERIFY(w->pgOptions->ckContent->isChecked() && !w->pgOptions->ckSize->isChecked());
+        QCOMPARE(w->pgOptions->ckContent->text(), QStringLiteral("內容"));
         QFile stored(settingsPath);
         QVERIFY(stored.open(QIODevice::ReadOnly));
         QVERIFY(stored.readAll().contains("ckContent=dword:1"));
@@ -620,34 +632,35 @@ private slots:
     // Similar and its level: beside the criteria, whole in both languages, saved.
     void similarBoxAndLevelAreSavedAndSpeakBothLanguages() {
         makeWindow();
-        QVERIFY(!w->ckSimilar->isChecked());
-        QCOMPARE(w->cbSimilarLevel->currentText(), QStringLiteral("Normal"));
+        QVERIFY(!w->pgOptions->ckSimilar->isChecked());
+        QCOMPARE(w->pgOptions->cbSimilarLevel->currentText(), QStringLiteral("Normal"));
         auto fits = [this] {
-            for (QWidget* mine : std::initializer_list<QWidget*>{w->ckSimilar, w->cbSimilarLevel}) {
-                QVERIFY(mine->geometry().right() < w->tbsOptions->width());
+            for (QWidget* mine : std::initializer_list<QWidget*>{w->pgOptions->ckSimilar,
+                                                                 w->pgOptions->cbSimilarLevel}) {
+                QVERIFY(mine->geometry().right() < w->pgOptions->tbsOptions->width());
                 for (QWidget* other :
-                     w->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                     w->pgOptions->tbsOptions->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
                     QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
                              qPrintable(other->objectName()));
             }
-            for (QAbstractButton* box :
-                 std::initializer_list<QAbstractButton*>{w->ckSimilar, w->raClick, w->raDblClick})
+            for (QAbstractButton* box : std::initializer_list<QAbstractButton*>{
+                     w->pgOptions->ckSimilar, w->pgOptions->raClick, w->pgOptions->raDblClick})
                 QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->text()));
         };
         fits();
-        clickButton(w->ckSimilar);
-        w->cbSimilarLevel->setCurrentIndex(2);
-        selectPage(w->tbsMore);
-        clickButton(w->rbChinese);
-        QCOMPARE(w->ckSimilar->text(), QStringLiteral("相似"));
-        QCOMPARE(w->cbSimilarLevel->currentText(), QStringLiteral("寬鬆"));
+        clickButton(w->pgOptions->ckSimilar);
+        w->pgOptions->cbSimilarLevel->setCurrentIndex(2);
+        selectPage(w->pgOptions->tbsMore);
+        clickButton(w->pgOptions->rbChinese);
+        QCOMPARE(w->pgOptions->ckSimilar->text(), QStringLiteral("相似"));
+        QCOMPARE(w->pgOptions->cbSimilarLevel->currentText(), QStringLiteral("寬鬆"));
         fits();
-        QTest::mouseClick(w->btnSaveOptions, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->btnSaveOptions, Qt::LeftButton);
         QVERIFY(messages.errors.isEmpty());
 
         makeWindow();
-        QVERIFY(w->ckSimilar->isChecked());
-        QCOMPARE(w->cbSimilarLevel->currentIndex(), 2);
+        QVERIFY(w->pgOptions->ckSimilar->isChecked());
+        QCOMPARE(w->pgOptions->cbSimilarLevel->currentIndex(), 2);
     }
 };
 

@@ -87,14 +87,14 @@ class PreviewTest : public QObject {
 
     QString visibleSlides() const {
         QString out;
-        for (TAdvImage* s : w->AdvImage)
+        for (TAdvImage* s : w->pnSlides->AdvImage)
             out += s->isVisibleTo(w.get()) ? '1' : '0';
         return out;
     }
 
     QString orangeSlides() const {
         QString out;
-        for (QFrame* p : w->pnImage)
+        for (QFrame* p : w->pnSlides->pnImage)
             out += p->palette().color(QPalette::Window) == QColor(255, 128, 0) ? '1' : '0';
         return out;
     }
@@ -129,29 +129,29 @@ private slots:
         search();
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         clickRow(1);
-        QVERIFY(w->Image->NativeFileName().isEmpty()); // moving loads nothing
+        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty()); // moving loads nothing
         QCOMPARE(visibleSlides(), QStringLiteral("00000"));
         QTest::keyClick(w->lvFiles, Qt::Key_Return);
-        QCOMPARE(w->Image->NativeFileName(), w->rowPath(1));
-        QCOMPARE(w->Image->ImageWidth(), 64);
+        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(1));
+        QCOMPARE(w->Panel2->Image->ImageWidth(), 64);
         QCOMPARE(visibleSlides(), QStringLiteral("11000"));
         QCOMPARE(orangeSlides(), QStringLiteral("01000"));
         // The indicator is off again and the title light is teal.
-        QVERIFY(!w->Label1->isVisible());
+        QVERIFY(!w->Panel2->Label1->isVisible());
         QCOMPARE(w->statusText(0), QString());
         QCOMPARE(w->Label4->palette().color(QPalette::WindowText), QColor(0, 128, 128));
         // A double click does the same.
-        w->Image->loadNativeFile(QByteArray());
+        w->Panel2->Image->loadNativeFile(QByteArray());
         const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
         QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
-        QCOMPARE(w->Image->NativeFileName(), w->rowPath(0));
+        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(0));
         // Below the last row it acts on the focused row.
         clickRow(1);
         const QPoint below(r.center().x(), w->lvFiles->viewport()->height() - 5);
         QVERIFY(!w->lvFiles->indexAt(below).isValid());
         QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, below);
-        QCOMPARE(w->Image->NativeFileName(), w->rowPath(1));
+        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(1));
     }
 
     void singleClickModeLoadsTheLastRowAfterTheDelay() {
@@ -161,41 +161,41 @@ private slots:
                               QSize(10, 10));
         search(); // all six have the same size
         QCOMPARE(w->lvFilesModel->rowCount(), 6);
-        w->raClick->setChecked(true);
-        QVERIFY(w->edTime->isEnabled());
-        w->edTime->setText("100");
-        QCOMPARE(w->Timer1->interval(), 100);
+        w->pgOptions->raClick->setChecked(true);
+        QVERIFY(w->pgOptions->edTime->isEnabled());
+        w->pgOptions->edTime->setText("100");
+        QCOMPARE(w->Panel2->Timer1->interval(), 100);
         clickRow(0);
         for (int i = 0; i < 5; ++i)
             QTest::keyClick(w->lvFiles, Qt::Key_Down);
-        QVERIFY(w->Timer1->isActive());
-        QVERIFY(w->PendingPreview);
-        QVERIFY(w->Image->NativeFileName().isEmpty());
-        QTRY_COMPARE(w->Image->NativeFileName(), w->rowPath(5));
-        QVERIFY(!w->Timer1->isActive());
-        QVERIFY(!w->PendingPreview);
+        QVERIFY(w->Panel2->Timer1->isActive());
+        QVERIFY(w->Panel2->PendingPreview);
+        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty());
+        QTRY_COMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(5));
+        QVERIFY(!w->Panel2->Timer1->isActive());
+        QVERIFY(!w->Panel2->PendingPreview);
         QCOMPARE(visibleSlides(), QStringLiteral("11111"));
         QCOMPARE(orangeSlides(), QStringLiteral("00001"));
         // Selecting the row already shown starts no timer.
         clickRow(4);
         clickRow(5);
-        QTRY_VERIFY(!w->Timer1->isActive());
+        QTRY_VERIFY(!w->Panel2->Timer1->isActive());
         // Double-click mode drops a waiting load.
         clickRow(2);
-        QVERIFY(w->Timer1->isActive());
-        w->raDblClick->setChecked(true);
-        QVERIFY(!w->Timer1->isActive());
-        QVERIFY(!w->edTime->isEnabled());
+        QVERIFY(w->Panel2->Timer1->isActive());
+        w->pgOptions->raDblClick->setChecked(true);
+        QVERIFY(!w->Panel2->Timer1->isActive());
+        QVERIFY(!w->pgOptions->edTime->isEnabled());
     }
 
     void delayFieldTakesDigitsOnly() {
-        w->raClick->setChecked(true);
-        QLineEdit* e = w->edTime;
+        w->pgOptions->raClick->setChecked(true);
+        QLineEdit* e = w->pgOptions->edTime;
         e->setFocus();
         e->selectAll();
         QTest::keyClicks(e, "a0b");
         QCOMPARE(e->text(), QStringLiteral("0"));
-        QCOMPARE(w->Timer1->interval(), 5); // 0 acts as 5 ms
+        QCOMPARE(w->Panel2->Timer1->interval(), 5); // 0 acts as 5 ms
         // Printable characters other than digits are refused; the other keys edit.
         using Keys = QList<QPair<Qt::Key, Qt::KeyboardModifiers>>;
         const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
@@ -232,7 +232,7 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
         e->setText(QString());
         QCOMPARE(messages.errors.size(), 1); // not a number: reported, interval kept
-        QCOMPARE(w->Timer1->interval(), 2250);
+        QCOMPARE(w->Panel2->Timer1->interval(), 2250);
     }
 
     void nonImageRowsOpenWithTheirProgram() {
@@ -245,18 +245,18 @@ private slots:
         const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
         QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(opened.size(), 2); // once per double click
-        QVERIFY(w->Image->NativeFileName().isEmpty());
+        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty());
     }
 
     void switchingThePreviewOffShowsTheCaption() {
-        w->ckPreview->setChecked(false);
-        QVERIFY(!w->Image->isVisibleTo(w.get()));
-        QVERIFY(!w->pnScale->isVisibleTo(w.get()));
-        QVERIFY(w->Panel2Caption->isVisibleTo(w.get()));
-        QCOMPARE(w->Panel2Caption->text(), QStringLiteral("不看也罷"));
-        w->ckPreview->setChecked(true);
-        QVERIFY(w->Image->isVisibleTo(w.get()));
-        QVERIFY(!w->Panel2Caption->isVisibleTo(w.get()));
+        w->pgOptions->ckPreview->setChecked(false);
+        QVERIFY(!w->Panel2->Image->isVisibleTo(w.get()));
+        QVERIFY(!w->Panel2->pnScale->isVisibleTo(w.get()));
+        QVERIFY(w->Panel2->Panel2Caption->isVisibleTo(w.get()));
+        QCOMPARE(w->Panel2->Panel2Caption->text(), QStringLiteral("不看也罷"));
+        w->pgOptions->ckPreview->setChecked(true);
+        QVERIFY(w->Panel2->Image->isVisibleTo(w.get()));
+        QVERIFY(!w->Panel2->Panel2Caption->isVisibleTo(w.get()));
     }
 
     void scaleAppliesToTheNextJpeg() {
@@ -266,11 +266,11 @@ private slots:
         if (w->lvFilesModel->rowCount() < 2)
             QSKIP("the two JPEG files were not written with the same size");
         enterOnRow(0);
-        QCOMPARE(w->Image->ImageWidth(), 40); // half, as designed
-        w->rbEighth->setChecked(true);
-        QCOMPARE(w->Image->ImageWidth(), 40); // the shown picture stays
+        QCOMPARE(w->Panel2->Image->ImageWidth(), 40); // half, as designed
+        w->Panel2->rbEighth->setChecked(true);
+        QCOMPARE(w->Panel2->Image->ImageWidth(), 40); // the shown picture stays
         enterOnRow(1);
-        QCOMPARE(w->Image->ImageWidth(), 10);
+        QCOMPARE(w->Panel2->Image->ImageWidth(), 10);
     }
 
     void slidesShowTheGroupAndAClickSelectsWithoutLoading() {
@@ -284,30 +284,30 @@ private slots:
         enterOnRow(1);
         QCOMPARE(visibleSlides(), QStringLiteral("11100"));
         QCOMPARE(orangeSlides(), QStringLiteral("01000"));
-        QCOMPARE(w->slideLetter[0]->text(), QString());
-        const QByteArray shown = w->Image->NativeFileName();
+        QCOMPARE(w->pnSlides->slideLetter[0]->text(), QString());
+        const QByteArray shown = w->Panel2->Image->NativeFileName();
         // Moving within the group in double-click mode only reframes.
         clickRow(2);
         QCOMPARE(orangeSlides(), QStringLiteral("00100"));
-        QCOMPARE(w->Image->NativeFileName(), shown);
+        QCOMPARE(w->Panel2->Image->NativeFileName(), shown);
         // A click on slide 1 selects its row; the preview and the group icon stay.
-        QTest::mouseClick(w->AdvImage[0], Qt::LeftButton);
+        QTest::mouseClick(w->pnSlides->AdvImage[0], Qt::LeftButton);
         QCOMPARE(w->currentRow(), 0);
         QCOMPARE(orangeSlides(), QStringLiteral("10000"));
-        QCOMPARE(w->Image->NativeFileName(), shown);
+        QCOMPARE(w->Panel2->Image->NativeFileName(), shown);
         QCOMPARE(w->HighlightedRow, 2);
         // Switching the strip off clears it; on again shows the letters.
-        w->ckShowSlides->setChecked(false);
+        w->pgOptions->ckShowSlides->setChecked(false);
         QVERIFY(!w->pnSlides->isVisibleTo(w.get()));
         QCOMPARE(visibleSlides(), QStringLiteral("00000"));
-        w->ckShowSlides->setChecked(true);
-        QCOMPARE(w->slideLetter[4]->text(), QStringLiteral("A"));
+        w->pgOptions->ckShowSlides->setChecked(true);
+        QCOMPARE(w->pnSlides->slideLetter[4]->text(), QStringLiteral("A"));
         // A new search clears the strip as well.
         enterOnRow(3);
         QCOMPARE(visibleSlides(), QStringLiteral("11000"));
         search();
         QCOMPARE(visibleSlides(), QStringLiteral("00000"));
-        QCOMPARE(w->slideLetter[0]->text(), QStringLiteral("F"));
+        QCOMPARE(w->pnSlides->slideLetter[0]->text(), QStringLiteral("F"));
     }
 
     void deletingFollowsTheDisk() {
@@ -332,8 +332,8 @@ private slots:
         QCOMPARE(prompts.questions, 2);
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
         // Without confirmation and for good: gone at once.
-        w->ckNoConfirm->setChecked(true);
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoConfirm->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         QCOMPARE(w->DeleteFlags(), platform::FOF_NOCONFIRMATION);
         w->lvFiles->clearSelection();
         clickRow(1); // the row of the middle slide
@@ -345,7 +345,7 @@ private slots:
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:2"));
         QCOMPARE(visibleSlides(), QStringLiteral("10100"));
-        QVERIFY(w->AdvImage[1]->NativeFileName().isEmpty());
+        QVERIFY(w->pnSlides->AdvImage[1]->NativeFileName().isEmpty());
         // The focused row becomes the selection.
         QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 1);
         // Delete while a name is being edited goes to the editor and deletes nothing.
@@ -375,8 +375,8 @@ private slots:
         addImage("d3", "c.bmp", QSize(8, 8));
         search();
         QCOMPARE(w->lvFilesModel->rowCount(), 3);
-        w->ckNoConfirm->setChecked(true);
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoConfirm->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         const QByteArray changed = w->rowPath(0), same = w->rowPath(1);
         {
             QFile f(QFile::decodeName(changed));
@@ -410,7 +410,7 @@ private slots:
         // The hand cursor is the picture's from the start.
         QCOMPARE(viewer->Image->cursor().shape(), Qt::BitmapCursor);
         QCOMPARE(viewer->Image->cursor().hotSpot(), QPoint(15, 13));
-        w->ShowInViewer(w->rowPath(1));
+        w->Panel2->ShowInViewer(w->rowPath(1));
         QVERIFY(viewer->isVisible());
         // A size change after the window was shown lays the picture out again.
         viewer->resize(1024, 768);
@@ -454,11 +454,11 @@ private slots:
         addImage("d2", "b.bmp", QSize(8, 8));
         search();
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
-        w->ckNoConfirm->setChecked(true);
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoConfirm->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         clickRow(0);
         const QByteArray first = w->rowPath(0), second = w->rowPath(1);
-        w->ShowInViewer(first);
+        w->Panel2->ShowInViewer(first);
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
         QVERIFY(!QFile::exists(QFile::decodeName(first)));
         QCOMPARE(w->lvFilesModel->rowCount(), 1);
@@ -486,7 +486,7 @@ private slots:
             QVERIFY(f.open(QIODevice::Append));
             f.write("more bytes");
         }
-        w->ShowInViewer(grown);
+        w->Panel2->ShowInViewer(grown);
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
         QVERIFY(QFile::exists(QFile::decodeName(grown)));
         QCOMPARE(messages.errors.size(), 1);
@@ -498,7 +498,7 @@ private slots:
         // size and time, the shown file is the last of its kind and is kept.
         const QByteArray kept1 = addImage("c1", "copy.bmp", QSize(8, 8), Qt::blue);
         const QByteArray changed2 = addImage("c2", "copy.bmp", QSize(8, 8), Qt::blue);
-        w->ckContent->setChecked(true);
+        w->pgOptions->ckContent->setChecked(true);
         search();
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         {
@@ -512,12 +512,12 @@ private slots:
             QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
         }
         const qsizetype errorsBefore = messages.errors.size();
-        w->ShowInViewer(kept1);
+        w->Panel2->ShowInViewer(kept1);
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
         QVERIFY(QFile::exists(QFile::decodeName(kept1)));
         QCOMPARE(messages.errors.size(), errorsBefore + 1);
         viewer->hide();
-        w->ckContent->setChecked(false);
+        w->pgOptions->ckContent->setChecked(false);
         QFile::remove(QFile::decodeName(kept1));
         QFile::remove(QFile::decodeName(changed2));
 
@@ -525,9 +525,9 @@ private slots:
         const QByteArray kept = addImage("d3", "kept.bmp", QSize(8, 8));
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
-        w->ckNoConfirm->setChecked(false);
+        w->pgOptions->ckNoConfirm->setChecked(false);
         clickRow(0);
-        w->ShowInViewer(kept);
+        w->Panel2->ShowInViewer(kept);
         const int questionsBefore = prompts.questions;
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
         QCOMPARE(prompts.questions, questionsBefore + 1);

@@ -80,7 +80,7 @@ class ProgressCancelTest : public QObject {
         QVERIFY(!progress->isVisible());
         QVERIFY(w->ListIdle);
         QVERIFY(messages.errors.isEmpty());
-        QCOMPARE(w->lstDir->count(), 1);
+        QCOMPARE(w->dirBand->lstDir->count(), 1);
     }
 
 private slots:
@@ -127,7 +127,7 @@ private slots:
     }
 
     void escapeStopsTheContentCheck() {
-        w->ckContent->setChecked(true);
+        w->pgOptions->ckContent->setChecked(true);
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         waitForSearch(*w);
         QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
@@ -219,7 +219,7 @@ private slots:
 
     void closingTheWindowDuringASearchStopsItAndCloses() {
         makeSlowContent();
-        w->ckContent->setChecked(true);
+        w->pgOptions->ckContent->setChecked(true);
         bool closed = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, progress.get(), [&] {
@@ -257,20 +257,20 @@ private slots:
     }
 
     void otherWindowsRefuseInputWhileSearching() {
-        const QString typed = w->Edit1->text();
+        const QString typed = w->dirBand->Edit1->text();
         auto ran = duringNextSearch([this] {
-            QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
+            QTest::keyClicks(w->dirBand->Edit1, QStringLiteral("xyz"));
             QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         });
         QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
         waitForSearch(*w);
         QVERIFY(*ran);
-        QCOMPARE(w->Edit1->text(), typed);
+        QCOMPARE(w->dirBand->Edit1->text(), typed);
         QCOMPARE(w->lvFilesModel->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
         // Once the search is over, input is taken again.
-        QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
-        QCOMPARE(w->Edit1->text(), typed + QStringLiteral("xyz"));
+        QTest::keyClicks(w->dirBand->Edit1, QStringLiteral("xyz"));
+        QCOMPARE(w->dirBand->Edit1->text(), typed + QStringLiteral("xyz"));
     }
 };
 

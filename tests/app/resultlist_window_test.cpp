@@ -130,15 +130,15 @@ private slots:
         addFile("d2", "b.jpg", 5);
         findDuplicates();
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
-        w->ckSize->setChecked(false);
+        w->pgOptions->ckSize->setChecked(false);
         findDuplicates();
         QCOMPARE(messages.errors, QStringList{"您必須至少打一個勾"});
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
         QCOMPARE(w->statusText(1), "Total Files:2" + Hint + Hint);
 
-        w->ckSize->setChecked(true);
-        w->lstDir->clear();
-        w->Edit1->clear();
+        w->pgOptions->ckSize->setChecked(true);
+        w->dirBand->lstDir->clear();
+        w->dirBand->Edit1->clear();
         findDuplicates();
         QCOMPARE(messages.errors.last(), QStringLiteral("您沒有輸入目錄叫我怎麼找?"));
         QCOMPARE(w->lvFilesModel->rowCount(), 2);
@@ -156,10 +156,10 @@ private slots:
         addFile("d1", "a.jpg", 100);
         addFile("d2", "A.JPG", 200);
         addFile("d3", "a.jpg", 200);
-        w->ckName->setChecked(true);
+        w->pgOptions->ckName->setChecked(true);
         findDuplicates();
         QCOMPARE(names(), (QStringList{"a.jpg", "A.JPG"}));
-        w->ckSize->setChecked(false);
+        w->pgOptions->ckSize->setChecked(false);
         findDuplicates();
         QCOMPARE(names(), (QStringList{"A.JPG", "a.jpg", "a.jpg"}));
     }
@@ -222,7 +222,7 @@ private slots:
         QCOMPARE(w->currentRow(), 1);
 
         // With nothing ticked every row is its own group.
-        w->ckSize->setChecked(false);
+        w->pgOptions->ckSize->setChecked(false);
         QTest::keyClick(w->lvFiles, Qt::Key_Down, Qt::ControlModifier);
         QCOMPARE(w->currentRow(), 2);
         QCOMPARE(icons().at(2), QLatin1Char('2'));
@@ -242,8 +242,8 @@ private slots:
         write("d3", "AAAA");
         write("d4", "BBBB");
         write("d5", "CCCCC");
-        w->ckSize->setChecked(false);
-        w->ckContent->setChecked(true);
+        w->pgOptions->ckSize->setChecked(false);
+        w->pgOptions->ckContent->setChecked(true);
         findDuplicates();
         // By size d2 d3 d4 d1; split by content, each part where its first row stood.
         QStringList dirs;
@@ -346,8 +346,8 @@ private slots:
             return dirs;
         };
         if (!size)
-            QTest::mouseClick(w->ckSize, Qt::LeftButton);
-        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+            QTest::mouseClick(w->pgOptions->ckSize, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckContent, Qt::LeftButton);
         QCOMPARE(w->criteria().size, size);
         findDuplicates();
         QCOMPARE(w->lvFilesModel->rowCount(), 4);
@@ -355,7 +355,7 @@ private slots:
         QVERIFY(notice);
         QVERIFY(notice->text().isEmpty());
 
-        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckContent, Qt::LeftButton);
         QVERIFY(notice->isVisibleTo(w.get()));
         QCOMPARE(
             notice->text(),
@@ -374,7 +374,7 @@ private slots:
         QCOMPARE(selectedDirs(), (QStringList{"d2", "d3", "d4"}));
 
         // Both rows of X, then Delete: that is every copy of X, and the answer is No.
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         w->SelectRowAlone(rowOf("d1"));
         clickRow(rowOf("d3"), Qt::ControlModifier);
         QCOMPARE(selectedDirs(), (QStringList{"d1", "d3"}));
@@ -387,10 +387,10 @@ private slots:
         QCOMPARE(w->lvFilesModel->rowCount(), 4);
 
         // Ticked as searched again, the notice goes; a new search records the new ticks.
-        QTest::mouseClick(w->ckContent, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckContent, Qt::LeftButton);
         QVERIFY(notice->text().isEmpty());
         QVERIFY(!notice->isVisibleTo(w.get()));
-        QTest::mouseClick(w->ckTime, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckTime, Qt::LeftButton);
         QVERIFY(!notice->text().isEmpty());
         findDuplicates(); // every minute differs: no groups
         QVERIFY(notice->text().isEmpty());

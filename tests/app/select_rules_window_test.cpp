@@ -76,16 +76,16 @@ private slots:
             return std::optional<QString>(path("b"));
         };
         QVERIFY(openMainWindow(progress, viewer, w, s));
-        w->ckNoConfirm->setChecked(true);
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoConfirm->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         for (const char* d : {"a", "b", "ref"})
             addDirectory(*w, path(d));
         // "ref" protected through the directory list's menu.
-        w->lstDir->setCurrentRow(2);
-        w->PopupMenu3->popup(w->lstDir->mapToGlobal(QPoint(5, 5)));
-        QVERIFY(w->miProtectDir->isEnabled() && !w->miProtectDir->isChecked());
-        w->miProtectDir->trigger();
-        w->PopupMenu3->hide();
+        w->dirBand->lstDir->setCurrentRow(2);
+        w->dirBand->PopupMenu3->popup(w->dirBand->lstDir->mapToGlobal(QPoint(5, 5)));
+        QVERIFY(w->dirBand->miProtectDir->isEnabled() && !w->dirBand->miProtectDir->isChecked());
+        w->dirBand->miProtectDir->trigger();
+        w->dirBand->PopupMenu3->hide();
         QCOMPARE(w->protectedDirectories(),
                  std::vector<std::string>{QFile::encodeName(path("ref")).toStdString()});
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
@@ -135,7 +135,7 @@ private slots:
 
     void captionsInChinese() {
         w->SetLanguage(2);
-        QCOMPARE(w->miProtectDir->text(), QStringLiteral("保護 (不刪除)"));
+        QCOMPARE(w->dirBand->miProtectDir->text(), QStringLiteral("保護 (不刪除)"));
         QCOMPARE(w->miSelect->menuAction()->text(), QStringLiteral("選取"));
         w->SetLanguage(1);
         QCOMPARE(w->miSelect->menuAction()->text(), QStringLiteral("Select"));

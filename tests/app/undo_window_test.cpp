@@ -85,7 +85,7 @@ class UndoWindowTest : public QObject {
         s.undoJournalPath = journalPath;
         s.deleteHasher = std::move(deleteHasher);
         QVERIFY(openMainWindow(progress, viewer, w, s, true));
-        w->ckNoConfirm->setChecked(true); // to the trash without a question
+        w->pgOptions->ckNoConfirm->setChecked(true); // to the trash without a question
     }
 
     // A file of `bytes` in a directory of its own, so the reading order is the
@@ -99,7 +99,7 @@ class UndoWindowTest : public QObject {
     }
 
     void search() {
-        w->Edit1->setText(tmp->path());
+        w->dirBand->Edit1->setText(tmp->path());
         w->AddPendingDirectory();
         QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
         waitForSearch(*w);
@@ -224,7 +224,7 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
 
         // Deleting for good journals nothing, and asking for every copy says so.
-        w->ckNoRecycle->setChecked(true);
+        w->pgOptions->ckNoRecycle->setChecked(true);
         deleteRow(0);
         QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
         QVERIFY(!w->miUndo->isEnabled());
@@ -258,8 +258,9 @@ private slots:
         QTRY_VERIFY(!openEditor());
 
         // The item names the action, in the language of the window.
-        QTest::mouseClick(w->rbChinese, Qt::LeftButton, {}, QPoint(6, w->rbChinese->height() / 2));
-        QVERIFY(w->rbChinese->isChecked());
+        QTest::mouseClick(w->pgOptions->rbChinese, Qt::LeftButton, {},
+                          QPoint(6, w->pgOptions->rbChinese->height() / 2));
+        QVERIFY(w->pgOptions->rbChinese->isChecked());
         QCOMPARE(w->miUndo->text(), QStringLiteral("復原改名 [Ctrl+Z]"));
         clickUndoInMenu();
         QVERIFY(QFile::exists(QFile::decodeName(old)));
@@ -334,7 +335,7 @@ private slots:
         search();
         const QList<QByteArray> before = rowPaths();
         w->SelectRowAlone(0);
-        w->ShowInViewer(before[0]);
+        w->Panel2->ShowInViewer(before[0]);
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
         QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
         viewer->hide();
@@ -400,14 +401,14 @@ private slots:
             QDir().mkpath(d);
             QVERIFY(madeUpPhoto(seed, width).save(d + "/p.jpg", "JPG", 85));
         }
-        QTest::mouseClick(w->ckSize, Qt::LeftButton);
-        QTest::mouseClick(w->ckSimilar, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckSize, Qt::LeftButton);
+        QTest::mouseClick(w->pgOptions->ckSimilar, Qt::LeftButton);
         search();
         const QList<QByteArray> before = rowPaths();
         QCOMPARE(before.size(), 4);
         const auto visibleSlides = [this] {
             QString out;
-            for (TAdvImage* slide : w->AdvImage)
+            for (TAdvImage* slide : w->pnSlides->AdvImage)
                 out += slide->isVisibleTo(w.get()) ? '1' : '0';
             return out;
         };

@@ -41,7 +41,7 @@ inline void waitUntilIdle(TfrmMain& w) {
 
 // Types a directory into the field and adds it to the list, as Enter would.
 inline void addDirectory(TfrmMain& w, const QString& directory) {
-    w.Edit1->setText(directory);
+    w.dirBand->Edit1->setText(directory);
     w.AddPendingDirectory();
 }
 

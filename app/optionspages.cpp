@@ -1,0 +1,373 @@
+#include "optionspages.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+
+#include "filesystem.h"
+#include "fingerprint.h"
+#include "languages.h"
+#include "messages.h"
+#include "searchcache.h"
+#include "settingsstore.h"
+#include "shellfiles.h"
+#include "tupdown.h"
+
+namespace fenwa {
+
+namespace {
+
+// Sets a check box or radio button the way a click of the user would: its handlers run
+// only when the state changes, and selecting a radio button clears the others of its
+// group. Clearing a radio button touches nothing else, so a pair stored with neither
+// selected loads with neither selected (Qt's exclusive groups would refuse that).
+void setButtonAsUser(QAbstractButton* button, bool on) {
+    if (button->isChecked() == on)
+        return;
+    if (on || !qobject_cast<QRadioButton*>(button)) {
+        if (button->isEnabled())
+            button->click();
+        else
+            button->setChecked(on);
+        return;
+    }
+    const bool exclusive = button->autoExclusive();
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(exclusive);
+}
+
+// The window's controls as the settings store reads and writes them. The stored buttons
+// include the preview's scale, so they are looked up in the whole window.
+class WindowSettingsControls : public SettingsControls {
+public:
+    WindowSettingsControls(OptionsPages& pages, SettingsDirectories& directories,
+                           UserMessages* messages)
+        : pages_(pages), directories_(directories), messages_(messages) {}
+
+    void setFlag(const QString& name, bool value) override {
+        if (QAbstractButton* b = button(name))
+            setButtonAsUser(b, value);
+    }
+    void setText(const QString& name, const QString& value) override {
+        if (name == QLatin1String("edTime"))
+            pages_.edTime->setText(value);
+        // The level as 1, 2 or 3; anything else keeps the default.
+        bool number = false;
+        const int level = value.toInt(&number);
+        if (name == QLatin1String("cbSimilarLevel") && number && level >= 1 &&
+            level <= similar::SimilarLevelCount)
+            pages_.cbSimilarLevel->setCurrentIndex(level - 1);
+    }
+    bool flag(const QString& name) const override {
+        QAbstractButton* b = button(name);
+        return b && b->isChecked();
+    }
+    QString text(const QString& name) const override {
+        if (name == QLatin1String("cbSimilarLevel"))
+            return QString::number(pages_.cbSimilarLevel->currentIndex() + 1);
+        return name == QLatin1String("edTime") ? pages_.edTime->text() : QString();
+    }
+    std::vector<std::string> directories() const override {
+        return directories_.directoryEntries();
+    }
+    bool isDirectoryProtected(size_t index) const override {
+        return directories_.isDirectoryProtected(int(index));
+    }
+    void protectDirectory(size_t index) override {
+        directories_.setDirectoryProtected(int(index), true);
+    }
+    std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
+        return platform::DirectoryLineage{}(d);
+    }
+    void appendDirectory(const std::string& directory) override {
+        directories_.appendDirectory(directory);
+    }
+    bool isExistingDirectory(const std::string& directory) const override {
+        return platform::isExistingDirectory(directory);
+    }
+    void showError(const QString& message) override {
+        if (messages_)
+            messages_->error(pages_.window(), message);
+    }
+    void showInformation(const QString& message) override {
+        if (messages_)
+            messages_->information(pages_.window(), message);
+    }
+
+private:
+    // The settings name the check boxes and radio buttons by their object names.
+    QAbstractButton* button(const QString& name) const {
+        return pages_.window()->findChild<QAbstractButton*>(name);
+    }
+
+    OptionsPages& pages_;
+    SettingsDirectories& directories_;
+    UserMessages* messages_;
+};
+
+QCheckBox* check(QWidget* page, const QString& caption, const char* name, QRect g, bool on) {
+    auto* c = new QCheckBox(caption, page);
+    c->setObjectName(name);
+    c->setGeometry(g);
+    c->setChecked(on);
+    return c;
+}
+
+} // namespace
+
+OptionsPages::OptionsPages(OptionsServices services, SettingsDirectories& directories,
+                           QWidget* parent)
+    : QTabWidget(parent), services_(std::move(services)), directories_(directories) {
+    setObjectName("pgOptions");
+    setGeometry(408, 4, 228, 155);
+    buildOptionsPage();
+    buildMorePage();
+
+    for (QCheckBox* box : {ckName, ckSize, ckTime, ckContent, ckSimilar})
+        connect(box, &QCheckBox::toggled, this, &OptionsPages::criteriaChanged);
+    connect(cbSimilarLevel, &QComboBox::currentIndexChanged, this, &OptionsPages::criteriaChanged);
+    connect(edTime, &QLineEdit::textChanged, this, &OptionsPages::edTimeChange);
+    edTime->installEventFilter(this);
+    // Toggling runs the handlers whether the user or the settings loader changes a box.
+    connect(raDblClick, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            raDblClickClick();
+    });
+    connect(raClick, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            raClickClick();
+    });
+    connect(btnSaveOptions, &QPushButton::clicked, this, &OptionsPages::btnSaveOptionsClick);
+    connect(btnClearCache, &QPushButton::clicked, this, &OptionsPages::btnClearCacheClick);
+    showCacheSize();
+    // A radio button's handler runs when it becomes selected, by the user or by a load.
+    for (QRadioButton* language : {rbEnglish, rbChinese})
+        connect(language, &QRadioButton::toggled, this, [this](bool selected) {
+            if (selected)
+                ChangeLangClick();
+        });
+    setCurrentIndex(0);
+}
+
+void OptionsPages::buildOptionsPage() {
+    tbsOptions = new QWidget;
+    tbsOptions->setObjectName("tbsOptions");
+    ckName = check(tbsOptions, QStringLiteral("Name"), "ckName", QRect(6, 4, 68, 20), false);
+    ckSize = check(tbsOptions, QStringLiteral("Size"), "ckSize", QRect(76, 4, 68, 20), true);
+    ckTime = check(tbsOptions, QStringLiteral("Time"), "ckTime", QRect(146, 4, 68, 20), false);
+    // The row of the other three has no room for a fourth caption: Content takes the end
+    // of the next row, under Time, which Include Subdirectories leaves free. It is made
+    // next, so the Tab key goes through the four criteria in a row.
+    ckContent =
+        check(tbsOptions, QStringLiteral("Content"), "ckContent", QRect(154, 24, 70, 20), false);
+    ckInclude = check(tbsOptions, QStringLiteral("Include Subdirectories"), "ckInclude",
+                      QRect(6, 24, 148, 20), true);
+    ckPreview =
+        check(tbsOptions, QStringLiteral("Preview"), "ckPreview", QRect(6, 44, 120, 20), true);
+    ckShowSlides = check(tbsOptions, QStringLiteral("Show Slides"), "ckShowSlides",
+                         QRect(100, 44, 120, 20), true);
+    raDblClick = new QRadioButton(QStringLiteral("Double click to action"), tbsOptions);
+    raDblClick->setObjectName("raDblClick");
+    raDblClick->setGeometry(6, 64, 146, 20);
+    raDblClick->setChecked(true);
+    raClick = new QRadioButton(QStringLiteral("Single click to action"), tbsOptions);
+    raClick->setObjectName("raClick");
+    raClick->setGeometry(6, 84, 146, 20);
+    // Similar and its level take the right end of the two rows of radio buttons.
+    ckSimilar =
+        check(tbsOptions, QStringLiteral("Similar"), "ckSimilar", QRect(154, 64, 70, 20), false);
+    cbSimilarLevel = new QComboBox(tbsOptions);
+    cbSimilarLevel->setObjectName("cbSimilarLevel");
+    cbSimilarLevel->addItems(
+        {QStringLiteral("Strict"), QStringLiteral("Normal"), QStringLiteral("Loose")});
+    cbSimilarLevel->setCurrentIndex(int(similar::SimilarLevel::Normal));
+    cbSimilarLevel->setGeometry(154, 84, 70, 20);
+    // The edit sits in the gap the caption leaves between its two words.
+    Label5 = new QLabel(QStringLiteral("Delay time:                    mSeconds"), tbsOptions);
+    Label5->setGeometry(6, 107, 210, 18);
+    Label5->setObjectName("Label5");
+    edTime = new QLineEdit(QStringLiteral("200"), tbsOptions);
+    edTime->setObjectName("edTime");
+    edTime->setMaxLength(4);
+    edTime->setGeometry(70, 105, 44, 21);
+    edTime->setEnabled(false);
+    UpDown1 = new TUpDown(tbsOptions);
+    UpDown1->setObjectName("UpDown1");
+    UpDown1->setGeometry(114, 105, 16, 21);
+    UpDown1->setRange(0, 9999);
+    UpDown1->setIncrement(10);
+    UpDown1->setAssociate(edTime);
+    UpDown1->setPosition(200);
+    UpDown1->setEnabled(false);
+    addTab(tbsOptions, QStringLiteral("Options"));
+}
+
+void OptionsPages::buildMorePage() {
+    tbsMore = new QWidget;
+    tbsMore->setObjectName("tbsMore");
+    ckNoConfirm = check(tbsMore, QStringLiteral("No confirmation"), "ckNoConfirm",
+                        QRect(6, 4, 210, 20), false);
+    // Its own face, kept in both languages.
+    QFont noConfirmFont(QStringLiteral("新細明體"));
+    noConfirmFont.setPixelSize(12);
+    ckNoConfirm->setFont(noConfirmFont);
+    ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
+                        QRect(6, 26, 210, 20), false);
+    btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
+    btnSaveOptions->setObjectName("btnSaveOptions");
+    btnSaveOptions->setGeometry(6, 52, 105, 25);
+    rbEnglish = new QRadioButton(QStringLiteral("English"), tbsMore);
+    rbEnglish->setObjectName("rbEnglish");
+    rbEnglish->setGeometry(6, 84, 100, 20);
+    rbEnglish->setChecked(true);
+    rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
+    rbChinese->setObjectName("rbChinese");
+    rbChinese->setGeometry(115, 84, 100, 20);
+    btnClearCache = new QPushButton(QStringLiteral("Clear cache"), tbsMore);
+    btnClearCache->setObjectName("btnClearCache");
+    // Beside Save options, its size below it: the page is no taller than the Options page.
+    btnClearCache->setGeometry(115, 52, 105, 25);
+    lbCacheSize = new QLabel(tbsMore);
+    lbCacheSize->setGeometry(115, 106, 105, 18);
+    lbCacheSize->setObjectName("lbCacheSize");
+    addTab(tbsMore, QStringLiteral("More Options"));
+}
+
+Criteria OptionsPages::criteria() const {
+    return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
+                    ckContent->isChecked(), ckSimilar->isChecked()};
+}
+
+int OptionsPages::DeleteFlags() const {
+    int flags = 0;
+    if (ckNoConfirm->isChecked())
+        flags += platform::FOF_NOCONFIRMATION;
+    if (!ckNoRecycle->isChecked())
+        flags += platform::FOF_ALLOWUNDO;
+    return flags;
+}
+
+bool OptionsPages::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == edTime && event->type() == QEvent::KeyPress &&
+        edTimeKeyPress(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QTabWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------
+// Click mode and the delay
+
+bool OptionsPages::edTimeKeyPress(QKeyEvent* event) {
+    // Only digits may be typed. Control characters (Backspace, Tab, the Delete key's
+    // DEL) are no text, and the clipboard keys may carry their letter: those keys edit
+    // and move as usual.
+    for (QKeySequence::StandardKey k :
+         {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::SelectAll,
+          QKeySequence::Undo, QKeySequence::Redo})
+        if (event->matches(k))
+            return false;
+    const QString text = event->text();
+    for (QChar c : text)
+        if (c.isPrint() && (c < QLatin1Char('0') || c > QLatin1Char('9')))
+            return true;
+    return false;
+}
+
+void OptionsPages::edTimeChange() {
+    bool ok = false;
+    const int value = edTime->text().toInt(&ok);
+    if (!ok) {
+        // The interval keeps its value until a valid number is typed.
+        services_.messages->error(
+            window(), QStringLiteral("'%1' is not a valid integer value.").arg(edTime->text()));
+        return;
+    }
+    emit delayChanged(value == 0 ? 5 : value);
+}
+
+void OptionsPages::raDblClickClick() {
+    edTime->setEnabled(false);
+    UpDown1->setEnabled(false);
+    emit doubleClickChosen();
+}
+
+void OptionsPages::raClickClick() {
+    edTime->setEnabled(true);
+    UpDown1->setEnabled(true);
+}
+
+// ---------------------------------------------------------------------------
+// Settings
+
+void OptionsPages::LoadSettings() {
+    if (!services_.openSettings)
+        return;
+    const std::unique_ptr<QSettings> settings = services_.openSettings();
+    if (!settings)
+        return;
+    WindowSettingsControls controls(*this, directories_, services_.messages);
+    loadSettings(*settings, controls);
+}
+
+bool OptionsPages::SaveSettings() {
+    if (!services_.openSettings)
+        return false;
+    const std::unique_ptr<QSettings> settings = services_.openSettings();
+    if (!settings)
+        return false;
+    WindowSettingsControls controls(*this, directories_, services_.messages);
+    return saveSettings(*settings, controls);
+}
+
+void OptionsPages::btnSaveOptionsClick() {
+    SaveSettings();
+}
+
+void OptionsPages::ChangeLangClick() {
+    emit languageChosen(rbEnglish->isChecked() ? English : Chinese);
+}
+
+// ---------------------------------------------------------------------------
+// The cache of fingerprints and content hashes
+
+void OptionsPages::setSearching(bool searching) {
+    searching_ = searching;
+    btnClearCache->setEnabled(!searching);
+}
+
+void OptionsPages::showCacheSize() {
+    const QFileInfo file(QString::fromStdString(services_.searchCachePath));
+    btnClearCache->setEnabled(!searching_ && !services_.searchCachePath.empty());
+    lbCacheSize->setText(file.exists() ? QLocale::c().formattedDataSize(file.size())
+                                       : QStringLiteral("0 bytes"));
+}
+
+void OptionsPages::btnClearCacheClick() {
+    // A search holds the cache open and writes to it as it ends.
+    if (searching_ || services_.searchCachePath.empty())
+        return;
+    if (!services_.messages->confirm(window(),
+                                     QStringLiteral("清除快取? 下次搜尋會重新讀取所有檔案 "
+                                                    "(Clear the cache? The next search "
+                                                    "reads every file again.)")))
+        return;
+    // Emptied through the database, so a fenwa-cli run using it at the same moment is
+    // waited for rather than cut off. A damaged file is set aside by the opening.
+    similar::SearchCache cache(services_.searchCachePath);
+    if (!cache.clear())
+        services_.messages->error(window(), QStringLiteral("無法清除快取 (the cache could not be "
+                                                           "cleared): ") +
+                                                QString::fromStdString(services_.searchCachePath));
+    showCacheSize();
+}
+
+} // namespace fenwa
