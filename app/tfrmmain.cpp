@@ -173,6 +173,7 @@ void TfrmMain::buildTopBand() {
 
     // Title block: a black title under a gray one, offset by two pixels, for a shadow.
     Label3 = label(Panel1, QStringLiteral("Fenwa"), QRect(8, 8, 140, 40));
+    Label3->setObjectName("Label3");
     Label3->setFont(arial(32, true, true));
     setTextColour(Label3, Qt::black);
     Label4 = label(Panel1, QStringLiteral("Fenwa"), QRect(6, 6, 140, 40));
@@ -227,6 +228,7 @@ void TfrmMain::buildTopBand() {
     buildOptionPages();
 
     Bevel3 = verticalBevel(Panel1, 640);
+    Bevel3->setObjectName("Bevel3");
     Image1 = new QLabel(Panel1);
     Image1->setObjectName("Image1");
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
@@ -413,6 +415,7 @@ void TfrmMain::buildWorkArea(QWidget* central) {
                                    SlideBorderWidth);
         // The letter is the panel's caption: it shows wherever no slide covers it.
         auto* letter = new QLabel(slideCaption(size_t(i)), panel);
+        letter->setObjectName(QStringLiteral("slideLetter%1").arg(i + 1));
         letter->setAlignment(Qt::AlignCenter);
         letter->setFont(letterFont);
         setTextColour(letter, colours[i]);

@@ -218,6 +218,8 @@ public:
     void ReportProgress(size_t step, size_t count);
     // True while a search runs beside the window.
     bool isSearching() const { return searching_; }
+    // True while the window works on a search or a delete and takes no input.
+    bool isBusy() const { return isSearching(); }
     // True when the list holds groups of duplicates (Find Duplicates), not every file.
     bool holdsDuplicateGroups() const { return duplicateList_; }
 

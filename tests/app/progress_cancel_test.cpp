@@ -1,33 +1,16 @@
-#include <QCheckBox>
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
 #include <algorithm>
 #include <fstream>
 
-#include "messages.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
+#include "recordedmessages.h"
 #include "windowundertest.h"
 
 using namespace fenwa;
-
-namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString&) override {}
-};
-
-} // namespace
 
 // Stopping a search from the progress window, and the input it refuses meanwhile. The
 // user's action is queued before the search starts, so it runs inside the search's
@@ -73,12 +56,12 @@ class ProgressCancelTest : public QObject {
     }
 
     void expectCancelled() {
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
         QVERIFY(!progress->isVisible());
-        QVERIFY(w->ListIdle);
+        QVERIFY(!w->isBusy());
         QVERIFY(messages.errors.isEmpty());
-        QCOMPARE(w->lstDir->count(), 1);
+        QCOMPARE(part<QListWidget>(*w, "lstDir")->count(), 1);
     }
 
 private slots:
@@ -100,26 +83,27 @@ private slots:
     }
 
     void cancelButtonStopsFindAllAndTheNextSearchRuns() {
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
-        QCOMPARE(progress->btnCancel->text(), QStringLiteral("Cancel"));
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
+        QCOMPARE(part<QPushButton>(*progress, "btnCancel")->text(), QStringLiteral("Cancel"));
 
-        auto ran =
-            duringNextSearch([this] { QTest::mouseClick(progress->btnCancel, Qt::LeftButton); });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        auto ran = duringNextSearch([this] {
+            QTest::mouseClick(part<QPushButton>(*progress, "btnCancel"), Qt::LeftButton);
+        });
+        findAll(*w);
         QVERIFY(*ran);
         expectCancelled();
 
         // The request belonged to that search only.
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
     }
 
     void escapeStopsTheContentCheck() {
-        w->ckContent->setChecked(true);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
+        tick(*w, "ckContent");
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 80); // each a.jpg holds what its b.txt holds
         makeSlowContent();
 
         // Esc once the files are being read, not before.
@@ -132,18 +116,18 @@ private slots:
             }
         });
         watch.start(0);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        findDuplicates(*w);
         watch.stop();
         QVERIFY(sent);
         expectCancelled();
     }
 
     void escapeStopsFindDuplicates() {
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
 
         auto ran = duringNextSearch([this] { QTest::keyClick(progress.get(), Qt::Key_Escape); });
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        findDuplicates(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
@@ -156,7 +140,7 @@ private slots:
         connect(poll, &QTimer::timeout, progress.get(), [this, ran, poll, when] {
             if (!*ran && when()) {
                 *ran = true;
-                QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+                QTest::mouseClick(part<QPushButton>(*progress, "btnCancel"), Qt::LeftButton);
                 poll->stop();
             }
         });
@@ -166,8 +150,8 @@ private slots:
 
     void progressMovesWhileTheTreeIsRead() {
         // The search before ends at 100%; the next one starts again from 0.
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        QCOMPARE(progress->Progress->value(), 100);
+        findAll(*w);
+        QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
         // Enough directories that reading them takes many of the window's progress ticks.
         for (int d = 0; d < 4000; ++d)
             QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
@@ -175,13 +159,13 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, progress.get(), [&] {
             if (progress->isVisible() && w->statusText(1) == QStringLiteral("Reading all files..."))
-                seen.push_back(progress->Progress->value());
+                seen.push_back(part<QProgressBar>(*progress, "Progress")->value());
         });
         watch.start(1);
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        findAll(*w);
         watch.stop();
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
-        QCOMPARE(progress->Progress->value(), 100);
+        QCOMPARE(model(*w)->rowCount(), 80);
+        QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
         // It starts from 0, moves while the directories are read, and never goes back.
         QVERIFY(!seen.empty());
         QCOMPARE(seen.front(), 0);
@@ -194,16 +178,16 @@ private slots:
             QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
         auto ran = cancelWhen([this] {
             return w->statusText(1) == QStringLiteral("Reading all files...") &&
-                   progress->Progress->value() > 0;
+                   part<QProgressBar>(*progress, "Progress")->value() > 0;
         });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        findAll(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
 
     void closingTheWindowDuringASearchStopsItAndCloses() {
         makeSlowContent();
-        w->ckContent->setChecked(true);
+        tick(*w, "ckContent");
         bool closed = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, progress.get(), [&] {
@@ -213,28 +197,28 @@ private slots:
             }
         });
         watch.start(1);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        findDuplicates(*w);
         watch.stop();
         QVERIFY(closed);
         QTRY_VERIFY(!w->isVisible());
         QVERIFY(!progress->isVisible());
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
     }
 
     void otherWindowsRefuseInputWhileSearching() {
-        const QString typed = w->Edit1->text();
+        const QString typed = lineEdit(*w, "Edit1")->text();
         auto ran = duringNextSearch([this] {
-            QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
-            QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+            QTest::keyClicks(lineEdit(*w, "Edit1"), QStringLiteral("xyz"));
+            click(*w, "btnFindAll");
         });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+        findAll(*w);
         QVERIFY(*ran);
-        QCOMPARE(w->Edit1->text(), typed);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), typed);
+        QCOMPARE(model(*w)->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
         // Once the search is over, input is taken again.
-        QTest::keyClicks(w->Edit1, QStringLiteral("xyz"));
-        QCOMPARE(w->Edit1->text(), typed + QStringLiteral("xyz"));
+        QTest::keyClicks(lineEdit(*w, "Edit1"), QStringLiteral("xyz"));
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), typed + QStringLiteral("xyz"));
     }
 };
 
