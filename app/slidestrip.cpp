@@ -49,6 +49,7 @@ SlideStrip::SlideStrip(PaneHost& host, QWidget* parent) : QFrame(parent), host_(
                                    SlideBorderWidth);
         // The letter is the panel's caption: it shows wherever no slide covers it.
         auto* letter = new QLabel(slideCaption(size_t(i)), panel);
+        letter->setObjectName(QStringLiteral("slideLetter%1").arg(i + 1));
         letter->setAlignment(Qt::AlignCenter);
         letter->setFont(letterFont);
         setTextColour(letter, colours[i]);

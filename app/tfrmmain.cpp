@@ -124,6 +124,7 @@ void TfrmMain::buildTopBand() {
 
     // Title block: a black title under a gray one, offset by two pixels, for a shadow.
     Label3 = label(Panel1, QStringLiteral("Fenwa"), QRect(8, 8, 140, 40));
+    Label3->setObjectName("Label3");
     Label3->setFont(arialFont(32, true, true));
     setTextColour(Label3, Qt::black);
     Label4 = label(Panel1, QStringLiteral("Fenwa"), QRect(6, 6, 140, 40));
@@ -155,6 +156,7 @@ void TfrmMain::buildTopBand() {
         {services_.messages, services_.openSettings, services_.searchCachePath}, *dirBand, Panel1);
 
     Bevel3 = verticalBevel(Panel1, 640);
+    Bevel3->setObjectName("Bevel3");
     Image1 = new QLabel(Panel1);
     Image1->setObjectName("Image1");
     Image1->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));

@@ -4,13 +4,8 @@
 // deleted to the trash and for good. Every check is on the exact bytes on the disk.
 
 #include <QBuffer>
-#include <QCheckBox>
 #include <QImage>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTreeView>
-#include <QtTest>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,9 +16,6 @@
 #include "TAdvImage.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 #include "windowundertest.h"
 
 using namespace fenwa;
@@ -98,25 +90,18 @@ class HostileNamesTest : public QObject {
     }
 
     int rowOf(const std::string& path) const {
-        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
             if (w->rowPath(r).toStdString() == path)
                 return r;
         return -1;
     }
 
-    void focusRow(int row) {
-        const QModelIndex index = w->lvFilesModel->index(row, 0);
-        w->lvFiles->setFocus();
-        w->lvFiles->scrollTo(index);
-        w->lvFiles->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                                 QItemSelectionModel::Rows);
-    }
+    void focusRow(int row) { clickRow(*w, row); }
+    TAdvImage* preview() const { return part<TAdvImage>(*w, "Image"); }
 
     // Types a new name into the list's inline editor, as F2 and Enter would.
     void renameRow(int row, const QString& text) {
-        focusRow(row);
-        QTest::keyClick(w->lvFiles, Qt::Key_F2);
-        QLineEdit* editor = w->lvFiles->viewport()->findChild<QLineEdit*>();
+        QLineEdit* editor = startEditing(*w, row);
         QVERIFY(editor);
         if (!text.isNull())
             editor->setText(text);
@@ -166,9 +151,8 @@ private slots:
         };
         QVERIFY(openMainWindow(progress, viewer, w, s, true));
         addDirectory(*w, QFile::decodeName(QByteArray::fromStdString(root)));
-        w->pgOptions->ckName->setChecked(true);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        tick(*w, "ckName");
+        findDuplicates(*w);
     }
 
     void cleanup() {
@@ -179,7 +163,7 @@ private slots:
     }
 
     void listedAndGroupedByTheirExactBytes() {
-        const int rows = w->lvFilesModel->rowCount();
+        const int rows = model(*w)->rowCount();
         QCOMPARE(rows, int(2 * hostileNames().size()));
         std::set<std::string> listed;
         for (int r = 0; r < rows; ++r)
@@ -188,7 +172,7 @@ private slots:
         expected.erase(root + "/d3/\xfe\xff not utf8.bmp");
         QVERIFY(listed == expected);
         // Groups are runs of adjacent rows: each run is one name in two directories.
-        const FileRecordStore& store = w->lvFilesModel->store();
+        const FileRecordStore& store = model(*w)->store();
         for (int r = 0; r < rows; r += 2) {
             QCOMPARE(store.name(size_t(r)), store.name(size_t(r + 1)));
             QVERIFY(store.directory(size_t(r)) != store.directory(size_t(r + 1)));
@@ -202,13 +186,13 @@ private slots:
             const int row = rowOf(path);
             QVERIFY(row >= 0);
             focusRow(row);
-            QTest::keyClick(w->lvFiles, Qt::Key_Return);
+            QTest::keyClick(fileList(*w), Qt::Key_Return);
             if (name.ends_with(".txt")) {
                 QCOMPARE(opened.size(), size_t(1));
                 QCOMPARE(opened.back(), path);
             } else {
-                QCOMPARE(w->Panel2->Image->NativeFileName().toStdString(), path);
-                QCOMPARE(w->Panel2->Image->ImageWidth(), 8);
+                QCOMPARE(preview()->NativeFileName().toStdString(), path);
+                QCOMPARE(preview()->ImageWidth(), 8);
             }
         }
         QVERIFY(messages.errors.isEmpty());
@@ -224,14 +208,13 @@ private slots:
         wide.save(&buffer, "BMP");
         write(root + "/d3/case.bmp", bmpBytes());
         write(root + "/d3/CASE.bmp", bytes);
-        w->pgOptions->ckSize->setChecked(false);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        tick(*w, "ckSize", false);
+        findDuplicates(*w);
         for (const char* name : {"case.bmp", "CASE.bmp", "case.bmp"}) {
             focusRow(rowOf(root + "/d3/" + name));
-            QTest::keyClick(w->lvFiles, Qt::Key_Return);
-            QCOMPARE(w->Panel2->Image->NativeFileName().toStdString(), root + "/d3/" + name);
-            QCOMPARE(w->Panel2->Image->ImageWidth(), name[0] == 'C' ? 12 : 8);
+            QTest::keyClick(fileList(*w), Qt::Key_Return);
+            QCOMPARE(preview()->NativeFileName().toStdString(), root + "/d3/" + name);
+            QCOMPARE(preview()->ImageWidth(), name[0] == 'C' ? 12 : 8);
         }
     }
 
@@ -274,24 +257,22 @@ private slots:
     }
 
     void deletedForGoodAndToTheTrash() {
-        w->pgOptions->ckNoConfirm->setChecked(true);
-        w->pgOptions->ckNoRecycle->setChecked(true);
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
         const std::string quote = root + "/d1/quote\" and 'single'.bmp";
         focusRow(rowOf(quote));
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        pressInList(*w, Qt::Key_Delete);
         QVERIFY(!exists(quote));
         QVERIFY(exists(root + "/d2/quote\" and 'single'.bmp"));
         QCOMPARE(rowOf(quote), -1);
 
-        w->pgOptions->ckNoRecycle->setChecked(false);
+        tick(*w, "ckNoRecycle", false);
         for (const std::string& name :
              {std::string("\xff\xfe not utf8.bmp"), std::string("new\nline.bmp"),
               std::string("-rf leading dash.bmp")}) {
             const std::string path = root + "/d2/" + name;
             focusRow(rowOf(path));
-            QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-            waitUntilIdle(*w);
+            pressInList(*w, Qt::Key_Delete);
             QVERIFY(!exists(path));
             QCOMPARE(rowOf(path), -1);
             QVERIFY(exists(root + "/d1/" + name));
@@ -303,15 +284,13 @@ private slots:
         // may be): the user is asked before it goes for good, and "no" keeps it.
         const std::string longest = root + "/d2/" + std::string(251, 'n') + ".bmp";
         focusRow(rowOf(longest));
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        pressInList(*w, Qt::Key_Delete);
         QCOMPARE(prompts.questions, 1);
         QVERIFY(exists(longest));
         QVERIFY(rowOf(longest) >= 0);
         prompts.answer = true;
         focusRow(rowOf(longest));
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        pressInList(*w, Qt::Key_Delete);
         QCOMPARE(prompts.questions, 2);
         QVERIFY(!exists(longest));
         QCOMPARE(rowOf(longest), -1);

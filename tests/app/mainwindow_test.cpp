@@ -1,24 +1,11 @@
-#include <QAction>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QProgressBar>
-#include <QPushButton>
-#include <QStatusBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
-#include <QtTest>
 #include <fstream>
 
-#include "messages.h"
 #include "recordedmessages.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 #include "windowundertest.h"
 
 using namespace fenwa;
@@ -48,23 +35,13 @@ class MainWindowTest : public QObject {
         return relative.isEmpty() ? tmp->path() : tmp->path() + "/" + relative;
     }
 
-    void typeDirectory(const QString& text) {
-        w->dirBand->Edit1->clear();
-        QTest::keyClicks(w->dirBand->Edit1, text);
-        QTest::keyClick(w->dirBand->Edit1, Qt::Key_Return);
-    }
+    void typeDirectory(const QString& text) { typeInto(*w, "Edit1", text, true); }
+    QListWidget* lstDir() const { return part<QListWidget>(*w, "lstDir"); }
 
     QStringList listedDirectories() const {
         QStringList out;
-        for (int i = 0; i < w->dirBand->lstDir->count(); ++i)
-            out << w->dirBand->lstDir->item(i)->text();
-        return out;
-    }
-
-    QStringList column(int c) const {
-        QStringList out;
-        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
-            out << w->lvFilesModel->index(r, c).data().toString();
+        for (int i = 0; i < lstDir()->count(); ++i)
+            out << lstDir()->item(i)->text();
         return out;
     }
 
@@ -96,23 +73,22 @@ private slots:
 
     void createdState() {
         QCOMPARE(w->windowTitle(), QStringLiteral("Fenwa"));
-        QCOMPARE(w->lblVersion->text(), QStringLiteral("Version: 0.5"));
-        QCOMPARE(w->lblDate->text(), QStringLiteral("Date: 4/20/1998"));
-        QCOMPARE(w->pgOptions->currentWidget(), w->pgOptions->tbsOptions);
-        QVERIFY(!w->Panel2->Timer1->isActive());
-        QCOMPARE(w->Panel2->Timer1->interval(), 200);
-        QVERIFY(!w->pgOptions->edTime->isEnabled());
-        QVERIFY(w->pgOptions->ckSize->isChecked() && !w->pgOptions->ckName->isChecked() &&
-                !w->pgOptions->ckTime->isChecked());
-        QVERIFY(w->pgOptions->ckInclude->isChecked());
-        QVERIFY(!w->Panel2->Label1->isVisible());
-        QVERIFY(w->ListIdle);
-        QCOMPARE(w->HighlightedRow, -1);
+        QCOMPARE(part<QLabel>(*w, "lblVersion")->text(), QStringLiteral("Version: 0.5"));
+        QCOMPARE(part<QLabel>(*w, "lblDate")->text(), QStringLiteral("Date: 4/20/1998"));
+        QCOMPARE(part<QTabWidget>(*w, "pgOptions")->currentWidget(),
+                 part<QWidget>(*w, "tbsOptions"));
+        QVERIFY(!part<QTimer>(*w, "Timer1")->isActive());
+        QCOMPARE(part<QTimer>(*w, "Timer1")->interval(), 200);
+        QVERIFY(!lineEdit(*w, "edTime")->isEnabled());
+        QVERIFY(ticked(*w, "ckSize") && !ticked(*w, "ckName") && !ticked(*w, "ckTime"));
+        QVERIFY(ticked(*w, "ckInclude"));
+        QVERIFY(!part<QLabel>(*w, "Label1")->isVisible());
+        QVERIFY(!w->isBusy());
         QVERIFY(!progress->isVisible());
-        QCOMPARE(w->lvFilesModel->columnCount(), 5);
-        QCOMPARE(w->lvFilesModel->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Size"));
-        QCOMPARE(w->lvFiles->columnWidth(0), 150);
-        QCOMPARE(w->StatusPanel[0]->width(), 80);
+        QCOMPARE(model(*w)->columnCount(), 5);
+        QCOMPARE(model(*w)->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Size"));
+        QCOMPARE(fileList(*w)->columnWidth(0), 150);
+        QCOMPARE(part(*w, "StatusPanel0")->width(), 80);
     }
 
     void altXClosesFromAnyControl_data() {
@@ -122,32 +98,32 @@ private slots:
     }
     void altXClosesFromAnyControl() {
         QFETCH(QString, focus);
-        QWidget* target = w->findChild<QWidget*>(focus);
-        QVERIFY(target);
+        QWidget* target = part(*w, qPrintable(focus));
         target->setFocus();
         QTest::keyClick(target, Qt::Key_X);
         QVERIFY(w->isVisible());
         if (focus == "Edit1")
-            QCOMPARE(w->dirBand->Edit1->text(), QStringLiteral("x")); // X alone types
+            QCOMPARE(lineEdit(*w, "Edit1")->text(), QStringLiteral("x")); // X alone types
         QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
         QVERIFY(!w->isVisible());
     }
 
     void narrowWindowKeepsLogoRightOfSeparator() {
         w->resize(600, 600);
-        QTRY_COMPARE(w->Image1->x(), w->Bevel3->x() + w->Bevel3->width() + 2);
+        const QWidget *logo = part(*w, "Image1"), *bevel = part(*w, "Bevel3");
+        QTRY_COMPARE(logo->x(), bevel->x() + bevel->width() + 2);
         w->resize(1400, 600);
-        QTRY_VERIFY(w->Image1->x() > w->Bevel3->x() + w->Bevel3->width() + 2);
-        const int leftGap = w->Image1->x() - (w->Bevel3->x() + w->Bevel3->width());
-        const int rightGap = w->Panel1->width() - (w->Image1->x() + w->Image1->width());
+        QTRY_VERIFY(logo->x() > bevel->x() + bevel->width() + 2);
+        const int leftGap = logo->x() - (bevel->x() + bevel->width());
+        const int rightGap = part(*w, "Panel1")->width() - (logo->x() + logo->width());
         QVERIFY(qAbs(leftGap - rightGap) <= 1);
     }
 
     void titleAndLogoClicks() {
-        QTest::mouseClick(w->Label4, Qt::LeftButton);
+        QTest::mouseClick(part<QLabel>(*w, "Label4"), Qt::LeftButton);
         QCOMPARE(messages.notices.size(), 1);
         QVERIFY(messages.notices[0].startsWith("Fenwa Version 0.5\nDate:4/20/1998\n\n"));
-        QTest::mouseClick(w->Image1, Qt::LeftButton);
+        QTest::mouseClick(part<QLabel>(*w, "Image1"), Qt::LeftButton);
         QCOMPARE(opened, QStringList{QString::fromLatin1(TfrmMain::MakerPage)});
     }
 
@@ -158,8 +134,8 @@ private slots:
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄, 不然就是目錄名稱輸入錯誤!"});
         typeDirectory(dir("pics"));
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
-        QCOMPARE(w->dirBand->Edit1->text(), dir("pics")); // the edit keeps its text
-        typeDirectory(dir("pics"));                       // already listed: silence
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), dir("pics")); // the edit keeps its text
+        typeDirectory(dir("pics"));                           // already listed: silence
         QCOMPARE(messages.errors.size(), 1);
         typeDirectory(dir("pics/2020"));
         QCOMPARE(messages.errors.last(),
@@ -181,9 +157,9 @@ private slots:
     void directoryPickedWithTheDialog() {
         QDir(dir()).mkpath("pics");
         nextPick = dir("pics/does-not-exist.jpg");
-        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
+        click(*w, "btnAddDir");
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
-        QCOMPARE(w->dirBand->Edit1->text(), dir("pics"));
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), dir("pics"));
         // The first show applies the English texts of the dialog.
         QCOMPARE(lastPick.title, QStringLiteral("You can input any file name"));
         QCOMPARE(lastPick.initialDirectory, QString()); // the edit was empty
@@ -191,7 +167,7 @@ private slots:
 
         // With a directory in the edit the dialog starts there.
         nextPick.reset(); // cancelled
-        QTest::mouseClick(w->dirBand->btnAddDir, Qt::LeftButton);
+        click(*w, "btnAddDir");
         QCOMPARE(lastPick.initialDirectory, dir("pics"));
         QCOMPARE(lastPick.fileName, dir("pics") + "/Any File Name");
         QCOMPARE(listedDirectories(), QStringList{dir("pics")});
@@ -203,36 +179,35 @@ private slots:
             QDir(dir()).mkpath(d);
             typeDirectory(dir(d));
         }
-        w->dirBand->PopupMenu3Popup();
-        QVERIFY(!w->dirBand->miDelItems->isEnabled());
-        QVERIFY(w->dirBand->miDelAllItems->isEnabled());
-        w->dirBand->lstDir->item(0)->setSelected(true);
-        w->dirBand->lstDir->item(2)->setSelected(true);
-        w->dirBand->PopupMenu3Popup();
-        QVERIFY(w->dirBand->miDelItems->isEnabled());
-        QTest::mouseClick(w->dirBand->btnSubDir, Qt::LeftButton);
+        QVERIFY(!offered(*w, "lstDir", "miDelItems"));
+        QVERIFY(offered(*w, "lstDir", "miDelAllItems"));
+        const auto clickEntry = [&](int i, Qt::KeyboardModifiers modifiers = {}) {
+            const QRect r = lstDir()->visualItemRect(lstDir()->item(i));
+            QTest::mouseClick(lstDir()->viewport(), Qt::LeftButton, modifiers, r.center());
+        };
+        clickEntry(0);
+        clickEntry(2, Qt::ControlModifier);
+        QVERIFY(offered(*w, "lstDir", "miDelItems"));
+        click(*w, "btnSubDir");
         QCOMPARE(listedDirectories(), (QStringList{dir("b"), dir("d")}));
         // A click on an entry copies it into the edit.
-        const QRect r = w->dirBand->lstDir->visualItemRect(w->dirBand->lstDir->item(1));
-        QTest::mouseClick(w->dirBand->lstDir->viewport(), Qt::LeftButton, {}, r.center());
-        QCOMPARE(w->dirBand->Edit1->text(), dir("d"));
-        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
-        QCOMPARE(w->dirBand->lstDir->count(), 0);
+        clickEntry(1);
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), dir("d"));
+        click(*w, "btnClearDir");
+        QCOMPARE(lstDir()->count(), 0);
     }
 
     void findAllWithNothingListedKeepsThePreviousRows() {
         QDir(dir()).mkpath("p");
         makeFile(dir("p/one.jpg"));
         typeDirectory(dir("p"));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
-        QTest::mouseClick(w->dirBand->btnClearDir, Qt::LeftButton);
-        w->dirBand->Edit1->clear();
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 1);
+        click(*w, "btnClearDir");
+        typeInto(*w, "Edit1", {});
+        findAll(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄叫我怎麼找?"});
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        QCOMPARE(model(*w)->rowCount(), 1);
     }
 
     void findAllListsEveryFileInReadingOrder() {
@@ -247,60 +222,52 @@ private slots:
         makeFile(dir("other/z.bmp"), 1);
         typeDirectory(dir("top"));
         // An unlisted directory typed into the edit joins the list and the search.
-        w->dirBand->Edit1->setText(dir("other"));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        typeInto(*w, "Edit1", dir("other"));
+        findAll(*w);
         QVERIFY(messages.errors.isEmpty());
         QCOMPARE(listedDirectories(), (QStringList{dir("top"), dir("other")}));
-        QCOMPARE(column(ColName), (QStringList{"photo.jpg", "a.gif", "b.txt", "z.bmp"}));
-        QCOMPARE(column(ColDirectory),
+        QCOMPARE(column(*w, ColName), (QStringList{"photo.jpg", "a.gif", "b.txt", "z.bmp"}));
+        QCOMPARE(column(*w, ColDirectory),
                  (QStringList{dir("top"), dir("top/a"), dir("top/B"), dir("other")}));
-        QCOMPARE(column(ColSize), (QStringList{"10", "4", "3", "1"}));
+        QCOMPARE(column(*w, ColSize), (QStringList{"10", "4", "3", "1"}));
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:4"));
         QCOMPARE(w->statusText(0), QStringLiteral("100%"));
         QVERIFY(!progress->isVisible());
-        QCOMPARE(progress->Progress->value(), 100);
-        QVERIFY(w->ListIdle);
+        QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
 
         // Without subdirectories only the listed directories' own files, and a wrong
         // text in the edit is reported but the search goes on.
-        w->pgOptions->ckInclude->setChecked(false);
-        w->dirBand->Edit1->setText(dir("missing"));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        tick(*w, "ckInclude", false);
+        typeInto(*w, "Edit1", dir("missing"));
+        findAll(*w);
         QCOMPARE(messages.errors, QStringList{"您沒有輸入目錄, 不然就是目錄名稱輸入錯誤!"});
-        QCOMPARE(column(ColName), (QStringList{"photo.jpg", "z.bmp"}));
+        QCOMPARE(column(*w, ColName), (QStringList{"photo.jpg", "z.bmp"}));
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:2"));
     }
 
     void resultListMenuEnabling() {
-        w->PopupMenu1Popup();
-        for (QAction* a : w->PopupMenu1->actions())
+        QMenu* menu = openContextMenu(*w, "lvFiles");
+        QVERIFY(menu);
+        for (QAction* a : menu->actions())
             if (!a->isSeparator())
                 QVERIFY2(!a->isEnabled(), qPrintable(a->text()));
+        closeMenus();
 
         QDir(dir()).mkpath("p");
         for (const char* n : {"a.jpg", "b.jpg", "c.txt"})
             makeFile(dir("p/") + n);
         typeDirectory(dir("p"));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
-        const QRect r0 = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
-        const QRect r2 = w->lvFiles->visualRect(w->lvFilesModel->index(2, 0));
-        QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r0.center());
-        w->PopupMenu1Popup();
-        QVERIFY(w->miPreview->isEnabled());
-        QVERIFY(w->miDelete->isEnabled());
-        QVERIFY(w->miNextGroup->isEnabled() && w->miOpen->isEnabled());
-        QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, Qt::ControlModifier, r2.center());
-        w->PopupMenu1Popup();
-        QVERIFY(!w->miPreview->isEnabled()); // two rows selected
-        QVERIFY(w->miDelete->isEnabled());
-        w->pgOptions->ckPreview->setChecked(false);
-        QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r0.center());
-        w->PopupMenu1Popup();
-        QVERIFY(!w->miPreview->isEnabled()); // preview is off
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 3);
+        clickRow(*w, 0);
+        for (const char* item : {"miPreview", "miDelete", "miNextGroup", "miOpen"})
+            QVERIFY2(offered(*w, "lvFiles", item), item);
+        clickRow(*w, 2, Qt::ControlModifier);
+        QVERIFY(!offered(*w, "lvFiles", "miPreview")); // two rows selected
+        QVERIFY(offered(*w, "lvFiles", "miDelete"));
+        tick(*w, "ckPreview", false);
+        clickRow(*w, 0);
+        QVERIFY(!offered(*w, "lvFiles", "miPreview")); // preview is off
     }
 };
 

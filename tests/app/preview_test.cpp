@@ -1,27 +1,14 @@
-#include <QCheckBox>
 #include <QDateTime>
 #include <QFileInfo>
 #include <QFrame>
 #include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
-#include <QtTest>
 #include <fstream>
 
 #include "TAdvImage.h"
-#include "messages.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 #include "windowundertest.h"
 
 using namespace fenwa;
@@ -70,32 +57,32 @@ class PreviewTest : public QObject {
         return QFile::encodeName(path);
     }
 
-    void search() {
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
-    }
-
-    void clickRow(int row) {
-        const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(row, 0));
-        QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
-    }
-
+    void search() { findDuplicates(*w); }
+    void clickRow(int row) { fenwa::clickRow(*w, row); }
     void enterOnRow(int row) {
         clickRow(row);
-        QTest::keyClick(w->lvFiles, Qt::Key_Return);
+        QTest::keyClick(fileList(*w), Qt::Key_Return);
     }
-
-    QString visibleSlides() const {
-        QString out;
-        for (TAdvImage* s : w->pnSlides->AdvImage)
-            out += s->isVisibleTo(w.get()) ? '1' : '0';
-        return out;
+    void deleteKey() { pressInList(*w, Qt::Key_Delete); }
+    void deleteInViewer() {
+        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 30000);
     }
+    TAdvImage* preview() const { return part<TAdvImage>(*w, "Image"); }
+    TAdvImage* slide(int i) const { return nth<TAdvImage>(*w, "AdvImage", i + 1); }
+    QString letter(int i) const { return nth<QLabel>(*w, "slideLetter", i + 1)->text(); }
+    TAdvImage* shown() const { return part<TAdvImage>(*viewer, "Image"); }
+    QTimer* timer() const { return part<QTimer>(*w, "Timer1"); }
 
-    QString orangeSlides() const {
+    // One character a slide: '1' where it shows, or (`orange`) where its frame is orange.
+    QString slides(bool orange = false) const {
         QString out;
-        for (QFrame* p : w->pnSlides->pnImage)
-            out += p->palette().color(QPalette::Window) == QColor(255, 128, 0) ? '1' : '0';
+        for (int i = 0; i < 5; ++i)
+            out += (orange ? nth(*w, "pnImage", i + 1)->palette().color(QPalette::Window) ==
+                                 QColor(255, 128, 0)
+                           : slide(i)->isVisibleTo(w.get()))
+                       ? '1'
+                       : '0';
         return out;
     }
 
@@ -127,31 +114,32 @@ private slots:
         addImage("d1", "a.bmp", QSize(64, 48));
         addImage("d2", "b.bmp", QSize(64, 48));
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         clickRow(1);
-        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty()); // moving loads nothing
-        QCOMPARE(visibleSlides(), QStringLiteral("00000"));
-        QTest::keyClick(w->lvFiles, Qt::Key_Return);
-        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(1));
-        QCOMPARE(w->Panel2->Image->ImageWidth(), 64);
-        QCOMPARE(visibleSlides(), QStringLiteral("11000"));
-        QCOMPARE(orangeSlides(), QStringLiteral("01000"));
+        QVERIFY(preview()->NativeFileName().isEmpty()); // moving loads nothing
+        QCOMPARE(slides(), QStringLiteral("00000"));
+        QTest::keyClick(fileList(*w), Qt::Key_Return);
+        QCOMPARE(preview()->NativeFileName(), w->rowPath(1));
+        QCOMPARE(preview()->ImageWidth(), 64);
+        QCOMPARE(slides(), QStringLiteral("11000"));
+        QCOMPARE(slides(true), QStringLiteral("01000"));
         // The indicator is off again and the title light is teal.
-        QVERIFY(!w->Panel2->Label1->isVisible());
+        QVERIFY(!part<QLabel>(*w, "Label1")->isVisible());
         QCOMPARE(w->statusText(0), QString());
-        QCOMPARE(w->Label4->palette().color(QPalette::WindowText), QColor(0, 128, 128));
+        QCOMPARE(part<QLabel>(*w, "Label4")->palette().color(QPalette::WindowText),
+                 QColor(0, 128, 128));
         // A double click does the same.
-        w->Panel2->Image->loadNativeFile(QByteArray());
-        const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
-        QTest::mouseClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
-        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
-        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(0));
+        preview()->loadNativeFile(QByteArray());
+        const QRect r = fileList(*w)->visualRect(model(*w)->index(0, 0));
+        QTest::mouseClick(fileList(*w)->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(fileList(*w)->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(preview()->NativeFileName(), w->rowPath(0));
         // Below the last row it acts on the focused row.
         clickRow(1);
-        const QPoint below(r.center().x(), w->lvFiles->viewport()->height() - 5);
-        QVERIFY(!w->lvFiles->indexAt(below).isValid());
-        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, below);
-        QCOMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(1));
+        const QPoint below(r.center().x(), fileList(*w)->viewport()->height() - 5);
+        QVERIFY(!fileList(*w)->indexAt(below).isValid());
+        QTest::mouseDClick(fileList(*w)->viewport(), Qt::LeftButton, {}, below);
+        QCOMPARE(preview()->NativeFileName(), w->rowPath(1));
     }
 
     void singleClickModeLoadsTheLastRowAfterTheDelay() {
@@ -160,42 +148,40 @@ private slots:
             paths << addImage(QStringLiteral("d%1").arg(i), QStringLiteral("p%1.bmp").arg(i),
                               QSize(10, 10));
         search(); // all six have the same size
-        QCOMPARE(w->lvFilesModel->rowCount(), 6);
-        w->pgOptions->raClick->setChecked(true);
-        QVERIFY(w->pgOptions->edTime->isEnabled());
-        w->pgOptions->edTime->setText("100");
-        QCOMPARE(w->Panel2->Timer1->interval(), 100);
+        QCOMPARE(model(*w)->rowCount(), 6);
+        tick(*w, "raClick");
+        QVERIFY(lineEdit(*w, "edTime")->isEnabled());
+        typeInto(*w, "edTime", "100");
+        QCOMPARE(timer()->interval(), 100);
         clickRow(0);
         for (int i = 0; i < 5; ++i)
-            QTest::keyClick(w->lvFiles, Qt::Key_Down);
-        QVERIFY(w->Panel2->Timer1->isActive());
-        QVERIFY(w->Panel2->PendingPreview);
-        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty());
-        QTRY_COMPARE(w->Panel2->Image->NativeFileName(), w->rowPath(5));
-        QVERIFY(!w->Panel2->Timer1->isActive());
-        QVERIFY(!w->Panel2->PendingPreview);
-        QCOMPARE(visibleSlides(), QStringLiteral("11111"));
-        QCOMPARE(orangeSlides(), QStringLiteral("00001"));
+            QTest::keyClick(fileList(*w), Qt::Key_Down);
+        QVERIFY(timer()->isActive());
+        QVERIFY(preview()->NativeFileName().isEmpty());
+        QTRY_COMPARE(preview()->NativeFileName(), w->rowPath(5));
+        QVERIFY(!timer()->isActive());
+        QCOMPARE(slides(), QStringLiteral("11111"));
+        QCOMPARE(slides(true), QStringLiteral("00001"));
         // Selecting the row already shown starts no timer.
         clickRow(4);
         clickRow(5);
-        QTRY_VERIFY(!w->Panel2->Timer1->isActive());
+        QTRY_VERIFY(!timer()->isActive());
         // Double-click mode drops a waiting load.
         clickRow(2);
-        QVERIFY(w->Panel2->Timer1->isActive());
-        w->pgOptions->raDblClick->setChecked(true);
-        QVERIFY(!w->Panel2->Timer1->isActive());
-        QVERIFY(!w->pgOptions->edTime->isEnabled());
+        QVERIFY(timer()->isActive());
+        tick(*w, "raDblClick");
+        QVERIFY(!timer()->isActive());
+        QVERIFY(!lineEdit(*w, "edTime")->isEnabled());
     }
 
     void delayFieldTakesDigitsOnly() {
-        w->pgOptions->raClick->setChecked(true);
-        QLineEdit* e = w->pgOptions->edTime;
+        tick(*w, "raClick");
+        QLineEdit* e = lineEdit(*w, "edTime");
         e->setFocus();
         e->selectAll();
         QTest::keyClicks(e, "a0b");
         QCOMPARE(e->text(), QStringLiteral("0"));
-        QCOMPARE(w->Panel2->Timer1->interval(), 5); // 0 acts as 5 ms
+        QCOMPARE(timer()->interval(), 5); // 0 acts as 5 ms
         // Printable characters other than digits are refused; the other keys edit.
         using Keys = QList<QPair<Qt::Key, Qt::KeyboardModifiers>>;
         const Qt::KeyboardModifiers none, ctrl = Qt::ControlModifier;
@@ -232,7 +218,7 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
         e->setText(QString());
         QCOMPARE(messages.errors.size(), 1); // not a number: reported, interval kept
-        QCOMPARE(w->Panel2->Timer1->interval(), 2250);
+        QCOMPARE(timer()->interval(), 2250);
     }
 
     void nonImageRowsOpenWithTheirProgram() {
@@ -242,35 +228,35 @@ private slots:
         enterOnRow(0);
         QCOMPARE(opened.size(), 1);
         QVERIFY(opened[0].endsWith("/more.txt"));
-        const QRect r = w->lvFiles->visualRect(w->lvFilesModel->index(0, 0));
-        QTest::mouseDClick(w->lvFiles->viewport(), Qt::LeftButton, {}, r.center());
+        const QRect r = fileList(*w)->visualRect(model(*w)->index(0, 0));
+        QTest::mouseDClick(fileList(*w)->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(opened.size(), 2); // once per double click
-        QVERIFY(w->Panel2->Image->NativeFileName().isEmpty());
+        QVERIFY(preview()->NativeFileName().isEmpty());
     }
 
     void switchingThePreviewOffShowsTheCaption() {
-        w->pgOptions->ckPreview->setChecked(false);
-        QVERIFY(!w->Panel2->Image->isVisibleTo(w.get()));
-        QVERIFY(!w->Panel2->pnScale->isVisibleTo(w.get()));
-        QVERIFY(w->Panel2->Panel2Caption->isVisibleTo(w.get()));
-        QCOMPARE(w->Panel2->Panel2Caption->text(), QStringLiteral("不看也罷"));
-        w->pgOptions->ckPreview->setChecked(true);
-        QVERIFY(w->Panel2->Image->isVisibleTo(w.get()));
-        QVERIFY(!w->Panel2->Panel2Caption->isVisibleTo(w.get()));
+        tick(*w, "ckPreview", false);
+        QVERIFY(!preview()->isVisibleTo(w.get()));
+        QVERIFY(!part<QFrame>(*w, "pnScale")->isVisibleTo(w.get()));
+        QVERIFY(part<QLabel>(*w, "Panel2Caption")->isVisibleTo(w.get()));
+        QCOMPARE(part<QLabel>(*w, "Panel2Caption")->text(), QStringLiteral("不看也罷"));
+        tick(*w, "ckPreview");
+        QVERIFY(preview()->isVisibleTo(w.get()));
+        QVERIFY(!part<QLabel>(*w, "Panel2Caption")->isVisibleTo(w.get()));
     }
 
     void scaleAppliesToTheNextJpeg() {
         addImage("d1", "a.jpg", QSize(80, 64));
         addImage("d2", "b.jpg", QSize(80, 64));
         search();
-        if (w->lvFilesModel->rowCount() < 2)
+        if (model(*w)->rowCount() < 2)
             QSKIP("the two JPEG files were not written with the same size");
         enterOnRow(0);
-        QCOMPARE(w->Panel2->Image->ImageWidth(), 40); // half, as designed
-        w->Panel2->rbEighth->setChecked(true);
-        QCOMPARE(w->Panel2->Image->ImageWidth(), 40); // the shown picture stays
+        QCOMPARE(preview()->ImageWidth(), 40); // half, as designed
+        tick(*w, "rbEighth");
+        QCOMPARE(preview()->ImageWidth(), 40); // the shown picture stays
         enterOnRow(1);
-        QCOMPARE(w->Panel2->Image->ImageWidth(), 10);
+        QCOMPARE(preview()->ImageWidth(), 10);
     }
 
     void slidesShowTheGroupAndAClickSelectsWithoutLoading() {
@@ -280,34 +266,35 @@ private slots:
         addImage("d4", "other.bmp", QSize(9, 9));
         addImage("d5", "other2.bmp", QSize(9, 9));
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 5);
+        QCOMPARE(model(*w)->rowCount(), 5);
         enterOnRow(1);
-        QCOMPARE(visibleSlides(), QStringLiteral("11100"));
-        QCOMPARE(orangeSlides(), QStringLiteral("01000"));
-        QCOMPARE(w->pnSlides->slideLetter[0]->text(), QString());
-        const QByteArray shown = w->Panel2->Image->NativeFileName();
+        QCOMPARE(slides(), QStringLiteral("11100"));
+        QCOMPARE(slides(true), QStringLiteral("01000"));
+        QCOMPARE(letter(0), QString());
+        const QByteArray shown = preview()->NativeFileName();
         // Moving within the group in double-click mode only reframes.
         clickRow(2);
-        QCOMPARE(orangeSlides(), QStringLiteral("00100"));
-        QCOMPARE(w->Panel2->Image->NativeFileName(), shown);
+        QCOMPARE(slides(true), QStringLiteral("00100"));
+        QCOMPARE(preview()->NativeFileName(), shown);
         // A click on slide 1 selects its row; the preview and the group icon stay.
-        QTest::mouseClick(w->pnSlides->AdvImage[0], Qt::LeftButton);
+        QTest::mouseClick(slide(0), Qt::LeftButton);
         QCOMPARE(w->currentRow(), 0);
-        QCOMPARE(orangeSlides(), QStringLiteral("10000"));
-        QCOMPARE(w->Panel2->Image->NativeFileName(), shown);
-        QCOMPARE(w->HighlightedRow, 2);
+        QCOMPARE(slides(true), QStringLiteral("10000"));
+        QCOMPARE(preview()->NativeFileName(), shown);
+        for (size_t r : {0, 1, 2})
+            QCOMPARE(model(*w)->store().icon(r), 2);
         // Switching the strip off clears it; on again shows the letters.
-        w->pgOptions->ckShowSlides->setChecked(false);
-        QVERIFY(!w->pnSlides->isVisibleTo(w.get()));
-        QCOMPARE(visibleSlides(), QStringLiteral("00000"));
-        w->pgOptions->ckShowSlides->setChecked(true);
-        QCOMPARE(w->pnSlides->slideLetter[4]->text(), QStringLiteral("A"));
+        tick(*w, "ckShowSlides", false);
+        QVERIFY(!part<QFrame>(*w, "pnSlides")->isVisibleTo(w.get()));
+        QCOMPARE(slides(), QStringLiteral("00000"));
+        tick(*w, "ckShowSlides");
+        QCOMPARE(letter(4), QStringLiteral("A"));
         // A new search clears the strip as well.
         enterOnRow(3);
-        QCOMPARE(visibleSlides(), QStringLiteral("11000"));
+        QCOMPARE(slides(), QStringLiteral("11000"));
         search();
-        QCOMPARE(visibleSlides(), QStringLiteral("00000"));
-        QCOMPARE(w->pnSlides->slideLetter[0]->text(), QStringLiteral("F"));
+        QCOMPARE(slides(), QStringLiteral("00000"));
+        QCOMPARE(letter(0), QStringLiteral("F"));
     }
 
     void deletingFollowsTheDisk() {
@@ -315,55 +302,48 @@ private slots:
         const QByteArray b = addImage("d2", "b.bmp", QSize(8, 8));
         const QByteArray c = addImage("d3", "c.bmp", QSize(8, 8));
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
         enterOnRow(0);
-        QCOMPARE(visibleSlides(), QStringLiteral("11100"));
-        w->lvFiles->selectAll();
+        QCOMPARE(slides(), QStringLiteral("11100"));
+        QTest::keyClick(fileList(*w), Qt::Key_A, Qt::ControlModifier);
         // Every copy of the group is selected: asked once more, and the user says no.
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        deleteKey();
         QCOMPARE(prompts.questions, 1);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
         // One copy: the desktop's question, and again no.
-        w->lvFiles->clearSelection();
         clickRow(2);
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        deleteKey();
         QCOMPARE(prompts.questions, 2);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
         // Without confirmation and for good: gone at once.
-        w->pgOptions->ckNoConfirm->setChecked(true);
-        w->pgOptions->ckNoRecycle->setChecked(true);
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
         QCOMPARE(w->DeleteFlags(), platform::FOF_NOCONFIRMATION);
-        w->lvFiles->clearSelection();
         clickRow(1); // the row of the middle slide
         const QByteArray middle = w->rowPath(1);
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        deleteKey();
         QCOMPARE(prompts.questions, 2);
         QVERIFY(!QFile::exists(QFile::decodeName(middle)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:2"));
-        QCOMPARE(visibleSlides(), QStringLiteral("10100"));
-        QVERIFY(w->pnSlides->AdvImage[1]->NativeFileName().isEmpty());
+        QCOMPARE(slides(), QStringLiteral("10100"));
+        QVERIFY(slide(1)->NativeFileName().isEmpty());
         // The focused row becomes the selection.
-        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(fileList(*w)->selectionModel()->selectedRows().size(), 1);
         // Delete while a name is being edited goes to the editor and deletes nothing.
-        w->lvFiles->edit(w->lvFilesModel->index(0, 0));
-        QVERIFY(w->isEditingName());
-        QLineEdit* editor = w->lvFiles->viewport()->findChild<QLineEdit*>();
-        QVERIFY(editor);
+        QLineEdit* editor = startEditing(*w, 0);
+        QVERIFY(editor && w->isEditingName());
         QTest::keyClick(editor, Qt::Key_Delete);
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         QTest::keyClick(editor, Qt::Key_Escape);
         QTRY_VERIFY(!w->isEditingName());
         // Deleting everything leaves an empty list, once the user confirms deleting every copy.
         prompts.answer = true;
-        w->lvFiles->selectAll();
-        w->miDelete->trigger();
-        waitUntilIdle(*w);
+        QTest::keyClick(fileList(*w), Qt::Key_A, Qt::ControlModifier);
+        QVERIFY(choose(*w, "lvFiles", "miDelete"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 30000);
         QCOMPARE(prompts.questions, 3);
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
         QVERIFY(!QFile::exists(QFile::decodeName(a)) && !QFile::exists(QFile::decodeName(b)) &&
                 !QFile::exists(QFile::decodeName(c)));
@@ -374,9 +354,9 @@ private slots:
         addImage("d2", "b.bmp", QSize(8, 8));
         addImage("d3", "c.bmp", QSize(8, 8));
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
-        w->pgOptions->ckNoConfirm->setChecked(true);
-        w->pgOptions->ckNoRecycle->setChecked(true);
+        QCOMPARE(model(*w)->rowCount(), 3);
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
         const QByteArray changed = w->rowPath(0), same = w->rowPath(1);
         {
             QFile f(QFile::decodeName(changed));
@@ -384,17 +364,14 @@ private slots:
             f.write("grown since the search");
         }
         clickRow(0);
-        clickRow(1);
-        w->lvFiles->selectionModel()->select(
-            w->lvFilesModel->index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 2);
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        fenwa::clickRow(*w, 1, Qt::ControlModifier);
+        QCOMPARE(fileList(*w)->selectionModel()->selectedRows().size(), 2);
+        deleteKey();
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(changed)));
         QVERIFY(QFile::exists(QFile::decodeName(changed)));
         QVERIFY(!QFile::exists(QFile::decodeName(same)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         QCOMPARE(prompts.questions, 0);
     }
 
@@ -403,42 +380,41 @@ private slots:
         addImage("d2", "small.bmp", QSize(800, 600), Qt::green);
         addImage("d3", "notes.txt", QSize(), Qt::red, 3);
         addImage("d4", "last.bmp", QSize(100, 100), Qt::red);
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 4);
         clickRow(1);
         // The hand cursor is the picture's from the start.
-        QCOMPARE(viewer->Image->cursor().shape(), Qt::BitmapCursor);
-        QCOMPARE(viewer->Image->cursor().hotSpot(), QPoint(15, 13));
-        w->Panel2->ShowInViewer(w->rowPath(1));
+        QCOMPARE(shown()->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(shown()->cursor().hotSpot(), QPoint(15, 13));
+        viewRow(*w, 1);
         QVERIFY(viewer->isVisible());
         // A size change after the window was shown lays the picture out again.
         viewer->resize(1024, 768);
         QTRY_COMPARE(viewer->width(), 1024);
-        QCOMPARE(viewer->Image->geometry(), QRect(0, 0, 1024, 768));
+        QCOMPARE(shown()->geometry(), QRect(0, 0, 1024, 768));
         QTest::keyClick(viewer.get(), Qt::Key_Right);
-        QCOMPARE(viewer->Image->x(), 0); // a picture that fits does not move
+        QCOMPARE(shown()->x(), 0); // a picture that fits does not move
 
         viewer->ShowFile(w->rowPath(0));
-        QCOMPARE(viewer->Image->size(), QSize(2000, 1500));
-        QCOMPARE(viewer->Image->cursor().shape(), Qt::BitmapCursor);
+        QCOMPARE(shown()->size(), QSize(2000, 1500));
+        QCOMPARE(shown()->cursor().shape(), Qt::BitmapCursor);
         for (int i = 0; i < 4; ++i)
             QTest::keyClick(viewer.get(), Qt::Key_Right);
-        QCOMPARE(viewer->Image->x(), -820);
+        QCOMPARE(shown()->x(), -820);
         QTest::keyClick(viewer.get(), Qt::Key_Right);
-        QCOMPARE(viewer->Image->x(), -976);
+        QCOMPARE(shown()->x(), -976);
         QTest::keyClick(viewer.get(), Qt::Key_Right);
-        QCOMPARE(viewer->Image->x(), -976);
+        QCOMPARE(shown()->x(), -976);
 
         // Page Down skips the text file; Shift makes no difference.
-        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(1, 0));
+        fileList(*w)->setCurrentIndex(model(*w)->index(1, 0));
         viewer->ShowFile(w->rowPath(1));
         QTest::keyClick(viewer.get(), Qt::Key_PageDown, Qt::ShiftModifier);
-        QCOMPARE(viewer->Image->NativeFileName(), w->rowPath(3));
+        QCOMPARE(shown()->NativeFileName(), w->rowPath(3));
         QCOMPARE(w->currentRow(), 3);
-        QVERIFY(w->lvFiles->selectionModel()->selectedRows().isEmpty());
+        QVERIFY(fileList(*w)->selectionModel()->selectedRows().isEmpty());
         QTest::keyClick(viewer.get(), Qt::Key_PageDown); // the last image: nothing moves
-        QCOMPARE(viewer->Image->NativeFileName(), w->rowPath(3));
+        QCOMPARE(shown()->NativeFileName(), w->rowPath(3));
         QTest::keyClick(viewer.get(), Qt::Key_Home);
         QCOMPARE(w->currentRow(), 0);
         QTest::keyClick(viewer.get(), Qt::Key_End);
@@ -453,41 +429,39 @@ private slots:
         addImage("d1", "a.bmp", QSize(8, 8));
         addImage("d2", "b.bmp", QSize(8, 8));
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
-        w->pgOptions->ckNoConfirm->setChecked(true);
-        w->pgOptions->ckNoRecycle->setChecked(true);
-        clickRow(0);
+        QCOMPARE(model(*w)->rowCount(), 2);
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
         const QByteArray first = w->rowPath(0), second = w->rowPath(1);
-        w->Panel2->ShowInViewer(first);
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        viewRow(*w, 0);
+        deleteInViewer();
         QVERIFY(!QFile::exists(QFile::decodeName(first)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
-        QCOMPARE(viewer->Image->NativeFileName(), second);
+        QCOMPARE(model(*w)->rowCount(), 1);
+        QCOMPARE(shown()->NativeFileName(), second);
         QVERIFY(viewer->isVisible());
         // The last copy of its group: asked about even without confirmations, and kept
         // when the answer is No.
         const int asked = prompts.questions;
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        deleteInViewer();
         QCOMPARE(prompts.questions, asked + 1);
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        QCOMPARE(model(*w)->rowCount(), 1);
         QVERIFY(QFile::exists(QFile::decodeName(second)));
         prompts.answer = true;
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        deleteInViewer();
         prompts.answer = false;
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
         QVERIFY(!viewer->isVisible());
 
         // A file changed since the search is named and kept.
         const QByteArray grown = addImage("d4", "grown.bmp", QSize(8, 8));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        findAll(*w);
         {
             QFile f(QFile::decodeName(grown));
             QVERIFY(f.open(QIODevice::Append));
             f.write("more bytes");
         }
-        w->Panel2->ShowInViewer(grown);
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        viewRow(*w, 0);
+        deleteInViewer();
         QVERIFY(QFile::exists(QFile::decodeName(grown)));
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(viewer->isVisible());
@@ -498,9 +472,9 @@ private slots:
         // size and time, the shown file is the last of its kind and is kept.
         const QByteArray kept1 = addImage("c1", "copy.bmp", QSize(8, 8), Qt::blue);
         const QByteArray changed2 = addImage("c2", "copy.bmp", QSize(8, 8), Qt::blue);
-        w->pgOptions->ckContent->setChecked(true);
+        tick(*w, "ckContent");
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         {
             const QFileInfo before(QFile::decodeName(changed2));
             const QDateTime modified = before.lastModified();
@@ -512,27 +486,26 @@ private slots:
             QVERIFY(f.setFileTime(modified, QFileDevice::FileModificationTime));
         }
         const qsizetype errorsBefore = messages.errors.size();
-        w->Panel2->ShowInViewer(kept1);
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        viewRow(*w, w->rowPath(0) == kept1 ? 0 : 1);
+        deleteInViewer();
         QVERIFY(QFile::exists(QFile::decodeName(kept1)));
         QCOMPARE(messages.errors.size(), errorsBefore + 1);
         viewer->hide();
-        w->pgOptions->ckContent->setChecked(false);
+        tick(*w, "ckContent", false);
         QFile::remove(QFile::decodeName(kept1));
         QFile::remove(QFile::decodeName(changed2));
 
         // A declined request changes nothing.
         const QByteArray kept = addImage("d3", "kept.bmp", QSize(8, 8));
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        w->pgOptions->ckNoConfirm->setChecked(false);
-        clickRow(0);
-        w->Panel2->ShowInViewer(kept);
+        findAll(*w);
+        tick(*w, "ckNoConfirm", false);
+        viewRow(*w, 0);
+        QCOMPARE(shown()->NativeFileName(), kept);
         const int questionsBefore = prompts.questions;
-        QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        deleteInViewer();
         QCOMPARE(prompts.questions, questionsBefore + 1);
         QVERIFY(QFile::exists(QFile::decodeName(kept)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        QCOMPARE(model(*w)->rowCount(), 1);
         QVERIFY(viewer->isVisible());
     }
 };

@@ -1,35 +1,18 @@
-#include <QCheckBox>
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
 #include <algorithm>
 #include <fstream>
 #include <utility>
 
-#include "messages.h"
+#include "recordedmessages.h"
 #include "search.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 #include "windowundertest.h"
 
 using namespace fenwa;
-
-namespace {
-
-struct RecordedMessages : UserMessages {
-    QStringList errors;
-    void error(QWidget*, const QString& text) override { errors << text; }
-    void information(QWidget*, const QString&) override {}
-};
-
-} // namespace
 
 // Stopping a search from the progress window, and the input it refuses meanwhile. The
 // user's action is queued before the search starts, so it runs while the search does.
@@ -75,12 +58,12 @@ class ProgressCancelTest : public QObject {
     }
 
     void expectCancelled() {
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:0"));
         QVERIFY(!progress->isVisible());
-        QVERIFY(w->ListIdle);
+        QVERIFY(!w->isBusy());
         QVERIFY(messages.errors.isEmpty());
-        QCOMPARE(w->dirBand->lstDir->count(), 1);
+        QCOMPARE(part<QListWidget>(*w, "lstDir")->count(), 1);
     }
 
 private slots:
@@ -107,30 +90,27 @@ private slots:
     }
 
     void cancelButtonStopsFindAllAndTheNextSearchRuns() {
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
-        QCOMPARE(progress->btnCancel->text(), QStringLiteral("Cancel"));
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
+        QCOMPARE(part<QPushButton>(*progress, "btnCancel")->text(), QStringLiteral("Cancel"));
 
-        auto ran =
-            duringNextSearch([this] { QTest::mouseClick(progress->btnCancel, Qt::LeftButton); });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        auto ran = duringNextSearch([this] {
+            QTest::mouseClick(part<QPushButton>(*progress, "btnCancel"), Qt::LeftButton);
+        });
+        findAll(*w);
         QVERIFY(*ran);
         expectCancelled();
 
         // The request belonged to that search only.
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
     }
 
     void escapeStopsTheContentCheck() {
-        w->pgOptions->ckContent->setChecked(true);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80); // each a.jpg holds what its b.txt holds
+        tick(*w, "ckContent");
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 80); // each a.jpg holds what its b.txt holds
         makeSlowContent();
 
         // Esc once the files are being read, not before.
@@ -143,21 +123,18 @@ private slots:
             }
         });
         watch.start(0);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        findDuplicates(*w);
         watch.stop();
         QVERIFY(sent);
         expectCancelled();
     }
 
     void escapeStopsFindDuplicates() {
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
 
         auto ran = duringNextSearch([this] { QTest::keyClick(progress.get(), Qt::Key_Escape); });
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        findDuplicates(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
@@ -170,7 +147,7 @@ private slots:
         connect(poll, &QTimer::timeout, progress.get(), [this, ran, poll, when] {
             if (!*ran && when()) {
                 *ran = true;
-                QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+                QTest::mouseClick(part<QPushButton>(*progress, "btnCancel"), Qt::LeftButton);
                 poll->stop();
             }
         });
@@ -180,23 +157,22 @@ private slots:
 
     void progressMovesWhileTheTreeIsRead() {
         // The search before ends at 100%; the next one starts again from 0.
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(progress->Progress->value(), 100);
+        findAll(*w);
+        QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
         // Enough directories that reading them moves the bar many times.
         for (int d = 0; d < 4000; ++d)
             QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
         std::vector<int> seen;
+        QProgressBar* bar = part<QProgressBar>(*progress, "Progress");
         const QMetaObject::Connection watch =
-            connect(progress->Progress, &QProgressBar::valueChanged, progress.get(), [&](int v) {
+            connect(bar, &QProgressBar::valueChanged, progress.get(), [&](int v) {
                 if (w->statusText(1) == QStringLiteral("Reading all files..."))
                     seen.push_back(v);
             });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        findAll(*w);
         disconnect(watch);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
-        QCOMPARE(progress->Progress->value(), 100);
+        QCOMPARE(model(*w)->rowCount(), 80);
+        QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
         // It starts from 0, moves while the directories are read, and never goes back.
         QVERIFY(!seen.empty());
         QCOMPARE(seen.front(), 0);
@@ -209,17 +185,16 @@ private slots:
             QDir().mkpath(tmp->path() + QStringLiteral("/wide/%1").arg(d));
         auto ran = cancelWhen([this] {
             return w->statusText(1) == QStringLiteral("Reading all files...") &&
-                   progress->Progress->value() > 0;
+                   part<QProgressBar>(*progress, "Progress")->value() > 0;
         });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        findAll(*w);
         QVERIFY(*ran);
         expectCancelled();
     }
 
     void closingTheWindowDuringASearchStopsItAndCloses() {
         makeSlowContent();
-        w->pgOptions->ckContent->setChecked(true);
+        tick(*w, "ckContent");
         bool closed = false;
         QTimer watch;
         connect(&watch, &QTimer::timeout, progress.get(), [&] {
@@ -229,48 +204,45 @@ private slots:
             }
         });
         watch.start(1);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
+        click(*w, "btnFindDuplicates");
         QTRY_VERIFY_WITH_TIMEOUT(closed, 30000);
         watch.stop();
         // The close waited for the search to stop: nothing runs on once it returned.
         QVERIFY(!w->isSearching());
         QVERIFY(!w->isVisible());
         QVERIFY(!progress->isVisible());
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
     }
 
     void aFailedSearchLeavesTheWindowUsable() {
         failNext = true;
         QSignalSpy finished(w.get(), &TfrmMain::searchFinished);
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        findDuplicates(*w);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors.front().startsWith(QStringLiteral("搜尋失敗")));
         messages.errors.clear();
         expectCancelled();
         // The next search runs to its end, and the window stays open.
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 80);
         QVERIFY(w->isVisible());
     }
 
     void otherWindowsRefuseInputWhileSearching() {
-        const QString typed = w->dirBand->Edit1->text();
+        const QString typed = lineEdit(*w, "Edit1")->text();
         auto ran = duringNextSearch([this] {
-            QTest::keyClicks(w->dirBand->Edit1, QStringLiteral("xyz"));
-            QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
+            QTest::keyClicks(lineEdit(*w, "Edit1"), QStringLiteral("xyz"));
+            click(*w, "btnFindAll");
         });
-        QTest::mouseClick(w->btnFindAll, Qt::LeftButton);
-        waitForSearch(*w);
+        findAll(*w);
         QVERIFY(*ran);
-        QCOMPARE(w->dirBand->Edit1->text(), typed);
-        QCOMPARE(w->lvFilesModel->rowCount(), 80);
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), typed);
+        QCOMPARE(model(*w)->rowCount(), 80);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:80"));
         // Once the search is over, input is taken again.
-        QTest::keyClicks(w->dirBand->Edit1, QStringLiteral("xyz"));
-        QCOMPARE(w->dirBand->Edit1->text(), typed + QStringLiteral("xyz"));
+        QTest::keyClicks(lineEdit(*w, "Edit1"), QStringLiteral("xyz"));
+        QCOMPARE(lineEdit(*w, "Edit1")->text(), typed + QStringLiteral("xyz"));
     }
 };
 

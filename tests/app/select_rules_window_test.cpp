@@ -1,15 +1,8 @@
 // Selecting by rule in the main window, then deleting through the planner: what is left
 // on disk is the kept file and the protected one, and a protected file survives a
 // Delete answered No.
-#include <QAction>
-#include <QCheckBox>
-#include <QLabel>
 #include <QListWidget>
-#include <QMenu>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTreeView>
-#include <QtTest>
 #include <fstream>
 #include <utime.h>
 
@@ -54,7 +47,7 @@ class SelectRulesWindowTest : public QObject {
     }
     QStringList selectedPaths() const {
         QStringList paths;
-        for (const QModelIndex& index : w->lvFiles->selectionModel()->selectedRows())
+        for (const QModelIndex& index : fileList(*w)->selectionModel()->selectedRows())
             paths << QFile::decodeName(w->rowPath(index.row()));
         paths.sort();
         return paths;
@@ -76,69 +69,67 @@ private slots:
             return std::optional<QString>(path("b"));
         };
         QVERIFY(openMainWindow(progress, viewer, w, s));
-        w->pgOptions->ckNoConfirm->setChecked(true);
-        w->pgOptions->ckNoRecycle->setChecked(true);
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
         for (const char* d : {"a", "b", "ref"})
             addDirectory(*w, path(d));
         // "ref" protected through the directory list's menu.
-        w->dirBand->lstDir->setCurrentRow(2);
-        w->dirBand->PopupMenu3->popup(w->dirBand->lstDir->mapToGlobal(QPoint(5, 5)));
-        QVERIFY(w->dirBand->miProtectDir->isEnabled() && !w->dirBand->miProtectDir->isChecked());
-        w->dirBand->miProtectDir->trigger();
-        w->dirBand->PopupMenu3->hide();
+        auto* lstDir = part<QListWidget>(*w, "lstDir");
+        QTest::mouseClick(lstDir->viewport(), Qt::LeftButton, {},
+                          lstDir->visualItemRect(lstDir->item(2)).center());
+        QVERIFY(!action(*w, "miProtectDir")->isChecked());
+        QVERIFY(choose(*w, "lstDir", "miProtectDir"));
         QCOMPARE(w->protectedDirectories(),
                  std::vector<std::string>{QFile::encodeName(path("ref")).toStdString()});
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
-        QCOMPARE(w->lvFilesModel->rowCount(), 5);
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 5);
     }
 
     void aRuleSelectsAndDeleteLeavesTheKeptAndProtectedFiles() {
-        w->PopupMenu1Popup();
-        QVERIFY(w->miSelect->menuAction()->isEnabled());
+        QVERIFY(offered(*w, "lvFiles", "miSelect"));
         // The newest is kept in each group; the protected, oldest x.jpg is never selected.
-        QCOMPARE(w->SelectByRule(actions::KeepRule::Newest), size_t(0));
+        QVERIFY(choose(*w, "lvFiles", "miKeepNewest"));
+        QVERIFY(!selectionNote(*w).contains("left for you"));
         QCOMPARE(selectedPaths(), (QStringList{path("a/x.jpg"), path("a/y.txt")}));
-        QVERIFY(w->lblSelection->text().contains("2 files, 12 bytes"));
+        QVERIFY(selectionNote(*w).contains("2 files, 12 bytes"));
         // The selection is the user's to change: Invert within groups, and back.
-        w->miInvertSelection->trigger();
+        QVERIFY(choose(*w, "lvFiles", "miInvertSelection"));
         QCOMPARE(selectedPaths(),
                  (QStringList{path("b/x.jpg"), path("b/y.txt"), path("ref/x.jpg")}));
-        w->miInvertSelection->trigger();
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        QVERIFY(choose(*w, "lvFiles", "miInvertSelection"));
+        pressInList(*w, Qt::Key_Delete);
         QVERIFY(!QFile::exists(path("a/x.jpg")) && !QFile::exists(path("a/y.txt")));
         for (const char* kept : {"b/x.jpg", "b/y.txt", "ref/x.jpg"})
             QVERIFY2(QFile::exists(path(kept)), kept);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
     }
 
     void aProtectedFileSurvivesADeleteAnsweredNo() {
         // Kept under the chosen directory: b/x.jpg stays, and ref/x.jpg is protected.
-        QCOMPARE(w->SelectByRule(actions::KeepRule::UnderDirectory), size_t(0));
+        QVERIFY(choose(*w, "lvFiles", "miKeepUnder"));
+        QVERIFY(!selectionNote(*w).contains("left for you"));
         QVERIFY(selectedPaths().isEmpty());
-        w->miClearSelection->trigger();
+        QVERIFY(!offered(*w, "lvFiles", "miClearSelection")); // nothing to clear
         int refRow = -1;
-        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
             if (QFile::decodeName(w->rowPath(r)) == path("ref/x.jpg"))
                 refRow = r;
         QVERIFY(refRow >= 0);
-        w->SelectRowAlone(refRow);
+        clickRow(*w, refRow);
         prompts.questions.clear();
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        pressInList(*w, Qt::Key_Delete);
         QCOMPARE(prompts.questions.size(), 1);
         QVERIFY(prompts.questions.front().contains(path("ref/x.jpg")));
         QVERIFY(QFile::exists(path("ref/x.jpg")));
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
     }
 
     void captionsInChinese() {
-        w->SetLanguage(2);
-        QCOMPARE(w->dirBand->miProtectDir->text(), QStringLiteral("保護 (不刪除)"));
-        QCOMPARE(w->miSelect->menuAction()->text(), QStringLiteral("選取"));
-        w->SetLanguage(1);
-        QCOMPARE(w->miSelect->menuAction()->text(), QStringLiteral("Select"));
+        tick(*w, "rbChinese");
+        QCOMPARE(action(*w, "miProtectDir")->text(), QStringLiteral("保護 (不刪除)"));
+        QCOMPARE(part<QMenu>(*w, "miSelect")->title(), QStringLiteral("選取"));
+        tick(*w, "rbEnglish");
+        QCOMPARE(part<QMenu>(*w, "miSelect")->title(), QStringLiteral("Select"));
     }
 
     void cleanupTestCase() {

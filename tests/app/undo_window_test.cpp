@@ -1,16 +1,9 @@
 // Undo in the main window, driven by keys and the list's menu: deletes to the trash and
 // renames are reversed, across a restart too, and a rename re-checks its file first.
-#include <QAction>
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QTreeView>
-#include <QtTest>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +15,6 @@
 #include "madeupphoto.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
-#include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 #include "undojournal.h"
 #include "windowundertest.h"
 
@@ -44,16 +34,6 @@ struct NoPrompts : platform::ShellPrompts {
 std::string contentOf(const QByteArray& path) {
     std::ifstream in(path.toStdString(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// One key event per character: QTest::keyClicks cannot send every text.
-void typeText(QWidget* target, const QString& text) {
-    for (QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &press);
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
-        QApplication::sendEvent(target, &release);
-    }
 }
 
 // A photo-like picture `width` pixels wide.
@@ -85,7 +65,7 @@ class UndoWindowTest : public QObject {
         s.undoJournalPath = journalPath;
         s.deleteHasher = std::move(deleteHasher);
         QVERIFY(openMainWindow(progress, viewer, w, s, true));
-        w->pgOptions->ckNoConfirm->setChecked(true); // to the trash without a question
+        tick(*w, "ckNoConfirm"); // to the trash without a question
     }
 
     // A file of `bytes` in a directory of its own, so the reading order is the
@@ -99,57 +79,33 @@ class UndoWindowTest : public QObject {
     }
 
     void search() {
-        w->dirBand->Edit1->setText(tmp->path());
-        w->AddPendingDirectory();
-        QTest::mouseClick(w->btnFindDuplicates, Qt::LeftButton);
-        waitForSearch(*w);
+        addDirectory(*w, tmp->path());
+        findDuplicates(*w);
     }
 
     QList<QByteArray> rowPaths() const {
         QList<QByteArray> paths;
-        for (int r = 0; r < w->lvFilesModel->rowCount(); ++r)
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
             paths << w->rowPath(r);
         return paths;
     }
 
     void deleteRow(int row) {
-        w->SelectRowAlone(row);
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        clickRow(*w, row);
+        pressInList(*w, Qt::Key_Delete);
     }
 
-    void ctrlZ() { QTest::keyClick(w->lvFiles, Qt::Key_Z, Qt::ControlModifier); }
-
-    QLineEdit* openEditor() const {
-        for (QLineEdit* e : w->lvFiles->viewport()->findChildren<QLineEdit*>())
-            if (e->isVisible())
-                return e;
-        return nullptr;
-    }
-
-    // F2, the new text, Enter: as a user renames a row.
-    void editName(int row, const QString& text) {
-        w->lvFiles->setFocus();
-        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, ColName));
-        QTest::keyClick(w->lvFiles, Qt::Key_F2);
-        QLineEdit* editor = openEditor();
-        QVERIFY(editor);
-        editor->selectAll();
-        typeText(editor, text);
-        QTest::keyClick(editor, Qt::Key_Return);
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!openEditor());
-    }
+    void ctrlZ() { pressInList(*w, Qt::Key_Z, Qt::ControlModifier); }
 
     // Opens the list's menu and clicks the Undo item.
     void clickUndoInMenu() {
-        w->PopupMenu1->popup(w->lvFiles->viewport()->mapToGlobal(QPoint(10, 10)));
-        QVERIFY(QTest::qWaitForWindowExposed(w->PopupMenu1));
-        QVERIFY(w->miUndo->isEnabled());
-        QTest::mouseClick(w->PopupMenu1, Qt::LeftButton, {},
-                          w->PopupMenu1->actionGeometry(w->miUndo).center());
-        QTRY_VERIFY(!w->PopupMenu1->isVisible());
+        QMenu* menu = openContextMenu(*w, "lvFiles", QPoint(10, 10));
+        QVERIFY(menu && QTest::qWaitForWindowExposed(menu));
+        QAction* undo = menuItem(*menu, "miUndo");
+        QVERIFY(undo->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(undo).center());
+        QTRY_VERIFY(!menu->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 30000);
     }
 
 private slots:
@@ -187,8 +143,8 @@ private slots:
         search();
         const QList<QByteArray> before = rowPaths();
         QCOMPARE(before.size(), 5);
-        QVERIFY(!w->miUndo->isEnabled());
-        QCOMPARE(w->miUndo->text(), QStringLiteral("Undo [Ctrl+Z]"));
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
+        QCOMPARE(action(*w, "miUndo")->text(), QStringLiteral("Undo [Ctrl+Z]"));
 
         // The middle row of the first group.
         const int rowB = 1;
@@ -196,25 +152,25 @@ private slots:
         QVERIFY(bytes.count(b));
         deleteRow(rowB);
         QVERIFY(!QFile::exists(QFile::decodeName(b)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 4);
-        QVERIFY(w->miUndo->isEnabled());
-        QCOMPARE(w->miUndo->text(), QStringLiteral("Undo Delete [Ctrl+Z]"));
+        QCOMPARE(model(*w)->rowCount(), 4);
+        QVERIFY(action(*w, "miUndo")->isEnabled());
+        QCOMPARE(action(*w, "miUndo")->text(), QStringLiteral("Undo Delete [Ctrl+Z]"));
 
         ctrlZ();
         QCOMPARE(contentOf(b), bytes[b]);
         QCOMPARE(rowPaths(), before); // at its old place
         QCOMPARE(w->currentRow(), rowB);
-        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(fileList(*w)->selectionModel()->selectedRows().size(), 1);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:5"));
         QVERIFY(messages.errors.isEmpty());
-        QVERIFY(!w->miUndo->isEnabled());
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
 
         // Two deletes, then two Undos: the last one first, and all back in order.
         deleteRow(4);
         deleteRow(0);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
         ctrlZ();
-        QCOMPARE(w->lvFilesModel->rowCount(), 4);
+        QCOMPARE(model(*w)->rowCount(), 4);
         QCOMPARE(w->rowPath(0), before[0]);
         QVERIFY(!QFile::exists(QFile::decodeName(before[4])));
         ctrlZ();
@@ -224,53 +180,50 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
 
         // Deleting for good journals nothing, and asking for every copy says so.
-        w->pgOptions->ckNoRecycle->setChecked(true);
+        tick(*w, "ckNoRecycle");
         deleteRow(0);
         QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
-        QVERIFY(!w->miUndo->isEnabled());
-        w->lvFiles->selectAll();
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
-        waitUntilIdle(*w);
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
+        QTest::keyClick(fileList(*w), Qt::Key_A, Qt::ControlModifier);
+        pressInList(*w, Qt::Key_Delete);
         QCOMPARE(prompts.questions.size(), 1);
         QVERIFY(prompts.questions[0].contains(QStringLiteral("無法復原")));
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
-        QVERIFY(!w->miUndo->isEnabled());
+        QCOMPARE(model(*w)->rowCount(), 0);
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
     }
 
     void undoFromTheMenuRenamesBackAndAnOpenEditorKeepsCtrlZ() {
         const QByteArray old = addFile("p", "x.jpg", "x");
         addFile("q", "y.jpg", "y");
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         const int row = w->rowPath(0) == old ? 0 : 1;
-        editName(row, QStringLiteral("renamed.jpg"));
+        editName(*w, row, QStringLiteral("renamed.jpg"));
         QVERIFY(messages.errors.isEmpty());
         QVERIFY(QFile::exists(tmp->path() + "/p/renamed.jpg"));
 
         // Ctrl+Z in the name editor is the editor's own.
-        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(row, ColName));
-        QTest::keyClick(w->lvFiles, Qt::Key_F2);
-        QLineEdit* editor = openEditor();
+        QLineEdit* editor = startEditing(*w, row);
         QVERIFY(editor);
         QTest::keyClick(editor, Qt::Key_Z, Qt::ControlModifier);
         QVERIFY(QFile::exists(tmp->path() + "/p/renamed.jpg"));
         QTest::keyClick(editor, Qt::Key_Escape);
-        QTRY_VERIFY(!openEditor());
+        QTRY_VERIFY(!openEditor(*w));
 
         // The item names the action, in the language of the window.
-        QTest::mouseClick(w->pgOptions->rbChinese, Qt::LeftButton, {},
-                          QPoint(6, w->pgOptions->rbChinese->height() / 2));
-        QVERIFY(w->pgOptions->rbChinese->isChecked());
-        QCOMPARE(w->miUndo->text(), QStringLiteral("復原改名 [Ctrl+Z]"));
+        QAbstractButton* chinese = button(*w, "rbChinese");
+        QTest::mouseClick(chinese, Qt::LeftButton, {}, QPoint(6, chinese->height() / 2));
+        QVERIFY(ticked(*w, "rbChinese"));
+        QCOMPARE(action(*w, "miUndo")->text(), QStringLiteral("復原改名 [Ctrl+Z]"));
         clickUndoInMenu();
         QVERIFY(QFile::exists(QFile::decodeName(old)));
         QVERIFY(!QFile::exists(tmp->path() + "/p/renamed.jpg"));
-        QCOMPARE(w->lvFilesModel->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
-        QVERIFY(!w->miUndo->isEnabled());
-        QCOMPARE(w->miUndo->text(), QStringLiteral("復原 [Ctrl+Z]"));
+        QCOMPARE(model(*w)->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
+        QCOMPARE(action(*w, "miUndo")->text(), QStringLiteral("復原 [Ctrl+Z]"));
 
         // The old name taken in the meantime: nothing is replaced, the user is told.
-        editName(row, QStringLiteral("again.jpg"));
+        editName(*w, row, QStringLiteral("again.jpg"));
         addFile("p", "x.jpg", "newcomer");
         ctrlZ();
         QCOMPARE(contentOf(old), std::string("newcomer"));
@@ -285,19 +238,19 @@ private slots:
         search();
         const int row = w->rowPath(0) == grown ? 0 : 1;
         std::ofstream(grown.toStdString(), std::ios::app) << "more";
-        editName(row, QStringLiteral("z.jpg"));
+        editName(*w, row, QStringLiteral("z.jpg"));
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(grown)));
         QVERIFY(messages.errors[0].contains(QStringLiteral("沒有改名")));
         QVERIFY(messages.errors[0].contains(QStringLiteral("size changed")));
         QVERIFY(QFile::exists(QFile::decodeName(grown)));
         QVERIFY(!QFile::exists(tmp->path() + "/p/z.jpg"));
-        QCOMPARE(w->lvFilesModel->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
-        QVERIFY(!w->miUndo->isEnabled());
+        QCOMPARE(model(*w)->index(row, ColName).data().toString(), QStringLiteral("x.jpg"));
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
 
         // Gone since the search: refused and named too.
         QFile::remove(QFile::decodeName(grown));
-        editName(row, QStringLiteral("z.jpg"));
+        editName(*w, row, QStringLiteral("z.jpg"));
         QCOMPARE(messages.errors.size(), 2);
         QVERIFY(messages.errors[1].contains(QStringLiteral("no longer exists")));
     }
@@ -310,11 +263,11 @@ private slots:
         QVERIFY(!QFile::exists(QFile::decodeName(a)));
 
         makeWindow(); // a new run reads the journal
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
-        QVERIFY(w->miUndo->isEnabled());
+        QCOMPARE(model(*w)->rowCount(), 0);
+        QVERIFY(action(*w, "miUndo")->isEnabled());
         ctrlZ();
         QCOMPARE(contentOf(a), std::string("same"));
-        QCOMPARE(w->lvFilesModel->rowCount(), 0);
+        QCOMPARE(model(*w)->rowCount(), 0);
         QVERIFY(messages.errors.isEmpty());
 
         // A journal that is not one: an empty Undo, and the program goes on.
@@ -324,7 +277,7 @@ private slots:
         f.write("{ broken");
         f.close();
         makeWindow();
-        QVERIFY(!w->miUndo->isEnabled());
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
         ctrlZ();
         QVERIFY(messages.errors.isEmpty());
     }
@@ -334,12 +287,12 @@ private slots:
         addFile("d2", "b.jpg", "same");
         search();
         const QList<QByteArray> before = rowPaths();
-        w->SelectRowAlone(0);
-        w->Panel2->ShowInViewer(before[0]);
+        viewRow(*w, 0);
         QTest::keyClick(viewer.get(), Qt::Key_Delete);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 30000);
         QVERIFY(!QFile::exists(QFile::decodeName(before[0])));
         viewer->hide();
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
+        QCOMPARE(model(*w)->rowCount(), 1);
         ctrlZ();
         QCOMPARE(rowPaths(), before);
         QCOMPARE(contentOf(before[0]), std::string("same"));
@@ -353,11 +306,11 @@ private slots:
         addFile("d1", "a.jpg", "newcomer");
         ctrlZ();
         QCOMPARE(contentOf(a), std::string("newcomer"));
-        QCOMPARE(w->lvFilesModel->rowCount(), 1); // no row for a file that did not come back
+        QCOMPARE(model(*w)->rowCount(), 1); // no row for a file that did not come back
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(a)));
         QVERIFY(messages.errors[0].contains(QStringLiteral("stays in the trash")));
-        QVERIFY(!w->miUndo->isEnabled()); // the attempt used the action up
+        QVERIFY(!action(*w, "miUndo")->isEnabled()); // the attempt used the action up
     }
 
     void groupKeysDuringAnEditLeaveTheNameAndTheRowAlone() {
@@ -367,12 +320,9 @@ private slots:
         addFile("d", "four.jpg", "other");
         makeWindow();
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 4);
-        w->lvFiles->setFocus();
-        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(0, ColName));
+        QCOMPARE(model(*w)->rowCount(), 4);
         const QByteArray path = w->rowPath(0);
-        QTest::keyClick(w->lvFiles, Qt::Key_F2);
-        QLineEdit* editor = openEditor();
+        QLineEdit* editor = startEditing(*w, 0);
         QVERIFY(editor);
         editor->selectAll();
         typeText(editor, QStringLiteral("half"));
@@ -382,12 +332,12 @@ private slots:
             QCOMPARE(w->currentRow(), 0);
         }
         // Moving the row from elsewhere ends the edit without renaming.
-        w->SelectRowAlone(2);
-        w->lvFiles->setCurrentIndex(w->lvFilesModel->index(2, ColName));
+        w->showRow(2); // the viewer pages on: the edit holds the row
+        fileList(*w)->setCurrentIndex(model(*w)->index(2, ColName));
         QCoreApplication::processEvents();
         QVERIFY(QFile::exists(QFile::decodeName(path)));
         QVERIFY(!QFile::exists(tmp->path() + "/a/half"));
-        QCOMPARE(w->lvFilesModel->index(0, ColName).data().toString(),
+        QCOMPARE(model(*w)->index(0, ColName).data().toString(),
                  QFile::decodeName(path).section('/', -1));
     }
 
@@ -401,32 +351,33 @@ private slots:
             QDir().mkpath(d);
             QVERIFY(madeUpPhoto(seed, width).save(d + "/p.jpg", "JPG", 85));
         }
-        QTest::mouseClick(w->pgOptions->ckSize, Qt::LeftButton);
-        QTest::mouseClick(w->pgOptions->ckSimilar, Qt::LeftButton);
+        click(*w, "ckSize");
+        click(*w, "ckSimilar");
         search();
         const QList<QByteArray> before = rowPaths();
         QCOMPARE(before.size(), 4);
         const auto visibleSlides = [this] {
             QString out;
-            for (TAdvImage* slide : w->pnSlides->AdvImage)
-                out += slide->isVisibleTo(w.get()) ? '1' : '0';
+            for (int i = 1; i <= 5; ++i)
+                out += nth(*w, "AdvImage", i)->isVisibleTo(w.get()) ? '1' : '0';
             return out;
         };
 
         deleteRow(1);
-        QCOMPARE(w->lvFilesModel->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 3);
         ctrlZ();
         QCOMPARE(rowPaths(), before);
         QCOMPARE(w->currentRow(), 1);
-        QTest::keyClick(w->lvFiles, Qt::Key_Return);
+        QTest::keyClick(fileList(*w), Qt::Key_Return);
         QCOMPARE(visibleSlides(), QStringLiteral("11000"));
-        w->SelectRowAlone(0);
-        QTest::keyClick(w->lvFiles, Qt::Key_Down, Qt::ControlModifier);
+        clickRow(*w, 0);
+        QTest::keyClick(fileList(*w), Qt::Key_Down, Qt::ControlModifier);
         QCOMPARE(w->currentRow(), 2);
-        QCOMPARE(w->SelectByRule(actions::KeepRule::First), size_t(0));
-        QCOMPARE(w->lvFiles->selectionModel()->selectedRows().size(), 2);
-        QVERIFY(!w->lvFiles->selectionModel()->isRowSelected(0));
-        QVERIFY(w->lvFiles->selectionModel()->isRowSelected(1));
+        QVERIFY(choose(*w, "lvFiles", "miKeepFirst"));
+        QVERIFY(!selectionNote(*w).contains("left for you"));
+        QCOMPARE(fileList(*w)->selectionModel()->selectedRows().size(), 2);
+        QVERIFY(!fileList(*w)->selectionModel()->isRowSelected(0));
+        QVERIFY(fileList(*w)->selectionModel()->isRowSelected(1));
     }
 
     void aFileReplacedSinceTheSearchIsNotDeleted() {
@@ -434,7 +385,7 @@ private slots:
         addFile("b", "two.jpg", "same");
         makeWindow();
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         // Another file of the same size and minute now stands at the row's path.
         const QByteArray path = w->rowPath(0);
         const QFileInfo before(QFile::decodeName(path));
@@ -447,7 +398,7 @@ private slots:
         messages.errors.clear();
         deleteRow(0);
         QCOMPARE(contentOf(path), std::string("SAME"));
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(path)));
         QVERIFY(messages.errors[0].contains(QStringLiteral("replaced by another file")));
@@ -466,31 +417,31 @@ private slots:
                 QThread::msleep(1);
             return actions::hashFileNow(path, size, hash);
         });
-        w->ckContent->setChecked(true);
+        tick(*w, "ckContent");
         const QByteArray a = addFile("d1", "a", "same bytes");
         const QByteArray b = addFile("d2", "b", "same bytes");
         search();
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
+        QCOMPARE(model(*w)->rowCount(), 2);
         QSignalSpy finished(w.get(), &TfrmMain::deleteFinished);
-        w->SelectRowAlone(0);
-        QTest::keyClick(w->lvFiles, Qt::Key_Delete);
+        clickRow(*w, 0);
+        QTest::keyClick(fileList(*w), Qt::Key_Delete);
         QTRY_VERIFY(reading);
         QVERIFY(w->isBusy());
         QVERIFY(progress->isVisible());
-        QTest::mouseClick(progress->btnCancel, Qt::LeftButton);
+        QTest::mouseClick(part<QPushButton>(*progress, "btnCancel"), Qt::LeftButton);
         release = true;
-        waitUntilIdle(*w);
+        QTRY_VERIFY_WITH_TIMEOUT(!w->isBusy(), 30000);
         QCOMPARE(finished.count(), 1);
         QVERIFY(!progress->isVisible());
         QVERIFY(QFile::exists(QFile::decodeName(a)) && QFile::exists(QFile::decodeName(b)));
-        QCOMPARE(w->lvFilesModel->rowCount(), 2);
-        QVERIFY(!w->miUndo->isEnabled());
+        QCOMPARE(model(*w)->rowCount(), 2);
+        QVERIFY(!action(*w, "miUndo")->isEnabled());
         QVERIFY(messages.errors.isEmpty());
         // Not cancelled, the same delete goes through.
         deleteRow(0);
         QCOMPARE(finished.count(), 2);
-        QCOMPARE(w->lvFilesModel->rowCount(), 1);
-        QVERIFY(w->miUndo->isEnabled());
+        QCOMPARE(model(*w)->rowCount(), 1);
+        QVERIFY(action(*w, "miUndo")->isEnabled());
     }
 };
 

@@ -2,13 +2,13 @@
 // The main window as the window tests build it: a progress window and a viewer of its
 // own, shown offscreen at 1000×700.
 
-#include <QLineEdit>
 #include <QtTest>
 #include <memory>
 
 #include "tfrmmain.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "windowparts.h"
 
 namespace fenwa {
 
@@ -29,20 +29,31 @@ inline bool openMainWindow(std::unique_ptr<TfrmProgress>& progress,
     return QTest::qWaitForWindowExposed(w.get());
 }
 
-// Waits for the search a Find button started to be shown (at once when none runs).
-inline void waitForSearch(TfrmMain& w) {
-    QTRY_VERIFY_WITH_TIMEOUT(!w.isSearching(), 30000);
+// Types a directory into the field and adds it to the list with Enter.
+inline void addDirectory(TfrmMain& w, const QString& directory) {
+    typeInto(w, "Edit1", directory, true);
 }
 
-// Waits for a search or a delete's checks to end, as a user waits for the progress window.
-inline void waitUntilIdle(TfrmMain& w) {
+// Clicks the button (a search, a delete) and waits until the window has done with it.
+inline void clickAndWait(TfrmMain& w, const char* name) {
+    click(w, name);
     QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 30000);
 }
-
-// Types a directory into the field and adds it to the list, as Enter would.
-inline void addDirectory(TfrmMain& w, const QString& directory) {
-    w.dirBand->Edit1->setText(directory);
-    w.AddPendingDirectory();
+inline void findDuplicates(TfrmMain& w) {
+    clickAndWait(w, "btnFindDuplicates");
+}
+inline void findAll(TfrmMain& w) {
+    clickAndWait(w, "btnFindAll");
+}
+// Presses a key in the result list and waits until what it started is done.
+inline void pressInList(TfrmMain& w, Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+    QTest::keyClick(fileList(w), key, modifiers);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.isBusy(), 30000);
+}
+// Opens the focused row in the full-size viewer from the list's menu.
+inline void viewRow(TfrmMain& w, int row) {
+    clickRow(w, row);
+    QVERIFY(choose(w, "lvFiles", "miViewFull"));
 }
 
 } // namespace fenwa
