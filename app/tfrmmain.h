@@ -92,8 +92,13 @@ public:
     // The address the logo opens.
     static constexpr const char* MakerPage = "https://zantrel.example/fenwa/";
 
+    // The window's widgets and parts are its own: tests and benches find them by object
+    // name, as a user finds them by sight.
+private:
     // --- Top band ---
     QFrame* Panel1;
+    // The status bar's notice that the ticks no longer are those of the list's search.
+    QLabel* lblTicksChanged = nullptr;
     QFrame* Bevel1;
     QFrame* Bevel2;
     QFrame* Bevel3;
@@ -119,9 +124,12 @@ public:
     // --- Status bar: panel 0 is 80 pixels wide, panel 1 takes the rest ---
     QStatusBar* StatusBar;
     std::array<QLabel*, 2> StatusPanel{};
+
+public:
     QString statusText(int panel) const;
     void setStatusText(int panel, const QString& text);
 
+private:
     // --- Non-visual parts ---
     TBalloonHint* BalloonHint1;
     std::array<QIcon, 3> ImageList1;
@@ -143,6 +151,7 @@ public:
     // True while the program itself changes rows or icons of the result list, or while the
     // viewer is the active window: the list's change handler then does nothing. It is
     // raised only by a SelectionChangeGuard, so an inner change never clears an outer one.
+public:
     bool SuppressSelectionChange() const { return suppressSelectionDepth_ > 0; }
     class SelectionChangeGuard {
     public:
@@ -174,8 +183,6 @@ public:
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
-    // The status bar's notice that the ticks no longer are those of the list's search.
-    QLabel* lblTicksChanged = nullptr;
     // The flags of every delete request: no question when ckNoConfirm is ticked, the
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
@@ -335,8 +342,9 @@ private:
     QObject* languageControl(const QString& name);
 
     // --- Undo ---
-public:
     QAction* miUndo = nullptr;
+
+public:
     // Journals a rename of the row's file, done on disk and about to show in the row.
     // `renamed`: what the renamed file is, so that Undo renames back no other file.
     void journalRename(int row, const std::string& newName, const platform::FileIdentity& renamed);
@@ -355,7 +363,6 @@ private:
     uint64_t listGeneration_ = 1;
 
     // --- Selection by rule and protected directories ---
-public:
     QMenu* miSelect = nullptr; // in PopupMenu1
     QMenu* miThenBy = nullptr; // in miSelect: the rule that breaks ties
     std::vector<std::pair<QAction*, actions::KeepRule>> miKeepRules;
@@ -365,6 +372,7 @@ public:
     QLabel* lblSelection = nullptr; // the status bar's last panel: what is selected
     std::optional<actions::KeepRule> ThenByRule;
 
+public:
     // The listed directories marked protected, native paths.
     std::vector<std::string> protectedDirectories() const {
         return dirBand->protectedDirectories();
