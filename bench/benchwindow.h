@@ -1,12 +1,16 @@
 #pragma once
 // The real main window for the benchmark programs, offscreen.
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QTreeView>
 #include <QtTest>
 #include <cstdio>
 #include <cstdlib>
 
+#include "filelistmodel.h"
 #include "filesystem.h"
 #include "messages.h"
 #include "tfrmmain.h"
@@ -63,17 +67,36 @@ struct BenchWindow {
             std::fprintf(stderr, "benchmark: the window was never shown\n");
             std::exit(1);
         }
-        w.dirBand->Edit1->setText(directory);
-        w.AddPendingDirectory();
+        part<QLineEdit>("Edit1")->setText(directory);
+        QTest::keyClick(part<QLineEdit>("Edit1"), Qt::Key_Return);
     }
+    // The window's parts, found by object name as the tests find them.
+    template <class T> T* part(const char* name) {
+        T* found = w.findChild<T*>(QString::fromLatin1(name));
+        if (!found) {
+            std::fprintf(stderr, "benchmark: the window has no %s\n", name);
+            std::exit(1);
+        }
+        return found;
+    }
+    QTreeView* list() { return part<QTreeView>("lvFiles"); }
+    FileListModel* model() { return qobject_cast<FileListModel*>(list()->model()); }
+    void tick(const char* name, bool on) { part<QAbstractButton>(name)->setChecked(on); }
     // The searches run beside the window: these wait for the result to be shown.
     void findDuplicates() {
-        w.btnFindDuplicatesClick();
+        part<QAbstractButton>("btnFindDuplicates")->click();
         waitForSearch();
     }
     void findAll() {
-        w.btnFindAllClick();
+        part<QAbstractButton>("btnFindAll")->click();
         waitForSearch();
+    }
+    // A click on the list's column header, as the user sorts.
+    void clickHeader(int column) {
+        QHeaderView* header = list()->header();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(column) + 4, header->height() / 2));
     }
     void waitForSearch() {
         while (w.isSearching())

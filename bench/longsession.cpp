@@ -57,9 +57,8 @@ int main(int argc, char** argv) {
     const int runs = argc > 2 ? std::atoi(argv[2]) : 200;
 
     bench::BenchWindow bench(dir);
-    TfrmMain& w = bench.w;
-    w.pgOptions->ckTime->setChecked(false);
-    w.pgOptions->ckSize->setChecked(true);
+    bench.tick("ckTime", false);
+    bench.tick("ckSize", true);
     QApplication::processEvents();
     reportMemory("before");
 
@@ -67,18 +66,18 @@ int main(int argc, char** argv) {
     t.start();
     int rows = -1;
     for (int run = 1; run <= runs; ++run) {
-        w.pgOptions->ckName->setChecked(run % 10 == 0);
+        bench.tick("ckName", run % 10 == 0);
         bench.findDuplicates();
         QApplication::processEvents();
-        w.lvFiles->viewport()->repaint();
+        bench.list()->viewport()->repaint();
         if (run % 10 != 0) {
             // The same tree gives the same list every time.
-            if (rows >= 0 && rows != w.lvFilesModel->rowCount()) {
+            if (rows >= 0 && rows != bench.model()->rowCount()) {
                 std::fprintf(stderr, "run %d listed %d rows, not %d\n", run,
-                             w.lvFilesModel->rowCount(), rows);
+                             bench.model()->rowCount(), rows);
                 return 1;
             }
-            rows = w.lvFilesModel->rowCount();
+            rows = bench.model()->rowCount();
         }
         if (run == 1)
             reportMemory("after_first");

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <QRegularExpression>
+
 #include "TAdvImage.h"
 #include "benchsupport.h"
 #include "benchwindow.h"
@@ -45,36 +47,36 @@ int main(int argc, char** argv) {
 
     bench::BenchWindow bench(QString::fromLocal8Bit(argv[1]));
     TfrmMain& w = bench.w;
-    w.pgOptions->ckName->setChecked(true);
-    w.pgOptions->ckSize->setChecked(true);
-    w.pgOptions->ckTime->setChecked(false);
-    w.pgOptions->raDblClick->setChecked(true);
-    w.pgOptions->ckPreview->setChecked(true);
-    w.pgOptions->ckShowSlides->setChecked(true);
+    bench.tick("ckName", true);
+    bench.tick("ckSize", true);
+    bench.tick("ckTime", false);
+    bench.tick("raDblClick", true);
+    bench.tick("ckPreview", true);
+    bench.tick("ckShowSlides", true);
     bench.findDuplicates();
-    if (w.lvFilesModel->rowCount() < 6) {
+    if (bench.model()->rowCount() < 6) {
         std::fprintf(stderr, "previewbench: expected a group of six pictures\n");
         return 1;
     }
     std::vector<QByteArray> paths;
-    const FileRecordStore& rows = w.lvFilesModel->store();
+    const FileRecordStore& rows = bench.model()->store();
     for (int r = 0; r < 6; ++r)
         paths.push_back(QByteArray::fromStdString(rows.fullPath(size_t(r))));
 
-    w.lvFiles->setFocus();
+    bench.list()->setFocus();
     std::vector<double> window, raw;
     for (int round = 0; round <= rounds; ++round) {
         // Nothing loaded: every round decodes all six again.
         w.ClearSlides();
-        w.Panel2->Image->loadNativeFile(QByteArray());
-        w.SelectRowAlone(0);
+        bench.part<TAdvImage>("Image")->loadNativeFile(QByteArray());
+        bench.list()->setCurrentIndex(bench.model()->index(0, 0));
         QApplication::processEvents();
 
         double start = bench::cpuSeconds();
-        QTest::keyClick(w.lvFiles, Qt::Key_Return);
+        QTest::keyClick(bench.list(), Qt::Key_Return);
         QApplication::processEvents();
-        w.Panel2->Image->repaint();
-        for (TAdvImage* slide : w.pnSlides->AdvImage)
+        bench.part<TAdvImage>("Image")->repaint();
+        for (TAdvImage* slide : bench.w.findChildren<TAdvImage*>(QRegularExpression("^AdvImage")))
             slide->repaint();
         const double windowSeconds = bench::cpuSeconds() - start;
 
@@ -83,7 +85,7 @@ int main(int argc, char** argv) {
         for (int i = 1; i < 6; ++i)
             bytes += rawDecode(paths[size_t(i)], 8);
         const double rawSeconds = bench::cpuSeconds() - start;
-        if (bytes == 0 || w.Panel2->Image->ImageWidth() == 0) {
+        if (bytes == 0 || bench.part<TAdvImage>("Image")->ImageWidth() == 0) {
             std::fprintf(stderr, "previewbench: a picture did not decode\n");
             return 1;
         }

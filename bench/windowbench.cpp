@@ -55,9 +55,9 @@ void report(const char* name, double value) {
 }
 
 // Paints the list now, as the screen would show it.
-void paintList(TfrmMain& w) {
+void paintList(bench::BenchWindow& bench) {
     QApplication::processEvents();
-    w.lvFiles->viewport()->repaint();
+    bench.list()->viewport()->repaint();
 }
 
 } // namespace
@@ -72,25 +72,25 @@ int main(int argc, char** argv) {
 
     report("window_start_mb", double(residentBytes()) / (1024.0 * 1024.0));
     // Find Duplicates by size, until the list shows the groups.
-    w.pgOptions->ckName->setChecked(false);
-    w.pgOptions->ckSize->setChecked(true);
-    w.pgOptions->ckTime->setChecked(false);
+    bench.tick("ckName", false);
+    bench.tick("ckSize", true);
+    bench.tick("ckTime", false);
     QElapsedTimer t;
     t.start();
     bench.findDuplicates();
-    paintList(w);
+    paintList(bench);
     report("window_find_duplicates_size_s", seconds(t));
-    report("window_duplicate_rows", w.lvFilesModel->rowCount());
+    report("window_duplicate_rows", bench.model()->rowCount());
     report("window_find_duplicates_peak_mb", peakResidentMiB());
 
     // Ctrl+Down through the groups, each step painted.
-    w.lvFiles->setFocus();
-    w.SelectRowAlone(0);
-    paintList(w);
+    bench.list()->setFocus();
+    bench.list()->setCurrentIndex(bench.model()->index(0, 0));
+    paintList(bench);
     t.restart();
     int steps = 0;
     for (; steps < groupSteps; ++steps) {
-        QTest::keyClick(w.lvFiles, Qt::Key_Down, Qt::ControlModifier);
+        QTest::keyClick(bench.list(), Qt::Key_Down, Qt::ControlModifier);
         QApplication::processEvents();
     }
     report("window_next_group_steps", steps);
@@ -103,11 +103,11 @@ int main(int argc, char** argv) {
     const size_t before = residentBytes();
     t.restart();
     bench.findAll();
-    paintList(w);
+    paintList(bench);
     report("window_find_all_s", seconds(t));
     report("window_find_all_peak_mb", peakResidentMiB());
-    const size_t rows = size_t(w.lvFilesModel->rowCount());
-    const FileRecordStore& store = w.lvFilesModel->store();
+    const size_t rows = size_t(bench.model()->rowCount());
+    const FileRecordStore& store = bench.model()->store();
     size_t nameBytes = 0;
     for (size_t r = 0; r < rows; ++r)
         nameBytes += store.name(r).size();
@@ -123,11 +123,11 @@ int main(int argc, char** argv) {
                                           "window_sort_size_s", "window_sort_type_s",
                                           "window_sort_time_s"};
     for (int c = 0; c < ColumnCount; ++c) {
-        if (w.SortMode == 2 * c)
-            w.lvFilesColumnClick(c + 1 < ColumnCount ? c + 1 : 0); // leave ascending mode
+        // Another column first, so the timed click sorts ascending by this one.
+        bench.clickHeader(c + 1 < ColumnCount ? c + 1 : 0);
         t.restart();
-        w.lvFilesColumnClick(c);
-        paintList(w);
+        bench.clickHeader(c);
+        paintList(bench);
         report(sortNames[c], seconds(t));
     }
 
@@ -136,10 +136,10 @@ int main(int argc, char** argv) {
     FileRecordStore read;
     ReadDirectory(dir.toLocal8Bit().toStdString(), read, true);
     t.restart();
-    w.lvFiles->setUpdatesEnabled(false);
-    w.lvFilesModel->appendRows(std::move(read));
-    w.lvFiles->setUpdatesEnabled(true);
-    paintList(w);
+    bench.list()->setUpdatesEnabled(false);
+    bench.model()->appendRows(std::move(read));
+    bench.list()->setUpdatesEnabled(true);
+    paintList(bench);
     report("window_rows_shown_s", seconds(t));
 
     struct rusage usage {};
