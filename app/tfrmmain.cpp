@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -30,15 +28,11 @@
 #include "cursors.h"
 #include "deleteflow.h"
 #include "deletesession.h"
-#include "directorylist.h"
 #include "filesystem.h"
-#include "fingerprint.h"
-#include "identity.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "listactions.h"
 #include "messages.h"
-#include "nativename.h"
 #include "pathrules.h"
 #include "progress.h"
 #include "search.h"
@@ -47,7 +41,6 @@
 #include "similarsearch.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
-#include "undojournal.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -71,8 +64,6 @@ QFrame* verticalBevel(QWidget* parent, int x) {
     b->setGeometry(x, 2, 2, 159);
     return b;
 }
-
-using platform::fromNative;
 
 } // namespace
 
