@@ -5,8 +5,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QEventLoop>
-#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,23 +26,21 @@
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "cursors.h"
+#include "deleteflow.h"
 #include "deletesession.h"
-#include "directorylist.h"
 #include "filesystem.h"
-#include "fingerprint.h"
-#include "identity.h"
 #include "languages.h"
 #include "layoutrules.h"
+#include "listactions.h"
 #include "messages.h"
-#include "nativename.h"
 #include "pathrules.h"
 #include "progress.h"
 #include "search.h"
 #include "searchsession.h"
+#include "selectmenu.h"
 #include "similarsearch.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
-#include "undojournal.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -68,8 +64,6 @@ QFrame* verticalBevel(QWidget* parent, int x) {
     b->setGeometry(x, 2, 2, 159);
     return b;
 }
-
-using platform::fromNative;
 
 } // namespace
 
@@ -96,7 +90,13 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     column->addWidget(Splitter1, 1);
     buildStatusBar();
     buildMenus();
-    buildSelectMenu();
+    selectMenu_ = new SelectMenu(this, PopupMenu1, miDelete, StatusBar, lvFiles, lvFilesModel,
+                                 *this, services_.pickDirectory);
+    listActions_ = new ListActions(this, lvFiles, lvFilesModel, *this,
+                                   {miOpen, miAcdsee, miUltraEdit, miSaveList}, services_);
+    deleteFlow_ =
+        new DeleteFlow(this, lvFiles, lvFilesModel, *this, frmProgress_, miDelete, services_);
+    connect(deleteFlow_, &DeleteFlow::finished, this, &TfrmMain::deleteFinished);
     // Every hint of the program shows in the balloon.
     BalloonHint1 = new TBalloonHint(this);
     BalloonHint1->SetHintFont(MainWindowHintFont());
@@ -384,7 +384,7 @@ void TfrmMain::PopupMenu1Popup() {
     miPreview->setEnabled(selected == 1 && previewOn());
     miDelete->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
-    updateSelectMenu();
+    selectMenu_->updateMenu();
 }
 
 // ---------------------------------------------------------------------------
@@ -400,6 +400,11 @@ void TfrmMain::setStatusText(int panel, const QString& text) {
 
 void TfrmMain::repaintStatusBar() {
     StatusBar->repaint();
+}
+
+void TfrmMain::restartProgress() {
+    lastProgressPercent_ = -1;
+    showProgressPercent(0);
 }
 
 void TfrmMain::showProgressPercent(int percent) {
@@ -439,7 +444,7 @@ int TfrmMain::selectedRowCount() const {
 }
 
 void TfrmMain::ClearResultList() {
-    undecidedGroups_ = 0;
+    selectMenu_->forgetUndecided();
     setStatusText(1, QStringLiteral("Clearing file list..."));
     repaintStatusBar();
     lvFiles->setUpdatesEnabled(false);
@@ -447,7 +452,7 @@ void TfrmMain::ClearResultList() {
     ++listGeneration_;
     lvFiles->setUpdatesEnabled(true);
     setStatusText(1, QString());
-    updateSelectionStatus();
+    selectMenu_->updateSelectionStatus();
 }
 
 void TfrmMain::btnFindAllClick() {
@@ -471,6 +476,20 @@ void TfrmMain::btnFindAllClick() {
 
 Criteria TfrmMain::criteria() const {
     return pgOptions->criteria();
+}
+
+int TfrmMain::DeleteFlags() const {
+    return pgOptions->DeleteFlags();
+}
+
+bool TfrmMain::isBusy() const {
+    return searching_ || deleteFlow_->deleting();
+}
+
+std::optional<int> TfrmMain::searchedSimilarLevel() const {
+    if (duplicateList_ && searchedCriteria_.similar)
+        return searchedSimilarLevel_;
+    return std::nullopt;
 }
 
 void TfrmMain::updateTicksNotice() {
@@ -639,8 +658,7 @@ void TfrmMain::searchFailed(const QString& message) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
-    if (deleteSession_)
-        deleteSession_->cancel(); // a closing window deletes nothing more
+    deleteFlow_->cancel(); // a closing window deletes nothing more
     // A close during a search stops it and waits for it to end; its result is dropped.
     if (searching_ && session_) {
         closing_ = true;
@@ -745,7 +763,7 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
     }
     if (event->key() == Qt::Key_Delete) {
         if (!isEditingName())
-            DeleteSelectedFiles();
+            deleteFlow_->DeleteSelectedFiles();
         return false;
     }
     if (!(event->modifiers() & Qt::ControlModifier))
@@ -799,7 +817,22 @@ void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
     if (ListIdle)
         setStatusText(1,
                       QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount()));
-    updateSelectionStatus();
+    selectMenu_->updateSelectionStatus();
+}
+
+void TfrmMain::removeDeletedRows(const FileRecordStore& rows, const std::vector<size_t>& removed) {
+    std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
+    for (size_t row : removed) {
+        pnSlides->forget(QByteArray::fromStdString(rows.fullPath(row)));
+        if (row < remove.size())
+            remove[row] = true;
+    }
+    DeleteRows(remove);
+}
+
+void TfrmMain::selectQuietly(const QItemSelection& selection) {
+    const SelectionChangeGuard guard(*this);
+    lvFiles->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
 }
 
 } // namespace fenwa

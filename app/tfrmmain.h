@@ -12,10 +12,10 @@
 #include <memory>
 #include <optional>
 
-#include "deleteplanner.h"
 #include "directoryband.h"
 #include "filelistmodel.h"
 #include "keeprules.h"
+#include "listhost.h"
 #include "optionspages.h"
 #include "panehost.h"
 #include "previewpane.h"
@@ -23,6 +23,7 @@
 #include "scanner.h"
 #include "search.h"
 #include "slidestrip.h"
+#include "windowservices.h"
 
 class QAction;
 class QFrame;
@@ -37,52 +38,20 @@ class TBalloonHint;
 
 namespace fenwa {
 
-namespace platform {
-class ShellPrompts;
-} // namespace platform
 namespace actions {
-class DeleteSession;
-struct DeleteResult;
 class UndoJournal;
 struct UndoAction;
 } // namespace actions
+class DeleteFlow;
+class ListActions;
+class SelectMenu;
 class SearchSession;
 struct SearchResult;
 class TfrmProgress;
 class TfrmViewer;
 class UserMessages;
 
-// What the main window needs from outside, handed in so tests can stand in for it.
-struct MainWindowServices {
-    UserMessages* messages = nullptr;
-    // The desktop's open verb (a file, a program or a web address).
-    std::function<void(const std::string& target, const std::string& parameters)> shellOpen;
-    // Runs the directory-picking file dialog; answers the chosen file name, or nothing
-    // when the user cancels.
-    using PickRequest = DirectoryBand::PickRequest;
-    DirectoryBand::FilePicker pickFile;
-    // Asks where to save a file; answers nothing when the user cancels.
-    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickSaveFile;
-    // Asks for a directory; answers nothing when the user cancels.
-    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickDirectory;
-    // The questions and error reports of the desktop's delete request.
-    platform::ShellPrompts* shellPrompts = nullptr;
-    // The settings store: the user's own, or a file a test chose. Without it nothing is
-    // loaded or saved.
-    std::function<std::unique_ptr<QSettings>()> openSettings;
-    // The file of the undo journal; without one, Undo reaches back only within the run.
-    QString undoJournalPath;
-    // The file that keeps fingerprints and content hashes between searches; without one
-    // every search reads every file.
-    std::string searchCachePath;
-    // What a search works with; empty: similar::EquipSearch's (the cache file above and
-    // the pictures' fingerprints).
-    std::function<SearchTools(const SearchRequest&)> searchTools;
-    // Reads a file's whole content again before a delete; without one, the disk.
-    actions::ContentHasher deleteHasher;
-};
-
-class TfrmMain : public QMainWindow, public PaneHost {
+class TfrmMain : public QMainWindow, public PaneHost, public ListHost {
     Q_OBJECT
 public:
     TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
@@ -126,8 +95,8 @@ private:
     std::array<QLabel*, 2> StatusPanel{};
 
 public:
-    QString statusText(int panel) const;
-    void setStatusText(int panel, const QString& text);
+    QString statusText(int panel) const override;
+    void setStatusText(int panel, const QString& text) override;
 
 private:
     // --- Non-visual parts ---
@@ -143,6 +112,10 @@ private:
     QAction* miUltraEdit;
     QAction* miDelete;
     QAction* miSaveList;
+    // The list's parts: the Select menu, renaming and opening, deleting.
+    SelectMenu* selectMenu_ = nullptr;
+    ListActions* listActions_ = nullptr;
+    DeleteFlow* deleteFlow_ = nullptr;
 
     // --- Private state of the window ---
     uint8_t SortMode = 0;
@@ -177,18 +150,15 @@ public:
     // (or its failure) has been shown.
     bool isSearching() const { return searching_; }
     // True while a search or the checks before a delete run: destructive input waits.
-    bool isBusy() const { return searching_ || deleting_; }
-    // True when the list holds groups of duplicates (Find Duplicates), not every file.
-    bool holdsDuplicateGroups() const { return duplicateList_; }
+    bool isBusy() const;
+    bool holdsDuplicateGroups() const override { return duplicateList_; }
+    std::optional<int> searchedSimilarLevel() const override;
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
     // The flags of every delete request: no question when ckNoConfirm is ticked, the
     // trash unless ckNoRecycle is ticked.
-    int DeleteFlags() const;
-    void setSaveFilePicker(decltype(MainWindowServices::pickSaveFile) picker) {
-        services_.pickSaveFile = std::move(picker);
-    }
+    int DeleteFlags() const override;
     // A row's full path (native bytes) and whether its name is an image's.
     QByteArray rowPath(int row) const override;
     bool rowIsImage(int row) const override;
@@ -205,6 +175,13 @@ public:
     bool slidesOn() const override;
     bool listIdle() const override { return ListIdle; }
     bool searching() const override { return searching_; }
+    // --- The list as its own parts see it ---
+    void selectQuietly(const QItemSelection& selection) override;
+    uint64_t listGeneration() const override { return listGeneration_; }
+    void restartProgress() override;
+    void showProgressPercent(int percent) override;
+    void removeDeletedRows(const FileRecordStore& rows,
+                           const std::vector<size_t>& removed) override;
     SlideRows slideRowsAround(int row) const override;
     bool selectRowShowing(const QByteArray& path) override;
     void showLoading(bool on) override;
@@ -243,23 +220,10 @@ public slots:
 
     // --- Preview pane and load delay ---
     void lvFilesDblClick();
-    // --- Deleting ---
-    void miDeleteClick();
-    // Checks the selected rows' files off the window's thread, with progress and Cancel,
-    // then asks and deletes as the plan says; deleteFinished() follows.
-    void DeleteSelectedFiles();
 
 signals:
-    // A delete begun by DeleteSelectedFiles is over, whether anything was deleted or not.
+    // A delete begun with Delete is over, whether anything was deleted or not.
     void deleteFinished();
-
-public slots:
-
-    // --- Export ---
-    // Writes the result list, in its order with a group number per row, as CSV, or as
-    // JSON when the chosen name ends in ".json".
-    void miSaveListClick();
-    void OpenFocusedFile();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -287,20 +251,8 @@ private:
     // What follows every Find Duplicates click, whether a search ran or not.
     void endDuplicateSearch();
     std::unique_ptr<SearchSession> session_;
-    void showProgressPercent(int percent);
     // Leaves the list empty after a cancelled search.
     void FinishCancelledSearch();
-    // Deleting: the session planning now, and what the window does with its answer.
-    bool deleting_ = false;
-    bool listChangedWhileDeleting_ = false;
-    std::unique_ptr<actions::DeleteSession> deleteSession_;
-    QTimer* deletePoll_ = nullptr;
-    QString statusBeforeDelete_; // panel 0, shown again once the delete is over
-    std::unique_ptr<actions::DeleteSession> deleteSessionFor(const std::vector<size_t>& rows) const;
-    void finishDelete();
-    // Shows what a carried-out delete did; answers the number of rows that left.
-    size_t showDeleteResult(const actions::DeleteSession& session,
-                            const actions::DeleteResult& result);
     // The cache file's size beside its Clear button.
     void showCacheSize() { pgOptions->showCacheSize(); }
     bool lvFilesKeyDown(QKeyEvent* event);
@@ -324,17 +276,10 @@ private:
     void updateTicksNotice();
     int lastProgressPercent_ = -1;
 
-    // --- Settings, languages, renaming and opening ---
+    // --- Languages ---
 public:
     // 1 = English, any other code Chinese.
     void SetLanguage(int code);
-    // Renames the row's file to the typed name; true when the row may take it.
-    bool lvFilesEdited(int row, const QString& newName);
-
-public slots:
-    void miOpenClick();
-    void miAcdseeClick();
-    void miUltraEditClick();
 
 private:
     void connectOptions();
@@ -345,9 +290,9 @@ private:
     QAction* miUndo = nullptr;
 
 public:
-    // Journals a rename of the row's file, done on disk and about to show in the row.
-    // `renamed`: what the renamed file is, so that Undo renames back no other file.
-    void journalRename(int row, const std::string& newName, const platform::FileIdentity& renamed);
+    void journalRename(int row, const std::string& newName,
+                       const platform::FileIdentity& renamed) override;
+    void pushToJournal(actions::UndoAction action) override;
 
 public slots:
     // Reverses the most recent journalled action.
@@ -357,40 +302,15 @@ public slots:
 
 private:
     void connectUndo();
-    void pushToJournal(actions::UndoAction action);
     std::unique_ptr<actions::UndoJournal> undoJournal_;
     // Every search starts a new list; rows go back only into the list they left.
     uint64_t listGeneration_ = 1;
 
-    // --- Selection by rule and protected directories ---
-    QMenu* miSelect = nullptr; // in PopupMenu1
-    QMenu* miThenBy = nullptr; // in miSelect: the rule that breaks ties
-    std::vector<std::pair<QAction*, actions::KeepRule>> miKeepRules;
-    std::vector<std::pair<QAction*, std::optional<actions::KeepRule>>> miThenByRules;
-    QAction* miInvertSelection = nullptr;
-    QAction* miClearSelection = nullptr;
-    QLabel* lblSelection = nullptr; // the status bar's last panel: what is selected
-    std::optional<actions::KeepRule> ThenByRule;
-
+    // --- Protected directories ---
 public:
-    // The listed directories marked protected, native paths.
-    std::vector<std::string> protectedDirectories() const {
+    std::vector<std::string> protectedDirectories() const override {
         return dirBand->protectedDirectories();
     }
-    // Selects, in every group, every row but the one the rule keeps (asking for the
-    // directory of UnderDirectory); answers the groups left for the user to decide.
-    size_t SelectByRule(actions::KeepRule rule);
-    void InvertSelectionWithinGroups();
-    void ClearSelection();
-    void updateSelectionStatus();
-
-private:
-    void buildSelectMenu();
-    void updateSelectMenu();
-    void selectRows(const std::vector<size_t>& rows);
-    QObject* selectMenuControl(const QString& name) const;
-    size_t undecidedGroups_ = 0;
-    bool selectionStatusPending_ = false;
 };
 
 } // namespace fenwa

@@ -1,35 +1,21 @@
-// The main window's side of the preview pane and the slide strip, and deleting the
-// selected files.
+// The main window's side of the preview pane, the slide strip and the full-size viewer.
 
 #include <QAbstractItemView>
 #include <QAction>
-#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QStatusBar>
 #include <QTimer>
 #include <QTreeView>
 
 #include "TAdvImage.h"
-#include "deleteplanner.h"
-#include "deletesession.h"
-#include "exportlist.h"
-#include "filesystem.h"
-#include "fingerprint.h"
-#include "messages.h"
-#include "nativename.h"
+#include "deleteflow.h"
+#include "listactions.h"
 #include "pathrules.h"
-#include "picturefingerprint.h"
-#include "shellfiles.h"
 #include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
-#include "undojournal.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -51,8 +37,6 @@ void TfrmMain::connectPreviewControls() {
     connect(pnSlides, &SlideStrip::viewRequested, Panel2, &PreviewPane::ShowInViewer);
     connect(miViewFull, &QAction::triggered, Panel2, &PreviewPane::miViewFullClick);
     connect(miPreview, &QAction::triggered, Panel2, &PreviewPane::miPreviewClick);
-    connect(miDelete, &QAction::triggered, this, &TfrmMain::miDeleteClick);
-    connect(miSaveList, &QAction::triggered, this, &TfrmMain::miSaveListClick);
     for (TAdvImage* slide : pnSlides->AdvImage)
         connect(slide, &QWidget::customContextMenuRequested, this,
                 [this, slide](const QPoint& p) { PopupMenu1->popup(slide->mapToGlobal(p)); });
@@ -79,7 +63,7 @@ void TfrmMain::lvFilesDblClick() {
     if (row < 0)
         return;
     if (!rowIsImage(row))
-        OpenFocusedFile();
+        listActions_->OpenFocusedFile();
     else
         Panel2->actOnPicture(row);
 }
@@ -137,181 +121,6 @@ void TfrmMain::showLoading(bool on) {
 }
 
 // ---------------------------------------------------------------------------
-// Deleting: the checks, questions and deletes are the actions library's; the window
-// starts them, shows their progress and takes their answer into the list.
-
-namespace {
-
-// The delete's questions, through the window's message services.
-class WindowDeleteQuestions : public actions::DeleteQuestions {
-public:
-    WindowDeleteQuestions(UserMessages& messages, platform::ShellPrompts& prompts)
-        : messages_(messages), prompts_(prompts) {}
-    bool askYesNo(const std::string& question) override { return prompts_.askYesNo(question); }
-    void reportError(const std::string& text) override { prompts_.reportError(text); }
-    void reportChanged(const std::vector<std::string>& lines) override {
-        QStringList named;
-        for (const std::string& line : lines)
-            named << platform::fromNative(line);
-        messages_.error(QApplication::activeWindow(),
-                        QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
-                            named.join('\n'));
-    }
-
-private:
-    UserMessages& messages_;
-    platform::ShellPrompts& prompts_;
-};
-
-} // namespace
-
-int TfrmMain::DeleteFlags() const {
-    return pgOptions->DeleteFlags();
-}
-
-void TfrmMain::miDeleteClick() {
-    DeleteSelectedFiles();
-}
-
-std::unique_ptr<actions::DeleteSession>
-TfrmMain::deleteSessionFor(const std::vector<size_t>& asked) const {
-    actions::DeleteRequest request{asked, duplicateList_,
-                                   actions::protectionOf(protectedDirectories())};
-    // A list of similar pictures is checked at the level it was searched with.
-    if (duplicateList_ && searchedCriteria_.similar) {
-        similar::PrepareFingerprinting(); // the plan's thread fingerprints
-        request.fingerprint = [](const std::string& path) {
-            return similar::FingerprintFile(path);
-        };
-        request.similarThreshold =
-            similar::LevelThreshold(similar::SimilarLevel(searchedSimilarLevel_));
-    }
-    // The session reads a copy of the list, which stays as it is while the list may not.
-    auto rows = std::make_shared<const FileRecordStore>(lvFilesModel->store());
-    return std::make_unique<actions::DeleteSession>(std::move(rows), std::move(request),
-                                                    actions::probeDisk, services_.deleteHasher);
-}
-
-void TfrmMain::DeleteSelectedFiles() {
-    if (isBusy())
-        return;
-    const QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
-    if (selected.isEmpty())
-        return;
-    std::vector<size_t> asked;
-    asked.reserve(size_t(selected.size()));
-    for (const QModelIndex& index : selected)
-        asked.push_back(size_t(index.row()));
-    if (!deletePoll_) {
-        deletePoll_ = new QTimer(this);
-        deletePoll_->setInterval(15);
-        connect(deletePoll_, &QTimer::timeout, this, [this] {
-            if (!deleteSession_)
-                return;
-            if (frmProgress_->cancelRequested())
-                deleteSession_->cancel();
-            showProgressPercent(deleteSession_->percent());
-        });
-        // Rows the plan names must still be the list's rows when it is carried out.
-        const auto changed = [this] {
-            if (deleting_)
-                listChangedWhileDeleting_ = true;
-        };
-        connect(lvFilesModel, &QAbstractItemModel::rowsInserted, this, changed);
-        connect(lvFilesModel, &QAbstractItemModel::rowsRemoved, this, changed);
-        connect(lvFilesModel, &QAbstractItemModel::layoutChanged, this, changed);
-        connect(lvFilesModel, &QAbstractItemModel::modelReset, this, changed);
-    }
-    deleteSession_ = deleteSessionFor(asked);
-    deleting_ = true;
-    listChangedWhileDeleting_ = false;
-    statusBeforeDelete_ = statusText(0);
-    frmProgress_->showCentred();
-    frmProgress_->Progress->setValue(0);
-    lastProgressPercent_ = -1;
-    showProgressPercent(0);
-    deletePoll_->start();
-    deleteSession_->start(this, [this] { finishDelete(); });
-}
-
-void TfrmMain::finishDelete() {
-    deletePoll_->stop();
-    const std::unique_ptr<actions::DeleteSession> session = std::move(deleteSession_);
-    // A Cancel that came before the plan was taken counts, however late in the plan.
-    if (frmProgress_->cancelRequested())
-        session->cancel();
-    frmProgress_->hide();
-    setStatusText(0, statusBeforeDelete_);
-    if (listChangedWhileDeleting_) {
-        services_.messages->error(this, QStringLiteral("清單在檢查檔案時已改變, 沒有刪除任何檔案 "
-                                                       "(the list changed while the files were "
-                                                       "checked: nothing was deleted)"));
-    } else {
-        WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
-        showDeleteResult(*session, session->carryOut(DeleteFlags(), questions, listGeneration_));
-        const QModelIndex current = lvFiles->currentIndex();
-        if (current.isValid()) {
-            lvFiles->selectionModel()->select(current, QItemSelectionModel::Select |
-                                                           QItemSelectionModel::Rows);
-            lvFiles->scrollTo(current, QAbstractItemView::EnsureVisible);
-        }
-    }
-    deleting_ = false;
-    emit deleteFinished();
-}
-
-size_t TfrmMain::showDeleteResult(const actions::DeleteSession& session,
-                                  const actions::DeleteResult& result) {
-    if (!result.failure.empty()) {
-        services_.messages->error(this, QStringLiteral("刪除前的檢查失敗, 沒有刪除任何檔案 "
-                                                       "(checking the files failed, nothing was "
-                                                       "deleted): ") +
-                                            QString::fromLocal8Bit(result.failure));
-        return 0;
-    }
-    const FileRecordStore& rows = session.rows();
-    std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
-    for (size_t row : result.removed) {
-        const QByteArray native = QByteArray::fromStdString(rows.fullPath(row));
-        pnSlides->forget(native);
-        if (row < remove.size())
-            remove[row] = true;
-    }
-    // What went to the trash can be put back, rows included.
-    if (result.journal)
-        pushToJournal(*result.journal);
-    if (!result.removed.empty())
-        DeleteRows(remove);
-    return result.removed.size();
-}
-
-// ---------------------------------------------------------------------------
-// Export
-
-void TfrmMain::miSaveListClick() {
-    if (!services_.pickSaveFile)
-        return;
-    const std::optional<QString> chosen =
-        services_.pickSaveFile(this, miSaveList->text().remove(QStringLiteral("...")));
-    if (!chosen)
-        return;
-    const ExportFormat format = chosen->endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
-                                    ? ExportFormat::Json
-                                    : ExportFormat::Csv;
-    const std::string text = rowsAsText(lvFilesModel->store(), format);
-    // Written beside the target and renamed over it, so a failure never leaves half a file.
-    QSaveFile file(*chosen);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
-        services_.messages->error(
-            this, QStringLiteral("無法寫入 %1: %2").arg(*chosen, file.errorString()));
-}
-
-} // namespace fenwa
-
-namespace fenwa {
-
-// ---------------------------------------------------------------------------
 // The list as the viewer sees it
 
 int TfrmMain::rowCount() const {
@@ -338,11 +147,7 @@ bool TfrmMain::deleteRow(int row) {
     const bool onSlide = std::any_of(slides.begin(), slides.end(), [&](TAdvImage* slide) {
         return slide->NativeFileName() == path;
     });
-    const std::unique_ptr<actions::DeleteSession> session = deleteSessionFor({size_t(row)});
-    session->planHere();
-    WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
-    if (showDeleteResult(*session, session->carryOut(DeleteFlags(), questions, listGeneration_)) ==
-        0)
+    if (!deleteFlow_->deleteRowNow(row))
         return false;
     DeselectAll();
     Panel2->forget(path);

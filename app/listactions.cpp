@@ -1,32 +1,25 @@
-// The main window's interface languages, renaming in the result list and opening files
-// with other programs. The rules live in languages and the actions library; this file
-// ties them to the controls.
+// Renaming in place, opening with other programs and saving the list: the rules live in
+// the actions library and exportlist; this part ties them to the list and its menu.
 
-#include <QAbstractButton>
+#include "listactions.h"
+
 #include <QAction>
-#include <QComboBox>
 #include <QFile>
 #include <QKeyEvent>
-#include <QLabel>
-#include <QLineEdit>
-#include <QRadioButton>
+#include <QSaveFile>
 #include <QStyledItemDelegate>
-#include <QTabWidget>
 #include <QTreeView>
 
-#include "TAdvImage.h"
 #include "deleteplanner.h"
+#include "exportlist.h"
+#include "filelistmodel.h"
 #include "filesystem.h"
-#include "fingerprint.h"
 #include "identity.h"
-#include "languages.h"
+#include "listhost.h"
 #include "messages.h"
 #include "nativename.h"
 #include "openwith.h"
-#include "pathrules.h"
 #include "renaming.h"
-#include "tfrmmain.h"
-#include "tfrmviewer.h"
 
 namespace fenwa {
 
@@ -94,91 +87,33 @@ void openWith(const MainWindowServices& services, const actions::OpenRequest& re
 
 } // namespace
 
-void TfrmMain::connectOptions() {
-    connect(pgOptions, &OptionsPages::languageChosen, this, &TfrmMain::SetLanguage);
-    connect(miOpen, &QAction::triggered, this, &TfrmMain::miOpenClick);
-    connect(miAcdsee, &QAction::triggered, this, &TfrmMain::miAcdseeClick);
-    connect(miUltraEdit, &QAction::triggered, this, &TfrmMain::miUltraEditClick);
-
+ListActions::ListActions(QWidget* window, QTreeView* list, FileListModel* model, ListHost& host,
+                         Items items, const MainWindowServices& services)
+    : QObject(window), window_(window), lvFiles(list), lvFilesModel(model), host_(host),
+      items_(items), services_(services) {
+    connect(items_.miOpen, &QAction::triggered, this, &ListActions::miOpenClick);
+    connect(items_.miAcdsee, &QAction::triggered, this, &ListActions::miAcdseeClick);
+    connect(items_.miUltraEdit, &QAction::triggered, this, &ListActions::miUltraEditClick);
+    connect(items_.miSaveList, &QAction::triggered, this, &ListActions::miSaveListClick);
     // The Name column is edited in place: F2, or a click on the current row.
     lvFilesModel->setNameEditor(
         [this](int row, const QString& newName) { return lvFilesEdited(row, newName); });
     lvFiles->setEditTriggers(QAbstractItemView::EditKeyPressed |
                              QAbstractItemView::SelectedClicked);
     lvFiles->setItemDelegateForColumn(ColName, new NameEditDelegate(lvFiles));
-
-    // The window is designed with the English hints.
-    applyLanguageTexts(English, true);
-}
-
-// ---------------------------------------------------------------------------
-// Languages
-
-QObject* TfrmMain::languageControl(const QString& name) {
-    if (name == QLatin1String("TfrmMain"))
-        return this;
-    // The Select menu's captions belong to its menu actions; every other control the
-    // table names carries that name as its object name.
-    if (QObject* control = selectMenuControl(name))
-        return control;
-    return findChild<QObject*>(name);
-}
-
-void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
-    for (const LanguageText& entry : languageTable()) {
-        if (hintsOnly && entry.role != TextRole::Hint)
-            continue;
-        QObject* control = languageControl(QString::fromLatin1(entry.control));
-        if (!control)
-            continue;
-        const QString text = languageText(entry, code);
-        if (entry.role == TextRole::Hint) {
-            if (auto* widget = qobject_cast<QWidget*>(control))
-                widget->setToolTip(text);
-            else if (auto* action = qobject_cast<QAction*>(control))
-                action->setToolTip(text);
-        } else if (control == this) {
-            setWindowTitle(text);
-        } else if (control == pgOptions->tbsOptions || control == pgOptions->tbsMore) {
-            pgOptions->setTabText(pgOptions->indexOf(static_cast<QWidget*>(control)), text);
-        } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
-            button->setText(text);
-        } else if (auto* label = qobject_cast<QLabel*>(control)) {
-            label->setText(text);
-        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
-            // The items' texts, separated by '|'.
-            const QStringList items = text.split(QLatin1Char('|'));
-            for (int i = 0; i < std::min(combo->count(), int(items.size())); ++i)
-                combo->setItemText(i, items[i]);
-        } else if (auto* action = qobject_cast<QAction*>(control)) {
-            action->setText(text);
-        }
-    }
-}
-
-void TfrmMain::SetLanguage(int code) {
-    const LanguageFont font = windowFontFor(code);
-    setFont(QFont(font.family, font.points));
-    applyLanguageTexts(code, false);
-    const OpenDialogTexts dialog = openDialogTextsFor(code);
-    dirBand->OpenDialogFileName = dialog.fileName;
-    dirBand->OpenDialogFilter = dialog.filter;
-    dirBand->OpenDialogTitle = dialog.title;
-    if (frmViewer_)
-        frmViewer_->SetMenuCaptions(viewerMenuCaptionsFor(code));
 }
 
 // ---------------------------------------------------------------------------
 // Renaming in the result list
 
-bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
+bool ListActions::lvFilesEdited(int row, const QString& newName) {
     if (row < 0 || row >= lvFilesModel->rowCount())
         return false;
     const std::string typed = QFile::encodeName(newName).toStdString();
     const actions::NameCheck check = actions::checkNewName(typed);
     // After a message the list keeps the keyboard, as it had it before the edit.
     if (check != actions::NameCheck::Acceptable) {
-        services_.messages->error(this, QString::fromUtf8(actions::nameCheckMessage(check)));
+        services_.messages->error(window_, QString::fromUtf8(actions::nameCheckMessage(check)));
         lvFiles->setFocus();
         return false;
     }
@@ -188,14 +123,14 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
     const actions::RowCheck state = actions::checkRow(rows, size_t(row), actions::probeDisk);
     if (state != actions::RowCheck::Unchanged) {
         services_.messages->error(
-            this, renameRefusedMessage(fromNative(rows.fullPath(size_t(row))), state));
+            window_, renameRefusedMessage(fromNative(rows.fullPath(size_t(row))), state));
         lvFiles->setFocus();
         return false;
     }
     const actions::RenameOutcome outcome =
         actions::renameInDirectory(rows.directory(size_t(row)), rows.name(size_t(row)), typed);
     if (!outcome.renamed && !outcome.systemMessage.empty()) {
-        services_.messages->error(this, fromNative(outcome.systemMessage));
+        services_.messages->error(window_, fromNative(outcome.systemMessage));
         lvFiles->setFocus();
     }
     if (outcome.renamed) {
@@ -209,7 +144,7 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
         platform::FileIdentity identity = seen ? now.identity : platform::FileIdentity{};
         if (rows.inode(size_t(row)) != 0 && rows.device(size_t(row)) != 0)
             identity = {rows.device(size_t(row)), rows.inode(size_t(row))};
-        journalRename(row, typed, identity);
+        host_.journalRename(row, typed, identity);
         if (seen && now.identity.inode == rows.inode(size_t(row)))
             lvFilesModel->setChangeStamp(row, now.changeStamp);
     }
@@ -219,18 +154,14 @@ bool TfrmMain::lvFilesEdited(int row, const QString& newName) {
 // ---------------------------------------------------------------------------
 // Opening with other programs
 
-void TfrmMain::OpenFocusedFile() {
-    const int row = currentRow();
+void ListActions::OpenFocusedFile() {
+    const int row = host_.currentRow();
     if (row >= 0)
         openWith(services_, actions::openRequest(lvFilesModel->nativePath(row).toStdString()));
 }
 
-void TfrmMain::miOpenClick() {
-    OpenFocusedFile();
-}
-
-void TfrmMain::miAcdseeClick() {
-    const int row = currentRow();
+void ListActions::miAcdseeClick() {
+    const int row = host_.currentRow();
     if (row < 0)
         return;
     if (const auto request = actions::acdseeRequest(lvFilesModel->store().name(size_t(row)),
@@ -238,10 +169,32 @@ void TfrmMain::miAcdseeClick() {
         openWith(services_, *request);
 }
 
-void TfrmMain::miUltraEditClick() {
-    const int row = currentRow();
+void ListActions::miUltraEditClick() {
+    const int row = host_.currentRow();
     if (row >= 0)
         openWith(services_, actions::ultraEditRequest(lvFilesModel->nativePath(row).toStdString()));
+}
+
+// ---------------------------------------------------------------------------
+// Saving the list
+
+void ListActions::miSaveListClick() {
+    if (!services_.pickSaveFile)
+        return;
+    const std::optional<QString> chosen =
+        services_.pickSaveFile(window_, items_.miSaveList->text().remove(QStringLiteral("...")));
+    if (!chosen)
+        return;
+    const ExportFormat format = chosen->endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
+                                    ? ExportFormat::Json
+                                    : ExportFormat::Csv;
+    const std::string text = rowsAsText(lvFilesModel->store(), format);
+    // Written beside the target and renamed over it, so a failure never leaves half a file.
+    QSaveFile file(*chosen);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
+        services_.messages->error(
+            window_, QStringLiteral("無法寫入 %1: %2").arg(*chosen, file.errorString()));
 }
 
 } // namespace fenwa

@@ -1,6 +1,7 @@
-// Selecting by rule in the result list. The
-// rules live in actions/keeprules; this file ties them to the menus, the list's
-// selection and the status bar. Nothing here deletes: the selection waits for Delete.
+// The Select menu and the selection note: the rules ask actions/keeprules, the list's
+// selection shows their answer.
+
+#include "selectmenu.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -8,7 +9,6 @@
 #include <QGuiApplication>
 #include <QItemSelection>
 #include <QLabel>
-#include <QListWidget>
 #include <QLocale>
 #include <QMenu>
 #include <QStatusBar>
@@ -16,20 +16,24 @@
 #include <QTreeView>
 
 #include "PictureLoader.h"
+#include "filelistmodel.h"
 #include "languages.h"
-#include "messages.h"
+#include "listhost.h"
 #include "pathrules.h"
-#include "tfrmmain.h"
 
 namespace fenwa {
 
-void TfrmMain::buildSelectMenu() {
+SelectMenu::SelectMenu(QWidget* window, QMenu* popup, QAction* before, QStatusBar* statusBar,
+                       QTreeView* list, FileListModel* model, ListHost& host,
+                       DirectoryPicker pickDirectory)
+    : QObject(window), window_(window), lvFiles(list), lvFilesModel(model), host_(host),
+      pickDirectory_(std::move(pickDirectory)) {
     using actions::KeepRule;
-    miSelect = new QMenu(englishCaption("miSelect"), PopupMenu1);
+    miSelect = new QMenu(englishCaption("miSelect"), popup);
     miSelect->setObjectName("miSelect");
     // Just above Delete: choose, look, then press Delete.
-    PopupMenu1->insertMenu(miDelete, miSelect);
-    PopupMenu1->insertSeparator(miDelete);
+    popup->insertMenu(before, miSelect);
+    popup->insertSeparator(before);
     const std::pair<const char*, KeepRule> keep[] = {
         {"miKeepNewest", KeepRule::Newest},         {"miKeepOldest", KeepRule::Oldest},
         {"miKeepLargest", KeepRule::Largest},       {"miKeepPixels", KeepRule::MostPixels},
@@ -66,13 +70,13 @@ void TfrmMain::buildSelectMenu() {
     miInvertSelection->setObjectName("miInvertSelection");
     miClearSelection = miSelect->addAction(englishCaption("miClearSelection"));
     miClearSelection->setObjectName("miClearSelection");
-    connect(miInvertSelection, &QAction::triggered, this, &TfrmMain::InvertSelectionWithinGroups);
-    connect(miClearSelection, &QAction::triggered, this, &TfrmMain::ClearSelection);
-    updateSelectMenu();
+    connect(miInvertSelection, &QAction::triggered, this, &SelectMenu::InvertSelectionWithinGroups);
+    connect(miClearSelection, &QAction::triggered, this, &SelectMenu::ClearSelection);
+    updateMenu();
 
-    lblSelection = new QLabel(StatusBar);
+    lblSelection = new QLabel(statusBar);
     lblSelection->setObjectName("lblSelection");
-    StatusBar->addPermanentWidget(lblSelection);
+    statusBar->addPermanentWidget(lblSelection);
     // A large selection changes row by row: the count follows once the changes settle.
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (selectionStatusPending_)
@@ -85,23 +89,21 @@ void TfrmMain::buildSelectMenu() {
     });
 }
 
-void TfrmMain::updateSelectMenu() {
+void SelectMenu::updateMenu() {
     // Rules need groups: a list of every file has none.
-    const bool groups = duplicateList_ && lvFilesModel->rowCount() > 0;
+    const bool groups = host_.holdsDuplicateGroups() && lvFilesModel->rowCount() > 0;
     miSelect->menuAction()->setEnabled(groups);
     for (const auto& item : miKeepRules)
         item.first->setEnabled(groups);
     miInvertSelection->setEnabled(groups);
-    miClearSelection->setEnabled(selectedRowCount() > 0);
+    miClearSelection->setEnabled(!lvFiles->selectionModel()->selectedRows().isEmpty());
 }
 
-QObject* TfrmMain::selectMenuControl(const QString& name) const {
+QObject* SelectMenu::control(const QString& name) const {
     if (name == QLatin1String("miSelect"))
         return miSelect->menuAction();
     if (name == QLatin1String("miThenBy"))
         return miThenBy->menuAction();
-    if (name == QLatin1String("miProtectDir"))
-        return dirBand->miProtectDir;
     if (name == QLatin1String("miInvertSelection"))
         return miInvertSelection;
     if (name == QLatin1String("miClearSelection"))
@@ -118,7 +120,7 @@ QObject* TfrmMain::selectMenuControl(const QString& name) const {
 // ---------------------------------------------------------------------------
 // Selection by rule
 
-void TfrmMain::selectRows(const std::vector<size_t>& rows) {
+void SelectMenu::selectRows(const std::vector<size_t>& rows) {
     QItemSelection selection;
     const int lastColumn = lvFilesModel->columnCount() - 1;
     // Runs of adjacent rows as one range each: thousands of groups select at once.
@@ -130,12 +132,11 @@ void TfrmMain::selectRows(const std::vector<size_t>& rows) {
                          lvFilesModel->index(int(rows[j]), lastColumn));
         i = j + 1;
     }
-    SelectionChangeGuard guard(*this);
-    lvFiles->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    host_.selectQuietly(selection);
 }
 
-size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
-    if (!duplicateList_)
+size_t SelectMenu::SelectByRule(actions::KeepRule rule) {
+    if (!host_.holdsDuplicateGroups())
         return 0;
     actions::KeepRules rules{rule, ThenByRule, {}};
     if (rule == actions::KeepRule::UnderDirectory) {
@@ -144,9 +145,8 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
             if (k.second == rule)
                 item = k.first;
         const std::optional<QString> picked =
-            services_.pickDirectory
-                ? services_.pickDirectory(this, item->text().remove(QStringLiteral("...")))
-                : std::nullopt;
+            pickDirectory_ ? pickDirectory_(window_, item->text().remove(QStringLiteral("...")))
+                           : std::nullopt;
         if (!picked)
             return 0;
         rules.directory = QFile::encodeName(*picked).toStdString();
@@ -154,7 +154,7 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
     // The pixels rule reads a header from every file of the groups.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const actions::KeepSelection chosen = actions::SelectByRule(
-        lvFilesModel->store(), rules, actions::protectionOf(protectedDirectories()),
+        lvFilesModel->store(), rules, actions::protectionOf(host_.protectedDirectories()),
         [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
         });
@@ -165,7 +165,7 @@ size_t TfrmMain::SelectByRule(actions::KeepRule rule) {
     return chosen.undecided;
 }
 
-void TfrmMain::InvertSelectionWithinGroups() {
+void SelectMenu::InvertSelectionWithinGroups() {
     std::vector<bool> selected(size_t(lvFilesModel->rowCount()), false);
     for (const QModelIndex& index : lvFiles->selectionModel()->selectedRows())
         selected[size_t(index.row())] = true;
@@ -174,13 +174,13 @@ void TfrmMain::InvertSelectionWithinGroups() {
     updateSelectionStatus();
 }
 
-void TfrmMain::ClearSelection() {
+void SelectMenu::ClearSelection() {
     undecidedGroups_ = 0;
     selectRows({});
     updateSelectionStatus();
 }
 
-void TfrmMain::updateSelectionStatus() {
+void SelectMenu::updateSelectionStatus() {
     const FileRecordStore& rows = lvFilesModel->store();
     const QModelIndexList selected = lvFiles->selectionModel()->selectedRows();
     int64_t bytes = 0;
