@@ -4,9 +4,9 @@
 #include <atomic>
 #include <memory>
 
-#include "searchcache.h"
 #include "picturefingerprint.h"
 #include "resultlist.h"
+#include "searchcache.h"
 #include "similarindex.h"
 
 namespace fenwa::similar {
