@@ -766,6 +766,13 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
             deleteFlow_->DeleteSelectedFiles();
         return false;
     }
+    // F2 edits the row's name whichever of its cells was clicked.
+    if (event->key() == Qt::Key_F2 && event->modifiers() == Qt::NoModifier) {
+        const int row = currentRow();
+        if (row >= 0 && !isEditingName())
+            lvFiles->edit(lvFilesModel->index(row, ColName));
+        return row >= 0;
+    }
     if (!(event->modifiers() & Qt::ControlModifier))
         return false;
     // An open name editor keeps Ctrl+Z for its own text.

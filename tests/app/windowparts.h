@@ -125,13 +125,14 @@ inline QLineEdit* openEditor(const QObject& w) {
             return e;
     return nullptr;
 }
-// Clicks the row's name, then F2: the name editor, or null. The row is unselected first,
-// so that the click itself does not start an edit a moment later.
+// Clicks the row (in its Size column: F2 edits the name wherever the row was clicked),
+// then F2: the name editor, or null. The row is unselected first, so that the click
+// itself does not start an edit a moment later.
 inline QLineEdit* startEditing(const QObject& w, int row) {
     if (selectedRows(w).contains(row))
         clickRow(w, row, Qt::ControlModifier);
-    const QRect name = fileList(w)->visualRect(model(w)->index(row, ColName));
-    QTest::mouseClick(fileList(w)->viewport(), Qt::LeftButton, {}, name.center());
+    const QRect size = fileList(w)->visualRect(model(w)->index(row, ColSize));
+    QTest::mouseClick(fileList(w)->viewport(), Qt::LeftButton, {}, size.center());
     QTest::keyClick(fileList(w), Qt::Key_F2);
     return openEditor(w);
 }
