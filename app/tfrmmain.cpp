@@ -618,7 +618,7 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     showProgressPercent(100);
     // Rows join the list in one insertion.
     lvFiles->setUpdatesEnabled(false);
-    lvFilesModel->appendRows(FileRecordStore(result->rows));
+    lvFilesModel->appendRows(TakeRows(result));
     duplicateList_ = result->duplicateList;
     if (duplicateList_) {
         searchedCriteria_ = result->criteria;

@@ -151,4 +151,12 @@ void SearchSession::deliver() {
     emit finished(std::move(result));
 }
 
+FileRecordStore TakeRows(const std::shared_ptr<const SearchResult>& result) {
+    // A million rows are too many to hold twice. The result was made as a mutable object,
+    // so with no other holder taking its rows is sound.
+    if (result.use_count() == 1)
+        return std::move(const_cast<SearchResult&>(*result).rows);
+    return result->rows;
+}
+
 } // namespace fenwa

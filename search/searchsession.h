@@ -27,6 +27,10 @@ struct SearchResult {
     std::string cacheProblem; // the cache could not be written back: why
 };
 
+// The result's rows for a list to keep: moved out when the caller holds the only
+// reference to the result (no one else can see them go), copied otherwise.
+FileRecordStore TakeRows(const std::shared_ptr<const SearchResult>& result);
+
 class SearchSession : public QObject {
     Q_OBJECT
 public:

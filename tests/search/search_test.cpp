@@ -171,7 +171,7 @@ TEST_F(Spellings, ASessionHandsBackTheGroupsWithWhatTheyWereBuiltWith) {
     request.criteria.content = true;
     request.similarLevel = 2;
     request.tools = [cache](const SearchRequest&) { return SearchTools{cache, nullptr}; };
-    const SessionRun run(request);
+    SessionRun run(request);
     ASSERT_TRUE(run.result);
     EXPECT_FALSE(run.failure);
     const SearchResult& found = *run.result;
@@ -188,6 +188,14 @@ TEST_F(Spellings, ASessionHandsBackTheGroupsWithWhatTheyWereBuiltWith) {
     EXPECT_EQ(found.cacheProblem, "disk full");
     EXPECT_NE(cache->writtenFrom, std::thread::id());
     EXPECT_NE(cache->writtenFrom, std::this_thread::get_id());
+    // A list takes the rows without a copy only when nobody else holds the result.
+    std::shared_ptr<const SearchResult> shared = run.result;
+    EXPECT_EQ(TakeRows(shared).size(), 2u);
+    EXPECT_EQ(found.rows.size(), 2u);
+    shared.reset();
+    std::shared_ptr<const SearchResult> sole = std::move(run.result);
+    EXPECT_EQ(TakeRows(sole).size(), 2u);
+    EXPECT_EQ(sole->rows.size(), 0u);
 }
 
 TEST_F(Spellings, AStoppedSessionEndsCancelled) {
