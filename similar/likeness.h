@@ -1,0 +1,41 @@
+#pragma once
+// The check two pictures pass before they are grouped. The fingerprint finds pairs that
+// may be copies of each other fast, but a 64-bit hash of a 32 x 32 reduction cannot see a
+// changed word, a figure pasted in or another pair of colours in a gradient. So each
+// candidate pair is confirmed by comparing the two pictures themselves, region by region,
+// after aligning one onto the other.
+//
+// A picture's likeness print is what that comparison needs, small enough to keep in the
+// cache beside the fingerprint: the grey picture reduced to LikenessSide x LikenessSide
+// (stretched to a square, whatever its shape; the shape is kept beside it), and the mean
+// chroma of each cell of a LikenessChromaSide x LikenessChromaSide grid when the picture
+// has colour. It is an opaque byte string: empty means "none".
+
+#include <cstdint>
+#include <string>
+
+#include "fingerprint.h"
+
+namespace fenwa::similar {
+
+inline constexpr int LikenessSide = 64;
+inline constexpr int LikenessChromaSide = 16;
+
+// The print of a decoded picture: `channels` 1 (grey) or 3 (RGB, or YCbCr as JPEG stores
+// it), rows `stride` bytes apart. Empty for an empty picture.
+std::string MakeLikenessPrint(const uint8_t* samples, int width, int height, int stride,
+                              int channels, ColourSpace space = ColourSpace::Rgb);
+
+// Whether a print is well formed (a damaged cache entry is not).
+bool ValidLikenessPrint(const std::string& print);
+
+// Whether the member is a copy of the leader, as far as the prints tell: the two are
+// aligned in the orientation their fingerprints are closest in (ties tried each), over
+// scale, shift, a few percent of crop, another aspect ratio and a slight turn, and then
+// compared region by region, after matching brightness and contrast within the range a
+// copy keeps. `level` picks how much change is tolerated. A pair with a missing or
+// malformed print is not confirmed.
+bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
+                    const std::string& memberPrint, uint64_t memberHash, SimilarLevel level);
+
+} // namespace fenwa::similar
