@@ -11,6 +11,7 @@
 // coefficients of odd u, top-bottom those of odd v, and a transpose swaps u and v, so the
 // hash of any orientation is a bit operation on the hash: all eight come from one DCT.
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -65,11 +66,20 @@ inline constexpr int UnconfirmedMargin = 2;
 bool ConfirmSimilar(uint64_t hashA, uint64_t colourA, uint64_t hashB, uint64_t colourB,
                     int threshold);
 
-// What is kept of a picture: the hash that is indexed and the colour layout that
-// confirms.
+// Hashes of centred parts of a picture, made the way the whole picture's hash is: a copy
+// cropped to one of these parts (another aspect ratio, a tenth off each side) hashes
+// close to it, though far from the whole. 0 where the picture is too small for the part.
+// Kind k of CentreFingerprints below.
+inline constexpr int CentreParts = 3;
+using CentreHashes = std::array<uint64_t, CentreParts>;
+CentreHashes CentreFingerprints(const uint8_t* pixels, int width, int height, int stride);
+
+// What is kept of a picture: the hash that is indexed, the colour layout that confirms,
+// and the hashes of its centred parts, which find crops.
 struct PictureFingerprint {
     uint64_t hash = 0;
     uint64_t colour = 0;
+    CentreHashes centre{};
     auto operator<=>(const PictureFingerprint&) const = default;
 };
 
