@@ -628,9 +628,10 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     lvFiles->setUpdatesEnabled(true);
     QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
     if (duplicateList_ && result->criteria.similar)
-        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable)")
+        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable, %3 nearly blank)")
                      .arg(result->similarLeftOut.notPictures)
-                     .arg(result->similarLeftOut.undecodable);
+                     .arg(result->similarLeftOut.undecodable)
+                     .arg(result->similarLeftOut.nearlyBlank);
     setStatusText(1, total);
     if (duplicateList_) {
         repaintStatusBar();

@@ -39,6 +39,7 @@
 #include "JpegCodec.h"
 #include "benchsupport.h"
 #include "fingerprint.h"
+#include "likeness.h"
 #include "picturefingerprint.h"
 #include "similarindex.h"
 
@@ -275,6 +276,7 @@ struct Picture {
     Role role = Role::Original;
     uint64_t hash = 0;
     uint64_t colour = 0;
+    std::string print;
     bool ok = false;
 };
 
@@ -294,10 +296,11 @@ std::vector<Picture> readCorpus(const QString& dir) {
         pictures.push_back({QDir(dir).filePath(f[0]), f[1], f[2], role});
     }
     for (Picture& p : pictures) {
-        const std::optional<PictureFingerprint> h = FingerprintFile(p.path.toStdString());
-        p.ok = h.has_value();
-        p.hash = h ? h->hash : 0;
-        p.colour = h ? h->colour : 0;
+        PictureReading h = ReadPictureFile(p.path.toStdString(), true);
+        p.ok = h.fingerprinted();
+        p.hash = h.fingerprint.hash;
+        p.colour = h.fingerprint.colour;
+        p.print = std::move(h.print);
     }
     return pictures;
 }
@@ -309,16 +312,22 @@ void scoreCorpus(const std::vector<Picture>& pictures) {
     for (size_t i = 0; i < pictures.size(); ++i)
         if (pictures[i].role == Role::Original)
             originalOf[pictures[i].label] = i;
-    // With the colour check a pair within the distance must also agree in colour.
+    // With the colour check a pair within the distance must also agree in colour, and
+    // then pass the likeness check at the level, as a search confirms it.
     bool colourCheck = true;
     int level = 0;
+    SimilarLevel likenessLevel = SimilarLevel::Strict;
     auto distance = [&](size_t a, size_t b) {
         if (!pictures[a].ok || !pictures[b].ok)
             return 65;
         const Picture &p = pictures[a], &q = pictures[b];
         if (colourCheck && !ConfirmSimilar(p.hash, p.colour, q.hash, q.colour, level))
             return 64;
-        return FingerprintDistance(p.hash, q.hash);
+        const int d = FingerprintDistance(p.hash, q.hash);
+        if (colourCheck && d <= level &&
+            !VerifyLikeness(p.print, p.hash, q.print, q.hash, likenessLevel))
+            return 64;
+        return d;
     };
     auto counted = [&](size_t i, bool heavier) {
         return pictures[i].role == Role::Original || pictures[i].role == Role::Required ||
@@ -337,6 +346,7 @@ void scoreCorpus(const std::vector<Picture>& pictures) {
                 const int t = LevelThreshold(l);
                 colourCheck = check;
                 level = t;
+                likenessLevel = l;
                 size_t tp = 0, fp = 0, fn = 0, lookAlike = 0;
                 for (size_t a = 0; a < pictures.size(); ++a)
                     for (size_t b = a + 1; b < pictures.size(); ++b) {
@@ -399,6 +409,7 @@ void scoreCorpus(const std::vector<Picture>& pictures) {
             colourCheck = true;
             for (int l = 0; l < 3; ++l) {
                 level = LevelThreshold(SimilarLevel(l));
+                likenessLevel = SimilarLevel(l);
                 hits[l] += distance(o, i) <= level;
                 if (verbose && l == 1 && distance(o, i) > level)
                     std::fprintf(stderr, "missed: %d %s\n", d, qPrintable(pictures[i].path));

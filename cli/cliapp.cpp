@@ -337,8 +337,9 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     if (criteria.similar)
         std::fprintf(err,
                      "fenwa-cli: left out of similar pictures: %zu not pictures, %zu "
-                     "that could not be decoded\n",
-                     found.similarLeftOut.notPictures, found.similarLeftOut.undecodable);
+                     "that could not be decoded, %zu nearly blank\n",
+                     found.similarLeftOut.notPictures, found.similarLeftOut.undecodable,
+                     found.similarLeftOut.nearlyBlank);
     if (!keep) {
         writeRows(found.rows, format, out);
         return 0;

@@ -1,7 +1,7 @@
 // libFuzzer target for the fingerprint path: any bytes, under a name whose extension the
-// input's last byte picks, go through FingerprintBytes as a search would read a file.
-// Anything but an answer (a crash, a sanitizer report, a hang, running out of memory) is
-// a finding.
+// input's last byte picks, go through ReadPictureBytes (print and all) as a search would read a
+// file. Anything but an answer (a crash, a sanitizer report, a hang, running out of memory) is a
+// finding.
 
 #include "picturefingerprint.h"
 
@@ -25,6 +25,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const char* const names[] = {"f.jpg", "f.gif", "f.bmp", "f.ico", "f.emf", "f.wmf"};
     const char* name = names[size > 0 ? data[size - 1] % 6 : 0];
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    (void)fenwa::similar::FingerprintBytes(bytes, name);
+    (void)fenwa::similar::ReadPictureBytes(bytes, name, true);
     return 0;
 }

@@ -80,6 +80,7 @@ struct ContentCheckOptions {
 struct SimilarLeftOut {
     size_t notPictures = 0; // files whose names are no picture's
     size_t undecodable = 0; // pictures that could not be decoded
+    size_t nearlyBlank = 0; // pictures too nearly blank to compare
 };
 
 // The bytes hashed at each end of a file for the partial hash. A file of at most twice

@@ -79,8 +79,13 @@ uint64_t transpose(uint64_t x) {
 } // namespace
 
 std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int height, int stride) {
+    const GreyFingerprint grey = FingerprintGreyOutcome(pixels, width, height, stride);
+    return grey.outcome == GreyOutcome::Hashed ? std::optional(grey.hash) : std::nullopt;
+}
+
+GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int height, int stride) {
     if (!pixels || width <= 0 || height <= 0)
-        return std::nullopt;
+        return {GreyOutcome::Empty, 0};
     const AxisWeights ax = axisWeights(width), ay = axisWeights(height);
     // Rows first: each source row reduced to Side columns.
     std::vector<double> rows(size_t(height) * Side);
@@ -112,7 +117,7 @@ std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int he
     for (double v : small)
         variance += (v - mean) * (v - mean);
     if (std::sqrt(variance / (Side * Side)) < BlankDeviation)
-        return std::nullopt;
+        return {GreyOutcome::NearlyBlank, 0};
     // Centre-weighted: the Hann window fades the border out, so what a small crop, a
     // slight turn or a corner mark changes there moves few signs.
     const auto& w = window();
@@ -143,7 +148,7 @@ std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int he
             if (sum > 1e-6 * Side * Side)
                 hash |= uint64_t(1) << (8 * v + u);
         }
-    return hash;
+    return {GreyOutcome::Hashed, hash};
 }
 
 uint64_t OrientedFingerprint(uint64_t hash, int orientation) {

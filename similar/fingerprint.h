@@ -19,7 +19,7 @@
 namespace fenwa::similar {
 
 // Changes whenever the same picture could hash differently (caches key on it).
-inline constexpr int FingerprintVersion = 2;
+inline constexpr int FingerprintVersion = 3;
 
 // Below this standard deviation of the 32 x 32 reduction (in grey levels) a picture is
 // nearly blank: its signs are noise and would match every other blank picture, so it
@@ -30,6 +30,15 @@ inline constexpr double BlankDeviation = 2.0;
 // Greyscale samples, rows top-down, `stride` bytes apart. Nothing for empty and nearly
 // blank pictures.
 std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int height, int stride);
+
+// The same, saying why there is no hash: an empty picture cannot be read, a nearly blank
+// one is counted apart.
+enum class GreyOutcome { Hashed, Empty, NearlyBlank };
+struct GreyFingerprint {
+    GreyOutcome outcome = GreyOutcome::Empty;
+    uint64_t hash = 0;
+};
+GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int height, int stride);
 
 // The hash of the picture turned by one of the eight orientations: bit 0 mirrors
 // left-right, bit 1 top-bottom, bit 2 transposes (applied first).

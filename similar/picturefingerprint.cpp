@@ -11,6 +11,7 @@
 #include "PictureHolder.h"
 #include "PictureLoader.h"
 #include "fingerprint.h"
+#include "likeness.h"
 #include "readfile.h"
 
 namespace fenwa::similar {
@@ -162,35 +163,53 @@ bool decodeJpeg(const QByteArray& bytes, bool colour, Pixels& out) {
 }
 
 template <class Load>
-std::optional<PictureFingerprint> fingerprintOf(const QByteArray& bytes,
-                                                const QByteArray& nativeName, Load&& load) {
+PictureReading readPicture(const QByteArray& bytes, const QByteArray& nativeName, bool withPrint,
+                           Load&& load) {
+    PictureReading reading;
     Pixels pixels;
     if (bytes.startsWith("\xFF\xD8")) {
         if (!decodeJpeg(bytes, true, pixels))
-            return std::nullopt;
+            return reading;
     } else {
         std::optional<Pixels> other = loadOther(nativeName, load);
         if (!other || other->width <= 0 || other->height <= 0)
-            return std::nullopt;
+            return reading;
         pixels = std::move(*other);
     }
-    if (pixels.channels == 1) {
-        const std::optional<uint64_t> hash =
-            FingerprintGrey(pixels.samples.data(), pixels.width, pixels.height, pixels.width);
-        return hash ? std::optional<PictureFingerprint>({*hash, 0}) : std::nullopt;
+    const ColourSpace space = pixels.ycc ? ColourSpace::YCbCr : ColourSpace::Rgb;
+    std::vector<uint8_t> converted;
+    const uint8_t* grey = pixels.samples.data();
+    if (pixels.channels == 3) {
+        converted.resize(size_t(pixels.width) * size_t(pixels.height));
+        for (size_t i = 0; i < converted.size(); ++i) {
+            const uint8_t* p = pixels.samples.data() + 3 * i;
+            converted[i] =
+                pixels.ycc ? p[0] : uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
+        }
+        grey = converted.data();
     }
-    std::vector<uint8_t> grey(size_t(pixels.width) * size_t(pixels.height));
-    for (size_t i = 0; i < grey.size(); ++i) {
-        const uint8_t* p = pixels.samples.data() + 3 * i;
-        grey[i] = pixels.ycc ? p[0] : uint8_t((p[0] * 77 + p[1] * 150 + p[2] * 29 + 128) >> 8);
+    const GreyFingerprint hash =
+        FingerprintGreyOutcome(grey, pixels.width, pixels.height, pixels.width);
+    if (hash.outcome != GreyOutcome::Hashed) {
+        if (hash.outcome == GreyOutcome::NearlyBlank)
+            reading.outcome = PictureOutcome::NearlyBlank;
+        return reading;
     }
-    const std::optional<uint64_t> hash =
-        FingerprintGrey(grey.data(), pixels.width, pixels.height, pixels.width);
-    if (!hash)
-        return std::nullopt;
-    return PictureFingerprint{
-        *hash, ColourLayout(pixels.samples.data(), pixels.width, pixels.height, pixels.width * 3,
-                            pixels.ycc ? ColourSpace::YCbCr : ColourSpace::Rgb)};
+    reading.outcome = PictureOutcome::Fingerprinted;
+    reading.fingerprint.hash = hash.hash;
+    reading.fingerprint.centre =
+        CentreFingerprints(grey, pixels.width, pixels.height, pixels.width);
+    if (pixels.channels == 3)
+        reading.fingerprint.colour = ColourLayout(pixels.samples.data(), pixels.width,
+                                                  pixels.height, pixels.width * 3, space);
+    if (withPrint)
+        reading.print = MakeLikenessPrint(pixels.samples.data(), pixels.width, pixels.height,
+                                          pixels.width * pixels.channels, pixels.channels, space);
+    return reading;
+}
+
+std::optional<PictureFingerprint> fingerprintOnly(const PictureReading& reading) {
+    return reading.fingerprinted() ? std::optional(reading.fingerprint) : std::nullopt;
 }
 
 } // namespace
@@ -200,20 +219,28 @@ void PrepareFingerprinting() {
     RegisterGifPictureKind();
 }
 
-std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
-                                                   const std::string& name) {
-    return fingerprintOf(bytes, QByteArray::fromStdString(name),
-                         [&](TGraphic& graphic) { graphic.loadFromBytes(bytes); });
+PictureReading ReadPictureBytes(const QByteArray& bytes, const std::string& name, bool withPrint) {
+    return readPicture(bytes, QByteArray::fromStdString(name), withPrint,
+                       [&](TGraphic& graphic) { graphic.loadFromBytes(bytes); });
 }
 
-std::optional<PictureFingerprint> FingerprintFile(const std::string& path) {
+PictureReading ReadPictureFile(const std::string& path, bool withPrint) {
     // Read once from one non-blocking open, and every kind decodes those bytes: a FIFO or
     // device swapped in for the picture is refused at once, not waited on by a reader.
     QByteArray bytes;
     if (platform::readRegularFile(path, MaxPictureFileBytes, bytes) !=
         platform::ReadFileError::None)
-        return std::nullopt;
-    return FingerprintBytes(bytes, path);
+        return {};
+    return ReadPictureBytes(bytes, path, withPrint);
+}
+
+std::optional<PictureFingerprint> FingerprintBytes(const QByteArray& bytes,
+                                                   const std::string& name) {
+    return fingerprintOnly(ReadPictureBytes(bytes, name, false));
+}
+
+std::optional<PictureFingerprint> FingerprintFile(const std::string& path) {
+    return fingerprintOnly(ReadPictureFile(path, false));
 }
 
 } // namespace fenwa::similar

@@ -11,6 +11,7 @@
 
 #include "filesystem.h"
 #include "fingerprint.h"
+#include "likeness.h"
 #include "picturefingerprint.h"
 
 namespace fenwa::similar {
@@ -19,8 +20,10 @@ namespace {
 
 constexpr const char* Application = "fenwa-fingerprints";
 // 3: the colour layout beside the hash, content hashes, and the day each entry was last
-// used.
-constexpr int Layout = 3;
+// used. 4: the likeness print, the nearly blank outcome and the centre hashes; a layout-3
+// file keeps its content hashes and starts its fingerprints afresh.
+constexpr int Layout = 4;
+constexpr int MigratedLayout = 3;
 
 bool exec(sqlite3* db, const char* sql) {
     return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
@@ -126,6 +129,20 @@ bool dayAt(sqlite3_stmt* statement, int column) {
 }
 
 enum Table { Fingerprints, Contents };
+// The third prepared statement: a fingerprint with its print.
+constexpr int FingerprintsWithPrint = 2;
+
+constexpr const char* KeyDefinition = "device INTEGER NOT NULL, inode INTEGER NOT NULL,"
+                                      " size INTEGER NOT NULL, stamp INTEGER NOT NULL,"
+                                      " version INTEGER NOT NULL, ";
+constexpr const char* PrimaryDefinition =
+    " seen INTEGER NOT NULL, PRIMARY KEY (device, inode, size, stamp, version)) WITHOUT ROWID;";
+// The fingerprints table after the key: what reading the picture gave (a PictureOutcome),
+// its hash, colour layout and centre hashes when fingerprinted, and the likeness print
+// (NULL when not made).
+constexpr const char* FingerprintColumns =
+    "outcome INTEGER NOT NULL, hash INTEGER, colour INTEGER, centre0 INTEGER,"
+    " centre1 INTEGER, centre2 INTEGER, print BLOB,";
 
 constexpr const char* Unwritten = "what this search learnt is not kept yet";
 constexpr const char* Untrimmed = "it was not trimmed";
@@ -250,13 +267,8 @@ SearchCache::Opening SearchCache::open(const std::string& path, int& code) {
         single(db_, "SELECT count(*) FROM sqlite_master WHERE type = 'table'", &code);
     if (!tables)
         return because(code, Opening::Failed);
+    const std::string key = KeyDefinition, primary = PrimaryDefinition;
     if (*tables == "0") {
-        const std::string key = "device INTEGER NOT NULL, inode INTEGER NOT NULL,"
-                                " size INTEGER NOT NULL, stamp INTEGER NOT NULL,"
-                                " version INTEGER NOT NULL, ";
-        const std::string primary =
-            " seen INTEGER NOT NULL, PRIMARY KEY (device, inode, size, stamp, version))"
-            " WITHOUT ROWID;";
         const std::string create =
             "BEGIN IMMEDIATE;"
             "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -265,7 +277,7 @@ SearchCache::Opening SearchCache::open(const std::string& path, int& code) {
             "'), ('trimmed', '0'), ('checked', '" + std::to_string(today_) +
             "');"
             "CREATE TABLE fingerprints (" +
-            key + "hash INTEGER, colour INTEGER," + primary + "CREATE TABLE contents (" + key +
+            key + FingerprintColumns + primary + "CREATE TABLE contents (" + key +
             "edges_low INTEGER NOT NULL, edges_high INTEGER NOT NULL, whole_low INTEGER,"
             " whole_high INTEGER," +
             primary + "COMMIT;";
@@ -279,6 +291,24 @@ SearchCache::Opening SearchCache::open(const std::string& path, int& code) {
             return because(code, Opening::Failed);
         }
         return Opening::Opened;
+    }
+    // The layout before this one: its fingerprints are of an older version and would never
+    // be used, so only they go; the content hashes stay.
+    if (single(db_, "SELECT value FROM meta WHERE name = 'application'", &code) ==
+            std::optional<std::string>(Application) &&
+        single(db_, "SELECT value FROM meta WHERE name = 'layout'", &code) ==
+            std::optional<std::string>(std::to_string(MigratedLayout))) {
+        const std::string migrate =
+            "BEGIN IMMEDIATE; DROP TABLE IF EXISTS fingerprints; CREATE TABLE fingerprints (" +
+            key + FingerprintColumns + primary + " UPDATE meta SET value = '" +
+            std::to_string(Layout) + "' WHERE name = 'layout'; COMMIT;";
+        code = sqlite3_exec(db_, migrate.c_str(), nullptr, nullptr, nullptr);
+        if (code != SQLITE_OK) {
+            exec(db_, "ROLLBACK");
+            return because(code, Opening::Failed);
+        }
+    } else if (code != SQLITE_OK && (code & 0xff) != SQLITE_ERROR) {
+        return because(code, Opening::Failed);
     }
     // Someone else's file, or a layout this program does not know (an older or newer one).
     for (const auto& [sql, expected] :
@@ -338,41 +368,77 @@ sqlite3_stmt* SearchCache::prepared(int which, const char* sql) {
     return statement;
 }
 
-bool SearchCache::lookup(const FingerprintKey& key,
-                         std::optional<PictureFingerprint>& fingerprint) {
+SearchCache::Known SearchCache::lookup(const FingerprintKey& key, PictureReading& reading,
+                                       bool withPrint) {
     std::lock_guard lock(mutex_);
     if (!db_ || damaged_ || busy_)
-        return false;
+        return Known::No;
+    // Without the print only its type is read: the print's pages stay on disk.
     static const std::string sql =
-        std::string("SELECT hash, colour, seen FROM fingerprints WHERE ") + KeyColumns;
-    sqlite3_stmt* statement = prepared(Fingerprints, sql.c_str());
+        std::string("SELECT outcome, hash, colour, centre0, centre1, centre2, seen,"
+                    " typeof(print) FROM fingerprints WHERE ") +
+        KeyColumns;
+    static const std::string sqlWithPrint =
+        std::string("SELECT outcome, hash, colour, centre0, centre1, centre2, seen,"
+                    " typeof(print), print FROM fingerprints WHERE ") +
+        KeyColumns;
+    sqlite3_stmt* statement = withPrint ? prepared(FingerprintsWithPrint, sqlWithPrint.c_str())
+                                        : prepared(Fingerprints, sql.c_str());
     if (!statement || bindKey(statement, key, FingerprintVersion) != SQLITE_OK)
-        return false;
-    bool found = false;
+        return Known::No;
     const int result = sqlite3_step(statement);
-    if (!failed(result) && result == SQLITE_ROW) {
-        if (!pairOrNothingAt(statement, 0) || !dayAt(statement, 2)) {
-            damaged_ = true;
-            sqlite3_reset(statement);
-            return false;
-        }
-        found = true;
-        fingerprint = sqlite3_column_type(statement, 0) == SQLITE_NULL
-                          ? std::nullopt
-                          : std::optional<PictureFingerprint>(
-                                {asUnsigned(sqlite3_column_int64(statement, 0)),
-                                 asUnsigned(sqlite3_column_int64(statement, 1))});
-        if (sqlite3_column_int64(statement, 2) < today_)
-            used_.emplace_back(Fingerprints, key);
+    if (failed(result) || result != SQLITE_ROW) {
+        sqlite3_reset(statement);
+        return Known::No;
     }
+    const auto text = [&](int column) {
+        const unsigned char* t = sqlite3_column_text(statement, column);
+        return t ? std::string(reinterpret_cast<const char*>(t)) : std::string();
+    };
+    const int64_t outcome = integerAt(statement, 0) ? sqlite3_column_int64(statement, 0) : -1;
+    const bool fingerprinted = outcome == int64_t(PictureOutcome::Fingerprinted);
+    const std::string printType = text(7);
+    bool valid = outcome >= 0 && outcome <= int64_t(PictureOutcome::NearlyBlank) &&
+                 dayAt(statement, 6) && (printType == "null" || printType == "blob") &&
+                 (fingerprinted || printType == "null");
+    for (int column = 1; column <= 5; ++column)
+        valid = valid && (fingerprinted ? integerAt(statement, column)
+                                        : sqlite3_column_type(statement, column) == SQLITE_NULL);
+    reading = {};
+    if (valid && withPrint && printType == "blob") {
+        // An empty BLOB reads as a null pointer.
+        if (const void* blob = sqlite3_column_blob(statement, 8))
+            reading.print.assign(static_cast<const char*>(blob),
+                                 size_t(sqlite3_column_bytes(statement, 8)));
+        valid = ValidLikenessPrint(reading.print);
+    }
+    if (!valid) {
+        // A value read as the wrong type would make pictures alike: nothing more is taken.
+        damaged_ = true;
+        reading = {};
+        sqlite3_reset(statement);
+        return Known::No;
+    }
+    reading.outcome = PictureOutcome(outcome);
+    if (fingerprinted) {
+        reading.fingerprint.hash = asUnsigned(sqlite3_column_int64(statement, 1));
+        reading.fingerprint.colour = asUnsigned(sqlite3_column_int64(statement, 2));
+        for (int part = 0; part < CentreParts; ++part)
+            reading.fingerprint.centre[size_t(part)] =
+                asUnsigned(sqlite3_column_int64(statement, 3 + part));
+    }
+    if (sqlite3_column_int64(statement, 6) < today_)
+        used_.emplace_back(Fingerprints, key);
     sqlite3_reset(statement);
-    return found;
+    return fingerprinted && printType == "null" ? Known::WithoutPrint : Known::Yes;
 }
 
-void SearchCache::store(const FingerprintKey& key, std::optional<PictureFingerprint> fingerprint) {
+void SearchCache::store(const FingerprintKey& key, PictureReading reading) {
     std::lock_guard lock(mutex_);
+    if (!reading.fingerprinted())
+        reading.print.clear();
     if (db_)
-        pending_.push_back({key, fingerprint});
+        pending_.push_back({key, std::move(reading)});
 }
 
 std::vector<std::optional<KeptContentHashes>>
@@ -465,17 +531,34 @@ std::string SearchCache::flush() {
     const auto asPair = [](const auto& hash) {
         return hash ? std::optional(std::pair(hash->low, hash->high)) : std::nullopt;
     };
-    result =
-        each("INSERT OR REPLACE INTO fingerprints VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)",
-             pending_, [&](sqlite3_stmt* statement, const Pending& p) {
-                 int r = bindKey(statement, p.key, FingerprintVersion);
-                 if (r == SQLITE_OK)
-                     r = bindPair(statement, 6,
-                                  p.fingerprint ? std::optional(std::pair(p.fingerprint->hash,
-                                                                          p.fingerprint->colour))
-                                                : std::nullopt);
-                 return r == SQLITE_OK ? sqlite3_bind_int64(statement, 8, today_) : r;
-             });
+    result = each(
+        "INSERT OR REPLACE INTO fingerprints VALUES"
+        " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)",
+        pending_, [&](sqlite3_stmt* statement, const Pending& p) {
+            const PictureReading& reading = p.reading;
+            const PictureFingerprint& f = reading.fingerprint;
+            const bool fingerprinted = reading.fingerprinted();
+            int r = bindKey(statement, p.key, FingerprintVersion);
+            if (r == SQLITE_OK)
+                r = sqlite3_bind_int(statement, 6, int(reading.outcome));
+            const auto nothing = std::optional<std::pair<uint64_t, uint64_t>>();
+            if (r == SQLITE_OK)
+                r = bindPair(statement, 7,
+                             fingerprinted ? std::optional(std::pair(f.hash, f.colour)) : nothing);
+            if (r == SQLITE_OK)
+                r = bindPair(statement, 9,
+                             fingerprinted ? std::optional(std::pair(f.centre[0], f.centre[1]))
+                                           : nothing);
+            if (r == SQLITE_OK)
+                r = fingerprinted ? sqlite3_bind_int64(statement, 11, asSigned(f.centre[2]))
+                                  : sqlite3_bind_null(statement, 11);
+            if (r == SQLITE_OK)
+                r = reading.print.empty()
+                        ? sqlite3_bind_null(statement, 12)
+                        : sqlite3_bind_blob64(statement, 12, reading.print.data(),
+                                              reading.print.size(), SQLITE_STATIC);
+            return r == SQLITE_OK ? sqlite3_bind_int64(statement, 13, today_) : r;
+        });
     if (result == SQLITE_OK)
         result = each("INSERT OR REPLACE INTO contents VALUES"
                       " (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)",
@@ -622,25 +705,58 @@ int64_t SearchCache::entries() {
            number(db_, "SELECT count(*) FROM contents");
 }
 
-std::optional<PictureFingerprint> CachedFingerprint(SearchCache* cache, const FileRecordStore& rows,
-                                                    size_t row, FileFingerprinter decode) {
+namespace {
+
+PictureReading readWithPrint(const std::string& path) {
+    return ReadPictureFile(path, true);
+}
+
+FingerprintKey keyOf(const FileRecordStore& rows, size_t row) {
+    return {rows.device(row), rows.inode(row), rows.fileSize(row), rows.changeStamp(row)};
+}
+
+// Where the status-change time is made up (FUSE, network) an edit in place need not
+// change the key: nothing is looked up or kept there.
+bool cacheable(SearchCache* cache, const FingerprintKey& key, const std::string& path) {
+    return cache && key.inode != 0 && key.changeStamp != 0 && platform::changeTimeTrusted(path);
+}
+
+bool settled(SearchCache* cache, const FingerprintKey& key, const std::string& path) {
+    return platform::fileSettled(-1, path, {key.device, key.inode}, key.size, key.changeStamp,
+                                 cache->settleSeconds());
+}
+
+} // namespace
+
+PictureReading CachedPicture(SearchCache* cache, const FileRecordStore& rows, size_t row,
+                             bool withPrint, PictureDecoder decode) {
     if (!decode)
-        decode = FingerprintFile;
+        decode = readWithPrint;
     const std::string path = rows.fullPath(row);
-    const FingerprintKey key{rows.device(row), rows.inode(row), rows.fileSize(row),
-                             rows.changeStamp(row)};
-    // Where the status-change time is made up (FUSE, network) an edit in place need not
-    // change the key: nothing is looked up or kept there.
-    if (!cache || key.inode == 0 || key.changeStamp == 0 || !platform::changeTimeTrusted(path))
+    const FingerprintKey key = keyOf(rows, row);
+    if (!cacheable(cache, key, path))
         return decode(path);
-    std::optional<PictureFingerprint> hash;
-    if (cache->lookup(key, hash))
-        return hash;
-    hash = decode(path);
-    if (platform::fileSettled(-1, path, {key.device, key.inode}, key.size, key.changeStamp,
-                              cache->settleSeconds()))
-        cache->store(key, hash);
-    return hash;
+    PictureReading reading;
+    const SearchCache::Known known = cache->lookup(key, reading, withPrint);
+    if (known == SearchCache::Known::Yes ||
+        (known == SearchCache::Known::WithoutPrint && !withPrint))
+        return reading;
+    reading = decode(path);
+    if (settled(cache, key, path)) {
+        PictureReading kept = reading;
+        if (!withPrint)
+            kept.print.clear();
+        cache->store(key, std::move(kept));
+    }
+    return reading;
+}
+
+void KeepPicturePrint(SearchCache* cache, const FileRecordStore& rows, size_t row,
+                      const PictureReading& reading) {
+    const std::string path = rows.fullPath(row);
+    const FingerprintKey key = keyOf(rows, row);
+    if (!reading.print.empty() && cacheable(cache, key, path) && settled(cache, key, path))
+        cache->store(key, reading);
 }
 
 } // namespace fenwa::similar

@@ -22,6 +22,7 @@
 #include "contentcheck.h"
 #include "filerecord.h"
 #include "fingerprint.h"
+#include "picturefingerprint.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -55,10 +56,13 @@ public:
     bool usable() const { return db_ != nullptr; }
     // Why the file could not be used, when it could not; empty otherwise.
     const std::string& problem() const { return problem_; }
-    // Whether the key is known, and then its fingerprint (nothing: not decodable).
-    bool lookup(const FingerprintKey& key, std::optional<PictureFingerprint>& fingerprint);
-    // Kept in memory until flush().
-    void store(const FingerprintKey& key, std::optional<PictureFingerprint> fingerprint);
+    // Whether the key is known, and then what reading its picture gave. A fingerprinted
+    // picture may be known without its likeness print: then only the print is left to
+    // make. The print is read only `withPrint` (Known::Yes then means it is in `reading`).
+    enum class Known { No, WithoutPrint, Yes };
+    Known lookup(const FingerprintKey& key, PictureReading& reading, bool withPrint);
+    // Kept in memory until flush(); a print is kept as given (an empty one as none).
+    void store(const FingerprintKey& key, PictureReading reading);
 
     std::vector<std::optional<KeptContentHashes>>
     lookupContents(const std::vector<FileStamp>& stamps) override;
@@ -103,10 +107,10 @@ private:
     int busyMilliseconds_ = DefaultBusyMilliseconds;
     int settleSeconds_ = 3;
     std::mutex mutex_;
-    sqlite3_stmt* statements_[2] = {nullptr, nullptr};
+    sqlite3_stmt* statements_[3] = {nullptr, nullptr, nullptr};
     struct Pending {
         FingerprintKey key;
-        std::optional<PictureFingerprint> fingerprint;
+        PictureReading reading;
     };
     std::vector<Pending> pending_;
     struct PendingContent {
@@ -118,12 +122,19 @@ private:
     std::vector<std::pair<int, FileStamp>> used_;
 };
 
-// The fingerprint of a row's file through the cache: a known entry is used as it is;
-// otherwise the file is decoded, and the result kept only when the file still is what
-// the row says (size, identity, change stamp) and has settled. Rows without an identity
-// bypass the cache. `decode` is FingerprintFile but for tests.
-using FileFingerprinter = std::optional<PictureFingerprint> (*)(const std::string& path);
-std::optional<PictureFingerprint> CachedFingerprint(SearchCache* cache, const FileRecordStore& rows,
-                                                    size_t row, FileFingerprinter decode = nullptr);
+// A row's picture read through the cache: a known entry is used as it is (with its print
+// when `withPrint`); otherwise the file is decoded, its print made at the same time, and
+// the reading kept only when the file still is what the row says (size, identity, change
+// stamp) and has settled. The print is kept only `withPrint`: prints are kept for the
+// pictures that need one, not for every picture read. Rows without an identity bypass the
+// cache. `decode` reads a file with its print (ReadPictureFile but for tests).
+using PictureDecoder = PictureReading (*)(const std::string& path);
+PictureReading CachedPicture(SearchCache* cache, const FileRecordStore& rows, size_t row,
+                             bool withPrint, PictureDecoder decode = nullptr);
+
+// Keeps a print made by an earlier CachedPicture of the row (without `withPrint`), when
+// the file still is what the row says and has settled.
+void KeepPicturePrint(SearchCache* cache, const FileRecordStore& rows, size_t row,
+                      const PictureReading& reading);
 
 } // namespace fenwa::similar

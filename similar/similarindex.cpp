@@ -346,11 +346,15 @@ bool UseIndexKernel(IndexKernel kernel) {
     return true;
 }
 
-std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
-                                        const std::function<void(size_t, size_t)>& progress,
-                                        const std::atomic<bool>* stop,
-                                        const std::function<bool(uint32_t, uint32_t)>& confirm,
-                                        unsigned threads) {
+namespace {
+
+// GroupFingerprints, or with `paired` given, instead of the walk, which hashes have a
+// confirmed neighbour (ConfirmedNeighbours).
+std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int threshold,
+                                  const std::function<void(size_t, size_t)>& progress,
+                                  const std::atomic<bool>* stop,
+                                  const std::function<bool(uint32_t, uint32_t)>& confirm,
+                                  unsigned threads, std::vector<char>* paired) {
     const size_t n = hashes.size();
     std::vector<uint32_t> leader(n);
     for (size_t i = 0; i < n; ++i)
@@ -604,6 +608,29 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 distinctOf[order[p]] = uint32_t(k);
             }
 
+    if (paired) {
+        // A row pairs with another row of its hash or of a neighbour's that confirms. A
+        // crowded hash's neighbours in its crowd are not listed: its rows count as paired,
+        // which costs them a needless check at worst.
+        for (size_t i = 0; i < n; ++i) {
+            if ((i & 1023) == 0 && stop && stop->load(std::memory_order_relaxed))
+                return leader;
+            if (!shared[i])
+                continue;
+            const uint32_t k = distinctOf[i];
+            bool hit = crowded[k];
+            const auto pairsWithin = [&](uint32_t of) {
+                for (uint32_t p = rowsStart[of]; !hit && p < rowsStart[of + 1]; ++p)
+                    hit = order[p] != i && (!confirm || confirm(uint32_t(i), order[p]));
+            };
+            pairsWithin(k);
+            for (uint32_t at = nearStart[k]; !hit && at < nearStart[k + 1]; ++at)
+                pairsWithin(nearList[at]);
+            (*paired)[i] = hit;
+        }
+        return leader;
+    }
+
     // The leader walk: every row before i is in a group by the time i is reached.
     Big<char> grouped(n, 0);
     std::vector<uint32_t> members;
@@ -661,6 +688,24 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     if (progress)
         progress(steps, steps);
     return leader;
+}
+
+} // namespace
+
+std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
+                                        const std::function<void(size_t, size_t)>& progress,
+                                        const std::atomic<bool>* stop,
+                                        const std::function<bool(uint32_t, uint32_t)>& confirm,
+                                        unsigned threads) {
+    return indexHashes(hashes, threshold, progress, stop, confirm, threads, nullptr);
+}
+
+std::vector<char> ConfirmedNeighbours(const std::vector<uint64_t>& hashes, int threshold,
+                                      const std::function<bool(uint32_t, uint32_t)>& confirm,
+                                      const std::atomic<bool>* stop, unsigned threads) {
+    std::vector<char> paired(hashes.size(), 0);
+    indexHashes(hashes, threshold, {}, stop, confirm, threads, &paired);
+    return paired;
 }
 
 } // namespace fenwa::similar

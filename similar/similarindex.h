@@ -30,6 +30,15 @@ GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
                   const std::function<bool(uint32_t leader, uint32_t member)>& confirm = {},
                   unsigned threads = 0);
 
+// For each hash, whether some other hash is within `threshold` of it and
+// `confirm(it, other)`, when given, agrees (`confirm` must not depend on the order of the
+// two). Found by the same joins, without the walk. When `stop` is raised the answer is
+// incomplete.
+std::vector<char> ConfirmedNeighbours(const std::vector<uint64_t>& hashes, int threshold,
+                                      const std::function<bool(uint32_t, uint32_t)>& confirm = {},
+                                      const std::atomic<bool>* stop = nullptr,
+                                      unsigned threads = 0);
+
 // How the joins compare hashes: the best the processor has, or one named (for tests; the
 // answer is the same with each). False, changing nothing, when the processor lacks it.
 enum class IndexKernel { Best, Plain, Popcount, Avx512 };

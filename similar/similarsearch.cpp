@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 
+#include "likeness.h"
 #include "picturefingerprint.h"
 #include "resultlist.h"
 #include "searchcache.h"
@@ -13,36 +14,24 @@ namespace fenwa::similar {
 
 namespace {
 
-// The leader of each of `members` (positions in it): the index groups the hashes, and the
-// colours must confirm each member's match with its leader (ConfirmSimilar).
-std::vector<uint32_t> groupConfirmed(const std::vector<uint32_t>& members,
-                                     const std::vector<PictureFingerprint>& printOf, int threshold,
-                                     const std::atomic<bool>* stop) {
-    std::vector<uint64_t> hashes;
-    hashes.reserve(members.size());
-    for (uint32_t row : members)
-        hashes.push_back(printOf[row].hash);
-    // The colours confirm each match with the leader; a member they refuse stays free for
-    // a later leader, so two colour schemes of one drawing make two groups.
-    const auto confirm = [&](uint32_t leader, uint32_t member) {
-        const PictureFingerprint &a = printOf[members[leader]], &b = printOf[members[member]];
-        return ConfirmSimilar(a.hash, a.colour, b.hash, b.colour, threshold);
-    };
-    return GroupFingerprints(hashes, threshold, {}, stop, confirm);
-}
+// Prints made in the first reading are kept while they take no more than this; the rest
+// are made again for the pictures that need them.
+constexpr size_t PrintBudget = size_t(256) << 20;
 
 size_t stepOf(size_t done, size_t total) {
     return done == 0 ? 0 : std::min(done, total) - 1;
 }
 
+constexpr uint32_t NoPicture = UINT32_MAX;
+
 } // namespace
 
-std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
-                                              const std::vector<uint32_t>& order,
-                                              const Criteria& groupedBy,
-                                              const RowFingerprinter& fingerprint, int threshold,
-                                              const ContentCheckOptions& options,
-                                              SimilarLeftOut* leftOut) {
+std::vector<uint32_t>
+SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& order,
+                        const Criteria& groupedBy, const RowFingerprinter& fingerprint,
+                        SimilarLevel level, const ContentCheckOptions& options,
+                        SimilarLeftOut* leftOut, const RowPrintKeeper& keep) {
+    const int threshold = LevelThreshold(level);
     SimilarLeftOut counts;
     // The groups of `order`, and its pictures.
     std::vector<size_t> groupStarts;
@@ -56,54 +45,148 @@ std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
             ++counts.notPictures;
     }
     groupStarts.push_back(order.size());
-
-    if (options.beforeFingerprinting)
-        options.beforeFingerprinting();
-    std::vector<std::optional<PictureFingerprint>> hashOf(pictures.size());
-    std::atomic<bool> stop{false};
-    std::atomic<size_t> done{0};
-    if (fingerprint)
+    const auto cancelled = [&] { return options.stop && options.stop->load(); };
+    // Runs job(i) for i below count on the reader threads, with progress and stop.
+    const auto onReaders = [&](size_t count, const std::function<void(size_t)>& job) {
+        std::atomic<bool> stop{false};
+        std::atomic<size_t> done{0};
         RunReaderJobs(
-            pictures.size(), ReaderThreads(options.threads),
+            count, ReaderThreads(options.threads),
             [&](size_t i, unsigned) {
-                hashOf[i] = fingerprint(hidden, pictures[i]);
+                job(i);
                 done.fetch_add(1, std::memory_order_relaxed);
             },
             stop, options.stop,
             [&] {
                 if (options.progress)
-                    options.progress(stepOf(done.load(), pictures.size()), pictures.size());
+                    options.progress(stepOf(done.load(), count), count);
             });
-    if (stop || (options.stop && options.stop->load()))
+        return !stop && !cancelled();
+    };
+
+    // First every picture's fingerprint; a print made on the way is kept within the budget.
+    if (options.beforeFingerprinting)
+        options.beforeFingerprinting();
+    std::vector<PictureReading> readings(pictures.size());
+    std::atomic<size_t> printBytes{0};
+    if (fingerprint && !onReaders(pictures.size(), [&](size_t i) {
+            PictureReading reading = fingerprint(hidden, pictures[i], false);
+            const size_t size = reading.fingerprinted() ? reading.print.size() : 0;
+            if (size == 0 || printBytes.fetch_add(size) + size > PrintBudget) {
+                if (size > 0)
+                    printBytes.fetch_sub(size);
+                reading.print = std::string();
+            }
+            readings[i] = std::move(reading);
+        }))
         return {};
-    std::vector<PictureFingerprint> hashOfRow(hidden.size());
-    std::vector<bool> hashed(hidden.size(), false);
+    std::vector<uint32_t> pictureOf(hidden.size(), NoPicture);
     for (size_t i = 0; i < pictures.size(); ++i) {
-        if (hashOf[i]) {
-            hashOfRow[pictures[i]] = *hashOf[i];
-            hashed[pictures[i]] = true;
-        } else {
+        if (readings[i].fingerprinted())
+            pictureOf[pictures[i]] = uint32_t(i);
+        else if (readings[i].outcome == PictureOutcome::NearlyBlank)
+            ++counts.nearlyBlank;
+        else
             ++counts.undecodable;
-        }
     }
 
-    std::vector<uint32_t> out;
-    std::vector<uint32_t> members;
-    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
-        members.clear();
+    // Each group's fingerprinted pictures. Leaders are tried largest file first: the
+    // largest is most often the original the others were made from (resized,
+    // recompressed, cropped, turned grey), and each of them is closer to it than to one
+    // another, so it gathers them all. Ties go in reading order, which keeps the answer
+    // deterministic.
+    const auto membersOf = [&](size_t g, const std::vector<char>& wanted) {
+        std::vector<uint32_t> members;
         for (size_t p = groupStarts[g]; p < groupStarts[g + 1]; ++p)
-            if (hashed[order[p]])
+            if (pictureOf[order[p]] != NoPicture && wanted[pictureOf[order[p]]])
                 members.push_back(order[p]);
-        // Leaders are tried largest file first: the largest is most often the original the
-        // others were made from (resized, recompressed, cropped, turned grey), and each of
-        // them is closer to it than to one another, so it gathers them all. Ties go in
-        // reading order, which keeps the answer deterministic.
         std::sort(members.begin(), members.end(), [&](uint32_t a, uint32_t b) {
             const int64_t sa = hidden.fileSize(a), sb = hidden.fileSize(b);
             return sa != sb ? sa > sb : a < b;
         });
+        return members;
+    };
+    const auto fingerprintOf = [&](uint32_t row) -> const PictureReading& {
+        return readings[pictureOf[row]];
+    };
+    // The colours confirm a match (a member they refuse stays free for a later leader, so
+    // two colour schemes of one drawing make two groups).
+    const auto colours = [&](const std::vector<uint32_t>& members, uint32_t a, uint32_t b) {
+        const PictureFingerprint &x = fingerprintOf(members[a]).fingerprint,
+                                 &y = fingerprintOf(members[b]).fingerprint;
+        return ConfirmSimilar(x.hash, x.colour, y.hash, y.colour, threshold);
+    };
+    const auto hashesOf = [&](const std::vector<uint32_t>& members) {
+        std::vector<uint64_t> hashes;
+        hashes.reserve(members.size());
+        for (uint32_t row : members)
+            hashes.push_back(fingerprintOf(row).fingerprint.hash);
+        return hashes;
+    };
+
+    // The candidates: pictures with a neighbour in their group that the colours confirm.
+    // Only they need a print; the others' are let go.
+    const std::vector<char> all(pictures.size(), 1);
+    std::vector<char> candidate(pictures.size(), 0);
+    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
+        const std::vector<uint32_t> members = membersOf(g, all);
+        const std::vector<char> paired = ConfirmedNeighbours(
+            hashesOf(members), threshold,
+            [&](uint32_t a, uint32_t b) { return colours(members, a, b); }, options.stop);
+        for (size_t m = 0; m < members.size(); ++m)
+            candidate[pictureOf[members[m]]] = paired[m];
+    }
+    if (cancelled())
+        return {};
+    std::vector<uint32_t> needed;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        if (candidate[i])
+            needed.push_back(uint32_t(i));
+        else
+            readings[i].print = std::string();
+    }
+
+    // Then the candidates' prints: kept from the first reading, else from the cache or
+    // decoded again. Only candidates' prints go to the cache, which stays small: a
+    // picture without a neighbour never needs one.
+    if (!onReaders(needed.size(), [&](size_t n) {
+            const uint32_t i = needed[n];
+            PictureReading& reading = readings[i];
+            if (!reading.print.empty()) {
+                if (keep)
+                    keep(hidden, pictures[i], reading);
+                return;
+            }
+            if (!fingerprint)
+                return;
+            PictureReading again = fingerprint(hidden, pictures[i], true);
+            if (again.fingerprinted())
+                reading.print = std::move(again.print);
+        }))
+        return {};
+    for (uint32_t i : needed)
+        if (readings[i].print.empty()) {
+            // Could not be decoded again: it takes no part.
+            candidate[i] = 0;
+            pictureOf[pictures[i]] = NoPicture;
+            ++counts.undecodable;
+        }
+
+    std::vector<uint32_t> out;
+    for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
+        // Pictures that are no candidates could join no one: they are left out at once.
+        const std::vector<uint32_t> members = membersOf(g, candidate);
+        // Each member's match with its leader is confirmed by the colours and then by the
+        // likeness prints.
+        const auto confirm = [&](uint32_t leader, uint32_t member) {
+            if (!colours(members, leader, member))
+                return false;
+            const PictureReading &a = fingerprintOf(members[leader]),
+                                 &b = fingerprintOf(members[member]);
+            return VerifyLikeness(a.print, a.fingerprint.hash, b.print, b.fingerprint.hash, level);
+        };
         const std::vector<uint32_t> leader =
-            groupConfirmed(members, hashOfRow, threshold, options.stop);
+            GroupFingerprints(hashesOf(members), threshold, {}, options.stop, confirm);
         // Groups come out by their first row in reading order, each in reading order.
         std::vector<uint32_t> byRow(members.size());
         for (size_t i = 0; i < members.size(); ++i)
@@ -150,10 +233,13 @@ void EquipSearch(SearchRequest& request) {
             tools.contentCache = cache;
         if (r.criteria.similar)
             tools.similar = std::make_shared<SimilarPictures>(
-                [cache](const FileRecordStore& rows, size_t row) {
-                    return CachedFingerprint(cache.get(), rows, row);
+                [cache](const FileRecordStore& rows, size_t row, bool withPrint) {
+                    return CachedPicture(cache.get(), rows, row, withPrint);
                 },
-                LevelThreshold(SimilarLevel(r.similarLevel)));
+                SimilarLevel(r.similarLevel),
+                [cache](const FileRecordStore& rows, size_t row, const PictureReading& reading) {
+                    KeepPicturePrint(cache.get(), rows, row, reading);
+                });
         // The cache goes back to the file when the search ends, fingerprints too.
         if (!tools.contentCache)
             tools.contentCache = cache;

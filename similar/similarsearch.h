@@ -9,45 +9,54 @@
 
 #include "contentcheck.h"
 #include "fingerprint.h"
+#include "picturefingerprint.h"
 #include "search.h"
 
 namespace fenwa::similar {
 
-// The fingerprint of a picture row (called on reader threads at once; nothing when the
-// picture cannot be decoded).
+// Reads a picture row (called on reader threads at once). Without `withPrint`: its
+// fingerprint, and its likeness print too when it was decoded for it (the decode is the
+// cost; the print then costs little). With `withPrint`: the print as well, decoded again
+// when it was not kept.
 using RowFingerprinter =
-    std::function<std::optional<PictureFingerprint>(const FileRecordStore&, size_t row)>;
+    std::function<PictureReading(const FileRecordStore&, size_t row, bool withPrint)>;
+// Keeps the print a reading without `withPrint` made, once the picture turns out to need
+// it (called on reader threads at once).
+using RowPrintKeeper =
+    std::function<void(const FileRecordStore&, size_t row, const PictureReading&)>;
 
 // Splits every group of `order` (runs that match on `groupedBy`; with nothing ticked
 // there, all of `order` is one group) into groups of similar pictures: in each group the
 // pictures are taken largest first, each one not yet placed leads a group, and every
-// other picture within `threshold` of the leader (FingerprintDistance) whose colours
-// confirm the match (ConfirmSimilar) joins it. Kept rows get their similar group in
-// `hidden`; groups of one, files that are no pictures and pictures without a fingerprint
+// other picture within the level's threshold of the leader (FingerprintDistance) whose
+// colours confirm the match (ConfirmSimilar) and whose likeness print passes the check
+// against the leader's (VerifyLikeness) joins it. Only pictures that have a neighbour the
+// colours confirm need a print. Kept rows get their similar group in `hidden`; groups of
+// one, files that are no pictures and pictures without a fingerprint or a needed print
 // drop out (counted in `leftOut`). Each new group stands, in reading order, where its
 // group stood, the groups ordered by their first rows.
-std::vector<uint32_t> SplitGroupsBySimilarity(FileRecordStore& hidden,
-                                              const std::vector<uint32_t>& order,
-                                              const Criteria& groupedBy,
-                                              const RowFingerprinter& fingerprint, int threshold,
-                                              const ContentCheckOptions& options = {},
-                                              SimilarLeftOut* leftOut = nullptr);
+std::vector<uint32_t>
+SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& order,
+                        const Criteria& groupedBy, const RowFingerprinter& fingerprint,
+                        SimilarLevel level, const ContentCheckOptions& options = {},
+                        SimilarLeftOut* leftOut = nullptr, const RowPrintKeeper& keep = {});
 
-// The search's similar stage over a fingerprinter and a threshold.
+// The search's similar stage over a fingerprinter and a level.
 class SimilarPictures : public SimilarStage {
 public:
-    SimilarPictures(RowFingerprinter fingerprint, int threshold)
-        : fingerprint_(std::move(fingerprint)), threshold_(threshold) {}
+    SimilarPictures(RowFingerprinter fingerprint, SimilarLevel level, RowPrintKeeper keep = {})
+        : fingerprint_(std::move(fingerprint)), keep_(std::move(keep)), level_(level) {}
     std::vector<uint32_t> split(FileRecordStore& hidden, const std::vector<uint32_t>& order,
                                 const Criteria& groupedBy, const ContentCheckOptions& options,
                                 SimilarLeftOut* leftOut) override {
-        return SplitGroupsBySimilarity(hidden, order, groupedBy, fingerprint_, threshold_, options,
-                                       leftOut);
+        return SplitGroupsBySimilarity(hidden, order, groupedBy, fingerprint_, level_, options,
+                                       leftOut, keep_);
     }
 
 private:
     RowFingerprinter fingerprint_;
-    int threshold_;
+    RowPrintKeeper keep_;
+    SimilarLevel level_;
 };
 
 // Fills in request.tools: with Content or Similar ticked and a cache path, one cache

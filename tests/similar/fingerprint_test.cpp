@@ -15,10 +15,15 @@
 #include <atomic>
 #include <bit>
 #include <functional>
+#include <mutex>
 #include <random>
+#include <set>
+#include <sqlite3.h>
+#include <sstream>
 
 #include "fifoswap.h"
 #include "fingerprint.h"
+#include "likeness.h"
 #include "madeupphoto.h"
 #include "picturefingerprint.h"
 #include "scanner.h"
@@ -31,13 +36,17 @@ using namespace fenwa::similar;
 
 namespace {
 
-// A search's tools with the similar stage over `fingerprint` (threshold as at Normal).
+// A search's tools with the similar stage over `fingerprint` at Normal.
 std::function<fenwa::SearchTools(const fenwa::SearchRequest&)>
 similarTools(RowFingerprinter fingerprint) {
     return [fingerprint](const fenwa::SearchRequest&) {
-        return fenwa::SearchTools{nullptr, std::make_shared<SimilarPictures>(
-                                               fingerprint, LevelThreshold(SimilarLevel::Normal))};
+        return fenwa::SearchTools{
+            nullptr, std::make_shared<SimilarPictures>(fingerprint, SimilarLevel::Normal)};
     };
+}
+
+PictureReading readRow(const fenwa::FileRecordStore& rows, size_t row, bool) {
+    return ReadPictureFile(rows.fullPath(row), true);
 }
 
 // A photo-like picture, softened as a camera's would be.
@@ -185,6 +194,7 @@ TEST_F(SimilarCorpus, VariantsMatchAndUnrelatedPicturesDoNot) {
     const QString blankPath = dir.filePath("blank.bmp");
     ASSERT_TRUE(blank.save(blankPath));
     EXPECT_FALSE(FingerprintFile(blankPath.toStdString()).has_value());
+    EXPECT_EQ(ReadPictureFile(blankPath.toStdString(), true).outcome, PictureOutcome::NearlyBlank);
     for (size_t a = 0; a < originals.size(); ++a)
         for (size_t b = a + 1; b < originals.size(); ++b)
             EXPECT_GT(FingerprintDistance(originals[a], originals[b]),
@@ -217,9 +227,10 @@ TEST_F(SimilarCorpus, DamagedFilesGiveNoFingerprintAndNoCrash) {
     };
     for (const auto& c : cases) {
         // A truncated JPEG may still decode (grey rows fill the rest); it must not crash.
-        const std::optional<PictureFingerprint> hash = FingerprintBytes(c.bytes, c.name);
+        const PictureReading reading = ReadPictureBytes(c.bytes, c.name, true);
+        EXPECT_EQ(reading.print.empty(), !reading.fingerprinted()) << c.name;
         if (c.bytes.size() < 500) {
-            EXPECT_FALSE(hash.has_value()) << c.name;
+            EXPECT_EQ(reading.outcome, PictureOutcome::Undecodable) << c.name;
         }
     }
     EXPECT_FALSE(FingerprintFile(dir.path().toStdString()).has_value()); // a directory
@@ -261,9 +272,11 @@ std::vector<uint64_t> madeUp(int clusters, int crowd, uint32_t seed) {
 }
 } // namespace
 
-TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
+TEST(SimilarIndex, GroupsAndFindsNeighboursAsTheAllPairsWalkDoes) {
     // The large set takes the index's joins, the small one its all-pairs path; `confirm`
-    // vetoes some members, which must then stay free for later leaders.
+    // vetoes some members, which must then stay free for later leaders. The neighbours
+    // (asked with the veto made symmetric) are exact but for the crowd, whose rows may
+    // count as paired.
     const std::function<bool(uint32_t, uint32_t)> everyone;
     const std::function<bool(uint32_t, uint32_t)> someVetoed = [](uint32_t l, uint32_t m) {
         return (l + 2 * m) % 5 != 0;
@@ -272,11 +285,8 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
         int clusters, crowd;
         unsigned threads;
         const std::function<bool(uint32_t, uint32_t)>& confirm;
-    } cases[] = {{60, 0, 0, everyone},
-                 {60, 0, 0, someVetoed},
-                 {250, 600, 1, everyone},
-                 {250, 600, 2, everyone},
-                 {250, 600, 2, someVetoed}};
+    } cases[] = {{60, 0, 0, everyone},    {60, 0, 0, someVetoed},  {250, 0, 2, someVetoed},
+                 {250, 600, 1, everyone}, {250, 600, 2, everyone}, {250, 600, 2, someVetoed}};
     std::vector<uint64_t> hashes;
     std::vector<uint8_t> distance; // of i < j at i * size + j
     for (const auto& c : cases) {
@@ -299,10 +309,31 @@ TEST(SimilarIndex, GroupsAsTheAllPairsWalkDoes) {
                         (!c.confirm || c.confirm(i, j)))
                         expected[j] = i;
             }
+            const auto said = [&] {
+                std::ostringstream s;
+                s << hashes.size() << " hashes, threshold " << threshold << ", " << c.threads
+                  << " threads" << (c.confirm ? ", some vetoed" : "");
+                return s.str();
+            };
             EXPECT_EQ(GroupFingerprints(hashes, threshold, {}, nullptr, c.confirm, c.threads),
                       expected)
-                << hashes.size() << " hashes, threshold " << threshold << ", " << c.threads
-                << " threads" << (c.confirm ? ", some vetoed" : "");
+                << said();
+            const auto symmetric = [&](uint32_t a, uint32_t b) {
+                return !c.confirm || c.confirm(std::min(a, b), std::max(a, b));
+            };
+            std::vector<char> paired(hashes.size(), 0);
+            for (uint32_t i = 0; i < hashes.size(); ++i)
+                for (uint32_t j = i + 1; j < hashes.size(); ++j)
+                    if (distance[i * hashes.size() + j] <= threshold && symmetric(i, j))
+                        paired[i] = paired[j] = 1;
+            const std::vector<char> found =
+                ConfirmedNeighbours(hashes, threshold, symmetric, nullptr, c.threads);
+            if (c.crowd == 0) {
+                EXPECT_EQ(found, paired) << said();
+            } else {
+                for (size_t i = 0; i < hashes.size(); ++i)
+                    EXPECT_TRUE(found[i] || !paired[i]) << said() << ", hash " << i;
+            }
         }
     }
 }
@@ -334,7 +365,8 @@ INSTANTIATE_TEST_SUITE_P(Kernels, SimilarKernel,
 
 TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     // a.jpg and its small copy in sub/ are one picture; b.jpg another; c.jpg a turned copy
-    // of b named like a; notes.txt and broken.jpg stay out and are counted.
+    // of b named like a; notes.txt, broken.jpg and the nearly blank blank.bmp stay out and
+    // are counted.
     QDir(dir.path()).mkdir("sub");
     const auto save = [&](const QImage& image, const QString& name) {
         ASSERT_TRUE(image.save(dir.filePath(name), nullptr, 85));
@@ -348,13 +380,14 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("\xFF\xD8 not a picture");
     broken.close();
+    QImage blank(64, 64, QImage::Format_RGB32);
+    blank.fill(QColor(250, 250, 250));
+    save(blank, "blank.bmp");
 
     fenwa::SearchRequest request;
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
-    request.tools = similarTools([](const fenwa::FileRecordStore& rows, size_t row) {
-        return FingerprintFile(rows.fullPath(row));
-    });
+    request.tools = similarTools(readRow);
     // The groups as sorted name lists, in sorted order: reading order is the system's.
     const auto groupsOf = [&](const fenwa::SearchOutcome& found) {
         std::vector<std::vector<std::string>> groups;
@@ -374,6 +407,7 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     EXPECT_EQ(groupsOf(found), (Groups{{"a.jpg", "sub/a.jpg"}, {"b.jpg", "sub/c.jpg"}}));
     EXPECT_EQ(found.similarLeftOut.notPictures, 1u);
     EXPECT_EQ(found.similarLeftOut.undecodable, 1u);
+    EXPECT_EQ(found.similarLeftOut.nearlyBlank, 1u);
 
     request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
@@ -399,8 +433,8 @@ TEST_F(SimilarCorpus, AFifoSwappedInForAPictureNeverHoldsUpTheSearch) {
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
     request.criteria.similar = true;
-    request.tools = similarTools([](const fenwa::FileRecordStore& rows, size_t row) {
-        return CachedFingerprint(nullptr, rows, row);
+    request.tools = similarTools([](const fenwa::FileRecordStore& rows, size_t row, bool print) {
+        return CachedPicture(nullptr, rows, row, print);
     });
     EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(
         x, bmp.toStdString(), [&] { EXPECT_FALSE(fenwa::RunSearch(request).cancelled); }, 300));
@@ -430,11 +464,17 @@ TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {
     request.directories = {dir.path().toStdString()};
     request.duplicatesOnly = true;
     request.criteria.similar = true;
-    request.tools = similarTools([&](const fenwa::FileRecordStore& rows, size_t row) {
+    // One picture's print for all: the prints agree, and the hashes decide.
+    std::vector<uint8_t> grey(64 * 64);
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = uint8_t(i % 64 * 3 + i / 64 * 2);
+    const std::string print = MakeLikenessPrint(grey.data(), 64, 64, 64, 1);
+    request.tools = similarTools([&](const fenwa::FileRecordStore& rows, size_t row, bool) {
         for (const auto& f : files)
             if (std::string_view(f.name).ends_with(rows.name(row)))
-                return std::optional(PictureFingerprint{f.hash, 0x1111111111111111});
-        return std::optional<PictureFingerprint>();
+                return PictureReading{
+                    PictureOutcome::Fingerprinted, {f.hash, 0x1111111111111111, {}}, print};
+        return PictureReading{};
     });
     const fenwa::SearchOutcome found = fenwa::RunSearch(request);
     std::vector<std::string> names;
@@ -446,9 +486,9 @@ TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {
 
 namespace {
 std::atomic<int> decodes{0};
-std::optional<PictureFingerprint> countingDecode(const std::string& path) {
+PictureReading countingDecode(const std::string& path) {
     ++decodes;
-    return FingerprintFile(path);
+    return ReadPictureFile(path, true);
 }
 } // namespace
 
@@ -464,6 +504,9 @@ TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTr
 
     // Fingerprints every row through a cache opened afresh; answers the decodes made.
     std::vector<std::optional<PictureFingerprint>> hashes;
+    const auto fingerprintOf = [](const PictureReading& reading) {
+        return reading.fingerprinted() ? std::optional(reading.fingerprint) : std::nullopt;
+    };
     const auto search = [&] {
         fenwa::FileRecordStore rows;
         fenwa::ReadDirectory(pictures.toStdString(), rows, false);
@@ -473,7 +516,8 @@ TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTr
         cache.setSettleSeconds(0); // the pictures were written a moment ago
         EXPECT_TRUE(cache.usable());
         for (size_t row = 0; row < rows.size(); ++row)
-            hashes.push_back(CachedFingerprint(&cache, rows, row, countingDecode));
+            hashes.push_back(
+                fingerprintOf(CachedPicture(&cache, rows, row, false, countingDecode)));
         std::sort(hashes.begin(), hashes.end());
         return decodes.load();
     };
@@ -503,4 +547,93 @@ TEST_F(SimilarCorpus, CacheSparesDecodingUnchangedFilesAndRebuildsWhatItCannotTr
     bytes.replace("fenwa-fingerprints", "someone-elses-data"); // a foreign file
     replaceCache(bytes);
     EXPECT_EQ(search(), 3);
+}
+
+// A Similar search through the cache: the first decodes each picture once, prints and
+// all; a second decodes nothing; one whose cache lost the prints decodes only the
+// pictures with a neighbour; a picture whose print cannot be made is grouped with nobody.
+TEST_F(SimilarCorpus, PrintsAreAskedOnlyOfCandidatesAndKeptForTheNextSearch) {
+    const QString pictures = dir.filePath("pictures");
+    QDir().mkpath(pictures);
+    ASSERT_TRUE(madeUpPhoto(31).save(pictures + "/a.jpg"));
+    ASSERT_TRUE(
+        madeUpPhoto(31).scaledToWidth(200, Qt::SmoothTransformation).save(pictures + "/copy.jpg"));
+    ASSERT_TRUE(madeUpPhoto(32).save(pictures + "/b.jpg"));
+    QImage blank(64, 64, QImage::Format_RGB32);
+    blank.fill(QColor(250, 250, 250));
+    ASSERT_TRUE(blank.save(pictures + "/blank.bmp"));
+    QFile broken(pictures + "/broken.gif");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly) && broken.write("GIF89a") == 6);
+    broken.close();
+    const std::string cachePath = dir.filePath("cache/fingerprints.sqlite").toStdString();
+
+    std::mutex mutex;
+    std::set<std::string> askedPrint;
+    std::string printless; // a name whose print is never made
+    const auto search = [&](std::vector<std::string>* grouped = nullptr,
+                            fenwa::SimilarLeftOut* leftOut = nullptr) {
+        decodes = 0;
+        askedPrint.clear();
+        auto cache = std::make_shared<SearchCache>(cachePath);
+        cache->setSettleSeconds(0); // the pictures were written a moment ago
+        fenwa::SearchRequest request;
+        request.directories = {pictures.toStdString()};
+        request.duplicatesOnly = true;
+        request.criteria.similar = true;
+        request.tools = [&, cache](const fenwa::SearchRequest&) {
+            const auto read = [&, cache](const fenwa::FileRecordStore& rows, size_t row,
+                                         bool withPrint) {
+                PictureReading reading =
+                    CachedPicture(cache.get(), rows, row, withPrint, countingDecode);
+                std::lock_guard lock(mutex);
+                if (withPrint)
+                    askedPrint.emplace(rows.name(row));
+                if (rows.name(row) == printless)
+                    reading.print.clear();
+                return reading;
+            };
+            const auto keep = [cache](const fenwa::FileRecordStore& rows, size_t row,
+                                      const PictureReading& reading) {
+                KeepPicturePrint(cache.get(), rows, row, reading);
+            };
+            return fenwa::SearchTools{
+                cache, std::make_shared<SimilarPictures>(read, SimilarLevel::Normal, keep)};
+        };
+        const fenwa::SearchOutcome found = fenwa::RunSearch(request);
+        EXPECT_EQ(found.cacheProblem, "");
+        if (grouped)
+            for (size_t row = 0; row < found.rows.size(); ++row)
+                grouped->emplace_back(found.rows.name(row));
+        if (leftOut)
+            *leftOut = found.similarLeftOut;
+        return decodes.load();
+    };
+    const std::set<std::string> candidates = {"a.jpg", "copy.jpg"};
+    std::vector<std::string> grouped;
+    fenwa::SimilarLeftOut leftOut;
+    EXPECT_EQ(search(&grouped, &leftOut), 5); // each once: the prints were made on the way
+    std::sort(grouped.begin(), grouped.end());
+    EXPECT_EQ(grouped, (std::vector<std::string>{"a.jpg", "copy.jpg"}));
+    EXPECT_EQ(leftOut.undecodable, 1u);
+    EXPECT_EQ(leftOut.nearlyBlank, 1u);
+    EXPECT_EQ(askedPrint, std::set<std::string>());
+
+    EXPECT_EQ(search(), 0);
+    EXPECT_EQ(askedPrint, candidates); // from the cache
+
+    // A cache that knows the fingerprints without prints: only the candidates are decoded.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cachePath.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "UPDATE fingerprints SET print = NULL", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(search(), 2);
+    EXPECT_EQ(askedPrint, candidates);
+    EXPECT_EQ(search(), 0);
+
+    printless = "copy.jpg";
+    grouped.clear();
+    search(&grouped, &leftOut);
+    EXPECT_EQ(grouped, std::vector<std::string>());
+    EXPECT_EQ(leftOut.undecodable, 2u);
 }

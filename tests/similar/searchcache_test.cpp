@@ -198,7 +198,7 @@ TEST_F(CacheFile, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
         SearchCache cache(cachePath(), Day);
         for (uint64_t inode = 1; inode <= 3; ++inode)
             cache.storeContent(entry(inode), {{inode, inode}, std::nullopt});
-        cache.store(entry(4), fenwa::similar::PictureFingerprint{99, 0});
+        cache.store(entry(4), {similar::PictureOutcome::Fingerprinted, {99, 0, {}}, {}});
     }
     {
         SearchCache cache(cachePath(), Day + 50);
@@ -209,8 +209,8 @@ TEST_F(CacheFile, UnusedEntriesExpireAndTheOldestGoFirstWhenTheFileIsTooLarge) {
         cache.trim();
         EXPECT_TRUE(has(cache, 1));
         EXPECT_FALSE(has(cache, 2));
-        std::optional<fenwa::similar::PictureFingerprint> fingerprint;
-        EXPECT_FALSE(cache.lookup(entry(4), fingerprint));
+        similar::PictureReading reading;
+        EXPECT_EQ(cache.lookup(entry(4), reading, false), SearchCache::Known::No);
         EXPECT_EQ(cache.entries(), 1);
     }
 
@@ -265,9 +265,11 @@ TEST_F(CacheFile, DamageFoundInUseStopsItsUseAndSetsTheFileAside) {
 namespace {
 
 // Ten pictures, told apart by the digit their names end in.
-std::optional<similar::PictureFingerprint> fingerprintOfName(const std::string& path) {
+similar::PictureReading readingOfName(const std::string& path) {
     const uint64_t digit = uint64_t(path[path.size() - 5] - '0');
-    return similar::PictureFingerprint{digit * 0x0101010101010101ull, digit};
+    return {similar::PictureOutcome::Fingerprinted,
+            {digit * 0x0101010101010101ull, digit, {digit, digit + 1, digit + 2}},
+            std::string(1, char('a' + digit))};
 }
 
 } // namespace
@@ -283,7 +285,7 @@ TEST_F(CacheFile, AValueOfTheWrongTypeSetsTheFileAside) {
         SearchCache cache(cachePath());
         cache.setSettleSeconds(0);
         for (size_t row = 0; row < rows.size(); ++row)
-            similar::CachedFingerprint(&cache, rows, row, fingerprintOfName);
+            similar::CachedPicture(&cache, rows, row, false, readingOfName);
         cache.storeContent({1, 1, 100, 7}, {{1, 1}, std::nullopt});
     }
     sqlite3* db = nullptr;
@@ -297,8 +299,126 @@ TEST_F(CacheFile, AValueOfTheWrongTypeSetsTheFileAside) {
         SearchCache cache(cachePath());
         EXPECT_FALSE(cache.lookupContents({{1, 1, 100, 7}})[0].has_value());
         for (size_t row = 0; row < rows.size(); ++row)
-            EXPECT_EQ(similar::CachedFingerprint(&cache, rows, row, fingerprintOfName),
-                      fingerprintOfName(rows.fullPath(row)));
+            EXPECT_EQ(similar::CachedPicture(&cache, rows, row, false, readingOfName).fingerprint,
+                      readingOfName(rows.fullPath(row)).fingerprint);
     }
     EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath() + ".set-aside")));
+}
+
+namespace {
+
+using similar::PictureOutcome;
+using similar::PictureReading;
+using Known = SearchCache::Known;
+
+// What each kind of entry gives back, with and without its print.
+struct Entry {
+    PictureReading stored;
+    Known withoutPrint, withPrint;
+};
+const Entry Entries[] = {
+    {{PictureOutcome::Fingerprinted, {1, 2, {3, 4, 5}}, "print"}, Known::Yes, Known::Yes},
+    {{PictureOutcome::Fingerprinted, {~0ull, 7, {~1ull, 0, 9}}, {}},
+     Known::WithoutPrint,
+     Known::WithoutPrint},
+    {{PictureOutcome::NearlyBlank, {}, {}}, Known::Yes, Known::Yes},
+    {{PictureOutcome::Undecodable, {}, {}}, Known::Yes, Known::Yes},
+};
+
+FileStamp entryKey(size_t i) {
+    return {1, 100 + i, 100, 7};
+}
+
+} // namespace
+
+TEST_F(CacheFile, OutcomesAndPrintsComeBackAsStored) {
+    {
+        SearchCache cache(cachePath());
+        for (size_t i = 0; i < std::size(Entries); ++i)
+            cache.store(entryKey(i), Entries[i].stored);
+    }
+    SearchCache cache(cachePath());
+    for (size_t i = 0; i < std::size(Entries); ++i) {
+        const Entry& e = Entries[i];
+        for (bool withPrint : {false, true}) {
+            PictureReading reading;
+            EXPECT_EQ(cache.lookup(entryKey(i), reading, withPrint),
+                      withPrint ? e.withPrint : e.withoutPrint)
+                << i;
+            EXPECT_EQ(reading.outcome, e.stored.outcome) << i;
+            EXPECT_EQ(reading.fingerprint, e.stored.fingerprint) << i;
+            EXPECT_EQ(reading.print, withPrint ? e.stored.print : "") << i;
+        }
+    }
+}
+
+TEST_F(CacheFile, AnOlderLayoutKeepsItsContentHashesAndStartsItsFingerprintsAfresh) {
+    QDir().mkpath(QFileInfo(QString::fromStdString(cachePath())).absolutePath());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(cachePath().c_str(), &db), SQLITE_OK);
+    const std::string key = "device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT "
+                            "NULL, stamp INTEGER NOT NULL, version INTEGER NOT NULL, ";
+    const std::string primary =
+        " seen INTEGER NOT NULL, PRIMARY KEY (device, inode, size, stamp, version)) WITHOUT "
+        "ROWID;";
+    const std::string layout3 =
+        "CREATE TABLE meta (name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+        "INSERT INTO meta VALUES ('application', 'fenwa-fingerprints'), ('layout', '3'),"
+        " ('trimmed', '0'), ('checked', '0');"
+        "CREATE TABLE fingerprints (" +
+        key + "hash INTEGER, colour INTEGER," + primary + "CREATE TABLE contents (" + key +
+        "edges_low INTEGER NOT NULL, edges_high INTEGER NOT NULL, whole_low INTEGER,"
+        " whole_high INTEGER," +
+        primary + "INSERT INTO fingerprints VALUES (1, 100, 100, 7, 2, 5, 6, 1);" +
+        "INSERT INTO contents VALUES (1, 1, 100, 7, " + std::to_string(ContentHashVersion) +
+        ", 11, 12, NULL, NULL, 1);";
+    ASSERT_EQ(sqlite3_exec(db, layout3.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    SearchCache cache(cachePath());
+    ASSERT_TRUE(cache.usable()) << cache.problem();
+    const auto kept = cache.lookupContents({{1, 1, 100, 7}})[0];
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_EQ(kept->edges, (ContentHash{11, 12}));
+    EXPECT_EQ(cache.entries(), 1); // the old fingerprint is gone
+    cache.store(entryKey(0), Entries[0].stored);
+    EXPECT_EQ(cache.flush(), "");
+    PictureReading reading;
+    EXPECT_EQ(cache.lookup(entryKey(0), reading, true), Known::Yes);
+    EXPECT_EQ(reading.print, Entries[0].stored.print);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(cachePath() + ".set-aside")));
+}
+
+TEST_F(CacheFile, AMalformedFingerprintEntryMarksTheFileDamaged) {
+    const struct {
+        const char* change;
+        bool withPrint;
+    } cases[] = {
+        {"print = 'text'", false},                         // not a BLOB
+        {"print = X''", true},                             // a BLOB that is no print
+        {"outcome = 7", false},    {"outcome = 2", false}, // nearly blank, yet with a hash
+        {"centre1 = 'x'", false},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(QString::fromStdString(cachePath() + ".set-aside"));
+        {
+            SearchCache cache(cachePath());
+            cache.clear();
+            cache.store(entryKey(0), Entries[0].stored);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(cachePath().c_str(), &db), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, (std::string("UPDATE fingerprints SET ") + c.change).c_str(),
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK)
+            << c.change;
+        sqlite3_close(db);
+        {
+            SearchCache cache(cachePath());
+            PictureReading reading;
+            EXPECT_EQ(cache.lookup(entryKey(0), reading, c.withPrint), Known::No) << c.change;
+            EXPECT_EQ(reading.print, "") << c.change;
+        }
+        EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath() + ".set-aside"))) << c.change;
+    }
 }
