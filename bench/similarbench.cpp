@@ -276,7 +276,7 @@ struct Picture {
     Role role = Role::Original;
     uint64_t hash = 0;
     uint64_t colour = 0;
-    std::string print;
+    std::string print = {};
     bool ok = false;
 };
 
