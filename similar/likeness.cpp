@@ -472,8 +472,10 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
     // Colour, where both have it: the member's chroma cells against the leader's at the
     // aligned place, after one saturation factor.
     if (a.coloured && b.coloured) {
-        const std::vector<float> cb = oriented(b.cb, C, best.orientation),
-                                 cr = oriented(b.cr, C, best.orientation);
+        // Both blurred alike, so that cells made over other grids (a crop's) compare.
+        const std::vector<float> cb = blur(oriented(b.cb, C, best.orientation), C),
+                                 cr = blur(oriented(b.cr, C, best.orientation), C);
+        a.cb = blur(a.cb, C), a.cr = blur(a.cr, C);
         std::vector<double> la, lb, ma, mb;
         for (int py = 0; py < C; ++py)
             for (int px = 0; px < C; ++px) {
@@ -504,7 +506,18 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
                 if (!(x * C - 0.5 >= 0 && y * C - 0.5 >= 0 && x * C - 0.5 <= C - 1 &&
                       y * C - 0.5 <= C - 1))
                     continue;
-                const double d = std::hypot(ma[k] - saturation * la[k], mb[k] - saturation * lb[k]);
+                // A colour edge may fall half a cell either way in a cropped or turned
+                // copy: the nearest the leader comes within that counts.
+                double d = std::hypot(ma[k] - saturation * la[k], mb[k] - saturation * lb[k]);
+                for (double ox : {-0.5, 0.0, 0.5})
+                    for (double oy : {-0.5, 0.0, 0.5}) {
+                        float s1, s2, gx, gy;
+                        const float sx = float(x * C - 0.5 + ox), sy = float(y * C - 0.5 + oy);
+                        if (sample(a.cb.data(), C, sx, sy, s1, gx, gy) &&
+                            sample(a.cr.data(), C, sx, sy, s2, gx, gy))
+                            d = std::min(
+                                d, std::hypot(ma[k] - saturation * s1, mb[k] - saturation * s2));
+                    }
                 ++k;
                 chromaOf[size_t(py * C + px)] = d;
                 best.worstChroma = std::max(best.worstChroma, d);
@@ -526,11 +539,11 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
         return false;
     // Per level: the lowest structural agreement a region may have, the largest chroma
     // difference a cell may have (both outside one corner, where a mark may stand).
-    // Measured on honest copies and look-alikes (docs/SIMILAR.md): copies stay above 0.6
+    // Measured on honest copies and look-alikes (docs/SIMILAR.md): copies stay above 0.7
     // but for crops and turns of text, which alias at this size; a figure pasted in or a
-    // line of red text across falls below 0.8, pages of other text below 0.45.
-    static constexpr double MinStructure[SimilarLevelCount] = {0.75, 0.6, 0.45};
-    static constexpr double MaxChroma[SimilarLevelCount] = {25, 30, 40};
+    // line of red text across falls below 0.7, pages of other text below 0.45.
+    static constexpr double MinStructure[SimilarLevelCount] = {0.8, 0.7, 0.6};
+    static constexpr double MaxChroma[SimilarLevelCount] = {20, 30, 40};
     const int l = std::clamp(int(level), 0, SimilarLevelCount - 1);
     if (m.structureBesideCorner < MinStructure[l])
         return false;
