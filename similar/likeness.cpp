@@ -257,18 +257,21 @@ void refine(const std::vector<float>& leader, const std::vector<float>& member, 
         al.m[0] += g[0], al.m[1] += g[1], al.m[2] += g[2], al.m[3] += g[3];
         al.t[0] += g[4], al.t[1] += g[5];
         al.gain += g[6], al.offset += g[7];
+        // Settled: a step under a twentieth of a pixel anywhere in the picture. One more
+        // pass measures the residual where it now stands.
+        const double step = std::abs(g[0]) + std::abs(g[1]) + std::abs(g[2]) + std::abs(g[3]) +
+                            std::abs(g[4]) + std::abs(g[5]);
+        if (step * side < 0.05 && it + 1 < iterations)
+            it = iterations - 1;
         if (!std::isfinite(al.gain) || std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]) < 0.05)
             return;
     }
 }
 
-// Aligns the member onto the leader from a starting guess, coarse to fine.
-Alignment align(const std::vector<std::vector<float>>& leader,
-                const std::vector<std::vector<float>>& member, Alignment start) {
-    int side = S >> (leader.size() - 1);
-    for (size_t level = leader.size(); level-- > 0; side *= 2)
-        refine(leader[level], member[level], side, level == 0 ? 4 : 8, start);
-    return start;
+// The levels of a print from finest (S) to coarsest (16), and the side of level `l`.
+constexpr int Coarsest = 16;
+constexpr int sideOf(size_t level) {
+    return S >> level;
 }
 
 std::vector<std::vector<float>> pyramid(const std::vector<float>& grey) {
@@ -349,12 +352,20 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
         least = std::min(least, distance[o] =
                                     std::popcount(leaderHash ^ OrientedFingerprint(memberHash, o)));
     const auto leaderLevels = pyramid(a.grey);
-    double bestScore = 1e18;
+    const size_t levels = leaderLevels.size();
+    // Every orientation the hashes nearly agree on and every starting guess are tried on
+    // the two coarsest levels; the best goes on to the next finer one. The finest level is
+    // only compared, not fitted: half a pixel there moves nothing a region measures.
+    struct Trial {
+        int orientation = 0;
+        Alignment al;
+        double score = 1e18;
+    } bestTrial;
+    std::vector<std::vector<std::vector<float>>> memberLevels(8);
     for (int o = 0; o < 8; ++o) {
         if (distance[o] > least + 1)
             continue;
-        const std::vector<float> grey = oriented(b.grey, S, o);
-        const auto memberLevels = pyramid(grey);
+        memberLevels[size_t(o)] = pyramid(oriented(b.grey, S, o));
         // The member's shape in the leader's orientation.
         double wb = b.width, hb = b.height;
         if (o & 4)
@@ -375,54 +386,70 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
             starts.push_back(outside);
         }
         for (const Alignment& start : starts) {
-            const Alignment al = align(leaderLevels, memberLevels, start);
+            Alignment al = start;
+            for (size_t level = levels; level-- > levels - 2;)
+                refine(leaderLevels[level], memberLevels[size_t(o)][level], sideOf(level), 8, al);
             // A smooth picture (a gradient) fits nearly as well zoomed in with another
             // contrast: of fits alike, the one nearest its start wins.
             const double area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
             const double startArea = std::abs(start.m[0] * start.m[3] - start.m[1] * start.m[2]);
             const double score = al.residual + 4 * std::abs(std::log(area / startArea));
-            if (score < bestScore) {
-                bestScore = score;
-                best.residual = al.residual;
-                best.orientation = o;
-                best.gain = al.gain;
-                best.offset = al.offset;
-                best.covered = al.covered;
-                best.area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
-                std::copy(std::begin(al.m), std::end(al.m), best.m);
-                std::copy(std::begin(al.t), std::end(al.t), best.t);
-            }
+            if (score < bestTrial.score)
+                bestTrial = {o, al, score};
         }
     }
-    if (best.residual >= 1e8)
+    if (bestTrial.score >= 1e17)
         return best;
-    // Region by region, on the finest level.
-    const std::vector<float> grey = oriented(b.grey, S, best.orientation);
-    constexpr int R = 8, Cell = S / R;
-    std::vector<double> ra(size_t(S) * S, 0), rb(size_t(S) * S, 0);
-    std::vector<char> valid(size_t(S) * S, 0);
-    for (int py = 0; py < S; ++py)
-        for (int px = 0; px < S; ++px) {
-            const double u = (px + 0.5) / S, v = (py + 0.5) / S;
+    {
+        Alignment& al = bestTrial.al;
+        const int o = bestTrial.orientation;
+        for (size_t level = levels - 2; level-- > 1;)
+            refine(leaderLevels[level], memberLevels[size_t(o)][level], sideOf(level), 4, al);
+        best.residual = al.residual;
+        best.orientation = o;
+        best.gain = al.gain;
+        best.offset = al.offset;
+        best.covered = al.covered;
+        best.area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
+        std::copy(std::begin(al.m), std::end(al.m), best.m);
+        std::copy(std::begin(al.t), std::end(al.t), best.t);
+    }
+    // Region by region, at the finest level both pictures had the pixels for: a copy
+    // made small must not lose to its original for the detail it never had.
+    const int shortest = std::min({a.width, a.height, b.width, b.height});
+    size_t compareLevel = 0;
+    while (compareLevel + 1 < levels && sideOf(compareLevel) > shortest * 4 / 3)
+        ++compareLevel;
+    const int side = sideOf(compareLevel);
+    const std::vector<float>& leaderGrey = leaderLevels[compareLevel];
+    const std::vector<float>& grey = memberLevels[size_t(best.orientation)][compareLevel];
+    constexpr int Cell = 8;
+    const int R = side / Cell;
+    std::vector<double> ra(size_t(side) * size_t(side), 0), rb(ra.size(), 0);
+    std::vector<char> valid(ra.size(), 0);
+    for (int py = 0; py < side; ++py)
+        for (int px = 0; px < side; ++px) {
+            const double u = (px + 0.5) / side, v = (py + 0.5) / side;
             const double x = best.m[0] * u + best.m[1] * v + best.t[0];
             const double y = best.m[2] * u + best.m[3] * v + best.t[1];
             float s, gx, gy;
-            if (!sample(a.grey.data(), S, float(x * S - 0.5), float(y * S - 0.5), s, gx, gy))
+            if (!sample(leaderGrey.data(), side, float(x * side - 0.5), float(y * side - 0.5), s,
+                        gx, gy))
                 continue;
-            const size_t i = size_t(py) * S + size_t(px);
+            const size_t i = size_t(py) * size_t(side) + size_t(px);
             ra[i] = best.gain * s + best.offset;
             rb[i] = grey[i];
             valid[i] = 1;
         }
     best.worstStructure = 1, best.worstMean = 0;
-    std::vector<double> structureOf(size_t(R) * R, 1.0);
+    std::vector<double> structureOf(size_t(R) * size_t(R), 1.0);
     for (int ry = 0; ry < R; ++ry)
         for (int rx = 0; rx < R; ++rx) {
             double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
             int n = 0;
             for (int y = ry * Cell; y < (ry + 1) * Cell; ++y)
                 for (int x = rx * Cell; x < (rx + 1) * Cell; ++x) {
-                    const size_t i = size_t(y) * S + size_t(x);
+                    const size_t i = size_t(y) * size_t(side) + size_t(x);
                     if (!valid[i])
                         continue;
                     sa += ra[i], sb += rb[i], saa += ra[i] * ra[i], sbb += rb[i] * rb[i];
@@ -438,28 +465,40 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
             constexpr double C2 = 58.5; // (0.03 * 255)^2, as structural similarity uses
             const double structure = (2 * cov + C2) / (va + vb + C2);
             best.worstStructure = std::min(best.worstStructure, structure);
-            structureOf[size_t(ry * R + rx)] = structure;
+            structureOf[size_t(ry) * size_t(R) + size_t(rx)] = structure;
             best.worstMean = std::max(best.worstMean, std::abs(ma - mb));
             ++best.regions;
         }
     // A mark in one corner is allowed: the worst region outside the corner that helps most.
-    const auto outsideCorner = [](const std::vector<double>& of, int side, int block, bool low) {
+    const auto outsideCorner = [](const std::vector<double>& of, int n, int block, bool low) {
         double keep = low ? -1e9 : 1e9;
         for (int corner = 0; corner < 4; ++corner) {
             double worst = low ? 1e9 : -1e9;
-            for (int y = 0; y < side; ++y)
-                for (int x = 0; x < side; ++x) {
-                    const bool inCorner = ((corner & 1) ? x >= side - block : x < block) &&
-                                          ((corner & 2) ? y >= side - block : y < block);
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x) {
+                    const bool inCorner = ((corner & 1) ? x >= n - block : x < block) &&
+                                          ((corner & 2) ? y >= n - block : y < block);
                     if (!inCorner)
-                        worst = low ? std::min(worst, of[size_t(y * side + x)])
-                                    : std::max(worst, of[size_t(y * side + x)]);
+                        worst = low ? std::min(worst, of[size_t(y * n + x)])
+                                    : std::max(worst, of[size_t(y * n + x)]);
                 }
             keep = low ? std::max(keep, worst) : std::min(keep, worst);
         }
         return keep;
     };
-    best.structureBesideCorner = outsideCorner(structureOf, R, 2, true);
+    best.structureBesideCorner = outsideCorner(structureOf, R, R / 3, true);
+    for (double v : structureOf)
+        best.uneasyRegions += v < 0.98;
+    if (best.regions > 0) {
+        std::vector<double> compared;
+        for (double v : structureOf)
+            if (v < 1.0)
+                compared.push_back(v);
+        compared.resize(std::max(compared.size(), size_t(1)), 1.0);
+        std::nth_element(compared.begin(), compared.begin() + long(compared.size() / 2),
+                         compared.end());
+        best.typicalStructure = compared[compared.size() / 2];
+    }
     {
         double sa = 0, sb = 0, saa = 0, sbb = 0;
         for (size_t i = 0; i < a.grey.size(); ++i)
@@ -522,7 +561,7 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
                 chromaOf[size_t(py * C + px)] = d;
                 best.worstChroma = std::max(best.worstChroma, d);
             }
-        best.chromaBesideCorner = outsideCorner(chromaOf, C, 4, false);
+        best.chromaBesideCorner = outsideCorner(chromaOf, C, C / 3, false);
     }
     return best;
 }
@@ -546,6 +585,13 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
     static constexpr double MaxChroma[SimilarLevelCount] = {20, 30, 40};
     const int l = std::clamp(int(level), 0, SimilarLevelCount - 1);
     if (m.structureBesideCorner < MinStructure[l])
+        return false;
+    // An edit, not a copy: one place changed while nearly every other region agrees
+    // (amounts changed on a page). What copying does (clipping, grey, recompression)
+    // touches many regions a little rather than a few much.
+    static constexpr double EditedStructure[SimilarLevelCount] = {0.95, 0.92, 0.9};
+    static constexpr int EditedRegions[SimilarLevelCount] = {8, 6, 4};
+    if (m.structureBesideCorner < EditedStructure[l] && m.uneasyRegions <= EditedRegions[l])
         return false;
     return m.chromaBesideCorner < 0 || m.chromaBesideCorner <= MaxChroma[l];
 }

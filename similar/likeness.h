@@ -18,7 +18,7 @@
 
 namespace fenwa::similar {
 
-inline constexpr int LikenessSide = 64;
+inline constexpr int LikenessSide = 128;
 inline constexpr int LikenessChromaSide = 16;
 
 // The print of a decoded picture: `channels` 1 (grey) or 3 (RGB, or YCbCr as JPEG stores
@@ -44,10 +44,12 @@ struct LikenessMeasure {
     double worstStructure = 1; // lowest structural agreement of a region (1: same)
     double worstMean = 0;      // largest difference of a region's mean, grey levels
     double worstChroma = -1;   // largest chroma difference of a cell; -1: not compared
-    // The same two outside the corner (a quarter of each side) that holds the worst.
+    // The same two outside the corner (a third of each side) that holds the worst.
     double structureBesideCorner = 1;
     double chromaBesideCorner = -1;
-    double spread = 1; // the member's standard deviation over the leader's, whole prints
+    double typicalStructure = 1; // the median region's
+    int uneasyRegions = 0;       // regions below 0.98
+    double spread = 1;           // the member's standard deviation over the leader's, whole prints
 };
 LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderHash,
                                 const std::string& memberPrint, uint64_t memberHash);
