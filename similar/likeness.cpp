@@ -1,20 +1,599 @@
 #include "likeness.h"
 
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
 namespace fenwa::similar {
 
-std::string MakeLikenessPrint(const uint8_t*, int width, int height, int, int, ColourSpace) {
-    if (width <= 0 || height <= 0)
+namespace {
+
+constexpr int S = LikenessSide;
+constexpr int C = LikenessChromaSide;
+constexpr char Mark = 'L';
+constexpr size_t HeaderBytes = 6; // mark, flags, width and height (16 bits each)
+constexpr size_t GreyBytes = size_t(S) * S;
+constexpr size_t ChromaBytes = size_t(C) * C * 2;
+// A picture whose cells all stay this close to grey (levels of Cb and Cr) has no colour
+// to compare.
+constexpr int MinChroma = 6;
+
+// Area-averages a plane of `width` x `height` values, given by `at(x, y)`, to side x side,
+// each output cell the exact overlap-weighted mean of the samples under it.
+template <class At> std::vector<float> reduce(int width, int height, int side, At&& at) {
+    struct Span {
+        int from, to;
+        double lo, hi;
+    };
+    const auto spans = [side](int length) {
+        std::vector<Span> out;
+        const double step = double(length) / side;
+        for (int cell = 0; cell < side; ++cell) {
+            const double lo = cell * step, hi = (cell + 1) * step;
+            out.push_back({int(std::floor(lo)), std::min(length, int(std::ceil(hi))), lo, hi});
+        }
+        return out;
+    };
+    const std::vector<Span> sx = spans(width), sy = spans(height);
+    std::vector<double> rows(size_t(height) * size_t(side));
+    for (int y = 0; y < height; ++y)
+        for (int cell = 0; cell < side; ++cell) {
+            const Span& s = sx[size_t(cell)];
+            double sum = 0;
+            for (int x = s.from; x < s.to; ++x)
+                sum += (std::min(s.hi, double(x + 1)) - std::max(s.lo, double(x))) * at(x, y);
+            rows[size_t(y) * size_t(side) + size_t(cell)] = sum / (s.hi - s.lo);
+        }
+    std::vector<float> out(size_t(side) * size_t(side));
+    for (int cell = 0; cell < side; ++cell) {
+        const Span& s = sy[size_t(cell)];
+        for (int x = 0; x < side; ++x) {
+            double sum = 0;
+            for (int y = s.from; y < s.to; ++y)
+                sum += (std::min(s.hi, double(y + 1)) - std::max(s.lo, double(y))) *
+                       rows[size_t(y) * size_t(side) + size_t(x)];
+            out[size_t(cell) * size_t(side) + size_t(x)] = float(sum / (s.hi - s.lo));
+        }
+    }
+    return out;
+}
+
+uint8_t byteOf(double v) {
+    return uint8_t(std::clamp(std::lround(v), 0L, 255L));
+}
+
+// A print read back: grey and chroma planes as numbers, the shape, whether coloured.
+struct Print {
+    int width = 0, height = 0;
+    bool coloured = false;
+    std::vector<float> grey;   // S x S
+    std::vector<float> cb, cr; // C x C, 0 = grey
+};
+
+bool parse(const std::string& bytes, Print& out) {
+    if (!ValidLikenessPrint(bytes))
+        return false;
+    const auto* b = reinterpret_cast<const uint8_t*>(bytes.data());
+    out.coloured = b[1] & 1;
+    out.width = b[2] | b[3] << 8;
+    out.height = b[4] | b[5] << 8;
+    out.grey.assign(b + HeaderBytes, b + HeaderBytes + GreyBytes);
+    if (out.coloured) {
+        const uint8_t* c = b + HeaderBytes + GreyBytes;
+        out.cb.resize(size_t(C) * C), out.cr.resize(size_t(C) * C);
+        for (size_t i = 0; i < size_t(C) * C; ++i)
+            out.cb[i] = float(c[i]) - 128, out.cr[i] = float(c[size_t(C) * C + i]) - 128;
+    }
+    return true;
+}
+
+// The plane turned by one of the eight orientations the way the fingerprint's
+// OrientedFingerprint turns the hash: the result's (x, y) reads the source at the
+// position the orientation maps it to.
+std::vector<float> oriented(const std::vector<float>& plane, int side, int orientation) {
+    std::vector<float> out(plane.size());
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x) {
+            int sx = x, sy = y;
+            if (orientation & 1)
+                sx = side - 1 - sx;
+            if (orientation & 2)
+                sy = side - 1 - sy;
+            if (orientation & 4)
+                std::swap(sx, sy);
+            out[size_t(y) * size_t(side) + size_t(x)] =
+                plane[size_t(sy) * size_t(side) + size_t(sx)];
+        }
+    return out;
+}
+
+// Bilinear sample of a side x side plane at pixel coordinates (centres at integers);
+// false outside.
+inline bool sample(const float* p, int side, float x, float y, float& v, float& gx, float& gy) {
+    if (!(x >= 0 && y >= 0 && x <= float(side - 1) && y <= float(side - 1)))
+        return false;
+    const int x0 = std::min(int(x), side - 2), y0 = std::min(int(y), side - 2);
+    const float fx = x - float(x0), fy = y - float(y0);
+    const float* r0 = p + size_t(y0) * size_t(side) + size_t(x0);
+    const float* r1 = r0 + side;
+    const float a = r0[0], b = r0[1], c = r1[0], d = r1[1];
+    const float top = a + (b - a) * fx, bottom = c + (d - c) * fx;
+    v = top + (bottom - top) * fy;
+    gx = (b - a) + ((d - c) - (b - a)) * fy;
+    gy = bottom - top;
+    return true;
+}
+
+// A [1 2 1] / 4 blur on both axes, edges repeated.
+std::vector<float> blur(const std::vector<float>& p, int side) {
+    std::vector<float> t(p.size()), out(p.size());
+    const auto at = [side](int i) { return std::clamp(i, 0, side - 1); };
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            t[size_t(y * side + x)] =
+                0.25f * (p[size_t(y * side + at(x - 1))] + 2 * p[size_t(y * side + x)] +
+                         p[size_t(y * side + at(x + 1))]);
+    for (int y = 0; y < side; ++y)
+        for (int x = 0; x < side; ++x)
+            out[size_t(y * side + x)] =
+                0.25f * (t[size_t(at(y - 1) * side + x)] + 2 * t[size_t(y * side + x)] +
+                         t[size_t(at(y + 1) * side + x)]);
+    return out;
+}
+
+// Half the size, blurred first so that fine texture (lines of text) does not alias into
+// a pattern that differs between two scales of one picture.
+std::vector<float> halve(const std::vector<float>& unblurred, int side) {
+    const std::vector<float> p = blur(unblurred, side);
+    const int h = side / 2;
+    std::vector<float> out(size_t(h) * size_t(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < h; ++x) {
+            const float* r = p.data() + size_t(2 * y) * size_t(side) + size_t(2 * x);
+            out[size_t(y) * size_t(h) + size_t(x)] = 0.25f * (r[0] + r[1] + r[side] + r[side + 1]);
+        }
+    return out;
+}
+
+// Where the member's normalised (u, v) in [0, 1] lies in the leader: (x, y) = M (u, v) + t;
+// and the member's grey as gain * leader + offset.
+struct Alignment {
+    double m[4] = {1, 0, 0, 1};
+    double t[2] = {0, 0};
+    double gain = 1, offset = 0;
+    double residual = 1e9; // root mean square over the pixels compared
+    double covered = 0;    // share of the member's pixels that lie in the leader
+};
+
+// Solves the n x n system a x = b in place (Gaussian elimination with pivoting).
+template <int N> bool solve(std::array<double, N * N>& a, std::array<double, N>& b) {
+    for (int c = 0; c < N; ++c) {
+        int pivot = c;
+        for (int r = c + 1; r < N; ++r)
+            if (std::abs(a[size_t(r * N + c)]) > std::abs(a[size_t(pivot * N + c)]))
+                pivot = r;
+        if (std::abs(a[size_t(pivot * N + c)]) < 1e-12)
+            return false;
+        if (pivot != c) {
+            for (int k = 0; k < N; ++k)
+                std::swap(a[size_t(c * N + k)], a[size_t(pivot * N + k)]);
+            std::swap(b[size_t(c)], b[size_t(pivot)]);
+        }
+        for (int r = c + 1; r < N; ++r) {
+            const double f = a[size_t(r * N + c)] / a[size_t(c * N + c)];
+            for (int k = c; k < N; ++k)
+                a[size_t(r * N + k)] -= f * a[size_t(c * N + k)];
+            b[size_t(r)] -= f * b[size_t(c)];
+        }
+    }
+    for (int r = N - 1; r >= 0; --r) {
+        double s = b[size_t(r)];
+        for (int k = r + 1; k < N; ++k)
+            s -= a[size_t(r * N + k)] * b[size_t(k)];
+        b[size_t(r)] = s / a[size_t(r * N + r)];
+    }
+    return true;
+}
+
+// Gauss-Newton over the affine map and the gain and offset together (Lucas-Kanade with
+// a linear brightness model), pixels whose residual is far past the typical one left
+// out, so that a pasted object or a mark does not pull the alignment.
+void refine(const std::vector<float>& leader, const std::vector<float>& member, int side,
+            int iterations, Alignment& al) {
+    const float* a = leader.data();
+    double cut = 1e9;
+    for (int it = 0; it <= iterations; ++it) {
+        std::array<double, 64> h{};
+        std::array<double, 8> g{};
+        double sq = 0;
+        int n = 0;
+        std::vector<float> residuals;
+        residuals.reserve(size_t(side) * size_t(side));
+        for (int py = 0; py < side; ++py) {
+            const double v = (py + 0.5) / side;
+            for (int px = 0; px < side; ++px) {
+                const double u = (px + 0.5) / side;
+                const double x = al.m[0] * u + al.m[1] * v + al.t[0];
+                const double y = al.m[2] * u + al.m[3] * v + al.t[1];
+                float s, gx, gy;
+                if (!sample(a, side, float(x * side - 0.5), float(y * side - 0.5), s, gx, gy))
+                    continue;
+                const double r =
+                    member[size_t(py) * size_t(side) + size_t(px)] - (al.gain * s + al.offset);
+                residuals.push_back(float(std::abs(r)));
+                sq += r * r;
+                ++n;
+                if (std::abs(r) > cut || it == iterations)
+                    continue;
+                // d(gain * A(W(p)))/dp, with A's gradient per unit of normalised position.
+                const double ex = al.gain * gx * side, ey = al.gain * gy * side;
+                const double j[8] = {ex * u, ex * v, ey * u, ey * v, ex, ey, s, 1.0};
+                for (int r1 = 0; r1 < 8; ++r1) {
+                    g[size_t(r1)] += j[r1] * r;
+                    for (int r2 = r1; r2 < 8; ++r2)
+                        h[size_t(r1 * 8 + r2)] += j[r1] * j[r2];
+                }
+            }
+        }
+        al.covered = double(n) / (double(side) * side);
+        al.residual = n ? std::sqrt(sq / n) : 1e9;
+        if (it == iterations || n < side * side / 4)
+            return;
+        // Past three times the median residual (and at least 12 levels) a pixel is an
+        // outlier: changed content rather than noise.
+        std::nth_element(residuals.begin(), residuals.begin() + long(residuals.size() / 2),
+                         residuals.end());
+        cut = std::max(12.0, 3.0 * residuals[residuals.size() / 2]);
+        for (int r1 = 0; r1 < 8; ++r1)
+            for (int r2 = 0; r2 < r1; ++r2)
+                h[size_t(r1 * 8 + r2)] = h[size_t(r2 * 8 + r1)];
+        for (int d = 0; d < 8; ++d)
+            h[size_t(d * 9)] *= 1.0 + 1e-6;
+        if (!solve<8>(h, g))
+            return;
+        al.m[0] += g[0], al.m[1] += g[1], al.m[2] += g[2], al.m[3] += g[3];
+        al.t[0] += g[4], al.t[1] += g[5];
+        al.gain += g[6], al.offset += g[7];
+        // Settled: a step under a twentieth of a pixel anywhere in the picture. One more
+        // pass measures the residual where it now stands.
+        const double step = std::abs(g[0]) + std::abs(g[1]) + std::abs(g[2]) + std::abs(g[3]) +
+                            std::abs(g[4]) + std::abs(g[5]);
+        if (step * side < 0.05 && it + 1 < iterations)
+            it = iterations - 1;
+        if (!std::isfinite(al.gain) || std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]) < 0.05)
+            return;
+    }
+}
+
+// The levels of a print from finest (S) to coarsest (16), and the side of level `l`.
+constexpr int Coarsest = 16;
+constexpr int sideOf(size_t level) {
+    return S >> level;
+}
+
+std::vector<std::vector<float>> pyramid(const std::vector<float>& grey) {
+    std::vector<std::vector<float>> out{grey};
+    for (int side = S; side > 16; side /= 2)
+        out.push_back(halve(out.back(), side));
+    return out;
+}
+
+} // namespace
+
+std::string MakeLikenessPrint(const uint8_t* samples, int width, int height, int stride,
+                              int channels, ColourSpace space) {
+    if (!samples || width <= 0 || height <= 0 || (channels != 1 && channels != 3) ||
+        width > 65535 || height > 65535)
         return {};
-    return std::string(1, '\0');
+    const auto px = [&](int x, int y) {
+        return samples + size_t(y) * size_t(stride) + size_t(x) * size_t(channels);
+    };
+    const bool ycc = channels == 3 && space == ColourSpace::YCbCr;
+    std::vector<float> grey = reduce(width, height, 2 * S, [&](int x, int y) -> double {
+        const uint8_t* p = px(x, y);
+        if (channels == 1 || ycc)
+            return p[0];
+        return (p[0] * 77 + p[1] * 150 + p[2] * 29) / 256.0;
+    });
+    grey = halve(grey, 2 * S);
+    std::string out(HeaderBytes, '\0');
+    out[0] = Mark;
+    out[2] = char(width & 255), out[3] = char(width >> 8);
+    out[4] = char(height & 255), out[5] = char(height >> 8);
+    out.reserve(HeaderBytes + GreyBytes + ChromaBytes);
+    for (float v : grey)
+        out.push_back(char(byteOf(v)));
+    if (channels == 3) {
+        // Cb and Cr as JPEG defines them, offset by 128.
+        const auto chroma = [&](int which) {
+            return reduce(width, height, C, [&](int x, int y) -> double {
+                const uint8_t* p = px(x, y);
+                if (ycc)
+                    return p[1 + which];
+                return which == 0 ? 128 + (-43.0 * p[0] - 85.0 * p[1] + 128.0 * p[2]) / 256
+                                  : 128 + (128.0 * p[0] - 107.0 * p[1] - 21.0 * p[2]) / 256;
+            });
+        };
+        const std::vector<float> cb = chroma(0), cr = chroma(1);
+        bool coloured = false;
+        for (size_t i = 0; i < cb.size(); ++i)
+            coloured |= std::abs(cb[i] - 128) >= MinChroma || std::abs(cr[i] - 128) >= MinChroma;
+        if (coloured) {
+            out[1] = 1;
+            for (float v : cb)
+                out.push_back(char(byteOf(v)));
+            for (float v : cr)
+                out.push_back(char(byteOf(v)));
+        }
+    }
+    return out;
 }
 
 bool ValidLikenessPrint(const std::string& print) {
-    return !print.empty();
+    if (print.size() < HeaderBytes || print[0] != Mark)
+        return false;
+    const auto* b = reinterpret_cast<const uint8_t*>(print.data());
+    if ((b[1] & ~1) != 0 || (b[2] | b[3] << 8) == 0 || (b[4] | b[5] << 8) == 0)
+        return false;
+    return print.size() == HeaderBytes + GreyBytes + ((b[1] & 1) ? ChromaBytes : 0);
 }
 
-bool VerifyLikeness(const std::string& leaderPrint, uint64_t, const std::string& memberPrint,
-                    uint64_t, SimilarLevel) {
-    return ValidLikenessPrint(leaderPrint) && ValidLikenessPrint(memberPrint);
+LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderHash,
+                                const std::string& memberPrint, uint64_t memberHash) {
+    LikenessMeasure best;
+    Print a, b;
+    if (!parse(leaderPrint, a) || !parse(memberPrint, b))
+        return best;
+    int distance[8], least = 64;
+    for (int o = 0; o < 8; ++o)
+        least = std::min(least, distance[o] =
+                                    std::popcount(leaderHash ^ OrientedFingerprint(memberHash, o)));
+    const auto leaderLevels = pyramid(a.grey);
+    const size_t levels = leaderLevels.size();
+    // Every orientation the hashes nearly agree on and every starting guess are tried on
+    // the two coarsest levels; the best goes on to the next finer one. The finest level is
+    // only compared, not fitted: half a pixel there moves nothing a region measures.
+    struct Trial {
+        int orientation = 0;
+        Alignment al;
+        double score = 1e18;
+    } bestTrial;
+    std::vector<std::vector<std::vector<float>>> memberLevels(8);
+    for (int o = 0; o < 8; ++o) {
+        if (distance[o] > least + 1)
+            continue;
+        memberLevels[size_t(o)] = pyramid(oriented(b.grey, S, o));
+        // The member's shape in the leader's orientation.
+        double wb = b.width, hb = b.height;
+        if (o & 4)
+            std::swap(wb, hb);
+        const double q = (wb / hb) / (double(a.width) / a.height);
+        std::vector<Alignment> starts(1);
+        if (q > 1.03 || q < 1 / 1.03) {
+            // A crop to another shape: the member inside the leader, or the other way.
+            Alignment inside, outside;
+            if (q > 1) {
+                inside.m[3] = 1 / q, inside.t[1] = 0.5 - 0.5 / q;
+                outside.m[0] = q, outside.t[0] = 0.5 - 0.5 * q;
+            } else {
+                inside.m[0] = q, inside.t[0] = 0.5 - 0.5 * q;
+                outside.m[3] = 1 / q, outside.t[1] = 0.5 - 0.5 / q;
+            }
+            starts.push_back(inside);
+            starts.push_back(outside);
+        }
+        for (const Alignment& start : starts) {
+            Alignment al = start;
+            for (size_t level = levels; level-- > levels - 2;)
+                refine(leaderLevels[level], memberLevels[size_t(o)][level], sideOf(level), 8, al);
+            // A smooth picture (a gradient) fits nearly as well zoomed in with another
+            // contrast: of fits alike, the one nearest its start wins.
+            const double area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
+            const double startArea = std::abs(start.m[0] * start.m[3] - start.m[1] * start.m[2]);
+            const double score = al.residual + 4 * std::abs(std::log(area / startArea));
+            if (score < bestTrial.score)
+                bestTrial = {o, al, score};
+        }
+    }
+    if (bestTrial.score >= 1e17)
+        return best;
+    {
+        Alignment& al = bestTrial.al;
+        const int o = bestTrial.orientation;
+        for (size_t level = levels - 2; level-- > 1;)
+            refine(leaderLevels[level], memberLevels[size_t(o)][level], sideOf(level), 4, al);
+        best.residual = al.residual;
+        best.orientation = o;
+        best.gain = al.gain;
+        best.offset = al.offset;
+        best.covered = al.covered;
+        best.area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
+        std::copy(std::begin(al.m), std::end(al.m), best.m);
+        std::copy(std::begin(al.t), std::end(al.t), best.t);
+    }
+    // Region by region, at the finest level both pictures had the pixels for: a copy
+    // made small must not lose to its original for the detail it never had.
+    const int shortest = std::min({a.width, a.height, b.width, b.height});
+    size_t compareLevel = 0;
+    while (compareLevel + 1 < levels && sideOf(compareLevel) > shortest * 4 / 3)
+        ++compareLevel;
+    const int side = sideOf(compareLevel);
+    const std::vector<float>& leaderGrey = leaderLevels[compareLevel];
+    const std::vector<float>& grey = memberLevels[size_t(best.orientation)][compareLevel];
+    constexpr int Cell = 8;
+    const int R = side / Cell;
+    std::vector<double> ra(size_t(side) * size_t(side), 0), rb(ra.size(), 0);
+    std::vector<char> valid(ra.size(), 0);
+    for (int py = 0; py < side; ++py)
+        for (int px = 0; px < side; ++px) {
+            const double u = (px + 0.5) / side, v = (py + 0.5) / side;
+            const double x = best.m[0] * u + best.m[1] * v + best.t[0];
+            const double y = best.m[2] * u + best.m[3] * v + best.t[1];
+            float s, gx, gy;
+            if (!sample(leaderGrey.data(), side, float(x * side - 0.5), float(y * side - 0.5), s,
+                        gx, gy))
+                continue;
+            const size_t i = size_t(py) * size_t(side) + size_t(px);
+            ra[i] = best.gain * s + best.offset;
+            rb[i] = grey[i];
+            valid[i] = 1;
+        }
+    best.worstStructure = 1, best.worstMean = 0;
+    std::vector<double> structureOf(size_t(R) * size_t(R), 1.0);
+    for (int ry = 0; ry < R; ++ry)
+        for (int rx = 0; rx < R; ++rx) {
+            double sa = 0, sb = 0, saa = 0, sbb = 0, sab = 0;
+            int n = 0;
+            for (int y = ry * Cell; y < (ry + 1) * Cell; ++y)
+                for (int x = rx * Cell; x < (rx + 1) * Cell; ++x) {
+                    const size_t i = size_t(y) * size_t(side) + size_t(x);
+                    if (!valid[i])
+                        continue;
+                    sa += ra[i], sb += rb[i], saa += ra[i] * ra[i], sbb += rb[i] * rb[i];
+                    sab += ra[i] * rb[i];
+                    ++n;
+                }
+            if (n < Cell * Cell * 3 / 4)
+                continue;
+            const double ma = sa / n, mb = sb / n;
+            const double va = std::max(0.0, saa / n - ma * ma),
+                         vb = std::max(0.0, sbb / n - mb * mb);
+            const double cov = sab / n - ma * mb;
+            constexpr double C2 = 58.5; // (0.03 * 255)^2, as structural similarity uses
+            const double structure = (2 * cov + C2) / (va + vb + C2);
+            best.worstStructure = std::min(best.worstStructure, structure);
+            structureOf[size_t(ry) * size_t(R) + size_t(rx)] = structure;
+            best.worstMean = std::max(best.worstMean, std::abs(ma - mb));
+            ++best.regions;
+        }
+    // A mark in one corner is allowed: the worst region outside the corner that helps most.
+    const auto outsideCorner = [](const std::vector<double>& of, int n, int block, bool low) {
+        double keep = low ? -1e9 : 1e9;
+        for (int corner = 0; corner < 4; ++corner) {
+            double worst = low ? 1e9 : -1e9;
+            for (int y = 0; y < n; ++y)
+                for (int x = 0; x < n; ++x) {
+                    const bool inCorner = ((corner & 1) ? x >= n - block : x < block) &&
+                                          ((corner & 2) ? y >= n - block : y < block);
+                    if (!inCorner)
+                        worst = low ? std::min(worst, of[size_t(y * n + x)])
+                                    : std::max(worst, of[size_t(y * n + x)]);
+                }
+            keep = low ? std::max(keep, worst) : std::min(keep, worst);
+        }
+        return keep;
+    };
+    best.structureBesideCorner = outsideCorner(structureOf, R, R / 3, true);
+    for (double v : structureOf)
+        best.uneasyRegions += v < 0.98;
+    if (best.regions > 0) {
+        std::vector<double> compared;
+        for (double v : structureOf)
+            if (v < 1.0)
+                compared.push_back(v);
+        compared.resize(std::max(compared.size(), size_t(1)), 1.0);
+        std::nth_element(compared.begin(), compared.begin() + long(compared.size() / 2),
+                         compared.end());
+        best.typicalStructure = compared[compared.size() / 2];
+    }
+    {
+        double sa = 0, sb = 0, saa = 0, sbb = 0;
+        for (size_t i = 0; i < a.grey.size(); ++i)
+            sa += a.grey[i], saa += double(a.grey[i]) * a.grey[i], sb += b.grey[i],
+                sbb += double(b.grey[i]) * b.grey[i];
+        const double n = double(a.grey.size());
+        const double va = saa / n - (sa / n) * (sa / n), vb = sbb / n - (sb / n) * (sb / n);
+        best.spread = va > 0 ? std::sqrt(std::max(0.0, vb) / va) : 0;
+    }
+    // Colour, where both have it: the member's chroma cells against the leader's at the
+    // aligned place, after one saturation factor.
+    if (a.coloured && b.coloured) {
+        // Both blurred alike, so that cells made over other grids (a crop's) compare.
+        const std::vector<float> cb = blur(oriented(b.cb, C, best.orientation), C),
+                                 cr = blur(oriented(b.cr, C, best.orientation), C);
+        a.cb = blur(a.cb, C), a.cr = blur(a.cr, C);
+        std::vector<double> la, lb, ma, mb;
+        for (int py = 0; py < C; ++py)
+            for (int px = 0; px < C; ++px) {
+                const double u = (px + 0.5) / C, v = (py + 0.5) / C;
+                const double x = best.m[0] * u + best.m[1] * v + best.t[0];
+                const double y = best.m[2] * u + best.m[3] * v + best.t[1];
+                float s1, s2, gx, gy;
+                if (!sample(a.cb.data(), C, float(x * C - 0.5), float(y * C - 0.5), s1, gx, gy) ||
+                    !sample(a.cr.data(), C, float(x * C - 0.5), float(y * C - 0.5), s2, gx, gy))
+                    continue;
+                la.push_back(s1), lb.push_back(s2);
+                ma.push_back(cb[size_t(py) * C + size_t(px)]),
+                    mb.push_back(cr[size_t(py) * C + size_t(px)]);
+            }
+        double dot = 0, norm = 0;
+        for (size_t i = 0; i < la.size(); ++i)
+            dot += la[i] * ma[i] + lb[i] * mb[i], norm += la[i] * la[i] + lb[i] * lb[i];
+        const double saturation = norm > 0 ? std::clamp(dot / norm, 0.5, 2.0) : 1.0;
+        best.saturation = saturation;
+        best.worstChroma = 0;
+        std::vector<double> chromaOf(size_t(C) * C, 0.0);
+        size_t k = 0;
+        for (int py = 0; py < C; ++py)
+            for (int px = 0; px < C; ++px) {
+                const double u = (px + 0.5) / C, v = (py + 0.5) / C;
+                const double x = best.m[0] * u + best.m[1] * v + best.t[0];
+                const double y = best.m[2] * u + best.m[3] * v + best.t[1];
+                if (!(x * C - 0.5 >= 0 && y * C - 0.5 >= 0 && x * C - 0.5 <= C - 1 &&
+                      y * C - 0.5 <= C - 1))
+                    continue;
+                // A colour edge may fall half a cell either way in a cropped or turned
+                // copy: the nearest the leader comes within that counts.
+                double d = std::hypot(ma[k] - saturation * la[k], mb[k] - saturation * lb[k]);
+                for (double ox : {-0.5, 0.0, 0.5})
+                    for (double oy : {-0.5, 0.0, 0.5}) {
+                        float s1, s2, gx, gy;
+                        const float sx = float(x * C - 0.5 + ox), sy = float(y * C - 0.5 + oy);
+                        if (sample(a.cb.data(), C, sx, sy, s1, gx, gy) &&
+                            sample(a.cr.data(), C, sx, sy, s2, gx, gy))
+                            d = std::min(
+                                d, std::hypot(ma[k] - saturation * s1, mb[k] - saturation * s2));
+                    }
+                ++k;
+                chromaOf[size_t(py * C + px)] = d;
+                best.worstChroma = std::max(best.worstChroma, d);
+            }
+        best.chromaBesideCorner = outsideCorner(chromaOf, C, C / 3, false);
+    }
+    return best;
+}
+
+bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
+                    const std::string& memberPrint, uint64_t memberHash, SimilarLevel level) {
+    const LikenessMeasure m = MeasureLikeness(leaderPrint, leaderHash, memberPrint, memberHash);
+    // A copy keeps most of the picture (a crop of a tenth a side keeps 64%) and its
+    // contrast within what brightness and contrast changes do; a smooth picture in other
+    // colours (another gradient) differs in contrast even where its shape agrees.
+    if (m.regions == 0 || m.covered < 0.5 || m.area < 0.5 || m.area > 2)
+        return false;
+    if (m.gain < 0.78 || m.gain > 1.3 || m.spread < 0.75 || m.spread > 1.33)
+        return false;
+    // Per level: the lowest structural agreement a region may have, the largest chroma
+    // difference a cell may have (both outside one corner, where a mark may stand).
+    // Measured on honest copies and look-alikes (docs/SIMILAR.md): copies stay above 0.7
+    // but for crops and turns of text, which alias at this size; a figure pasted in or a
+    // line of red text across falls below 0.7, pages of other text below 0.45.
+    static constexpr double MinStructure[SimilarLevelCount] = {0.8, 0.7, 0.6};
+    static constexpr double MaxChroma[SimilarLevelCount] = {20, 30, 40};
+    const int l = std::clamp(int(level), 0, SimilarLevelCount - 1);
+    if (m.structureBesideCorner < MinStructure[l])
+        return false;
+    // An edit, not a copy: one place changed while nearly every other region agrees
+    // (amounts changed on a page). What copying does (clipping, grey, recompression)
+    // touches many regions a little rather than a few much.
+    static constexpr double EditedStructure[SimilarLevelCount] = {0.95, 0.92, 0.9};
+    static constexpr int EditedRegions[SimilarLevelCount] = {8, 6, 4};
+    if (m.structureBesideCorner < EditedStructure[l] && m.uneasyRegions <= EditedRegions[l])
+        return false;
+    return m.chromaBesideCorner < 0 || m.chromaBesideCorner <= MaxChroma[l];
 }
 
 } // namespace fenwa::similar

@@ -18,7 +18,7 @@
 
 namespace fenwa::similar {
 
-inline constexpr int LikenessSide = 64;
+inline constexpr int LikenessSide = 128;
 inline constexpr int LikenessChromaSide = 16;
 
 // The print of a decoded picture: `channels` 1 (grey) or 3 (RGB, or YCbCr as JPEG stores
@@ -28,6 +28,31 @@ std::string MakeLikenessPrint(const uint8_t* samples, int width, int height, int
 
 // Whether a print is well formed (a damaged cache entry is not).
 bool ValidLikenessPrint(const std::string& print);
+
+// What the comparison of two prints measured: the alignment found (the member's
+// normalised position (u, v) lies at m (u, v) + t in the leader, in the member's
+// orientation `orientation`), the brightness fit, and the worst region.
+struct LikenessMeasure {
+    int orientation = 0;
+    double m[4] = {1, 0, 0, 1};
+    double t[2] = {0, 0};
+    double gain = 1, offset = 0, saturation = 1;
+    double residual = 1e9;     // root mean square difference after alignment, grey levels
+    double covered = 0;        // share of the member that lies in the leader
+    double area = 0;           // share of the leader the member covers
+    int regions = 0;           // regions compared
+    double worstStructure = 1; // lowest structural agreement of a region (1: same)
+    double worstMean = 0;      // largest difference of a region's mean, grey levels
+    double worstChroma = -1;   // largest chroma difference of a cell; -1: not compared
+    // The same two outside the corner (a third of each side) that holds the worst.
+    double structureBesideCorner = 1;
+    double chromaBesideCorner = -1;
+    double typicalStructure = 1; // the median region's
+    int uneasyRegions = 0;       // regions below 0.98
+    double spread = 1;           // the member's standard deviation over the leader's, whole prints
+};
+LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderHash,
+                                const std::string& memberPrint, uint64_t memberHash);
 
 // Whether the member is a copy of the leader, as far as the prints tell: the two are
 // aligned in the orientation their fingerprints are closest in (ties tried each), over
