@@ -1,7 +1,7 @@
 #pragma once
 // Reading a picture file into its fingerprint and colour layout. JPEG files are decoded
-// by libjpeg-turbo at the smallest scale that keeps 64 pixels on the short side; other
-// pictures (GIF, BMP, icons, metafiles) load through the picture loaders. EXIF
+// by libjpeg-turbo at the smallest scale that keeps 128 pixels on the short side (what the likeness
+// print needs); other pictures (GIF, BMP, icons, metafiles) load through the picture loaders. EXIF
 // orientation needs no turning: the distance already ignores orientation.
 // Safe to call from several threads once PrepareFingerprinting() has run.
 
@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "fingerprint.h"
+#include "likeness.h"
 
 namespace fenwa::similar {
 
 // The short side a reduced JPEG decode keeps at least.
-inline constexpr int MinShortSide = 64;
+inline constexpr int MinShortSide = LikenessSide;
 // Larger files are not read for a fingerprint.
 inline constexpr int64_t MaxPictureFileBytes = int64_t(256) << 20;
 
