@@ -1,10 +1,11 @@
 // Similar pictures, measured: from real pictures given on the command line, makes the
 // variants a user meets (resized, recompressed, brighter, grey, cropped, 256 colours,
-// turned, mirrored, EXIF-turned), heavier ones (10% crop, 3-degree turn, watermark, ...)
-// and look-alike negatives (two parts of one picture), fingerprints every file, and
-// reports pairwise precision and recall and the recall of each variant at each level.
-// Then the speed: pictures a second through the fingerprint path against the floor,
-// libjpeg-turbo decoding the same files at the same scale on the same threads.
+// turned, mirrored, EXIF-turned), heavier ones (10% crop, 16:9 and square crops, 3-degree
+// turn, watermark, corner logo, ...) and look-alike negatives (two parts of one picture),
+// fingerprints every file, and reports pairwise precision and recall and the recall of
+// each variant at each level. Then the speed: pictures a second through the fingerprint
+// path against the floor, libjpeg-turbo decoding the same files at the same scale on the
+// same threads.
 //
 //   fenwa-bench-similar [--threads N] [--speed] PICTURE...   (--speed: the speed part only)
 //   fenwa-bench-similar --write-corpus DIR [--kinds required|all] PICTURE...
@@ -107,14 +108,14 @@ QImage logoMarked(const QImage& in) {
     painter.fillRect(box, QColor(24, 40, 72));
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(240, 180, 40));
-    const int r = h / 4;
-    painter.drawEllipse(QPoint(box.left() + h / 2, box.center().y()), r, r);
+    painter.drawEllipse(QPoint(box.left() + h * 2 / 5, box.center().y()), h / 5, h / 5);
     QFont font;
-    font.setPixelSize(std::max(8, h / 5));
+    font.setPixelSize(std::max(6, h / 6));
     font.setBold(true);
     painter.setFont(font);
     painter.setPen(Qt::white);
-    painter.drawText(box.adjusted(h, 0, 0, 0), Qt::AlignCenter, QStringLiteral("FENWA\nPHOTO"));
+    painter.drawText(box.adjusted(h * 7 / 10, 0, 0, 0), Qt::AlignCenter,
+                     QStringLiteral("FENWA\nPHOTO"));
     return out;
 }
 
