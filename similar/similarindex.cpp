@@ -337,6 +337,144 @@ bool runUnits(size_t count, unsigned threads, const std::atomic<bool>* stop, Wor
         options);
 }
 
+// Centre hashes matched to whole hashes, between distinct values of each.
+struct CropLinks {
+    Big<uint64_t> distinct;                // the distinct nonzero centre hashes
+    Big<uint32_t> ofRow;                   // per row and part, its distinct centre hash or NoPart
+    Big<uint32_t> rowsStart, rows;         // per distinct centre hash, row << 2 | part, ascending
+    Big<uint32_t> toCentreStart, toCentre; // per distinct whole hash, the centre ones near it
+    Big<uint32_t> toWholeStart, toWhole;   // per distinct centre hash, the whole ones near it
+};
+constexpr uint32_t NoPart = ~0u;
+
+// Compressed lists from pairs (from, to).
+void listsOf(const std::vector<Big<uint64_t>>& found, size_t count, bool byLow,
+             Big<uint32_t>& start, Big<uint32_t>& list) {
+    start.assign(count + 1, 0);
+    for (const auto& f : found)
+        for (uint64_t p : f)
+            ++start[(byLow ? uint32_t(p) : uint32_t(p >> 32)) + 1];
+    for (size_t k = 0; k < count; ++k)
+        start[k + 1] += start[k];
+    list.resize(start[count]);
+    std::vector<uint32_t> end(start.begin(), start.end() - 1);
+    for (const auto& f : found)
+        for (uint64_t p : f) {
+            const uint32_t from = byLow ? uint32_t(p) : uint32_t(p >> 32);
+            list[end[from]++] = byLow ? uint32_t(p >> 32) : uint32_t(p);
+        }
+}
+
+// The joins of the whole hashes (`whole`, distinct) with the centre hashes. False when
+// stopped. Progress ticks once per unit through `tick`.
+template <class Tick>
+bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& centres,
+               int cropThreshold, unsigned threads, const std::atomic<bool>* stop, CropLinks& links,
+               Tick&& tick) {
+    const size_t n = centres.size();
+    // The distinct centre hashes and who has each, rows in order.
+    {
+        Big<std::pair<uint64_t, uint32_t>> parts;
+        parts.reserve(n * CentreParts);
+        for (size_t i = 0; i < n; ++i)
+            for (int k = 0; k < CentreParts; ++k)
+                if (centres[i][size_t(k)] != 0)
+                    parts.push_back({centres[i][size_t(k)], uint32_t(i) << 2 | uint32_t(k)});
+        std::sort(parts.begin(), parts.end());
+        links.ofRow.assign(n * CentreParts, NoPart);
+        links.rows.resize(parts.size());
+        links.rowsStart.clear();
+        for (size_t p = 0; p < parts.size(); ++p) {
+            if (p == 0 || parts[p].first != parts[p - 1].first) {
+                links.distinct.push_back(parts[p].first);
+                links.rowsStart.push_back(uint32_t(p));
+            }
+            links.rows[p] = parts[p].second;
+            links.ofRow[size_t(parts[p].second >> 2) * CentreParts + (parts[p].second & 3)] =
+                uint32_t(links.distinct.size() - 1);
+        }
+        links.rowsStart.push_back(uint32_t(parts.size()));
+    }
+    const size_t u = whole.size(), c = links.distinct.size();
+    // Pairs as whole << 32 | centre.
+    std::vector<Big<uint64_t>> found(std::max(1u, threads));
+    if (u != 0 && c != 0 && cropThreshold >= 0) {
+        if (double(u) * double(c) <= 4e6) {
+            for (size_t a = 0; a < u; ++a)
+                for (size_t b = 0; b < c; ++b)
+                    if (FingerprintDistance(whole[a], links.distinct[b]) <= cropThreshold)
+                        found[0].push_back(uint64_t(a) << 32 | b);
+        } else {
+            const CheckBuckets check = checkBuckets();
+            const std::vector<uint32_t> near = masksUpTo(std::min(cropThreshold / 4, 16));
+            constexpr size_t Blocks = Buckets / Block;
+            const uint32_t mostWhole = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
+            const uint32_t mostCentre = std::max<uint32_t>(256, uint32_t(8 * c / Buckets));
+            const Big<char> none(std::max(u, c), 0);
+            for (int region = 0; region < 4; ++region) {
+                const Region r = Regions[size_t(region)];
+                // The whole hashes' table, and the centre hashes' plain and transposed.
+                std::array<Table, 3> tables;
+                runUnits(
+                    3, threads, nullptr,
+                    [&](size_t t, unsigned) {
+                        const Big<uint64_t>& from = t == 0 ? whole : links.distinct;
+                        tables[t].count(from, r, t == 2);
+                        tables[t].fill(from, t == 2, none);
+                        // Centre ids after the whole ones: a pair keeps which is which.
+                        if (t != 0)
+                            for (uint32_t& id : tables[t].id)
+                                id += uint32_t(u);
+                    },
+                    [](size_t) {});
+                std::vector<Join> joins;
+                for (bool transposed : {false, true})
+                    for (bool flip : {false, true}) {
+                        Join j{region, transposed, flip, {}, 0};
+                        for (int x = 0; x < 2; ++x)
+                            for (int y = 0; y < 2; ++y)
+                                if (flips(r, x, y) == flip)
+                                    j.masks[size_t(j.maskCount++)] =
+                                        (x ? OddColumns : 0) ^ (y ? OddRows : 0);
+                        if (j.maskCount > 0)
+                            joins.push_back(j);
+                    }
+                const Table& left = tables[0];
+                const bool finished = runUnits(
+                    joins.size() * Blocks, threads, stop,
+                    [&](size_t unit, unsigned worker) {
+                        const Join& j = joins[unit / Blocks];
+                        const Table& right = tables[j.transposed ? 2 : 1];
+                        const uint32_t flip = j.flip ? 0xFFFFu : 0u;
+                        const uint32_t from = uint32_t(unit % Blocks) * Block;
+                        for (uint32_t e : near)
+                            for (uint32_t v = from; v < from + Block; ++v) {
+                                const uint32_t lb = left.start[v], le = left.start[v + 1];
+                                if (lb == le)
+                                    continue;
+                                const uint32_t w = v ^ e ^ flip;
+                                const uint32_t rb = right.start[w], re = right.start[w + 1];
+                                if (rb == re || (le - lb > mostWhole && re - rb > mostCentre))
+                                    continue;
+                                check(left.value.data() + lb, left.id.data() + lb, le - lb,
+                                      right.value.data() + rb, right.id.data() + rb, re - rb, false,
+                                      j.masks.data(), j.maskCount, cropThreshold, found[worker]);
+                            }
+                    },
+                    tick);
+                if (!finished)
+                    return false;
+            }
+            for (auto& f : found)
+                for (uint64_t& p : f)
+                    p -= uint64_t(u); // the centre's own position again
+        }
+    }
+    listsOf(found, u, false, links.toCentreStart, links.toCentre);
+    listsOf(found, c, true, links.toWholeStart, links.toWhole);
+    return true;
+}
+
 } // namespace
 
 bool UseIndexKernel(IndexKernel kernel) {
@@ -346,11 +484,16 @@ bool UseIndexKernel(IndexKernel kernel) {
     return true;
 }
 
-std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
-                                        const std::function<void(size_t, size_t)>& progress,
-                                        const std::atomic<bool>* stop,
-                                        const std::function<bool(uint32_t, uint32_t)>& confirm,
-                                        unsigned threads) {
+namespace {
+
+std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
+                            const std::function<void(size_t, size_t)>& progress,
+                            const std::atomic<bool>* stop,
+                            const std::function<bool(uint32_t, uint32_t)>& confirm,
+                            unsigned threads, const std::vector<CentreHashes>* centres,
+                            int cropThreshold,
+                            const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirmHow,
+                            std::vector<PairMatch>* how) {
     const size_t n = hashes.size();
     std::vector<uint32_t> leader(n);
     for (size_t i = 0; i < n; ++i)
@@ -568,6 +711,21 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
         }
     }
 
+    // With centre hashes, the whole hashes near each of them, after the whole pairs.
+    CropLinks links;
+    if (centres) {
+        const size_t cropUnits = (4 * 4 - 1) * (Buckets / Block);
+        const size_t from = walkFrom;
+        steps += cropUnits;
+        walkFrom += cropUnits;
+        size_t done = 0;
+        if (!linkCrops(distinct, *centres, cropThreshold, threads, stop, links, [&](size_t) {
+                if (progress && (++done & 15) == 0)
+                    progress(from + done, steps);
+            }))
+            return leader;
+    }
+
     // Each distinct hash's neighbours (a pair found twice is a neighbour twice).
     Big<uint32_t> nearStart(u + 1, 0);
     for (const auto& f : found)
@@ -603,10 +761,23 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 shared[order[p]] = 1;
                 distinctOf[order[p]] = uint32_t(k);
             }
+    if (centres) {
+        // Every row's hash, and which rows a part links.
+        for (size_t k = 0; k < u; ++k)
+            for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p) {
+                distinctOf[order[p]] = uint32_t(k);
+                shared[order[p]] |= links.toCentreStart[k + 1] > links.toCentreStart[k];
+            }
+        for (size_t c = 0; c < links.distinct.size(); ++c)
+            if (links.toWholeStart[c + 1] > links.toWholeStart[c])
+                for (uint32_t p = links.rowsStart[c]; p < links.rowsStart[c + 1]; ++p)
+                    shared[links.rows[p] >> 2] = 1;
+    }
 
     // The leader walk: every row before i is in a group by the time i is reached.
     Big<char> grouped(n, 0);
     std::vector<uint32_t> members;
+    std::vector<uint64_t> linked; // member << 3 | how (0 whole, 1 + leader's part, 4 + own)
     const auto gather = [&](uint32_t k, uint32_t after) {
         const auto first = order.begin() + rowsStart[k], last = order.begin() + rowsStart[k + 1];
         for (auto it = std::upper_bound(first, last, after); it != last; ++it)
@@ -642,8 +813,6 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
             crowd.resize(kept);
             ungrouped.resize(kept);
         }
-        std::sort(members.begin(), members.end());
-        members.erase(std::unique(members.begin(), members.end()), members.end());
         const auto take = [&](uint32_t row) {
             grouped[row] = 1;
             const uint32_t of = distinctOf[row];
@@ -651,6 +820,53 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                 --ungrouped[size_t(std::lower_bound(crowd.begin(), crowd.end(), of) -
                                    crowd.begin())];
         };
+        if (centres) {
+            // Rows a part links, each with how; a row also near whole is taken as whole.
+            linked.clear();
+            for (uint32_t m : members)
+                linked.push_back(uint64_t(m) << 3);
+            for (uint32_t at = links.toCentreStart[k]; at < links.toCentreStart[k + 1]; ++at) {
+                const uint32_t c = links.toCentre[at];
+                const auto first = links.rows.begin() + links.rowsStart[c];
+                const auto last = links.rows.begin() + links.rowsStart[c + 1];
+                for (auto it = std::upper_bound(first, last, uint32_t(i) << 2 | 3); it != last;
+                     ++it)
+                    if (!grouped[*it >> 2])
+                        linked.push_back(uint64_t(*it >> 2) << 3 | (4 + (*it & 3)));
+            }
+            for (int part = 0; part < CentreParts; ++part) {
+                const uint32_t c = links.ofRow[i * CentreParts + size_t(part)];
+                if (c == NoPart)
+                    continue;
+                for (uint32_t at = links.toWholeStart[c]; at < links.toWholeStart[c + 1]; ++at) {
+                    members.clear();
+                    gather(links.toWhole[at], uint32_t(i));
+                    for (uint32_t m : members)
+                        linked.push_back(uint64_t(m) << 3 | uint64_t(1 + part));
+                }
+            }
+            std::sort(linked.begin(), linked.end());
+            take(uint32_t(i));
+            for (size_t at = 0; at < linked.size(); ++at) {
+                const uint32_t m = uint32_t(linked[at] >> 3);
+                if (at > 0 && linked[at - 1] >> 3 == m)
+                    continue;
+                const int code = int(linked[at] & 7);
+                const PairMatch match = code == 0 ? PairMatch{}
+                                        : code < 4
+                                            ? PairMatch{PairMatch::LeaderPart, uint8_t(code - 1)}
+                                            : PairMatch{PairMatch::MemberPart, uint8_t(code - 4)};
+                if (!confirmHow || confirmHow(uint32_t(i), m, match)) {
+                    take(m);
+                    leader[m] = uint32_t(i);
+                    if (how)
+                        (*how)[m] = match;
+                }
+            }
+            continue;
+        }
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
         take(uint32_t(i));
         for (uint32_t m : members)
             if (!confirm || confirm(uint32_t(i), m)) {
@@ -661,6 +877,31 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
     if (progress)
         progress(steps, steps);
     return leader;
+}
+
+} // namespace
+
+std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int threshold,
+                                        const std::function<void(size_t, size_t)>& progress,
+                                        const std::atomic<bool>* stop,
+                                        const std::function<bool(uint32_t, uint32_t)>& confirm,
+                                        unsigned threads) {
+    return group(hashes, threshold, progress, stop, confirm, threads, nullptr, -1, {}, nullptr);
+}
+
+std::vector<uint32_t>
+GroupFingerprintsWithCrops(const std::vector<uint64_t>& hashes,
+                           const std::vector<CentreHashes>& centres, int threshold,
+                           int cropThreshold, const std::function<void(size_t, size_t)>& progress,
+                           const std::atomic<bool>* stop,
+                           const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirm,
+                           unsigned threads, std::vector<PairMatch>* how) {
+    if (how)
+        how->assign(hashes.size(), PairMatch{});
+    if (centres.size() != hashes.size())
+        return group(hashes, threshold, progress, stop, {}, threads, nullptr, -1, confirm, how);
+    return group(hashes, threshold, progress, stop, {}, threads, &centres,
+                 std::min(cropThreshold, 64), confirm, how);
 }
 
 } // namespace fenwa::similar
