@@ -639,10 +639,19 @@ void scoreCrops(const QString& dir) {
         if (entries[i].original && entries[i].print)
             originalOf[entries[i].source] = i;
     const std::vector<int> limits = {2, 3, 4, 5, 6};
-    std::printf("| Kind | Copies | Whole within normal |");
+    // The nearest a copy's whole hash and its original's parts come, either way.
+    const auto cropDistance = [](const PictureFingerprint& a, const PictureFingerprint& b) {
+        int best = 64;
+        for (const auto& [x, y] : {std::pair(&a, &b), std::pair(&b, &a)})
+            for (uint64_t c : y->centre)
+                if (c != 0)
+                    best = std::min(best, FingerprintDistance(x->hash, c));
+        return best;
+    };
+    std::printf("| Kind | Copies | Whole within normal | Crop distance: mean, worst |");
     for (int l : limits)
         std::printf(" Either, crop %d |", l);
-    std::printf("\n|---|---|---|");
+    std::printf("\n|---|---|---|---|");
     for (size_t l = 0; l < limits.size(); ++l)
         std::printf("---|");
     std::printf("\n");
@@ -652,17 +661,22 @@ void scoreCrops(const QString& dir) {
             byKind[entries[i].kind].push_back(i);
     for (const auto& [kind, copies] : byKind) {
         size_t whole = 0;
+        int worst = 0;
+        double sum = 0;
         std::vector<size_t> either(limits.size(), 0);
         for (size_t i : copies) {
             const PictureFingerprint& c = *entries[i].print;
             const PictureFingerprint& o = *entries[originalOf[entries[i].source]].print;
             const bool w = FingerprintDistance(c.hash, o.hash) <= normal;
             whole += w;
+            const int d = cropDistance(c, o);
+            worst = std::max(worst, d);
+            sum += d;
             for (size_t l = 0; l < limits.size(); ++l)
                 either[l] += w || cropNear(c, o, limits[l]);
         }
-        std::printf("| %s | %zu | %.2f |", qPrintable(kind), copies.size(),
-                    double(whole) / double(copies.size()));
+        std::printf("| %s | %zu | %.2f | %.1f, %d |", qPrintable(kind), copies.size(),
+                    double(whole) / double(copies.size()), sum / double(copies.size()), worst);
         for (size_t e : either)
             std::printf(" %.2f |", double(e) / double(copies.size()));
         std::printf("\n");

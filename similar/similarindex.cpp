@@ -411,10 +411,11 @@ bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& cent
             const uint32_t mostWhole = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
             const uint32_t mostCentre = std::max<uint32_t>(256, uint32_t(8 * c / Buckets));
             const Big<char> none(std::max(u, c), 0);
+            // The whole hashes' table, and the centre hashes' plain and transposed, filled
+            // again for each class into the same memory.
+            std::array<Table, 3> tables;
             for (int region = 0; region < 4; ++region) {
                 const Region r = Regions[size_t(region)];
-                // The whole hashes' table, and the centre hashes' plain and transposed.
-                std::array<Table, 3> tables;
                 runUnits(
                     3, threads, nullptr,
                     [&](size_t t, unsigned) {
