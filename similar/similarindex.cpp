@@ -338,12 +338,14 @@ bool runUnits(size_t count, unsigned threads, const std::atomic<bool>* stop, Wor
 }
 
 // Centre hashes matched to whole hashes, between distinct values of each.
+// Centre hashes are not made distinct: equal ones are as rare as equal pictures, and
+// listing them in reading order needs no sort.
 struct CropLinks {
-    Big<uint64_t> distinct;                // the distinct nonzero centre hashes
-    Big<uint32_t> ofRow;                   // per row and part, its distinct centre hash or NoPart
-    Big<uint32_t> rowsStart, rows;         // per distinct centre hash, row << 2 | part, ascending
+    Big<uint64_t> hash;                    // the nonzero centre hashes, in reading order
+    Big<uint32_t> entry;                   // of each, row << 2 | part
+    Big<uint32_t> ofRow;                   // per row and part, its centre hash or NoPart
     Big<uint32_t> toCentreStart, toCentre; // per distinct whole hash, the centre ones near it
-    Big<uint32_t> toWholeStart, toWhole;   // per distinct centre hash, the whole ones near it
+    Big<uint32_t> toWholeStart, toWhole;   // per centre hash, the distinct whole ones near it
 };
 constexpr uint32_t NoPart = ~0u;
 
@@ -372,37 +374,22 @@ bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& cent
                int cropThreshold, unsigned threads, const std::atomic<bool>* stop, CropLinks& links,
                Tick&& tick) {
     const size_t n = centres.size();
-    // The distinct centre hashes and who has each, rows in order.
-    {
-        Big<std::pair<uint64_t, uint32_t>> parts;
-        parts.reserve(n * CentreParts);
-        for (size_t i = 0; i < n; ++i)
-            for (int k = 0; k < CentreParts; ++k)
-                if (centres[i][size_t(k)] != 0)
-                    parts.push_back({centres[i][size_t(k)], uint32_t(i) << 2 | uint32_t(k)});
-        std::sort(parts.begin(), parts.end());
-        links.ofRow.assign(n * CentreParts, NoPart);
-        links.rows.resize(parts.size());
-        links.rowsStart.clear();
-        for (size_t p = 0; p < parts.size(); ++p) {
-            if (p == 0 || parts[p].first != parts[p - 1].first) {
-                links.distinct.push_back(parts[p].first);
-                links.rowsStart.push_back(uint32_t(p));
+    links.ofRow.assign(n * CentreParts, NoPart);
+    for (size_t i = 0; i < n; ++i)
+        for (int k = 0; k < CentreParts; ++k)
+            if (centres[i][size_t(k)] != 0) {
+                links.ofRow[i * CentreParts + size_t(k)] = uint32_t(links.hash.size());
+                links.hash.push_back(centres[i][size_t(k)]);
+                links.entry.push_back(uint32_t(i) << 2 | uint32_t(k));
             }
-            links.rows[p] = parts[p].second;
-            links.ofRow[size_t(parts[p].second >> 2) * CentreParts + (parts[p].second & 3)] =
-                uint32_t(links.distinct.size() - 1);
-        }
-        links.rowsStart.push_back(uint32_t(parts.size()));
-    }
-    const size_t u = whole.size(), c = links.distinct.size();
+    const size_t u = whole.size(), c = links.hash.size();
     // Pairs as whole << 32 | centre.
     std::vector<Big<uint64_t>> found(std::max(1u, threads));
     if (u != 0 && c != 0 && cropThreshold >= 0) {
         if (double(u) * double(c) <= 4e6) {
             for (size_t a = 0; a < u; ++a)
                 for (size_t b = 0; b < c; ++b)
-                    if (FingerprintDistance(whole[a], links.distinct[b]) <= cropThreshold)
+                    if (FingerprintDistance(whole[a], links.hash[b]) <= cropThreshold)
                         found[0].push_back(uint64_t(a) << 32 | b);
         } else {
             const CheckBuckets check = checkBuckets();
@@ -411,41 +398,49 @@ bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& cent
             const uint32_t mostWhole = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
             const uint32_t mostCentre = std::max<uint32_t>(256, uint32_t(8 * c / Buckets));
             const Big<char> none(std::max(u, c), 0);
-            // The whole hashes' table, and the centre hashes' plain and transposed, filled
-            // again for each class into the same memory.
+            // The whole hashes' tables, plain and transposed, and the centre hashes', filled
+            // again for each class into the same memory. Transposing the whole hash rather
+            // than the part (a transpose is a permutation of bits) keeps the larger side one
+            // table.
             std::array<Table, 3> tables;
             for (int region = 0; region < 4; ++region) {
                 const Region r = Regions[size_t(region)];
                 runUnits(
                     3, threads, nullptr,
                     [&](size_t t, unsigned) {
-                        const Big<uint64_t>& from = t == 0 ? whole : links.distinct;
-                        tables[t].count(from, r, t == 2);
-                        tables[t].fill(from, t == 2, none);
+                        const Big<uint64_t>& from = t == 2 ? links.hash : whole;
+                        tables[t].count(from, r, t == 1);
+                        tables[t].fill(from, t == 1, none);
                         // Centre ids after the whole ones: a pair keeps which is which.
-                        if (t != 0)
+                        if (t == 2)
                             for (uint32_t& id : tables[t].id)
                                 id += uint32_t(u);
                     },
                     [](size_t) {});
+                // Whole against part turned by o = (t, x, y): popcount(W ^ T^t(C) ^ m(x, y))
+                // is popcount(T^t(W) ^ C ^ T^t(m)); the masks that flip this class and those
+                // that do not make a join each.
                 std::vector<Join> joins;
                 for (bool transposed : {false, true})
                     for (bool flip : {false, true}) {
                         Join j{region, transposed, flip, {}, 0};
                         for (int x = 0; x < 2; ++x)
-                            for (int y = 0; y < 2; ++y)
-                                if (flips(r, x, y) == flip)
-                                    j.masks[size_t(j.maskCount++)] =
-                                        (x ? OddColumns : 0) ^ (y ? OddRows : 0);
+                            for (int y = 0; y < 2; ++y) {
+                                uint64_t m = (x ? OddColumns : 0) ^ (y ? OddRows : 0);
+                                if (transposed)
+                                    m = OrientedFingerprint(m, 4);
+                                if ((key(m, r) != 0) == flip)
+                                    j.masks[size_t(j.maskCount++)] = m;
+                            }
                         if (j.maskCount > 0)
                             joins.push_back(j);
                     }
-                const Table& left = tables[0];
+                const Table& right = tables[2];
                 const bool finished = runUnits(
                     joins.size() * Blocks, threads, stop,
                     [&](size_t unit, unsigned worker) {
                         const Join& j = joins[unit / Blocks];
-                        const Table& right = tables[j.transposed ? 2 : 1];
+                        const Table& left = tables[j.transposed ? 1 : 0];
                         const uint32_t flip = j.flip ? 0xFFFFu : 0u;
                         const uint32_t from = uint32_t(unit % Blocks) * Block;
                         for (uint32_t e : near)
@@ -473,6 +468,10 @@ bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& cent
     }
     listsOf(found, u, false, links.toCentreStart, links.toCentre);
     listsOf(found, c, true, links.toWholeStart, links.toWhole);
+    // A whole hash's parts in reading order, so the walk finds the rows after a leader.
+    for (size_t k = 0; k < u; ++k)
+        std::sort(links.toCentre.begin() + links.toCentreStart[k],
+                  links.toCentre.begin() + links.toCentreStart[k + 1]);
     return true;
 }
 
@@ -769,10 +768,9 @@ std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
                 distinctOf[order[p]] = uint32_t(k);
                 shared[order[p]] |= links.toCentreStart[k + 1] > links.toCentreStart[k];
             }
-        for (size_t c = 0; c < links.distinct.size(); ++c)
+        for (size_t c = 0; c < links.hash.size(); ++c)
             if (links.toWholeStart[c + 1] > links.toWholeStart[c])
-                for (uint32_t p = links.rowsStart[c]; p < links.rowsStart[c + 1]; ++p)
-                    shared[links.rows[p] >> 2] = 1;
+                shared[links.entry[c] >> 2] = 1;
     }
 
     // The leader walk: every row before i is in a group by the time i is reached.
@@ -826,14 +824,15 @@ std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
             linked.clear();
             for (uint32_t m : members)
                 linked.push_back(uint64_t(m) << 3);
-            for (uint32_t at = links.toCentreStart[k]; at < links.toCentreStart[k + 1]; ++at) {
-                const uint32_t c = links.toCentre[at];
-                const auto first = links.rows.begin() + links.rowsStart[c];
-                const auto last = links.rows.begin() + links.rowsStart[c + 1];
-                for (auto it = std::upper_bound(first, last, uint32_t(i) << 2 | 3); it != last;
-                     ++it)
-                    if (!grouped[*it >> 2])
-                        linked.push_back(uint64_t(*it >> 2) << 3 | (4 + (*it & 3)));
+            // Centre hashes are numbered in reading order: those of rows after i.
+            const auto first = links.toCentre.begin() + links.toCentreStart[k];
+            const auto last = links.toCentre.begin() + links.toCentreStart[k + 1];
+            const auto after = std::partition_point(
+                first, last, [&](uint32_t c) { return links.entry[c] >> 2 <= i; });
+            for (auto it = after; it != last; ++it) {
+                const uint32_t e = links.entry[*it];
+                if (!grouped[e >> 2])
+                    linked.push_back(uint64_t(e >> 2) << 3 | (4 + (e & 3)));
             }
             for (int part = 0; part < CentreParts; ++part) {
                 const uint32_t c = links.ofRow[i * CentreParts + size_t(part)];
