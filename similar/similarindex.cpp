@@ -375,6 +375,12 @@ bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& cent
                Tick&& tick) {
     const size_t n = centres.size();
     links.ofRow.assign(n * CentreParts, NoPart);
+    size_t parts = 0;
+    for (const CentreHashes& c : centres)
+        for (uint64_t h : c)
+            parts += h != 0;
+    links.hash.reserve(parts);
+    links.entry.reserve(parts);
     for (size_t i = 0; i < n; ++i)
         for (int k = 0; k < CentreParts; ++k)
             if (centres[i][size_t(k)] != 0) {

@@ -50,7 +50,8 @@ inline constexpr int CropThreshold = 3;
 // within `cropThreshold` of one of the other's centre hashes (nonzero ones; parts are
 // never compared with parts). A member that is both takes the first of Whole, the
 // leader's parts in order, then its own parts in order, which `confirm` is told and
-// `how`, when given, holds per member (Whole for leaders and pictures alone). A crowd of
+// `how`, when given, holds per member (Whole for leaders and pictures alone). Without one
+// centre entry per hash, only whole hashes are compared. A crowd of
 // equal-keyed whole and part hashes (near-blank parts of near-blank pictures, over 256 in
 // a bucket on both sides) is not joined by parts.
 std::vector<uint32_t> GroupFingerprintsWithCrops(
