@@ -584,12 +584,20 @@ int benchIndexCrops(const std::vector<size_t>& sizes, unsigned threads) {
     return 0;
 }
 
-// The centre hashes of a picture file, from its luma at full size (the fingerprint path
-// does not make them yet).
+// The centre hashes of a picture file, from its luma (the fingerprint path does not make
+// them yet), at full size or, with FENWA_BENCH_CROPS_REDUCED set, reduced as the JPEG
+// decode is: by the largest of 1/2, 1/4, 1/8 that keeps MinShortSide pixels.
 CentreHashes centresOfFile(const QString& path) {
-    const QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
+    QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         return {};
+    if (qEnvironmentVariableIsSet("FENWA_BENCH_CROPS_REDUCED")) {
+        int denom = 8;
+        while (denom > 1 && std::min(image.width(), image.height()) / denom < MinShortSide)
+            denom /= 2;
+        image = image.scaled(image.width() / denom, image.height() / denom, Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    }
     std::vector<uint8_t> grey(size_t(image.width()) * size_t(image.height()));
     for (int y = 0; y < image.height(); ++y) {
         const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));

@@ -50,10 +50,10 @@ inline constexpr int CropThreshold = 3;
 // within `cropThreshold` of one of the other's centre hashes (nonzero ones; parts are
 // never compared with parts). A member that is both takes the first of Whole, the
 // leader's parts in order, then its own parts in order, which `confirm` is told and
-// `how`, when given, holds per member (Whole for leaders and pictures alone). Without one
-// centre entry per hash, only whole hashes are compared. A crowd of
-// equal-keyed whole and part hashes (near-blank parts of near-blank pictures, over 256 in
-// a bucket on both sides) is not joined by parts.
+// `how`, when given, holds per member (Whole for leaders and pictures alone). Without
+// one CentreHashes per hash, only whole hashes are compared. Crowds are not joined by
+// parts: where a class's bucket of whole hashes and the one of parts it meets are both
+// fuller than 256 and eight times their average (near-blank pictures), it is left out.
 std::vector<uint32_t> GroupFingerprintsWithCrops(
     const std::vector<uint64_t>& hashes, const std::vector<CentreHashes>& centres, int threshold,
     int cropThreshold, const std::function<void(size_t step, size_t count)>& progress = {},
