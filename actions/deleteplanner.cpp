@@ -71,8 +71,8 @@ public:
         return it->second;
     }
     // A picture's fingerprint now, taken once per plan.
-    const std::optional<similar::PictureFingerprint>& fingerprint(size_t row,
-                                                                  const FingerprintChecker& take) {
+    const std::optional<similar::PictureLikeness>& fingerprint(size_t row,
+                                                               const FingerprintChecker& take) {
         auto [it, added] = fingerprints_.try_emplace(row);
         if (added && !stopped()) {
             it->second = take(rows_.fullPath(row));
@@ -94,14 +94,14 @@ private:
     PlanProgress* progress_;
     std::map<size_t, platform::FileState> states_;
     std::map<size_t, bool> bytes_;
-    std::map<size_t, std::optional<similar::PictureFingerprint>> fingerprints_;
+    std::map<size_t, std::optional<similar::PictureLikeness>> fingerprints_;
 };
 
-bool stillSimilar(const std::optional<similar::PictureFingerprint>& a,
-                  const std::optional<similar::PictureFingerprint>& b, int threshold) {
-    // Within the distance, and confirmed, as the similarity check matches.
-    return a && b && similar::FingerprintDistance(a->hash, b->hash) <= threshold &&
-           similar::ConfirmSimilar(a->hash, a->colour, b->hash, b->colour, threshold);
+bool stillSimilar(const std::optional<similar::PictureLikeness>& a,
+                  const std::optional<similar::PictureLikeness>& b, similar::SimilarLevel level) {
+    // As the similarity check groups: close hashes (or a crop) and prints that agree.
+    return a && b &&
+           similar::PicturesAlike(a->fingerprint, a->print, b->fingerprint, b->print, level);
 }
 
 void markProtected(const FileRecordStore& rows, const DeleteRequest& request, DeletePlan& plan) {
@@ -292,9 +292,9 @@ DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest&
             const bool twin = disk.state(other).identity == disk.state(row).identity;
             if (!twin && platform::oneFile(disk.state(row), disk.state(other)))
                 continue;
-            if (similarList && !stillSimilar(disk.fingerprint(row, request.fingerprint),
-                                             disk.fingerprint(other, request.fingerprint),
-                                             request.similarThreshold)) {
+            if (similarList &&
+                !stillSimilar(disk.fingerprint(row, request.fingerprint),
+                              disk.fingerprint(other, request.fingerprint), request.similarLevel)) {
                 notSimilar = true;
                 continue;
             }

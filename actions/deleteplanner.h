@@ -22,6 +22,7 @@
 #include "filerecord.h"
 #include "filesystem.h"
 #include "fingerprint.h"
+#include "likeness.h"
 #include "protection.h"
 #include "resultlist.h"
 
@@ -33,10 +34,10 @@ using FileProbe = std::function<bool(const std::string& nativePath, platform::Fi
 // or is not `size` bytes long.
 using ContentHasher =
     std::function<bool(const std::string& nativePath, int64_t size, ContentHash& hash)>;
-// Fingerprints a picture now, as the similarity check does, never from a cache; nothing
-// when it cannot be decoded.
+// Fingerprints a picture now, with its likeness print, as the similarity check does,
+// never from a cache; nothing when it cannot be decoded.
 using FingerprintChecker =
-    std::function<std::optional<similar::PictureFingerprint>(const std::string& nativePath)>;
+    std::function<std::optional<similar::PictureLikeness>(const std::string& nativePath)>;
 
 enum class RowCheck {
     Unchanged,
@@ -86,7 +87,7 @@ struct DeletePlan {
     struct CountedOn {
         size_t row;
         size_t copy;
-        std::optional<similar::PictureFingerprint> fingerprint;
+        std::optional<similar::PictureLikeness> fingerprint;
     };
     std::vector<CountedOn> countedOn;
     // The planning was stopped before it ended: the plan is incomplete and nothing of it
@@ -121,7 +122,7 @@ struct DeleteRequest {
     // A list of similar pictures: the fingerprinting and the largest distance the list
     // was made with. Without a checker the pictures are not fingerprinted again.
     FingerprintChecker fingerprint = {};
-    int similarThreshold = 0;
+    similar::SimilarLevel similarLevel = similar::SimilarLevel::Normal;
 };
 
 // With `progress`, the bytes that may be read again are counted up front and each file

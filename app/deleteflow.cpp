@@ -97,9 +97,12 @@ DeleteFlow::sessionFor(const std::vector<size_t>& asked) const {
     if (const std::optional<int> level = host_.searchedSimilarLevel()) {
         similar::PrepareFingerprinting(); // the plan's thread fingerprints
         request.fingerprint = [](const std::string& path) {
-            return similar::FingerprintFile(path);
+            similar::PictureReading read = similar::ReadPictureFile(path, true);
+            return read.fingerprinted() ? std::optional(similar::PictureLikeness{
+                                              read.fingerprint, std::move(read.print)})
+                                        : std::nullopt;
         };
-        request.similarThreshold = similar::LevelThreshold(similar::SimilarLevel(*level));
+        request.similarLevel = similar::SimilarLevel(*level);
     }
     // The session reads a copy of the list, which stays as it is while the list may not.
     auto rows = std::make_shared<const FileRecordStore>(lvFilesModel->store());

@@ -15,6 +15,11 @@
 //   fenwa-bench-similar --index [N...] [--threads T]
 //       grouping N (default 100,000 and 1,000,000) made-up fingerprints at each level on
 //       T threads (default 2)
+//   fenwa-bench-similar --index-crops [N...] [--threads T]
+//       the same fingerprints also with made-up centre hashes, grouped by
+//       GroupFingerprintsWithCrops beside GroupFingerprints
+//   fenwa-bench-similar --crops DIR   how often each kind's copy is a crop candidate of its
+//       original, and how many pairs of different sources the centre hashes add
 
 #include <QBuffer>
 #include <QDir>
@@ -584,6 +589,196 @@ int benchIndex(const std::vector<size_t>& sizes, unsigned threads) {
     return 0;
 }
 
+// --index-crops and --crops: the centre hashes that find crops (kept apart from the rest).
+
+// Three random centre hashes a picture, one in a hundred pictures with a part within two
+// bits (turned at random) of another's whole hash, as a crop's original has.
+std::vector<CentreHashes> madeUpCentres(const std::vector<uint64_t>& hashes) {
+    std::mt19937_64 random(2);
+    std::vector<CentreHashes> centres(hashes.size());
+    for (CentreHashes& c : centres)
+        for (uint64_t& h : c)
+            h = random() & ~uint64_t(1);
+    for (size_t i = 0; i < hashes.size(); ++i)
+        if (random() % 100 == 0) {
+            uint64_t h = hashes[random() % hashes.size()];
+            for (int flips = int(random() % 3); flips > 0; --flips)
+                h ^= uint64_t(2) << (random() % 63);
+            centres[i][random() % CentreParts] = OrientedFingerprint(h, int(random() % 8));
+        }
+    return centres;
+}
+
+int benchIndexCrops(const std::vector<size_t>& sizes, unsigned threads) {
+    std::printf("| Grouping | Level (distance) | Fingerprints | Wall seconds (%u threads) | "
+                "Processor seconds | Peak memory, bytes per fingerprint | Rows in groups |\n"
+                "|---|---|---|---|---|---|---|\n",
+                threads);
+    for (size_t n : sizes) {
+        const std::vector<uint64_t> hashes = madeUpFingerprints(n);
+        const std::vector<CentreHashes> centres = madeUpCentres(hashes);
+        for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal, SimilarLevel::Loose})
+            for (bool crops : {false, true}) {
+                std::fflush(stdout);
+                const pid_t child = fork();
+                if (child < 0)
+                    return 1;
+                if (child > 0) {
+                    int status = 0;
+                    waitpid(child, &status, 0);
+                    continue;
+                }
+                rusage before{}, after{};
+                getrusage(RUSAGE_SELF, &before);
+                const double cpu = fenwa::bench::cpuSeconds();
+                const auto start = std::chrono::steady_clock::now();
+                const std::vector<uint32_t> leader =
+                    crops ? GroupFingerprintsWithCrops(hashes, centres, LevelThreshold(level),
+                                                       CropThreshold, {}, nullptr, {}, threads)
+                          : GroupFingerprints(hashes, LevelThreshold(level), {}, nullptr, {},
+                                              threads);
+                const double wall = seconds(start);
+                const double took = fenwa::bench::cpuSeconds() - cpu;
+                getrusage(RUSAGE_SELF, &after);
+                std::vector<uint32_t> size(n, 0);
+                for (uint32_t l : leader)
+                    ++size[l];
+                size_t grouped = 0;
+                for (uint32_t l : leader)
+                    grouped += size[l] >= 2;
+                const double peak = double(after.ru_maxrss - before.ru_maxrss) * 1024.0;
+                std::printf("| %s | %d | %zu | %.2f | %.2f | %.0f | %zu |\n",
+                            crops ? "with crops" : "whole only", LevelThreshold(level), n, wall,
+                            took, peak / double(n), grouped);
+                std::fflush(stdout);
+                _exit(0);
+            }
+    }
+    return 0;
+}
+
+// The centre hashes of a picture file, from its luma (the fingerprint path does not make
+// them yet), at full size or, with FENWA_BENCH_CROPS_REDUCED set, reduced as the JPEG
+// decode is: by the largest of 1/2, 1/4, 1/8 that keeps MinShortSide pixels.
+CentreHashes centresOfFile(const QString& path) {
+    QImage image = QImage(path).convertToFormat(QImage::Format_RGB32);
+    if (image.isNull())
+        return {};
+    if (qEnvironmentVariableIsSet("FENWA_BENCH_CROPS_REDUCED")) {
+        int denom = 8;
+        while (denom > 1 && std::min(image.width(), image.height()) / denom < MinShortSide)
+            denom /= 2;
+        image = image.scaled(image.width() / denom, image.height() / denom, Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+    }
+    std::vector<uint8_t> grey(size_t(image.width()) * size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            grey[size_t(y) * size_t(image.width()) + size_t(x)] = uint8_t(
+                (qRed(line[x]) * 77 + qGreen(line[x]) * 150 + qBlue(line[x]) * 29 + 128) >> 8);
+    }
+    return CentreFingerprints(grey.data(), image.width(), image.height(), image.width());
+}
+
+// Per kind, how often a copy is a candidate of its source's original: whole within the
+// level, or one's whole hash within `crop` of the other's centre hash; and the pairs of
+// different sources' pictures the centre hashes make that the whole hashes do not.
+void scoreCrops(const QString& dir) {
+    struct Entry {
+        QString source, kind;
+        bool original = false;
+        std::optional<PictureFingerprint> print;
+    };
+    std::vector<Entry> entries;
+    QFile labels(QDir(dir).filePath("labels.tsv"));
+    if (!labels.open(QIODevice::ReadOnly))
+        return;
+    while (!labels.atEnd()) {
+        const QStringList f = QString::fromUtf8(labels.readLine()).trimmed().split('\t');
+        if (f.size() < 4)
+            continue;
+        const QString path = QDir(dir).filePath(f[0]);
+        entries.push_back(
+            {f[1], f[2], f[3] == roleName(Role::Original), FingerprintFile(path.toStdString())});
+        if (entries.back().print)
+            entries.back().print->centre = centresOfFile(path);
+    }
+    const int normal = LevelThreshold(SimilarLevel::Normal);
+    // Whether a's whole is within `limit` of one of b's parts, or the other way.
+    const auto cropNear = [](const PictureFingerprint& a, const PictureFingerprint& b, int limit) {
+        for (uint64_t c : b.centre)
+            if (c != 0 && FingerprintDistance(a.hash, c) <= limit)
+                return true;
+        for (uint64_t c : a.centre)
+            if (c != 0 && FingerprintDistance(b.hash, c) <= limit)
+                return true;
+        return false;
+    };
+    std::map<QString, size_t> originalOf;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].original && entries[i].print)
+            originalOf[entries[i].source] = i;
+    const std::vector<int> limits = {2, 3, 4, 5, 6};
+    // The nearest a copy's whole hash and its original's parts come, either way.
+    const auto cropDistance = [](const PictureFingerprint& a, const PictureFingerprint& b) {
+        int best = 64;
+        for (const auto& [x, y] : {std::pair(&a, &b), std::pair(&b, &a)})
+            for (uint64_t c : y->centre)
+                if (c != 0)
+                    best = std::min(best, FingerprintDistance(x->hash, c));
+        return best;
+    };
+    std::printf("| Kind | Copies | Whole within normal | Crop distance: mean, worst |");
+    for (int l : limits)
+        std::printf(" Either, crop %d |", l);
+    std::printf("\n|---|---|---|---|");
+    for (size_t l = 0; l < limits.size(); ++l)
+        std::printf("---|");
+    std::printf("\n");
+    std::map<QString, std::vector<size_t>> byKind;
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (!entries[i].original && entries[i].print && originalOf.count(entries[i].source))
+            byKind[entries[i].kind].push_back(i);
+    for (const auto& [kind, copies] : byKind) {
+        size_t whole = 0;
+        int worst = 0;
+        double sum = 0;
+        std::vector<size_t> either(limits.size(), 0);
+        for (size_t i : copies) {
+            const PictureFingerprint& c = *entries[i].print;
+            const PictureFingerprint& o = *entries[originalOf[entries[i].source]].print;
+            const bool w = FingerprintDistance(c.hash, o.hash) <= normal;
+            whole += w;
+            const int d = cropDistance(c, o);
+            worst = std::max(worst, d);
+            sum += d;
+            for (size_t l = 0; l < limits.size(); ++l)
+                either[l] += w || cropNear(c, o, limits[l]);
+        }
+        std::printf("| %s | %zu | %.2f | %.1f, %d |", qPrintable(kind), copies.size(),
+                    double(whole) / double(copies.size()), sum / double(copies.size()), worst);
+        for (size_t e : either)
+            std::printf(" %.2f |", double(e) / double(copies.size()));
+        std::printf("\n");
+    }
+    std::printf("\nPairs of different sources' pictures that only the centre hashes make:\n");
+    for (int l : limits) {
+        size_t added = 0, pictures = 0;
+        for (size_t a = 0; a < entries.size(); ++a) {
+            if (!entries[a].print)
+                continue;
+            ++pictures;
+            for (size_t b = a + 1; b < entries.size(); ++b)
+                if (entries[b].print && entries[a].source != entries[b].source &&
+                    FingerprintDistance(entries[a].print->hash, entries[b].print->hash) > normal &&
+                    cropNear(*entries[a].print, *entries[b].print, l))
+                    ++added;
+        }
+        std::printf("crop threshold %d: %zu pairs among %zu pictures\n", l, added, pictures);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -599,6 +794,19 @@ int main(int argc, char** argv) {
         if (sizes.empty())
             sizes = {100000, 1000000};
         return benchIndex(sizes, threads);
+    }
+    if (argc >= 2 && std::string(argv[1]) == "--index-crops") {
+        std::vector<size_t> sizes;
+        unsigned threads = 2;
+        for (int i = 2; i < argc; ++i) {
+            if (std::string(argv[i]) == "--threads" && i + 1 < argc)
+                threads = unsigned(std::max(1, atoi(argv[++i])));
+            else
+                sizes.push_back(size_t(std::stoull(argv[i])));
+        }
+        if (sizes.empty())
+            sizes = {100000, 1000000};
+        return benchIndexCrops(sizes, threads);
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
@@ -618,6 +826,10 @@ int main(int argc, char** argv) {
                 sources << QString::fromLocal8Bit(argv[i]);
         }
         return writeCorpus(QString::fromLocal8Bit(argv[2]), sources, requiredOnly) ? 0 : 1;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--crops") {
+        scoreCrops(QString::fromLocal8Bit(argv[2]));
+        return 0;
     }
     if (argc == 3 && std::string(argv[1]) == "--corpus") {
         scoreCorpus(readCorpus(QString::fromLocal8Bit(argv[2])));

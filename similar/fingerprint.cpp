@@ -14,9 +14,10 @@ namespace {
 constexpr int Side = 32; // the reduced picture
 constexpr int Low = 8;   // coefficients kept per axis
 
-// Weights of the source samples that fall in each of the Side cells of an axis of
-// `length` samples, by exact overlap, so that a mirrored picture reduces to the mirror
-// of the reduced picture.
+// Weights of the source samples that fall in each of the Side cells of the span
+// [start, end) of an axis of `length` samples, by exact overlap, so that a mirrored
+// picture reduces to the mirror of the reduced picture. A centred part's span has
+// fractional ends.
 struct AxisWeights {
     std::vector<int> first;      // per cell, the first source sample
     std::vector<int> count;      // per cell, how many samples
@@ -24,12 +25,12 @@ struct AxisWeights {
     std::vector<size_t> offset;  // per cell, into weights
 };
 
-AxisWeights axisWeights(int length) {
+AxisWeights axisWeights(double start, double end, int length) {
     AxisWeights a;
-    const double step = double(length) / Side;
+    const double step = (end - start) / Side;
     for (int cell = 0; cell < Side; ++cell) {
-        const double lo = cell * step, hi = (cell + 1) * step;
-        const int from = int(std::floor(lo));
+        const double lo = start + cell * step, hi = start + (cell + 1) * step;
+        const int from = std::max(0, int(std::floor(lo)));
         const int to = std::min(length, int(std::ceil(hi)));
         a.first.push_back(from);
         a.count.push_back(to - from);
@@ -76,20 +77,15 @@ uint64_t transpose(uint64_t x) {
     return x;
 }
 
-} // namespace
-
-std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int height, int stride) {
-    const GreyFingerprint grey = FingerprintGreyOutcome(pixels, width, height, stride);
-    return grey.outcome == GreyOutcome::Hashed ? std::optional(grey.hash) : std::nullopt;
-}
-
-GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int height, int stride) {
-    if (!pixels || width <= 0 || height <= 0)
-        return {GreyOutcome::Empty, 0};
-    const AxisWeights ax = axisWeights(width), ay = axisWeights(height);
-    // Rows first: each source row reduced to Side columns.
-    std::vector<double> rows(size_t(height) * Side);
-    for (int y = 0; y < height; ++y) {
+// The hash of the part of a picture the two axes' weights cover, or nothing when that part
+// is nearly blank.
+std::optional<uint64_t> hashOf(const uint8_t* pixels, int stride, const AxisWeights& ax,
+                               const AxisWeights& ay) {
+    // Rows first: each source row the part spans reduced to Side columns.
+    const int top = ay.first.front();
+    const int bottom = ay.first.back() + ay.count.back();
+    std::vector<double> rows(size_t(bottom - top) * Side);
+    for (int y = top; y < bottom; ++y) {
         const uint8_t* line = pixels + size_t(y) * size_t(stride);
         for (int cell = 0; cell < Side; ++cell) {
             const double* w = ax.weights.data() + ax.offset[size_t(cell)];
@@ -97,14 +93,14 @@ GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int hei
             double sum = 0;
             for (int i = 0; i < ax.count[size_t(cell)]; ++i)
                 sum += w[i] * s[i];
-            rows[size_t(y) * Side + size_t(cell)] = sum;
+            rows[size_t(y - top) * Side + size_t(cell)] = sum;
         }
     }
     std::array<double, Side * Side> small{};
     for (int cell = 0; cell < Side; ++cell) {
         const double* w = ay.weights.data() + ay.offset[size_t(cell)];
         for (int i = 0; i < ay.count[size_t(cell)]; ++i) {
-            const double* row = rows.data() + size_t(ay.first[size_t(cell)] + i) * Side;
+            const double* row = rows.data() + size_t(ay.first[size_t(cell)] - top + i) * Side;
             for (int x = 0; x < Side; ++x)
                 small[size_t(cell) * Side + size_t(x)] += w[i] * row[x];
         }
@@ -117,7 +113,7 @@ GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int hei
     for (double v : small)
         variance += (v - mean) * (v - mean);
     if (std::sqrt(variance / (Side * Side)) < BlankDeviation)
-        return {GreyOutcome::NearlyBlank, 0};
+        return std::nullopt;
     // Centre-weighted: the Hann window fades the border out, so what a small crop, a
     // slight turn or a corner mark changes there moves few signs.
     const auto& w = window();
@@ -148,7 +144,23 @@ GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int hei
             if (sum > 1e-6 * Side * Side)
                 hash |= uint64_t(1) << (8 * v + u);
         }
-    return {GreyOutcome::Hashed, hash};
+    return hash;
+}
+
+} // namespace
+
+std::optional<uint64_t> FingerprintGrey(const uint8_t* pixels, int width, int height, int stride) {
+    const GreyFingerprint grey = FingerprintGreyOutcome(pixels, width, height, stride);
+    return grey.outcome == GreyOutcome::Hashed ? std::optional(grey.hash) : std::nullopt;
+}
+
+GreyFingerprint FingerprintGreyOutcome(const uint8_t* pixels, int width, int height, int stride) {
+    if (!pixels || width <= 0 || height <= 0)
+        return {GreyOutcome::Empty, 0};
+    const std::optional<uint64_t> hash =
+        hashOf(pixels, stride, axisWeights(0, width, width), axisWeights(0, height, height));
+    return hash ? GreyFingerprint{GreyOutcome::Hashed, *hash}
+                : GreyFingerprint{GreyOutcome::NearlyBlank, 0};
 }
 
 uint64_t OrientedFingerprint(uint64_t hash, int orientation) {
@@ -271,8 +283,31 @@ int LevelThreshold(SimilarLevel level) {
     return 7;
 }
 
-CentreHashes CentreFingerprints(const uint8_t*, int, int, int) {
-    return {}; // not made yet: no crop is looked for
+CentreHashes CentreFingerprints(const uint8_t* pixels, int width, int height, int stride) {
+    CentreHashes out{};
+    if (!pixels || width <= 0 || height <= 0)
+        return out;
+    const double w = width, h = height;
+    // The widest 16:9 rectangle in the picture's own orientation (9:16 standing up).
+    const double wide = std::max(w, h), narrow = std::min(w, h);
+    const double wideSide = std::min(wide, narrow * 16 / 9);
+    const double narrowSide = std::min(narrow, wide * 9 / 16);
+    const std::array<std::pair<double, double>, CentreParts> parts = {{
+        {narrow, narrow},
+        {w >= h ? wideSide : narrowSide, w >= h ? narrowSide : wideSide},
+        {w * (1 - 2 * CentreMargin), h * (1 - 2 * CentreMargin)},
+    }};
+    for (size_t k = 0; k < parts.size(); ++k) {
+        const auto [pw, ph] = parts[k];
+        // Too small to reduce, or so nearly the whole picture that its hash adds nothing.
+        if (pw < Side || ph < Side || (pw > 0.97 * w && ph > 0.97 * h))
+            continue;
+        const double x0 = (w - pw) / 2, y0 = (h - ph) / 2;
+        out[k] = hashOf(pixels, stride, axisWeights(x0, x0 + pw, width),
+                        axisWeights(y0, y0 + ph, height))
+                     .value_or(0);
+    }
+    return out;
 }
 
 } // namespace fenwa::similar

@@ -77,9 +77,13 @@ bool ConfirmSimilar(uint64_t hashA, uint64_t colourA, uint64_t hashB, uint64_t c
 
 // Hashes of centred parts of a picture, made the way the whole picture's hash is: a copy
 // cropped to one of these parts (another aspect ratio, a tenth off each side) hashes
-// close to it, though far from the whole. 0 where the picture is too small for the part.
-// Kind k of CentreFingerprints below.
+// close to it, though far from the whole. Part k: 0 the largest centred square, 1 the
+// largest centred 16:9 rectangle (9:16 for a picture standing up), 2 the centre with
+// CentreMargin off each side. A part's hash is 0 where it is under 32 pixels on a side,
+// nearly blank, or nearly the whole picture (its whole hash already stands for it).
+// Centred parts are the same parts in every orientation, so distances still ignore turns.
 inline constexpr int CentreParts = 3;
+inline constexpr double CentreMargin = 0.10;
 using CentreHashes = std::array<uint64_t, CentreParts>;
 CentreHashes CentreFingerprints(const uint8_t* pixels, int width, int height, int stride);
 

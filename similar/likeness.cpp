@@ -590,10 +590,39 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
     // (amounts changed on a page). What copying does (clipping, grey, recompression)
     // touches many regions a little rather than a few much.
     static constexpr double EditedStructure[SimilarLevelCount] = {0.95, 0.92, 0.9};
-    static constexpr int EditedRegions[SimilarLevelCount] = {8, 6, 4};
+    static constexpr int EditedRegions[SimilarLevelCount] = {10, 8, 6};
     if (m.structureBesideCorner < EditedStructure[l] && m.uneasyRegions <= EditedRegions[l])
         return false;
     return m.chromaBesideCorner < 0 || m.chromaBesideCorner <= MaxChroma[l];
+}
+
+bool VerifyLikeness(const std::string& leaderPrint, const PictureFingerprint& leader,
+                    const std::string& memberPrint, const PictureFingerprint& member, PairMatch how,
+                    SimilarLevel level) {
+    const size_t part = std::min<size_t>(how.part, CentreParts - 1);
+    const uint64_t leaderHash =
+        how.kind == PairMatch::LeaderPart ? leader.centre[part] : leader.hash;
+    const uint64_t memberHash =
+        how.kind == PairMatch::MemberPart ? member.centre[part] : member.hash;
+    return VerifyLikeness(leaderPrint, leaderHash, memberPrint, memberHash, level);
+}
+
+bool PicturesAlike(const PictureFingerprint& a, const std::string& printA,
+                   const PictureFingerprint& b, const std::string& printB, SimilarLevel level) {
+    const int threshold = LevelThreshold(level);
+    if (FingerprintDistance(a.hash, b.hash) <= threshold &&
+        ConfirmSimilar(a.hash, a.colour, b.hash, b.colour, threshold) &&
+        VerifyLikeness(printA, a.hash, printB, b.hash, level))
+        return true;
+    for (uint8_t part = 0; part < CentreParts; ++part) {
+        if (a.centre[part] && FingerprintDistance(a.centre[part], b.hash) <= CropThreshold &&
+            VerifyLikeness(printA, a, printB, b, {PairMatch::LeaderPart, part}, level))
+            return true;
+        if (b.centre[part] && FingerprintDistance(a.hash, b.centre[part]) <= CropThreshold &&
+            VerifyLikeness(printA, a, printB, b, {PairMatch::MemberPart, part}, level))
+            return true;
+    }
+    return false;
 }
 
 } // namespace fenwa::similar

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "fingerprint.h"
+#include "similarindex.h"
 
 namespace fenwa::similar {
 
@@ -62,5 +63,25 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
 // malformed print is not confirmed.
 bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
                     const std::string& memberPrint, uint64_t memberHash, SimilarLevel level);
+
+// The check for a pair the index found `how` (PairMatch): a whole match is aligned in
+// the orientation the whole hashes agree in, a crop in the one its part's hash does.
+bool VerifyLikeness(const std::string& leaderPrint, const PictureFingerprint& leader,
+                    const std::string& memberPrint, const PictureFingerprint& member, PairMatch how,
+                    SimilarLevel level);
+
+// A picture as the delete planner reads it again: its fingerprint and its print.
+struct PictureLikeness {
+    PictureFingerprint fingerprint;
+    std::string print;
+    bool operator==(const PictureLikeness&) const = default;
+};
+
+// Whether two pictures are still copies of each other at `level` as a search would group
+// them: their whole hashes within the level's threshold with colours that confirm, or one
+// a crop of a centred part of the other (CropThreshold); and their prints agree. The
+// delete planner asks this again of the files as they are when it acts.
+bool PicturesAlike(const PictureFingerprint& a, const std::string& printA,
+                   const PictureFingerprint& b, const std::string& printB, SimilarLevel level);
 
 } // namespace fenwa::similar

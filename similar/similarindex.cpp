@@ -337,6 +337,150 @@ bool runUnits(size_t count, unsigned threads, const std::atomic<bool>* stop, Wor
         options);
 }
 
+// Centre hashes matched to whole hashes, between distinct values of each.
+// Centre hashes are not made distinct: equal ones are as rare as equal pictures, and
+// listing them in reading order needs no sort.
+struct CropLinks {
+    Big<uint64_t> hash;                    // the nonzero centre hashes, in reading order
+    Big<uint32_t> entry;                   // of each, row << 2 | part
+    Big<uint32_t> ofRow;                   // per row and part, its centre hash or NoPart
+    Big<uint32_t> toCentreStart, toCentre; // per distinct whole hash, the centre ones near it
+    Big<uint32_t> toWholeStart, toWhole;   // per centre hash, the distinct whole ones near it
+};
+constexpr uint32_t NoPart = ~0u;
+
+// Compressed lists from pairs (from, to).
+void listsOf(const std::vector<Big<uint64_t>>& found, size_t count, bool byLow,
+             Big<uint32_t>& start, Big<uint32_t>& list) {
+    start.assign(count + 1, 0);
+    for (const auto& f : found)
+        for (uint64_t p : f)
+            ++start[(byLow ? uint32_t(p) : uint32_t(p >> 32)) + 1];
+    for (size_t k = 0; k < count; ++k)
+        start[k + 1] += start[k];
+    list.resize(start[count]);
+    std::vector<uint32_t> end(start.begin(), start.end() - 1);
+    for (const auto& f : found)
+        for (uint64_t p : f) {
+            const uint32_t from = byLow ? uint32_t(p) : uint32_t(p >> 32);
+            list[end[from]++] = byLow ? uint32_t(p >> 32) : uint32_t(p);
+        }
+}
+
+// The joins of the whole hashes (`whole`, distinct) with the centre hashes. False when
+// stopped. Progress ticks once per unit through `tick`.
+template <class Tick>
+bool linkCrops(const Big<uint64_t>& whole, const std::vector<CentreHashes>& centres,
+               int cropThreshold, unsigned threads, const std::atomic<bool>* stop, CropLinks& links,
+               Tick&& tick) {
+    const size_t n = centres.size();
+    links.ofRow.assign(n * CentreParts, NoPart);
+    size_t parts = 0;
+    for (const CentreHashes& c : centres)
+        for (uint64_t h : c)
+            parts += h != 0;
+    links.hash.reserve(parts);
+    links.entry.reserve(parts);
+    for (size_t i = 0; i < n; ++i)
+        for (int k = 0; k < CentreParts; ++k)
+            if (centres[i][size_t(k)] != 0) {
+                links.ofRow[i * CentreParts + size_t(k)] = uint32_t(links.hash.size());
+                links.hash.push_back(centres[i][size_t(k)]);
+                links.entry.push_back(uint32_t(i) << 2 | uint32_t(k));
+            }
+    const size_t u = whole.size(), c = links.hash.size();
+    // Pairs as whole << 32 | centre.
+    std::vector<Big<uint64_t>> found(std::max(1u, threads));
+    if (u != 0 && c != 0 && cropThreshold >= 0) {
+        if (double(u) * double(c) <= 4e6) {
+            for (size_t a = 0; a < u; ++a)
+                for (size_t b = 0; b < c; ++b)
+                    if (FingerprintDistance(whole[a], links.hash[b]) <= cropThreshold)
+                        found[0].push_back(uint64_t(a) << 32 | b);
+        } else {
+            const CheckBuckets check = checkBuckets();
+            const std::vector<uint32_t> near = masksUpTo(std::min(cropThreshold / 4, 16));
+            constexpr size_t Blocks = Buckets / Block;
+            const uint32_t mostWhole = std::max<uint32_t>(256, uint32_t(8 * u / Buckets));
+            const uint32_t mostCentre = std::max<uint32_t>(256, uint32_t(8 * c / Buckets));
+            const Big<char> none(std::max(u, c), 0);
+            // The whole hashes' tables, plain and transposed, and the centre hashes', filled
+            // again for each class into the same memory. Transposing the whole hash rather
+            // than the part (a transpose is a permutation of bits) keeps the larger side one
+            // table.
+            std::array<Table, 3> tables;
+            for (int region = 0; region < 4; ++region) {
+                const Region r = Regions[size_t(region)];
+                runUnits(
+                    3, threads, nullptr,
+                    [&](size_t t, unsigned) {
+                        const Big<uint64_t>& from = t == 2 ? links.hash : whole;
+                        tables[t].count(from, r, t == 1);
+                        tables[t].fill(from, t == 1, none);
+                        // Centre ids after the whole ones: a pair keeps which is which.
+                        if (t == 2)
+                            for (uint32_t& id : tables[t].id)
+                                id += uint32_t(u);
+                    },
+                    [](size_t) {});
+                // Whole against part turned by o = (t, x, y): popcount(W ^ T^t(C) ^ m(x, y))
+                // is popcount(T^t(W) ^ C ^ T^t(m)); the masks that flip this class and those
+                // that do not make a join each.
+                std::vector<Join> joins;
+                for (bool transposed : {false, true})
+                    for (bool flip : {false, true}) {
+                        Join j{region, transposed, flip, {}, 0};
+                        for (int x = 0; x < 2; ++x)
+                            for (int y = 0; y < 2; ++y) {
+                                uint64_t m = (x ? OddColumns : 0) ^ (y ? OddRows : 0);
+                                if (transposed)
+                                    m = OrientedFingerprint(m, 4);
+                                if ((key(m, r) != 0) == flip)
+                                    j.masks[size_t(j.maskCount++)] = m;
+                            }
+                        if (j.maskCount > 0)
+                            joins.push_back(j);
+                    }
+                const Table& right = tables[2];
+                const bool finished = runUnits(
+                    joins.size() * Blocks, threads, stop,
+                    [&](size_t unit, unsigned worker) {
+                        const Join& j = joins[unit / Blocks];
+                        const Table& left = tables[j.transposed ? 1 : 0];
+                        const uint32_t flip = j.flip ? 0xFFFFu : 0u;
+                        const uint32_t from = uint32_t(unit % Blocks) * Block;
+                        for (uint32_t e : near)
+                            for (uint32_t v = from; v < from + Block; ++v) {
+                                const uint32_t lb = left.start[v], le = left.start[v + 1];
+                                if (lb == le)
+                                    continue;
+                                const uint32_t w = v ^ e ^ flip;
+                                const uint32_t rb = right.start[w], re = right.start[w + 1];
+                                if (rb == re || (le - lb > mostWhole && re - rb > mostCentre))
+                                    continue;
+                                check(left.value.data() + lb, left.id.data() + lb, le - lb,
+                                      right.value.data() + rb, right.id.data() + rb, re - rb, false,
+                                      j.masks.data(), j.maskCount, cropThreshold, found[worker]);
+                            }
+                    },
+                    tick);
+                if (!finished)
+                    return false;
+            }
+            for (auto& f : found)
+                for (uint64_t& p : f)
+                    p -= uint64_t(u); // the centre's own position again
+        }
+    }
+    listsOf(found, u, false, links.toCentreStart, links.toCentre);
+    listsOf(found, c, true, links.toWholeStart, links.toWhole);
+    // A whole hash's parts in reading order, so the walk finds the rows after a leader.
+    for (size_t k = 0; k < u; ++k)
+        std::sort(links.toCentre.begin() + links.toCentreStart[k],
+                  links.toCentre.begin() + links.toCentreStart[k + 1]);
+    return true;
+}
+
 } // namespace
 
 bool UseIndexKernel(IndexKernel kernel) {
@@ -348,13 +492,14 @@ bool UseIndexKernel(IndexKernel kernel) {
 
 namespace {
 
-// GroupFingerprints, or with `paired` given, instead of the walk, which hashes have a
-// confirmed neighbour (ConfirmedNeighbours).
-std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int threshold,
-                                  const std::function<void(size_t, size_t)>& progress,
-                                  const std::atomic<bool>* stop,
-                                  const std::function<bool(uint32_t, uint32_t)>& confirm,
-                                  unsigned threads, std::vector<char>* paired) {
+std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
+                            const std::function<void(size_t, size_t)>& progress,
+                            const std::atomic<bool>* stop,
+                            const std::function<bool(uint32_t, uint32_t)>& confirm,
+                            unsigned threads, const std::vector<CentreHashes>* centres,
+                            int cropThreshold,
+                            const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirmHow,
+                            std::vector<PairMatch>* how, std::vector<char>* paired = nullptr) {
     const size_t n = hashes.size();
     std::vector<uint32_t> leader(n);
     for (size_t i = 0; i < n; ++i)
@@ -572,6 +717,21 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
         }
     }
 
+    // With centre hashes, the whole hashes near each of them, after the whole pairs.
+    CropLinks links;
+    if (centres) {
+        const size_t cropUnits = (4 * 4 - 1) * (Buckets / Block);
+        const size_t from = walkFrom;
+        steps += cropUnits;
+        walkFrom += cropUnits;
+        size_t done = 0;
+        if (!linkCrops(distinct, *centres, cropThreshold, threads, stop, links, [&](size_t) {
+                if (progress && (++done & 15) == 0)
+                    progress(from + done, steps);
+            }))
+            return leader;
+    }
+
     // Each distinct hash's neighbours (a pair found twice is a neighbour twice).
     Big<uint32_t> nearStart(u + 1, 0);
     for (const auto& f : found)
@@ -607,11 +767,23 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
                 shared[order[p]] = 1;
                 distinctOf[order[p]] = uint32_t(k);
             }
+    if (centres) {
+        // Every row's hash, and which rows a part links.
+        for (size_t k = 0; k < u; ++k)
+            for (uint32_t p = rowsStart[k]; p < rowsStart[k + 1]; ++p) {
+                distinctOf[order[p]] = uint32_t(k);
+                shared[order[p]] |= links.toCentreStart[k + 1] > links.toCentreStart[k];
+            }
+        for (size_t c = 0; c < links.hash.size(); ++c)
+            if (links.toWholeStart[c + 1] > links.toWholeStart[c])
+                shared[links.entry[c] >> 2] = 1;
+    }
 
     if (paired) {
-        // A row pairs with another row of its hash or of a neighbour's that confirms. A
-        // crowded hash's neighbours in its crowd are not listed: its rows count as paired,
-        // which costs them a needless check at worst.
+        // Instead of the walk, which rows have a neighbour: another row of their hash or of
+        // a near one that `confirm` agrees with, or a crop link either way. A crowded
+        // hash's neighbours in its crowd are not listed: its rows count as paired, which
+        // costs them a needless check at worst.
         for (size_t i = 0; i < n; ++i) {
             if ((i & 1023) == 0 && stop && stop->load(std::memory_order_relaxed))
                 return leader;
@@ -626,6 +798,13 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
             pairsWithin(k);
             for (uint32_t at = nearStart[k]; !hit && at < nearStart[k + 1]; ++at)
                 pairsWithin(nearList[at]);
+            if (centres && !hit) {
+                hit = links.toCentreStart[k + 1] > links.toCentreStart[k];
+                for (int part = 0; !hit && part < CentreParts; ++part) {
+                    const uint32_t c = links.ofRow[i * CentreParts + size_t(part)];
+                    hit = c != NoPart && links.toWholeStart[c + 1] > links.toWholeStart[c];
+                }
+            }
             (*paired)[i] = hit;
         }
         return leader;
@@ -634,6 +813,7 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
     // The leader walk: every row before i is in a group by the time i is reached.
     Big<char> grouped(n, 0);
     std::vector<uint32_t> members;
+    std::vector<uint64_t> linked; // member << 3 | how (0 whole, 1 + leader's part, 4 + own)
     const auto gather = [&](uint32_t k, uint32_t after) {
         const auto first = order.begin() + rowsStart[k], last = order.begin() + rowsStart[k + 1];
         for (auto it = std::upper_bound(first, last, after); it != last; ++it)
@@ -669,8 +849,6 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
             crowd.resize(kept);
             ungrouped.resize(kept);
         }
-        std::sort(members.begin(), members.end());
-        members.erase(std::unique(members.begin(), members.end()), members.end());
         const auto take = [&](uint32_t row) {
             grouped[row] = 1;
             const uint32_t of = distinctOf[row];
@@ -678,6 +856,54 @@ std::vector<uint32_t> indexHashes(const std::vector<uint64_t>& hashes, int thres
                 --ungrouped[size_t(std::lower_bound(crowd.begin(), crowd.end(), of) -
                                    crowd.begin())];
         };
+        if (centres) {
+            // Rows a part links, each with how; a row also near whole is taken as whole.
+            linked.clear();
+            for (uint32_t m : members)
+                linked.push_back(uint64_t(m) << 3);
+            // Centre hashes are numbered in reading order: those of rows after i.
+            const auto first = links.toCentre.begin() + links.toCentreStart[k];
+            const auto last = links.toCentre.begin() + links.toCentreStart[k + 1];
+            const auto after = std::partition_point(
+                first, last, [&](uint32_t c) { return links.entry[c] >> 2 <= i; });
+            for (auto it = after; it != last; ++it) {
+                const uint32_t e = links.entry[*it];
+                if (!grouped[e >> 2])
+                    linked.push_back(uint64_t(e >> 2) << 3 | (4 + (e & 3)));
+            }
+            for (int part = 0; part < CentreParts; ++part) {
+                const uint32_t c = links.ofRow[i * CentreParts + size_t(part)];
+                if (c == NoPart)
+                    continue;
+                for (uint32_t at = links.toWholeStart[c]; at < links.toWholeStart[c + 1]; ++at) {
+                    members.clear();
+                    gather(links.toWhole[at], uint32_t(i));
+                    for (uint32_t m : members)
+                        linked.push_back(uint64_t(m) << 3 | uint64_t(1 + part));
+                }
+            }
+            std::sort(linked.begin(), linked.end());
+            take(uint32_t(i));
+            for (size_t at = 0; at < linked.size(); ++at) {
+                const uint32_t m = uint32_t(linked[at] >> 3);
+                if (at > 0 && linked[at - 1] >> 3 == m)
+                    continue;
+                const int code = int(linked[at] & 7);
+                const PairMatch match = code == 0 ? PairMatch{}
+                                        : code < 4
+                                            ? PairMatch{PairMatch::LeaderPart, uint8_t(code - 1)}
+                                            : PairMatch{PairMatch::MemberPart, uint8_t(code - 4)};
+                if (!confirmHow || confirmHow(uint32_t(i), m, match)) {
+                    take(m);
+                    leader[m] = uint32_t(i);
+                    if (how)
+                        (*how)[m] = match;
+                }
+            }
+            continue;
+        }
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
         take(uint32_t(i));
         for (uint32_t m : members)
             if (!confirm || confirm(uint32_t(i), m)) {
@@ -697,15 +923,33 @@ std::vector<uint32_t> GroupFingerprints(const std::vector<uint64_t>& hashes, int
                                         const std::atomic<bool>* stop,
                                         const std::function<bool(uint32_t, uint32_t)>& confirm,
                                         unsigned threads) {
-    return indexHashes(hashes, threshold, progress, stop, confirm, threads, nullptr);
+    return group(hashes, threshold, progress, stop, confirm, threads, nullptr, -1, {}, nullptr);
 }
 
 std::vector<char> ConfirmedNeighbours(const std::vector<uint64_t>& hashes, int threshold,
                                       const std::function<bool(uint32_t, uint32_t)>& confirm,
-                                      const std::atomic<bool>* stop, unsigned threads) {
+                                      const std::atomic<bool>* stop, unsigned threads,
+                                      const std::vector<CentreHashes>* centres, int cropThreshold) {
     std::vector<char> paired(hashes.size(), 0);
-    indexHashes(hashes, threshold, {}, stop, confirm, threads, &paired);
+    const bool crops = centres && centres->size() == hashes.size();
+    group(hashes, threshold, {}, stop, confirm, threads, crops ? centres : nullptr,
+          crops ? std::min(cropThreshold, 64) : -1, {}, nullptr, &paired);
     return paired;
+}
+
+std::vector<uint32_t>
+GroupFingerprintsWithCrops(const std::vector<uint64_t>& hashes,
+                           const std::vector<CentreHashes>& centres, int threshold,
+                           int cropThreshold, const std::function<void(size_t, size_t)>& progress,
+                           const std::atomic<bool>* stop,
+                           const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirm,
+                           unsigned threads, std::vector<PairMatch>* how) {
+    if (how)
+        how->assign(hashes.size(), PairMatch{});
+    if (centres.size() != hashes.size())
+        return group(hashes, threshold, progress, stop, {}, threads, nullptr, -1, confirm, how);
+    return group(hashes, threshold, progress, stop, {}, threads, &centres,
+                 std::min(cropThreshold, 64), confirm, how);
 }
 
 } // namespace fenwa::similar

@@ -123,16 +123,25 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
             hashes.push_back(fingerprintOf(row).fingerprint.hash);
         return hashes;
     };
+    const auto centresOf = [&](const std::vector<uint32_t>& members) {
+        std::vector<CentreHashes> centres;
+        centres.reserve(members.size());
+        for (uint32_t row : members)
+            centres.push_back(fingerprintOf(row).fingerprint.centre);
+        return centres;
+    };
 
-    // The candidates: pictures with a neighbour in their group that the colours confirm.
-    // Only they need a print; the others' are let go.
+    // The candidates: pictures with a neighbour in their group that the colours confirm,
+    // or a crop of one or cropped to one. Only they need a print; the others' are let go.
     const std::vector<char> all(pictures.size(), 1);
     std::vector<char> candidate(pictures.size(), 0);
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         const std::vector<uint32_t> members = membersOf(g, all);
+        const std::vector<CentreHashes> centres = centresOf(members);
         const std::vector<char> paired = ConfirmedNeighbours(
             hashesOf(members), threshold,
-            [&](uint32_t a, uint32_t b) { return colours(members, a, b); }, options.stop);
+            [&](uint32_t a, uint32_t b) { return colours(members, a, b); }, options.stop, 0,
+            &centres);
         for (size_t m = 0; m < members.size(); ++m)
             candidate[pictureOf[members[m]]] = paired[m];
     }
@@ -176,17 +185,18 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         // Pictures that are no candidates could join no one: they are left out at once.
         const std::vector<uint32_t> members = membersOf(g, candidate);
-        // Each member's match with its leader is confirmed by the colours and then by the
-        // likeness prints.
-        const auto confirm = [&](uint32_t leader, uint32_t member) {
-            if (!colours(members, leader, member))
+        // Each member's match with its leader is confirmed by the likeness prints, a match
+        // of the whole pictures first by the colours (a crop's colours sit elsewhere).
+        const auto confirm = [&](uint32_t leader, uint32_t member, PairMatch how) {
+            if (how.kind == PairMatch::Whole && !colours(members, leader, member))
                 return false;
             const PictureReading &a = fingerprintOf(members[leader]),
                                  &b = fingerprintOf(members[member]);
-            return VerifyLikeness(a.print, a.fingerprint.hash, b.print, b.fingerprint.hash, level);
+            return VerifyLikeness(a.print, a.fingerprint, b.print, b.fingerprint, how, level);
         };
         const std::vector<uint32_t> leader =
-            GroupFingerprints(hashesOf(members), threshold, {}, options.stop, confirm);
+            GroupFingerprintsWithCrops(hashesOf(members), centresOf(members), threshold,
+                                       CropThreshold, {}, options.stop, confirm);
         // Groups come out by their first row in reading order, each in reading order.
         std::vector<uint32_t> byRow(members.size());
         for (size_t i = 0; i < members.size(); ++i)

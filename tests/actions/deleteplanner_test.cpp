@@ -223,13 +223,18 @@ TEST(DeletePlanner, SimilarPicturesThatNoLongerMatchAreKept) {
     w.row("/p", 10, "b", 2);
     w.rows.setGroup(0, 5);
     w.rows.setGroup(1, 5);
-    std::map<std::string, similar::PictureFingerprint> now = {{"/p/a", {0, 0}}, {"/p/b", {0, 0}}};
+    // One made-up picture, and another with the same hash but other pixels.
+    std::vector<uint8_t> grey(64 * 48), other(64 * 48);
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = uint8_t(i % 64 * 4), other[i] = uint8_t((i % 64) * (i / 64) % 251);
+    const std::string print = similar::MakeLikenessPrint(grey.data(), 64, 48, 64, 1);
+    std::map<std::string, similar::PictureLikeness> now = {{"/p/a", {{0, 0}, print}},
+                                                           {"/p/b", {{0, 0}, print}}};
     const auto planWith = [&] {
         DeleteRequest request{{0}, true, {}};
         request.fingerprint = [&](const std::string& path) {
-            return std::optional<similar::PictureFingerprint>(now.at(path));
+            return std::optional<similar::PictureLikeness>(now.at(path));
         };
-        request.similarThreshold = 7;
         return PlanDelete(w.rows, request,
                           [&](const std::string& path, platform::FileState& state) {
                               state = w.disk.at(path);
@@ -239,7 +244,10 @@ TEST(DeletePlanner, SimilarPicturesThatNoLongerMatchAreKept) {
     };
     expectPlan(planWith(), {{0}});
     // The picture that stays was rewritten in place, its size and times as they were.
-    now["/p/b"].hash = ~uint64_t(0) >> 8;
+    now["/p/b"].fingerprint.hash = ~uint64_t(0) >> 8;
+    expectPlan(planWith(), {{}, {}, {{0, KeepReason::NoLongerSimilar}}});
+    // Or rewritten as another picture whose hash happens to be the same.
+    now["/p/b"] = {{0, 0}, similar::MakeLikenessPrint(other.data(), 64, 48, 64, 1)};
     expectPlan(planWith(), {{}, {}, {{0, KeepReason::NoLongerSimilar}}});
 }
 

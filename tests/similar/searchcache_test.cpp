@@ -11,6 +11,7 @@
 
 #include "contentcheck.h"
 #include "scanner.h"
+#include "likeness.h"
 #include "searchcache.h"
 
 #include <sqlite3.h>
@@ -312,12 +313,20 @@ using similar::PictureReading;
 using Known = SearchCache::Known;
 
 // What each kind of entry gives back, with and without its print.
+// A well-formed print of a small made-up picture.
+std::string samplePrint() {
+    std::vector<uint8_t> grey(40 * 30);
+    for (size_t i = 0; i < grey.size(); ++i)
+        grey[i] = uint8_t(i * 7);
+    return fenwa::similar::MakeLikenessPrint(grey.data(), 40, 30, 40, 1);
+}
+
 struct Entry {
     PictureReading stored;
     Known withoutPrint, withPrint;
 };
 const Entry Entries[] = {
-    {{PictureOutcome::Fingerprinted, {1, 2, {3, 4, 5}}, "print"}, Known::Yes, Known::Yes},
+    {{PictureOutcome::Fingerprinted, {1, 2, {3, 4, 5}}, samplePrint()}, Known::Yes, Known::Yes},
     {{PictureOutcome::Fingerprinted, {~0ull, 7, {~1ull, 0, 9}}, {}},
      Known::WithoutPrint,
      Known::WithoutPrint},
