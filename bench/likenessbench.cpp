@@ -23,6 +23,7 @@
 
 #include "fingerprint.h"
 #include "likeness.h"
+#include "picturefingerprint.h"
 
 using namespace fenwa::similar;
 
@@ -55,6 +56,19 @@ int main(int argc, char** argv) {
         const QStringList f = in.readLine().split('\t');
         if (f.size() < 3)
             continue;
+        if (qEnvironmentVariableIsSet("FENWA_LIKENESS_AS_SEARCH")) {
+            // As the search reads pictures: reduced JPEG decodes, the picture loaders.
+            PrepareFingerprinting();
+            const PictureReading r = ReadPictureFile((dir + "/" + f[0]).toStdString(), true);
+            if (!r.fingerprinted())
+                continue;
+            Picture p;
+            p.file = f[0], p.source = f[1], p.kind = f[2];
+            p.size = QFileInfo(dir + "/" + f[0]).size();
+            p.hash = r.fingerprint.hash, p.colour = r.fingerprint.colour, p.print = r.print;
+            pictures.push_back(std::move(p));
+            continue;
+        }
         QImageReader reader(dir + "/" + f[0]);
         reader.setAutoTransform(false);
         const QImage image = reader.read().convertToFormat(QImage::Format_RGB888);
@@ -123,6 +137,7 @@ int main(int argc, char** argv) {
                         m.gain, m.offset, m.saturation, m.residual, m.covered, m.area, m.regions,
                         m.worstStructure, m.worstMean, m.worstChroma, m.structureBesideCorner,
                         m.chromaBesideCorner, m.spread, m.typicalStructure, m.uneasyRegions,
+
                         VerifyLikeness(a->print, a->hash, b->print, b->hash, SimilarLevel::Strict),
                         VerifyLikeness(a->print, a->hash, b->print, b->hash, SimilarLevel::Normal),
                         VerifyLikeness(a->print, a->hash, b->print, b->hash, SimilarLevel::Loose));

@@ -463,7 +463,11 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
                          vb = std::max(0.0, sbb / n - mb * mb);
             const double cov = sab / n - ma * mb;
             constexpr double C2 = 58.5; // (0.03 * 255)^2, as structural similarity uses
-            const double structure = (2 * cov + C2) / (va + vb + C2);
+            double structure = (2 * cov + C2) / (va + vb + C2);
+            // Where both regions are nearly flat (a standard deviation under 8 levels) the
+            // structure is mostly recompression noise: it may not refuse a pair alone.
+            if (std::max(va, vb) < 64)
+                structure = std::max(structure, 0.95);
             best.worstStructure = std::min(best.worstStructure, structure);
             structureOf[size_t(ry) * size_t(R) + size_t(rx)] = structure;
             best.worstMean = std::max(best.worstMean, std::abs(ma - mb));
