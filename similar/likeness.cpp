@@ -21,41 +21,60 @@ constexpr size_t ChromaBytes = size_t(C) * C * 2;
 // to compare.
 constexpr int MinChroma = 6;
 
-// Area-averages a plane of `width` x `height` values, given by `at(x, y)`, to side x side,
+// Area-averages a plane of bytes (rows `stride` apart, samples `step` apart) to side x side,
 // each output cell the exact overlap-weighted mean of the samples under it.
-template <class At> std::vector<float> reduce(int width, int height, int side, At&& at) {
+std::vector<float> reduce(const uint8_t* plane, int width, int height, size_t stride, size_t step,
+                          int side) {
     struct Span {
-        int from, to;
-        double lo, hi;
+        int from, to;      // the samples a cell touches
+        float first, last; // the weights of its first and last sample (inner ones 1)
+        float scale;       // 1 / the cell's width
     };
     const auto spans = [side](int length) {
         std::vector<Span> out;
-        const double step = double(length) / side;
-        for (int cell = 0; cell < side; ++cell) {
-            const double lo = cell * step, hi = (cell + 1) * step;
-            out.push_back({int(std::floor(lo)), std::min(length, int(std::ceil(hi))), lo, hi});
+        const double cell = double(length) / side;
+        for (int c = 0; c < side; ++c) {
+            const double lo = c * cell, hi = (c + 1) * cell;
+            Span sp{int(std::floor(lo)), std::min(length, int(std::ceil(hi))), 0, 0,
+                    float(1 / cell)};
+            sp.first = float(std::min(hi, double(sp.from + 1)) - lo);
+            sp.last = float(hi - std::max(lo, double(sp.to - 1)));
+            out.push_back(sp);
         }
         return out;
     };
     const std::vector<Span> sx = spans(width), sy = spans(height);
-    std::vector<double> rows(size_t(height) * size_t(side));
-    for (int y = 0; y < height; ++y)
-        for (int cell = 0; cell < side; ++cell) {
-            const Span& s = sx[size_t(cell)];
-            double sum = 0;
-            for (int x = s.from; x < s.to; ++x)
-                sum += (std::min(s.hi, double(x + 1)) - std::max(s.lo, double(x))) * at(x, y);
-            rows[size_t(y) * size_t(side) + size_t(cell)] = sum / (s.hi - s.lo);
+    // Rows first: every row reduced to `side` cells.
+    std::vector<float> rows(size_t(height) * size_t(side));
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* row = plane + size_t(y) * stride;
+        float* out = rows.data() + size_t(y) * size_t(side);
+        for (int c = 0; c < side; ++c) {
+            const Span& sp = sx[size_t(c)];
+            if (sp.to - sp.from == 1) {
+                out[c] = row[size_t(sp.from) * step];
+                continue;
+            }
+            uint32_t inner = 0;
+            for (int x = sp.from + 1; x < sp.to - 1; ++x)
+                inner += row[size_t(x) * step];
+            out[c] = (sp.first * row[size_t(sp.from) * step] + float(inner) +
+                      sp.last * row[size_t(sp.to - 1) * step]) *
+                     sp.scale;
         }
+    }
     std::vector<float> out(size_t(side) * size_t(side));
-    for (int cell = 0; cell < side; ++cell) {
-        const Span& s = sy[size_t(cell)];
-        for (int x = 0; x < side; ++x) {
-            double sum = 0;
-            for (int y = s.from; y < s.to; ++y)
-                sum += (std::min(s.hi, double(y + 1)) - std::max(s.lo, double(y))) *
-                       rows[size_t(y) * size_t(side) + size_t(x)];
-            out[size_t(cell) * size_t(side) + size_t(x)] = float(sum / (s.hi - s.lo));
+    for (int c = 0; c < side; ++c) {
+        const Span& sp = sy[size_t(c)];
+        float* to = out.data() + size_t(c) * size_t(side);
+        for (int y = sp.from; y < sp.to; ++y) {
+            const float w = sp.to - sp.from == 1 ? 1.0f
+                            : y == sp.from       ? sp.first * sp.scale
+                            : y == sp.to - 1     ? sp.last * sp.scale
+                                                 : sp.scale;
+            const float* from = rows.data() + size_t(y) * size_t(side);
+            for (int x = 0; x < side; ++x)
+                to[x] += w * from[x];
         }
     }
     return out;
@@ -288,16 +307,30 @@ std::string MakeLikenessPrint(const uint8_t* samples, int width, int height, int
     if (!samples || width <= 0 || height <= 0 || (channels != 1 && channels != 3) ||
         width > 65535 || height > 65535)
         return {};
-    const auto px = [&](int x, int y) {
-        return samples + size_t(y) * size_t(stride) + size_t(x) * size_t(channels);
-    };
     const bool ycc = channels == 3 && space == ColourSpace::YCbCr;
-    std::vector<float> grey = reduce(width, height, 2 * S, [&](int x, int y) -> double {
-        const uint8_t* p = px(x, y);
-        if (channels == 1 || ycc)
-            return p[0];
-        return (p[0] * 77 + p[1] * 150 + p[2] * 29) / 256.0;
-    });
+    // Planes of grey and, for colour, of Cb and Cr as JPEG defines them (offset by 128);
+    // JPEG's own YCbCr is used as it is.
+    std::vector<uint8_t> planes;
+    const uint8_t* greyPlane = samples;
+    size_t greyStride = size_t(stride), greyStep = size_t(channels);
+    if (channels == 3 && !ycc) {
+        const size_t area = size_t(width) * size_t(height);
+        planes.resize(3 * area);
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* p = samples + size_t(y) * size_t(stride);
+            for (int x = 0; x < width; ++x, p += 3) {
+                const size_t i = size_t(y) * size_t(width) + size_t(x);
+                const int r = p[0], g = p[1], b = p[2];
+                planes[i] = uint8_t((r * 77 + g * 150 + b * 29) >> 8);
+                planes[area + i] =
+                    uint8_t(std::clamp((-43 * r - 85 * g + 128 * b) / 256 + 128, 0, 255));
+                planes[2 * area + i] =
+                    uint8_t(std::clamp((128 * r - 107 * g - 21 * b) / 256 + 128, 0, 255));
+            }
+        }
+        greyPlane = planes.data(), greyStride = size_t(width), greyStep = 1;
+    }
+    std::vector<float> grey = reduce(greyPlane, width, height, greyStride, greyStep, 2 * S);
     grey = halve(grey, 2 * S);
     std::string out(HeaderBytes, '\0');
     out[0] = Mark;
@@ -307,15 +340,12 @@ std::string MakeLikenessPrint(const uint8_t* samples, int width, int height, int
     for (float v : grey)
         out.push_back(char(byteOf(v)));
     if (channels == 3) {
-        // Cb and Cr as JPEG defines them, offset by 128.
         const auto chroma = [&](int which) {
-            return reduce(width, height, C, [&](int x, int y) -> double {
-                const uint8_t* p = px(x, y);
-                if (ycc)
-                    return p[1 + which];
-                return which == 0 ? 128 + (-43.0 * p[0] - 85.0 * p[1] + 128.0 * p[2]) / 256
-                                  : 128 + (128.0 * p[0] - 107.0 * p[1] - 21.0 * p[2]) / 256;
-            });
+            if (ycc)
+                return reduce(samples + 1 + which, width, height, size_t(stride), 3, C);
+            const size_t area = size_t(width) * size_t(height);
+            return reduce(planes.data() + (1 + size_t(which)) * area, width, height, size_t(width),
+                          1, C);
         };
         const std::vector<float> cb = chroma(0), cr = chroma(1);
         bool coloured = false;
@@ -360,7 +390,16 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
         int orientation = 0;
         Alignment al;
         double score = 1e18;
+        Alignment start;
     } bestTrial;
+    std::vector<Trial> trials;
+    // A smooth picture (a gradient) fits nearly as well zoomed in with another contrast:
+    // of fits alike, the one nearest its start wins.
+    const auto score = [](const Alignment& al, const Alignment& start) {
+        const double area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
+        const double startArea = std::abs(start.m[0] * start.m[3] - start.m[1] * start.m[2]);
+        return al.residual + 4 * std::abs(std::log(area / startArea));
+    };
     std::vector<std::vector<std::vector<float>>> memberLevels(8);
     for (int o = 0; o < 8; ++o) {
         if (distance[o] > least + 1)
@@ -387,16 +426,23 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
         }
         for (const Alignment& start : starts) {
             Alignment al = start;
-            for (size_t level = levels; level-- > levels - 2;)
-                refine(leaderLevels[level], memberLevels[size_t(o)][level], sideOf(level), 8, al);
-            // A smooth picture (a gradient) fits nearly as well zoomed in with another
-            // contrast: of fits alike, the one nearest its start wins.
-            const double area = std::abs(al.m[0] * al.m[3] - al.m[1] * al.m[2]);
-            const double startArea = std::abs(start.m[0] * start.m[3] - start.m[1] * start.m[2]);
-            const double score = al.residual + 4 * std::abs(std::log(area / startArea));
-            if (score < bestTrial.score)
-                bestTrial = {o, al, score};
+            refine(leaderLevels[levels - 1], memberLevels[size_t(o)][levels - 1],
+                   sideOf(levels - 1), 8, al);
+            trials.push_back({o, al, score(al, start), start});
         }
+    }
+    if (trials.empty())
+        return best;
+    // The two best on the coarsest level go on to the next; the better there wins.
+    std::sort(trials.begin(), trials.end(),
+              [](const Trial& x, const Trial& y) { return x.score < y.score; });
+    trials.resize(std::min<size_t>(trials.size(), 2));
+    for (Trial& t : trials) {
+        refine(leaderLevels[levels - 2], memberLevels[size_t(t.orientation)][levels - 2],
+               sideOf(levels - 2), 8, t.al);
+        t.score = score(t.al, t.start);
+        if (t.score < bestTrial.score)
+            bestTrial = t;
     }
     if (bestTrial.score >= 1e17)
         return best;
@@ -425,22 +471,6 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
     const std::vector<float>& grey = memberLevels[size_t(best.orientation)][compareLevel];
     constexpr int Cell = 8;
     const int R = side / Cell;
-    std::vector<double> ra(size_t(side) * size_t(side), 0), rb(ra.size(), 0);
-    std::vector<char> valid(ra.size(), 0);
-    for (int py = 0; py < side; ++py)
-        for (int px = 0; px < side; ++px) {
-            const double u = (px + 0.5) / side, v = (py + 0.5) / side;
-            const double x = best.m[0] * u + best.m[1] * v + best.t[0];
-            const double y = best.m[2] * u + best.m[3] * v + best.t[1];
-            float s, gx, gy;
-            if (!sample(leaderGrey.data(), side, float(x * side - 0.5), float(y * side - 0.5), s,
-                        gx, gy))
-                continue;
-            const size_t i = size_t(py) * size_t(side) + size_t(px);
-            ra[i] = best.gain * s + best.offset;
-            rb[i] = grey[i];
-            valid[i] = 1;
-        }
     best.worstStructure = 1, best.worstMean = 0;
     std::vector<double> structureOf(size_t(R) * size_t(R), 1.0);
     for (int ry = 0; ry < R; ++ry)
@@ -449,11 +479,17 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
             int n = 0;
             for (int y = ry * Cell; y < (ry + 1) * Cell; ++y)
                 for (int x = rx * Cell; x < (rx + 1) * Cell; ++x) {
-                    const size_t i = size_t(y) * size_t(side) + size_t(x);
-                    if (!valid[i])
+                    // The leader warped onto the member's pixel, the brightness fit applied.
+                    const double u = (x + 0.5) / side, v = (y + 0.5) / side;
+                    const double lx = best.m[0] * u + best.m[1] * v + best.t[0];
+                    const double ly = best.m[2] * u + best.m[3] * v + best.t[1];
+                    float s, gx, gy;
+                    if (!sample(leaderGrey.data(), side, float(lx * side - 0.5),
+                                float(ly * side - 0.5), s, gx, gy))
                         continue;
-                    sa += ra[i], sb += rb[i], saa += ra[i] * ra[i], sbb += rb[i] * rb[i];
-                    sab += ra[i] * rb[i];
+                    const double ra = best.gain * s + best.offset;
+                    const double rb = grey[size_t(y) * size_t(side) + size_t(x)];
+                    sa += ra, sb += rb, saa += ra * ra, sbb += rb * rb, sab += ra * rb;
                     ++n;
                 }
             if (n < Cell * Cell * 3 / 4)

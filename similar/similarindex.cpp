@@ -499,7 +499,8 @@ std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
                             unsigned threads, const std::vector<CentreHashes>* centres,
                             int cropThreshold,
                             const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirmHow,
-                            std::vector<PairMatch>* how, std::vector<char>* paired = nullptr) {
+                            std::vector<PairMatch>* how, std::vector<char>* paired = nullptr,
+                            bool parallelConfirm = false) {
     const size_t n = hashes.size();
     std::vector<uint32_t> leader(n);
     for (size_t i = 0; i < n; ++i)
@@ -814,6 +815,8 @@ std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
     Big<char> grouped(n, 0);
     std::vector<uint32_t> members;
     std::vector<uint64_t> linked; // member << 3 | how (0 whole, 1 + leader's part, 4 + own)
+    std::vector<std::pair<uint32_t, PairMatch>> asks; // one leader's members, with how
+    std::vector<char> answers;
     const auto gather = [&](uint32_t k, uint32_t after) {
         const auto first = order.begin() + rowsStart[k], last = order.begin() + rowsStart[k + 1];
         for (auto it = std::upper_bound(first, last, after); it != last; ++it)
@@ -884,22 +887,35 @@ std::vector<uint32_t> group(const std::vector<uint64_t>& hashes, int threshold,
             }
             std::sort(linked.begin(), linked.end());
             take(uint32_t(i));
+            asks.clear();
             for (size_t at = 0; at < linked.size(); ++at) {
                 const uint32_t m = uint32_t(linked[at] >> 3);
                 if (at > 0 && linked[at - 1] >> 3 == m)
                     continue;
                 const int code = int(linked[at] & 7);
-                const PairMatch match = code == 0 ? PairMatch{}
-                                        : code < 4
-                                            ? PairMatch{PairMatch::LeaderPart, uint8_t(code - 1)}
-                                            : PairMatch{PairMatch::MemberPart, uint8_t(code - 4)};
-                if (!confirmHow || confirmHow(uint32_t(i), m, match)) {
-                    take(m);
-                    leader[m] = uint32_t(i);
-                    if (how)
-                        (*how)[m] = match;
-                }
+                asks.emplace_back(m, code == 0 ? PairMatch{}
+                                     : code < 4
+                                         ? PairMatch{PairMatch::LeaderPart, uint8_t(code - 1)}
+                                         : PairMatch{PairMatch::MemberPart, uint8_t(code - 4)});
             }
+            // One leader's members are confirmed independently of each other: a slow
+            // confirmation (comparing two pictures) may ask them on several threads.
+            answers.assign(asks.size(), 1);
+            if (confirmHow && parallelConfirm && asks.size() > 1)
+                RunWorkers(asks.size(), std::min<unsigned>(WorkerThreads(), unsigned(asks.size())),
+                           [&](size_t a, unsigned) {
+                               answers[a] = confirmHow(uint32_t(i), asks[a].first, asks[a].second);
+                           });
+            else if (confirmHow)
+                for (size_t a = 0; a < asks.size(); ++a)
+                    answers[a] = confirmHow(uint32_t(i), asks[a].first, asks[a].second);
+            for (size_t a = 0; a < asks.size(); ++a)
+                if (answers[a]) {
+                    take(asks[a].first);
+                    leader[asks[a].first] = uint32_t(i);
+                    if (how)
+                        (*how)[asks[a].first] = asks[a].second;
+                }
             continue;
         }
         std::sort(members.begin(), members.end());
@@ -943,13 +959,18 @@ GroupFingerprintsWithCrops(const std::vector<uint64_t>& hashes,
                            int cropThreshold, const std::function<void(size_t, size_t)>& progress,
                            const std::atomic<bool>* stop,
                            const std::function<bool(uint32_t, uint32_t, PairMatch)>& confirm,
-                           unsigned threads, std::vector<PairMatch>* how) {
+                           unsigned threads, std::vector<PairMatch>* how, bool parallelConfirm) {
     if (how)
         how->assign(hashes.size(), PairMatch{});
-    if (centres.size() != hashes.size())
-        return group(hashes, threshold, progress, stop, {}, threads, nullptr, -1, confirm, how);
+    if (centres.size() != hashes.size()) {
+        // Whole hashes only: every pair is a whole match.
+        const auto whole = [&](uint32_t l, uint32_t m) {
+            return !confirm || confirm(l, m, PairMatch{});
+        };
+        return group(hashes, threshold, progress, stop, whole, threads, nullptr, -1, {}, how);
+    }
     return group(hashes, threshold, progress, stop, {}, threads, &centres,
-                 std::min(cropThreshold, 64), confirm, how);
+                 std::min(cropThreshold, 64), confirm, how, nullptr, parallelConfirm);
 }
 
 } // namespace fenwa::similar

@@ -54,12 +54,14 @@ inline constexpr int CropThreshold = 3;
 // one CentreHashes per hash, only whole hashes are compared. Crowds are not joined by
 // parts: where a class's bucket of whole hashes and the one of parts it meets are both
 // fuller than 256 and eight times their average (near-blank pictures), it is left out.
+// With `parallelConfirm`, one leader's members are confirmed on several threads (in no
+// order; `confirm` must then be safe to call so), as a slow confirmation wants.
 std::vector<uint32_t> GroupFingerprintsWithCrops(
     const std::vector<uint64_t>& hashes, const std::vector<CentreHashes>& centres, int threshold,
     int cropThreshold, const std::function<void(size_t step, size_t count)>& progress = {},
     const std::atomic<bool>* stop = nullptr,
     const std::function<bool(uint32_t leader, uint32_t member, PairMatch how)>& confirm = {},
-    unsigned threads = 0, std::vector<PairMatch>* how = nullptr);
+    unsigned threads = 0, std::vector<PairMatch>* how = nullptr, bool parallelConfirm = false);
 
 // For each hash, whether some other hash is within `threshold` of it and
 // `confirm(it, other)`, when given, agrees (`confirm` must not depend on the order of the

@@ -196,7 +196,7 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
         };
         const std::vector<uint32_t> leader =
             GroupFingerprintsWithCrops(hashesOf(members), centresOf(members), threshold,
-                                       CropThreshold, {}, options.stop, confirm);
+                                       CropThreshold, {}, options.stop, confirm, 0, nullptr, true);
         // Groups come out by their first row in reading order, each in reading order.
         std::vector<uint32_t> byRow(members.size());
         for (size_t i = 0; i < members.size(); ++i)
