@@ -10,8 +10,8 @@
 #include <string>
 
 #include "contentcheck.h"
-#include "scanner.h"
 #include "likeness.h"
+#include "scanner.h"
 #include "searchcache.h"
 
 #include <sqlite3.h>
