@@ -377,6 +377,7 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
     Print a, b;
     if (!parse(leaderPrint, a) || !parse(memberPrint, b))
         return best;
+    best.greyAgainstColour = a.coloured != b.coloured;
     int distance[8], least = 64;
     for (int o = 0; o < 8; ++o)
         least = std::min(least, distance[o] =
@@ -631,7 +632,10 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
     // touches many regions a little rather than a few much.
     static constexpr double EditedStructure[SimilarLevelCount] = {0.95, 0.92, 0.9};
     static constexpr int EditedRegions[SimilarLevelCount] = {10, 8, 6};
-    if (m.structureBesideCorner < EditedStructure[l] && m.uneasyRegions <= EditedRegions[l])
+    // A grey copy of a colour picture changes the structure of a few saturated regions
+    // the way an edit does (its grey weights are not the picture's): not taken for one.
+    if (!m.greyAgainstColour && m.structureBesideCorner < EditedStructure[l] &&
+        m.uneasyRegions <= EditedRegions[l])
         return false;
     return m.chromaBesideCorner < 0 || m.chromaBesideCorner <= MaxChroma[l];
 }

@@ -48,9 +48,10 @@ struct LikenessMeasure {
     // The same two outside the corner (a third of each side) that holds the worst.
     double structureBesideCorner = 1;
     double chromaBesideCorner = -1;
-    double typicalStructure = 1; // the median region's
-    int uneasyRegions = 0;       // regions below 0.98
-    double spread = 1;           // the member's standard deviation over the leader's, whole prints
+    double typicalStructure = 1;    // the median region's
+    int uneasyRegions = 0;          // regions below 0.98
+    bool greyAgainstColour = false; // one print has colour, the other none
+    double spread = 1; // the member's standard deviation over the leader's, whole prints
 };
 LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderHash,
                                 const std::string& memberPrint, uint64_t memberHash);
