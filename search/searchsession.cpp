@@ -32,6 +32,18 @@ struct SearchSession::Run {
 SearchSession::SearchSession(QObject* parent) : QObject(parent) {
     qRegisterMetaType<fenwa::SearchStage>();
     qRegisterMetaType<std::shared_ptr<const fenwa::SearchResult>>();
+    // One that arrives after its search was delivered is dropped.
+    connect(
+        this, &SearchSession::reported, this,
+        [this](unsigned id, int kind, int value) {
+            if (!running_ || !run_ || run_->id != id)
+                return;
+            if (kind == 0)
+                emit stageEntered(SearchStage(value));
+            else
+                emit progressed(value);
+        },
+        Qt::QueuedConnection);
 }
 
 SearchSession::~SearchSession() {
@@ -99,20 +111,10 @@ void SearchSession::report(Run& run, SearchStage stage, size_t step, size_t coun
     if (run.lastKey.load(std::memory_order_relaxed) == keyOf(stage, percent))
         return;
     std::lock_guard lock(run.mutex);
-    // One that arrives after its search was delivered is dropped.
-    const auto post = [this, id = run.id](auto&& emitter) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id, emitter] {
-                if (running_ && run_ && run_->id == id)
-                    emitter();
-            },
-            Qt::QueuedConnection);
-    };
     if (int(stage) != run.shownStage) {
         run.shownStage = int(stage);
         run.shownPercent = -1;
-        post([this, stage] { emit stageEntered(stage); });
+        emit reported(run.id, 0, int(stage), QPrivateSignal());
     }
     if (stage == SearchStage::Reading && percent >= 0)
         percent = run.readingPercent = std::max(run.readingPercent, percent);
@@ -120,7 +122,7 @@ void SearchSession::report(Run& run, SearchStage stage, size_t step, size_t coun
     if (percent < 0 || percent == run.shownPercent)
         return;
     run.shownPercent = percent;
-    post([this, percent] { emit progressed(percent); });
+    emit reported(run.id, 1, percent, QPrivateSignal());
 }
 
 void SearchSession::deliver() {

@@ -51,6 +51,10 @@ signals:
     void progressed(int percent);
     void finished(std::shared_ptr<const fenwa::SearchResult> result);
     void failed(const QString& message);
+    // A report from the search's thread, taken on the session's (kind 0: a stage, 1: a
+    // percentage). A queued signal rather than a posted closure: the values travel in the
+    // event Qt builds, and nothing the thread wrote is read here but them.
+    void reported(unsigned id, int kind, int value, QPrivateSignal);
 
 private:
     struct Run;
