@@ -2,16 +2,17 @@
 // look alike do not, and a damaged print confirms nothing.
 
 #include <QImage>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QTransform>
 #include <gtest/gtest.h>
 
+#include "confuserpictures.h"
 #include "fingerprint.h"
 #include "likeness.h"
 #include "madeupphoto.h"
 
 using namespace fenwa::similar;
+using fenwa::testing::twoColourGradient;
 
 namespace {
 
@@ -40,16 +41,6 @@ bool alike(const QImage& leader, const QImage& member, SimilarLevel level = Simi
 QImage cropped(const QImage& in, double part) {
     const int dx = int(in.width() * part), dy = int(in.height() * part);
     return in.copy(dx, dy, in.width() - 2 * dx, in.height() - 2 * dy);
-}
-
-QImage gradient(QColor from, QColor to) {
-    QImage image(600, 400, QImage::Format_RGB32);
-    QPainter p(&image);
-    QLinearGradient g(0, 0, 600, 400);
-    g.setColorAt(0, from);
-    g.setColorAt(1, to);
-    p.fillRect(image.rect(), g);
-    return image;
 }
 
 QImage withBlock(QImage picture, QRect where, QColor colour) {
@@ -92,11 +83,12 @@ TEST(Likeness, CopiesPassAndLookAlikesDoNot) {
 }
 
 TEST(Likeness, GradientsOfOtherColoursDiffer) {
-    const QImage whiteBlack = gradient(Qt::white, Qt::black);
-    EXPECT_TRUE(alike(whiteBlack, whiteBlack.scaled(300, 200)));
+    const QImage whiteBlack = twoColourGradient(Qt::white, Qt::black);
+    EXPECT_TRUE(alike(whiteBlack, whiteBlack.scaled(600, 400)));
     for (SimilarLevel level : {SimilarLevel::Strict, SimilarLevel::Normal}) {
-        EXPECT_FALSE(alike(whiteBlack, gradient(Qt::yellow, QColor(128, 0, 128)), level));
-        EXPECT_FALSE(alike(gradient(Qt::white, Qt::gray), gradient(Qt::red, Qt::blue), level));
+        EXPECT_FALSE(alike(whiteBlack, twoColourGradient(Qt::yellow, QColor(128, 0, 128)), level));
+        EXPECT_FALSE(alike(twoColourGradient(Qt::white, Qt::gray),
+                           twoColourGradient(Qt::red, Qt::blue), level));
     }
 }
 
