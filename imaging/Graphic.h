@@ -30,6 +30,9 @@ public:
     // Does the work a first draw would do (decoding), so that its failure can be
     // handled where the picture is loaded rather than in a paint event.
     virtual void prepareForDraw() {}
+    // Kinds that can decode reduced (the photo kinds) do so at the JPEG scales; a JPEG
+    // picture has its own setScale, and other kinds are always whole.
+    virtual void setReducedScale(TJPEGScale) {}
 
     // Raised after the picture's content or settings changed.
     std::function<void()> OnChange;

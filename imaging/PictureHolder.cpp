@@ -2,6 +2,7 @@
 #include "GraphicErrors.h"
 #include "JPEGImage.h"
 #include "MetafileGraphic.h"
+#include "formats/PhotoGraphic.h"
 
 #include <QFile>
 #include <mutex>
@@ -24,6 +25,12 @@ public:
         auto jpeg = [] { return std::make_unique<TJPEGImage>(); };
         entries.push_back({"jpeg", "JPEG Image File", jpeg, "TJPEGImage"});
         entries.push_back({"jpg", "JPEG Image File", jpeg, "TJPEGImage"});
+        // The photo kinds of today's cameras, phones and web, each by its own library.
+        for (const fenwa::imaging::PhotoFormat& format : fenwa::imaging::PhotoFormats())
+            for (const char* extension : format.extensions)
+                entries.push_back({extension, format.description,
+                                   [&format] { return std::make_unique<TPhotoGraphic>(format); },
+                                   "TPhotoGraphic"});
     }
     std::recursive_mutex mutex;
     std::vector<TPictureFormats::Entry> entries;

@@ -3,8 +3,9 @@
 //
 // The registry starts with the kinds every program has: "bmp" and "ico" through Qt's
 // image readers, "wmf" and "emf" through our metafile player, then the JPEG picture's
-// "jpeg" and "jpg". Extensions are compared without regard to letter case and the
-// most recent registration wins. Other libraries add their kinds at start-up, e.g.
+// "jpeg" and "jpg", and the photo kinds of formats/PhotoFormat.h. Extensions are compared without
+// regard to letter case and the most recent registration wins. Other libraries add their kinds at
+// start-up, e.g.
 //
 //     RegisterImageLoader("gif", "GIF Image", loadGifFirstImageFromData);
 

@@ -110,6 +110,8 @@ TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePa
                 jpeg->setGrayscale(settings.grayscale);
                 jpeg->setPerformance(settings.performance);
                 jpeg->ProgressiveDisplay = settings.progressiveDisplay;
+            } else if (TGraphic* graphic = picture.graphic()) {
+                graphic->setReducedScale(settings.scale);
             }
             // For a JPEG picture at a reduced scale this reads the header again.
             result.width = picture.width();

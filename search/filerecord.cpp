@@ -22,7 +22,8 @@ uint64_t packUpper(std::string_view text) {
 }
 
 // Every piece of the extension list that begins with a dot and is shorter than eight bytes,
-// packed with its length and sorted: a short extension counts exactly when it is one.
+// and every photo extension, packed with its length and sorted: a short extension counts
+// exactly when it is one.
 const std::vector<uint64_t>& shortImageExtensions() {
     static const std::vector<uint64_t> pieces = [] {
         std::vector<uint64_t> out;
@@ -30,6 +31,12 @@ const std::vector<uint64_t>& shortImageExtensions() {
             if (ImageExtensionList[i] == '.')
                 for (size_t n = 1; n < 8 && i + n <= ImageExtensionList.size(); ++n)
                     out.push_back(packUpper(ImageExtensionList.substr(i, n)) | (uint64_t(n) << 56));
+        // The photo extensions whole, between their dots.
+        for (size_t i = 0; i + 1 < PhotoExtensionList.size(); ++i)
+            if (PhotoExtensionList[i] == '.') {
+                const size_t n = PhotoExtensionList.find('.', i + 1) - i;
+                out.push_back(packUpper(PhotoExtensionList.substr(i, n)) | (uint64_t(n) << 56));
+            }
         std::sort(out.begin(), out.end());
         out.erase(std::unique(out.begin(), out.end()), out.end());
         return out;

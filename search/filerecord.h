@@ -27,6 +27,10 @@ enum Column : int { ColName = 0, ColDirectory, ColSize, ColType, ColTime, Column
 // The extensions that make a file an image; an extension that occurs anywhere in this
 // text counts (".JP" does, ".PNG" does not).
 inline constexpr std::string_view ImageExtensionList = ".BMP.GIF.JPG.JPEG.JPE.ICO.EMF.WMF";
+// The photo kinds read by their own libraries count only as whole extensions. The
+// picture registry's photo formats list the same ones.
+inline constexpr std::string_view PhotoExtensionList =
+    ".PNG.WEBP.TIF.TIFF.HEIC.HEIF.HIF.AVIF.JXL.DNG.CR2.CR3.NEF.ARW.ORF.RAF.RW2.";
 
 bool IsImageName(std::string_view name);
 

@@ -17,9 +17,10 @@
 namespace {
 
 TEST(PictureRegistry, BuiltInKindsAndCaseInsensitiveLookup) {
-    for (const char* ext : {"bmp", "ICO", "Wmf", "emf", "JPEG", "jpg", ".JpG"})
+    for (const char* ext :
+         {"bmp", "ICO", "Wmf", "emf", "JPEG", "jpg", ".JpG", "png", "HEIC", "dng"})
         EXPECT_TRUE(TPictureFormats::Find(ext).has_value()) << ext;
-    EXPECT_FALSE(TPictureFormats::Find("png").has_value());
+    EXPECT_FALSE(TPictureFormats::Find("txt").has_value());
     EXPECT_FALSE(TPictureFormats::Find("").has_value());
     EXPECT_EQ(TPictureFormats::Find("JPG")->description, "JPEG Image File");
 }

@@ -9,7 +9,15 @@ TEST(FileRecord, ImageNamesAreThoseWhoseExtensionOccursInTheList) {
     for (const char* yes : {"photo.jpg", "ICON.Ico", "x.jpe", "a.jp", "b.G", "c.em", "d.JPEG",
                             "e.wmf", "f.bmp", "g.gif", "odd."})
         EXPECT_TRUE(IsImageName(yes)) << yes;
-    for (const char* no : {"a.png", "README", "a.jp2", "a.tif", "x.jpg.txt", "a.BMPX"})
+    for (const char* no : {"README", "a.jp2", "x.jpg.txt", "a.BMPX"})
+        EXPECT_FALSE(IsImageName(no)) << no;
+}
+
+TEST(FileRecord, PhotoExtensionsCountOnlyWhole) {
+    for (const char* yes : {"a.png", "b.TIF", "c.tiff", "d.webp", "e.HEIC", "f.heif", "g.avif",
+                            "h.jxl", "i.dng", "j.CR3", "k.nef", "l.arw", "m.rw2", "n.raf"})
+        EXPECT_TRUE(IsImageName(yes)) << yes;
+    for (const char* no : {"a.pn", "b.ti", "c.webpx", "d.hei", "e.NG", "f.cr", "g.PNG.txt"})
         EXPECT_FALSE(IsImageName(no)) << no;
 }
 
