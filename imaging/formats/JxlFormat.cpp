@@ -129,8 +129,9 @@ private:
     bool done_ = false;
 };
 
-// Basic info and an Exif box placed before the codestream, as encoders write it; the
-// rest of the file is not read. Boxes after the codestream would need the whole file.
+// Basic info and an Exif box written before the pixels: before a whole-codestream box,
+// or after a first partial one holding the headers (as cjxl writes them). The pixels
+// and anything after them are not read.
 std::optional<PhotoHeader> readJxlHeader(PictureSource& source) try {
     Decoder decoder(JxlDecoderCreate(nullptr));
     if (!decoder || JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_BOX) !=
@@ -138,17 +139,31 @@ std::optional<PhotoHeader> readJxlHeader(PictureSource& source) try {
         return std::nullopt;
     JxlDecoderSetKeepOrientation(decoder.get(), JXL_TRUE);
     JxlDecoderSetDecompressBoxes(decoder.get(), JXL_TRUE);
-    Input input(source, 64 << 10);
+    Input input(source, 4 << 10);
     ExifBox exif;
+    std::optional<PhotoHeader> header;
+    bool wholeCodestream = false; // the box being read holds all of the codestream
+    const auto finished = [&] {
+        exif.finish(decoder.get());
+        header->captureTime = exif.captureTime();
+        return header;
+    };
     for (;;) {
         switch (JxlDecoderProcessInput(decoder.get())) {
         case JXL_DEC_NEED_MORE_INPUT:
             if (!input.feed(decoder.get()))
-                return std::nullopt;
+                return header ? finished() : std::nullopt;
             break;
-        case JXL_DEC_BOX:
+        case JXL_DEC_BOX: {
+            JxlBoxType type;
+            if (JxlDecoderGetBoxType(decoder.get(), type, JXL_FALSE) != JXL_DEC_SUCCESS)
+                return std::nullopt;
+            wholeCodestream = std::memcmp(type, "jxlc", 4) == 0;
+            if (header && (wholeCodestream || std::memcmp(type, "jxlp", 4) == 0))
+                return finished();
             exif.boxStarts(decoder.get());
             break;
+        }
         case JXL_DEC_BOX_NEED_MORE_OUTPUT:
             exif.needsMore(decoder.get());
             break;
@@ -156,15 +171,17 @@ std::optional<PhotoHeader> readJxlHeader(PictureSource& source) try {
             JxlBasicInfo info;
             if (JxlDecoderGetBasicInfo(decoder.get(), &info) != JXL_DEC_SUCCESS)
                 return std::nullopt;
-            exif.finish(decoder.get());
-            PhotoHeader header;
-            header.width = int(std::min<uint32_t>(info.xsize, INT32_MAX));
-            header.height = int(std::min<uint32_t>(info.ysize, INT32_MAX));
-            header.orientation = int(info.orientation);
-            header.captureTime = exif.captureTime();
-            return header;
+            header.emplace();
+            header->width = int(std::min<uint32_t>(info.xsize, INT32_MAX));
+            header->height = int(std::min<uint32_t>(info.ysize, INT32_MAX));
+            header->orientation = int(info.orientation);
+            if (!info.have_container || wholeCodestream)
+                return finished();
+            break;
         }
-        default: // an error, or the end without basic info
+        case JXL_DEC_SUCCESS:
+            return header ? finished() : std::nullopt;
+        default:
             return std::nullopt;
         }
     }

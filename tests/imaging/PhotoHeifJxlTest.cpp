@@ -158,9 +158,7 @@ TEST_P(PhotoHeifJxl, HeaderAndDecodeMatchThePicture) {
         EXPECT_EQ(header->orientation, 1);
         EXPECT_TRUE(header->captureTime.isEmpty());
     }
-    if (&format == &HeifFormat()) {
-        EXPECT_LT(counting.read, bytes.size() / 2) << "the header is read without the pixels";
-    }
+    EXPECT_LT(counting.read, bytes.size() / 2) << "the header is read without the pixels";
 
     const QImage original = scene(c.width, c.height);
     for (PictureSource* source :
@@ -301,7 +299,7 @@ TEST(PhotoHeifJxl, TurnedPicturesAreShownUpright) {
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.bytes.isEmpty()) << c.kind;
-        BytesSource source(c.bytes);
+        CountingSource source(c.bytes); // read in pieces as from a file
         const std::optional<PhotoHeader> header = formatOf(c.kind).readHeader(source);
         ASSERT_TRUE(header) << c.kind;
         EXPECT_EQ(QSize(header->width, header->height), c.header) << c.kind;
