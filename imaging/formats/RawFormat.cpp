@@ -155,19 +155,16 @@ struct OpenRaw {
     explicit OpenRaw(PictureSource& source) : stream(source) {}
 
     bool open() {
-        raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK);
+        // Quiet: a cut file fails its call, and damaged data shows as it is, as in a JPEG.
+        raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK |
+                                       LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
         raw->imgdata.params.max_raw_memory_mb = unsigned(MaxDecoderBytes >> 20);
-        // Damaged or cut sensor data is reported here and the picture refused.
-        raw->set_dataerror_handler(
-            [](void* data, const char*, int) { *static_cast<bool*>(data) = true; }, &dataError);
-        dataError = false;
         stream.seek(0, SEEK_SET);
         return raw->open_datastream(&stream) == LIBRAW_SUCCESS;
     }
 
     SourceStream stream;
     std::unique_ptr<LibRaw> raw;
-    bool dataError = false;
 };
 
 // LibRaw's flip (bit 0 mirrors left-right, bit 1 top-bottom, bit 2 exchanges the axes
@@ -267,8 +264,7 @@ std::pair<QImage, int> DecodePreview(OpenRaw& open, PictureSource& source, int m
 
 // Develops the sensor data; half size when the request allows. The picture comes as
 // stored (the flip is left to the caller).
-QImage DevelopRaw(OpenRaw& open, int minShortSide) {
-    LibRaw& raw = *open.raw;
+QImage DevelopRaw(LibRaw& raw, int minShortSide) {
     const libraw_image_sizes_t& s = raw.imgdata.sizes;
     if (!PhotoFitsBound(s.raw_width, s.raw_height) || !PhotoFitsBound(s.width, s.height) ||
         int64_t(s.raw_width) * s.raw_height * 2 > MaxDecoderBytes)
@@ -278,8 +274,7 @@ QImage DevelopRaw(OpenRaw& open, int minShortSide) {
     params.use_camera_wb = 1;
     params.output_bps = 8;
     params.half_size = minShortSide > 0 && std::min(s.width, s.height) / 2 >= minShortSide;
-    if (raw.unpack() != LIBRAW_SUCCESS || open.dataError || raw.dcraw_process() != LIBRAW_SUCCESS ||
-        open.dataError)
+    if (raw.unpack() != LIBRAW_SUCCESS || raw.dcraw_process() != LIBRAW_SUCCESS)
         return {};
     int error = 0;
     std::unique_ptr<libraw_processed_image_t, void (*)(libraw_processed_image_t*)> made(
@@ -315,7 +310,7 @@ std::optional<PhotoImage> DecodeRaw(PictureSource& source, const PhotoRequest& r
         // Sizes were adjusted for the header; the sensor data is read from a fresh start.
         if (!open.open())
             return std::nullopt;
-        photo.image = DevelopRaw(open, request.minShortSide);
+        photo.image = DevelopRaw(*open.raw, request.minShortSide);
         photo.orientation = ExifFromFlip(flip);
         if (photo.image.isNull())
             return std::nullopt;
