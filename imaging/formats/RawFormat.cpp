@@ -64,7 +64,13 @@ public:
         return int(copyOut(static_cast<unsigned char*>(buffer), itemSize * count) / itemSize);
     }
 
+    // Compressed sensor data is read a byte at a time: those bytes come straight from
+    // memory or the window.
     int get_char() override {
+        if (memory_)
+            return position_ < size_ ? memory_[position_++] : -1;
+        if (position_ >= windowAt_ && position_ < windowAt_ + windowLength_)
+            return window_[position_++ - windowAt_];
         unsigned char c;
         return copyOut(&c, 1) == 1 ? c : -1;
     }

@@ -121,6 +121,18 @@ TEST(RawPhoto, DngWithAPreviewGivesItsHeaderAndItsPreviewReduced) {
     }
 }
 
+TEST(RawPhoto, AnUncompressedPreviewIsCopied) {
+    DngSpec spec = SceneDng({256, 192}, 3);
+    spec.previewUncompressed = true;
+    const QByteArray dng = MakeDng(spec);
+    BytesSource source(dng);
+    const std::optional<PhotoImage> photo = RawFormat().decode(source, {30});
+    ASSERT_TRUE(photo);
+    EXPECT_EQ(photo->image.size(), QSize(256, 192));
+    EXPECT_EQ(photo->orientation, 3);
+    EXPECT_LT(MeanDifference(photo->image, spec.picture), 4);
+}
+
 TEST(RawPhoto, APreviewsOwnOrientationWinsOverTheSensorsFlag) {
     const struct {
         int orientation;

@@ -25,9 +25,10 @@ struct DngSpec {
     QSize rawSize;     // the mosaic's size; empty for the picture's own
     QSize previewSize; // the embedded JPEG preview's size; empty for none
     int previewQuality = 90;
-    int previewExifOrientation = 0; // an EXIF orientation inside the preview JPEG; 0 for none
-    int orientation = 1;            // the Orientation tag, 1..8
-    QByteArray dateTimeOriginal;    // "YYYY:MM:DD HH:MM:SS" in the EXIF directory; empty for none
+    bool previewUncompressed = false; // 8-bit RGB samples instead of a JPEG
+    int previewExifOrientation = 0;   // an EXIF orientation inside the preview JPEG; 0 for none
+    int orientation = 1;              // the Orientation tag, 1..8
+    QByteArray dateTimeOriginal;      // "YYYY:MM:DD HH:MM:SS" in the EXIF directory; empty for none
     QByteArray make = "Fenwa";
     QByteArray model = "Test Camera";
     // A size the raw directory claims instead of the real one (the data stays the real
@@ -119,8 +120,18 @@ inline void appendIfd(QByteArray& out, std::vector<Entry> entries) {
     out.append(values);
 }
 
-// The preview as a baseline JPEG, with an EXIF block when one is asked for.
+// The preview as a baseline JPEG, with an EXIF block when one is asked for, or as
+// plain samples.
 inline QByteArray previewJpeg(const DngSpec& spec) {
+    if (spec.previewUncompressed) {
+        const QImage rgb =
+            spec.picture.scaled(spec.previewSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                .convertToFormat(QImage::Format_RGB888);
+        QByteArray samples;
+        for (int y = 0; y < rgb.height(); ++y)
+            samples.append(reinterpret_cast<const char*>(rgb.constScanLine(y)), rgb.width() * 3);
+        return samples;
+    }
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
@@ -222,8 +233,8 @@ inline QByteArray MakeDng(const DngSpec& spec) {
             longs(256, {uint32_t(spec.previewSize.width())}),
             longs(257, {uint32_t(spec.previewSize.height())}),
             shorts(258, {8, 8, 8}),
-            shorts(259, {7}),
-            shorts(262, {6}),
+            shorts(259, {spec.previewUncompressed ? 1u : 7u}),
+            shorts(262, {spec.previewUncompressed ? 2u : 6u}),
             longs(273, {0}), // the preview's offset, set below
             shorts(277, {3}),
             longs(278, {uint32_t(spec.previewSize.height())}),
