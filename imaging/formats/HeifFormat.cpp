@@ -62,7 +62,7 @@ void initLibheif() {
 // file, so reading a header costs a few boxes, not the photo. Afterwards every read,
 // a picture's data included, goes to the file.
 struct SourceReader {
-    SourceReader(PictureSource& s) : source(s), size(s.size()) { findMediaData(); }
+    explicit SourceReader(PictureSource& s) : source(s), size(s.size()) { findMediaData(); }
 
     PictureSource& source;
     const int64_t size;
