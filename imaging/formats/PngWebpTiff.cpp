@@ -90,10 +90,27 @@ std::optional<PhotoHeader> readPngHeader(PictureSource& source) {
     return header;
 }
 
+// libpng allocates an ancillary chunk at the length the file claims, up to 2 GiB, before
+// it finds that the bytes are not there; a file whose chunks claim more than it holds
+// is refused first. A cut in the last chunk's checksum or in IEND is let through.
+bool pngChunksFit(const QByteArray& bytes) {
+    qsizetype at = 8;
+    while (at + 8 <= bytes.size()) {
+        const int64_t length = bigEndian32(bytes, at);
+        if (length > bytes.size() - at - 8)
+            return false;
+        if (std::memcmp(bytes.constData() + at + 4, "IEND", 4) == 0)
+            break;
+        at += 12 + qsizetype(length);
+    }
+    return true;
+}
+
 std::optional<PhotoImage> decodePng(PictureSource& source, const PhotoRequest&) {
     const std::optional<PhotoHeader> header = readPngHeader(source);
     WholeBytes whole;
-    if (!header || !PhotoFitsBound(header->width, header->height) || !readWhole(source, whole))
+    if (!header || !PhotoFitsBound(header->width, header->height) || !readWhole(source, whole) ||
+        !pngChunksFit(*whole.bytes))
         return std::nullopt;
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
