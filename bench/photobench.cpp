@@ -136,10 +136,11 @@ const std::vector<Encoding>& encodings() {
 // A camera's DNG: the picture as sensor data with a JPEG preview embedded, either of the
 // full size or a reduced one as many cameras write.
 bool writeDng(const QImage& picture, const QString& path, bool fullPreview) {
-    const QImage preview =
-        fullPreview ? picture
-                    : picture.scaled(1024, 1024, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    const QByteArray bytes = MakeMiniDng(picture, preview);
+    DngSpec spec;
+    spec.picture = picture;
+    spec.previewSize =
+        fullPreview ? picture.size() : picture.size().scaled(1024, 1024, Qt::KeepAspectRatio);
+    const QByteArray bytes = MakeDng(spec);
     QFile file(path);
     return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
@@ -561,6 +562,7 @@ void report(const std::vector<Row>& rows, int rounds, const char* title) {
 
 int measureCorpus(const QString& dir, int rounds) {
     similar::PrepareFingerprinting();
+    heif_init(nullptr);
     const Way library{"library", {}};
     std::vector<Row> rows;
     std::vector<Row> preview;

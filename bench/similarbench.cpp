@@ -302,9 +302,10 @@ bool writePhotoCopy(const PhotoCopy& copy, const QImage& image, const QString& p
     if (!copy.program) {
 #ifdef FENWA_BENCH_HAS_DNG
         // The sensor data is the picture itself; the preview a camera embeds is smaller.
-        const QImage preview =
-            image.scaled(1024, 1024, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        const QByteArray bytes = MakeMiniDng(image, preview);
+        DngSpec spec;
+        spec.picture = image;
+        spec.previewSize = image.size().scaled(1024, 1024, Qt::KeepAspectRatio);
+        const QByteArray bytes = MakeDng(spec);
         QFile file(path);
         return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) &&
                file.write(bytes) == bytes.size();
