@@ -396,6 +396,7 @@ QString TfrmMain::statusText(int panel) const {
 
 void TfrmMain::setStatusText(int panel, const QString& text) {
     StatusPanel[size_t(panel)]->setText(text);
+    StatusPanel[size_t(panel)]->setToolTip({}); // a tooltip belongs to the text it explains
 }
 
 void TfrmMain::repaintStatusBar() {
@@ -627,11 +628,22 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     updateTicksNotice();
     lvFiles->setUpdatesEnabled(true);
     QString total = QStringLiteral("Total Files:") + QString::number(lvFilesModel->rowCount());
-    if (duplicateList_ && result->criteria.similar)
+    QString leftOutKinds;
+    if (duplicateList_ && result->criteria.similar) {
+        const SimilarLeftOut& left = result->similarLeftOut;
         total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable, %3 nearly blank)")
-                     .arg(result->similarLeftOut.notPictures)
-                     .arg(result->similarLeftOut.undecodable)
-                     .arg(result->similarLeftOut.nearlyBlank);
+                     .arg(left.notPictures)
+                     .arg(left.undecodable)
+                     .arg(left.nearlyBlank);
+        // Which kinds of file, in the panel's tooltip, so the bar stays short.
+        const char* const reasons[] = {"Not pictures", "Undecodable", "Nearly blank"};
+        for (int r = 0; r < 3; ++r)
+            if (!left.kinds[r].empty())
+                leftOutKinds +=
+                    QStringLiteral("%1%2: %3")
+                        .arg(leftOutKinds.isEmpty() ? "" : "\n", reasons[r],
+                             QString::fromStdString(DescribeLeftOutKinds(left.kinds[r], 8)));
+    }
     setStatusText(1, total);
     if (duplicateList_) {
         repaintStatusBar();
@@ -644,6 +656,8 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
         setStatusText(1, statusText(1) +
                              QStringLiteral("  快取未能寫回 (the cache was not saved): ") +
                              QString::fromLocal8Bit(result->cacheProblem));
+    // Set last: the texts added above keep the counts the tooltip explains.
+    StatusPanel[1]->setToolTip(leftOutKinds);
     repaintStatusBar();
     emit searchFinished();
 }

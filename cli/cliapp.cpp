@@ -32,7 +32,7 @@ namespace {
 const char* const Usage =
     "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
     "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
-    "                                 [--similar [--level 1|2|3]]\n"
+    "                                 [--similar [--level 1|2|3] [--list-left-out]]\n"
     "                                 [--no-subdirs] [--format tsv|csv|json]\n"
     "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
     "                                 DIR...\n"
@@ -47,7 +47,10 @@ const char* const Usage =
     "compared picture against picture, so pages or screenshots that only look alike stay\n"
     "apart; --level 1 is strict, 2 (the default) normal, 3 loose. Files that are no\n"
     "pictures, cannot be decoded or are nearly blank are left out and counted apart on\n"
-    "the error output. The default format prints one line\n"
+    "the error output, with their commonest extensions; --list-left-out also writes\n"
+    "each of them there, one line each: \"left out\", the reason (not a picture,\n"
+    "undecodable, nearly blank) and the path, separated by tabs and escaped as below.\n"
+    "The default format prints one line\n"
     "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
     "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
     "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
@@ -219,6 +222,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     std::optional<actions::KeepRules> keep;
     std::vector<std::string> protect;
     bool markTsv = false;
+    bool listLeftOut = false;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -261,6 +265,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             markTsv = true;
         } else if (!optionsEnded && duplicates && a == "--similar") {
             criteria.similar = true;
+        } else if (!optionsEnded && duplicates && a == "--list-left-out") {
+            listLeftOut = true;
         } else if (!optionsEnded && duplicates && a == "--level" && i + 1 < args.size()) {
             const std::string& v = args[++i];
             if (v != "1" && v != "2" && v != "3") {
@@ -307,6 +313,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
     request.similarLevel = int(level);
+    request.listLeftOut = listLeftOut;
     request.cachePath = similar::SearchCache::defaultPath();
     std::optional<QGuiApplication> app;
     if (criteria.similar) {
@@ -336,12 +343,21 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     if (!result->cacheProblem.empty())
         std::fprintf(err, "fenwa-cli: the cache was not saved: %s\n", result->cacheProblem.c_str());
     const SearchResult& found = *result;
-    if (criteria.similar)
+    if (criteria.similar) {
+        const SimilarLeftOut& left = found.similarLeftOut;
         std::fprintf(err,
                      "fenwa-cli: left out of similar pictures: %zu not pictures, %zu "
                      "that could not be decoded, %zu nearly blank\n",
-                     found.similarLeftOut.notPictures, found.similarLeftOut.undecodable,
-                     found.similarLeftOut.nearlyBlank);
+                     left.notPictures, left.undecodable, left.nearlyBlank);
+        const char* const reasons[] = {"not a picture", "undecodable", "nearly blank"};
+        for (int r = 0; r < 3; ++r)
+            if (!left.kinds[r].empty())
+                std::fprintf(err, "fenwa-cli:   %s: %s\n", reasons[r],
+                             DescribeLeftOutKinds(left.kinds[r], 8).c_str());
+        for (const auto& [path, reason] : left.files)
+            std::fprintf(err, "left out\t%s\t%s\n", reasons[int(reason)],
+                         escapeField(path).c_str());
+    }
     if (!keep) {
         writeRows(found.rows, format, out);
         return 0;

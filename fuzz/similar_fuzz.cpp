@@ -22,8 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return true;
     }();
     (void)prepared;
-    static const char* const names[] = {"f.jpg", "f.gif", "f.bmp", "f.ico", "f.emf", "f.wmf"};
-    const char* name = names[size > 0 ? data[size - 1] % 6 : 0];
+    static const char* const names[] = {"f.jpg",  "f.gif", "f.bmp",  "f.ico", "f.emf",
+                                        "f.wmf",  "f.png", "f.webp", "f.tif", "f.heic",
+                                        "f.avif", "f.jxl", "f.dng"};
+    constexpr size_t count = sizeof names / sizeof names[0];
+    const char* name = names[size > 0 ? data[size - 1] % count : 0];
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     (void)fenwa::similar::ReadPictureBytes(bytes, name, true);
     return 0;

@@ -2,6 +2,7 @@
 #include "JPEGImage.h"
 
 #include "GraphicErrors.h"
+#include "formats/PhotoFormat.h"
 #include "readfile.h"
 
 #include <QPainter>
@@ -71,6 +72,14 @@ quint64 PictureHeaderPixels(const QByteArray& nativePath) {
         // An icon's directory: a size byte of 0 stands for 256.
         const auto side = [&](qsizetype at) { return quint8(head[at]) ? quint8(head[at]) : 256; };
         return area(side(6), side(7));
+    }
+    // The photo kinds read their headers at the offsets they need (a TIFF's directory
+    // may lie at its end), still decoding nothing.
+    if (const fenwa::imaging::PhotoFormat* photo = fenwa::imaging::PhotoFormatFor(
+            nativePath.toStdString(), head.left(fenwa::imaging::PhotoSniffBytes))) {
+        fenwa::imaging::FileSource source(file);
+        if (const std::optional<fenwa::imaging::PhotoHeader> header = photo->readHeader(source))
+            return area(header->width, header->height);
     }
     return 0;
 }

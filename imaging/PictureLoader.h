@@ -32,7 +32,8 @@ struct TPictureLoadResult {
 void EnsureJpeExtension();
 
 // A picture's width times height from its header alone, without decoding: JPEG (as a
-// JPEG picture reads it), GIF, BMP and icons (the first image); 0 for anything else or a
+// JPEG picture reads it), GIF, BMP, icons (the first image) and the photo kinds of
+// formats/PhotoFormat.h (a RAW file's sensor size); 0 for anything else or a
 // header that cannot be read, and for anything but a regular file (a FIFO or device at
 // the name is never waited on).
 quint64 PictureHeaderPixels(const QByteArray& nativePath);

@@ -431,6 +431,58 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
     return out;
 }
 
+void SimilarLeftOut::add(LeftOutReason reason, std::string_view name,
+                         const std::function<std::string()>& path) {
+    ++(reason == LeftOutReason::NotPicture    ? notPictures
+       : reason == LeftOutReason::Undecodable ? undecodable
+                                              : nearlyBlank);
+    const size_t dot = name.rfind('.');
+    std::string_view ext = dot == std::string_view::npos ? std::string_view() : name.substr(dot);
+    // Most extensions are short and already lower case: looked up without a copy.
+    const bool lower =
+        std::none_of(ext.begin(), ext.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    std::map<std::string, size_t, std::less<>>& counts = kinds[int(reason)];
+    if (lower && ext.size() <= 16) {
+        if (auto it = counts.find(ext); it != counts.end())
+            ++it->second;
+        else
+            counts.emplace(std::string(ext), 1);
+    } else {
+        std::string folded(ext.substr(0, 16));
+        for (char& c : folded)
+            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        ++counts[folded];
+    }
+    if (listFiles)
+        files.emplace_back(path(), reason);
+}
+
+std::string DescribeLeftOutKinds(const std::map<std::string, size_t, std::less<>>& kinds,
+                                 size_t most) {
+    std::vector<std::pair<size_t, std::string_view>> byCount;
+    for (const auto& [ext, count] : kinds)
+        byCount.emplace_back(count, ext);
+    std::stable_sort(byCount.begin(), byCount.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::string out;
+    size_t shown = 0;
+    size_t others = 0;
+    for (const auto& [count, ext] : byCount) {
+        if (shown == most) {
+            ++others;
+            continue;
+        }
+        if (!out.empty())
+            out += ", ";
+        out += std::to_string(count) + " " +
+               (ext.empty() ? std::string("without extension") : std::string(ext));
+        ++shown;
+    }
+    if (others > 0)
+        out += " and " + std::to_string(others) + (others == 1 ? " other kind" : " other kinds");
+    return out;
+}
+
 std::vector<uint32_t> FindDuplicates(FileRecordStore& hidden, const Criteria& ticked,
                                      const ContentCheckOptions& options, SimilarLeftOut* leftOut) {
     const Criteria candidates = candidateCriteria(ticked);

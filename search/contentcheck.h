@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,12 +77,29 @@ struct ContentCheckOptions {
     std::function<void()> beforeFingerprinting;
 };
 
+// Why a similarity split left a file out of every group.
+enum class LeftOutReason : uint8_t { NotPicture, Undecodable, NearlyBlank };
+
 // The rows a similarity split left out of every group.
 struct SimilarLeftOut {
     size_t notPictures = 0; // files whose names are no picture's
     size_t undecodable = 0; // pictures that could not be decoded
     size_t nearlyBlank = 0; // pictures too nearly blank to compare
+    // For each reason, the extensions of the files (lower case with the dot, "" for a
+    // name without one) and how many had each.
+    std::map<std::string, size_t, std::less<>> kinds[3];
+    // Every file left out, by full path, in list order within each reason; collected
+    // only when listFiles is set before the split.
+    bool listFiles = false;
+    std::vector<std::pair<std::string, LeftOutReason>> files;
+
+    void add(LeftOutReason reason, std::string_view name, const std::function<std::string()>& path);
 };
+
+// "12 .mp4, 8 .txt and 3 other kinds" style: the `most` commonest kinds, commonest
+// first, the rest counted.
+std::string DescribeLeftOutKinds(const std::map<std::string, size_t, std::less<>>& kinds,
+                                 size_t most);
 
 // The bytes hashed at each end of a file for the partial hash. A file of at most twice
 // this size is read whole at once and its full hash serves as the partial one.

@@ -60,6 +60,7 @@ SearchOutcome runWith(const SearchRequest& request, const SearchTools& tools, Se
         options.cache = tools.contentCache.get();
         options.similar = tools.similar.get();
         options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
+        outcome.similarLeftOut.listFiles = request.listLeftOut;
         const std::vector<uint32_t> order =
             FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
         outcome.rows.appendRows(hidden, order);

@@ -66,6 +66,8 @@ struct SearchRequest {
     Criteria criteria;
     int similarLevel = 1;  // the level picked (Strict 0, Normal 1, Loose 2)
     std::string cachePath; // the file kept between searches; empty: none
+    // With Similar ticked: keep the path of every file left out of the groups.
+    bool listLeftOut = false;
     // Makes the tools from the request (see EquipSearch, which fills this in).
     std::function<SearchTools(const SearchRequest&)> tools;
 };

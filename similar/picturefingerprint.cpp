@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QPainter>
 #include <csetjmp>
+#include <cstring>
 
 #include "DibBitmap.h"
 #include "GifRegistration.h"
@@ -11,6 +12,7 @@
 #include "PictureHolder.h"
 #include "PictureLoader.h"
 #include "fingerprint.h"
+#include "formats/PhotoFormat.h"
 #include "likeness.h"
 #include "readfile.h"
 
@@ -162,13 +164,56 @@ bool decodeJpeg(const QByteArray& bytes, bool colour, Pixels& out) {
     return ok;
 }
 
+// A photo kind decoded by its own library, as small as the fingerprint allows (a RAW
+// file's preview, a HEIF thumbnail, WebP scaled while decoding). The orientation is left
+// as stored, as for JPEG: the fingerprint compares every turn.
+bool decodePhoto(const imaging::PhotoFormat& format, imaging::PictureSource& source, Pixels& out) {
+    std::optional<imaging::PhotoImage> photo = format.decode(source, {MinShortSide});
+    if (!photo || photo->image.isNull())
+        return false;
+    const QImage& image = photo->image;
+    out.width = image.width();
+    out.height = image.height();
+    if (image.format() == QImage::Format_Grayscale8) {
+        out.channels = 1;
+        out.samples.resize(size_t(out.width) * size_t(out.height));
+        for (int y = 0; y < out.height; ++y)
+            std::memcpy(out.samples.data() + size_t(y) * size_t(out.width), image.constScanLine(y),
+                        size_t(out.width));
+        return true;
+    }
+    // Transparency is seen on white, as the picture is shown.
+    QImage rgb = image.hasAlphaChannel() ? QImage() : image.convertToFormat(QImage::Format_RGB888);
+    if (rgb.isNull()) {
+        rgb = QImage(image.size(), QImage::Format_RGB888);
+        rgb.fill(Qt::white);
+        QPainter painter(&rgb);
+        painter.drawImage(0, 0, image);
+    }
+    out.channels = 3;
+    out.samples.resize(size_t(out.width) * size_t(out.height) * 3);
+    for (int y = 0; y < out.height; ++y)
+        std::memcpy(out.samples.data() + size_t(y) * size_t(out.width) * 3, rgb.constScanLine(y),
+                    size_t(out.width) * 3);
+    return true;
+}
+
 template <class Load>
 PictureReading readPicture(const QByteArray& bytes, const QByteArray& nativeName, bool withPrint,
-                           Load&& load) {
+                           Load&& load, imaging::PictureSource* photoSource = nullptr,
+                           const imaging::PhotoFormat* photo = nullptr) {
     PictureReading reading;
     Pixels pixels;
-    if (bytes.startsWith("\xFF\xD8")) {
+    if (photo && photoSource) {
+        if (!decodePhoto(*photo, *photoSource, pixels))
+            return reading;
+    } else if (bytes.startsWith("\xFF\xD8")) {
         if (!decodeJpeg(bytes, true, pixels))
+            return reading;
+    } else if (const imaging::PhotoFormat* format = imaging::PhotoFormatFor(
+                   nativeName.toStdString(), bytes.left(imaging::PhotoSniffBytes))) {
+        imaging::BytesSource source(bytes);
+        if (!decodePhoto(*format, source, pixels))
             return reading;
     } else {
         std::optional<Pixels> other = loadOther(nativeName, load);
@@ -225,11 +270,24 @@ PictureReading ReadPictureBytes(const QByteArray& bytes, const std::string& name
 }
 
 PictureReading ReadPictureFile(const std::string& path, bool withPrint) {
-    // Read once from one non-blocking open, and every kind decodes those bytes: a FIFO or
-    // device swapped in for the picture is refused at once, not waited on by a reader.
+    // Opened once without blocking: a FIFO or device swapped in for the picture is
+    // refused at once, not waited on by a reader. The photo kinds read the open file at
+    // the offsets their library asks for (a RAW file's preview without its sensor data);
+    // every other kind decodes the whole file's bytes.
+    platform::RegularFile file;
+    if (file.open(path) != platform::ReadFileError::None || file.size() > MaxPictureFileBytes)
+        return {};
     QByteArray bytes;
-    if (platform::readRegularFile(path, MaxPictureFileBytes, bytes) !=
-        platform::ReadFileError::None)
+    if (file.readSome(bytes, imaging::PhotoSniffBytes) != platform::ReadFileError::None)
+        return {};
+    if (!bytes.startsWith("\xFF\xD8"))
+        if (const imaging::PhotoFormat* photo = imaging::PhotoFormatFor(path, bytes)) {
+            imaging::FileSource source(file);
+            return readPicture(
+                bytes, QByteArray::fromStdString(path), withPrint, [](TGraphic&) {}, &source,
+                photo);
+        }
+    if (file.readRest(bytes, MaxPictureFileBytes) != platform::ReadFileError::None)
         return {};
     return ReadPictureBytes(bytes, path, withPrint);
 }

@@ -33,6 +33,10 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
                         SimilarLeftOut* leftOut, const RowPrintKeeper& keep) {
     const int threshold = LevelThreshold(level);
     SimilarLeftOut counts;
+    counts.listFiles = leftOut && leftOut->listFiles;
+    const auto leave = [&](uint32_t row, LeftOutReason reason) {
+        counts.add(reason, hidden.name(row), [&] { return hidden.fullPath(row); });
+    };
     // The groups of `order`, and its pictures.
     std::vector<size_t> groupStarts;
     std::vector<uint32_t> pictures;
@@ -42,7 +46,7 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
         if (IsImageName(hidden.name(order[p])))
             pictures.push_back(order[p]);
         else
-            ++counts.notPictures;
+            leave(order[p], LeftOutReason::NotPicture);
     }
     groupStarts.push_back(order.size());
     const auto cancelled = [&] { return options.stop && options.stop->load(); };
@@ -85,9 +89,9 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
         if (readings[i].fingerprinted())
             pictureOf[pictures[i]] = uint32_t(i);
         else if (readings[i].outcome == PictureOutcome::NearlyBlank)
-            ++counts.nearlyBlank;
+            leave(pictures[i], LeftOutReason::NearlyBlank);
         else
-            ++counts.undecodable;
+            leave(pictures[i], LeftOutReason::Undecodable);
     }
 
     // Each group's fingerprinted pictures. Leaders are tried largest file first: the
@@ -178,7 +182,7 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
             // Could not be decoded again: it takes no part.
             candidate[i] = 0;
             pictureOf[pictures[i]] = NoPicture;
-            ++counts.undecodable;
+            leave(pictures[i], LeftOutReason::Undecodable);
         }
 
     std::vector<uint32_t> out;

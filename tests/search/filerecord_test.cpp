@@ -1,6 +1,7 @@
 #include <cctype>
 #include <gtest/gtest.h>
 
+#include "contentcheck.h"
 #include "filerecord.h"
 
 using namespace fenwa;
@@ -118,4 +119,15 @@ TEST(FileRecordStore, JoiningStoresKeepsEachRowsContentHash) {
     EXPECT_EQ(*store.contentHash(2), (ContentHash{3, 4}));
     EXPECT_EQ(store.contentHash(3), nullptr);
     EXPECT_EQ(store.fullPath(2), "/b/three");
+}
+
+TEST(SimilarLeftOut, KindsAreCountedCaseFoldedAndDescribedCommonestFirst) {
+    SimilarLeftOut left;
+    for (const char* name : {"a.MP4", "b.mp4", "c.txt", "README", "d.pdf", "e.mp4", "f.doc"})
+        left.add(LeftOutReason::NotPicture, name, [] { return std::string(); });
+    EXPECT_EQ(left.notPictures, 7u);
+    EXPECT_TRUE(left.files.empty()) << "paths are kept only when asked for";
+    EXPECT_EQ(DescribeLeftOutKinds(left.kinds[0], 2),
+              "3 .mp4, 1 without extension and 3 other kinds");
+    EXPECT_EQ(DescribeLeftOutKinds(left.kinds[0], 1), "3 .mp4 and 4 other kinds");
 }

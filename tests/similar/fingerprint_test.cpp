@@ -403,11 +403,24 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
     };
     using Groups = std::vector<std::vector<std::string>>;
     request.criteria.similar = true;
+    request.listLeftOut = true;
     fenwa::SearchOutcome found = fenwa::RunSearch(request);
     EXPECT_EQ(groupsOf(found), (Groups{{"a.jpg", "sub/a.jpg"}, {"b.jpg", "sub/c.jpg"}}));
-    EXPECT_EQ(found.similarLeftOut.notPictures, 1u);
-    EXPECT_EQ(found.similarLeftOut.undecodable, 1u);
-    EXPECT_EQ(found.similarLeftOut.nearlyBlank, 1u);
+    const fenwa::SimilarLeftOut& left = found.similarLeftOut;
+    EXPECT_EQ(left.notPictures, 1u);
+    EXPECT_EQ(left.undecodable, 1u);
+    EXPECT_EQ(left.nearlyBlank, 1u);
+    // Each file left out is named with its reason, and counted by its kind.
+    std::vector<std::pair<std::string, fenwa::LeftOutReason>> named;
+    for (const auto& [path, reason] : left.files)
+        named.emplace_back(QFileInfo(QString::fromStdString(path)).fileName().toStdString(),
+                           reason);
+    std::sort(named.begin(), named.end());
+    using R = fenwa::LeftOutReason;
+    EXPECT_EQ(named, (decltype(named){{"blank.bmp", R::NearlyBlank},
+                                      {"broken.jpg", R::Undecodable},
+                                      {"notes.txt", R::NotPicture}}));
+    EXPECT_EQ(fenwa::DescribeLeftOutKinds(left.kinds[int(R::NotPicture)], 3), "1 .txt");
 
     request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
