@@ -206,6 +206,8 @@ std::optional<PhotoImage> decodeJxl(PictureSource& source, const PhotoRequest&) 
             JXL_DEC_SUCCESS)
         return std::nullopt;
     JxlDecoderSetKeepOrientation(decoder.get(), JXL_TRUE);
+    // ARGB32 holds straight alpha.
+    JxlDecoderSetUnpremultiplyAlpha(decoder.get(), JXL_TRUE);
     Input input(source, 1 << 20);
     JxlBasicInfo info{};
     PhotoImage photo;

@@ -235,40 +235,38 @@ TEST(PhotoHeif, ASmallRequestGetsTheThumbnail) {
     }
 }
 
-TEST(PhotoHeifJxlAlpha, TransparencyIsKept) {
-    QImage original = scene(320, 240).convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < original.height(); ++y)
-        for (int x = 0; x < original.width(); ++x)
-            if (x < 160)
-                original.setPixel(x, y, original.pixel(x, y) & 0x80FFFFFF);
-    for (const char* kind : {"heic", "jxl"}) {
-        const QByteArray bytes = EncodePhoto(original, kind);
-        ASSERT_FALSE(bytes.isEmpty()) << kind;
+// Transparency comes as ARGB32 (half-transparent on the left), a grey JPEG XL as grey.
+TEST(PhotoHeifJxl, AlphaAndGreyPictures) {
+    QImage translucent = scene(320, 240).convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < translucent.height(); ++y)
+        for (int x = 0; x < 160; ++x)
+            translucent.setPixel(x, y, translucent.pixel(x, y) & 0x80FFFFFF);
+    const QImage grey = scene(320, 240).convertToFormat(QImage::Format_Grayscale8);
+    const struct {
+        const char* kind;
+        const QImage& picture;
+        QImage::Format format;
+    } cases[] = {{"heic", translucent, QImage::Format_ARGB32},
+                 {"jxl", translucent, QImage::Format_ARGB32},
+                 {"jxl", grey, QImage::Format_Grayscale8}};
+    for (const auto& c : cases) {
+        const QByteArray bytes = EncodePhoto(c.picture, c.kind);
+        ASSERT_FALSE(bytes.isEmpty()) << c.kind;
         BytesSource source(bytes);
-        const std::optional<PhotoImage> photo = formatOf(kind).decode(source, {});
-        ASSERT_TRUE(photo) << kind;
-        EXPECT_EQ(photo->image.format(), QImage::Format_ARGB32) << kind;
-        EXPECT_NEAR(qAlpha(photo->image.pixel(40, 100)), 0x80, 2) << kind;
-        EXPECT_EQ(qAlpha(photo->image.pixel(280, 100)), 0xFF) << kind;
-        EXPECT_LT(meanDifference(photo->image, original), 4.0) << kind;
+        const std::optional<PhotoImage> photo = formatOf(c.kind).decode(source, {});
+        ASSERT_TRUE(photo) << c.kind;
+        EXPECT_EQ(photo->image.format(), c.format) << c.kind;
+        EXPECT_LT(meanDifference(photo->image, c.picture), 4.0) << c.kind;
+        EXPECT_NEAR(qAlpha(photo->image.pixel(40, 100)), qAlpha(c.picture.pixel(40, 100)), 2);
     }
 }
 
-TEST(PhotoJxl, GreyStaysGrey) {
-    const QImage original = scene(200, 150).convertToFormat(QImage::Format_Grayscale8);
-    const QByteArray bytes = EncodePhoto(original, "jxl");
-    ASSERT_FALSE(bytes.isEmpty());
-    BytesSource source(bytes);
-    const std::optional<PhotoImage> photo = JxlFormat().decode(source, {});
-    ASSERT_TRUE(photo);
-    EXPECT_EQ(photo->image.format(), QImage::Format_Grayscale8);
-    EXPECT_LT(meanDifference(photo->image, original), 3.0);
-}
-
-// A picture turned in the file comes out upright, turned once: an AVIF with a rotation
-// box and an EXIF orientation too (as phones write both), and a JPEG XL whose
-// codestream carries the orientation of the JPEG it came from. The EXIF date comes along.
-TEST(PhotoHeifJxl, TurnedPicturesAreShownUpright) {
+// A picture turned in the file is shown upright, and turned once: an AVIF with a
+// rotation box and an EXIF orientation too (phones write both), and a JPEG XL whose
+// codestream carries the orientation of the JPEG it came from. In a HEIF file only its
+// own boxes turn the picture: heif-enc 1.15 copies a JPEG's EXIF orientation without
+// turning, and the picture is shown as stored. The EXIF date comes along each time.
+TEST(PhotoHeifJxl, TurnedPicturesAndCaptureTimes) {
     const QImage original = scene(640, 480);
     const QImage upright = OrientedImage(original, 6);
     const QByteArray exif = QByteArray(4, '\0') + exifTiff(6, Date);
@@ -277,6 +275,7 @@ TEST(PhotoHeifJxl, TurnedPicturesAreShownUpright) {
         QByteArray bytes;
         QSize header;
         int orientation;
+        const QImage& shown;
     } cases[] = {
         {"avif",
          EncodeWithTool(original, "avifenc", "avif",
@@ -288,14 +287,24 @@ TEST(PhotoHeifJxl, TurnedPicturesAreShownUpright) {
                                                "--exif", exifPath, in,       out};
                         }),
          {480, 640},
-         1},
+         1,
+         upright},
         {"jxl",
          encodeFromJpeg(original, 6, Date, "cjxl", "jxl",
                         [](auto& in, auto& out) {
                             return QStringList{in, out};
                         }),
          {640, 480},
-         6},
+         6,
+         upright},
+        {"heic",
+         encodeFromJpeg(original, 6, Date, "heif-enc", "heic",
+                        [](auto& in, auto& out) {
+                            return QStringList{in, "-o", out};
+                        }),
+         {640, 480},
+         1,
+         original},
     };
     for (const auto& c : cases) {
         ASSERT_FALSE(c.bytes.isEmpty()) << c.kind;
@@ -306,28 +315,15 @@ TEST(PhotoHeifJxl, TurnedPicturesAreShownUpright) {
         EXPECT_EQ(header->orientation, c.orientation) << c.kind;
         if (exifDatesRead()) {
             EXPECT_EQ(header->captureTime, Date) << c.kind;
+        } else {
+            std::fprintf(stderr, "ReadExifBlock does not read dates yet: not checked\n");
         }
 
         TPhotoGraphic graphic(formatOf(c.kind));
         graphic.loadFromBytes(c.bytes);
-        EXPECT_EQ(graphic.width(), 480) << c.kind;
-        EXPECT_EQ(graphic.height(), 640) << c.kind;
-        EXPECT_LT(meanDifference(graphic.decoded(), upright), 6.0) << c.kind;
+        EXPECT_EQ(QSize(graphic.width(), graphic.height()), c.shown.size()) << c.kind;
+        EXPECT_LT(meanDifference(graphic.decoded(), c.shown), 6.0) << c.kind;
     }
-}
-
-TEST(PhotoHeif, CaptureTimeFromTheExifOfTheJpegItCameFrom) {
-    if (!exifDatesRead())
-        GTEST_SKIP() << "ReadExifBlock does not read dates yet";
-    const QByteArray bytes =
-        encodeFromJpeg(scene(320, 240), 1, Date, "heif-enc", "heic", [](auto& in, auto& out) {
-            return QStringList{in, "-o", out};
-        });
-    ASSERT_FALSE(bytes.isEmpty());
-    BytesSource source(bytes);
-    const std::optional<PhotoHeader> header = HeifFormat().readHeader(source);
-    ASSERT_TRUE(header);
-    EXPECT_EQ(header->captureTime, Date);
 }
 
 TEST(PhotoHeif, LoadedThroughThePictureHolderAtTheScales) {
