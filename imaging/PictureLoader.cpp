@@ -3,6 +3,7 @@
 
 #include "GraphicErrors.h"
 #include "formats/PhotoFormat.h"
+#include "formats/PhotoGraphic.h"
 #include "readfile.h"
 
 #include <QPainter>
@@ -166,6 +167,8 @@ TDibBitmap PictureBitmap(const TPicture& picture) {
         return jpeg->bitmap();
     if (auto* raster = dynamic_cast<TBitmapGraphic*>(graphic))
         return DibFromImage(raster->image());
+    if (auto* photo = dynamic_cast<TPhotoGraphic*>(graphic))
+        return DibFromImage(photo->decoded());
     const int width = graphic->width();
     const int height = graphic->height();
     if (!TDibBitmap::fitsBound(width, height, 24))
