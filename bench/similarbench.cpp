@@ -8,9 +8,13 @@
 // same threads.
 //
 //   fenwa-bench-similar [--threads N] [--speed] PICTURE...   (--speed: the speed part only)
-//   fenwa-bench-similar --write-corpus DIR [--kinds required|all] PICTURE...
+//   fenwa-bench-similar --write-corpus DIR [--kinds required|all|none]
+//                       [--formats png,tiff,webp,heic,avif,jxl,dng] PICTURE...
 //       the labelled corpus, with DIR/labels.tsv: file, source, kind, class; with
-//       `--kinds required` only the originals and the copies every level must find
+//       `--kinds required` only the originals and the copies every level must find, with
+//       `--kinds none` only the originals; `--formats` adds a copy at 70% in each photo
+//       kind named, written by Debian's encoders (child processes), and "dng": a DNG of
+//       the picture with a reduced JPEG preview, as cameras write them
 //   fenwa-bench-similar --corpus DIR  the accuracy part over a written corpus
 //   fenwa-bench-similar --index [N...] [--threads T]
 //       grouping N (default 100,000 and 1,000,000) made-up fingerprints at each level on
@@ -27,6 +31,7 @@
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTransform>
@@ -45,6 +50,10 @@
 #include <unordered_map>
 
 #include "JpegCodec.h"
+#if __has_include("minidng.h")
+#include "minidng.h"
+#define FENWA_BENCH_HAS_DNG 1
+#endif
 #include "benchsupport.h"
 #include "fingerprint.h"
 #include "likeness.h"
@@ -252,10 +261,85 @@ QString labelOf(const QString& path) {
     return stem;
 }
 
+// The photo kinds' copies: the picture at 70%, encoded by the encoder Debian ships.
+struct PhotoCopy {
+    const char* format; // as --formats names it, and the file's extension
+    const char* name;
+    const char* program;
+    std::function<QStringList(const QString& in, const QString& out)> arguments;
+};
+
+const std::vector<PhotoCopy>& photoCopies() {
+    static const std::vector<PhotoCopy> list = {
+        {"png", "PNG 70%", "convert",
+         [](auto& in, auto& out) {
+             return QStringList{in, out};
+         }},
+        {"tiff", "TIFF 70%", "convert",
+         [](auto& in, auto& out) {
+             return QStringList{in, "-compress", "lzw", out};
+         }},
+        {"webp", "WebP 70%", "cwebp",
+         [](auto& in, auto& out) { return QStringList{"-quiet", "-q", "90", in, "-o", out}; }},
+        {"heic", "HEIC 70%", "heif-enc",
+         [](auto& in, auto& out) {
+             return QStringList{"-q", "85", in, "-o", out};
+         }},
+        {"avif", "AVIF 70%", "avifenc",
+         [](auto& in, auto& out) {
+             return QStringList{"-s", "8", in, out};
+         }},
+        {"jxl", "JPEG XL 70%", "cjxl",
+         [](auto& in, auto& out) {
+             return QStringList{"-q", "90", in, out};
+         }},
+        {"dng", "DNG preview", nullptr, {}},
+    };
+    return list;
+}
+
+bool writePhotoCopy(const PhotoCopy& copy, const QImage& image, const QString& path) {
+    if (!copy.program) {
+#ifdef FENWA_BENCH_HAS_DNG
+        // The sensor data is the picture itself; the preview a camera embeds is smaller.
+        DngSpec spec;
+        spec.picture = image;
+        spec.previewSize = image.size().scaled(1024, 1024, Qt::KeepAspectRatio);
+        const QByteArray bytes = MakeDng(spec);
+        QFile file(path);
+        return !bytes.isEmpty() && file.open(QIODevice::WriteOnly) &&
+               file.write(bytes) == bytes.size();
+#else
+        std::fprintf(stderr, "this build has no DNG writer\n");
+        return false;
+#endif
+    }
+    QTemporaryDir work;
+    const QString in = work.filePath("in.png");
+    const QImage smaller = image.scaled(image.width() * 7 / 10, image.height() * 7 / 10,
+                                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!work.isValid() || !smaller.save(in, "PNG", 10))
+        return false;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(copy.program, copy.arguments(in, path));
+    if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        std::fprintf(stderr, "%s failed: %s\n", copy.program, process.readAll().constData());
+        return false;
+    }
+    return true;
+}
+
+// Which of the variants a corpus holds besides the originals.
+enum class KindSet { All, Required, None };
+
 // Writes every variant of every source into `dir` with DIR/labels.tsv: file, source,
 // variant, role. Look-alikes are sources of their own ("Elephants/left part"). With
-// `requiredOnly`, only the original and the copies every level must find.
-bool writeCorpus(const QString& dir, const QStringList& sources, bool requiredOnly = false) {
+// KindSet::Required, only the original and the copies every level must find; with
+// KindSet::None, the original alone. `formats` adds the photo kinds' copies.
+bool writeCorpus(const QString& dir, const QStringList& sources, KindSet set = KindSet::All,
+                 const QStringList& formats = {}) {
     QDir().mkpath(dir);
     QFile labels(QDir(dir).filePath("labels.tsv"));
     if (!labels.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -290,7 +374,9 @@ bool writeCorpus(const QString& dir, const QStringList& sources, bool requiredOn
                         : image.scaledToHeight(1920, Qt::SmoothTransformation);
         const QString label = labelOf(source);
         for (size_t k = 0; k < kinds.size(); ++k) {
-            if (requiredOnly && kinds[k].role != Role::Original && kinds[k].role != Role::Required)
+            if (kinds[k].role != Role::Original &&
+                (set == KindSet::None ||
+                 (set == KindSet::Required && kinds[k].role != Role::Required)))
                 continue;
             // No spaces in names: the peers' outputs are lists split at spaces.
             const QString file =
@@ -308,6 +394,21 @@ bool writeCorpus(const QString& dir, const QStringList& sources, bool requiredOn
             labels.write(QString("%1\t%2\t%3\t%4\n")
                              .arg(file, owner, kinds[k].name, roleName(kinds[k].role))
                              .toUtf8());
+        }
+        const std::vector<PhotoCopy>& copies = photoCopies();
+        for (size_t c = 0; c < copies.size(); ++c) {
+            if (!formats.contains(copies[c].format))
+                continue;
+            const QString file = QString("%1-%2.%3")
+                                     .arg(written++, 5, 10, QChar('0'))
+                                     .arg(kinds.size() + c)
+                                     .arg(copies[c].format);
+            if (!writePhotoCopy(copies[c], image, QDir(dir).filePath(file))) {
+                std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+                return false;
+            }
+            labels.write(
+                QString("%1\t%2\t%3\trequired\n").arg(file, label, copies[c].name).toUtf8());
         }
     }
     return true;
@@ -821,20 +922,31 @@ int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
     PrepareFingerprinting();
     if (argc >= 3 && std::string(argv[1]) == "--write-corpus") {
-        QStringList sources;
-        bool requiredOnly = false;
+        QStringList sources, formats;
+        KindSet set = KindSet::All;
         for (int i = 3; i < argc; ++i) {
             const std::string a = argv[i];
-            if (a == "--kinds" && i + 1 < argc &&
-                (argv[i + 1] == std::string("required") || argv[i + 1] == std::string("all")))
-                requiredOnly = argv[++i] == std::string("required");
-            else if (a == "--kinds") {
-                std::fprintf(stderr, "--kinds takes required or all\n");
+            const std::string next = i + 1 < argc ? argv[i + 1] : "";
+            if (a == "--kinds" && (next == "required" || next == "all" || next == "none")) {
+                set = next == "required" ? KindSet::Required
+                      : next == "none"   ? KindSet::None
+                                         : KindSet::All;
+                ++i;
+            } else if (a == "--kinds") {
+                std::fprintf(stderr, "--kinds takes required, all or none\n");
                 return 1;
+            } else if (a == "--formats" && i + 1 < argc) {
+                formats = QString::fromLocal8Bit(argv[++i]).split(',', Qt::SkipEmptyParts);
+                for (const QString& f : formats)
+                    if (std::none_of(photoCopies().begin(), photoCopies().end(),
+                                     [&](const PhotoCopy& c) { return f == c.format; })) {
+                        std::fprintf(stderr, "--formats: unknown kind %s\n", qPrintable(f));
+                        return 1;
+                    }
             } else
                 sources << QString::fromLocal8Bit(argv[i]);
         }
-        return writeCorpus(QString::fromLocal8Bit(argv[2]), sources, requiredOnly) ? 0 : 1;
+        return writeCorpus(QString::fromLocal8Bit(argv[2]), sources, set, formats) ? 0 : 1;
     }
     if (argc == 3 && std::string(argv[1]) == "--crops") {
         scoreCrops(QString::fromLocal8Bit(argv[2]));
