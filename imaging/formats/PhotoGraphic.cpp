@@ -68,10 +68,12 @@ const QImage& TPhotoGraphic::decoded() {
     if (!photo || photo->image.isNull())
         throw EInvalidGraphic(std::string("cannot decode ") + format_.kind + " picture");
     QImage image = std::move(photo->image);
-    // A larger reduction than asked for is brought to the size of the scale; a camera's
-    // preview that is smaller than its sensor stays as it is.
-    if (image.width() > target.width() && image.height() > target.height())
-        image = ScaleImageSmoothly(image, image.size().scaled(target, Qt::KeepAspectRatio));
+    // A larger reduction than asked for is brought to the size of the scale (a decoder's
+    // rounding may leave one side a pixel over); a camera's preview that is smaller than
+    // its sensor stays as it is.
+    if (image.width() >= target.width() && image.height() >= target.height() &&
+        image.size() != target)
+        image = ScaleImageSmoothly(image, target);
     image_ = fenwa::imaging::OrientedImage(image, photo->orientation);
     return image_;
 }
