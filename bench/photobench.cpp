@@ -437,7 +437,8 @@ Decoded oursDecode(const QString& path) {
     if (!format)
         return {};
     imaging::FileSource source(file);
-    const std::optional<imaging::PhotoImage> photo = format->decode(source, {NeededShortSide});
+    const std::optional<imaging::PhotoImage> photo =
+        format->decode(source, {NeededShortSide, false});
     if (!photo || photo->image.isNull())
         return {};
     return {photo->image.width(), photo->image.height()};

@@ -234,7 +234,8 @@ void reducePhoto(const QImage& source, Pixels& out) {
 // file's preview, a HEIF thumbnail, WebP scaled while decoding). The orientation is left
 // as stored, as for JPEG: the fingerprint compares every turn.
 bool decodePhoto(const imaging::PhotoFormat& format, imaging::PictureSource& source, Pixels& out) {
-    std::optional<imaging::PhotoImage> photo = format.decode(source, {MinShortSide});
+    std::optional<imaging::PhotoImage> photo =
+        format.decode(source, {.minShortSide = MinShortSide, .ownThreads = false});
     if (!photo || photo->image.isNull())
         return false;
     reducePhoto(photo->image, out);

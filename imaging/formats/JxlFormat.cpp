@@ -196,14 +196,15 @@ bool decoderFitsBound(const JxlBasicInfo& info) {
     return int64_t(info.xsize) * info.ysize * channels * 4 <= MaxDecoderBytes;
 }
 
-std::optional<PhotoImage> decodeJxl(PictureSource& source, const PhotoRequest&) try {
+std::optional<PhotoImage> decodeJxl(PictureSource& source, const PhotoRequest& request) try {
     Decoder decoder(JxlDecoderCreate(nullptr));
-    std::unique_ptr<void, RunnerDestroy> runner(JxlResizableParallelRunnerCreate(nullptr));
-    if (!decoder || !runner ||
+    std::unique_ptr<void, RunnerDestroy> runner(
+        request.ownThreads ? JxlResizableParallelRunnerCreate(nullptr) : nullptr);
+    if (!decoder || (request.ownThreads && !runner) ||
         JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING |
                                                      JXL_DEC_FULL_IMAGE) != JXL_DEC_SUCCESS ||
-        JxlDecoderSetParallelRunner(decoder.get(), JxlResizableParallelRunner, runner.get()) !=
-            JXL_DEC_SUCCESS)
+        (runner && JxlDecoderSetParallelRunner(decoder.get(), JxlResizableParallelRunner,
+                                               runner.get()) != JXL_DEC_SUCCESS))
         return std::nullopt;
     JxlDecoderSetKeepOrientation(decoder.get(), JXL_TRUE);
     // ARGB32 holds straight alpha.
@@ -232,7 +233,7 @@ std::optional<PhotoImage> decodeJxl(PictureSource& source, const PhotoRequest&) 
             const uint32_t threads =
                 std::min<uint32_t>(JxlResizableParallelRunnerSuggestThreads(info.xsize, info.ysize),
                                    std::max(1u, std::thread::hardware_concurrency()));
-            if (threads > 1)
+            if (runner && threads > 1)
                 JxlResizableParallelRunnerSetThreads(runner.get(), threads);
             break;
         }

@@ -91,6 +91,10 @@ struct PhotoRequest {
     // pixels (0: the full picture), taking the fastest way its format offers: an
     // embedded preview or thumbnail, or decoding at a reduced scale.
     int minShortSide = 0;
+    // Whether the decoder may spread one picture over threads of its own: yes for the
+    // one picture a window shows, no for a search, which already decodes a picture on
+    // every core.
+    bool ownThreads = true;
 };
 
 struct PhotoImage {
