@@ -30,9 +30,9 @@ public:
     // Does the work a first draw would do (decoding), so that its failure can be
     // handled where the picture is loaded rather than in a paint event.
     virtual void prepareForDraw() {}
-    // Kinds that can decode reduced (the photo kinds) do so at the JPEG scales; a JPEG
-    // picture has its own setScale, and other kinds are always whole.
-    virtual void setReducedScale(TJPEGScale) {}
+    // The photo kinds take the JPEG picture's scale and grey output (a JPEG picture has
+    // setters of its own); other kinds are always whole and in colour.
+    virtual void setPhotoDecoding(TJPEGScale, bool /*grayscale*/) {}
 
     // Raised after the picture's content or settings changed.
     std::function<void()> OnChange;

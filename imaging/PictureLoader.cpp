@@ -121,7 +121,7 @@ TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePa
                 jpeg->setPerformance(settings.performance);
                 jpeg->ProgressiveDisplay = settings.progressiveDisplay;
             } else if (TGraphic* graphic = picture.graphic()) {
-                graphic->setReducedScale(settings.scale);
+                graphic->setPhotoDecoding(settings.scale, settings.grayscale);
             }
             // For a JPEG picture at a reduced scale this reads the header again.
             result.width = picture.width();

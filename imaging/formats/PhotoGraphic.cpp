@@ -49,10 +49,11 @@ int TPhotoGraphic::height() {
     return OrientedSize(targetSize(), header_.orientation).height();
 }
 
-void TPhotoGraphic::setReducedScale(TJPEGScale scale) {
-    if (scale == scale_)
+void TPhotoGraphic::setPhotoDecoding(TJPEGScale scale, bool grayscale) {
+    if (scale == scale_ && grayscale == grayscale_)
         return;
     scale_ = scale;
+    grayscale_ = grayscale;
     image_ = QImage();
     scaled_ = QImage();
     changed();
@@ -74,6 +75,8 @@ const QImage& TPhotoGraphic::decoded() {
     if (image.width() >= target.width() && image.height() >= target.height() &&
         image.size() != target)
         image = ScaleImageSmoothly(image, target);
+    if (grayscale_ && image.format() != QImage::Format_Grayscale8)
+        image = image.convertToFormat(QImage::Format_Grayscale8);
     image_ = fenwa::imaging::OrientedImage(image, photo->orientation);
     return image_;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The picture kind for the photo formats (PNG, WebP, TIFF, HEIF/AVIF, JPEG XL, camera
 // RAW). Like a JPEG picture it keeps the file's bytes, learns its size from the header
-// at load, and decodes only when first drawn, at the reduced scale it is given: a
+// at load, and decodes only when first drawn, at the reduced scale it is given and in
+// grey when asked (as the slides ask of every JPEG picture): a
 // reduced picture is decoded the fastest way the format offers and brought to the size
 // a JPEG picture would have at that scale. The EXIF orientation is applied after
 // decoding, and width() and height() give the turned size before any decoding.
@@ -26,7 +27,7 @@ public:
     void draw(QPainter& painter, const QRect& dest) override;
     // Decodes now; throws EInvalidGraphic when the pixels cannot be decoded.
     void prepareForDraw() override { decoded(); }
-    void setReducedScale(TJPEGScale scale) override;
+    void setPhotoDecoding(TJPEGScale scale, bool grayscale) override;
 
     TJPEGScale scale() const { return scale_; }
     const fenwa::imaging::PhotoFormat& format() const { return format_; }
@@ -41,6 +42,7 @@ private:
     QByteArray bytes_;
     fenwa::imaging::PhotoHeader header_;
     TJPEGScale scale_ = jsFullSize;
+    bool grayscale_ = false;
     QImage image_;
     QImage scaled_;
 };

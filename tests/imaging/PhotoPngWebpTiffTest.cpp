@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <tuple>
 
 #include "encodedphoto.h"
 #include "madeupphoto.h"
@@ -433,12 +434,16 @@ TEST(PhotoKinds, PictureFilesLoadAtFullAndEighthScale) {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(EncodePhoto(picture, kind));
         file.close();
-        for (const auto& [scale, size] :
-             {std::pair{jsFullSize, QSize(333, 250)}, std::pair{jsEighth, QSize(42, 32)}}) {
-            SCOPED_TRACE(qPrintable(kind + " " + QString::number(size.width())));
+        // The slides' settings: an eighth, in grey, as for a JPEG picture.
+        for (const auto& [scale, size, grey] : {std::tuple{jsFullSize, QSize(333, 250), false},
+                                                std::tuple{jsEighth, QSize(42, 32), false},
+                                                std::tuple{jsEighth, QSize(42, 32), true}}) {
+            SCOPED_TRACE(
+                qPrintable(kind + " " + QString::number(size.width()) + (grey ? " grey" : "")));
             TPicture holder;
             TPictureLoadSettings settings;
             settings.scale = scale;
+            settings.grayscale = grey;
             const TPictureLoadResult result =
                 LoadPictureFile(holder, QFile::encodeName(path), settings);
             ASSERT_TRUE(result.loaded);
@@ -447,8 +452,11 @@ TEST(PhotoKinds, PictureFilesLoadAtFullAndEighthScale) {
             ASSERT_NE(graphic, nullptr);
             // Decoded, the picture is the size the header promised at that scale.
             EXPECT_EQ(graphic->decoded().size(), size);
-            const QImage expected = picture.scaled(graphic->decoded().size(), Qt::IgnoreAspectRatio,
-                                                   Qt::SmoothTransformation);
+            EXPECT_EQ(graphic->decoded().isGrayscale(), grey);
+            QImage expected = picture.scaled(graphic->decoded().size(), Qt::IgnoreAspectRatio,
+                                             Qt::SmoothTransformation);
+            if (grey)
+                expected = expected.convertToFormat(QImage::Format_Grayscale8);
             EXPECT_LE(meanDifference(graphic->decoded(), expected), 8.0);
         }
     }
