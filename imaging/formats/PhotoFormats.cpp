@@ -31,7 +31,8 @@ int64_t BytesSource::readAt(void* buffer, size_t count, int64_t offset) {
     if (offset >= bytes_.size())
         return 0;
     const size_t n = std::min<size_t>(count, size_t(bytes_.size() - offset));
-    std::memcpy(buffer, bytes_.constData() + offset, n);
+    if (n > 0) // a reader may ask for nothing with no buffer at all
+        std::memcpy(buffer, bytes_.constData() + offset, n);
     return int64_t(n);
 }
 

@@ -151,11 +151,11 @@ ExifFacts webpExif(PictureSource& source) {
     const int64_t end = std::min<int64_t>(source.size(), int64_t(8) + 0xffffffffu);
     int64_t at = 12;
     for (int chunks = 0; chunks < 10000; ++chunks) {
-        const std::optional<QByteArray> chunk = source.range(at, 8);
-        if (!chunk || at + 8 > end)
+        uchar chunk[8];
+        if (at + 8 > end || source.readAt(chunk, sizeof chunk, at) != int64_t(sizeof chunk))
             break;
-        const int64_t length = qFromLittleEndian<uint32_t>(chunk->constData() + 4);
-        if (chunk->startsWith("EXIF")) {
+        const int64_t length = qFromLittleEndian<uint32_t>(chunk + 4);
+        if (std::memcmp(chunk, "EXIF", 4) == 0) {
             if (length <= MaxExifBytes)
                 if (const std::optional<QByteArray> block = source.range(at + 8, length))
                     return ReadExifBlock(*block);
