@@ -282,8 +282,15 @@ std::optional<PhotoImage> decodeHeif(PictureSource& source, const PhotoRequest& 
     if (request.minShortSide > 0)
         if (Handle thumbnail = thumbnailFor(open->primary.get(), request.minShortSide))
             photo.image = decodeHandle(thumbnail.get());
-    if (photo.image.isNull())
+    if (photo.image.isNull()) {
         photo.image = decodeHandle(open->primary.get());
+        // A damaged file may declare another size than its coded picture has: the pixels
+        // decoded are the picture.
+        if (!photo.image.isNull()) {
+            photo.fullWidth = photo.image.width();
+            photo.fullHeight = photo.image.height();
+        }
+    }
     if (photo.image.isNull())
         return std::nullopt;
     return photo;
