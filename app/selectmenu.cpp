@@ -189,12 +189,14 @@ void SelectMenu::updateSelectionStatus() {
             bytes += rows.fileSize(size_t(index.row()));
     QString text;
     if (!selected.isEmpty() || undecidedGroups_ > 0)
-        text = QStringLiteral("已選取 %1 個檔案, %2 位元組 (selected: %1 files, %2 bytes)")
+        text = QStringLiteral("已選取 %1 個檔案, %2 位元組 (selected: %1 %3, %2 %4)")
                    .arg(selected.size())
-                   .arg(QLocale::c().toString(qlonglong(bytes)));
+                   .arg(QLocale::c().toString(qlonglong(bytes)))
+                   .arg(selected.size() == 1 ? "file" : "files", bytes == 1 ? "byte" : "bytes");
     if (undecidedGroups_ > 0)
-        text += QStringLiteral("; %1 組留給您決定 (%1 groups left for you to decide)")
-                    .arg(undecidedGroups_);
+        text += QStringLiteral("; %1 組留給您決定 (%1 %2 left for you to decide)")
+                    .arg(undecidedGroups_)
+                    .arg(undecidedGroups_ == 1 ? "group" : "groups");
     lblSelection->setText(text);
 }
 

@@ -207,6 +207,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs("fenwa-cli 0.5\n", out); // the project's version, as the about box says
         return 0;
     }
+    // Asking a command for help is not a mistake: the usage, on the output, and nothing
+    // else (options after "--" are names).
+    for (size_t i = 1; i < args.size() && args[i] != "--"; ++i)
+        if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(Usage, out);
+            return 0;
+        }
     if (args[0] == "decode")
         return decode(args, out, err);
     const bool duplicates = args[0] == "find-duplicates";

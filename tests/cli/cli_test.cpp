@@ -97,6 +97,18 @@ TEST(Cli, RefusedDirectoriesStopTheSearch) {
     EXPECT_EQ(runCli({}).status, 1);
     EXPECT_EQ(runCli({"frobnicate"}).status, 1);
     EXPECT_EQ(runCli({"find-all", "--bogus", root}).status, 1);
+    // Help asked of any command is the usage on the output, and no complaint.
+    for (const std::vector<std::string>& asked :
+         {std::vector<std::string>{"find-duplicates", "--size", "--help"},
+          {"find-all", "-h"},
+          {"decode", "--help"}}) {
+        const Output help = runCli(asked);
+        EXPECT_EQ(help.status, 0) << asked[0];
+        EXPECT_TRUE(help.out.starts_with("usage:")) << asked[0];
+        EXPECT_EQ(help.err, "") << asked[0];
+    }
+    // After "--" it is a name like any other.
+    EXPECT_EQ(runCli({"find-all", "--", "--help"}).status, 2);
 }
 
 TEST(Cli, FindDuplicatesPrintsGroupsAsRuns) {
