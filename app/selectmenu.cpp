@@ -76,6 +76,8 @@ SelectMenu::SelectMenu(QWidget* window, QMenu* popup, QAction* before, QStatusBa
 
     lblSelection = new QLabel(statusBar);
     lblSelection->setObjectName("lblSelection");
+    // Cut short when the bar is full, whole in its tooltip, never widening the window.
+    lblSelection->setMinimumWidth(1);
     statusBar->addPermanentWidget(lblSelection);
     // A large selection changes row by row: the count follows once the changes settle.
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
@@ -198,6 +200,7 @@ void SelectMenu::updateSelectionStatus() {
                     .arg(undecidedGroups_)
                     .arg(undecidedGroups_ == 1 ? "group" : "groups");
     lblSelection->setText(text);
+    lblSelection->setToolTip(text);
 }
 
 } // namespace fenwa

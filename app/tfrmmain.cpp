@@ -244,6 +244,8 @@ void TfrmMain::buildStatusBar() {
         StatusPanel[i] = panel;
     }
     StatusPanel[0]->setFixedWidth(80);
+    // A long text is cut short rather than widening the window past the screen.
+    StatusPanel[1]->setMinimumWidth(1);
     StatusBar->addWidget(StatusPanel[0]);
     StatusBar->addWidget(StatusPanel[1], 1);
     lblTicksChanged = new QLabel(StatusBar);
