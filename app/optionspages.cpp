@@ -149,6 +149,11 @@ OptionsPages::OptionsPages(OptionsServices services, SettingsDirectories& direct
     connect(btnSaveOptions, &QPushButton::clicked, this, &OptionsPages::btnSaveOptionsClick);
     connect(btnClearCache, &QPushButton::clicked, this, &OptionsPages::btnClearCacheClick);
     showCacheSize();
+    // fenwa-cli may have filled the shared cache since: measured again when shown.
+    connect(this, &QTabWidget::currentChanged, this, [this] {
+        if (currentWidget() == tbsMore)
+            showCacheSize();
+    });
     // A radio button's handler runs when it becomes selected, by the user or by a load.
     for (QRadioButton* language : {rbEnglish, rbChinese})
         connect(language, &QRadioButton::toggled, this, [this](bool selected) {

@@ -170,6 +170,17 @@ private slots:
         QVERIFY(messages.errors.isEmpty());
         clickButton("rbChinese");
         QCOMPARE(button(*w, "btnClearCache")->text(), QStringLiteral("清除快取"));
+        // The command line fills the cache while the window is open: the size shown is
+        // the file's when the page is shown again.
+        const QString emptied = part<QLabel>(*w, "lbCacheSize")->text();
+        selectPage("tbsOptions");
+        {
+            similar::SearchCache cache(cachePath());
+            for (uint64_t i = 0; i < 2000; ++i)
+                cache.storeContent(FileStamp{i, 2, 3, 4}, {{5, 6}, std::nullopt});
+        }
+        selectPage("tbsMore");
+        QVERIFY(part<QLabel>(*w, "lbCacheSize")->text() != emptied);
     }
 
     // While a search has the cache open the button is off, and the click's handler asks
