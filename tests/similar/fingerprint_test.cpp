@@ -450,7 +450,7 @@ TEST_F(SimilarCorpus, AFifoSwappedInForAPictureNeverHoldsUpTheSearch) {
         return CachedPicture(nullptr, rows, row, print);
     });
     EXPECT_TRUE(fenwa::testing::ReaderSurvivesFifoSwaps(
-        x, bmp.toStdString(), [&] { EXPECT_FALSE(fenwa::RunSearch(request).cancelled); }, 300));
+        x, bmp.toStdString(), [&] { EXPECT_FALSE(fenwa::RunSearch(request).cancelled); }, 150));
 }
 
 TEST_F(SimilarCorpus, LargestFileLeadsSoThatCopiesFartherApartStayTogether) {
