@@ -1,4 +1,5 @@
 #include "ExifOrientation.h"
+#include "formats/PhotoFormat.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -6,68 +7,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr uint16_t kOrientationTag = 0x0112;
-constexpr uint16_t kTypeShort = 3;
-
-// A bounds-checked view of the TIFF structure inside the EXIF block. Offsets in the
-// block are 32-bit and come from the file, so every read checks them against the
-// block's length in 64-bit arithmetic first.
-class TiffReader {
-public:
-    TiffReader(const uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-    bool readHeader() {
-        if (size_ < 8)
-            return false;
-        if (data_[0] == 'I' && data_[1] == 'I')
-            bigEndian_ = false;
-        else if (data_[0] == 'M' && data_[1] == 'M')
-            bigEndian_ = true;
-        else
-            return false;
-        return u16(2) == 42;
-    }
-
-    bool fits(uint64_t offset, uint64_t length) const {
-        return offset <= size_ && length <= size_ - offset;
-    }
-    uint16_t u16(std::size_t offset) const {
-        const uint8_t a = data_[offset], b = data_[offset + 1];
-        return bigEndian_ ? uint16_t(a << 8 | b) : uint16_t(b << 8 | a);
-    }
-    uint32_t u32(std::size_t offset) const {
-        const uint32_t hi = u16(offset), lo = u16(offset + 2);
-        return bigEndian_ ? (hi << 16 | lo) : (lo << 16 | hi);
-    }
-
-    // The orientation tag of the first directory, 1 when absent or unusable.
-    int orientation() const {
-        const uint64_t ifd = u32(4);
-        if (!fits(ifd, 2))
-            return 1;
-        const unsigned count = u16(std::size_t(ifd));
-        for (unsigned i = 0; i < count; ++i) {
-            const uint64_t entry = ifd + 2 + uint64_t(i) * 12;
-            if (!fits(entry, 12))
-                return 1;
-            const std::size_t e = std::size_t(entry);
-            if (u16(e) != kOrientationTag)
-                continue;
-            // One SHORT sits in the first two bytes of the value field.
-            if (u16(e + 2) != kTypeShort || u32(e + 4) < 1)
-                return 1;
-            const int value = u16(e + 8);
-            return value >= 1 && value <= 8 ? value : 1;
-        }
-        return 1;
-    }
-
-private:
-    const uint8_t* data_;
-    std::size_t size_;
-    bool bigEndian_ = false;
-};
 
 // Source pixel (x, y) of a width x height bitmap lands at displayed pixel (dx, dy).
 QPoint orientPoint(int x, int y, int width, int height, int orientation) {
@@ -144,8 +83,11 @@ int JpegExifOrientation(const QByteArray& jpeg) {
         const std::size_t payloadSize = length - 2;
         static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
         if (marker == 0xE1 && payloadSize >= 6 && std::memcmp(payload, kExif, 6) == 0) {
-            TiffReader tiff(payload + 6, payloadSize - 6);
-            return tiff.readHeader() ? tiff.orientation() : 1;
+            // The TIFF structure after "Exif\0\0" is read as every kind's EXIF block is.
+            return fenwa::imaging::ReadExifBlock(
+                       QByteArray::fromRawData(reinterpret_cast<const char*>(payload + 6),
+                                               qsizetype(payloadSize - 6)))
+                .orientation;
         }
         pos += 2 + length;
     }
