@@ -56,42 +56,44 @@ void scatterPixels(const TDibBitmap& source, uint8_t* base, std::ptrdiff_t origi
 } // namespace
 
 int JpegExifOrientation(const QByteArray& jpeg) {
+    return JpegExifFacts(jpeg).orientation;
+}
+
+fenwa::imaging::ExifFacts JpegExifFacts(const QByteArray& jpeg) {
     const auto* data = reinterpret_cast<const uint8_t*>(jpeg.constData());
     const std::size_t size = std::size_t(jpeg.size());
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8)
-        return 1;
+        return {};
     std::size_t pos = 2;
     // The EXIF block sits among the markers before the first scan.
     while (pos + 4 <= size) {
         if (data[pos] != 0xFF)
-            return 1;
+            return {};
         const uint8_t marker = data[pos + 1];
         if (marker == 0xFF) { // fill byte
             ++pos;
             continue;
         }
         if (marker == 0xDA || marker == 0xD9)
-            return 1;
+            return {};
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) { // no length field
             pos += 2;
             continue;
         }
         const std::size_t length = std::size_t(data[pos + 2]) << 8 | data[pos + 3];
         if (length < 2 || length > size - pos - 2)
-            return 1;
+            return {};
         const uint8_t* payload = data + pos + 4;
         const std::size_t payloadSize = length - 2;
         static const char kExif[6] = {'E', 'x', 'i', 'f', 0, 0};
         if (marker == 0xE1 && payloadSize >= 6 && std::memcmp(payload, kExif, 6) == 0) {
             // The TIFF structure after "Exif\0\0" is read as every kind's EXIF block is.
-            return fenwa::imaging::ReadExifBlock(
-                       QByteArray::fromRawData(reinterpret_cast<const char*>(payload + 6),
-                                               qsizetype(payloadSize - 6)))
-                .orientation;
+            return fenwa::imaging::ReadExifBlock(QByteArray::fromRawData(
+                reinterpret_cast<const char*>(payload + 6), qsizetype(payloadSize - 6)));
         }
         pos += 2 + length;
     }
-    return 1;
+    return {};
 }
 
 QRect OrientedRect(const QRect& rect, QSize storedSize, int orientation) {

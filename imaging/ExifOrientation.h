@@ -19,6 +19,13 @@
 // only the bytes that are there, whatever the offsets inside the file claim.
 int JpegExifOrientation(const QByteArray& jpeg);
 
+namespace fenwa::imaging {
+struct ExifFacts;
+}
+// Everything the JPEG file's EXIF block says that Fenwa uses (orientation 1 and no
+// capture time when it has none).
+fenwa::imaging::ExifFacts JpegExifFacts(const QByteArray& jpeg);
+
 // True for the orientations that exchange width and height (5..8).
 inline bool OrientationSwapsAxes(int orientation) {
     return orientation >= 5 && orientation <= 8;

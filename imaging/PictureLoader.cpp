@@ -1,12 +1,14 @@
 #include "PictureLoader.h"
 #include "JPEGImage.h"
 
+#include "ExifOrientation.h"
 #include "GraphicErrors.h"
 #include "formats/PhotoFormat.h"
 #include "formats/PhotoGraphic.h"
 #include "readfile.h"
 
 #include <QPainter>
+#include <climits>
 #include <cstring>
 
 void EnsureJpeExtension() {
@@ -30,59 +32,76 @@ quint32 littleEndian(const QByteArray& b, qsizetype at, int width) {
 } // namespace
 
 quint64 PictureHeaderPixels(const QByteArray& nativePath) {
+    const TPictureHeaderFacts facts = PictureHeaderFacts(nativePath);
+    return facts.width > 0 && facts.height > 0 ? quint64(facts.width) * quint64(facts.height) : 0;
+}
+
+TPictureHeaderFacts PictureHeaderFacts(const QByteArray& nativePath) {
+    TPictureHeaderFacts facts;
     // Opened once without blocking: a FIFO or device at the name counts as no picture.
     fenwa::platform::RegularFile file;
     if (file.open(nativePath.toStdString()) != fenwa::platform::ReadFileError::None)
-        return 0;
+        return facts;
     // Markers of a JPEG file sit before its first scan, nearly always within this much.
     constexpr qint64 JpegHeaderBytes = 256 * 1024;
     QByteArray head;
     if (file.readSome(head, JpegHeaderBytes) != fenwa::platform::ReadFileError::None)
-        return 0;
-    const auto area = [](qint64 w, qint64 h) -> quint64 {
-        return w > 0 && h > 0 ? quint64(w) * quint64(h) : 0;
+        return facts;
+    const auto sized = [&](qint64 w, qint64 h, int orientation = 1) {
+        if (w <= 0 || h <= 0 || w > INT_MAX || h > INT_MAX)
+            return facts;
+        const bool turned = OrientationSwapsAxes(orientation);
+        facts.width = int(turned ? h : w);
+        facts.height = int(turned ? w : h);
+        return facts;
     };
     if (head.startsWith("\xFF\xD8")) {
-        try {
+        const auto fromJpeg = [&]() {
             const TJpegHeaderInfo info = JpegReadHeader(head);
-            return area(info.width, info.height);
+            const fenwa::imaging::ExifFacts exif = JpegExifFacts(head);
+            facts.captureTime = exif.captureTime;
+            return sized(info.width, info.height, exif.orientation);
+        };
+        try {
+            return fromJpeg();
         } catch (...) {
         }
         if (head.size() < JpegHeaderBytes)
-            return 0;
+            return facts;
         // Markers past the prefix: the rest of the file, still without decoding.
         if (file.readRest(head, MaxPictureBytes) != fenwa::platform::ReadFileError::None)
-            return 0;
+            return facts;
         try {
-            const TJpegHeaderInfo info = JpegReadHeader(head);
-            return area(info.width, info.height);
+            return fromJpeg();
         } catch (...) {
-            return 0;
+            return facts;
         }
     }
     if ((head.startsWith("GIF87a") || head.startsWith("GIF89a")) && head.size() >= 10)
-        return area(littleEndian(head, 6, 2), littleEndian(head, 8, 2));
+        return sized(littleEndian(head, 6, 2), littleEndian(head, 8, 2));
     if (head.startsWith("BM") && head.size() >= 26) {
         if (littleEndian(head, 14, 4) == 12) // the old core header: 16-bit sizes
-            return area(littleEndian(head, 18, 2), littleEndian(head, 20, 2));
+            return sized(littleEndian(head, 18, 2), littleEndian(head, 20, 2));
         const auto height = qint32(littleEndian(head, 22, 4)); // negative: top-down rows
-        return area(qint32(littleEndian(head, 18, 4)), height < 0 ? -qint64(height) : height);
+        return sized(qint32(littleEndian(head, 18, 4)), height < 0 ? -qint64(height) : height);
     }
     if (head.size() >= 8 && littleEndian(head, 0, 4) == 0x00010000 &&
         littleEndian(head, 4, 2) > 0) {
         // An icon's directory: a size byte of 0 stands for 256.
         const auto side = [&](qsizetype at) { return quint8(head[at]) ? quint8(head[at]) : 256; };
-        return area(side(6), side(7));
+        return sized(side(6), side(7));
     }
     // The photo kinds read their headers at the offsets they need (a TIFF's directory
     // may lie at its end), still decoding nothing.
     if (const fenwa::imaging::PhotoFormat* photo = fenwa::imaging::PhotoFormatFor(
             nativePath.toStdString(), head.left(fenwa::imaging::PhotoSniffBytes))) {
         fenwa::imaging::FileSource source(file);
-        if (const std::optional<fenwa::imaging::PhotoHeader> header = photo->readHeader(source))
-            return area(header->width, header->height);
+        if (const std::optional<fenwa::imaging::PhotoHeader> header = photo->readHeader(source)) {
+            facts.captureTime = header->captureTime;
+            return sized(header->width, header->height, header->orientation);
+        }
     }
-    return 0;
+    return facts;
 }
 
 TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePath,

@@ -38,6 +38,18 @@ void EnsureJpeExtension();
 // the name is never waited on).
 quint64 PictureHeaderPixels(const QByteArray& nativePath);
 
+// What a picture's header tells a user deciding between copies, read the same way and
+// as cheaply: the size as the picture is shown (its orientation applied), and when it
+// was taken as its EXIF block (or the format's own) writes it, "YYYY:MM:DD HH:MM:SS".
+// Width and height 0 for anything that is no readable picture; captureTime empty when
+// the file does not say.
+struct TPictureHeaderFacts {
+    int width = 0;
+    int height = 0;
+    QString captureTime;
+};
+TPictureHeaderFacts PictureHeaderFacts(const QByteArray& nativePath);
+
 // Replaces the holder's picture with the file's. Never throws for a bad or missing
 // file; the picture is then empty. The name is opened once without blocking and only
 // a regular file is read, so a FIFO or device there gives an empty picture at once.

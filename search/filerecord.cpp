@@ -121,6 +121,8 @@ void FileRecordStore::clear() {
     hashes_.shrink_to_fit();
     groupOfRow_.clear();
     groupOfRow_.shrink_to_fit();
+    likenessOfRow_.clear();
+    likenessOfRow_.shrink_to_fit();
     names_.clear();
     names_.shrink_to_fit();
     directories_.clear();
@@ -166,6 +168,16 @@ void FileRecordStore::append(uint32_t directory, std::string_view name, int64_t 
         hashOfRow_.push_back(NoHash);
     if (!groupOfRow_.empty())
         groupOfRow_.push_back(0);
+    if (!likenessOfRow_.empty())
+        likenessOfRow_.push_back(NoLikeness);
+}
+
+void FileRecordStore::setLikeness(size_t row, uint8_t percent) {
+    if (likenessOfRow_.empty() && percent == NoLikeness)
+        return;
+    if (likenessOfRow_.empty())
+        likenessOfRow_.assign(records_.size(), NoLikeness);
+    likenessOfRow_[row] = percent;
 }
 
 void FileRecordStore::setGroup(size_t row, uint32_t group) {
@@ -220,6 +232,7 @@ void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const ui
         if (const ContentHash* hash = from.contentHash(rows[i]))
             setContentHash(firstNew + i, *hash);
         setGroup(firstNew + i, from.group(rows[i]));
+        setLikeness(firstNew + i, from.likeness(rows[i]));
     }
 }
 
@@ -259,6 +272,12 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         groupOfRow_.resize(records_.size(), 0);
         std::copy(other.groupOfRow_.begin(), other.groupOfRow_.end(),
                   groupOfRow_.begin() + long(firstNew));
+    }
+    if (!likenessOfRow_.empty() || !other.likenessOfRow_.empty()) {
+        likenessOfRow_.resize(firstNew, NoLikeness);
+        likenessOfRow_.resize(records_.size(), NoLikeness);
+        std::copy(other.likenessOfRow_.begin(), other.likenessOfRow_.end(),
+                  likenessOfRow_.begin() + long(firstNew));
     }
     other.clear();
 }
@@ -321,6 +340,8 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
                 hashOfRow_[kept] = hashOfRow_[row];
             if (!groupOfRow_.empty())
                 groupOfRow_[kept] = groupOfRow_[row];
+            if (!likenessOfRow_.empty())
+                likenessOfRow_[kept] = likenessOfRow_[row];
             records_[kept++] = records_[row];
         }
     records_.resize(kept);
@@ -328,6 +349,8 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
         hashOfRow_.resize(kept);
     if (!groupOfRow_.empty())
         groupOfRow_.resize(kept);
+    if (!likenessOfRow_.empty())
+        likenessOfRow_.resize(kept);
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
@@ -350,6 +373,13 @@ void FileRecordStore::permute(const std::vector<uint32_t>& order) {
             groups.push_back(groupOfRow_[old]);
         groupOfRow_.swap(groups);
     }
+    if (!likenessOfRow_.empty()) {
+        std::vector<uint8_t> likeness;
+        likeness.reserve(order.size());
+        for (uint32_t old : order)
+            likeness.push_back(likenessOfRow_[old]);
+        likenessOfRow_.swap(likeness);
+    }
 }
 
 void FileRecordStore::rename(size_t row, std::string_view newName) {
@@ -365,7 +395,7 @@ size_t FileRecordStore::memoryUsage() const {
     size_t bytes = records_.capacity() * sizeof(FileRecord) + names_.capacity() +
                    hashOfRow_.capacity() * sizeof(uint32_t) +
                    hashes_.capacity() * sizeof(ContentHash) +
-                   groupOfRow_.capacity() * sizeof(uint32_t);
+                   groupOfRow_.capacity() * sizeof(uint32_t) + likenessOfRow_.capacity();
     for (const std::string& d : directories_)
         bytes += sizeof(std::string) + d.capacity() + 48 + 8; // the index's node, the device
     return bytes;

@@ -146,6 +146,15 @@ public:
     void setGroup(size_t row, uint32_t group);
     bool sameGroup(size_t a, size_t b) const { return group(a) != 0 && group(a) == group(b); }
     bool hasGroups() const { return !groupOfRow_.empty(); }
+    // In a list of similar pictures, how alike a row's picture is to its group's first
+    // row, in percent (100: nothing the comparison sees differs); NoLikeness for a row
+    // that was never measured. It goes with its row like the group.
+    static constexpr uint8_t NoLikeness = 255;
+    uint8_t likeness(size_t row) const {
+        return row < likenessOfRow_.size() ? likenessOfRow_[row] : NoLikeness;
+    }
+    void setLikeness(size_t row, uint8_t percent);
+    bool hasLikeness() const { return !likenessOfRow_.empty(); }
     // `count` group ids never handed out before: the first is returned.
     static uint32_t reserveGroups(size_t count);
 
@@ -169,6 +178,8 @@ private:
     std::vector<ContentHash> hashes_;
     // Empty until a row gets a group; then one entry per record.
     std::vector<uint32_t> groupOfRow_;
+    // Empty until a row gets a likeness; then one entry per record.
+    std::vector<uint8_t> likenessOfRow_;
     BigString names_;
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;
