@@ -1,4 +1,5 @@
 #include "carryout.h"
+#include "uitext.h"
 
 #include <map>
 
@@ -23,8 +24,10 @@ DeleteOutcome CarryOutDelete(const FileRecordStore& rows, const DeletePlan& plan
     const bool forGood = !(flags & platform::FOF_ALLOWUNDO);
     // Protected files are references: asked about by name whatever "No confirmation" says.
     if (!plan.protectedRows.empty() &&
-        !prompts.askYesNo("這些檔案在受保護的目錄中 (these files are in protected folders):\n" +
-                          joined(rows, plan.protectedRows) + "確定要刪除嗎?")) {
+        !prompts.askYesNo(std::string(say("These files are in protected folders:\n",
+                                          "這些檔案在受保護的目錄中:\n")) +
+                          joined(rows, plan.protectedRows) +
+                          say("Delete them?", "確定要刪除嗎?"))) {
         outcome.declined = true;
         return outcome;
     }
@@ -32,9 +35,11 @@ DeleteOutcome CarryOutDelete(const FileRecordStore& rows, const DeletePlan& plan
         std::string names;
         for (size_t first : plan.lastCopies)
             names += std::string(rows.name(first)) + "\n";
-        std::string question = "您選擇了同一組的每一個檔案, 這會刪除每一個副本 (this deletes "
-                               "every copy):\n" +
-                               names + "確定要刪除嗎?";
+        std::string question =
+            std::string(say("You selected every file of a group: this "
+                            "deletes every copy:\n",
+                            "您選擇了同一組的每一個檔案, 這會刪除每一個副本:\n")) +
+            names + say("Delete them?", "確定要刪除嗎?");
         if (forGood)
             question += std::string("\n") + platform::CannotBeUndone;
         if (!prompts.askYesNo(question)) {
@@ -43,10 +48,11 @@ DeleteOutcome CarryOutDelete(const FileRecordStore& rows, const DeletePlan& plan
         }
     }
     if (!plan.sharedData.empty() && !(flags & platform::FOF_NOCONFIRMATION) &&
-        !prompts.askYesNo("這些檔案和留下的硬連結是同一份資料, 刪除它們不會釋放空間 (these files "
-                          "share their data with a hard link that stays: deleting them frees no "
-                          "space):\n" +
-                          joined(rows, plan.sharedData) + "確定要刪除嗎?")) {
+        !prompts.askYesNo(std::string(say("These files share their data with a hard link "
+                                          "that stays: deleting them frees no space:\n",
+                                          "這些檔案和留下的硬連結是同一份資料, "
+                                          "刪除它們不會釋放空間:\n")) +
+                          joined(rows, plan.sharedData) + say("Delete them?", "確定要刪除嗎?"))) {
         outcome.declined = true;
         return outcome;
     }
@@ -78,14 +84,18 @@ DeleteOutcome CarryOutDelete(const FileRecordStore& rows, const DeletePlan& plan
         notPutBack.push_back(plan.remove[index]);
     std::string report;
     if (!outcome.putBack.empty() || !leftAlone.empty())
-        report += "這些檔案留下的副本在刪除時已改變或不見, 檔案沒有刪除 (the copy these files "
-                  "counted on changed or went while they were deleted: they were kept, put back "
-                  "from the trash where they had gone there):\n" +
+        report += std::string(say("The copy these files counted on changed or went while they "
+                                  "were deleted: they were kept, put back from the trash where "
+                                  "they had gone there:\n",
+                                  "這些檔案留下的副本在刪除時已改變或不見, 檔案沒有刪除 "
+                                  "(已放回垃圾桶中的檔案):\n")) +
                   joined(rows, outcome.putBack) + joined(rows, leftAlone);
     if (!notPutBack.empty())
-        report += "這些檔案的副本已改變, 但無法從垃圾桶放回; 它們仍在垃圾桶中 (their copy "
-                  "changed, but they could not be put back: they are still in the trash):\n" +
-                  joined(rows, notPutBack);
+        report +=
+            std::string(say("Their copy changed, but they could not be put back: they "
+                            "are still in the trash:\n",
+                            "這些檔案的副本已改變, 但無法從垃圾桶放回; 它們仍在垃圾桶中:\n")) +
+            joined(rows, notPutBack);
     if (!report.empty())
         prompts.reportError(report);
     return outcome;

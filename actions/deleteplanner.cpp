@@ -6,6 +6,7 @@
 
 #include "contentcheck.h"
 #include "protection.h"
+#include "uitext.h"
 
 namespace fenwa::actions {
 
@@ -125,17 +126,17 @@ RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& prob
 const char* rowCheckText(RowCheck check) {
     switch (check) {
     case RowCheck::Unchanged:
-        return "未改變, unchanged";
+        return say("unchanged", "未改變");
     case RowCheck::Gone:
-        return "檔案已經不存在, the file no longer exists";
+        return say("the file no longer exists", "檔案已經不存在");
     case RowCheck::NotAFile:
-        return "已不是一般檔案, no longer a regular file";
+        return say("no longer a regular file", "已不是一般檔案");
     case RowCheck::Replaced:
-        return "已被另一個檔案取代, replaced by another file";
+        return say("replaced by another file", "已被另一個檔案取代");
     case RowCheck::SizeChanged:
-        return "大小已改變, size changed";
+        return say("size changed", "大小已改變");
     case RowCheck::TimeChanged:
-        return "修改時間已改變, modification time changed";
+        return say("modification time changed", "修改時間已改變");
     }
     return "";
 }
@@ -151,11 +152,11 @@ const char* keepReasonText(KeepReason reason) {
     case KeepReason::NotAFile:
         return rowCheckText(RowCheck::NotAFile);
     case KeepReason::ContentChanged:
-        return "內容已改變, content changed";
+        return say("content changed", "內容已改變");
     case KeepReason::NoCopyLeft:
-        return "同組已沒有未改變的副本, no unchanged copy left";
+        return say("no unchanged copy left", "同組已沒有未改變的副本");
     case KeepReason::NoLongerSimilar:
-        return "留下的圖片已不再相似, the pictures that stay are no longer similar";
+        return say("the pictures that stay are no longer similar", "留下的圖片已不再相似");
     }
     return "";
 }

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "pathrules.h"
+#include "uitext.h"
 #include "undorows.h"
 
 namespace fenwa::actions {
@@ -53,15 +54,20 @@ ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64
             back.insert(path);
             continue;
         case platform::RestoreStatus::Occupied:
-            problems += path + "  (原來的位置已經有檔案, 檔案留在垃圾桶; something now occupies "
-                               "this path, the file stays in the trash)";
+            problems += path + "  (" +
+                        say("something now occupies this path, the file stays in the trash",
+                            "原來的位置已經有檔案, 檔案留在垃圾桶") +
+                        ")";
             break;
         case platform::RestoreStatus::NotInTrash:
-            problems += path + "  (垃圾桶裡已經找不到這個檔案; it is no longer in the trash)";
+            problems += path + "  (" +
+                        say("it is no longer in the trash", "垃圾桶裡已經找不到這個檔案") + ")";
             break;
         case platform::RestoreStatus::FolderGone:
-            problems += path + "  (原來的資料夾已經不存在, 檔案留在垃圾桶; its folder no longer "
-                               "exists, the file stays in the trash)";
+            problems += path + "  (" +
+                        say("its folder no longer exists, the file stays in the trash",
+                            "原來的資料夾已經不存在, 檔案留在垃圾桶") +
+                        ")";
             break;
         case platform::RestoreStatus::Failed:
             problems += path + "  (" + result.message + ")";
@@ -71,7 +77,9 @@ ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64
     }
     if (!problems.empty()) {
         problems.pop_back();
-        undone.problems = "無法復原這些檔案 (these files could not be put back):\n" + problems;
+        undone.problems =
+            std::string(say("These files could not be put back:\n", "無法復原這些檔案:\n")) +
+            problems;
     }
 
     std::vector<RemovedRow> restored;
@@ -120,15 +128,16 @@ ListUndo undoRename(const FileRecordStore& rows, const UndoAction& action) {
     if (outcome.notTheRenamedFile || !result.renamed) {
         std::string why;
         if (outcome.notTheRenamedFile)
-            why = "這個名稱現在是另一個檔案, 兩個檔案都沒有動; another file has this name now, "
-                  "neither file was touched";
+            why = say("another file has this name now, neither file was touched",
+                      "這個名稱現在是另一個檔案, 兩個檔案都沒有動");
         else if (result.error == EEXIST || result.error == ENOTEMPTY)
-            why = "原來的名稱已經有檔案, 沒有改回; the old name is taken now, nothing was renamed";
+            why = say("the old name is taken now, nothing was renamed",
+                      "原來的名稱已經有檔案, 沒有改回");
         else if (result.error == ENOENT)
-            why = "檔案已經不存在; the renamed file no longer exists";
+            why = say("the renamed file no longer exists", "檔案已經不存在");
         else
             why = result.message;
-        undone.problems = "無法復原改名 (could not undo the rename):\n" +
+        undone.problems = std::string(say("Could not undo the rename:\n", "無法復原改名:\n")) +
                           joinNative(action.directory, action.newName) + "  (" + why + ")";
         return undone;
     }

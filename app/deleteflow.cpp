@@ -20,6 +20,7 @@
 #include "picturefingerprint.h"
 #include "shellfiles.h"
 #include "tfrmprogress.h"
+#include "uitext.h"
 #include "undojournal.h"
 
 namespace fenwa {
@@ -38,7 +39,9 @@ public:
         for (const std::string& line : lines)
             named << platform::fromNative(line);
         messages_.error(QApplication::activeWindow(),
-                        QStringLiteral("這些檔案在搜尋之後已經改變, 沒有刪除:\n") +
+                        QString::fromUtf8(say("These files changed since the search and were "
+                                              "not deleted:\n",
+                                              "這些檔案在搜尋之後已經改變, 沒有刪除:\n")) +
                             named.join('\n'));
     }
 
@@ -140,10 +143,10 @@ void DeleteFlow::finishDelete() {
     frmProgress_->hide();
     host_.setStatusText(0, statusBeforeDelete_);
     if (listChangedWhileDeleting_) {
-        services_.messages->error(window_,
-                                  QStringLiteral("清單在檢查檔案時已改變, 沒有刪除任何檔案 "
-                                                 "(the list changed while the files were "
-                                                 "checked: nothing was deleted)"));
+        services_.messages->error(
+            window_, QString::fromUtf8(say("The list changed while the files were "
+                                           "checked: nothing was deleted.",
+                                           "清單在檢查檔案時已改變, 沒有刪除任何檔案。")));
     } else {
         WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
         showDeleteResult(*session,
@@ -162,10 +165,10 @@ void DeleteFlow::finishDelete() {
 size_t DeleteFlow::showDeleteResult(const actions::DeleteSession& session,
                                     const actions::DeleteResult& result) {
     if (!result.failure.empty()) {
-        services_.messages->error(window_, QStringLiteral("刪除前的檢查失敗, 沒有刪除任何檔案 "
-                                                          "(checking the files failed, nothing was "
-                                                          "deleted): ") +
-                                               QString::fromLocal8Bit(result.failure));
+        services_.messages->error(
+            window_, QString::fromUtf8(say("Checking the files failed, nothing was deleted: ",
+                                           "刪除前的檢查失敗, 沒有刪除任何檔案: ")) +
+                         QString::fromLocal8Bit(result.failure));
         return 0;
     }
     // What went to the trash can be put back, rows included.

@@ -20,6 +20,7 @@
 #include "nativename.h"
 #include "openwith.h"
 #include "renaming.h"
+#include "uitext.h"
 
 namespace fenwa {
 
@@ -27,11 +28,12 @@ namespace {
 
 using platform::fromNative;
 
-// Why a rename was refused at the last moment, in both languages.
+// Why a rename was refused at the last moment.
 QString renameRefusedMessage(const QString& path, actions::RowCheck state) {
     const char* why = actions::rowCheckText(state);
-    return QStringLiteral("這個檔案在搜尋之後已經改變或不存在, 沒有改名 (the file changed or "
-                          "vanished since the search and was not renamed):\n") +
+    return QString::fromUtf8(say("The file changed or vanished since the search and was not "
+                                 "renamed:\n",
+                                 "這個檔案在搜尋之後已經改變或不存在, 沒有改名:\n")) +
            path + QStringLiteral("  (") + QString::fromUtf8(why) + QStringLiteral(")");
 }
 
@@ -194,7 +196,8 @@ void ListActions::miSaveListClick() {
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit())
         services_.messages->error(
-            window_, QStringLiteral("無法寫入 %1: %2").arg(*chosen, file.errorString()));
+            window_, QString::fromUtf8(say("Could not write %1: %2", "無法寫入 %1: %2"))
+                         .arg(*chosen, file.errorString()));
 }
 
 } // namespace fenwa

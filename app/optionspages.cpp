@@ -20,6 +20,7 @@
 #include "settingsstore.h"
 #include "shellfiles.h"
 #include "tupdown.h"
+#include "uitext.h"
 
 namespace fenwa {
 
@@ -360,18 +361,18 @@ void OptionsPages::btnClearCacheClick() {
     // A search holds the cache open and writes to it as it ends.
     if (searching_ || services_.searchCachePath.empty())
         return;
-    if (!services_.messages->confirm(window(),
-                                     QStringLiteral("清除快取? 下次搜尋會重新讀取所有檔案 "
-                                                    "(Clear the cache? The next search "
-                                                    "reads every file again.)")))
+    if (!services_.messages->confirm(
+            window(), QString::fromUtf8(say("Clear the cache? The next search "
+                                            "reads every file again.",
+                                            "清除快取? 下次搜尋會重新讀取所有檔案。"))))
         return;
     // Emptied through the database, so a fenwa-cli run using it at the same moment is
     // waited for rather than cut off. A damaged file is set aside by the opening.
     similar::SearchCache cache(services_.searchCachePath);
     if (!cache.clear())
-        services_.messages->error(window(), QStringLiteral("無法清除快取 (the cache could not be "
-                                                           "cleared): ") +
-                                                QString::fromStdString(services_.searchCachePath));
+        services_.messages->error(
+            window(), QString::fromUtf8(say("The cache could not be cleared: ", "無法清除快取: ")) +
+                          QString::fromStdString(services_.searchCachePath));
     showCacheSize();
 }
 

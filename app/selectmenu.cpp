@@ -20,6 +20,7 @@
 #include "languages.h"
 #include "listhost.h"
 #include "pathrules.h"
+#include "uitext.h"
 
 namespace fenwa {
 
@@ -81,6 +82,9 @@ SelectMenu::SelectMenu(QWidget* window, QMenu* popup, QAction* before, QStatusBa
     statusBar->addPermanentWidget(lblSelection);
     // A large selection changes row by row: the count follows once the changes settle.
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        // The groups a rule left undecided are news about that rule's selection only.
+        if (!selectingByRule_)
+            undecidedGroups_ = 0;
         if (selectionStatusPending_)
             return;
         selectionStatusPending_ = true;
@@ -134,7 +138,9 @@ void SelectMenu::selectRows(const std::vector<size_t>& rows) {
                          lvFilesModel->index(int(rows[j]), lastColumn));
         i = j + 1;
     }
+    selectingByRule_ = true;
     host_.selectQuietly(selection);
+    selectingByRule_ = false;
 }
 
 size_t SelectMenu::SelectByRule(actions::KeepRule rule) {
@@ -191,14 +197,19 @@ void SelectMenu::updateSelectionStatus() {
             bytes += rows.fileSize(size_t(index.row()));
     QString text;
     if (!selected.isEmpty() || undecidedGroups_ > 0)
-        text = QStringLiteral("已選取 %1 個檔案, %2 位元組 (selected: %1 %3, %2 %4)")
-                   .arg(selected.size())
-                   .arg(QLocale::c().toString(qlonglong(bytes)))
-                   .arg(selected.size() == 1 ? "file" : "files", bytes == 1 ? "byte" : "bytes");
+        text = chineseTexts() ? QStringLiteral("已選取 %1 個檔案, %2 位元組")
+                                    .arg(selected.size())
+                                    .arg(QLocale::c().toString(qlonglong(bytes)))
+                              : QStringLiteral("selected: %1 %2, %3 %4")
+                                    .arg(selected.size())
+                                    .arg(selected.size() == 1 ? "file" : "files")
+                                    .arg(QLocale::c().toString(qlonglong(bytes)))
+                                    .arg(bytes == 1 ? "byte" : "bytes");
     if (undecidedGroups_ > 0)
-        text += QStringLiteral("; %1 組留給您決定 (%1 %2 left for you to decide)")
-                    .arg(undecidedGroups_)
-                    .arg(undecidedGroups_ == 1 ? "group" : "groups");
+        text += QString::fromUtf8(say(undecidedGroups_ == 1 ? "; %1 group left for you to decide"
+                                                            : "; %1 groups left for you to decide",
+                                      "; %1 組留給您決定"))
+                    .arg(undecidedGroups_);
     lblSelection->setText(text);
     lblSelection->setToolTip(text);
 }

@@ -69,6 +69,7 @@ private:
     std::optional<actions::KeepRule> ThenByRule;
     size_t undecidedGroups_ = 0;
     bool selectionStatusPending_ = false;
+    bool selectingByRule_ = false; // the selection changing is the menu's own
 };
 
 } // namespace fenwa

@@ -7,6 +7,7 @@
 #include "directorylist.h"
 #include "pathrules.h"
 #include "settingsformat.h"
+#include "uitext.h"
 
 namespace fenwa {
 
@@ -207,18 +208,22 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
         const auto shown = [](const std::string& bytes) {
             return QFile::decodeName(QByteArray::fromStdString(bytes));
         };
-        QString line = same ? shown(directory + MsgRelativesJoin + check.conflict) +
-                                  QStringLiteral(" 是同一個目錄 (the same directory)")
-                            : shown(relativesMessage(directory, check.conflict)) +
-                                  QStringLiteral(" (one lies inside the other)");
+        QString line =
+            same
+                ? QString::fromUtf8(
+                      say("%1 and %2 are the same directory", "%1 和 %2 是同一個目錄"))
+                      .arg(shown(directory), shown(check.conflict))
+                : shown(relativesMessage(directory, check.conflict)) +
+                      QString::fromUtf8(say(" (one lies inside the other)", " (一個在另一個裡面)"));
         // Its protection is never lost: the listed entry it clashes with takes it, which
         // covers it whole or as the directory above it.
         const size_t conflict =
             size_t(std::find(listed.begin(), listed.end(), check.conflict) - listed.begin());
         if (protectedEntry && !controls.isDirectoryProtected(conflict)) {
             controls.protectDirectory(conflict);
-            line += QStringLiteral("\n    受保護的標記移到 ") + shown(check.conflict) +
-                    QStringLiteral(" (its protection now marks it)");
+            line += QStringLiteral("\n    ") +
+                    QString::fromUtf8(say("its protection now marks %1", "受保護的標記移到 %1"))
+                        .arg(shown(check.conflict));
         }
         refused << line;
     }

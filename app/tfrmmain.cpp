@@ -29,6 +29,7 @@
 #include "deleteflow.h"
 #include "deletesession.h"
 #include "filesystem.h"
+#include "groupsummary.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "listactions.h"
@@ -38,9 +39,11 @@
 #include "search.h"
 #include "searchsession.h"
 #include "selectmenu.h"
+#include "shellfiles.h"
 #include "similarsearch.h"
 #include "tfrmprogress.h"
 #include "tfrmviewer.h"
+#include "uitext.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -90,6 +93,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     column->addWidget(Splitter1, 1);
     buildStatusBar();
     buildMenus();
+    groupSummary_ = new GroupSummaryPanel(StatusBar, lvFilesModel, this);
     selectMenu_ = new SelectMenu(this, PopupMenu1, miDelete, StatusBar, lvFiles, lvFilesModel,
                                  *this, services_.pickDirectory);
     listActions_ = new ListActions(this, lvFiles, lvFilesModel, *this,
@@ -195,6 +199,14 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
     lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
     lvFiles->setIconSize(QSize(16, 16));
+    // Every other group a shade off the list's background toward its text, so groups
+    // stand apart in a light theme and a dark one alike.
+    const QColor base = lvFiles->palette().color(QPalette::Base);
+    const QColor ink = lvFiles->palette().color(QPalette::Text);
+    const auto toward = [](int from, int to) { return from + (to - from) * 8 / 100; };
+    lvFilesModel->setGroupShade(
+        QBrush(QColor(toward(base.red(), ink.red()), toward(base.green(), ink.green()),
+                      toward(base.blue(), ink.blue()))));
     lvFiles->setContextMenuPolicy(Qt::CustomContextMenu);
     lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvFiles->header()->setSectionsClickable(true);
@@ -522,9 +534,9 @@ void TfrmMain::updateTicksNotice() {
             searched.back() +=
                 QLatin1Char(' ') + QString::fromLatin1(levels[searchedSimilarLevel_]);
     }
-    lblTicksChanged->setText(QStringLiteral("勾選已改變: 刪除和選取規則仍依搜尋時的組 (%1) (ticks "
-                                            "changed since the search: Delete and the Select "
-                                            "rules keep the search's groups)")
+    lblTicksChanged->setText(QString::fromUtf8(say("Ticks changed since the search: Delete and "
+                                                   "the Select rules keep the search's groups (%1)",
+                                                   "勾選已改變: 刪除和選取規則仍依搜尋時的組 (%1)"))
                                  .arg(searched.join(QStringLiteral(", "))));
     lblTicksChanged->setToolTip(lblTicksChanged->text());
     lblTicksChanged->show();
@@ -655,9 +667,10 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
         ListIdle = true;
     }
     if (!result->cacheProblem.empty())
-        setStatusText(1, statusText(1) +
-                             QStringLiteral("  快取未能寫回 (the cache was not saved): ") +
-                             QString::fromLocal8Bit(result->cacheProblem));
+        setStatusText(
+            1, statusText(1) +
+                   QString::fromUtf8(say("  The cache was not saved: ", "  快取未能寫回: ")) +
+                   QString::fromLocal8Bit(result->cacheProblem));
     // Set last: the texts added above keep the counts the tooltip explains.
     StatusPanel[1]->setToolTip(leftOutKinds);
     repaintStatusBar();
@@ -669,7 +682,8 @@ void TfrmMain::searchFailed(const QString& message) {
     pgOptions->setSearching(false);
     frmProgress_->hide();
     if (!closing_)
-        services_.messages->error(this, QStringLiteral("搜尋失敗 (the search failed): ") + message);
+        services_.messages->error(
+            this, QString::fromUtf8(say("The search failed: ", "搜尋失敗: ")) + message);
     FinishCancelledSearch();
     emit searchFinished();
 }
@@ -851,6 +865,8 @@ void TfrmMain::removeDeletedRows(const FileRecordStore& rows, const std::vector<
         if (row < remove.size())
             remove[row] = true;
     }
+    groupSummary_->noteDeleted(removed.size(), BytesFreedByRemoving(rows, removed),
+                               !(DeleteFlags() & platform::FOF_ALLOWUNDO));
     DeleteRows(remove);
 }
 

@@ -45,6 +45,7 @@ struct UndoAction;
 class DeleteFlow;
 class ListActions;
 class SelectMenu;
+class GroupSummaryPanel;
 class SearchSession;
 struct SearchResult;
 class TfrmProgress;
@@ -114,6 +115,7 @@ private:
     QAction* miSaveList;
     // The list's parts: the Select menu, renaming and opening, deleting.
     SelectMenu* selectMenu_ = nullptr;
+    GroupSummaryPanel* groupSummary_ = nullptr;
     ListActions* listActions_ = nullptr;
     DeleteFlow* deleteFlow_ = nullptr;
 

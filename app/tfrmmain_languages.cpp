@@ -8,10 +8,12 @@
 #include <QTabWidget>
 
 #include "directoryband.h"
+#include "groupsummary.h"
 #include "languages.h"
 #include "selectmenu.h"
 #include "tfrmmain.h"
 #include "tfrmviewer.h"
+#include "uitext.h"
 
 namespace fenwa {
 
@@ -69,6 +71,7 @@ void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
 }
 
 void TfrmMain::SetLanguage(int code) {
+    setChineseTexts(code != English);
     const LanguageFont font = windowFontFor(code);
     setFont(QFont(font.family, font.points));
     applyLanguageTexts(code, false);
@@ -78,6 +81,12 @@ void TfrmMain::SetLanguage(int code) {
     dirBand->OpenDialogTitle = dialog.title;
     if (frmViewer_)
         frmViewer_->SetMenuCaptions(viewerMenuCaptionsFor(code));
+    // The status bar's own notes follow the language at once.
+    if (groupSummary_)
+        groupSummary_->refresh();
+    if (selectMenu_)
+        selectMenu_->updateSelectionStatus();
+    updateTicksNotice();
 }
 
 } // namespace fenwa

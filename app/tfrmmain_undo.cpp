@@ -10,6 +10,7 @@
 #include "messages.h"
 #include "nativename.h"
 #include "tfrmmain.h"
+#include "uitext.h"
 #include "undo.h"
 #include "undojournal.h"
 
@@ -19,15 +20,18 @@ using platform::fromNative;
 
 namespace {
 // The journal still holds the action for this run; only its file is behind.
-constexpr const char* UnsavedJournal = "無法儲存復原紀錄 (the undo journal could not be saved; "
-                                       "Undo reaches this change only until Fenwa closes)";
+const char* unsavedJournal() {
+    return say("The undo journal could not be saved; Undo reaches this change only until "
+               "Fenwa closes.",
+               "無法儲存復原紀錄; 關閉 Fenwa 之前仍可復原這個變更。");
+}
 } // namespace
 
 // Records an action; the journal still holds it for this run when its file cannot be
 // written, which the user is told.
 void TfrmMain::pushToJournal(actions::UndoAction action) {
     if (!undoJournal_->push(std::move(action)) && services_.messages)
-        services_.messages->error(this, QString::fromUtf8(UnsavedJournal));
+        services_.messages->error(this, QString::fromUtf8(unsavedJournal()));
     updateUndoAction();
 }
 
@@ -71,7 +75,7 @@ void TfrmMain::Undo() {
     bool saved = true;
     std::optional<actions::UndoAction> action = undoJournal_->takeLast(&saved);
     if (!saved && services_.messages)
-        services_.messages->error(this, QString::fromUtf8(UnsavedJournal));
+        services_.messages->error(this, QString::fromUtf8(unsavedJournal()));
     updateUndoAction();
     if (!action)
         return;

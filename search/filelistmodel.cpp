@@ -1,6 +1,7 @@
 #include "filelistmodel.h"
 
 #include "search.h"
+#include "uitext.h"
 
 #include <QFile>
 #include <algorithm>
@@ -23,12 +24,36 @@ void FileListModel::setHeaderCaptions(const QStringList& captions) {
     emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
 }
 
+void FileListModel::setGroupShade(const QVariant& shade) {
+    groupShade_ = shade;
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), {Qt::BackgroundRole});
+}
+
+bool FileListModel::inShadedGroup(size_t row) const {
+    if (!store_.hasGroups())
+        return false;
+    if (bandsStale_) {
+        // The band turns wherever a row's group differs from the row above's.
+        bands_.assign(store_.size(), false);
+        bool band = false;
+        for (size_t r = 1; r < store_.size(); ++r) {
+            if (store_.group(r) != store_.group(r - 1))
+                band = !band;
+            bands_[r] = band;
+        }
+        bandsStale_ = false;
+    }
+    return row < bands_.size() && bands_[row];
+}
+
 void FileListModel::appendRows(FileRecordStore&& rows) {
     if (rows.empty())
         return;
     const int first = rowCount();
     beginInsertRows({}, first, first + int(rows.size()) - 1);
     store_.appendAll(std::move(rows));
+    bandsStale_ = true;
     endInsertRows();
 }
 
@@ -38,6 +63,7 @@ void FileListModel::insertRows(int position, FileRecordStore&& rows) {
     position = std::clamp(position, 0, rowCount());
     beginInsertRows({}, position, position + int(rows.size()) - 1);
     store_.insertAll(size_t(position), std::move(rows));
+    bandsStale_ = true;
     endInsertRows();
     // A row that came back may share its file with a row of the list.
     remarkHardLinks();
@@ -59,6 +85,7 @@ void FileListModel::clear() {
         return;
     beginResetModel();
     store_.clear();
+    bandsStale_ = true;
     endResetModel();
 }
 
@@ -94,6 +121,7 @@ void FileListModel::removeRowRuns(const std::vector<bool>& remove) {
         // Many scattered rows: one reset is cheaper than many removals.
         beginResetModel();
         store_.removeRows(remove);
+        bandsStale_ = true;
         endResetModel();
         return;
     }
@@ -103,6 +131,7 @@ void FileListModel::removeRowRuns(const std::vector<bool>& remove) {
         std::fill(flags.begin(), flags.end(), false);
         std::fill(flags.begin() + it->first, flags.begin() + it->second + 1, true);
         store_.removeRows(flags);
+        bandsStale_ = true;
         flags.resize(store_.size());
         endRemoveRows();
     }
@@ -147,6 +176,7 @@ void FileListModel::permute(const std::vector<uint32_t>& order) {
     for (const QModelIndex& i : before)
         after.push_back(index(newRowOf[size_t(i.row())], i.column()));
     store_.permute(order);
+    bandsStale_ = true;
     changePersistentIndexList(before, after);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
@@ -182,12 +212,16 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         return {};
     case HardLinkRole:
         return store_.hardLinked(size_t(index.row()));
+    case GroupBandRole:
+        return inShadedGroup(size_t(index.row()));
+    case Qt::BackgroundRole:
+        return inShadedGroup(size_t(index.row())) ? groupShade_ : QVariant();
     case Qt::ToolTipRole:
         if (store_.hardLinked(size_t(index.row())))
             return QString::fromUtf8(
-                "硬連結: 這個檔案和清單中的另一列是同一份資料, 刪除其中一個不會釋放空間。\n"
-                "Hard link: this file and another row of the list are one and the same data; "
-                "deleting one of them frees no space and loses nothing.");
+                say("Hard link: this file and another row of the list are one and the same "
+                    "data; deleting one of them frees no space and loses nothing.",
+                    "硬連結: 這個檔案和清單中的另一列是同一份資料, 刪除其中一個不會釋放空間。"));
         return {};
     case Qt::TextAlignmentRole:
         if (index.column() == ColSize)

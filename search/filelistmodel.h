@@ -19,12 +19,17 @@ public:
     // True for a row whose file another row shares through a hard link; such rows also
     // carry a tooltip saying so.
     static constexpr int HardLinkRole = Qt::UserRole + 1;
+    // True for the rows of every other group of a duplicate list, counted down the list
+    // as it stands, so that adjacent groups stand apart; such rows have the group shade.
+    static constexpr int GroupBandRole = Qt::UserRole + 2;
 
     const FileRecordStore& store() const { return store_; }
 
     // The three row icons (image, other, current group), as the view shows them.
     void setIconDecorations(const std::array<QVariant, 3>& decorations);
     void setHeaderCaptions(const QStringList& captions);
+    // The background of the rows of every other group (a brush; none: no shading).
+    void setGroupShade(const QVariant& shade);
 
     // Adds all rows of `rows` at the end in one insertion; `rows` is left empty.
     void appendRows(FileRecordStore&& rows);
@@ -69,7 +74,13 @@ private:
     // Hard-link marks follow the rows that are in the list.
     void remarkHardLinks();
 
+    bool inShadedGroup(size_t row) const;
+
     FileRecordStore store_;
+    // Which rows lie in a shaded group, worked out when first asked after a change.
+    mutable std::vector<bool> bands_;
+    mutable bool bandsStale_ = true;
+    QVariant groupShade_;
     std::array<QVariant, 3> decorations_;
     QStringList captions_;
     NameEditor nameEditor_;

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace fenwa {
 
@@ -346,6 +347,74 @@ SlideRows slideRows(const FileRecordStore& rows, size_t p, const Criteria& crite
         ++r.last;
     r.start = slideStart(p, r.first, r.last);
     return r;
+}
+
+namespace {
+
+// A file's data as the disk knows it; rows without an inode are each a file of their own.
+struct DataKey {
+    uint64_t device, inode;
+    size_t row;
+    bool operator==(const DataKey& o) const {
+        return inode == o.inode && (inode != 0 ? device == o.device : row == o.row);
+    }
+};
+struct DataKeyHash {
+    size_t operator()(const DataKey& k) const {
+        return k.inode != 0 ? std::hash<uint64_t>()(k.device * 0x9E3779B97F4A7C15ULL ^ k.inode)
+                            : std::hash<size_t>()(k.row);
+    }
+};
+DataKey dataKey(const FileRecordStore& rows, size_t row) {
+    return {rows.device(row), rows.inode(row), row};
+}
+
+} // namespace
+
+GroupSummary SummariseGroups(const FileRecordStore& rows) {
+    GroupSummary summary;
+    const RecordedGroups groups(rows);
+    std::unordered_set<DataKey, DataKeyHash> seen;
+    for (size_t g = 0; g < groups.count(); ++g) {
+        const std::span<const size_t> members = groups.members(g);
+        if (members.size() < 2)
+            continue;
+        ++summary.groups;
+        // Only rows marked as sharing their file with another row need their data told
+        // apart; the rest are each a file of their own.
+        seen.clear();
+        size_t files = 0;
+        int64_t total = 0, largest = 0;
+        for (size_t row : members)
+            if (!rows.hardLinked(row) || seen.insert(dataKey(rows, row)).second) {
+                ++files;
+                total += rows.fileSize(row);
+                largest = std::max(largest, rows.fileSize(row));
+            }
+        summary.couldGo += files - 1;
+        summary.bytes += total - largest;
+    }
+    return summary;
+}
+
+int64_t BytesFreedByRemoving(const FileRecordStore& rows, const std::vector<size_t>& removed) {
+    std::vector<bool> goes(rows.size(), false);
+    std::unordered_set<DataKey, DataKeyHash> removedData, held, counted;
+    for (size_t row : removed)
+        if (row < rows.size()) {
+            goes[row] = true;
+            removedData.insert(dataKey(rows, row));
+        }
+    // A removed file that a remaining row still reaches keeps its bytes.
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (!goes[row] && rows.inode(row) != 0 && removedData.contains(dataKey(rows, row)))
+            held.insert(dataKey(rows, row));
+    int64_t bytes = 0;
+    for (size_t row : removed)
+        if (row < rows.size() && !held.contains(dataKey(rows, row)) &&
+            counted.insert(dataKey(rows, row)).second)
+            bytes += rows.fileSize(row);
+    return bytes;
 }
 
 } // namespace fenwa

@@ -93,6 +93,21 @@ private:
     std::vector<size_t> members_;
 };
 
+// What a duplicate list offers to free. Of each recorded group of two or more rows one
+// file stays and every other copy could go; a file is counted once however many rows
+// reach it (two spellings, hard links), so a group of links to one file frees nothing.
+// The file that stays is the group's largest, so the bytes are what is surely freed.
+struct GroupSummary {
+    size_t groups = 0;
+    size_t couldGo = 0;
+    int64_t bytes = 0;
+};
+GroupSummary SummariseGroups(const FileRecordStore& rows);
+
+// The bytes freed by removing `removed` (rows of `rows`): each file once, and nothing for
+// a file that another row, not removed, still reaches.
+int64_t BytesFreedByRemoving(const FileRecordStore& rows, const std::vector<size_t>& removed);
+
 // The row Ctrl+Down selects from `current`: the first row after the current group, or
 // the current row itself when its group is the last. -1 when there is nothing to do (no
 // current row, or it is the last row).

@@ -277,8 +277,8 @@ private slots:
         makeWindow();
         QCOMPARE(lstDir()->count(), 1);
         QCOMPARE(messages.errors.size(), 1);
-        QVERIFY(
-            messages.errors[0].contains(dir("link") + "/ 和 " + dir("photos") + " 是同一個目錄"));
+        QVERIFY(messages.errors[0].contains(dir("link") + "/ and " + dir("photos") +
+                                            " are the same directory"));
         findAll(*w);
         QCOMPARE(model(*w)->rowCount(), 2);
         findDuplicates(*w);

@@ -220,7 +220,7 @@ private slots:
         findDuplicates(*w);
         QCOMPARE(finished.count(), 1);
         QCOMPARE(messages.errors.size(), 1);
-        QVERIFY(messages.errors.front().startsWith(QStringLiteral("搜尋失敗")));
+        QVERIFY(messages.errors.front().startsWith(QStringLiteral("The search failed: ")));
         messages.errors.clear();
         expectCancelled();
         // The next search runs to its end, and the window stays open.

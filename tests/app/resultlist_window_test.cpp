@@ -323,8 +323,8 @@ private slots:
         QVERIFY(notice->isVisibleTo(w.get()));
         QCOMPARE(
             notice->text(),
-            QStringLiteral("勾選已改變: 刪除和選取規則仍依搜尋時的組 (%1) (ticks changed since "
-                           "the search: Delete and the Select rules keep the search's groups)")
+            QStringLiteral("Ticks changed since the search: Delete and the Select rules keep the "
+                           "search's groups (%1)")
                 .arg(searched));
         clickHeader(ColTime); // the groups interleave: d1 d2 d3 d4
         QCOMPARE(rowOf("d1"), 0);
@@ -372,6 +372,51 @@ private slots:
         key(Qt::Key_Delete);
         QCOMPARE(model(*w)->rowCount(), 8);
         QCOMPARE(w->statusText(1), QStringLiteral("Total Files:8"));
+    }
+
+    void groupsAreShadedCountedAndADeleteSaysWhatItFreed() {
+        for (const char* d : {"a", "b", "c"})
+            addFile(d, "x.txt", 10);
+        for (const char* d : {"d", "e"})
+            addFile(d, "y.txt", 2000);
+        findDuplicates();
+        QCOMPARE(model(*w)->rowCount(), 5);
+        const auto* summary = part<QLabel>(*w, "lblGroups");
+        QTRY_COMPARE(summary->text(), QStringLiteral("2 groups, 3 copies could go, freeing 2 kB"));
+        QCOMPARE(summary->toolTip(), summary->text());
+        // The second group is shaded, the first not.
+        const auto shaded = [&](int row) {
+            return model(*w)->index(row, ColName).data(FileListModel::GroupBandRole).toBool();
+        };
+        QVERIFY(shaded(0) != shaded(4));
+        QCOMPARE(shaded(0), shaded(1));
+
+        // A rule that cannot decide (no pictures to count pixels of) leaves both groups to
+        // the user; the note goes as soon as the user picks rows by hand.
+        QVERIFY(choose(*w, "lvFiles", "miKeepPixels"));
+        QVERIFY(selectionNote(*w).contains("2 groups left for you to decide"));
+        clickRow(0);
+        QTRY_VERIFY(!selectionNote(*w).contains("left for you"));
+
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
+            if (QFile::decodeName(w->rowPath(r)).endsWith("/e/y.txt"))
+                clickRow(r);
+        key(Qt::Key_Delete);
+        QTRY_VERIFY(!QFile::exists(tmp->path() + "/e/y.txt"));
+        QTRY_COMPARE(summary->text(),
+                     QStringLiteral("1 file deleted for good, 2 kB freed  ·  "
+                                    "1 group, 2 copies could go, freeing 20 bytes"));
+        // The language chosen on the options page speaks here too.
+        click(*w, "rbChinese");
+        QCOMPARE(summary->text(),
+                 QStringLiteral(
+                     "1 個檔案已永久刪除, 釋放 2 kB  ·  1 組, 2 個副本可刪除, 可釋放 20 位元組"));
+        click(*w, "rbEnglish");
+        findDuplicates();
+        QTRY_COMPARE(summary->text(),
+                     QStringLiteral("1 group, 2 copies could go, freeing 20 bytes"));
     }
 };
 

@@ -116,7 +116,7 @@ private slots:
                 refRow = r;
         QVERIFY(refRow >= 0);
         clickRow(*w, refRow);
-        QTRY_VERIFY2(selectionNote(*w).contains("(selected: 1 file, "),
+        QTRY_VERIFY2(selectionNote(*w).contains("selected: 1 file, "),
                      qPrintable(selectionNote(*w)));
         prompts.questions.clear();
         pressInList(*w, Qt::Key_Delete);

@@ -232,7 +232,7 @@ TEST_F(SettingsStoreTest, ADirectoryAgainOrARelativeIsRefusedNamedAndKeepsItsPro
     const QString& message = loaded.errors.front();
     EXPECT_TRUE(message.startsWith(QString::fromUtf8(MsgRestoredDirectoriesRefused)));
     for (const std::string& line :
-         {link + " 和 " + d + " 是同一個目錄", sub + " 和 " + d + " 是直系親屬"})
+         {link + " and " + d + " are the same directory", sub + " 和 " + d + " 是直系親屬"})
         EXPECT_TRUE(message.contains(QString::fromStdString(line))) << message.toStdString();
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), stored);

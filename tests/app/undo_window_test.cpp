@@ -241,7 +241,7 @@ private slots:
         editName(*w, row, QStringLiteral("z.jpg"));
         QCOMPARE(messages.errors.size(), 1);
         QVERIFY(messages.errors[0].contains(QFile::decodeName(grown)));
-        QVERIFY(messages.errors[0].contains(QStringLiteral("沒有改名")));
+        QVERIFY(messages.errors[0].contains(QStringLiteral("was not renamed")));
         QVERIFY(messages.errors[0].contains(QStringLiteral("size changed")));
         QVERIFY(QFile::exists(QFile::decodeName(grown)));
         QVERIFY(!QFile::exists(tmp->path() + "/p/z.jpg"));

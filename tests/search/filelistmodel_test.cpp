@@ -88,6 +88,36 @@ private slots:
         QCOMPARE(model.index(1, ColName).data(Qt::DecorationRole).toString(),
                  QStringLiteral("hand"));
     }
+
+    void everyOtherGroupIsShadedAsTheListStands() {
+        FileListModel model;
+        model.setGroupShade(QVariant(QStringLiteral("shade")));
+        FileRecordStore s = rows({"a", "b", "c", "d", "e", "f"});
+        const uint32_t groups[] = {1, 1, 2, 2, 2, 3};
+        for (size_t r = 0; r < s.size(); ++r)
+            s.setGroup(r, groups[r]);
+        model.appendRows(std::move(s));
+        const auto bands = [&] {
+            QString out;
+            for (int r = 0; r < model.rowCount(); ++r)
+                out +=
+                    model.index(r, ColSize).data(FileListModel::GroupBandRole).toBool() ? '1' : '0';
+            return out;
+        };
+        QCOMPARE(bands(), QStringLiteral("001110"));
+        QCOMPARE(model.index(2, ColName).data(Qt::BackgroundRole).toString(),
+                 QStringLiteral("shade"));
+        QVERIFY(!model.index(0, ColName).data(Qt::BackgroundRole).isValid());
+        // Bands follow a reordering and a removal: f, a, b, c, d, e then without b's group.
+        model.permute({5, 0, 1, 2, 3, 4});
+        QCOMPARE(bands(), QStringLiteral("011000"));
+        model.removeRows({false, false, false, true, true, true});
+        QCOMPARE(bands(), QStringLiteral("011"));
+        // A list of every file has no groups and no shade.
+        model.clear();
+        model.appendRows(rows({"x", "y"}));
+        QCOMPARE(bands(), QStringLiteral("00"));
+    }
 };
 
 QTEST_GUILESS_MAIN(FileListModelTest)

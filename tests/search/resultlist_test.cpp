@@ -202,3 +202,49 @@ TEST(ResultList, RecordedGroupsAreOwnedByTheRowsAndNeverShared) {
     EXPECT_EQ(spread.groupOf(s, 3).front(), 3u);
     EXPECT_EQ(spread.groupOf(s, 2).front(), 0u);
 }
+
+TEST(ResultList, GroupSummaryCountsEachFileOnceAndKeepsTheLargest) {
+    // Rows: name, group, size, device, inode, hard-linked mark.
+    struct Row {
+        const char* name;
+        uint32_t group;
+        int64_t size;
+        uint64_t inode;
+        bool linked;
+    };
+    const Row table[] = {{"a1", 1, 100, 11, false},
+                         {"a2", 1, 100, 12, false},
+                         {"a3", 1, 100, 13, false},
+                         // A similar group of three sizes: the 300-byte file is the one that stays.
+                         {"b1", 2, 300, 21, false},
+                         {"b2", 2, 200, 22, false},
+                         {"b3", 2, 50, 23, false},
+                         // Two links to one file and a copy: one copy could go.
+                         {"c1", 3, 70, 31, true},
+                         {"c2", 3, 70, 31, true},
+                         {"c3", 3, 70, 32, false},
+                         // A group of links to one file frees nothing; a group of one is no group.
+                         {"d1", 4, 90, 41, true},
+                         {"d2", 4, 90, 41, true},
+                         {"e1", 5, 999, 51, false},
+                         {"lone", 0, 5, 61, false}};
+    FileRecordStore rows;
+    const uint32_t dir = rows.internDirectory("/d", 7);
+    for (const Row& r : table) {
+        rows.append(dir, r.name, r.size, 0, r.inode);
+        rows.setGroup(rows.size() - 1, r.group);
+        rows.setHardLinked(rows.size() - 1, r.linked);
+    }
+    const GroupSummary summary = SummariseGroups(rows);
+    EXPECT_EQ(summary.groups, 4u);
+    EXPECT_EQ(summary.couldGo, 2u + 2u + 1u + 0u);
+    EXPECT_EQ(summary.bytes, 200 + 250 + 70 + 0);
+    EXPECT_EQ(SummariseGroups(FileRecordStore{}).groups, 0u);
+
+    // Removing a link whose file another row still reaches frees nothing; removing both
+    // frees the file once.
+    EXPECT_EQ(BytesFreedByRemoving(rows, {0, 1}), 200);
+    EXPECT_EQ(BytesFreedByRemoving(rows, {6}), 0);
+    EXPECT_EQ(BytesFreedByRemoving(rows, {6, 7}), 70);
+    EXPECT_EQ(BytesFreedByRemoving(rows, {9, 10, 12}), 95);
+}
