@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QToolTip>
 
 #include "filesystem.h"
 #include "fingerprint.h"
@@ -136,6 +137,15 @@ OptionsPages::OptionsPages(OptionsServices services, SettingsDirectories& direct
     for (QCheckBox* box : {ckName, ckSize, ckTime, ckContent, ckSimilar})
         connect(box, &QCheckBox::toggled, this, &OptionsPages::criteriaChanged);
     connect(cbSimilarLevel, &QComboBox::currentIndexChanged, this, &OptionsPages::criteriaChanged);
+    // Only the user's own click rearranges the ticks; a loaded setting is taken as stored.
+    connect(ckSimilar, &QAbstractButton::clicked, this, &OptionsPages::ckSimilarClick);
+    for (QCheckBox* box : {ckSize, ckContent})
+        connect(box, &QAbstractButton::clicked, this, [this, box] {
+            std::erase(similarTookOff_, box); // the user (or the store) has the last word
+        });
+    // The level belongs to Similar: it reads as part of it, and is greyed without it.
+    connect(ckSimilar, &QCheckBox::toggled, cbSimilarLevel, &QWidget::setEnabled);
+    cbSimilarLevel->setEnabled(ckSimilar->isChecked());
     connect(edTime, &QLineEdit::textChanged, this, &OptionsPages::edTimeChange);
     edTime->installEventFilter(this);
     // Toggling runs the handlers whether the user or the settings loader changes a box.
@@ -321,7 +331,9 @@ void OptionsPages::LoadSettings() {
     if (!settings)
         return;
     WindowSettingsControls controls(*this, directories_, services_.messages);
+    loadingSettings_ = true;
     loadSettings(*settings, controls);
+    loadingSettings_ = false;
 }
 
 bool OptionsPages::SaveSettings() {
@@ -355,6 +367,38 @@ void OptionsPages::showCacheSize() {
     btnClearCache->setEnabled(!searching_ && !services_.searchCachePath.empty());
     lbCacheSize->setText(file.exists() ? QLocale::c().formattedDataSize(file.size())
                                        : QStringLiteral("0 bytes"));
+}
+
+void OptionsPages::ckSimilarClick(bool on) {
+    // Similar compares the pictures themselves; Size and Content would narrow it to the
+    // exact copies, which is not what ticking it asks for. They come back with it off.
+    similarNote_.clear();
+    if (loadingSettings_)
+        return; // stored ticks are taken as they were saved
+    if (!on) {
+        for (QCheckBox* box : similarTookOff_)
+            box->setChecked(true);
+        similarTookOff_.clear();
+        return;
+    }
+    similarTookOff_.clear();
+    QStringList names;
+    for (QCheckBox* box : {ckSize, ckContent})
+        if (box->isChecked()) {
+            box->setChecked(false);
+            similarTookOff_.push_back(box);
+            names << box->text();
+        }
+    if (names.isEmpty())
+        return;
+    similarNote_ = QString::fromUtf8(say("Similar compares the pictures themselves, so %1 "
+                                         "would find only exact copies: unticked (they come "
+                                         "back when Similar is unticked)",
+                                         "「相似」比較圖片本身, 勾選 %1 只會找到完全相同的檔案: "
+                                         "已取消勾選 (取消「相似」時會恢復)"))
+                       .arg(names.join(QStringLiteral(", ")));
+    QToolTip::showText(ckSimilar->mapToGlobal(QPoint(0, ckSimilar->height())), similarNote_,
+                       ckSimilar);
 }
 
 void OptionsPages::btnClearCacheClick() {

@@ -102,6 +102,8 @@ public slots:
     void btnSaveOptionsClick();
     void btnClearCacheClick();
     void ChangeLangClick();
+    // What ticking Similar last did to the other ticks, for the user (empty: nothing).
+    QString similarNote() const { return similarNote_; }
     // The cache file's size beside its Clear button.
     void showCacheSize();
 
@@ -112,10 +114,15 @@ private:
     void buildOptionsPage();
     void buildMorePage();
     bool edTimeKeyPress(QKeyEvent* event);
+    void ckSimilarClick(bool on);
 
     OptionsServices services_;
+    // The ticks that ticking Similar took off, given back when it is taken off.
+    std::vector<QCheckBox*> similarTookOff_;
     SettingsDirectories& directories_;
     bool searching_ = false;
+    bool loadingSettings_ = false;
+    QString similarNote_;
 };
 
 } // namespace fenwa

@@ -645,12 +645,16 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     QString leftOutKinds;
     if (duplicateList_ && result->criteria.similar) {
         const SimilarLeftOut& left = result->similarLeftOut;
-        total += QStringLiteral(" (left out: %1 not pictures, %2 undecodable, %3 nearly blank)")
+        total += QString::fromUtf8(say(" (left out: %1 not pictures, %2 undecodable, %3 nearly "
+                                       "blank)",
+                                       " (未比較: %1 個不是圖片, %2 個無法解碼, %3 個幾乎空白)"))
                      .arg(left.notPictures)
                      .arg(left.undecodable)
                      .arg(left.nearlyBlank);
         // Which kinds of file, in the panel's tooltip, so the bar stays short.
-        const char* const reasons[] = {"Not pictures", "Undecodable", "Nearly blank"};
+        const char* const reasons[] = {say("Not pictures", "不是圖片"),
+                                       say("Undecodable", "無法解碼"),
+                                       say("Nearly blank", "幾乎空白")};
         for (int r = 0; r < 3; ++r)
             if (!left.kinds[r].empty())
                 leftOutKinds +=

@@ -13,6 +13,7 @@
 
 #include "TAdvImage.h"
 #include "languages.h"
+#include "optionspages.h"
 #include "recordedmessages.h"
 #include "searchcache.h"
 #include "settingsformat.h"
@@ -136,6 +137,31 @@ private slots:
         // The English texts are applied at the first show.
         QCOMPARE(button(*w, "btnFindAll")->text(), QStringLiteral("List All"));
         QVERIFY(!QFile::exists(settingsPath));
+    }
+
+    // Ticking Similar takes off the ticks that would narrow it to exact copies and gives
+    // them back when it is taken off, unless the user ticked them again meanwhile.
+    void similarTakesOffSizeAndContentAndGivesThemBack() {
+        makeWindow();
+        auto* level = part<QComboBox>(*w, "cbSimilarLevel");
+        tick(*w, "ckContent");
+        QVERIFY(!level->isEnabled());
+        tick(*w, "ckSimilar");
+        QVERIFY(!ticked(*w, "ckSize") && !ticked(*w, "ckContent") && level->isEnabled());
+        QVERIFY(w->findChild<OptionsPages*>()->similarNote().contains("Size, Content"));
+        tick(*w, "ckSimilar", false);
+        QVERIFY(ticked(*w, "ckSize") && ticked(*w, "ckContent") && !level->isEnabled());
+        tick(*w, "ckSimilar");
+        tick(*w, "ckSize");
+        tick(*w, "ckSimilar", false);
+        QVERIFY(ticked(*w, "ckSize") && ticked(*w, "ckContent"));
+        // A stored Similar with Size is loaded as it was stored.
+        tick(*w, "ckSimilar");
+        tick(*w, "ckSize");
+        click(*w, "btnSaveOptions");
+        w.reset();
+        makeWindow();
+        QVERIFY(ticked(*w, "ckSimilar") && ticked(*w, "ckSize") && !ticked(*w, "ckContent"));
     }
 
     // The language table names controls by their object names; a row whose name no
