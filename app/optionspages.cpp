@@ -377,7 +377,10 @@ std::vector<std::string> OptionsPages::protectedFolders() const {
 
 void OptionsPages::addProtectedItem(const std::string& folder) {
     const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
-    cbProtected->addItem(shown, QByteArray::fromStdString(folder));
+    // The folder's own name first: the closed list has room for a word.
+    const QString name = shown.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    cbProtected->addItem(name.isEmpty() ? shown : name + QStringLiteral(" (") + shown + u')',
+                         QByteArray::fromStdString(folder));
     cbProtected->setItemData(cbProtected->count() - 1, shown, Qt::ToolTipRole);
 }
 
