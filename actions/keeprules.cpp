@@ -110,35 +110,40 @@ KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
     ProtectionCheck protectedDir(rows, protect);
     const auto isProtected = [&](size_t row) { return protectedDir.row(row); };
     Ranking ranking(rows, rules, pixels);
-    std::vector<size_t> all, members, references;
+    std::vector<size_t> members, references;
     const RecordedGroups groups(rows);
     for (size_t g = 0; g < groups.count(); ++g) {
         const std::span<const size_t> group = groups.members(g);
         if (group.size() < 2)
             continue;
-        all.clear();
         members.clear();
         references.clear();
-        for (size_t row : group) {
-            all.push_back(row);
+        for (size_t row : group)
             (isProtected(row) ? references : members).push_back(row);
-        }
-        const std::optional<size_t> kept = ranking.keep(all);
-        if (!kept || members.empty()) {
-            ++result.undecided;
+        // Protected files are the group's keepers: every other file goes, and the rule
+        // adds no keeper of its own beside them. A group of protected files only is the
+        // user's already decided.
+        if (members.empty())
             continue;
+        std::optional<size_t> kept;
+        if (references.empty()) {
+            kept = ranking.keep(members);
+            if (!kept) {
+                ++result.undecided;
+                continue;
+            }
         }
-        // Rows that stay: the kept file and the references. A row that names one of their
+        // Rows that stay: the kept file or the references. A row that names one of their
         // files again (the same entry spelled twice, a hard link, a mirror) stays as well.
         const auto sameFile = [&](size_t a, size_t b) { return SameFileRows(rows, a, b); };
         const auto staysWith = [&](size_t row) {
-            if (sameFile(row, *kept))
+            if (kept && (row == *kept || sameFile(row, *kept)))
                 return true;
             return std::any_of(references.begin(), references.end(),
                                [&](size_t r) { return sameFile(row, r); });
         };
         for (size_t row : members) {
-            if (row == *kept || staysWith(row))
+            if (staysWith(row))
                 continue;
             result.selected.push_back(row);
             result.selectedBytes += rows.fileSize(row);

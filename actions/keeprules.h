@@ -3,10 +3,11 @@
 // and every other row is selected, for the user to look over before pressing Delete.
 // Nothing is deleted here, and nothing here knows a window.
 //
-// The selection is safe by construction: the kept file is never selected, nor a file
-// under a protected directory (a reference, kept besides), nor any row that is one of
-// those files under another spelling or a hard link of it. A group the rule cannot
-// decide is left alone and counted.
+// The selection is safe by construction: the kept file is never selected, nor any row
+// that is it under another spelling or a hard link of it. Files under a protected
+// directory are references: a group holding any keeps them, and them alone, so the rule
+// keeps nothing of its own there; a group of references only is left alone. A group the
+// rule cannot decide is left alone and counted.
 
 #include <cstdint>
 #include <functional>
@@ -49,8 +50,8 @@ using PixelCounter = std::function<uint64_t(const std::string& nativePath)>;
 struct KeepSelection {
     std::vector<size_t> selected; // in row order
     int64_t selectedBytes = 0;
-    // Groups of two or more rows left with nothing selected because the rule could not
-    // safely decide: every member protected, or the file to keep unknown.
+    // Groups of two or more rows, none protected, left with nothing selected because the
+    // rule could not tell which file to keep.
     size_t undecided = 0;
 };
 

@@ -15,22 +15,22 @@ Protection protectionOf(const std::vector<std::string>& paths) {
     return protection;
 }
 
+bool coversDirectory(const Protection& protection, const std::string& directory) {
+    if (protection.empty() || !protection.ancestry)
+        return false;
+    for (const platform::FileIdentity& id : protection.ancestry(directory))
+        if (protection.directories.count(id))
+            return true;
+    return false;
+}
+
 bool ProtectionCheck::directory(uint32_t index) {
     if (index >= known_.size() || protection_.empty())
         return false;
-    if (known_[index] == Unknown) {
-        // A directory gone since the search has no files left to protect; whatever else
-        // a Delete finds at its rows' paths is checked there.
-        bool covered = false;
-        if (protection_.ancestry)
-            for (const platform::FileIdentity& id :
-                 protection_.ancestry(rows_.directoryText(index)))
-                if (protection_.directories.count(id)) {
-                    covered = true;
-                    break;
-                }
-        known_[index] = covered ? Yes : No;
-    }
+    // A directory gone since the search has no files left to protect; whatever else a
+    // Delete finds at its rows' paths is checked there.
+    if (known_[index] == Unknown)
+        known_[index] = coversDirectory(protection_, rows_.directoryText(index)) ? Yes : No;
     return known_[index] == Yes;
 }
 

@@ -31,6 +31,10 @@ struct Protection {
 // A path that names no directory now protects nothing: no file can be reached under it.
 Protection protectionOf(const std::vector<std::string>& paths);
 
+// Whether `directory` (a directory text as the rows hold it) is, or lies below, a
+// protected one, as it is on the disk now.
+bool coversDirectory(const Protection& protection, const std::string& directory);
+
 // Whether a row's directory is, or lies below, a protected one. Each directory of the
 // store is looked at once, and only when a row of it is asked about.
 class ProtectionCheck {

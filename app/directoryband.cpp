@@ -15,6 +15,7 @@
 #include "messages.h"
 #include "nativename.h"
 #include "pathrules.h"
+#include "uitext.h"
 #include "windowlook.h"
 
 namespace fenwa {
@@ -206,8 +207,9 @@ void DirectoryBand::setDirectoryProtected(int index, bool on) {
     // A check mark only on protected entries; the others show no box at all.
     item->setData(Qt::CheckStateRole, on ? QVariant(Qt::Checked) : QVariant());
     item->setToolTip(
-        on ? QStringLiteral("受保護: 規則不會選取, 刪除前會先問 (protected: rules never "
-                            "select its files, and a Delete asks first)")
+        on ? QString::fromUtf8(say("Protected: rules never select its files, and a Delete "
+                                   "asks first",
+                                   "受保護: 規則不會選取, 刪除前會先問"))
            : QString());
 }
 

@@ -72,6 +72,12 @@ const std::vector<LanguageText>& languageTable() {
         {"btnClearCache", H, "Forget the fingerprints and content hashes kept between searches",
          "清除搜尋之間保存的指紋與內容雜湊"},
         {"btnClearCache", C, "Clear cache", "清除快取"},
+        {"cbProtected", H,
+         "Protected folders: rules never select their files, and a Delete asks first",
+         "受保護的資料夾: 規則不會選取其中的檔案, 刪除前會先問"},
+        {"cbProtected", C, "Protected", "受保護"},
+        {"btnAddProtected", H, "Add a protected folder", "加入受保護的資料夾"},
+        {"btnDelProtected", H, "Remove the protected folder shown", "移除顯示的受保護資料夾"},
         {"Image", H, "Double click to view in full size", "雙擊滑鼠可看原圖"},
         {"rbHalf", H, ScaleHintEnglish, ScaleHintChinese},
         {"rbQuarter", H, ScaleHintEnglish, ScaleHintChinese},
@@ -160,6 +166,13 @@ QString undoMenuCaptionFor(int code, UndoCaption action) {
         break;
     }
     return english ? QStringLiteral("Undo [Ctrl+Z]") : QStringLiteral("復原 [Ctrl+Z]");
+}
+
+QString protectedRowHintFor(int code) {
+    if (code == English)
+        return QStringLiteral(
+            "Protected folder: rules never select this file, and a Delete asks first");
+    return QStringLiteral("受保護的資料夾: 規則不會選取這個檔案, 刪除前會先問");
 }
 
 QString dialogNameFilter(const QString& filter) {

@@ -48,6 +48,9 @@ QStringList viewerMenuCaptionsFor(int code);
 enum class UndoCaption { Nothing, Delete, Rename };
 QString undoMenuCaptionFor(int code, UndoCaption action);
 
+// The tooltip of a row of the result list under a protected directory.
+QString protectedRowHintFor(int code);
+
 // "description|pattern" as a file dialog's name filter: "description (pattern)".
 QString dialogNameFilter(const QString& filter);
 

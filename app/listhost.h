@@ -29,7 +29,8 @@ public:
     virtual bool holdsDuplicateGroups() const = 0;
     // The level a list of similar pictures was searched with; nothing for any other list.
     virtual std::optional<int> searchedSimilarLevel() const = 0;
-    // The listed directories marked protected, native paths.
+    // The directories whose files are references, native paths: the listed ones marked
+    // protected and the protected folders of the options.
     virtual std::vector<std::string> protectedDirectories() const = 0;
     // The row holding the keyboard focus, or -1.
     virtual int currentRow() const = 0;

@@ -1,8 +1,10 @@
 #include "optionspages.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,8 +15,10 @@
 #include <QSettings>
 #include <QToolTip>
 
+#include "directorylist.h"
 #include "filesystem.h"
 #include "fingerprint.h"
+#include "identity.h"
 #include "languages.h"
 #include "messages.h"
 #include "searchcache.h"
@@ -86,6 +90,10 @@ public:
     }
     void protectDirectory(size_t index) override {
         directories_.setDirectoryProtected(int(index), true);
+    }
+    std::vector<std::string> protectedFolders() const override { return pages_.protectedFolders(); }
+    void setProtectedFolders(const std::vector<std::string>& folders) override {
+        pages_.setProtectedFolders(folders);
     }
     std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
         return platform::DirectoryLineage{}(d);
@@ -255,6 +263,22 @@ void OptionsPages::buildMorePage() {
     lbCacheSize = new QLabel(tbsMore);
     lbCacheSize->setGeometry(115, 106, 105, 18);
     lbCacheSize->setObjectName("lbCacheSize");
+    // The protected folders take the free corner under the language buttons: the list
+    // drops down as wide as its paths need.
+    cbProtected = new QComboBox(tbsMore);
+    cbProtected->setObjectName("cbProtected");
+    cbProtected->setGeometry(6, 106, 61, 20);
+    cbProtected->setPlaceholderText(QStringLiteral("Protected"));
+    cbProtected->view()->setMinimumWidth(320);
+    btnAddProtected = new QPushButton(QStringLiteral("+"), tbsMore);
+    btnAddProtected->setObjectName("btnAddProtected");
+    btnAddProtected->setGeometry(69, 106, 20, 20);
+    btnDelProtected = new QPushButton(QStringLiteral("-"), tbsMore);
+    btnDelProtected->setObjectName("btnDelProtected");
+    btnDelProtected->setGeometry(91, 106, 20, 20);
+    btnDelProtected->setEnabled(false);
+    connect(btnAddProtected, &QPushButton::clicked, this, &OptionsPages::btnAddProtectedClick);
+    connect(btnDelProtected, &QPushButton::clicked, this, &OptionsPages::btnDelProtectedClick);
     addTab(tbsMore, QStringLiteral("More Options"));
 }
 
@@ -352,6 +376,68 @@ void OptionsPages::btnSaveOptionsClick() {
 
 void OptionsPages::ChangeLangClick() {
     emit languageChosen(rbEnglish->isChecked() ? English : Chinese);
+}
+
+// ---------------------------------------------------------------------------
+// Protected folders
+
+std::vector<std::string> OptionsPages::protectedFolders() const {
+    std::vector<std::string> folders;
+    for (int i = 0; i < cbProtected->count(); ++i)
+        folders.push_back(cbProtected->itemData(i).toByteArray().toStdString());
+    return folders;
+}
+
+void OptionsPages::addProtectedItem(const std::string& folder) {
+    const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
+    // The folder's own name first: the closed list has room for a word.
+    const QString name = shown.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
+    cbProtected->addItem(name.isEmpty() ? shown : name + QStringLiteral(" (") + shown + u')',
+                         QByteArray::fromStdString(folder));
+    cbProtected->setItemData(cbProtected->count() - 1, shown, Qt::ToolTipRole);
+}
+
+void OptionsPages::setProtectedFolders(const std::vector<std::string>& folders) {
+    cbProtected->clear();
+    for (const std::string& folder : folders)
+        addProtectedItem(folder);
+    btnDelProtected->setEnabled(cbProtected->count() > 0);
+    emit protectedFoldersChanged();
+}
+
+void OptionsPages::btnAddProtectedClick() {
+    const std::optional<QString> picked =
+        services_.pickDirectory ? services_.pickDirectory(window(), btnAddProtected->toolTip())
+                                : std::nullopt;
+    if (!picked)
+        return;
+    const std::string folder = QFile::encodeName(*picked).toStdString();
+    const std::vector<platform::FileIdentity> identity = platform::DirectoryLineage{}(folder);
+    if (identity.empty()) {
+        services_.messages->error(window(), QString::fromUtf8(MsgNotADirectory));
+        return;
+    }
+    const std::vector<std::string> folders = protectedFolders();
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const std::vector<platform::FileIdentity> listed = platform::DirectoryLineage{}(folders[i]);
+        if (folders[i] == folder || (!listed.empty() && listed.front() == identity.front())) {
+            cbProtected->setCurrentIndex(int(i));
+            return;
+        }
+    }
+    addProtectedItem(folder);
+    cbProtected->setCurrentIndex(cbProtected->count() - 1);
+    btnDelProtected->setEnabled(true);
+    emit protectedFoldersChanged();
+}
+
+void OptionsPages::btnDelProtectedClick() {
+    const int current = cbProtected->currentIndex();
+    if (current < 0)
+        return;
+    cbProtected->removeItem(current);
+    btnDelProtected->setEnabled(cbProtected->count() > 0);
+    emit protectedFoldersChanged();
 }
 
 // ---------------------------------------------------------------------------

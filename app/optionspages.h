@@ -5,6 +5,7 @@
 #include <QTabWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ struct OptionsServices {
     std::function<std::unique_ptr<QSettings>()> openSettings;
     // The cache file of fingerprints and content hashes; none when empty.
     std::string searchCachePath;
+    // Asks for a directory (a protected folder to add); nothing when the user cancels.
+    std::function<std::optional<QString>(QWidget* parent, const QString& title)> pickDirectory;
 };
 
 class OptionsPages : public QTabWidget {
@@ -71,12 +74,20 @@ public:
     QRadioButton* rbChinese;
     QPushButton* btnClearCache;
     QLabel* lbCacheSize;
+    // Protected folders, any folder: their files are references, as those of a listed
+    // directory marked protected. Each item holds its native path (Qt::UserRole).
+    QComboBox* cbProtected;
+    QPushButton* btnAddProtected;
+    QPushButton* btnDelProtected;
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
     // The flags of every delete request: no question when ckNoConfirm is ticked, the
     // trash unless ckNoRecycle is ticked.
     int DeleteFlags() const;
+    // The protected folders, native paths, in their order; replacing them as a load does.
+    std::vector<std::string> protectedFolders() const;
+    void setProtectedFolders(const std::vector<std::string>& folders);
     // While a search runs it holds the cache open: it cannot be cleared.
     void setSearching(bool searching);
 
@@ -94,6 +105,8 @@ signals:
     void doubleClickChosen();
     // 1 = English, 2 = Chinese.
     void languageChosen(int code);
+    // A protected folder was added or removed, or the list loaded.
+    void protectedFoldersChanged();
 
 public slots:
     void raDblClickClick();
@@ -101,6 +114,11 @@ public slots:
     void edTimeChange();
     void btnSaveOptionsClick();
     void btnClearCacheClick();
+    // Adds a folder chosen in the directory picker; one already in the list (by what it
+    // is on the disk) is only shown.
+    void btnAddProtectedClick();
+    // Removes the folder shown.
+    void btnDelProtectedClick();
     void ChangeLangClick();
     // What ticking Similar last did to the other ticks, for the user (empty: nothing).
     QString similarNote() const { return similarNote_; }
@@ -113,6 +131,7 @@ protected:
 private:
     void buildOptionsPage();
     void buildMorePage();
+    void addProtectedItem(const std::string& folder);
     bool edTimeKeyPress(QKeyEvent* event);
     void ckSimilarClick(bool on);
 

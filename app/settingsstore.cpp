@@ -82,6 +82,17 @@ ReadStatus readDirectory(const QSettings& settings, const QString& name, std::st
     return status;
 }
 
+// A directory as readDirectory reads it back.
+void setDirectoryValue(QSettings& settings, const QString& name, const std::string& directory) {
+    const QByteArray bytes = QByteArray::fromStdString(directory);
+    const QString text = QFile::decodeName(bytes);
+    // A name that is not UTF-8 would come back as another name from a text.
+    if (QFile::encodeName(text) == bytes)
+        settings.setValue(name, text);
+    else
+        settings.setValue(name, bytes);
+}
+
 // Shows the message of a failed read; true when the value was read or is missing.
 bool readSucceeded(ReadStatus status, const QString& name, SettingsControls& controls) {
     if (status == ReadStatus::WrongType)
@@ -91,15 +102,16 @@ bool readSucceeded(ReadStatus status, const QString& name, SettingsControls& con
     return status == ReadStatus::Read || status == ReadStatus::Missing;
 }
 
-// The positions n of the values "Dir<n>" present in the store, n <= count, ascending.
+// The positions n of the values "<stem><n>" present in the store, n <= count, ascending.
 // Equivalent to trying every name up to the count (missing ones are skipped anyway),
 // without thousands of look-ups for a large count.
-std::vector<uint32_t> storedDirectoryPositions(const QSettings& settings, uint32_t count) {
+std::vector<uint32_t> storedPositions(const QSettings& settings, QLatin1String stem,
+                                      uint32_t count) {
     std::vector<uint32_t> positions;
     for (const QString& key : settings.childKeys()) {
-        if (!key.startsWith(QLatin1String("Dir")) || key.size() < 4 || key.size() > 13)
+        if (!key.startsWith(stem) || key.size() <= stem.size() || key.size() > stem.size() + 10)
             continue;
-        const QStringView digits = QStringView(key).sliced(3);
+        const QStringView digits = QStringView(key).sliced(stem.size());
         if (digits.front() == u'0' || !std::all_of(digits.begin(), digits.end(),
                                                    [](QChar c) { return c >= u'0' && c <= u'9'; }))
             continue;
@@ -121,6 +133,10 @@ QString directoryProtectValueName(uint32_t position) {
     return QStringLiteral("DirProtect") + QString::number(position);
 }
 
+QString protectedFolderValueName(uint32_t position) {
+    return QStringLiteral("Protected") + QString::number(position);
+}
+
 QString invalidDataTypeMessage(const QString& valueName) {
     return QStringLiteral("Invalid data type for '%1'").arg(valueName);
 }
@@ -140,26 +156,9 @@ bool sameListedDirectory(platform::PathStyle style, const std::string& a, const 
     return a == b;
 }
 
-void loadSettings(QSettings& settings, SettingsControls& controls, platform::PathStyle style) {
-    bool failed = false;
-    for (const SettingValue& value : SettingsTable) {
-        const QString name = QString::fromLatin1(value.name);
-        if (value.kind == SettingKind::Flag) {
-            uint32_t stored = 0;
-            ReadStatus status = failed ? ReadStatus::Missing : readNumber(settings, name, stored);
-            failed = failed || !readSucceeded(status, name, controls);
-            controls.setFlag(name, status == ReadStatus::Read ? stored != 0 : value.flagDefault);
-        } else {
-            QString stored;
-            ReadStatus status = failed ? ReadStatus::Missing : readText(settings, name, stored);
-            failed = failed || !readSucceeded(status, name, controls);
-            controls.setText(
-                name, status == ReadStatus::Read ? stored : QString::fromUtf8(value.textDefault));
-        }
-    }
-    if (failed)
-        return;
+namespace {
 
+void loadDirectories(QSettings& settings, SettingsControls& controls, platform::PathStyle style) {
     uint32_t count = DefaultDirCount;
     const QString countName = QString::fromLatin1(DirCountName);
     if (!readSucceeded(readNumber(settings, countName, count), countName, controls))
@@ -168,7 +167,7 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
     // above one, are refused as typed ones are, and named together afterwards. Only
     // the list changes: the store keeps every entry until the user saves.
     QStringList refused;
-    for (uint32_t position : storedDirectoryPositions(settings, count)) {
+    for (uint32_t position : storedPositions(settings, QLatin1String("Dir"), count)) {
         const QString name = directoryValueName(position);
         std::string directory;
         if (!readSucceeded(readDirectory(settings, name, directory), name, controls))
@@ -232,6 +231,50 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
                            refused.join(QLatin1Char('\n')));
 }
 
+// Read apart from the directory list, so that a damaged list loses none of them. An
+// unreadable entry is named and ends the list there.
+void loadProtectedFolders(QSettings& settings, SettingsControls& controls) {
+    uint32_t count = 0;
+    const QString countName = QString::fromLatin1(ProtectedCountName);
+    if (!readSucceeded(readNumber(settings, countName, count), countName, controls))
+        return;
+    std::vector<std::string> folders;
+    for (uint32_t position : storedPositions(settings, QLatin1String("Protected"), count)) {
+        const QString name = protectedFolderValueName(position);
+        std::string folder;
+        if (!readSucceeded(readDirectory(settings, name, folder), name, controls))
+            break;
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    controls.setProtectedFolders(folders);
+}
+
+} // namespace
+
+void loadSettings(QSettings& settings, SettingsControls& controls, platform::PathStyle style) {
+    bool failed = false;
+    for (const SettingValue& value : SettingsTable) {
+        const QString name = QString::fromLatin1(value.name);
+        if (value.kind == SettingKind::Flag) {
+            uint32_t stored = 0;
+            ReadStatus status = failed ? ReadStatus::Missing : readNumber(settings, name, stored);
+            failed = failed || !readSucceeded(status, name, controls);
+            controls.setFlag(name, status == ReadStatus::Read ? stored != 0 : value.flagDefault);
+        } else {
+            QString stored;
+            ReadStatus status = failed ? ReadStatus::Missing : readText(settings, name, stored);
+            failed = failed || !readSucceeded(status, name, controls);
+            controls.setText(
+                name, status == ReadStatus::Read ? stored : QString::fromUtf8(value.textDefault));
+        }
+    }
+    if (failed)
+        return;
+    loadDirectories(settings, controls, style);
+    loadProtectedFolders(settings, controls);
+}
+
 bool saveSettings(QSettings& settings, SettingsControls& controls) {
     const QString firstName = QString::fromLatin1(SettingsTable.front().name);
     if (!settings.isWritable()) {
@@ -251,14 +294,12 @@ bool saveSettings(QSettings& settings, SettingsControls& controls) {
         // Written for every entry, so a mark of an earlier list never lingers.
         settings.setValue(directoryProtectValueName(uint32_t(i + 1)),
                           controls.isDirectoryProtected(i) ? 1 : 0);
-        const QByteArray bytes = QByteArray::fromStdString(directories[i]);
-        const QString text = QFile::decodeName(bytes);
-        // A name that is not UTF-8 would come back as another name from a text.
-        if (QFile::encodeName(text) == bytes)
-            settings.setValue(directoryValueName(uint32_t(i + 1)), text);
-        else
-            settings.setValue(directoryValueName(uint32_t(i + 1)), bytes);
+        setDirectoryValue(settings, directoryValueName(uint32_t(i + 1)), directories[i]);
     }
+    const std::vector<std::string> folders = controls.protectedFolders();
+    settings.setValue(QString::fromLatin1(ProtectedCountName), int(folders.size()));
+    for (size_t i = 0; i < folders.size(); ++i)
+        setDirectoryValue(settings, protectedFolderValueName(uint32_t(i + 1)), folders[i]);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         controls.showError(failedToSetDataMessage(firstName));

@@ -60,6 +60,12 @@ QString directoryValueName(uint32_t position); // "Dir" + position, 1-based
 // before it existed lists every directory unprotected.
 QString directoryProtectValueName(uint32_t position);
 
+// The folders protected besides the listed directories' marks (the More Options page's
+// list): "ProtectedCount", then "Protected1" ... as the directories are stored. A store
+// written before they existed has none.
+inline constexpr const char* ProtectedCountName = "ProtectedCount";
+QString protectedFolderValueName(uint32_t position); // "Protected" + position, 1-based
+
 inline constexpr const char* MsgSettingsSaved = "恭禧您啦!您的設定值已經儲存";
 // Heads the list of stored directories a load refused, one line each.
 inline constexpr const char* MsgRestoredDirectoriesRefused =
@@ -85,6 +91,9 @@ public:
     // Whether the list's entry at `index` is protected; marks an entry protected.
     virtual bool isDirectoryProtected(size_t /*index*/) const { return false; }
     virtual void protectDirectory(size_t /*index*/) {}
+    // The protected folders of the More Options page, native bytes, in their order.
+    virtual std::vector<std::string> protectedFolders() const { return {}; }
+    virtual void setProtectedFolders(const std::vector<std::string>& /*folders*/) {}
     virtual bool isExistingDirectory(const std::string& directory) const = 0;
     // A directory's identity and those above it (directoryAncestry); empty when it cannot
     // be looked at, and then entries are compared by their texts alone.
@@ -103,14 +112,17 @@ public:
 // Directories are compared as the path style's file systems name them; one that is
 // another listed directory under another spelling (by what it is on the disk), or lies
 // inside or above one, is refused as a typed one would be: not listed, named in one
-// message, its protection passed to the entry it clashes with.
+// message, its protection passed to the entry it clashes with. Then the protected
+// folders, as stored: one that is not there now is kept (a drive not plugged in), and
+// protects nothing until it is.
 void loadSettings(QSettings& settings, SettingsControls& controls,
                   platform::PathStyle style = platform::nativePathStyle());
 bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);
 
 // Writes every value from the controls, then DirCount, and for each directory
 // DirProtect<n> and Dir<n> (a text, or binary data holding the exact bytes of a directory
-// name that is not UTF-8), and shows the confirmation. Directory values beyond the new count stay
+// name that is not UTF-8), then ProtectedCount and Protected<n> alike, and shows the
+// confirmation. Directory values beyond the new count stay
 // in the store: the next load stops at DirCount. The store is written in one piece (a temporary
 // file renamed over the old one), so when it cannot be written nothing of the old one is lost; the
 // failure is reported for the first value, which is where the save stopped. Returns true when

@@ -112,6 +112,7 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
     FormCreate();
     connectPreviewControls();
     connectUndo();
+    connectProtection();
     connect(pgOptions, &OptionsPages::criteriaChanged, this, &TfrmMain::updateTicksNotice);
 }
 
@@ -156,8 +157,9 @@ void TfrmMain::buildTopBand() {
     btnFindAll->setGeometry(280, 133, 118, 25);
     Bevel2 = verticalBevel(Panel1, 404);
 
-    pgOptions = new OptionsPages(
-        {services_.messages, services_.openSettings, services_.searchCachePath}, *dirBand, Panel1);
+    pgOptions = new OptionsPages({services_.messages, services_.openSettings,
+                                  services_.searchCachePath, services_.pickDirectory},
+                                 *dirBand, Panel1);
 
     Bevel3 = verticalBevel(Panel1, 640);
     Bevel3->setObjectName("Bevel3");

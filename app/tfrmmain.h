@@ -310,9 +310,13 @@ private:
 
     // --- Protected directories ---
 public:
-    std::vector<std::string> protectedDirectories() const override {
-        return dirBand->protectedDirectories();
-    }
+    // The listed directories marked protected, then the protected folders of the options.
+    std::vector<std::string> protectedDirectories() const override;
+
+private:
+    void connectProtection();
+    // Marks afresh the rows under a protected directory, as the directories are now.
+    void markProtectedRows();
 };
 
 } // namespace fenwa

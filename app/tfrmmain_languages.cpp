@@ -59,6 +59,9 @@ void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
             button->setText(text);
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             label->setText(text);
+        } else if (control == pgOptions->cbProtected) {
+            // The user's own list: the caption shows while it is empty.
+            pgOptions->cbProtected->setPlaceholderText(text);
         } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
             // The items' texts, separated by '|'.
             const QStringList items = text.split(QLatin1Char('|'));
@@ -87,6 +90,9 @@ void TfrmMain::SetLanguage(int code) {
     if (selectMenu_)
         selectMenu_->updateSelectionStatus();
     updateTicksNotice();
+    QFont italic;
+    italic.setItalic(true);
+    lvFilesModel->setProtectedLook(italic, protectedRowHintFor(code));
 }
 
 } // namespace fenwa

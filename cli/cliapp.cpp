@@ -59,9 +59,11 @@ const char* const Usage =
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
     "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
     "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
-    "--protect DIR are never marked, by whatever path they were found (a link or bind mount\n"
-    "of DIR too), nor hard links of a kept file; groups the rule cannot decide are left\n"
-    "unmarked and counted on standard error.\n"
+    "--protect DIR (any directory, listed or not) are never marked, by whatever path they\n"
+    "were found (a link or bind mount of DIR too): a group holding one keeps them alone and\n"
+    "marks every other file, the rule keeping none besides; a group of them only is left\n"
+    "as it is. Hard links of a kept file are never marked; groups the rule cannot decide\n"
+    "are left unmarked and counted on standard error.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n";
 

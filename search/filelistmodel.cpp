@@ -86,7 +86,35 @@ void FileListModel::clear() {
     beginResetModel();
     store_.clear();
     bandsStale_ = true;
+    protectedDirs_.clear();
     endResetModel();
+}
+
+void FileListModel::setProtectedLook(const QVariant& font, const QString& tip) {
+    protectedFont_ = font;
+    protectedTip_ = tip;
+    if (!store_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
+                         {Qt::FontRole, Qt::ToolTipRole});
+}
+
+void FileListModel::setProtectedDirectories(DirectoryTest isProtected) {
+    protectedTest_ = std::move(isProtected);
+    protectedDirs_.clear();
+    if (!store_.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1),
+                         {Qt::FontRole, Qt::ToolTipRole});
+}
+
+bool FileListModel::isProtectedRow(int row) const {
+    if (!protectedTest_ || row < 0 || row >= rowCount())
+        return false;
+    const uint32_t directory = store_.record(size_t(row)).directory;
+    if (directory >= protectedDirs_.size())
+        protectedDirs_.resize(store_.directoryCount(), 0);
+    if (protectedDirs_[directory] == 0)
+        protectedDirs_[directory] = protectedTest_(store_.directoryText(directory)) ? 2 : 1;
+    return protectedDirs_[directory] == 2;
 }
 
 void FileListModel::removeRows(const std::vector<bool>& remove) {
@@ -216,13 +244,19 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         return inShadedGroup(size_t(index.row()));
     case Qt::BackgroundRole:
         return inShadedGroup(size_t(index.row())) ? groupShade_ : QVariant();
-    case Qt::ToolTipRole:
+    case Qt::FontRole:
+        return isProtectedRow(index.row()) ? protectedFont_ : QVariant();
+    case Qt::ToolTipRole: {
+        QStringList tips;
+        if (isProtectedRow(index.row()))
+            tips << protectedTip_;
         if (store_.hardLinked(size_t(index.row())))
-            return QString::fromUtf8(
+            tips << QString::fromUtf8(
                 say("Hard link: this file and another row of the list are one and the same "
                     "data; deleting one of them frees no space and loses nothing.",
                     "硬連結: 這個檔案和清單中的另一列是同一份資料, 刪除其中一個不會釋放空間。"));
-        return {};
+        return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
+    }
     case Qt::TextAlignmentRole:
         if (index.column() == ColSize)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);

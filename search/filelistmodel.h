@@ -6,6 +6,8 @@
 #include <QVariant>
 #include <array>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "filerecord.h"
 
@@ -52,6 +54,14 @@ public:
     // The file's status changed through an action of the program's own.
     void setChangeStamp(int row, uint64_t stamp) { store_.setChangeStamp(size_t(row), stamp); }
 
+    // Rows under a protected directory show it: `font` (only what it sets applies) and
+    // `tip` as their tooltip. `isProtected` answers for a directory text, asked once per
+    // directory of the list; none marks no row.
+    using DirectoryTest = std::function<bool(const std::string& directory)>;
+    void setProtectedLook(const QVariant& font, const QString& tip);
+    void setProtectedDirectories(DirectoryTest isProtected);
+    bool isProtectedRow(int row) const;
+
     QString displayText(int row, int column) const;
     QByteArray nativePath(int row) const;
 
@@ -84,6 +94,11 @@ private:
     std::array<QVariant, 3> decorations_;
     QStringList captions_;
     NameEditor nameEditor_;
+    DirectoryTest protectedTest_;
+    QVariant protectedFont_;
+    QString protectedTip_;
+    // Per directory index: 0 not asked yet, 1 no, 2 protected.
+    mutable std::vector<uint8_t> protectedDirs_;
 };
 
 } // namespace fenwa

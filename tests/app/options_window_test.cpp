@@ -43,6 +43,7 @@ class OptionsWindowTest : public QObject {
     QList<QStringList> opened; // target and parameters of each shell request
     bool forwardToShell = false;
     std::optional<QString> nextPick;
+    std::optional<QString> nextDirectory; // what the directory picker answers
     MainWindowServices::PickRequest lastPick;
     std::unique_ptr<QTemporaryDir> tmp;
     QString settingsPath;
@@ -74,6 +75,7 @@ class OptionsWindowTest : public QObject {
             lastPick = r;
             return nextPick;
         };
+        s.pickDirectory = [this](QWidget*, const QString&) { return nextDirectory; };
         const QString path = settingsPath;
         s.openSettings = [path] { return platform::openSettingsFile(path); };
         s.searchCachePath = cachePath();
@@ -108,6 +110,7 @@ private slots:
         opened.clear();
         forwardToShell = false;
         nextPick.reset();
+        nextDirectory.reset();
         tmp = std::make_unique<QTemporaryDir>();
         QVERIFY(tmp->isValid());
         settingsPath = dir("config/Fenwa.settings");
@@ -633,6 +636,56 @@ private slots:
         makeWindow();
         QVERIFY(ticked(*w, "ckSimilar"));
         QCOMPARE(part<QComboBox>(*w, "cbSimilarLevel")->currentIndex(), 2);
+    }
+
+    void protectedFoldersAreAddedRemovedSavedAndSpeakBothLanguages() {
+        for (const char* d : {"pics/camera", "elsewhere"})
+            QVERIFY(QDir().mkpath(dir(d)));
+        QVERIFY(QFile::link(dir("pics/camera"), dir("link")));
+        makeWindow();
+        addDirectory(*w, dir("pics"));
+        selectPage("tbsMore");
+        auto* list = part<QComboBox>(*w, "cbProtected");
+        QCOMPARE(list->count(), 0);
+        QVERIFY(!button(*w, "btnDelProtected")->isEnabled());
+        // A subfolder of a listed directory, once only by whatever path; then any folder.
+        // Cancelling and a name that is no folder add nothing.
+        for (const QString& picked : {dir("pics/camera"), dir("link"), dir("elsewhere")}) {
+            nextDirectory = picked;
+            click(*w, "btnAddProtected");
+        }
+        nextDirectory.reset();
+        click(*w, "btnAddProtected");
+        nextDirectory = dir("nothing here");
+        click(*w, "btnAddProtected");
+        QCOMPARE(messages.errors.size(), 1);
+        QCOMPARE(w->protectedDirectories(),
+                 (std::vector<std::string>{QFile::encodeName(dir("pics/camera")).toStdString(),
+                                           QFile::encodeName(dir("elsewhere")).toStdString()}));
+        list->setCurrentIndex(1);
+        click(*w, "btnDelProtected");
+        QCOMPARE(list->count(), 1);
+        // On the page, clear of every other control, in both languages.
+        const QWidget* page = part(*w, "tbsMore");
+        for (QWidget* mine :
+             {part(*w, "cbProtected"), part(*w, "btnAddProtected"), part(*w, "btnDelProtected")}) {
+            QVERIFY(page->rect().contains(mine->geometry()));
+            for (QWidget* other : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
+                         qPrintable(other->objectName()));
+        }
+        clickButton("rbChinese");
+        QCOMPARE(button(*w, "btnAddProtected")->toolTip(), QStringLiteral("加入受保護的資料夾"));
+        QCOMPARE(list->placeholderText(), QStringLiteral("受保護"));
+        clickButton("rbEnglish");
+        QCOMPARE(list->placeholderText(), QStringLiteral("Protected"));
+        click(*w, "btnSaveOptions");
+        QCOMPARE(messages.errors.size(), 1);
+
+        makeWindow();
+        QCOMPARE(part<QComboBox>(*w, "cbProtected")->count(), 1);
+        QCOMPARE(part<QComboBox>(*w, "cbProtected")->itemText(0),
+                 "camera (" + dir("pics/camera") + ")");
     }
 };
 

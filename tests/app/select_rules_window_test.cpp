@@ -1,6 +1,8 @@
-// Selecting by rule in the main window, then deleting through the planner: what is left
-// on disk is the kept file and the protected one, and a protected file survives a
-// Delete answered No.
+// Selecting by rule in the main window, then deleting through the planner: a protected
+// file is its group's keeper and what is left on disk, and a protected file survives a
+// Delete answered No, whether its listed directory is marked or a folder of the options
+// protects it.
+#include <QComboBox>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <fstream>
@@ -45,6 +47,13 @@ class SelectRulesWindowTest : public QObject {
         const utimbuf times{1'600'000'000 + minute * 60, 1'600'000'000 + minute * 60};
         QCOMPARE(::utime(p.constData(), &times), 0);
     }
+    QString picked; // what the directory picker answers
+    int rowOf(const QString& relative) const {
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
+            if (QFile::decodeName(w->rowPath(r)) == path(relative))
+                return r;
+        return -1;
+    }
     QStringList selectedPaths() const {
         QStringList paths;
         for (const QModelIndex& index : fileList(*w)->selectionModel()->selectedRows())
@@ -65,9 +74,7 @@ private slots:
         MainWindowServices s;
         s.messages = &messages;
         s.shellPrompts = &prompts;
-        s.pickDirectory = [this](QWidget*, const QString&) {
-            return std::optional<QString>(path("b"));
-        };
+        s.pickDirectory = [this](QWidget*, const QString&) { return std::optional(picked); };
         QVERIFY(openMainWindow(progress, viewer, w, s));
         tick(*w, "ckNoConfirm");
         tick(*w, "ckNoRecycle");
@@ -87,43 +94,64 @@ private slots:
 
     void aRuleSelectsAndDeleteLeavesTheKeptAndProtectedFiles() {
         QVERIFY(offered(*w, "lvFiles", "miSelect"));
-        // The newest is kept in each group; the protected, oldest x.jpg is never selected.
+        // The protected, oldest x.jpg is its group's keeper: the rule keeps no other copy
+        // of it. The newest y.txt is kept.
         QVERIFY(choose(*w, "lvFiles", "miKeepNewest"));
         QVERIFY(!selectionNote(*w).contains("left for you"));
-        QCOMPARE(selectedPaths(), (QStringList{path("a/x.jpg"), path("a/y.txt")}));
-        QVERIFY(selectionNote(*w).contains("2 files, 12 bytes"));
+        QCOMPARE(selectedPaths(), (QStringList{path("a/x.jpg"), path("a/y.txt"), path("b/x.jpg")}));
+        QVERIFY(selectionNote(*w).contains("3 files, 17 bytes"));
         // The selection is the user's to change: Invert within groups, and back.
         QVERIFY(choose(*w, "lvFiles", "miInvertSelection"));
-        QCOMPARE(selectedPaths(),
-                 (QStringList{path("b/x.jpg"), path("b/y.txt"), path("ref/x.jpg")}));
+        QCOMPARE(selectedPaths(), (QStringList{path("b/y.txt"), path("ref/x.jpg")}));
         QVERIFY(choose(*w, "lvFiles", "miInvertSelection"));
         pressInList(*w, Qt::Key_Delete);
-        QVERIFY(!QFile::exists(path("a/x.jpg")) && !QFile::exists(path("a/y.txt")));
-        for (const char* kept : {"b/x.jpg", "b/y.txt", "ref/x.jpg"})
+        for (const char* gone : {"a/x.jpg", "a/y.txt", "b/x.jpg"})
+            QVERIFY2(!QFile::exists(path(gone)), gone);
+        for (const char* kept : {"b/y.txt", "ref/x.jpg"})
             QVERIFY2(QFile::exists(path(kept)), kept);
-        QCOMPARE(model(*w)->rowCount(), 3);
+        QCOMPARE(model(*w)->rowCount(), 2);
     }
 
-    void aProtectedFileSurvivesADeleteAnsweredNo() {
-        // Kept under the chosen directory: b/x.jpg stays, and ref/x.jpg is protected.
+    void aFolderProtectedInTheOptionsIsKeptMarkedAndAskedAbout() {
+        // b/sub is no listed directory: the options' list protects it.
+        QVERIFY(QDir().mkpath(path("b/sub")));
+        for (const char* f : {"a/q.dat", "b/q.dat", "b/sub/q.dat"})
+            addFile(f, 9, 30);
+        picked = path("b/sub");
+        click(*w, "btnAddProtected");
+        QCOMPARE(part<QComboBox>(*w, "cbProtected")->count(), 1);
+        findDuplicates(*w);
+        QCOMPARE(model(*w)->rowCount(), 3);
+        const int sub = rowOf("b/sub/q.dat");
+        QVERIFY(sub >= 0);
+        for (int r = 0; r < model(*w)->rowCount(); ++r)
+            QCOMPARE(model(*w)->isProtectedRow(r), r == sub);
+        QVERIFY(model(*w)
+                    ->index(sub, ColName)
+                    .data(Qt::ToolTipRole)
+                    .toString()
+                    .contains("Protected folder"));
+        QVERIFY(model(*w)->index(sub, ColName).data(Qt::FontRole).value<QFont>().italic());
+        // Keeping the one under b would keep b/q.dat besides the protected file.
+        picked = path("b");
         QVERIFY(choose(*w, "lvFiles", "miKeepUnder"));
         QVERIFY(!selectionNote(*w).contains("left for you"));
-        QVERIFY(selectedPaths().isEmpty());
-        QVERIFY(!offered(*w, "lvFiles", "miClearSelection")); // nothing to clear
-        int refRow = -1;
-        for (int r = 0; r < model(*w)->rowCount(); ++r)
-            if (QFile::decodeName(w->rowPath(r)) == path("ref/x.jpg"))
-                refRow = r;
-        QVERIFY(refRow >= 0);
-        clickRow(*w, refRow);
+        QCOMPARE(selectedPaths(), (QStringList{path("a/q.dat"), path("b/q.dat")}));
+
+        clickRow(*w, sub);
         QTRY_VERIFY2(selectionNote(*w).contains("selected: 1 file, "),
                      qPrintable(selectionNote(*w)));
         prompts.questions.clear();
         pressInList(*w, Qt::Key_Delete);
         QCOMPARE(prompts.questions.size(), 1);
-        QVERIFY(prompts.questions.front().contains(path("ref/x.jpg")));
-        QVERIFY(QFile::exists(path("ref/x.jpg")));
+        QVERIFY(prompts.questions.front().contains(path("b/sub/q.dat")));
+        QVERIFY(QFile::exists(path("b/sub/q.dat")));
         QCOMPARE(model(*w)->rowCount(), 3);
+
+        // Removed from the list, the folder protects nothing more, and its row shows it.
+        click(*w, "btnDelProtected");
+        QVERIFY(!model(*w)->isProtectedRow(sub));
+        QVERIFY(!model(*w)->index(sub, ColName).data(Qt::FontRole).isValid());
     }
 
     void captionsInChinese() {

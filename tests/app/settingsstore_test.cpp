@@ -27,7 +27,8 @@ struct RecordingControls : SettingsControls {
     std::map<QString, QString> texts; // the other texts
     std::vector<std::string> listed;
     std::set<std::string> existing;
-    std::set<size_t> protectedAt; // entries of `listed`
+    std::set<size_t> protectedAt;                     // entries of `listed`
+    std::vector<std::string> folders = {"/unloaded"}; // the options' protected folders
     QStringList errors;
     QStringList notices;
 
@@ -53,6 +54,8 @@ struct RecordingControls : SettingsControls {
     void appendDirectory(const std::string& d) override { listed.push_back(d); }
     bool isDirectoryProtected(size_t i) const override { return protectedAt.count(i); }
     void protectDirectory(size_t i) override { protectedAt.insert(i); }
+    std::vector<std::string> protectedFolders() const override { return folders; }
+    void setProtectedFolders(const std::vector<std::string>& f) override { folders = f; }
     bool isExistingDirectory(const std::string& d) const override { return existing.count(d); }
     bool onDisk = false; // directories are also looked at on the real disk
     std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
@@ -107,7 +110,8 @@ TEST_F(SettingsStoreTest, FirstRunSetsEveryDefaultInTableOrder) {
     EXPECT_EQ(loaded.calls, defaultCalls());
     EXPECT_TRUE(loaded.errors.isEmpty());
     EXPECT_TRUE(loaded.listed.empty());
-    EXPECT_FALSE(QFile::exists(path)); // loading never creates the store
+    EXPECT_TRUE(loaded.folders.empty()); // a store without them protects nothing
+    EXPECT_FALSE(QFile::exists(path));   // loading never creates the store
 }
 
 TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
@@ -119,6 +123,8 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
     saved.delay = QStringLiteral(" 35");
     saved.listed = {"/pictures", "/相片/2020", "/a b"};
     saved.protectedAt = {1};
+    // Any folders, listed or not, there now or not, and a name that is not UTF-8.
+    saved.folders = {"/pictures/camera", "/media/gone", "/caf\xe9"};
     ASSERT_TRUE(save(saved));
     EXPECT_EQ(saved.notices, QStringList{"恭禧您啦!您的設定值已經儲存"});
     EXPECT_TRUE(saved.errors.isEmpty());
@@ -141,6 +147,7 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
     EXPECT_EQ(loaded.delay, QStringLiteral(" 35"));
     EXPECT_EQ(loaded.listed, saved.listed);
     EXPECT_EQ(loaded.protectedAt, saved.protectedAt);
+    EXPECT_EQ(loaded.folders, saved.folders);
 }
 
 TEST_F(SettingsStoreTest, AWrongTypeStopsTheLoadAtThatValue) {
@@ -172,6 +179,7 @@ TEST_F(SettingsStoreTest, DataThatDoesNotFitIsReported) {
         {"edTime=sz:\"20", "Failed to get data for 'edTime'"}, // cut short
         {"DirCount=sz:\"2\"\n", "Invalid data type for 'DirCount'"},
         {"Dir1=dword:1\n", "Invalid data type for 'Dir1'"},
+        {"ProtectedCount=dword:1\nProtected1=dword:1\n", "Invalid data type for 'Protected1'"},
     };
     for (const auto& [text, message] : cases) {
         writeFile(text);
@@ -362,8 +370,8 @@ TEST_F(SettingsStoreTest, AnyWrongTypeForAnyValueIsNamedAndStartsWithDefaults) {
     std::vector<QString> names;
     for (const SettingValue& v : SettingsTable)
         names.push_back(QString::fromLatin1(v.name));
-    names.push_back(QStringLiteral("DirCount"));
-    names.push_back(QStringLiteral("Dir1"));
+    for (const char* name : {"DirCount", "Dir1", "ProtectedCount", "Protected1"})
+        names.push_back(QString::fromLatin1(name));
     for (const QString& name : names) {
         for (const char* data : wrongData) {
             writeFile(name.toLatin1() + "=" + data + "\n");

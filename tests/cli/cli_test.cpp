@@ -387,32 +387,36 @@ TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {
     bitmap(root + "/small/p.bmp", 8);
     std::ofstream(root + "/ref/t.txt") << "abc";
     std::ofstream(root + "/x/t.txt") << "abc";
-    const auto selectedField = [](const std::string& csv, const std::string& row) {
-        const size_t at = csv.find("," + row + ",");
-        if (at == std::string::npos)
-            return std::string();
-        const size_t end = csv.find("\r\n", at), last = csv.rfind(',', end);
-        return csv.substr(last + 1, end - last - 1);
+    // The files a JSON run marks, as directory/name under the root.
+    const auto selected = [&](std::vector<std::string> args, size_t undecided) {
+        args.insert(args.begin(), {"find-duplicates", "--size", "--format", "json"});
+        args.push_back(root);
+        const Output o = runCli(args);
+        EXPECT_EQ(o.status, 0) << o.err;
+        EXPECT_EQ(o.err.find(" groups left") != std::string::npos, undecided > 0) << o.err;
+        if (undecided) {
+            EXPECT_NE(o.err.find(std::to_string(undecided) + " groups left"), std::string::npos);
+        }
+        std::set<std::string> marked;
+        const QJsonArray rows = QJsonDocument::fromJson(QByteArray::fromStdString(o.out)).array();
+        EXPECT_EQ(rows.size(), 4);
+        for (const QJsonValue& row : rows)
+            if (row["selected"].toBool(false))
+                marked.insert(row["directory"].toString().toStdString().substr(root.size()) + "/" +
+                              row["name"].toString().toStdString());
+        return marked;
     };
-    Output csv = runCli({"find-duplicates", "--size", "--keep", "pixels,first", "--protect",
-                         root + "/ref", "--format", "csv", root});
-    ASSERT_EQ(csv.status, 0) << csv.err;
-    EXPECT_EQ(selectedField(csv.out, "p.bmp," + root + "/small"), "yes");
-    EXPECT_EQ(selectedField(csv.out, "p.bmp," + root + "/big"), "no");
+    using Marked = std::set<std::string>;
     // The text files have no pixels: their group is left, and said so.
-    EXPECT_EQ(selectedField(csv.out, "t.txt," + root + "/x"), "no");
-    EXPECT_NE(csv.err.find("1 groups left"), std::string::npos);
-
-    // Spelled other ways than the rows: the text file under ref is kept, the one under x
-    // protected, so nothing is selected and only the pictures' group is left.
-    Output json = runCli({"find-duplicates", "--size", "--keep", "under=" + root + "/x/../ref",
-                          "--protect", root + "/ref/../x", "--format", "json", root});
-    const QJsonArray jsonRows =
-        QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array();
-    EXPECT_EQ(jsonRows.size(), 4);
-    for (const QJsonValue& row : jsonRows)
-        EXPECT_FALSE(row["selected"].toBool(true));
-    EXPECT_NE(json.err.find("1 groups left"), std::string::npos) << json.err;
+    EXPECT_EQ(selected({"--keep", "pixels,first"}, 1), Marked{"/small/p.bmp"});
+    // A protected file is the keeper of its group: the rule keeps nothing besides, so
+    // the bigger picture is marked and the text file beside the protected one too.
+    EXPECT_EQ(selected({"--keep", "pixels,shortest-path", "--protect", root + "/x/../small",
+                        "--protect", root + "/ref"},
+                       0),
+              (Marked{"/big/p.bmp", "/x/t.txt"}));
+    // Spelled other ways than the rows: the text file under ref is kept.
+    EXPECT_EQ(selected({"--keep", "under=" + root + "/x/../ref"}, 1), Marked{"/x/t.txt"});
     Output tsv =
         runCli({"find-duplicates", "--size", "--keep", "largest", "--mark-selected", root});
     EXPECT_EQ(std::count(tsv.out.begin(), tsv.out.end(), '*'), 2);
@@ -441,12 +445,19 @@ TEST(Cli, ProtectCoversTheDirectoryReachedThroughALinkOrABindMount) {
         args.insert(args.end(), protect.begin(), protect.end());
         args.insert(args.end(), {root + "/other", root + "/zbind"});
         const Output o = runCli(args);
-        return std::count(o.out.begin(), o.out.end(), '*');
+        // The directory of the one marked row.
+        const size_t star = o.out.find("*\t");
+        EXPECT_EQ(o.out.find("*\t", star + 1), std::string::npos) << o.out;
+        if (star == std::string::npos)
+            return std::string();
+        const size_t from = o.out.find('\t', star + 2) + 1;
+        return o.out.substr(from, o.out.find('\t', from) - from);
     };
-    // Keeping the file under other/ would take zbind/x, the protected file by another path.
-    EXPECT_EQ(marked({}), 1);
-    EXPECT_EQ(marked({"--protect", root + "/ref"}), 0);
-    EXPECT_EQ(marked({"--protect", root + "/link"}), 0);
+    // Keeping the file under other/ would take zbind/x, the protected file by another
+    // path; protected, it is the one kept instead.
+    EXPECT_EQ(marked({}), root + "/zbind");
+    EXPECT_EQ(marked({"--protect", root + "/ref"}), root + "/other");
+    EXPECT_EQ(marked({"--protect", root + "/link"}), root + "/other");
 }
 
 TEST(Cli, SimilarGroupsLookalikePicturesWithGroupNumbers) {
