@@ -34,9 +34,10 @@ void appendEscaped(std::string& out, std::string_view bytes);
 // all files) is a group of its own.
 std::vector<uint32_t> groupNumbers(const FileRecordStore& rows);
 
-// Which rows a rule chose to delete, when the output tells: CSV and JSON then end each
-// row with a `selected` field, and TSV, only when asked, starts each line with a column
-// that is "*" for a selected row and empty otherwise.
+// Which rows a rule chose to delete, when the output tells: CSV and JSON then give each
+// row a `selected` field after the time (before the picture fields), and TSV, only when
+// asked, starts each line with a column that is "*" for a selected row and empty
+// otherwise.
 struct SelectionColumn {
     std::vector<bool> selected; // by row
     bool inTsv = false;

@@ -466,12 +466,24 @@ TEST(Cli, KeepMarksWhatARuleWouldDeleteAndDeletesNothing) {
     bitmap(root + "/small/p.bmp", 8);
     std::ofstream(root + "/ref/t.txt") << "abc";
     std::ofstream(root + "/x/t.txt") << "abc";
+    // The field the header names "selected" (no name here holds a comma).
     const auto selectedField = [](const std::string& csv, const std::string& row) {
+        const auto fields = [](const std::string& line) {
+            std::vector<std::string> out(1);
+            for (char c : line)
+                c == ',' ? void(out.emplace_back()) : out.back().push_back(c);
+            return out;
+        };
+        const std::vector<std::string> names = fields(csv.substr(0, csv.find("\r\n")));
         const size_t at = csv.find("," + row + ",");
         if (at == std::string::npos)
             return std::string();
-        const size_t end = csv.find("\r\n", at), last = csv.rfind(',', end);
-        return csv.substr(last + 1, end - last - 1);
+        const size_t start = csv.rfind('\n', at) + 1;
+        const std::vector<std::string> values =
+            fields(csv.substr(start, csv.find('\r', at) - start));
+        const size_t column =
+            size_t(std::find(names.begin(), names.end(), "selected") - names.begin());
+        return column < values.size() ? values[column] : std::string();
     };
     Output csv = runCli({"find-duplicates", "--size", "--keep", "pixels,first", "--protect",
                          root + "/ref", "--format", "csv", root});
