@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QFile>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QSaveFile>
 #include <QStyledItemDelegate>
@@ -19,6 +20,7 @@
 #include "messages.h"
 #include "nativename.h"
 #include "openwith.h"
+#include "picturefacts.h"
 #include "renaming.h"
 #include "uitext.h"
 
@@ -190,7 +192,11 @@ void ListActions::miSaveListClick() {
     const ExportFormat format = chosen->endsWith(QStringLiteral(".json"), Qt::CaseInsensitive)
                                     ? ExportFormat::Json
                                     : ExportFormat::Csv;
-    const std::string text = rowsAsText(lvFilesModel->store(), format);
+    // Every picture's header is read for its size and the time it was taken.
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string text =
+        rowsAsText(lvFilesModel->store(), format, nullptr, similar::ReadPictureFacts);
+    QGuiApplication::restoreOverrideCursor();
     // Written beside the target and renamed over it, so a failure never leaves half a file.
     QSaveFile file(*chosen);
     if (!file.open(QIODevice::WriteOnly) ||

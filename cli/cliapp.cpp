@@ -20,6 +20,7 @@
 #include "filesystem.h"
 #include "identity.h"
 #include "pathrules.h"
+#include "picturefacts.h"
 #include "search.h"
 #include "searchcache.h"
 #include "searchsession.h"
@@ -52,8 +53,11 @@ const char* const Usage =
     "undecodable, nearly blank) and the path, separated by tabs and escaped as below.\n"
     "The default format prints one line\n"
     "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
-    "the group number. Backslashes, tabs, newlines, other control bytes and bytes that\n"
-    "are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
+    "the group number and, last, a picture's width and height as shown and when it was\n"
+    "taken (YYYY-MM-DD HH:MM:SS), from its header, and with --similar its likeness to\n"
+    "its group's first file in percent (the first is 100); empty in CSV and null in\n"
+    "JSON where there is none. Backslashes, tabs, newlines, other control bytes and\n"
+    "bytes that are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
     "--keep marks, in every group, every file but the one the rule keeps, as a Delete\n"
     "would take them (nothing is deleted): a `selected` field in CSV (yes/no) and JSON\n"
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
@@ -368,7 +372,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                          escapeField(path).c_str());
     }
     if (!keep) {
-        writeRows(found.rows, format, out);
+        writeRows(found.rows, format, out, nullptr, similar::ReadPictureFacts);
         return 0;
     }
     if (!keep->directory.empty()) {
@@ -385,7 +389,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     for (size_t row : chosen.selected)
         column.selected[row] = true;
     column.inTsv = markTsv;
-    writeRows(found.rows, format, out, &column);
+    writeRows(found.rows, format, out, &column, similar::ReadPictureFacts);
     if (chosen.undecided)
         std::fprintf(err, "fenwa-cli: %zu groups left for you to decide\n", chosen.undecided);
     return 0;

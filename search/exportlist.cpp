@@ -1,8 +1,11 @@
 #include "exportlist.h"
 
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cstdint>
+
+#include "contentcheck.h"
 
 namespace fenwa {
 
@@ -157,9 +160,46 @@ const char* const ColumnKeys[ColumnCount] = {"name", "directory", "size", "type"
 
 namespace {
 
+void appendNumber(std::string& out, int64_t value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, end);
+}
+
+// The picture columns after the others: width, height, time taken, likeness. A CSV
+// field is left empty, a JSON one null, where there is nothing to say.
+void appendPictureFields(std::string& out, const FileRecordStore& rows, size_t row,
+                         const PictureFacts& facts, ExportFormat format) {
+    const bool json = format == ExportFormat::Json;
+    const auto field = [&](const char* key) {
+        out += json ? ", \"" : ",";
+        if (json) {
+            out += key;
+            out += "\": ";
+        }
+    };
+    const auto none = [&] {
+        if (json)
+            out += "null";
+    };
+    const bool sized = facts.width > 0 && facts.height > 0;
+    field("width");
+    sized ? appendNumber(out, facts.width) : none();
+    field("height");
+    sized ? appendNumber(out, facts.height) : none();
+    field("taken");
+    if (facts.taken.empty())
+        none();
+    else
+        out += json ? jsonString(facts.taken) : csvField(facts.taken);
+    field("likeness");
+    const uint8_t likeness = rows.likeness(row);
+    likeness != FileRecordStore::NoLikeness ? appendNumber(out, likeness) : none();
+}
+
 void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
                const std::vector<uint32_t>& groups, ExportFormat format,
-               const SelectionColumn* selection) {
+               const SelectionColumn* selection, const PictureFacts& facts) {
     const bool selected = selection && row < selection->selected.size() && selection->selected[row];
     switch (format) {
     case ExportFormat::Tsv: {
@@ -170,9 +210,7 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
         out += '\t';
         appendEscaped(out, rows.directory(row));
         out += '\t';
-        char digits[24];
-        const auto end = std::to_chars(digits, digits + sizeof digits, rows.fileSize(row)).ptr;
-        out.append(digits, end);
+        appendNumber(out, rows.fileSize(row));
         out += '\t';
         appendEscaped(out, rows.type(row));
         out += '\t';
@@ -188,6 +226,7 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
         }
         if (selection)
             out += selected ? ",yes" : ",no";
+        appendPictureFields(out, rows, row, facts, format);
         out += "\r\n";
         break;
     case ExportFormat::Json:
@@ -201,25 +240,56 @@ void appendRow(std::string& out, const FileRecordStore& rows, size_t row,
         }
         if (selection)
             out += selected ? ", \"selected\": true" : ", \"selected\": false";
+        appendPictureFields(out, rows, row, facts, format);
         out += "}";
         break;
     }
 }
 
+// Picture headers are read for this many picture rows at a time, on a few threads, and
+// their rows then written in order.
+constexpr size_t FactsBatch = 512;
+
 // Calls sink with the text in pieces, so a million rows never need their whole text at once.
 template <typename Sink>
 void produce(const FileRecordStore& rows, ExportFormat format, const SelectionColumn* selection,
-             Sink&& sink) {
+             const PictureFactsReader& reader, Sink&& sink) {
     const std::vector<uint32_t> groups =
         format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows);
     std::string piece;
+    // Old readers find their columns where they always were: the new ones come last.
     if (format == ExportFormat::Csv)
-        piece += selection ? "group,name,directory,size,type,time,selected\r\n"
-                           : "group,name,directory,size,type,time\r\n";
+        piece += selection ? "group,name,directory,size,type,time,selected,"
+                           : "group,name,directory,size,type,time,";
+    if (format == ExportFormat::Csv)
+        piece += "width,height,taken,likeness\r\n";
     if (format == ExportFormat::Json)
         piece += "[";
+    // The picture rows of the batch and their facts; a list without pictures reads no
+    // header and starts no thread.
+    const bool readFacts = format != ExportFormat::Tsv && reader;
+    std::vector<uint32_t> pictures;
+    std::vector<PictureFacts> facts;
+    const PictureFacts nothing;
+    size_t next = 0;    // the batch's next picture
+    size_t scanned = 0; // rows looked through for pictures
     for (size_t row = 0; row < rows.size(); ++row) {
-        appendRow(piece, rows, row, groups, format, selection);
+        if (readFacts && next == pictures.size() && row >= scanned) {
+            pictures.clear();
+            next = 0;
+            for (scanned = row; scanned < rows.size() && pictures.size() < FactsBatch; ++scanned)
+                if (IsImageName(rows.name(scanned)))
+                    pictures.push_back(uint32_t(scanned));
+            facts.assign(pictures.size(), PictureFacts{});
+            std::atomic<bool> stop{false};
+            RunReaderJobs(
+                pictures.size(), std::min<unsigned>(ReaderThreads(0), unsigned(pictures.size())),
+                [&](size_t i, unsigned) { facts[i] = reader(rows.fullPath(pictures[i])); }, stop,
+                nullptr, {});
+        }
+        const bool picture = next < pictures.size() && pictures[next] == row;
+        appendRow(piece, rows, row, groups, format, selection, picture ? facts[next] : nothing);
+        next += picture;
         if (piece.size() >= 1 << 16) {
             sink(piece);
             piece.clear();
@@ -233,15 +303,15 @@ void produce(const FileRecordStore& rows, ExportFormat format, const SelectionCo
 } // namespace
 
 std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
-                       const SelectionColumn* selection) {
+                       const SelectionColumn* selection, const PictureFactsReader& facts) {
     std::string out;
-    produce(rows, format, selection, [&](const std::string& piece) { out += piece; });
+    produce(rows, format, selection, facts, [&](const std::string& piece) { out += piece; });
     return out;
 }
 
 void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
-               const SelectionColumn* selection) {
-    produce(rows, format, selection,
+               const SelectionColumn* selection, const PictureFactsReader& facts) {
+    produce(rows, format, selection, facts,
             [&](const std::string& piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
 }
 

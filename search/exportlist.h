@@ -1,8 +1,11 @@
 #pragma once
 // Writing a result list out as text: tab-separated lines (fenwa-cli's default), CSV or
-// JSON, in the list's order, each row with the number of its group.
+// JSON, in the list's order, each row with the number of its group. CSV and JSON also
+// carry what a user decides between pictures by: the picture's size as shown, when it
+// was taken and, in a list of similar pictures, how alike it is to its group's first.
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,19 +34,36 @@ void appendEscaped(std::string& out, std::string_view bytes);
 // all files) is a group of its own.
 std::vector<uint32_t> groupNumbers(const FileRecordStore& rows);
 
-// Which rows a rule chose to delete, when the output tells: CSV and JSON then end each
-// row with a `selected` field, and TSV, only when asked, starts each line with a column
-// that is "*" for a selected row and empty otherwise.
+// Which rows a rule chose to delete, when the output tells: CSV and JSON then give each
+// row a `selected` field after the time (before the picture fields), and TSV, only when
+// asked, starts each line with a column that is "*" for a selected row and empty
+// otherwise.
 struct SelectionColumn {
     std::vector<bool> selected; // by row
     bool inTsv = false;
 };
 
+// What a picture file's header tells: its size as it is shown, and when it was taken
+// ("YYYY-MM-DD HH:MM:SS", or as the file writes it when that is no such date). Zero sizes
+// and no time when the file does not say, or is no picture.
+struct PictureFacts {
+    int width = 0;
+    int height = 0;
+    std::string taken;
+};
+// Reads one picture's facts by its full path, without decoding it. Called on a few
+// threads at once, and only for rows whose names are pictures' (IsImageName).
+using PictureFactsReader = std::function<PictureFacts(const std::string& path)>;
+
 // Writes every row. TSV has no header and no group column (the five columns, as
-// fenwa-cli has always printed them); CSV and JSON carry the group number too.
+// fenwa-cli has always printed them); CSV and JSON carry the group number too and, after
+// every other column, the picture's width, height and time taken (through `facts`;
+// empty, or null in JSON, for other files and without a reader) and its likeness in
+// percent (empty or null where it was not measured).
 void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
-               const SelectionColumn* selection = nullptr);
+               const SelectionColumn* selection = nullptr, const PictureFactsReader& facts = {});
 std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
-                       const SelectionColumn* selection = nullptr);
+                       const SelectionColumn* selection = nullptr,
+                       const PictureFactsReader& facts = {});
 
 } // namespace fenwa

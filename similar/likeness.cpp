@@ -531,6 +531,12 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
     for (double v : structureOf)
         best.uneasyRegions += v < 0.98;
     if (best.regions > 0) {
+        double sum = 0;
+        for (double v : structureOf)
+            sum += v;
+        // Regions left uncompared hold 1 and are not counted.
+        best.meanStructure =
+            (sum - double(size_t(R) * size_t(R) - size_t(best.regions))) / double(best.regions);
         std::vector<double> compared;
         for (double v : structureOf)
             if (v < 1.0)
@@ -607,9 +613,9 @@ LikenessMeasure MeasureLikeness(const std::string& leaderPrint, uint64_t leaderH
     return best;
 }
 
-bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
-                    const std::string& memberPrint, uint64_t memberHash, SimilarLevel level) {
-    const LikenessMeasure m = MeasureLikeness(leaderPrint, leaderHash, memberPrint, memberHash);
+namespace {
+
+bool LikenessHolds(const LikenessMeasure& m, SimilarLevel level) {
     // A copy keeps most of the picture (a crop of a tenth a side keeps 64%) and its
     // contrast within what brightness and contrast changes do; a smooth picture in other
     // colours (another gradient) differs in contrast even where its shape agrees.
@@ -640,15 +646,48 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
     return m.chromaBesideCorner < 0 || m.chromaBesideCorner <= MaxChroma[l];
 }
 
+} // namespace
+
+bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
+                    const std::string& memberPrint, uint64_t memberHash, SimilarLevel level) {
+    return LikenessHolds(MeasureLikeness(leaderPrint, leaderHash, memberPrint, memberHash), level);
+}
+
 bool VerifyLikeness(const std::string& leaderPrint, const PictureFingerprint& leader,
                     const std::string& memberPrint, const PictureFingerprint& member, PairMatch how,
-                    SimilarLevel level) {
+                    SimilarLevel level, LikenessMeasure* measured) {
     const size_t part = std::min<size_t>(how.part, CentreParts - 1);
     const uint64_t leaderHash =
         how.kind == PairMatch::LeaderPart ? leader.centre[part] : leader.hash;
     const uint64_t memberHash =
         how.kind == PairMatch::MemberPart ? member.centre[part] : member.hash;
-    return VerifyLikeness(leaderPrint, leaderHash, memberPrint, memberHash, level);
+    const LikenessMeasure m = MeasureLikeness(leaderPrint, leaderHash, memberPrint, memberHash);
+    if (measured)
+        *measured = m;
+    return LikenessHolds(m, level);
+}
+
+int LikenessPercent(const LikenessMeasure& measure) {
+    if (measure.regions == 0)
+        return -1;
+    return int(std::clamp(std::lround(100 * measure.meanStructure), 0L, 100L));
+}
+
+LikenessMeasure MeasurePictures(const std::string& leaderPrint, const PictureFingerprint& leader,
+                                const std::string& memberPrint, const PictureFingerprint& member) {
+    uint64_t leaderHash = leader.hash, memberHash = member.hash;
+    int least = FingerprintDistance(leaderHash, memberHash);
+    for (size_t part = 0; part < CentreParts; ++part) {
+        if (leader.centre[part] && FingerprintDistance(leader.centre[part], member.hash) < least) {
+            leaderHash = leader.centre[part], memberHash = member.hash;
+            least = FingerprintDistance(leaderHash, memberHash);
+        }
+        if (member.centre[part] && FingerprintDistance(leader.hash, member.centre[part]) < least) {
+            leaderHash = leader.hash, memberHash = member.centre[part];
+            least = FingerprintDistance(leaderHash, memberHash);
+        }
+    }
+    return MeasureLikeness(leaderPrint, leaderHash, memberPrint, memberHash);
 }
 
 bool PicturesAlike(const PictureFingerprint& a, const std::string& printA,

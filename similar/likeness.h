@@ -49,6 +49,7 @@ struct LikenessMeasure {
     double structureBesideCorner = 1;
     double chromaBesideCorner = -1;
     double typicalStructure = 1;    // the median region's
+    double meanStructure = 1;       // over every region compared
     int uneasyRegions = 0;          // regions below 0.98
     bool greyAgainstColour = false; // one print has colour, the other none
     double spread = 1; // the member's standard deviation over the leader's, whole prints
@@ -67,9 +68,25 @@ bool VerifyLikeness(const std::string& leaderPrint, uint64_t leaderHash,
 
 // The check for a pair the index found `how` (PairMatch): a whole match is aligned in
 // the orientation the whole hashes agree in, a crop in the one its part's hash does.
+// `measured`, when given, receives what the comparison measured.
 bool VerifyLikeness(const std::string& leaderPrint, const PictureFingerprint& leader,
                     const std::string& memberPrint, const PictureFingerprint& member, PairMatch how,
-                    SimilarLevel level);
+                    SimilarLevel level, LikenessMeasure* measured = nullptr);
+
+// How alike the member is to the leader in percent, as a list shows it: the mean
+// structural agreement of their regions once aligned (MeasureLikeness), times 100. 100:
+// no region the comparison sees differs in its pattern of light and dark; a copy
+// recompressed or resized keeps the high nineties, a mark or an edit takes off what its
+// regions lose, and unrelated pictures come near 0. A crop counts by the part the two
+// share; colour, which the grouping checks, is not graded. -1 when the prints could not
+// be compared at all.
+int LikenessPercent(const LikenessMeasure& measure);
+
+// The two pictures compared for LikenessPercent, aligned in the orientation their closest
+// hashes agree in: whole against whole, or a centred part of one against the other whole
+// (whichever pair of hashes is nearest), as a search would have paired them.
+LikenessMeasure MeasurePictures(const std::string& leaderPrint, const PictureFingerprint& leader,
+                                const std::string& memberPrint, const PictureFingerprint& member);
 
 // A picture as the delete planner reads it again: its fingerprint and its print.
 struct PictureLikeness {

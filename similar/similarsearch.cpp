@@ -186,17 +186,30 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
         }
 
     std::vector<uint32_t> out;
+    // Every kept row's likeness to its group's first row (LikenessPercent). The
+    // comparison that confirmed a member measured it against its leader already; where
+    // the leader is not the group's first row, the pair is compared once more below.
+    std::vector<int> percentOf(hidden.size(), -1);
+    std::vector<std::pair<uint32_t, uint32_t>> toMeasure; // (first row, row)
     for (size_t g = 0; g + 1 < groupStarts.size(); ++g) {
         // Pictures that are no candidates could join no one: they are left out at once.
         const std::vector<uint32_t> members = membersOf(g, candidate);
         // Each member's match with its leader is confirmed by the likeness prints, a match
         // of the whole pictures first by the colours (a crop's colours sit elsewhere).
+        // A member is asked on one thread at a time and joins at its first yes, so its
+        // slot is written once.
+        std::vector<int> measured(members.size(), -1);
         const auto confirm = [&](uint32_t leader, uint32_t member, PairMatch how) {
             if (how.kind == PairMatch::Whole && !colours(members, leader, member))
                 return false;
             const PictureReading &a = fingerprintOf(members[leader]),
                                  &b = fingerprintOf(members[member]);
-            return VerifyLikeness(a.print, a.fingerprint, b.print, b.fingerprint, how, level);
+            LikenessMeasure measure;
+            const bool alike = VerifyLikeness(a.print, a.fingerprint, b.print, b.fingerprint, how,
+                                              level, &measure);
+            if (alike)
+                measured[member] = LikenessPercent(measure);
+            return alike;
         };
         const std::vector<uint32_t> leader =
             GroupFingerprintsWithCrops(hashesOf(members), centresOf(members), threshold,
@@ -216,17 +229,37 @@ SplitGroupsBySimilarity(FileRecordStore& hidden, const std::vector<uint32_t>& or
             if (groupSize[leader[i]] >= 2) {
                 if (byLeader[leader[i]].empty())
                     firstSeen.push_back(leader[i]);
-                byLeader[leader[i]].push_back(members[i]);
+                byLeader[leader[i]].push_back(i);
             }
         uint32_t id = FileRecordStore::reserveGroups(firstSeen.size());
         for (uint32_t l : firstSeen) {
-            for (uint32_t row : byLeader[l]) {
+            const uint32_t first = byLeader[l].front();
+            for (uint32_t i : byLeader[l]) {
+                const uint32_t row = members[i];
                 hidden.setGroup(row, id);
                 out.push_back(row);
+                if (i == first)
+                    percentOf[row] = 100;
+                else if (first == l)
+                    percentOf[row] = measured[i];
+                else
+                    toMeasure.emplace_back(members[first], row);
             }
             ++id;
         }
     }
+    if (cancelled())
+        return {};
+    if (!onReaders(toMeasure.size(), [&](size_t n) {
+            const auto [first, row] = toMeasure[n];
+            const PictureReading &a = fingerprintOf(first), &b = fingerprintOf(row);
+            percentOf[row] =
+                LikenessPercent(MeasurePictures(a.print, a.fingerprint, b.print, b.fingerprint));
+        }))
+        return {};
+    for (uint32_t row : out)
+        if (percentOf[row] >= 0)
+            hidden.setLikeness(row, uint8_t(percentOf[row]));
     if (leftOut)
         *leftOut = counts;
     return out;

@@ -1,3 +1,4 @@
+#include <QImage>
 #include <QTemporaryDir>
 #include <fstream>
 #include <utime.h>
@@ -253,6 +254,10 @@ private slots:
     void savingTheListWritesCsvOrJson() {
         addFile("d1", "a.jpg", 3);
         addFile("d2", "b.jpg", 3);
+        // A picture's header gives its size; one that cannot be read gives nothing.
+        QImage picture(7, 5, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(tmp->path() + "/d1/p.bmp") && picture.save(tmp->path() + "/d2/p.bmp"));
         findDuplicates();
         QString target = tmp->path() + "/list.csv";
         saveTarget = &target;
@@ -260,9 +265,13 @@ private slots:
         QFile csv(target);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
-        QCOMPARE(lines[0], QByteArray("group,name,directory,size,type,time\r"));
+        QCOMPARE(lines[0],
+                 QByteArray("group,name,directory,size,type,time,width,height,taken,likeness\r"));
         QVERIFY(lines[1].startsWith("1,b.jpg,"));
         QVERIFY(lines[2].startsWith("1,a.jpg,"));
+        QCOMPARE(lines.size(), 6); // and the empty rest after the last line's end
+        for (const QByteArray& line : lines.mid(1, 4))
+            QVERIFY2(line.endsWith(line.contains(",p.bmp,") ? ",7,5,,\r" : ",,,,\r"), line);
         target = tmp->path() + "/list.json";
         QVERIFY(choose(*w, "lvFiles", "miSaveList"));
         QFile json(target);

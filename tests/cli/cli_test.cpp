@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTransform>
 #include <algorithm>
@@ -226,6 +228,83 @@ TEST(Cli, FormatsForFindDuplicates) {
     EXPECT_EQ(json.status, 0);
     EXPECT_EQ(json.out.front(), '[');
     EXPECT_EQ(runCli({"find-all", "--format", "xml", root}).status, 1);
+}
+
+namespace {
+
+// A JPEG file of the picture with an EXIF block saying to turn it a quarter (6) and
+// when it was taken: IFD0 with the orientation and a link to the EXIF directory, which
+// holds DateTimeOriginal.
+QByteArray jpegTakenAt(const QImage& picture, const char* taken) {
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, "JPG");
+    QByteArray tiff("II*\0\x08\0\0\0", 8);
+    const auto put = [&](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.append(char(value >> (8 * i) & 0xFF));
+    };
+    const auto entry = [&](uint16_t tag, uint16_t type, uint32_t count, uint32_t value) {
+        put(tag, 2), put(type, 2), put(count, 4), put(value, 4);
+    };
+    put(2, 2);
+    entry(0x0112, 3, 1, 6);  // orientation, a SHORT
+    entry(0x8769, 4, 1, 38); // the EXIF directory, right after this one
+    put(0, 4);
+    put(1, 2);
+    entry(0x9003, 2, 20, 56); // DateTimeOriginal, its text right after
+    put(0, 4);
+    tiff.append(taken, 20);
+    QByteArray app1("\xFF\xE1", 2);
+    const int length = 2 + 6 + int(tiff.size());
+    app1.append(char(length >> 8)).append(char(length & 0xFF));
+    app1.append(QByteArray("Exif\0\0", 6)).append(tiff);
+    return jpeg.insert(2, app1);
+}
+
+} // namespace
+
+// CSV and JSON carry a picture's size as shown and when it was taken, from its header,
+// and nothing of the kind for other files; TSV is the five columns it always was.
+TEST(Cli, CsvAndJsonCarryWhatAPicturesHeaderTells) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    QFile photo(QString::fromStdString(root + "/photo.jpg"));
+    ASSERT_TRUE(photo.open(QIODevice::WriteOnly));
+    QImage picture(300, 200, QImage::Format_RGB32);
+    picture.fill(Qt::darkCyan);
+    photo.write(jpegTakenAt(picture, "2019:05:06 07:08:09"));
+    photo.close();
+    std::ofstream(root + "/notes.txt") << "text";
+
+    Output csv = runCli({"find-all", "--format", "csv", root});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.substr(0, csv.out.find('\r')),
+              "group,name,directory,size,type,time,width,height,taken,likeness");
+    // Stored 300 x 200, shown turned a quarter.
+    EXPECT_NE(csv.out.find(",200,300,2019-05-06 07:08:09,\r\n"), std::string::npos) << csv.out;
+    const size_t notes = csv.out.find(",notes.txt,");
+    ASSERT_NE(notes, std::string::npos);
+    const std::string line = csv.out.substr(notes, csv.out.find('\r', notes) - notes);
+    EXPECT_TRUE(line.ends_with(",,,,")) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 9) << line; // from after the group
+
+    Output json = runCli({"find-all", "--format", "json", root});
+    ASSERT_EQ(json.status, 0) << json.err;
+    for (const QJsonValue& row :
+         QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).array()) {
+        const QJsonObject o = row.toObject();
+        const bool isPhoto = o["name"] == QStringLiteral("photo.jpg");
+        EXPECT_EQ(o["width"], isPhoto ? QJsonValue(200) : QJsonValue());
+        EXPECT_EQ(o["height"], isPhoto ? QJsonValue(300) : QJsonValue());
+        EXPECT_EQ(o["taken"], isPhoto ? QJsonValue("2019-05-06 07:08:09") : QJsonValue());
+        EXPECT_TRUE(o["likeness"].isNull());
+    }
+
+    Output tsv = runCli({"find-all", root});
+    ASSERT_EQ(tsv.status, 0);
+    EXPECT_EQ(std::count(tsv.out.begin(), tsv.out.end(), '\t'), 8) << tsv.out;
 }
 
 TEST(Cli, DecodeReadsGifFiles) {

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <atomic>
 
 #include "exportlist.h"
 
@@ -44,8 +45,9 @@ TEST(ExportList, GroupNumbersAreTheRecordedGroupsInOrderOfAppearance) {
 
 TEST(ExportList, CsvQuotesAndEscapes) {
     const std::string csv = rowsAsText(rows(), ExportFormat::Csv);
-    EXPECT_EQ(csv.substr(0, csv.find("\r\n")), "group,name,directory,size,type,time");
-    EXPECT_NE(csv.find("\r\n1,\"b, \"\"quoted\"\".jpg\",/p,5,.jpg,1970/01/01 00:00\r\n"),
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+              "group,name,directory,size,type,time,width,height,taken,likeness");
+    EXPECT_NE(csv.find("\r\n1,\"b, \"\"quoted\"\".jpg\",/p,5,.jpg,1970/01/01 00:00,,,,\r\n"),
               std::string::npos);
     EXPECT_NE(csv.find("\r\n2,c\\xFF.jpg,/p,7,"), std::string::npos);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 6);
@@ -71,4 +73,73 @@ TEST(ExportList, TsvIsTheFiveColumns) {
     EXPECT_EQ(tsv.substr(0, tsv.find('\n')), "a.jpg\t/p\t5\t.jpg\t1970/01/01 00:00");
     EXPECT_EQ(exportFormatNamed("csv"), ExportFormat::Csv);
     EXPECT_FALSE(exportFormatNamed("xml").has_value());
+}
+
+// The picture columns come last, after `selected`, so that readers of the older columns
+// find them where they were. Only picture rows are read, each once, and TSV reads none.
+TEST(ExportList, PictureFactsAndLikenessComeLastAndOnlyPicturesAreRead) {
+    FileRecordStore s;
+    const uint32_t d = s.internDirectory("/p");
+    s.append(d, "photo.jpg", 5, 0);
+    s.append(d, "notes.txt", 5, 0);
+    s.append(d, "copy.jpg", 5, 0);
+    recordGroups(s, Criteria{false, true, false});
+    s.setLikeness(0, 100);
+    s.setLikeness(2, 87);
+    std::atomic<int> reads{0};
+    const PictureFactsReader reader = [&](const std::string& path) {
+        ++reads;
+        EXPECT_NE(path.find(".jpg"), std::string::npos) << path;
+        return path == "/p/photo.jpg" ? PictureFacts{4000, 3000, "2021-06-01 10:00:00"}
+                                      : PictureFacts{};
+    };
+    SelectionColumn selection{{false, true, true}, false};
+    const std::string csv = rowsAsText(s, ExportFormat::Csv, &selection, reader);
+    EXPECT_EQ(reads.load(), 2);
+    EXPECT_EQ(csv, "group,name,directory,size,type,time,selected,width,height,taken,likeness\r\n"
+                   "1,photo.jpg,/p,5,.jpg,1970/01/01 00:00,no,4000,3000,2021-06-01 10:00:00,100\r\n"
+                   "1,notes.txt,/p,5,.txt,1970/01/01 00:00,yes,,,,\r\n"
+                   "1,copy.jpg,/p,5,.jpg,1970/01/01 00:00,yes,,,,87\r\n");
+
+    const QJsonArray array =
+        QJsonDocument::fromJson(
+            QByteArray::fromStdString(rowsAsText(s, ExportFormat::Json, nullptr, reader)))
+            .array();
+    ASSERT_EQ(array.size(), 3);
+    const QJsonObject photo = array[0].toObject(), notes = array[1].toObject();
+    EXPECT_EQ(photo["width"].toInt(), 4000);
+    EXPECT_EQ(photo["height"].toInt(), 3000);
+    EXPECT_EQ(photo["taken"].toString(), QStringLiteral("2021-06-01 10:00:00"));
+    EXPECT_EQ(photo["likeness"].toInt(), 100);
+    for (const char* key : {"width", "height", "taken", "likeness"})
+        EXPECT_TRUE(notes[key].isNull()) << key;
+    EXPECT_EQ(array[2].toObject()["likeness"].toInt(), 87);
+
+    reads = 0;
+    EXPECT_EQ(rowsAsText(s, ExportFormat::Tsv, nullptr, reader), rowsAsText(s, ExportFormat::Tsv));
+    EXPECT_EQ(reads.load(), 0);
+}
+
+// Headers are read a batch of pictures at a time on several threads: each row still
+// gets its own file's facts, whatever the mix of pictures and other files.
+TEST(ExportList, EveryPictureRowGetsItsOwnFactsAcrossBatches) {
+    FileRecordStore s;
+    const uint32_t d = s.internDirectory("/p");
+    for (int i = 0; i < 3000; ++i)
+        s.append(d, std::to_string(i) + (i % 3 ? ".jpg" : ".txt"), 1, 0);
+    const QJsonArray array =
+        QJsonDocument::fromJson(QByteArray::fromStdString(rowsAsText(
+                                    s, ExportFormat::Json, nullptr,
+                                    [](const std::string& path) {
+                                        return PictureFacts{std::stoi(path.substr(3)) + 1, 1, {}};
+                                    })))
+            .array();
+    ASSERT_EQ(array.size(), 3000);
+    for (int i = 0; i < 3000; ++i) {
+        const QJsonValue width = array[i].toObject()["width"];
+        if (i % 3)
+            ASSERT_EQ(width.toInt(), i + 1) << i;
+        else
+            ASSERT_TRUE(width.isNull()) << i;
+    }
 }

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <bit>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <set>
@@ -424,6 +425,49 @@ TEST_F(SimilarCorpus, SearchGroupsSimilarPicturesAndCombinesWithName) {
 
     request.criteria.name = true; // only a.jpg and sub/a.jpg share a name
     EXPECT_EQ(groupsOf(fenwa::RunSearch(request)), (Groups{{"a.jpg", "sub/a.jpg"}}));
+}
+
+// Each kept row carries how alike it is to its group's first row: the first 100, an
+// exact copy 100, a smaller copy with a patch painted over a corner less, yet far from
+// nothing. In group a the first row is the original, which leads; in group b it is the
+// marked copy (read first, outside sub/), so the pair is compared apart from the grouping.
+TEST_F(SimilarCorpus, RowsCarryTheirLikenessToTheirGroupsFirstRow) {
+    QDir(dir.path()).mkdir("sub");
+    const auto save = [&](const QImage& image, const QString& name) {
+        ASSERT_TRUE(image.save(dir.filePath(name), nullptr, 90));
+    };
+    const auto marked = [](QImage image) {
+        QPainter painter(&image);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x)
+                painter.fillRect(20 + 20 * x, 20 + 20 * y, 20, 20,
+                                 (x + y) % 2 ? Qt::black : Qt::white);
+        painter.end();
+        return image.scaledToWidth(320, Qt::SmoothTransformation);
+    };
+    save(madeUpPhoto(41), "a.jpg");
+    ASSERT_TRUE(QFile::copy(dir.filePath("a.jpg"), dir.filePath("sub/a-twin.jpg")));
+    save(marked(madeUpPhoto(41)), "sub/a-marked.jpg");
+    save(marked(madeUpPhoto(42)), "b-marked.jpg");
+    save(madeUpPhoto(42), "sub/b.jpg");
+
+    fenwa::SearchRequest request;
+    request.directories = {dir.path().toStdString()};
+    request.duplicatesOnly = true;
+    request.criteria.similar = true;
+    request.tools = similarTools(readRow);
+    const fenwa::SearchOutcome found = fenwa::RunSearch(request);
+    std::map<std::string, int> likeness;
+    for (size_t row = 0; row < found.rows.size(); ++row)
+        likeness[std::string(found.rows.name(row))] = found.rows.likeness(row);
+    ASSERT_EQ(likeness.size(), 5u);
+    EXPECT_EQ(likeness["a.jpg"], 100);
+    EXPECT_EQ(likeness["a-twin.jpg"], 100);
+    EXPECT_EQ(likeness["b-marked.jpg"], 100);
+    for (const char* copy : {"a-marked.jpg", "b.jpg"}) {
+        EXPECT_LT(likeness[copy], 100) << copy;
+        EXPECT_GT(likeness[copy], 50) << copy;
+    }
 }
 
 // x.bmp keeps turning into a FIFO with no writer: its fingerprint is the picture's or
