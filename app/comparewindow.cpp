@@ -363,14 +363,27 @@ void TfrmCompare::updateTexts() {
             "1-4: 保留這一個 (在清單中選取同組的其他檔案)   N/PageDown: 下一組   P/PageUp: "
             "上一組   滾輪, +/-: 縮放   F: 符合窗格   拖曳: 移動   Esc: 關閉"));
     lblCompareKeys->setToolTip(lblCompareKeys->text());
-    for (int i = 0; i < paneCount_; ++i) {
-        Pane& pane = panes_[size_t(i)];
-        if (!pane.picture->hasPicture() && !pane.row.picture)
-            pane.picture->showNote(say(language_, "Not a picture", "不是圖片"));
-    }
+    for (int i = 0; i < paneCount_; ++i)
+        if (!panes_[size_t(i)].picture->hasPicture())
+            panes_[size_t(i)].picture->showNote(noteOf(panes_[size_t(i)].state));
     updateAllFacts();
     // A status line of the other language would mislead: it goes.
     lblCompareStatus->clear();
+}
+
+QString TfrmCompare::noteOf(Showing state) const {
+    switch (state) {
+    case Showing::Loading:
+        return say(language_, "Loading...", "載入中...");
+    case Showing::NotPicture:
+        return say(language_, "Not a picture", "不是圖片");
+    case Showing::Unreadable:
+        return say(language_, "This picture cannot be shown", "無法顯示這張圖片");
+    case Showing::Nothing:
+    case Showing::Picture:
+        break;
+    }
+    return {};
 }
 
 void TfrmCompare::refuse(ComparedRows::Refusal refusal) {
@@ -437,6 +450,7 @@ void TfrmCompare::showRows(const std::vector<size_t>& rows) {
         pane.loadedSize = {};
         if (i >= paneCount_) {
             pane.row = {};
+            pane.state = Showing::Nothing;
             pane.picture->showNote({});
             continue;
         }
@@ -448,12 +462,10 @@ void TfrmCompare::showRows(const std::vector<size_t>& rows) {
         pane.folder = list_.model->displayText(r, ColDirectory);
         pane.modified = list_.model->displayText(r, ColTime);
         pane.bytes = store.fileSize(row);
-        if (pane.row.picture) {
-            pane.picture->showNote(say(language_, "Loading...", "載入中..."));
+        pane.state = pane.row.picture ? Showing::Loading : Showing::NotPicture;
+        pane.picture->showNote(noteOf(pane.state));
+        if (pane.row.picture)
             waiting_.push_back(i);
-        } else {
-            pane.picture->showNote(say(language_, "Not a picture", "不是圖片"));
-        }
     }
     updateAllFacts();
     startLoads();
@@ -529,9 +541,9 @@ void TfrmCompare::pictureArrived(int generation, int pane, const std::vector<QIm
     if (generation == generation_ && pane < paneCount_) {
         Pane& shown = panes_[size_t(pane)];
         shown.loadedSize = loadedSize;
+        shown.state = levels.empty() ? Showing::Unreadable : Showing::Picture;
         if (levels.empty())
-            shown.picture->showNote(
-                say(language_, "This picture cannot be shown", "無法顯示這張圖片"));
+            shown.picture->showNote(noteOf(shown.state));
         else
             shown.picture->showPicture(levels);
         updateFacts(pane);
@@ -788,6 +800,7 @@ void TfrmCompare::hideEvent(QHideEvent* event) {
         pane.picture->showNote({});
         pane.column->hide();
         pane.row = {};
+        pane.state = Showing::Nothing;
     }
 }
 

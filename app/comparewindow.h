@@ -103,8 +103,10 @@ private:
         uint64_t inode = 0;
         bool picture = false;
     };
+    enum class Showing { Nothing, Loading, NotPicture, Unreadable, Picture };
     struct Pane {
         QWidget* column = nullptr;
+        Showing state = Showing::Nothing;
         ComparePicture* picture = nullptr;
         QLabel* facts = nullptr;
         PaneRow row;
@@ -131,6 +133,8 @@ private:
     // The pane's row in the list as it is now, or -1 when the row left it.
     long currentRowOf(PaneRow& row) const;
     void refuse(ComparedRows::Refusal refusal);
+    // What a pane without a picture says instead.
+    QString noteOf(Showing state) const;
 
     ListAccess list_;
     std::array<Pane, MaxPanes> panes_;
