@@ -94,6 +94,7 @@ const std::vector<LanguageText>& languageTable() {
         {"miOpen", C, "Open", "開啟舊檔"},
         {"miViewFull", C, "View Image In Full Size", "觀看原圖大小"},
         {"miPreview", C, "Preview", "預覽"},
+        {"miCompare", C, "Compare Side by Side [F3]", "並排比較 [F3]"},
         {"miAcdsee", C, "Open With ACDSee", "用 ACDSee 開啟"},
         {"miUltraEdit", C, "Open With UltraEdit", "用 UltraEdit 開啟"},
         {"miDelete", C, "Delete", "刪除"},

@@ -25,6 +25,7 @@
 #include "GifRegistration.h"
 #include "TAdvImage.h"
 #include "balloonhint.h"
+#include "comparewindow.h"
 #include "cursors.h"
 #include "deleteflow.h"
 #include "deletesession.h"
@@ -281,6 +282,7 @@ void TfrmMain::buildMenus() {
     miOpen = menuItem(PopupMenu1, "miOpen", QStringLiteral("Open"));
     miViewFull = menuItem(PopupMenu1, "miViewFull", QStringLiteral("View Image In Full Size"));
     miPreview = menuItem(PopupMenu1, "miPreview", QStringLiteral("Preview"));
+    miCompare = menuItem(PopupMenu1, "miCompare", englishCaption("miCompare"));
     miAcdsee = menuItem(PopupMenu1, "miAcdsee", QStringLiteral("Open With ACDSee"));
     miUltraEdit = menuItem(PopupMenu1, "miUltraEdit", QStringLiteral("Open With UltraEdit"));
     PopupMenu1->addSeparator();
@@ -290,6 +292,7 @@ void TfrmMain::buildMenus() {
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
     connect(miNextGroup, &QAction::triggered, this, &TfrmMain::miNextGroupClick);
     connect(miPriorGroup, &QAction::triggered, this, &TfrmMain::miPriorGroupClick);
+    connect(miCompare, &QAction::triggered, this, &TfrmMain::CompareSelected);
     connect(lvFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(p)); });
     for (QFrame* panel : pnSlides->pnImage) {
@@ -398,6 +401,7 @@ void TfrmMain::PopupMenu1Popup() {
         a->setEnabled(hasCurrent);
     const int selected = selectedRowCount();
     miPreview->setEnabled(selected == 1 && previewOn());
+    miCompare->setEnabled(hasCurrent || selected >= 1);
     miDelete->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
     selectMenu_->updateMenu();
@@ -792,6 +796,18 @@ void TfrmMain::SelectRowAlone(int row) {
     lvFiles->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
+void TfrmMain::CompareSelected() {
+    if (isBusy())
+        return;
+    if (!frmCompare_) {
+        frmCompare_ = new TfrmCompare(
+            {lvFiles, lvFilesModel, this, services_.messages, [this] { return isBusy(); }}, this);
+        connect(pgOptions, &OptionsPages::languageChosen, frmCompare_, &TfrmCompare::SetLanguage);
+    }
+    frmCompare_->SetLanguage(pgOptions->rbEnglish->isChecked() ? English : Chinese);
+    frmCompare_->openOnSelection();
+}
+
 bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
     // Enter and Delete act, and the list still sees the key.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
@@ -809,6 +825,11 @@ bool TfrmMain::lvFilesKeyDown(QKeyEvent* event) {
         if (row >= 0 && !isEditingName())
             lvFiles->edit(lvFilesModel->index(row, ColName));
         return row >= 0;
+    }
+    if (event->key() == Qt::Key_F3 && event->modifiers() == Qt::NoModifier) {
+        if (!isEditingName())
+            CompareSelected();
+        return true;
     }
     if (!(event->modifiers() & Qt::ControlModifier))
         return false;

@@ -48,6 +48,7 @@ class SelectMenu;
 class GroupSummaryPanel;
 class SearchSession;
 struct SearchResult;
+class TfrmCompare;
 class TfrmProgress;
 class TfrmViewer;
 class UserMessages;
@@ -109,6 +110,7 @@ private:
     QAction* miOpen;
     QAction* miViewFull;
     QAction* miPreview;
+    QAction* miCompare;
     QAction* miAcdsee;
     QAction* miUltraEdit;
     QAction* miDelete;
@@ -219,6 +221,8 @@ public slots:
     void miPriorGroupClick() { PriorGroup(); }
     void DeselectAll();
     void SelectRowAlone(int row);
+    // The copies chosen in the list, side by side in the comparison window (F3).
+    void CompareSelected();
 
     // --- Preview pane and load delay ---
     void lvFilesDblClick();
@@ -262,6 +266,7 @@ private:
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;
+    TfrmCompare* frmCompare_ = nullptr; // made at its first use
     MainWindowServices services_;
     bool shown_ = false;
     int suppressSelectionDepth_ = 0;
