@@ -57,8 +57,10 @@ const char* const Usage =
     "--keep marks, in every group, every file but the one the rule keeps, as a Delete\n"
     "would take them (nothing is deleted): a `selected` field in CSV (yes/no) and JSON\n"
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
-    "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
-    "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
+    "file. RULE is newest, oldest, largest, pixels, taken (the earliest capture time in the\n"
+    "pictures' headers), shortest-path, under=DIR or first; a second RULE breaks ties (and\n"
+    "decides a group where no file says when it was taken), and a tie left goes to the\n"
+    "group's first file. Files under a\n"
     "--protect DIR are never marked, by whatever path they were found (a link or bind mount\n"
     "of DIR too), nor hard links of a kept file; groups the rule cannot decide are left\n"
     "unmarked and counted on standard error.\n"
@@ -258,7 +260,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             if (!keep) {
                 std::fprintf(err,
                              "fenwa-cli: --keep takes one or two of newest, oldest, largest, "
-                             "pixels, shortest-path, under=DIR, first, not '%s'\n",
+                             "pixels, taken, shortest-path, under=DIR, first, not '%s'\n",
                              args[i].c_str());
                 return 1;
             }
@@ -375,8 +377,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             keep->directory = spelled.front();
     }
     const actions::KeepSelection chosen = actions::SelectByRule(
-        found.rows, *keep, actions::protectionOf(protect), [](const std::string& path) {
+        found.rows, *keep, actions::protectionOf(protect),
+        [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
+        },
+        [](const std::string& path) {
+            return PictureHeaderFacts(QByteArray::fromStdString(path)).captureTime.toStdString();
         });
     SelectionColumn column;
     column.selected.assign(found.rows.size(), false);
