@@ -3,17 +3,16 @@
 #include <algorithm>
 
 #include "pathrules.h"
+#include "picturefacts.h"
 #include "samefile.h"
 
 namespace fenwa::actions {
 
 bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory) {
     static constexpr std::pair<std::string_view, KeepRule> Names[] = {
-        {"newest", KeepRule::Newest},
-        {"oldest", KeepRule::Oldest},
-        {"largest", KeepRule::Largest},
-        {"pixels", KeepRule::MostPixels},
-        {"shortest-path", KeepRule::ShortestPath},
+        {"newest", KeepRule::Newest},       {"oldest", KeepRule::Oldest},
+        {"largest", KeepRule::Largest},     {"pixels", KeepRule::MostPixels},
+        {"taken", KeepRule::EarliestTaken}, {"shortest-path", KeepRule::ShortestPath},
         {"first", KeepRule::First},
     };
     for (const auto& [text, named] : Names)
@@ -34,8 +33,9 @@ namespace {
 
 class Ranking {
 public:
-    Ranking(const FileRecordStore& rows, const KeepRules& rules, const PixelCounter& pixels)
-        : rows_(rows), rules_(rules), pixels_(pixels) {}
+    Ranking(const FileRecordStore& rows, const KeepRules& rules, const PixelCounter& pixels,
+            const CaptureTimeReader& taken)
+        : rows_(rows), rules_(rules), pixels_(pixels), taken_(taken) {}
 
     // A row's standing under a rule, higher is better; nullopt when the rule cannot tell.
     std::optional<int64_t> score(KeepRule rule, size_t row) {
@@ -51,6 +51,12 @@ public:
             if (count == 0)
                 return std::nullopt;
             return int64_t(std::min<uint64_t>(count, INT64_MAX));
+        }
+        case KeepRule::EarliestTaken: {
+            const uint64_t key = taken_ ? captureTimeKey(taken_(rows_.fullPath(row))) : 0;
+            if (key == 0)
+                return std::nullopt;
+            return -int64_t(key);
         }
         case KeepRule::ShortestPath:
             return -int64_t(rows_.directory(row).size() + rows_.name(row).size());
@@ -68,6 +74,9 @@ public:
     // nothing about any of them.
     std::optional<size_t> keep(const std::vector<size_t>& candidates) {
         std::vector<size_t> best = bestBy(rules_.rule, candidates);
+        // Many pictures carry no capture time: a group where none does is the tie-break's.
+        if (best.empty() && rules_.rule == KeepRule::EarliestTaken && rules_.thenBy)
+            best = bestBy(*rules_.thenBy, candidates);
         if (best.empty())
             return std::nullopt;
         // The first row is an answer, not a tie to break.
@@ -98,18 +107,20 @@ private:
     const FileRecordStore& rows_;
     const KeepRules& rules_;
     const PixelCounter& pixels_;
+    const CaptureTimeReader& taken_;
 };
 
 } // namespace
 
 KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
-                           const Protection& protect, const PixelCounter& pixels) {
+                           const Protection& protect, const PixelCounter& pixels,
+                           const CaptureTimeReader& taken) {
     KeepSelection result;
     if (!rows.hasGroups())
         return result;
     ProtectionCheck protectedDir(rows, protect);
     const auto isProtected = [&](size_t row) { return protectedDir.row(row); };
-    Ranking ranking(rows, rules, pixels);
+    Ranking ranking(rows, rules, pixels, taken);
     std::vector<size_t> members, references;
     const RecordedGroups groups(rows);
     for (size_t g = 0; g < groups.count(); ++g) {

@@ -27,6 +27,7 @@ enum class KeepRule {
     Oldest,
     Largest,
     MostPixels,
+    EarliestTaken, // the capture time the picture's header gives
     ShortestPath,
     UnderDirectory,
     First, // the group's first row as the list stands
@@ -40,12 +41,16 @@ struct KeepRules {
     std::string directory = {}; // for UnderDirectory, native bytes
 };
 
-// Parses "newest", "oldest", "largest", "pixels", "shortest-path", "under=DIR" or
-// "first" into `rule` (setting `directory` for under=).
+// Parses "newest", "oldest", "largest", "pixels", "taken", "shortest-path", "under=DIR"
+// or "first" into `rule` (setting `directory` for under=).
 bool keepRuleNamed(std::string_view name, KeepRule& rule, std::string& directory);
 
 // A picture's width times height from its header; 0 when not a picture or unreadable.
 using PixelCounter = std::function<uint64_t(const std::string& nativePath)>;
+// When a picture was taken, "YYYY:MM:DD HH:MM:SS", from its header; empty when the file
+// does not say. A row without it cannot be kept by EarliestTaken; a group where no row
+// has one goes to the rule that breaks ties, and is left undecided without one.
+using CaptureTimeReader = std::function<std::string(const std::string& nativePath)>;
 
 struct KeepSelection {
     std::vector<size_t> selected; // in row order
@@ -58,7 +63,8 @@ struct KeepSelection {
 // The groups are those the search recorded in the rows, wherever sorting put their rows
 // and whatever is ticked now; a list without groups selects nothing.
 KeepSelection SelectByRule(const FileRecordStore& rows, const KeepRules& rules,
-                           const Protection& protect, const PixelCounter& pixels);
+                           const Protection& protect, const PixelCounter& pixels,
+                           const CaptureTimeReader& taken = nullptr);
 
 // Every row of each recorded group of two or more that is not selected now, and none
 // that is; in row order.

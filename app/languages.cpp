@@ -109,6 +109,7 @@ const std::vector<LanguageText>& languageTable() {
         {"miKeepOldest", C, "Keep the oldest", "保留最舊的"},
         {"miKeepLargest", C, "Keep the largest file", "保留最大的檔案"},
         {"miKeepPixels", C, "Keep the picture with the most pixels", "保留像素最多的圖片"},
+        {"miKeepTaken", C, "Keep the earliest taken", "保留最早拍攝的"},
         {"miKeepShortest", C, "Keep the shortest path", "保留路徑最短的"},
         {"miKeepUnder", C, "Keep the one under a directory...", "保留某個目錄下的..."},
         {"miKeepFirst", C, "Keep the first row", "保留第一列"},
@@ -118,6 +119,7 @@ const std::vector<LanguageText>& languageTable() {
         {"miThenOldest", C, "Oldest", "最舊"},
         {"miThenLargest", C, "Largest", "最大"},
         {"miThenPixels", C, "Most pixels", "像素最多"},
+        {"miThenTaken", C, "Earliest taken", "最早拍攝"},
         {"miThenShortest", C, "Shortest path", "路徑最短"},
         {"miInvertSelection", C, "Invert selection within groups", "組內反向選取"},
         {"miClearSelection", C, "Clear selection", "取消選取"},
@@ -152,6 +154,18 @@ QStringList viewerMenuCaptionsFor(int code) {
     return {QStringLiteral("下一張     [PageDown]"), QStringLiteral("上一張     [PageUp]"),
             QStringLiteral("第一張     [Home]"),     QStringLiteral("末一張     [End]"),
             QStringLiteral("刪除         [Del]"),    QStringLiteral("關閉")};
+}
+
+QStringList listHeaderCaptionsFor(int code) {
+    QStringList captions{QStringLiteral("Name"), QStringLiteral("Directory"),
+                         QStringLiteral("Size"), QStringLiteral("Type"), QStringLiteral("Time")};
+    if (code == English)
+        captions << QStringLiteral("Picture size") << QStringLiteral("Taken")
+                 << QStringLiteral("Likeness");
+    else
+        captions << QStringLiteral("圖片尺寸") << QStringLiteral("拍攝時間")
+                 << QStringLiteral("相似度");
+    return captions;
 }
 
 QString undoMenuCaptionFor(int code, UndoCaption action) {

@@ -44,6 +44,10 @@ OpenDialogTexts openDialogTextsFor(int code);
 // miDelete, miClose; the blanks line the key names up.
 QStringList viewerMenuCaptionsFor(int code);
 
+// The result list's column headers: the five of the records read the same in both
+// languages; the picture columns after them are translated.
+QStringList listHeaderCaptionsFor(int code);
+
 // The list menu's Undo item, naming the action it would reverse.
 enum class UndoCaption { Nothing, Delete, Rename };
 QString undoMenuCaptionFor(int code, UndoCaption action);

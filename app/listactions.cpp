@@ -15,12 +15,12 @@
 #include "exportlist.h"
 #include "filelistmodel.h"
 #include "filesystem.h"
+#include "headerfacts.h"
 #include "identity.h"
 #include "listhost.h"
 #include "messages.h"
 #include "nativename.h"
 #include "openwith.h"
-#include "picturefacts.h"
 #include "renaming.h"
 #include "uitext.h"
 

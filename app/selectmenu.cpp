@@ -36,10 +36,10 @@ SelectMenu::SelectMenu(QWidget* window, QMenu* popup, QAction* before, QStatusBa
     popup->insertMenu(before, miSelect);
     popup->insertSeparator(before);
     const std::pair<const char*, KeepRule> keep[] = {
-        {"miKeepNewest", KeepRule::Newest},         {"miKeepOldest", KeepRule::Oldest},
-        {"miKeepLargest", KeepRule::Largest},       {"miKeepPixels", KeepRule::MostPixels},
-        {"miKeepShortest", KeepRule::ShortestPath}, {"miKeepUnder", KeepRule::UnderDirectory},
-        {"miKeepFirst", KeepRule::First},
+        {"miKeepNewest", KeepRule::Newest},        {"miKeepOldest", KeepRule::Oldest},
+        {"miKeepLargest", KeepRule::Largest},      {"miKeepPixels", KeepRule::MostPixels},
+        {"miKeepTaken", KeepRule::EarliestTaken},  {"miKeepShortest", KeepRule::ShortestPath},
+        {"miKeepUnder", KeepRule::UnderDirectory}, {"miKeepFirst", KeepRule::First},
     };
     for (const auto& [name, rule] : keep) {
         QAction* a = miSelect->addAction(englishCaption(name));
@@ -52,9 +52,13 @@ SelectMenu::SelectMenu(QWidget* window, QMenu* popup, QAction* before, QStatusBa
     miThenBy->setObjectName("miThenBy");
     auto* thenGroup = new QActionGroup(miThenBy);
     const std::pair<const char*, std::optional<KeepRule>> then[] = {
-        {"miThenFirst", std::nullopt},          {"miThenNewest", KeepRule::Newest},
-        {"miThenOldest", KeepRule::Oldest},     {"miThenLargest", KeepRule::Largest},
-        {"miThenPixels", KeepRule::MostPixels}, {"miThenShortest", KeepRule::ShortestPath},
+        {"miThenFirst", std::nullopt},
+        {"miThenNewest", KeepRule::Newest},
+        {"miThenOldest", KeepRule::Oldest},
+        {"miThenLargest", KeepRule::Largest},
+        {"miThenPixels", KeepRule::MostPixels},
+        {"miThenTaken", KeepRule::EarliestTaken},
+        {"miThenShortest", KeepRule::ShortestPath},
     };
     for (const auto& [name, rule] : then) {
         QAction* a = miThenBy->addAction(englishCaption(name));
@@ -159,12 +163,15 @@ size_t SelectMenu::SelectByRule(actions::KeepRule rule) {
             return 0;
         rules.directory = QFile::encodeName(*picked).toStdString();
     }
-    // The pixels rule reads a header from every file of the groups.
+    // The pixels and taken rules read a header from every file of the groups.
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const actions::KeepSelection chosen = actions::SelectByRule(
         lvFilesModel->store(), rules, actions::protectionOf(host_.protectedDirectories()),
         [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
+        },
+        [](const std::string& path) {
+            return PictureHeaderFacts(QByteArray::fromStdString(path)).captureTime.toStdString();
         });
     QGuiApplication::restoreOverrideCursor();
     undecidedGroups_ = chosen.undecided;

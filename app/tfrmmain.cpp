@@ -23,6 +23,7 @@
 #include <QVBoxLayout>
 
 #include "GifRegistration.h"
+#include "PictureLoader.h"
 #include "TAdvImage.h"
 #include "balloonhint.h"
 #include "comparewindow.h"
@@ -31,6 +32,7 @@
 #include "deletesession.h"
 #include "filesystem.h"
 #include "groupsummary.h"
+#include "headerfacts.h"
 #include "languages.h"
 #include "layoutrules.h"
 #include "listactions.h"
@@ -119,6 +121,8 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
 
 TfrmMain::~TfrmMain() {
     qApp->removeEventFilter(this);
+    if (readingFacts_)
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void TfrmMain::buildTopBand() {
@@ -215,9 +219,11 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     lvFiles->header()->setSectionsClickable(true);
     lvFiles->header()->setSortIndicatorShown(false);
     lvFiles->header()->setStretchLastSection(false);
-    const int widths[ColumnCount] = {150, 150, 75, 50, 110};
-    for (int c = 0; c < ColumnCount; ++c)
+    const int widths[ListColumnCount] = {150, 150, 75, 50, 110, 85, 110, 60};
+    for (int c = 0; c < ListColumnCount; ++c)
         lvFiles->setColumnWidth(c, widths[c]);
+    // The picture columns read the headers of the rows in view, beside the window.
+    lvFilesModel->setPictureFactsReader(similar::ReadPictureFacts);
     left->addWidget(lvFiles, 1);
     connect(lvFiles->header(), &QHeaderView::sectionClicked, this, &TfrmMain::lvFilesColumnClick);
     connect(lvFiles->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -225,10 +231,11 @@ void TfrmMain::buildWorkArea(QWidget* central) {
     connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmMain::lvFilesChange);
     // After a row's text changes (a rename) as after a move: the slides are framed again
-    // and a delayed load starts over.
+    // and a delayed load starts over. Picture facts coming in change nothing of that.
     connect(lvFilesModel, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
-                if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
+            [this](const QModelIndex& topLeft, const QModelIndex&, const QList<int>& roles) {
+                if ((roles.isEmpty() || roles.contains(Qt::DisplayRole)) &&
+                    topLeft.column() < ColumnCount)
                     lvFilesChange();
             });
 
@@ -715,7 +722,35 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::lvFilesColumnClick(int column) {
     SortMode = nextSortMode(SortMode, column);
-    lvFilesModel->permute(sortedOrder(lvFilesModel->store(), SortMode));
+    const int sorted = SortMode / 2;
+    const bool byFacts = sorted == ColPictureSize || sorted == ColTaken;
+    if (readingFacts_) {
+        // The read under way sorts by the newest click when it ends; another column
+        // needs no read.
+        if (byFacts)
+            return;
+        lvFilesModel->cancelPictureFactsRead();
+    }
+    // Sorting by a picture column needs the facts of every picture row first.
+    if (byFacts && lvFilesModel->readAllPictureFacts([this](bool complete) {
+            readingFacts_ = false;
+            QGuiApplication::restoreOverrideCursor();
+            if (statusText(1) == readingFactsText())
+                setStatusText(1, statusBeforeFacts_);
+            if (complete)
+                lvFilesModel->permute(lvFilesModel->sortedOrder(SortMode));
+        })) {
+        readingFacts_ = true;
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+        statusBeforeFacts_ = statusText(1);
+        setStatusText(1, readingFactsText());
+        return;
+    }
+    lvFilesModel->permute(lvFilesModel->sortedOrder(SortMode));
+}
+
+QString TfrmMain::readingFactsText() {
+    return QStringLiteral("讀取圖片的尺寸與拍攝時間... (reading the pictures' sizes and dates...)");
 }
 
 void TfrmMain::lvFilesChange() {

@@ -263,6 +263,10 @@ private:
     void showCacheSize() { pgOptions->showCacheSize(); }
     bool lvFilesKeyDown(QKeyEvent* event);
     void connectPreviewControls();
+    // A sort by a picture column waits for the facts of every picture row.
+    bool readingFacts_ = false;
+    QString statusBeforeFacts_;
+    static QString readingFactsText();
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;

@@ -78,6 +78,7 @@ void TfrmMain::SetLanguage(int code) {
     const LanguageFont font = windowFontFor(code);
     setFont(QFont(font.family, font.points));
     applyLanguageTexts(code, false);
+    lvFilesModel->setHeaderCaptions(listHeaderCaptionsFor(code));
     const OpenDialogTexts dialog = openDialogTextsFor(code);
     dirBand->OpenDialogFileName = dialog.fileName;
     dirBand->OpenDialogFilter = dialog.filter;

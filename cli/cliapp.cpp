@@ -18,9 +18,9 @@
 #include "directorylist.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "headerfacts.h"
 #include "identity.h"
 #include "pathrules.h"
-#include "picturefacts.h"
 #include "search.h"
 #include "searchcache.h"
 #include "searchsession.h"
@@ -61,13 +61,14 @@ const char* const Usage =
     "--keep marks, in every group, every file but the one the rule keeps, as a Delete\n"
     "would take them (nothing is deleted): a `selected` field in CSV (yes/no) and JSON\n"
     "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
-    "file. RULE is newest, oldest, largest, pixels, shortest-path, under=DIR or first; a\n"
-    "second RULE breaks ties, and a tie left goes to the group's first file. Files under a\n"
-    "--protect DIR (any directory, listed or not) are never marked, by whatever path they\n"
-    "were found (a link or bind mount of DIR too): a group holding one keeps them alone and\n"
-    "marks every other file, the rule keeping none besides; a group of them only is left\n"
-    "as it is. Hard links of a kept file are never marked; groups the rule cannot decide\n"
-    "are left unmarked and counted on standard error.\n"
+    "file. RULE is newest, oldest, largest, pixels, taken (the earliest capture time in the\n"
+    "pictures' headers), shortest-path, under=DIR or first; a second RULE breaks ties (and\n"
+    "decides a group where no file says when it was taken), and a tie left goes to the\n"
+    "group's first file. Files under a --protect DIR (any directory, listed or not) are\n"
+    "never marked, by whatever path they were found (a link or bind mount of DIR too): a\n"
+    "group holding one keeps them alone and marks every other file, the rule keeping none\n"
+    "besides; a group of them only is left as it is. Hard links of a kept file are never\n"
+    "marked; groups the rule cannot decide are left unmarked and counted on standard error.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n";
 
@@ -264,7 +265,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             if (!keep) {
                 std::fprintf(err,
                              "fenwa-cli: --keep takes one or two of newest, oldest, largest, "
-                             "pixels, shortest-path, under=DIR, first, not '%s'\n",
+                             "pixels, taken, shortest-path, under=DIR, first, not '%s'\n",
                              args[i].c_str());
                 return 1;
             }
@@ -381,8 +382,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             keep->directory = spelled.front();
     }
     const actions::KeepSelection chosen = actions::SelectByRule(
-        found.rows, *keep, actions::protectionOf(protect), [](const std::string& path) {
+        found.rows, *keep, actions::protectionOf(protect),
+        [](const std::string& path) {
             return PictureHeaderPixels(QByteArray::fromStdString(path));
+        },
+        [](const std::string& path) {
+            return PictureHeaderFacts(QByteArray::fromStdString(path)).captureTime.toStdString();
         });
     SelectionColumn column;
     column.selected.assign(found.rows.size(), false);

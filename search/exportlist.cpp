@@ -188,10 +188,11 @@ void appendPictureFields(std::string& out, const FileRecordStore& rows, size_t r
     field("height");
     sized ? appendNumber(out, facts.height) : none();
     field("taken");
-    if (facts.taken.empty())
+    const std::string taken = isoCaptureTime(facts.taken);
+    if (taken.empty())
         none();
     else
-        out += json ? jsonString(facts.taken) : csvField(facts.taken);
+        out += json ? jsonString(taken) : csvField(taken);
     field("likeness");
     const uint8_t likeness = rows.likeness(row);
     likeness != FileRecordStore::NoLikeness ? appendNumber(out, likeness) : none();
@@ -253,7 +254,7 @@ constexpr size_t FactsBatch = 512;
 // Calls sink with the text in pieces, so a million rows never need their whole text at once.
 template <typename Sink>
 void produce(const FileRecordStore& rows, ExportFormat format, const SelectionColumn* selection,
-             const PictureFactsReader& reader, Sink&& sink) {
+             const PictureFactsRead& reader, Sink&& sink) {
     const std::vector<uint32_t> groups =
         format == ExportFormat::Tsv ? std::vector<uint32_t>() : groupNumbers(rows);
     std::string piece;
@@ -303,14 +304,14 @@ void produce(const FileRecordStore& rows, ExportFormat format, const SelectionCo
 } // namespace
 
 std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
-                       const SelectionColumn* selection, const PictureFactsReader& facts) {
+                       const SelectionColumn* selection, const PictureFactsRead& facts) {
     std::string out;
     produce(rows, format, selection, facts, [&](const std::string& piece) { out += piece; });
     return out;
 }
 
 void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
-               const SelectionColumn* selection, const PictureFactsReader& facts) {
+               const SelectionColumn* selection, const PictureFactsRead& facts) {
     produce(rows, format, selection, facts,
             [&](const std::string& piece) { std::fwrite(piece.data(), 1, piece.size(), out); });
 }

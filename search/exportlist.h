@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "filerecord.h"
+#include "picturefacts.h"
 #include "resultlist.h"
 
 namespace fenwa {
@@ -43,27 +44,15 @@ struct SelectionColumn {
     bool inTsv = false;
 };
 
-// What a picture file's header tells: its size as it is shown, and when it was taken
-// ("YYYY-MM-DD HH:MM:SS", or as the file writes it when that is no such date). Zero sizes
-// and no time when the file does not say, or is no picture.
-struct PictureFacts {
-    int width = 0;
-    int height = 0;
-    std::string taken;
-};
-// Reads one picture's facts by its full path, without decoding it. Called on a few
-// threads at once, and only for rows whose names are pictures' (IsImageName).
-using PictureFactsReader = std::function<PictureFacts(const std::string& path)>;
-
 // Writes every row. TSV has no header and no group column (the five columns, as
 // fenwa-cli has always printed them); CSV and JSON carry the group number too and, after
 // every other column, the picture's width, height and time taken (through `facts`;
 // empty, or null in JSON, for other files and without a reader) and its likeness in
 // percent (empty or null where it was not measured).
 void writeRows(const FileRecordStore& rows, ExportFormat format, std::FILE* out,
-               const SelectionColumn* selection = nullptr, const PictureFactsReader& facts = {});
+               const SelectionColumn* selection = nullptr, const PictureFactsRead& facts = {});
 std::string rowsAsText(const FileRecordStore& rows, ExportFormat format,
                        const SelectionColumn* selection = nullptr,
-                       const PictureFactsReader& facts = {});
+                       const PictureFactsRead& facts = {});
 
 } // namespace fenwa

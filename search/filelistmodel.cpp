@@ -9,9 +9,11 @@
 namespace fenwa {
 
 FileListModel::FileListModel(QObject* parent)
-    : QAbstractTableModel(parent), captions_{QStringLiteral("Name"), QStringLiteral("Directory"),
-                                             QStringLiteral("Size"), QStringLiteral("Type"),
-                                             QStringLiteral("Time")} {}
+    : QAbstractTableModel(parent), captions_{
+                                       QStringLiteral("Name"),  QStringLiteral("Directory"),
+                                       QStringLiteral("Size"),  QStringLiteral("Type"),
+                                       QStringLiteral("Time"),  QStringLiteral("Picture size"),
+                                       QStringLiteral("Taken"), QStringLiteral("Likeness")} {}
 
 void FileListModel::setIconDecorations(const std::array<QVariant, 3>& decorations) {
     decorations_ = decorations;
@@ -21,7 +23,7 @@ void FileListModel::setIconDecorations(const std::array<QVariant, 3>& decoration
 
 void FileListModel::setHeaderCaptions(const QStringList& captions) {
     captions_ = captions;
-    emit headerDataChanged(Qt::Horizontal, 0, ColumnCount - 1);
+    emit headerDataChanged(Qt::Horizontal, 0, ListColumnCount - 1);
 }
 
 void FileListModel::setGroupShade(const QVariant& shade) {
@@ -76,11 +78,16 @@ void FileListModel::remarkHardLinks() {
     MarkHardLinks(store_);
     for (size_t row = 0; row < store_.size(); ++row)
         if (before[row] != store_.hardLinked(row))
-            emit dataChanged(index(int(row), 0), index(int(row), ColumnCount - 1),
+            emit dataChanged(index(int(row), 0), index(int(row), ListColumnCount - 1),
                              {HardLinkRole, Qt::ToolTipRole});
 }
 
 void FileListModel::clear() {
+    if (factsReader_)
+        factsReader_->forget();
+    facts_.clear();
+    factsByPath_.clear();
+    endFactsRead(false);
     if (store_.empty())
         return;
     beginResetModel();
@@ -210,6 +217,8 @@ void FileListModel::permute(const std::vector<uint32_t>& order) {
 }
 
 QString FileListModel::displayText(int row, int column) const {
+    if (column >= ColumnCount)
+        return factsText(row, column);
     if (column == ColName || column == ColDirectory || column == ColType)
         return QFile::decodeName(QByteArray::fromStdString(store_.text(size_t(row), column)));
     return QString::fromStdString(store_.text(size_t(row), column));
@@ -224,7 +233,7 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
 }
 
 int FileListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : ListColumnCount;
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
@@ -258,7 +267,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
         return tips.isEmpty() ? QVariant() : QVariant(tips.join(QLatin1Char('\n')));
     }
     case Qt::TextAlignmentRole:
-        if (index.column() == ColSize)
+        if (index.column() == ColSize || index.column() == ColLikeness)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
     default:
@@ -267,12 +276,14 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || section < 0 || section >= ListColumnCount)
         return {};
     if (role == Qt::DisplayRole)
         return captions_.value(section);
     if (role == Qt::TextAlignmentRole)
-        return QVariant((section == ColSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+        return QVariant(
+            (section == ColSize || section == ColLikeness ? Qt::AlignRight : Qt::AlignLeft) |
+            Qt::AlignVCenter);
     return {};
 }
 
@@ -305,7 +316,170 @@ void FileListModel::renameRow(int row, std::string_view newName) {
     const uint8_t icon = store_.icon(size_t(row));
     store_.rename(size_t(row), newName);
     store_.setIcon(size_t(row), icon);
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    emit dataChanged(index(row, 0), index(row, ListColumnCount - 1));
+}
+
+// ---------------------------------------------------------------------------
+// The picture columns
+
+void FileListModel::setPictureFactsReader(PictureFactsRead read) {
+    factsReader_.reset();
+    if (!read)
+        return;
+    // Answers come on the reader's thread and are taken on this object's.
+    factsReader_ = std::make_unique<PictureFactsReader>(
+        std::move(read),
+        [this](std::vector<PictureFactsReader::Answer>&& answers, uint64_t doneTicket) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, answers = std::move(answers), doneTicket]() mutable {
+                    takeFacts(std::move(answers), doneTicket);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+FactsKey FileListModel::factsKey(int row) const {
+    return {store_.device(size_t(row)), store_.inode(size_t(row)), store_.changeStamp(size_t(row))};
+}
+
+FileListModel::FactsEntry* FileListModel::factsEntry(int row, bool ask) const {
+    // Only pictures have facts: any other row costs nothing.
+    if (!factsReader_ || !IsImageName(store_.name(size_t(row))))
+        return nullptr;
+    const FactsKey key = factsKey(row);
+    std::string path;
+    FactsEntry* entry = nullptr;
+    bool added = false;
+    if (key.inode != 0) {
+        const auto [it, inserted] = facts_.try_emplace(key);
+        entry = &it->second;
+        added = inserted;
+    } else {
+        path = store_.fullPath(size_t(row));
+        const auto [it, inserted] = factsByPath_.try_emplace(path);
+        entry = &it->second;
+        added = inserted;
+    }
+    if (added && ask)
+        factsReader_->ask({key, path.empty() ? store_.fullPath(size_t(row)) : path, row});
+    return entry;
+}
+
+const PictureFacts* FileListModel::pictureFacts(int row) const {
+    if (row < 0 || row >= rowCount() || !factsReader_ || !IsImageName(store_.name(size_t(row))))
+        return nullptr;
+    const FactsKey key = factsKey(row);
+    if (key.inode != 0) {
+        const auto it = facts_.find(key);
+        return it != facts_.end() && it->second.known ? &it->second.facts : nullptr;
+    }
+    const auto it = factsByPath_.find(store_.fullPath(size_t(row)));
+    return it != factsByPath_.end() && it->second.known ? &it->second.facts : nullptr;
+}
+
+QString FileListModel::factsText(int row, int column) const {
+    if (column == ColLikeness) {
+        const uint8_t likeness = store_.likeness(size_t(row));
+        return likeness == FileRecordStore::NoLikeness ? QString()
+                                                       : QString::number(likeness) + u'%';
+    }
+    const FactsEntry* entry = factsEntry(row, true);
+    if (!entry || !entry->known)
+        return {};
+    const PictureFacts& f = entry->facts;
+    if (column == ColPictureSize)
+        return f.width > 0 ? QStringLiteral("%1 \u00D7 %2").arg(f.width).arg(f.height) : QString();
+    return QString::fromStdString(formatCaptureTime(f.taken));
+}
+
+void FileListModel::takeFacts(std::vector<PictureFactsReader::Answer>&& answers,
+                              uint64_t doneTicket) {
+    std::vector<int> changed;
+    for (PictureFactsReader::Answer& a : answers) {
+        if (a.dropped) {
+            // Not read: asked again when shown again, unless known meanwhile.
+            if (a.key.inode != 0) {
+                if (const auto it = facts_.find(a.key); it != facts_.end() && !it->second.known)
+                    facts_.erase(it);
+            } else if (const auto it = factsByPath_.find(a.path);
+                       it != factsByPath_.end() && !it->second.known) {
+                factsByPath_.erase(it);
+            }
+            continue;
+        }
+        // What a file's identity and stamp say holds whoever asked.
+        FactsEntry& entry = a.key.inode != 0 ? facts_[a.key] : factsByPath_[a.path];
+        entry.facts = a.facts;
+        entry.known = true;
+        // The row that asked, if the list still holds that file there (a sort since then
+        // repainted the rows anyway).
+        if (a.row >= 0 && a.row < rowCount() && factsKey(a.row) == a.key)
+            changed.push_back(a.row);
+    }
+    std::sort(changed.begin(), changed.end());
+    for (size_t i = 0; i < changed.size();) {
+        size_t j = i;
+        while (j + 1 < changed.size() && changed[j + 1] <= changed[j] + 1)
+            ++j;
+        emit dataChanged(index(changed[i], ColPictureSize), index(changed[j], ColTaken),
+                         {Qt::DisplayRole});
+        i = j + 1;
+    }
+    if (doneTicket != 0 && doneTicket == readAllTicket_)
+        endFactsRead(true);
+}
+
+bool FileListModel::readAllPictureFacts(std::function<void(bool complete)> then) {
+    endFactsRead(false);
+    if (!factsReader_)
+        return false;
+    std::vector<PictureFactsReader::Request> requests;
+    for (int row = 0; row < rowCount(); ++row) {
+        const FactsEntry* entry = factsEntry(row, false);
+        if (entry && !entry->known)
+            requests.push_back({factsKey(row), store_.fullPath(size_t(row)), -1});
+    }
+    if (requests.empty())
+        return false;
+    afterReadAll_ = std::move(then);
+    readAllTicket_ = factsReader_->readAll(std::move(requests));
+    return true;
+}
+
+void FileListModel::cancelPictureFactsRead() {
+    if (!afterReadAll_)
+        return;
+    // What the read had not reached is asked for again when it is shown.
+    factsReader_->forget();
+    std::erase_if(facts_, [](const auto& item) { return !item.second.known; });
+    std::erase_if(factsByPath_, [](const auto& item) { return !item.second.known; });
+    if (rowCount() > 0)
+        emit dataChanged(index(0, ColPictureSize), index(rowCount() - 1, ColTaken),
+                         {Qt::DisplayRole});
+    endFactsRead(false);
+}
+
+void FileListModel::endFactsRead(bool complete) {
+    readAllTicket_ = 0;
+    if (!afterReadAll_)
+        return;
+    // Taken first: the call may start another read.
+    const std::function<void(bool)> then = std::move(afterReadAll_);
+    afterReadAll_ = nullptr;
+    then(complete);
+}
+
+std::vector<uint32_t> FileListModel::sortedOrder(uint8_t sortMode) const {
+    const int column = sortMode / 2;
+    return fenwa::sortedOrder(store_, sortMode, [&](size_t row) -> OuterKey {
+        const PictureFacts* f = pictureFacts(int(row));
+        if (!f)
+            return {};
+        if (column == ColPictureSize)
+            return {uint64_t(f->width) * uint64_t(f->height), uint64_t(f->width), f->width > 0};
+        return {f->taken, 0, f->taken != 0};
+    });
 }
 
 } // namespace fenwa

@@ -6,10 +6,14 @@
 #include <QVariant>
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "filerecord.h"
+#include "picturefacts.h"
+#include "resultlist.h"
 
 namespace fenwa {
 
@@ -65,6 +69,21 @@ public:
     QString displayText(int row, int column) const;
     QByteArray nativePath(int row) const;
 
+    // The picture columns: a picture row shown there asks `read` (on a thread of the
+    // model's) for its size and capture time; the row changes when they come in. Without
+    // a reader those columns stay empty.
+    void setPictureFactsReader(PictureFactsRead read);
+    // A row's facts as far as they were read: null while not known, or not a picture.
+    const PictureFacts* pictureFacts(int row) const;
+    // Reads the facts of every picture row not yet known, beside the window, then calls
+    // `then(true)`; `then(false)` when the list is cleared or the read is cancelled
+    // first. False (and no call) when nothing is left to read.
+    bool readAllPictureFacts(std::function<void(bool complete)> then);
+    void cancelPictureFactsRead();
+    // The order of a sort mode (resultlist's sortedOrder), the picture columns by the
+    // facts known now.
+    std::vector<uint32_t> sortedOrder(uint8_t sortMode) const;
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -85,12 +104,29 @@ private:
     void remarkHardLinks();
 
     bool inShadedGroup(size_t row) const;
+    QString factsText(int row, int column) const;
+    FactsKey factsKey(int row) const;
+    struct FactsEntry {
+        PictureFacts facts;
+        bool known = false; // else being read
+    };
+    // The entry of a row's file; created (and asked for when `ask`) when there is none.
+    FactsEntry* factsEntry(int row, bool ask) const;
+    void takeFacts(std::vector<PictureFactsReader::Answer>&& answers, uint64_t doneTicket);
+    void endFactsRead(bool complete);
 
     FileRecordStore store_;
     // Which rows lie in a shaded group, worked out when first asked after a change.
     mutable std::vector<bool> bands_;
     mutable bool bandsStale_ = true;
     QVariant groupShade_;
+    // Facts by the file's identity and change stamp; files whose inode is not known by
+    // their path. Filled as rows are shown; emptied with the list.
+    mutable std::unordered_map<FactsKey, FactsEntry, FactsKeyHash> facts_;
+    mutable std::unordered_map<std::string, FactsEntry> factsByPath_;
+    std::unique_ptr<PictureFactsReader> factsReader_;
+    uint64_t readAllTicket_ = 0;
+    std::function<void(bool)> afterReadAll_;
     std::array<QVariant, 3> decorations_;
     QStringList captions_;
     NameEditor nameEditor_;

@@ -79,7 +79,8 @@ std::vector<uint32_t> foldedRanks(const std::vector<std::string_view>& texts) {
 
 } // namespace
 
-std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode) {
+std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode,
+                                  const OuterKeyOf& outer) {
     // Every row gets its sort key once (numbers, ranks, or the first sixteen folded bytes
     // of its name), so comparisons rarely reach the records; equal rows keep their order
     // through the row number as the last key.
@@ -90,6 +91,7 @@ std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode)
         uint64_t key;
         uint64_t key2;
         uint32_t row;
+        bool missing = false; // no value: after every row with one
     };
     std::vector<Item> items(n);
     switch (column) {
@@ -138,6 +140,18 @@ std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode)
         for (size_t r = 0; r < n; ++r)
             items[r] = {uint64_t(int64_t(rows.minute(r)) + (int64_t(1) << 32)), 0, uint32_t(r)};
         break;
+    case ColPictureSize:
+    case ColTaken:
+        for (size_t r = 0; r < n; ++r) {
+            const OuterKey k = outer ? outer(r) : OuterKey{};
+            items[r] = {k.key, k.key2, uint32_t(r), !k.known};
+        }
+        break;
+    case ColLikeness:
+        for (size_t r = 0; r < n; ++r)
+            items[r] = {rows.likeness(r), 0, uint32_t(r),
+                        rows.likeness(r) == FileRecordStore::NoLikeness};
+        break;
     default:
         for (size_t r = 0; r < n; ++r)
             items[r] = {0, 0, uint32_t(r)};
@@ -145,6 +159,8 @@ std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode)
     }
     const bool fullNames = column == ColName;
     std::sort(items.begin(), items.end(), [&](const Item& a, const Item& b) {
+        if (a.missing != b.missing)
+            return b.missing;
         if (a.key != b.key)
             return descending ? a.key > b.key : a.key < b.key;
         if (a.key2 != b.key2)

@@ -10,6 +10,7 @@
 #include <span>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "filerecord.h"
@@ -28,8 +29,13 @@ struct Criteria {
     bool any() const { return name || size || time || content || similar; }
 };
 
+// The list's columns after the records' own: a picture's size as shown and when it was
+// taken, both read from its header, and in a list of similar pictures how alike a row is
+// to its group's first.
+enum ListColumn : int { ColPictureSize = ColumnCount, ColTaken, ColLikeness, ListColumnCount };
+
 // SortMode: 2c sorts column c ascending, 2c + 1 descending.
-inline constexpr uint8_t SortModeCount = 10;
+inline constexpr uint8_t SortModeCount = 2 * ListColumnCount;
 
 // The sort mode after a click on column c: ascending, unless that is the mode already.
 constexpr uint8_t nextSortMode(uint8_t sortMode, int column) {
@@ -41,9 +47,20 @@ constexpr uint8_t nextSortMode(uint8_t sortMode, int column) {
 // ordinally with a to z folded to upper case; sizes compare as numbers.
 int lvFilesCompare(const FileRecordStore& rows, size_t a, size_t b, uint8_t sortMode);
 
+// A row's sort key for a column whose values are not in the records (the picture
+// facts); a row without a value sorts after every row with one, in either direction.
+struct OuterKey {
+    uint64_t key = 0;
+    uint64_t key2 = 0;
+    bool known = false;
+};
+using OuterKeyOf = std::function<OuterKey(size_t row)>;
+
 // The rows' new order for a sort mode: new row i is old row order[i]. Rows that compare
-// equal keep their order.
-std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode);
+// equal keep their order. The picture columns take their keys from `outer` (without it
+// no row has a value); likeness sorts by the records, rows never measured last.
+std::vector<uint32_t> sortedOrder(const FileRecordStore& rows, uint8_t sortMode,
+                                  const OuterKeyOf& outer = nullptr);
 
 // True when at least one criterion is ticked and the rows agree on every ticked one. For
 // Content, rows without a stored hash (never content-checked) match nothing; for Similar,

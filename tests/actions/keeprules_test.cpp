@@ -19,6 +19,7 @@ TEST(KeepRules, EachRuleOnItsGroups) {
         uint64_t pixels = 0;
         uint64_t hash = 0; // content hash, for the content criterion
         uint64_t device = 1;
+        const char* taken = ""; // capture time as a picture's header gives it
     };
     struct Case {
         const char* what;
@@ -105,6 +106,27 @@ TEST(KeepRules, EachRuleOnItsGroups) {
          {KeepRule::Newest},
          {},
          {3, 4}},
+        {"taken keeps the earliest (seconds count); a file that does not say is never kept; "
+         "a group where none says is the tie-break's",
+         content,
+         {{"/a", "a", 10, 0, 0, 0, 1, 1, ""},
+          {"/a", "b", 10, 0, 0, 0, 1, 1, "2020:01:02 03:04:06"},
+          {"/a", "c", 10, 0, 0, 0, 1, 1, "2020:01:02 03:04:05"},
+          {"/deeper", "d", 10, 0, 0, 0, 2, 1, "0000:00:00 00:00:00"},
+          {"/a", "e", 10, 0, 0, 0, 2, 1, ""}},
+         {KeepRule::EarliestTaken, KeepRule::ShortestPath},
+         {},
+         {0, 1, 3}},
+        {"taken without a tie-break leaves a group where none says",
+         content,
+         {{"/a", "a", 10, 0, 0, 0, 1, 1, "2021:07:04 13:45:10"},
+          {"/a", "b", 10, 0, 0, 0, 1, 1, "2021:07:04 13:45"},
+          {"/a", "c", 10, 0, 0, 0, 2, 1, ""},
+          {"/a", "d", 10, 0, 0, 0, 2, 1, ""}},
+         {KeepRule::EarliestTaken},
+         {},
+         {0},
+         1},
         {"first keeps the group's first row",
          size,
          {{"/a", "x", 1, 0}, {"/b", "x", 1, 9}, {"/c", "x", 1, 0}},
@@ -116,16 +138,19 @@ TEST(KeepRules, EachRuleOnItsGroups) {
         SCOPED_TRACE(c.what);
         FileRecordStore rows;
         std::map<std::string, uint64_t> pixels;
+        std::map<std::string, std::string> taken;
         for (const Row& r : c.rows) {
             rows.append(rows.internDirectory(r.dir, r.device), r.name, r.size, r.minute, r.inode);
             if (r.hash)
                 rows.setContentHash(rows.size() - 1, {r.hash, 0});
             pixels[rows.fullPath(rows.size() - 1)] = r.pixels;
+            taken[rows.fullPath(rows.size() - 1)] = r.taken;
         }
         recordGroups(rows, c.criteria);
-        const KeepSelection got =
-            SelectByRule(rows, c.rules, fake::protectionByText(c.protect),
-                         [&](const std::string& path) { return pixels.at(path); });
+        const KeepSelection got = SelectByRule(
+            rows, c.rules, fake::protectionByText(c.protect),
+            [&](const std::string& path) { return pixels.at(path); },
+            [&](const std::string& path) { return taken.at(path); });
         EXPECT_EQ(got.selected, c.selected);
         EXPECT_EQ(got.undecided, c.undecided);
         int64_t bytes = 0;

@@ -85,7 +85,7 @@ private slots:
         QVERIFY(!part<QLabel>(*w, "Label1")->isVisible());
         QVERIFY(!w->isBusy());
         QVERIFY(!progress->isVisible());
-        QCOMPARE(model(*w)->columnCount(), 5);
+        QCOMPARE(model(*w)->columnCount(), int(ListColumnCount));
         QCOMPARE(model(*w)->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Size"));
         QCOMPARE(fileList(*w)->columnWidth(0), 150);
         QCOMPARE(part(*w, "StatusPanel0")->width(), 80);

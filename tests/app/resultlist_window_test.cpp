@@ -1,8 +1,10 @@
+#include <QBuffer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <fstream>
 #include <utime.h>
 
+#include "languages.h"
 #include "recordedmessages.h"
 #include "shellfiles.h"
 #include "windowundertest.h"
@@ -426,6 +428,60 @@ private slots:
         findDuplicates();
         QTRY_COMPARE(summary->text(),
                      QStringLiteral("1 group, 2 copies could go, freeing 20 bytes"));
+    }
+
+    // The picture columns read the headers; a click on one sorts by it once every
+    // picture's facts are in, a row without a value last either way.
+    void pictureColumnsShowHeaderFactsAndSortByPictureSize() {
+        const auto write = [&](const QString& subdir, const QString& name, const QByteArray& b) {
+            QDir().mkpath(tmp->path() + "/" + subdir);
+            QFile f(tmp->path() + "/" + subdir + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(b) == b.size());
+        };
+        const auto encoded = [](int width, int height, const char* format) {
+            QImage picture(width, height, QImage::Format_RGB32);
+            picture.fill(Qt::darkCyan);
+            QByteArray bytes;
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, format);
+            return bytes;
+        };
+        // An EXIF block after the JPEG's start: DateTimeOriginal in the EXIF directory.
+        QByteArray tiff("II*\0\x08\0\0\0\x01\0\x69\x87\x04\0\x01\0\0\0\x1a\0\0\0"
+                        "\0\0\0\0\x01\0\x03\x90\x02\0\x14\0\0\0\x2c\0\0\0\0\0\0\0",
+                        44);
+        tiff += QByteArray("2019:05:06 07:08:09", 20);
+        const QByteArray exif = QByteArray("Exif\0\0", 6) + tiff;
+        QByteArray jpeg = encoded(40, 30, "JPEG");
+        jpeg.insert(2, QByteArray("\xFF\xE1", 2) + char((exif.size() + 2) >> 8) +
+                           char((exif.size() + 2) & 0xFF) + exif);
+        // Pictures below many other rows: never shown, so the sort has to read them.
+        for (int i = 0; i < 60; ++i)
+            write("a", QStringLiteral("%1.txt").arg(i), "text");
+        write("z1", "a.jpg", jpeg);
+        write("z2", "b.png", encoded(64, 16, "PNG"));
+        write("z3", "c.txt", "not a picture");
+        write("z4", "d.jpg", encoded(10, 10, "JPEG"));
+        findAll(*w);
+        QCOMPARE(names().mid(60), (QStringList{"a.jpg", "b.png", "c.txt", "d.jpg"}));
+        QVERIFY(!model(*w)->pictureFacts(60));
+        fileList(*w)->scrollTo(model(*w)->index(0, ColTaken)); // as the user scrolls there
+        clickHeader(ColPictureSize);
+        QTRY_COMPARE(names().mid(0, 3), (QStringList{"d.jpg", "b.png", "a.jpg"}));
+        QCOMPARE(names().last(), QStringLiteral("c.txt")); // no value: last
+        QCOMPARE(column(*w, ColPictureSize).mid(0, 4),
+                 QString::fromUtf8("10 × 10|64 × 16|40 × 30|").split(u'|'));
+        QCOMPARE(column(*w, ColTaken).mid(0, 4), QStringList({"", "", "2019/05/06 07:08", ""}));
+        QCOMPARE(w->statusText(1), QStringLiteral("Total Files:64"));
+        clickHeader(ColPictureSize);
+        QCOMPARE(names().mid(0, 3), (QStringList{"a.jpg", "b.png", "d.jpg"}));
+        QCOMPARE(names().last(), QStringLiteral("c.txt"));
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        w->SetLanguage(Chinese);
+        QCOMPARE(model(*w)->headerData(ColTaken, Qt::Horizontal).toString(),
+                 QStringLiteral("拍攝時間"));
+        QCOMPARE(model(*w)->headerData(ColTime, Qt::Horizontal).toString(), QStringLiteral("Time"));
     }
 };
 

@@ -87,11 +87,10 @@ TEST(ExportList, PictureFactsAndLikenessComeLastAndOnlyPicturesAreRead) {
     s.setLikeness(0, 100);
     s.setLikeness(2, 87);
     std::atomic<int> reads{0};
-    const PictureFactsReader reader = [&](const std::string& path) {
+    const PictureFactsRead reader = [&](const std::string& path) {
         ++reads;
         EXPECT_NE(path.find(".jpg"), std::string::npos) << path;
-        return path == "/p/photo.jpg" ? PictureFacts{4000, 3000, "2021-06-01 10:00:00"}
-                                      : PictureFacts{};
+        return path == "/p/photo.jpg" ? PictureFacts{4000, 3000, 20210601100000} : PictureFacts{};
     };
     SelectionColumn selection{{false, true, true}, false};
     const std::string csv = rowsAsText(s, ExportFormat::Csv, &selection, reader);
@@ -131,7 +130,7 @@ TEST(ExportList, EveryPictureRowGetsItsOwnFactsAcrossBatches) {
         QJsonDocument::fromJson(QByteArray::fromStdString(rowsAsText(
                                     s, ExportFormat::Json, nullptr,
                                     [](const std::string& path) {
-                                        return PictureFacts{std::stoi(path.substr(3)) + 1, 1, {}};
+                                        return PictureFacts{std::stoi(path.substr(3)) + 1, 1, 0};
                                     })))
             .array();
     ASSERT_EQ(array.size(), 3000);

@@ -2,6 +2,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <mutex>
+
 #include "filelistmodel.h"
 
 using namespace fenwa;
@@ -117,6 +119,58 @@ private slots:
         model.clear();
         model.appendRows(rows({"x", "y"}));
         QCOMPARE(bands(), QStringLiteral("00"));
+    }
+
+    void pictureFactsAreAskedForOncePerFileAndLikenessShowsItsPercent() {
+        FileListModel model;
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        std::mutex mutex;
+        QStringList asked;
+        model.setPictureFactsReader([&](const std::string& path) {
+            const std::lock_guard lock(mutex);
+            asked << QString::fromStdString(path);
+            return PictureFacts{path.ends_with(".jpg") ? 40 : 64, 30,
+                                path.ends_with(".jpg") ? 20190506070809u : 0u};
+        });
+        FileRecordStore s;
+        const uint32_t d = s.internDirectory("/d", 1);
+        s.append(d, "a.jpg", 1, 0, 11, 5);
+        s.append(d, "b.png", 1, 0, 12, 5);
+        s.append(d, "c.txt", 1, 0, 13, 5);
+        s.append(d, "e.jpg", 1, 0, 0, 0); // identity unknown: known by its path
+        s.setLikeness(1, 97);
+        model.appendRows(std::move(s));
+        const auto text = [&](int row, int column) {
+            return model.index(row, column).data().toString();
+        };
+        QCOMPARE(text(0, ColPictureSize), QString()); // asked for, not read yet
+        QCOMPARE(text(2, ColPictureSize), QString());
+        QCOMPARE(text(3, ColTaken), QString());
+        QTRY_COMPARE(text(0, ColPictureSize), QString::fromUtf8("40 × 30"));
+        QTRY_COMPARE(text(3, ColTaken), QStringLiteral("2019/05/06 07:08"));
+        QCOMPARE(text(1, ColPictureSize), QString());
+        QTRY_COMPARE(text(1, ColPictureSize), QString::fromUtf8("64 × 30"));
+        QCOMPARE(text(1, ColTaken), QString()); // the file does not say
+        QCOMPARE(text(2, ColTaken), QString());
+        QCOMPARE(text(1, ColLikeness), QStringLiteral("97%"));
+        QCOMPARE(text(0, ColLikeness), QString());
+        // Shown again, sorted, a file is not read again; the text file never was.
+        model.permute({3, 2, 1, 0});
+        QCOMPARE(text(3, ColPictureSize), QString::fromUtf8("40 × 30"));
+        QCOMPARE(text(0, ColPictureSize), QString::fromUtf8("40 × 30"));
+        QCOMPARE(model.readAllPictureFacts([](bool) {}), false); // every picture is known
+        {
+            const std::lock_guard lock(mutex);
+            asked.sort();
+            QCOMPARE(asked, QStringList({"/d/a.jpg", "/d/b.png", "/d/e.jpg"}));
+        }
+        // A file whose status changed is read again.
+        model.setChangeStamp(3, 6);
+        QCOMPARE(text(3, ColPictureSize), QString());
+        QTRY_COMPARE(text(3, ColPictureSize), QString::fromUtf8("40 × 30"));
+        const std::lock_guard lock(mutex);
+        QCOMPARE(asked.size(), 4);
     }
 };
 

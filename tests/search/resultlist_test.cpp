@@ -69,6 +69,26 @@ TEST(ResultList, SortsEveryColumnBothWays) {
               (std::vector<std::string>{"b.jpg", "c.GIF", "A.jpg", "d"}));
 }
 
+TEST(ResultList, PictureColumnsAndLikenessSortRowsWithoutAValueLastBothWays) {
+    auto s = rowsOf(
+        {{"none", "/d", 1, 0}, {"big", "/d", 1, 0}, {"small", "/d", 1, 0}, {"wide", "/d", 1, 0}});
+    // Picture sizes as pixel counts (the width breaks ties): "none" has no value.
+    const std::vector<OuterKey> keys = {{}, {400, 20, true}, {100, 10, true}, {400, 40, true}};
+    const OuterKeyOf outer = [&](size_t row) { return keys[row]; };
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 2 * ColPictureSize, outer)),
+              (std::vector<std::string>{"small", "big", "wide", "none"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 2 * ColTaken + 1, outer)),
+              (std::vector<std::string>{"wide", "big", "small", "none"}));
+    // Likeness from the records; a row never measured last.
+    s.setLikeness(1, 97);
+    s.setLikeness(2, 100);
+    s.setLikeness(3, 80);
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 2 * ColLikeness)),
+              (std::vector<std::string>{"wide", "big", "small", "none"}));
+    EXPECT_EQ(namesInOrder(s, sortedOrder(s, 2 * ColLikeness + 1)),
+              (std::vector<std::string>{"small", "big", "wide", "none"}));
+}
+
 TEST(ResultList, RowsMatchNeedsATickAndEveryTickedField) {
     auto s = rowsOf({{"A.jpg", "/a", 5, 1}, {"a.JPG", "/b", 5, 2}, {"a.jpg", "/c", 6, 1}});
     EXPECT_FALSE(RowsMatch(s, 0, 1, Criteria{}));
