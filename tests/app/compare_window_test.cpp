@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QTemporaryDir>
 #include <fstream>
+#include <unistd.h>
 
 #include "comparewindow.h"
 #include "encodedphoto.h"
@@ -222,6 +223,23 @@ private slots:
         QVERIFY(part<QLabel>(*compare(), "lblCompareKeys")->text().contains("保留"));
         tick(*w, "rbEnglish");
         QVERIFY(facts(1).startsWith("Name: q.bmp"));
+    }
+
+    // Keeping a copy never selects that same file reached through another row.
+    void aKeptFileIsNotSelectedThroughItsHardLink() {
+        QVERIFY(QDir().mkpath(tmp.path() + "/a4"));
+        QCOMPARE(::link(QFile::encodeName(tmp.path() + "/a1/p.png").constData(),
+                        QFile::encodeName(tmp.path() + "/a4/p.png").constData()),
+                 0);
+        findDuplicates(*w);
+        clickHeader(*w, ColDirectory);
+        select({rowOf("a1", "p.png")});
+        QTest::keyClick(fileList(*w), Qt::Key_F3);
+        QCOMPARE(compare()->paneCount(), 4);
+        QTest::keyClick(compare(), Qt::Key_1);
+        QList<int> expected{rowOf("a2", "p.png"), rowOf("a3", "p.png")};
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(selectedRows(*w), expected);
     }
 
     void cleanupTestCase() {
