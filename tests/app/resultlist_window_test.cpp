@@ -395,6 +395,14 @@ private slots:
         const auto* summary = part<QLabel>(*w, "lblGroups");
         QTRY_COMPARE(summary->text(), QStringLiteral("2 groups, 3 copies could go, freeing 2 kB"));
         QCOMPARE(summary->toolTip(), summary->text());
+        // After a search with a status text far longer than the bar, the window still fits
+        // a laptop's screen and a desktop's, and can be resized to either.
+        w->setStatusText(1, w->statusText(1) + QString(2000, QLatin1Char('x')));
+        QCoreApplication::processEvents();
+        for (const QSize screen : {QSize(1366, 768), QSize(1600, 1000)}) {
+            w->resize(screen);
+            QTRY_COMPARE(w->width(), screen.width());
+        }
         // The second group is shaded, the first not.
         const auto shaded = [&](int row) {
             return model(*w)->index(row, ColName).data(FileListModel::GroupBandRole).toBool();
