@@ -221,7 +221,18 @@ void OptionsPages::buildOptionsPage() {
     Label5->setObjectName("Label5");
     edTime = new QLineEdit(QStringLiteral("200"), tbsOptions);
     edTime->setObjectName("edTime");
-    edTime->setMaxLength(4);
+    // Four characters is a limit on what is typed or pasted: a longer stored delay loads
+    // whole (and may still be shortened).
+    connect(edTime, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.size() <= DelayTypedLength || text.size() <= delayShownLength_)
+            return;
+        // Cut once the edit's own change is through (a paste; typing is refused earlier).
+        const QString kept = text.left(std::max(DelayTypedLength, delayShownLength_));
+        QMetaObject::invokeMethod(
+            this, [this, kept] { edTime->setText(kept); }, Qt::QueuedConnection);
+    });
+    connect(edTime, &QLineEdit::textChanged, this,
+            [this](const QString& text) { delayShownLength_ = text.size(); });
     edTime->setGeometry(70, 105, 44, 21);
     edTime->setEnabled(false);
     UpDown1 = new TUpDown(tbsOptions);
@@ -319,7 +330,10 @@ bool OptionsPages::edTimeKeyPress(QKeyEvent* event) {
     for (QChar c : text)
         if (c.isPrint() && (c < QLatin1Char('0') || c > QLatin1Char('9')))
             return true;
-    return false;
+    // A digit that would make the text longer than may be typed is refused.
+    const qsizetype after = edTime->text().size() - edTime->selectedText().size() + text.size();
+    return !text.isEmpty() && text.front().isPrint() && after > DelayTypedLength &&
+           after > edTime->text().size();
 }
 
 void OptionsPages::edTimeChange() {

@@ -141,6 +141,8 @@ private:
     SettingsDirectories& directories_;
     bool searching_ = false;
     bool loadingSettings_ = false;
+    static constexpr qsizetype DelayTypedLength = 4;
+    qsizetype delayShownLength_ = 3; // edTime's text's length before an edit
     QString similarNote_;
 };
 

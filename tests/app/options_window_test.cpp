@@ -1,5 +1,6 @@
 // The main window's settings, languages, renaming in the list and opening with other
 // programs, driven through its controls with a settings file of the test's own.
+#include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QListWidget>
@@ -347,6 +348,29 @@ private slots:
         std::filesystem::remove_all(raw.toStdString()); // QTemporaryDir cannot remove it
         QVERIFY(messages.errors.isEmpty());
         QVERIFY(found);
+    }
+
+    // Four characters is a limit on typing only: a longer stored delay loads whole.
+    void aLongStoredDelayLoadsWholeAndTypingStaysWithinFour() {
+        QDir().mkpath(dir("config"));
+        writeSettings("raClick=dword:1\nraDblClick=dword:0\nedTime=sz:\"12345\"\n");
+        makeWindow();
+        QLineEdit* e = lineEdit(*w, "edTime");
+        QCOMPARE(e->text(), QStringLiteral("12345"));
+        e->setFocus();
+        e->end(false);
+        QTest::keyClick(e, Qt::Key_6);
+        QCOMPARE(e->text(), QStringLiteral("12345"));
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QTest::keyClick(e, Qt::Key_Backspace);
+        QTest::keyClick(e, Qt::Key_7);
+        QTest::keyClick(e, Qt::Key_8);
+        QCOMPARE(e->text(), QStringLiteral("1237"));
+        // A paste is cut at four characters too.
+        e->selectAll();
+        QApplication::clipboard()->setText(QStringLiteral("98765"));
+        QTest::keyClick(e, Qt::Key_V, Qt::ControlModifier);
+        QTRY_COMPARE(e->text(), QStringLiteral("9876"));
     }
 
     void damagedSettingsFilesStillStartTheWindow() {
