@@ -302,11 +302,6 @@ void TfrmMain::buildMenus() {
     connect(miCompare, &QAction::triggered, this, &TfrmMain::CompareSelected);
     connect(lvFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu1->popup(lvFiles->viewport()->mapToGlobal(p)); });
-    for (QFrame* panel : pnSlides->pnImage) {
-        panel->setContextMenuPolicy(Qt::CustomContextMenu);
-        connect(panel, &QWidget::customContextMenuRequested, this,
-                [this, panel](const QPoint& p) { PopupMenu1->popup(panel->mapToGlobal(p)); });
-    }
 }
 
 // ---------------------------------------------------------------------------

@@ -123,6 +123,19 @@ private slots:
         QCOMPARE(preview()->ImageWidth(), 64);
         QCOMPARE(slides(), QStringLiteral("11000"));
         QCOMPARE(slides(true), QStringLiteral("01000"));
+        // The list's menu belongs to the slide pictures, not to their frames or letters.
+        const auto rightClickOpensTheMenu = [](QWidget* target) {
+            QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(2, 2),
+                                    target->mapToGlobal(QPoint(2, 2)));
+            QApplication::sendEvent(target, &event);
+            QWidget* popup = QApplication::activePopupWidget();
+            closeMenus();
+            return popup && popup->objectName() == QLatin1String("PopupMenu1");
+        };
+        QVERIFY(rightClickOpensTheMenu(slide(0)));
+        QVERIFY(!rightClickOpensTheMenu(nth(*w, "pnImage", 5)));
+        QVERIFY(!rightClickOpensTheMenu(nth(*w, "slideLetter", 5)));
+        QVERIFY(!rightClickOpensTheMenu(nth(*w, "pnImage", 1)));
         // The indicator is off again and the title light is teal.
         QVERIFY(!part<QLabel>(*w, "Label1")->isVisible());
         QCOMPARE(w->statusText(0), QString());
