@@ -170,7 +170,7 @@ void PreviewPane::ScheduleSlides() {
 
 void PreviewPane::Timer1Timer() {
     if (host_.searching())
-        return; // the list is being replaced; the search stopped the timer
+        return; // the list is being replaced: a waiting load comes at a tick after the search
     if (PendingPreview) {
         if (host_.previewOn())
             Image->loadNativeFile(PendingPreviewPath);

@@ -605,7 +605,6 @@ void TfrmMain::startSearch(SearchRequest request) {
         similar::EquipSearch(request);
     searching_ = true;
     pgOptions->setSearching(true); // the search has the cache open
-    Panel2->Timer1->stop();        // no preview tick reaches a list that is being replaced
     setStatusText(1, QStringLiteral("Reading all files..."));
     frmProgress_->showCentred();
     frmProgress_->Progress->setValue(0);
