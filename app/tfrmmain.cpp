@@ -709,6 +709,14 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         closing_ = false;
     }
     QMainWindow::closeEvent(event);
+    if (!event->isAccepted())
+        return;
+    // Closing the main window ends the program, whatever else is open: the viewer and
+    // the progress window go with it.
+    if (frmViewer_)
+        frmViewer_->hide();
+    frmProgress_->hide();
+    QCoreApplication::quit();
 }
 
 // ---------------------------------------------------------------------------

@@ -443,6 +443,11 @@ private slots:
         QCOMPARE(w->currentRow(), 1);
         QTest::keyClick(viewer.get(), Qt::Key_Escape);
         QVERIFY(!viewer->isVisible());
+        // Closing the main window ends the program: the viewer goes with it.
+        viewRow(*w, 1);
+        QVERIFY(viewer->isVisible());
+        w->close();
+        QVERIFY(!viewer->isVisible());
     }
 
     void deletingInTheViewerMovesOnAndClosesAfterTheLast() {
