@@ -132,6 +132,13 @@ QCheckBox* check(QWidget* page, const QString& caption, const char* name, QRect 
     return c;
 }
 
+QPushButton* button(QWidget* page, const QString& caption, const char* name, QRect g) {
+    auto* b = new QPushButton(caption, page);
+    b->setObjectName(name);
+    b->setGeometry(g);
+    return b;
+}
+
 } // namespace
 
 OptionsPages::OptionsPages(OptionsServices services, SettingsDirectories& directories,
@@ -257,9 +264,8 @@ void OptionsPages::buildMorePage() {
     ckNoConfirm->setFont(noConfirmFont);
     ckNoRecycle = check(tbsMore, QStringLiteral("Don't use recycle bin"), "ckNoRecycle",
                         QRect(6, 26, 210, 20), false);
-    btnSaveOptions = new QPushButton(QStringLiteral("Save options"), tbsMore);
-    btnSaveOptions->setObjectName("btnSaveOptions");
-    btnSaveOptions->setGeometry(6, 52, 105, 25);
+    btnSaveOptions =
+        button(tbsMore, QStringLiteral("Save options"), "btnSaveOptions", QRect(6, 52, 105, 25));
     rbEnglish = new QRadioButton(QStringLiteral("English"), tbsMore);
     rbEnglish->setObjectName("rbEnglish");
     rbEnglish->setGeometry(6, 84, 100, 20);
@@ -267,10 +273,9 @@ void OptionsPages::buildMorePage() {
     rbChinese = new QRadioButton(QStringLiteral("中文"), tbsMore);
     rbChinese->setObjectName("rbChinese");
     rbChinese->setGeometry(115, 84, 100, 20);
-    btnClearCache = new QPushButton(QStringLiteral("Clear cache"), tbsMore);
-    btnClearCache->setObjectName("btnClearCache");
     // Beside Save options, its size below it: the page is no taller than the Options page.
-    btnClearCache->setGeometry(115, 52, 105, 25);
+    btnClearCache =
+        button(tbsMore, QStringLiteral("Clear cache"), "btnClearCache", QRect(115, 52, 105, 25));
     lbCacheSize = new QLabel(tbsMore);
     lbCacheSize->setGeometry(115, 106, 105, 18);
     lbCacheSize->setObjectName("lbCacheSize");
@@ -281,12 +286,10 @@ void OptionsPages::buildMorePage() {
     cbProtected->setGeometry(6, 106, 61, 20);
     cbProtected->setPlaceholderText(QStringLiteral("Protected"));
     cbProtected->view()->setMinimumWidth(320);
-    btnAddProtected = new QPushButton(QStringLiteral("+"), tbsMore);
-    btnAddProtected->setObjectName("btnAddProtected");
-    btnAddProtected->setGeometry(69, 106, 20, 20);
-    btnDelProtected = new QPushButton(QStringLiteral("-"), tbsMore);
-    btnDelProtected->setObjectName("btnDelProtected");
-    btnDelProtected->setGeometry(91, 106, 20, 20);
+    btnAddProtected =
+        button(tbsMore, QStringLiteral("+"), "btnAddProtected", QRect(69, 106, 20, 20));
+    btnDelProtected =
+        button(tbsMore, QStringLiteral("-"), "btnDelProtected", QRect(91, 106, 20, 20));
     btnDelProtected->setEnabled(false);
     connect(btnAddProtected, &QPushButton::clicked, this, &OptionsPages::btnAddProtectedClick);
     connect(btnDelProtected, &QPushButton::clicked, this, &OptionsPages::btnDelProtectedClick);
