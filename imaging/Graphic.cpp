@@ -3,7 +3,9 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "readfile.h"
 
@@ -67,7 +69,94 @@ QImage ScaleImageSmoothly(const QImage& image, const QSize& size) {
     return current.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache) {
+QImage StretchImage(const QImage& image, const QSize& size) {
+    if (image.isNull() || size.isEmpty())
+        return {};
+    QImage source = image;
+    const bool alpha = source.hasAlphaChannel();
+    switch (source.format()) {
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_BGR888:
+    case QImage::Format_RGB888:
+    case QImage::Format_Indexed8:
+    case QImage::Format_Grayscale8:
+        break;
+    default:
+        source = source.convertToFormat(alpha ? QImage::Format_ARGB32_Premultiplied
+                                              : QImage::Format_RGB32);
+        if (source.isNull())
+            return {};
+    }
+    QImage out(size, alpha ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    if (out.isNull())
+        return {};
+    const QImage::Format format = source.format();
+    const int sourceWidth = source.width();
+    const int sourceHeight = source.height();
+    const int width = size.width();
+    const int height = size.height();
+    // The source column and row under each destination pixel's centre.
+    std::vector<int> columns(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+        columns[std::size_t(x)] = int((2 * qint64(x) + 1) * sourceWidth / (2 * qint64(width)));
+    // 8-bit pixels through a table of finished colours.
+    QRgb table[256];
+    if (format == QImage::Format_Indexed8) {
+        const QList<QRgb> colours = source.colorTable();
+        for (int i = 0; i < 256; ++i) {
+            const QRgb c = i < colours.size() ? colours[i] : qRgb(0, 0, 0);
+            table[i] = alpha ? qPremultiply(c) : (c | 0xff000000u);
+        }
+    } else if (format == QImage::Format_Grayscale8) {
+        for (int i = 0; i < 256; ++i)
+            table[i] = qRgb(i, i, i);
+    }
+    int previousRow = -1;
+    for (int y = 0; y < height; ++y) {
+        const int sourceRow = int((2 * qint64(y) + 1) * sourceHeight / (2 * qint64(height)));
+        auto* target = reinterpret_cast<QRgb*>(out.scanLine(y));
+        if (sourceRow == previousRow) {
+            // An enlarged picture repeats rows.
+            std::memcpy(target, out.constScanLine(y - 1), std::size_t(width) * sizeof(QRgb));
+            continue;
+        }
+        previousRow = sourceRow;
+        const uchar* row = source.constScanLine(sourceRow);
+        const auto* row32 = reinterpret_cast<const QRgb*>(row);
+        switch (format) {
+        case QImage::Format_Indexed8:
+        case QImage::Format_Grayscale8:
+            for (int x = 0; x < width; ++x)
+                target[x] = table[row[columns[std::size_t(x)]]];
+            break;
+        case QImage::Format_BGR888:
+            for (int x = 0; x < width; ++x) {
+                const uchar* p = row + 3 * columns[std::size_t(x)];
+                target[x] = qRgb(p[2], p[1], p[0]);
+            }
+            break;
+        case QImage::Format_RGB888:
+            for (int x = 0; x < width; ++x) {
+                const uchar* p = row + 3 * columns[std::size_t(x)];
+                target[x] = qRgb(p[0], p[1], p[2]);
+            }
+            break;
+        case QImage::Format_ARGB32:
+            for (int x = 0; x < width; ++x)
+                target[x] = qPremultiply(row32[columns[std::size_t(x)]]);
+            break;
+        default: // RGB32 and ARGB32 premultiplied, as they are
+            for (int x = 0; x < width; ++x)
+                target[x] = row32[columns[std::size_t(x)]];
+            break;
+        }
+    }
+    return out;
+}
+
+void DrawImageStretched(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache) {
     if (image.isNull() || dest.isEmpty())
         return;
     if (dest.size() == image.size()) {
@@ -85,7 +174,7 @@ void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, 
         return;
     }
     if (cache.size() != dest.size())
-        cache = ScaleImageSmoothly(image, dest.size());
+        cache = StretchImage(image, dest.size());
     painter.drawImage(dest.topLeft(), cache);
 }
 
@@ -108,7 +197,7 @@ void TBitmapGraphic::assign(const QImage& image) {
 }
 
 void TBitmapGraphic::draw(QPainter& painter, const QRect& dest) {
-    DrawImageSmooth(painter, dest, image_, scaled_);
+    DrawImageStretched(painter, dest, image_, scaled_);
 }
 
 void TIconGraphic::loadFromBytes(const QByteArray& bytes) {

@@ -54,14 +54,20 @@ inline constexpr qint64 MaxPictureBytes = qint64(1) << 31;
 // is a FIFO, device or directory.
 QByteArray ReadWholeFile(const QByteArray& nativePath);
 
-// The image scaled to size with filtering. Large reductions first halve the image
-// with a 2 x 2 box filter until it is less than twice the size, which is several times
-// faster than filtering the whole image at once and looks the same.
+// The image scaled to size with filtering, for decoders that bring a picture to a
+// size (never for drawing). Large reductions first halve the image with a 2 x 2 box
+// filter until it is less than twice the size, which is several times faster than
+// filtering the whole image at once and looks the same.
 QImage ScaleImageSmoothly(const QImage& image, const QSize& size);
 
-// Draws image stretched into dest. Pictures drawn at another size are scaled
-// smoothly; the scaled copy is kept in cache for the next paint at the same size.
-void DrawImageSmooth(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache);
+// The image stretched to size without filtering: each pixel is the source pixel under
+// its centre, so a picture keeps its own colours and sharp edges as a plain stretching
+// transfer draws them. RGB32, or ARGB32 premultiplied when the image has alpha.
+QImage StretchImage(const QImage& image, const QSize& size);
+
+// Draws image stretched into dest, unfiltered. A picture drawn at another size is
+// stretched once and the copy kept in cache for the next paint at the same size.
+void DrawImageStretched(QPainter& painter, const QRect& dest, const QImage& image, QImage& cache);
 
 // A raster picture read by Qt's image readers (BMP, or any format another library
 // registers through RegisterImageLoader), or taken from a given image.

@@ -165,9 +165,33 @@ void TJPEGImage::DIBNeeded() {
         };
     }
     const TProgressEvent& progress = turnedProgress ? turnedProgress : OnProgress;
-    // A failed decode keeps no bitmap: its rows would hold whatever the memory held.
-    const bool madePalette = JpegDecode(data_->bytes, decodeOptions(), external, bitmap, progress);
-    if (orientation != 1) {
+    bool madePalette = false;
+    try {
+        madePalette = JpegDecode(data_->bytes, decodeOptions(), external, bitmap, progress);
+    } catch (const EJPEG& e) {
+        // A decode the library gave up part-way keeps what it decoded, and later draws
+        // show it without decoding again (an empty bitmap when nothing was). A bitmap
+        // refused for its size keeps nothing.
+        if (e.libraryCode >= 0) {
+            try {
+                keepBitmap(std::move(bitmap));
+            } catch (...) {
+                // Too large to turn: the library's error is the one to report.
+            }
+            changed();
+        }
+        throw;
+    }
+    keepBitmap(std::move(bitmap));
+    if (madePalette) {
+        paletteModified_ = true;
+        changed();
+    }
+}
+
+void TJPEGImage::keepBitmap(TDibBitmap&& bitmap) {
+    const int orientation = data_->orientation;
+    if (orientation != 1 && !bitmap.empty()) {
         try {
             bitmap = OrientedBitmap(bitmap, orientation);
         } catch (const std::length_error&) {
@@ -175,10 +199,7 @@ void TJPEGImage::DIBNeeded() {
         }
     }
     bitmap_ = std::move(bitmap);
-    if (madePalette) {
-        paletteModified_ = true;
-        changed();
-    }
+    scaled_ = QImage();
 }
 
 const TDibBitmap& TJPEGImage::bitmap() {
@@ -188,7 +209,7 @@ const TDibBitmap& TJPEGImage::bitmap() {
 
 void TJPEGImage::draw(QPainter& painter, const QRect& dest) {
     DIBNeeded();
-    DrawImageSmooth(painter, dest, bitmap_->toQImage(), scaled_);
+    DrawImageStretched(painter, dest, bitmap_->toQImage(), scaled_);
 }
 
 std::optional<TPalette> TJPEGImage::palette() const {

@@ -3,7 +3,9 @@
 // bytes (shared between copies through TJPEGData), learns size and colour space from
 // the header at load time, and decodes into a TDibBitmap only when the picture is
 // first drawn or its bitmap is asked for. Changing a decode setting drops the bitmap;
-// the next draw decodes again with the new settings.
+// the next draw decodes again with the new settings. A decode that fails part-way
+// still keeps its bitmap (the rows decoded, the rest black) and throws; later draws
+// show that bitmap.
 //
 // A file with an EXIF orientation is shown the right way up: the decoded bitmap is
 // turned after decoding, and width() and height() give the turned size even before
@@ -100,6 +102,8 @@ public:
 
 private:
     void freeBitmap();
+    // Turns a decoded bitmap by the EXIF orientation and keeps it as the picture's.
+    void keepBitmap(TDibBitmap&& bitmap);
     TJpegDecodeOptions decodeOptions() const;
     // The decoder's output size at the current scale, as stored in the file.
     QSize storedOutputSize();

@@ -62,6 +62,8 @@ struct DecodeContext {
 
     const TProgressEvent* progressEvent;
     TDibBitmap* bitmap;
+    bool started;    // decompression started: the bitmap has its size
+    int rowsWritten; // rows from the top that some pass has written
     bool buildPalette;
     bool paletteModified;
     TPaletteEntry capturedPalette[256];
@@ -301,6 +303,8 @@ void readRows(DecodeContext* c, JSAMPARRAY fourComponentRows) {
                 rows[i] = bitmap.scanLine(first + i);
             jpeg_read_scanlines(&cinfo, rows, JDIMENSION(count));
         }
+        if (int(cinfo.output_scanline) > c->rowsWritten)
+            c->rowsWritten = int(cinfo.output_scanline);
     }
 }
 
@@ -335,6 +339,7 @@ void decodeInner(DecodeContext* c) {
     if (!allocateBitmap(c, int(cinfo.output_width), int(cinfo.output_height), bitsPerPixel))
         return;
     jpeg_start_decompress(&cinfo);
+    c->started = true;
 
     JSAMPARRAY fourComponentRows = nullptr;
     if (c->fourComponent)
@@ -460,8 +465,16 @@ bool JpegDecode(const QByteArray& bytes, const TJpegDecodeOptions& options,
         jpeg_destroy_decompress(&c->cinfo);
         c->created = false;
     }
-    if (c->failure == NoFailure && c->hasCapturedPalette)
+    if (c->hasCapturedPalette)
         bitmap.setPalette(TPalette(c->capturedPalette, c->capturedPalette + c->capturedCount));
+    if (c->failure == LibraryError && c->started) {
+        // What was decoded stays; rows no pass reached are black rather than whatever
+        // the pooled memory held.
+        for (int row = c->rowsWritten; row < bitmap.height(); ++row)
+            std::memset(bitmap.scanLine(row), 0, bitmap.stride());
+    } else if (c->failure != NoFailure) {
+        bitmap.clear(); // nothing was decoded
+    }
     reportProgress(c.get(), TProgressStage::Ending, c->failure == NoFailure ? 100 : 0,
                    c->paletteModified, QRect());
     if (c->failure != NoFailure)

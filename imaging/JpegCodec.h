@@ -51,8 +51,11 @@ QSize JpegOutputSize(const QByteArray& bytes, const TJpegDecodeOptions& options)
 
 // Decodes into bitmap (8 bits with a palette, or 24 bits blue-green-red). A palette
 // given in externalPalette is used as the colour map for 8-bit colour output.
-// Returns whether the bitmap was given a palette made by the decoder. Throws EJPEG;
-// the bitmap's contents are then undefined.
+// Returns whether the bitmap was given a palette made by the decoder. Throws EJPEG
+// (libraryCode -1 when the bitmap would exceed its bound). When the library fails after
+// decompression started, the bitmap keeps its size, the rows decoded so far and its
+// palette, and rows no pass reached are zero (black); a failure before that leaves it
+// empty.
 bool JpegDecode(const QByteArray& bytes, const TJpegDecodeOptions& options,
                 const TPalette* externalPalette, TDibBitmap& bitmap,
                 const TProgressEvent& progress);

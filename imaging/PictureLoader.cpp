@@ -147,8 +147,16 @@ TPictureLoadResult LoadPictureFile(TPicture& picture, const QByteArray& nativePa
             result.height = picture.height();
             // Decoding here rather than at the first paint keeps a damaged or
             // oversized picture from failing inside a paint event.
-            if (TGraphic* graphic = picture.graphic())
-                graphic->prepareForDraw();
+            if (TGraphic* graphic = picture.graphic()) {
+                try {
+                    graphic->prepareForDraw();
+                } catch (const EInvalidGraphic&) {
+                    // A JPEG picture damaged part-way shows the rows it decoded.
+                    auto* jpeg = dynamic_cast<TJPEGImage*>(graphic);
+                    if (!jpeg || !jpeg->hasBitmap() || jpeg->width() <= 0)
+                        throw;
+                }
+            }
         } catch (...) {
             ok = false;
         }

@@ -82,5 +82,5 @@ const QImage& TPhotoGraphic::decoded() {
 }
 
 void TPhotoGraphic::draw(QPainter& painter, const QRect& dest) {
-    DrawImageSmooth(painter, dest, decoded(), scaled_);
+    DrawImageStretched(painter, dest, decoded(), scaled_);
 }

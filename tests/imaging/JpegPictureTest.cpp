@@ -7,6 +7,7 @@
 #include "JpegTestFiles.h"
 
 #include <QImage>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace {
@@ -365,6 +366,107 @@ TEST(JpegBadInput, MutatedFilesFailCleanly) {
             } catch (const EJPEG&) {
             }
         }
+    }
+}
+
+// Mean difference per sample between two images of one size.
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB888);
+    const QImage y = b.convertToFormat(QImage::Format_RGB888);
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row)
+        for (int i = 0; i < x.width() * 3; ++i)
+            sum += std::abs(int(x.constScanLine(row)[i]) - int(y.constScanLine(row)[i]));
+    return sum / (double(x.width()) * x.height() * 3);
+}
+
+// A decode the library gives up part-way keeps the bitmap it was decoding into; later
+// draws show it and do not decode again.
+TEST(JpegBadInput, DecodingThatFailsPartWayKeepsWhatWasDecoded) {
+    struct Case {
+        const char* name;
+        bool progressive;
+        bool progressiveDisplay;
+        int scan;        // the scan damaged (from 0)
+        double damageAt; // within its data
+        int exactRows;   // rows from the top equal to the undamaged picture's
+        bool shown;      // false: failed before any row, the bitmap stays empty
+    };
+    const Case cases[] = {
+        {"baseline damaged halfway", false, false, 0, 0.5, 32, true},
+        {"baseline damaged halfway, progressive display", false, true, 0, 0.5, 32, true},
+        // The passes before the damaged scan show the whole picture, coarser.
+        {"progressive after its fourth scan, shown pass by pass", true, true, 3, 1.0, 0, true},
+        // Decoded in one go: every scan is read before the first row is made.
+        {"progressive after its fourth scan, in one go", true, false, 3, 1.0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        JpegEncodeOptions o;
+        o.width = 160;
+        o.height = 128;
+        o.progressive = c.progressive;
+        const QByteArray intact = EncodeTestJpeg(o);
+        const QByteArray damaged = WithStrayStartMarker(intact, c.scan, c.damageAt);
+        ASSERT_FALSE(damaged.isEmpty());
+        TJPEGImage whole;
+        whole.loadFromBytes(intact);
+        const QImage expected = toRgb(whole.bitmap());
+
+        TJPEGImage image;
+        image.loadFromBytes(damaged);
+        image.ProgressiveDisplay = c.progressiveDisplay;
+        std::vector<std::pair<TProgressStage, int>> reports;
+        image.OnProgress = [&](TProgressStage stage, int percent, bool, const QRect&) {
+            reports.emplace_back(stage, percent);
+        };
+        int changes = 0;
+        image.OnChange = [&] { ++changes; };
+        try {
+            image.DIBNeeded();
+            ADD_FAILURE() << "the damaged file decoded without an error";
+        } catch (const EJPEG& e) {
+            EXPECT_GT(e.libraryCode, 0);
+        }
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back(), std::make_pair(TProgressStage::Ending, 0));
+        ASSERT_TRUE(image.hasBitmap());
+        EXPECT_EQ(changes, 1);
+
+        // Later draws take the kept bitmap as it is, without a second decode.
+        reports.clear();
+        const TDibBitmap& kept = image.bitmap();
+        EXPECT_TRUE(reports.empty());
+        if (!c.shown) {
+            EXPECT_TRUE(kept.empty());
+            EXPECT_EQ(image.width(), 0);
+            continue;
+        }
+        ASSERT_EQ(kept.width(), 160);
+        ASSERT_EQ(kept.height(), 128);
+        const QImage shown = toRgb(kept);
+        if (c.exactRows > 0) {
+            EXPECT_EQ(differingPixels(shown.copy(0, 0, 160, c.exactRows),
+                                      expected.copy(0, 0, 160, c.exactRows)),
+                      0);
+            EXPECT_GT(differingPixels(shown.copy(0, 120, 160, 8), expected.copy(0, 120, 160, 8)),
+                      0);
+        }
+        // Close to the picture everywhere it was decoded: far closer than flat grey.
+        QImage grey(160, 128, QImage::Format_RGB888);
+        grey.fill(qRgb(128, 128, 128));
+        const int decodedRows = c.exactRows > 0 ? c.exactRows : 128;
+        EXPECT_LT(meanDifference(shown.copy(0, 0, 160, decodedRows),
+                                 expected.copy(0, 0, 160, decodedRows)) *
+                      4,
+                  meanDifference(grey.copy(0, 0, 160, decodedRows),
+                                 expected.copy(0, 0, 160, decodedRows)));
+
+        // A new scale drops the kept bitmap; the next decode fails and keeps its own.
+        image.setScale(jsHalf);
+        EXPECT_FALSE(image.hasBitmap());
+        EXPECT_THROW(image.DIBNeeded(), EJPEG);
+        EXPECT_EQ(image.bitmap().width(), 80);
     }
 }
 

@@ -191,3 +191,35 @@ QByteArray InsertJpegSegment(const QByteArray& jpeg, const QByteArray& segment) 
 QByteArray WithExifOrientation(const QByteArray& jpeg, int orientation, bool bigEndian) {
     return InsertJpegSegment(jpeg, ExifSegment(ExifTiffBlock(orientation, bigEndian)));
 }
+
+QByteArray WithStrayStartMarker(const QByteArray& jpeg, int scan, double fraction) {
+    const auto at = [&](qsizetype i) { return uchar(jpeg[i]); };
+    // Marker segments up to the scan's start-of-scan marker, each skipped by its length.
+    qsizetype pos = 2;
+    int seen = -1;
+    while (pos + 4 <= jpeg.size() && at(pos) == 0xFF) {
+        const qsizetype length = qsizetype(at(pos + 2)) << 8 | at(pos + 3);
+        const bool sos = at(pos + 1) == 0xDA;
+        pos += 2 + length;
+        if (sos) {
+            if (++seen == scan)
+                break;
+            // Entropy data runs to the next marker that is neither stuffing nor a restart.
+            while (pos + 1 < jpeg.size() &&
+                   !(at(pos) == 0xFF && at(pos + 1) != 0 && (at(pos + 1) & 0xF8) != 0xD0))
+                ++pos;
+        }
+    }
+    if (seen != scan)
+        return {};
+    qsizetype end = pos;
+    while (end + 1 < jpeg.size() &&
+           !(at(end) == 0xFF && at(end + 1) != 0 && (at(end + 1) & 0xF8) != 0xD0))
+        ++end;
+    qsizetype cut = pos + qsizetype(double(end - pos) * fraction);
+    if (cut > pos && cut < end && at(cut - 1) == 0xFF)
+        ++cut; // not between a 0xFF and its stuffing byte
+    QByteArray out = jpeg;
+    out.insert(cut, "\xFF\xD8", 2);
+    return out;
+}

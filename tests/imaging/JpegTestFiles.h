@@ -43,3 +43,9 @@ QByteArray InsertJpegSegment(const QByteArray& jpeg, const QByteArray& segment);
 
 // The JPEG file carrying an EXIF orientation.
 QByteArray WithExifOrientation(const QByteArray& jpeg, int orientation, bool bigEndian = false);
+
+// The JPEG file with a second start-of-image marker put into the entropy data of its
+// scan'th scan (from 0), at the given fraction of that data (1 for just after it). The
+// library decodes up to the marker as if the data ended there, and fails when it reads
+// the marker. Empty when the file has no such scan.
+QByteArray WithStrayStartMarker(const QByteArray& jpeg, int scan, double fraction);

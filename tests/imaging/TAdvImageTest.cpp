@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -384,6 +385,120 @@ private slots:
         QCOMPARE(image.ImageWidth(), 64);
         QCOMPARE(image.ImageHeight(), 48);
         QVERIFY(near(image.grab().toImage().pixel(3, 3), Qt::red));
+    }
+
+    // Pictures drawn at another size are stretched without filtering: every pixel
+    // drawn is one of the picture's own colours, for each kind of picture, enlarged and
+    // reduced.
+    void stretchedPicturesKeepTheirOwnColours_data() {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("grey");
+        QTest::addColumn<QSize>("control");
+        // Cells of 16 pixels, in black and white for JPEG files so that the decoded
+        // picture itself has sharp edges and few colours.
+        QImage colours(64, 48, QImage::Format_RGB32);
+        QImage blackWhite = colours;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const bool odd = (x / 16 + y / 16) % 2;
+                colours.setPixel(x, y, odd ? qRgb(220, 20, 20) : qRgb(20, 20, 220));
+                blackWhite.setPixel(x, y, odd ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+            }
+        const QString bmp = writeImage("cells.bmp", colours, "bmp");
+        const QString png = writeImage("cells.png", colours, "png");
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        blackWhite.save(&buffer, "JPG", 100);
+        const QString jpg = path("cells.jpg");
+        WriteFile(jpg, jpeg);
+        // 64 x 48 does not fit 300 x 40 (and is enlarged to 300 x 225) nor 50 x 50.
+        const std::pair<const char*, QSize> sizes[] = {{"enlarged", QSize(300, 40)},
+                                                       {"reduced", QSize(50, 50)}};
+        for (const auto& [how, control] : sizes) {
+            QTest::addRow("bitmap %s", how) << bmp << false << control;
+            QTest::addRow("jpeg %s", how) << jpg << false << control;
+            QTest::addRow("grey jpeg %s", how) << jpg << true << control;
+            QTest::addRow("photo kind %s", how) << png << false << control;
+        }
+    }
+
+    void stretchedPicturesKeepTheirOwnColours() {
+        QFETCH(QString, file);
+        QFETCH(bool, grey);
+        QFETCH(QSize, control);
+        TAdvImage image;
+        image.resize(control);
+        image.setColor(Qt::green);
+        image.setStretchRatio(true);
+        image.setJPEGGrayscale(grey);
+        image.setFileName(file);
+        QCOMPARE(image.ImageWidth(), 64);
+        const QImage source =
+            PictureBitmap(image.Picture()).toQImage().convertToFormat(QImage::Format_RGB32);
+        QSet<QRgb> own;
+        for (int y = 0; y < source.height(); ++y)
+            for (int x = 0; x < source.width(); ++x)
+                own.insert(source.pixel(x, y));
+        QVERIFY(!own.contains(qRgb(0, 255, 0)));
+
+        const QImage shot = image.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const int pictureHeight = qMin(control.height(), qRound(48.0 * control.width() / 64));
+        int drawn = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb pixel = shot.pixel(x, y);
+                if (pixel == qRgb(0, 255, 0))
+                    continue;
+                ++drawn;
+                if (!own.contains(pixel))
+                    QFAIL(qPrintable(QString("(%1, %2) is #%3, not a colour of the picture")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(pixel & 0xFFFFFF, 6, 16, QChar('0'))));
+            }
+        QCOMPARE(drawn, control.width() * pictureHeight);
+    }
+
+    // A JPEG file whose decoding fails part-way shows the rows that were decoded, on
+    // the first paint and on later ones; one that fails before any row shows nothing.
+    void aJpegDamagedPartWayShowsWhatWasDecoded() {
+        JpegEncodeOptions o;
+        o.width = 160;
+        o.height = 128;
+        const QByteArray intact = EncodeTestJpeg(o);
+        QVERIFY(WriteFile(path("intact.jpg"), intact));
+        QVERIFY(WriteFile(path("damaged.jpg"), WithStrayStartMarker(intact, 0, 0.5)));
+        TAdvImage image;
+        image.resize(200, 150);
+        image.setColor(Qt::blue);
+        image.setFileName(path("intact.jpg"));
+        const QImage expected = image.grab().toImage().copy(0, 0, 160, 32);
+
+        image.setFileName(path("damaged.jpg"));
+        QCOMPARE(image.ImageWidth(), 160);
+        QCOMPARE(image.ImageHeight(), 128);
+        QVERIFY(image.Picture().graphic());
+        for (int paint = 0; paint < 2; ++paint) {
+            const QImage shot = image.grab().toImage();
+            QCOMPARE(shot.copy(0, 0, 160, 32), expected);
+            QVERIFY(!near(shot.pixel(80, 127), Qt::blue)); // the picture's own rows
+            QVERIFY(near(shot.pixel(80, 140), Qt::blue));
+        }
+
+        // Progressive, damaged after its fourth scan, decoded in one go as the slides
+        // decode: every scan is read before the first row, so nothing is shown.
+        o.progressive = true;
+        QVERIFY(WriteFile(path("damaged-progressive.jpg"),
+                          WithStrayStartMarker(EncodeTestJpeg(o), 3, 1.0)));
+        image.setFileName(path("damaged-progressive.jpg"));
+        QCOMPARE(image.ImageWidth(), 0);
+        QCOMPARE(image.Picture().graphic(), nullptr);
+        // Shown pass by pass, as the preview and the viewer show it, its earlier passes show.
+        image.setJPEGProgressiveDisplay(true);
+        image.setFileName(path("damaged-progressive.jpg"));
+        QCOMPARE(image.ImageWidth(), 160);
+        QVERIFY(!near(image.grab().toImage().pixel(80, 120), Qt::blue));
     }
 
     void emptyLabel() {
