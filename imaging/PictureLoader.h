@@ -2,8 +2,8 @@
 // Loading a picture file the way the image view control does, without a widget: the
 // file is checked, loaded by extension, given the JPEG settings, sized and decoded.
 // Any failure leaves the picture holder empty, except a JPEG file whose decoding
-// failed part-way: its picture keeps the rows decoded. Command-line tools use this to load a
-// file exactly as the control would.
+// failed part-way: its picture keeps the rows decoded. Command-line tools use this to
+// load a file exactly as the control would.
 
 #include "DibBitmap.h"
 #include "JpegCodec.h"
