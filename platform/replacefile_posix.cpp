@@ -273,9 +273,15 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) 
     return 0;
 }
 
-// Renaming onto a name that is already the same inode does nothing and leaves both
-// names: the temporary then goes by hand.
-void renameOver(int dirfd, const char* temporary, const char* name) {
+// After an exchange: the entry back under its name and the temporary removed. Exchanged
+// again where possible (an entry that is now a directory cannot be renamed over a file);
+// else renamed over the temporary, which does nothing when both are one inode, so the
+// temporary then goes by hand.
+void putBack(int dirfd, const char* temporary, const char* name) {
+    if (renameAt2(dirfd, temporary, dirfd, name, RENAME_EXCHANGE) == 0) {
+        ::unlinkat(dirfd, temporary, 0);
+        return;
+    }
     ::renameat(dirfd, temporary, dirfd, name);
     struct stat st {};
     if (::fstatat(dirfd, temporary, &st, AT_SYMLINK_NOFOLLOW) == 0)
@@ -288,21 +294,20 @@ using EntryCheck = std::function<ActError(int dirfd, const char* name)>;
 // Puts the temporary in the entry's place in one step, never replacing anything but the
 // checked entry. Where the file system can exchange two names, the two are swapped and
 // the entry, now under the temporary name, is checked where nobody can change what the
-// name holds; when it is not the file planned for, the rename back puts it where it
-// was. Elsewhere the entry is checked just before a plain rename. The temporary is gone
-// afterwards, whatever happened.
+// name holds; when it is not the file planned for, it is put back where it was. Elsewhere the entry
+// is checked just before a plain rename. The temporary is gone afterwards, whatever happened.
 ActResult swapIn(int dirfd, const std::string& temporary, const std::string& name,
                  const EntryCheck& check) {
     const char* tmp = temporary.c_str();
     const int e = renameAt2(dirfd, tmp, dirfd, name.c_str(), RENAME_EXCHANGE);
     if (e == 0) {
         if (const ActError error = check(dirfd, tmp); error != ActError::None) {
-            renameOver(dirfd, tmp, name.c_str());
+            putBack(dirfd, tmp, name.c_str());
             return failed(error);
         }
         if (::unlinkat(dirfd, tmp, 0) != 0) {
             const int error = errno;
-            renameOver(dirfd, tmp, name.c_str());
+            putBack(dirfd, tmp, name.c_str());
             return failedErrno(error);
         }
     } else if (e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) {
@@ -357,12 +362,32 @@ ActResult openTarget(const std::string& path, const ExpectedFile& expected, Targ
     return error == ActError::None ? succeeded() : failed(error);
 }
 
-// The owner a new file is to have: anybody may try; only root is sure to be allowed,
-// and a user's own refusal (EPERM) leaves the file theirs, as a copy they made would be.
+// File systems whose owners and modes are fixed by the mount (a camera card, a stick):
+// they refuse chown and some chmod even to root, and keep nothing to lose.
+bool ownersFixedByMount(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (uint32_t(fs.f_type)) {
+    case 0x4d44:     // vfat, msdos
+    case 0x2011BAB0: // exfat
+    case 0x5346544e: // ntfs
+    case 0x7366746e: // ntfs3
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The owner a new file is to have. Anybody may try; a user's refusal (EPERM) leaves the
+// file theirs, as a copy they made would be. Root is refused only where the file system
+// keeps no owners: elsewhere a file that came to belong to root instead of its user
+// would be a failure.
 int applyOwner(int fd, uint32_t uid, uint32_t gid) {
     if (::fchown(fd, uid_t(uid), gid_t(gid)) == 0)
         return 0;
-    return errno == EPERM && ::geteuid() != 0 ? 0 : errno;
+    const int e = errno;
+    return e == EPERM && (::geteuid() != 0 || ownersFixedByMount(fd)) ? 0 : e;
 }
 
 // Mode, owner and times of a file just written, then its bytes to the disk. The owner
@@ -370,8 +395,11 @@ int applyOwner(int fd, uint32_t uid, uint32_t gid) {
 int finishFile(int fd, const FileMeta& meta) {
     if (const int e = applyOwner(fd, meta.uid, meta.gid); e != 0)
         return e;
-    if (::fchmod(fd, mode_t(meta.mode & 07777)) != 0)
-        return errno;
+    if (::fchmod(fd, mode_t(meta.mode & 07777)) != 0) {
+        const int e = errno;
+        if (!ownersFixedByMount(fd))
+            return e;
+    }
     const struct timespec times[2] = {timespecOf(meta.atimeNs), timespecOf(meta.mtimeNs)};
     if (::futimens(fd, times) != 0)
         return errno;
