@@ -324,7 +324,9 @@ ActResult swapIn(int dirfd, const std::string& temporary, const std::string& nam
         ::unlinkat(dirfd, tmp, 0);
         return failedErrno(e);
     }
-    ::fsync(dirfd);
+    // The folder is not flushed: a crash that undid the rename would leave the file as it
+    // was, which is safe, and a flush a file costs a journal commit each (10,000 copies
+    // took over a minute that way).
     struct stat st {};
     ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
     return succeeded(identityOf(st));
@@ -771,7 +773,7 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
     if (const int e = renameNoReplaceAt(toDir, tmp.c_str(), toDir, toName.c_str()); e != 0)
         return fail(failedErrno(e));
     named = true;
-    ::fsync(toDir);
+    ::fsync(toDir); // the copy's name is on the disk before the original goes
     struct stat placed {};
     if (::fstatat(toDir, toName.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
         identityOf(placed) != identityOf(made) || placed.st_size != st.st_size)
@@ -784,7 +786,6 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
         return fail(failed(ActError::Changed));
     if (::unlinkat(fromDir, source.name.c_str(), 0) != 0)
         return fail(failedErrno(errno));
-    ::fsync(fromDir);
     return succeeded(identityOf(made));
 }
 
@@ -819,8 +820,6 @@ ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
         renameNoReplaceAt(toDir.get(), to.name.c_str(), source.dir.get(), source.name.c_str());
         return failed(error);
     }
-    ::fsync(toDir.get());
-    ::fsync(source.dir.get());
     return succeeded(identityOf(moved));
 }
 
