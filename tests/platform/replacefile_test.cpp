@@ -250,6 +250,25 @@ TEST_F(ReplaceFile, AFileChangedSincePlannedIsLeftAlone) {
     EXPECT_EQ(metaOf(copy).identity, copyNow.identity);
 }
 
+// An entry is its folder and its name: the same file linked into another folder put
+// where the planned folder was is not the entry planned for.
+TEST_F(ReplaceFile, AFolderReplacedSincePlannedIsLeftAlone) {
+    ::mkdir((dir + "/a").c_str(), 0755);
+    const std::string inA = dir + "/a/copy.jpg";
+    ASSERT_EQ(::rename(copy.c_str(), inA.c_str()), 0);
+    FileState planned;
+    ASSERT_TRUE(statFileNow(inA, planned));
+    ASSERT_EQ(::rename((dir + "/a").c_str(), (dir + "/b").c_str()), 0);
+    ::mkdir((dir + "/a").c_str(), 0755);
+    ASSERT_EQ(::link((dir + "/b/copy.jpg").c_str(), inA.c_str()), 0);
+    const ActResult r =
+        replaceWithHardLink(inA, ExpectedFile::of(planned), keeper, metaOf(keeper).identity);
+    EXPECT_EQ(r.error, ActError::Changed);
+    EXPECT_EQ(metaOf(inA).identity, planned.identity);
+    // Without the folder, the file alone is what was planned.
+    EXPECT_TRUE(replaceWithHardLink(inA, planned.identity, keeper, metaOf(keeper).identity).ok);
+}
+
 TEST_F(ReplaceFile, AMoveMakesTheMissingFoldersAndKeepsModeAndTimes) {
     const FileMeta before = metaOf(copy);
     const mode_t mask = ::umask(022);
