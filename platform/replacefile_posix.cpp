@@ -165,10 +165,10 @@ int openDirectory(const std::string& path) {
     return fd;
 }
 
-// Opens a file the user named for reading: never following a link at it, never waiting
-// on a FIFO or device, and kept only when it is a regular file. -1 with errno set
-// (EINVAL for a file that is not regular).
-int openRegular(int dirfd, const char* name, struct stat& st) {
+// Opens a file the user named: never following a link at it, never waiting on a FIFO or
+// device, and kept only when it is a regular file. -1 with errno set (EINVAL for a file
+// that is not regular). A descriptor only linked or cloned from is left non-blocking.
+int openRegular(int dirfd, const char* name, struct stat& st, bool forReading) {
     int fd;
     do
         fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -181,7 +181,9 @@ int openRegular(int dirfd, const char* name, struct stat& st) {
         errno = e;
         return -1;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
+    // Reads of a regular file wait for the disk as they should: with the flag left on, a
+    // file under a lock or on some network file systems could answer "try again".
+    const int flags = forReading ? ::fcntl(fd, F_GETFL) : -1;
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
@@ -213,7 +215,7 @@ struct Keeper {
     struct stat st {};
 };
 ActResult openKeeper(const std::string& keeperPath, const ExpectedFile& keeper, Keeper& out) {
-    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st);
+    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st, false);
     if (fd < 0)
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);
@@ -296,8 +298,9 @@ using EntryCheck = std::function<ActError(int dirfd, const char* name)>;
 // the entry, now under the temporary name, is checked where nobody can change what the
 // name holds; when it is not the file planned for, it is put back where it was. Elsewhere the entry
 // is checked just before a plain rename. The temporary is gone afterwards, whatever happened.
+// `placed`, when known, is the identity of what the temporary holds.
 ActResult swapIn(int dirfd, const std::string& temporary, const std::string& name,
-                 const EntryCheck& check) {
+                 const EntryCheck& check, const FileIdentity* placed = nullptr) {
     const char* tmp = temporary.c_str();
     const int e = renameAt2(dirfd, tmp, dirfd, name.c_str(), RENAME_EXCHANGE);
     if (e == 0) {
@@ -327,6 +330,8 @@ ActResult swapIn(int dirfd, const std::string& temporary, const std::string& nam
     // The folder is not flushed: a crash that undid the rename would leave the file as it
     // was, which is safe, and a flush a file costs a journal commit each (10,000 copies
     // took over a minute that way).
+    if (placed)
+        return succeeded(*placed);
     struct stat st {};
     ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
     return succeeded(identityOf(st));
@@ -588,7 +593,8 @@ ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expec
         ::unlinkat(target.dir.get(), tmp.c_str(), 0);
         return failed(ActError::KeeperChanged);
     }
-    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected));
+    const FileIdentity keeperInode = identityOf(linked);
+    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected), &keeperInode);
 }
 
 std::string relativeLinkText(const std::string& linkPath, const std::string& targetPath) {
@@ -658,7 +664,7 @@ ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expect
 
 ActResult canReflink(const std::string& keeperPath, const std::string& targetDirectory) {
     struct stat st {};
-    Fd keeper(openRegular(AT_FDCWD, keeperPath.c_str(), st));
+    Fd keeper(openRegular(AT_FDCWD, keeperPath.c_str(), st, false));
     if (!keeper.ok())
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);
@@ -738,7 +744,7 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
                      const std::string& toName) {
     const int fromDir = source.dir.get();
     struct stat st {};
-    Fd in(openRegular(fromDir, source.name.c_str(), st));
+    Fd in(openRegular(fromDir, source.name.c_str(), st, true));
     if (!in.ok())
         return errno == EINVAL ? failed(ActError::NotRegular) : failedErrno(errno);
     if (const ActError error = compare(st, expected, ActError::Changed); error != ActError::None)
@@ -852,7 +858,7 @@ ActResult restoreIndependentCopy(const std::string& path, const ActLeft& whatIsT
         return failed(error);
 
     struct stat st {};
-    Fd in(openRegular(AT_FDCWD, contentSource.c_str(), st));
+    Fd in(openRegular(AT_FDCWD, contentSource.c_str(), st, true));
     if (!in.ok())
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);
