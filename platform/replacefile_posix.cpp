@@ -631,6 +631,10 @@ ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expect
                              const std::string& linkText, const ExpectedFile& keeper) {
     if (linkText.empty())
         return failed(ActError::KeeperChanged);
+    // One of the keeper's own names turned into a link could be the only way the link
+    // reaches it: a link to itself.
+    if (expected.identity == keeper.identity)
+        return failed(ActError::SameFile);
     Target target;
     if (ActResult r = openTarget(path, expected, target); !r.ok)
         return r;

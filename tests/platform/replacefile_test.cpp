@@ -193,6 +193,11 @@ TEST_F(ReplaceFile, ALinkTextThatMissesTheKeeperReplacesNothing) {
         EXPECT_FALSE(isSymlink(copy));
         EXPECT_EQ(metaOf(copy).identity, before.identity);
     }
+    // The keeper's own name never becomes a link to itself.
+    const FileMeta kept = metaOf(keeper);
+    EXPECT_EQ(replaceWithSymlink(keeper, kept.identity, "keeper.jpg", kept.identity).error,
+              ActError::SameFile);
+    EXPECT_EQ(readFile(keeper), "the picture");
     EXPECT_EQ((std::set<std::string>{"keeper.jpg", "copy.jpg", "other.jpg"}), namesIn(dir));
 }
 
