@@ -43,7 +43,9 @@ bool readFileMeta(const std::string& nativePath, FileMeta& meta);
 // The file an act was planned for. The identity always has to match, and the entry has to
 // be a regular file; the size and modification time, when given, have to match too, so a
 // file rewritten in place since it was compared is not taken for the copy it was; the
-// directory, when given (non-zero), has to be the one holding the entry.
+// directory, when given (non-zero), has to be the one holding the entry. The status-change
+// time is not compared: every link made to a kept file changes its own, so the second
+// copy of a group would find its keeper "changed".
 struct ExpectedFile {
     FileIdentity identity;
     std::optional<int64_t> size;
