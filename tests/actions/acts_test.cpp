@@ -10,6 +10,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "carryout.h"
 #include "deletesession.h"
@@ -182,8 +183,9 @@ TEST_F(Acts, EachActIsUndoneWithContentTimesAndPermissions) {
         ASSERT_EQ(result.acted[0].status, ActStatus::Done) << result.acted[0].message;
         EXPECT_EQ(result.removed, std::vector<size_t>{1});
         ASSERT_TRUE(result.journal);
-        if (act == ActKind::HardLink)
+        if (act == ActKind::HardLink) {
             EXPECT_EQ(lstatOf(copy).st_ino, keepInode);
+        }
         if (act == ActKind::SymbolicLink) {
             EXPECT_TRUE(S_ISLNK(lstatOf(copy).st_mode));
             EXPECT_EQ(readAll(copy), "twelve bytes");
@@ -200,7 +202,7 @@ TEST_F(Acts, EachActIsUndoneWithContentTimesAndPermissions) {
         again.rows = result.journal->rows; // the list's part is not written
         again.listGeneration = 5;
         FileRecordStore left = rows;
-        left.remove({1});
+        left.removeRows({false, true});
         const ListUndo undone = undoOnList(left, again, 5);
         EXPECT_EQ(undone.problems, "");
         EXPECT_EQ(undone.returnedRows, std::vector<size_t>{1});
@@ -230,8 +232,8 @@ TEST_F(Acts, ChangesAfterThePlanLeaveTheFilesAlone) {
     DeleteSession moving(std::make_shared<const FileRecordStore>(rows), request(ActKind::Move, {3}),
                          probeDisk, hashFileNow);
     moving.planHere();
-    ASSERT_EQ(linking.plan().remove.size(), 1u);
-    ASSERT_EQ(moving.plan().remove.size(), 1u);
+    ASSERT_EQ(std::as_const(linking).plan().remove.size(), 1u);
+    ASSERT_EQ(std::as_const(moving).plan().remove.size(), 1u);
     std::ofstream(dir + "/keep") << "edited!!!!";
     QDir().mkpath(QString::fromStdString(dir + "/moved/sub"));
     std::ofstream(dir + "/moved/sub/copy") << "taken";
