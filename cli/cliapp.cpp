@@ -296,16 +296,16 @@ int actOn(const FileRecordStore& rows, const std::vector<size_t>& selected, size
     // A protected file, or every copy of a group, would call for a question: left out.
     size_t leftOut = 0;
     if (!planOf().protectedRows.empty() || !planOf().lastCopies.empty()) {
-        std::vector<bool> out(rows.size(), false);
+        std::vector<bool> leave(rows.size(), false);
         for (size_t row : planOf().protectedRows)
-            out[row] = true;
+            leave[row] = true;
         for (size_t first : planOf().lastCopies)
             for (size_t row : selected)
                 if (rows.sameGroup(row, first))
-                    out[row] = true;
+                    leave[row] = true;
         request.rows.clear();
         for (size_t row : selected)
-            if (out[row]) {
+            if (leave[row]) {
                 print("skip " + rows.fullPath(row) + "  (" +
                       say("protected, or every copy of its group", "受保護, 或是同組的每一個副本") +
                       ")");
@@ -720,22 +720,22 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             return PictureHeaderFacts(QByteArray::fromStdString(path)).captureTime.toStdString();
         });
     if (act) {
-        actions::DeleteRequest request{{}, true, actions::protectionOf(protect)};
-        request.act = act->kind;
-        request.moveTo = act->moveTo;
-        request.listedDirectories = directories;
+        actions::DeleteRequest asked{{}, true, actions::protectionOf(protect)};
+        asked.act = act->kind;
+        asked.moveTo = act->moveTo;
+        asked.listedDirectories = directories;
         if (criteria.similar) {
             // Copies are checked again at the level the list was searched with.
             similar::PrepareFingerprinting();
-            request.fingerprint = [](const std::string& path) {
+            asked.fingerprint = [](const std::string& path) {
                 similar::PictureReading read = similar::ReadPictureFile(path, true);
                 return read.fingerprinted() ? std::optional(similar::PictureLikeness{
                                                   read.fingerprint, std::move(read.print)})
                                             : std::nullopt;
             };
-            request.similarLevel = level;
+            asked.similarLevel = level;
         }
-        return actOn(found.rows, chosen.selected, chosen.undecided, std::move(request), *act, yes,
+        return actOn(found.rows, chosen.selected, chosen.undecided, std::move(asked), *act, yes,
                      out, err);
     }
     SelectionColumn column;

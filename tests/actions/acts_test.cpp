@@ -280,3 +280,40 @@ TEST_F(Acts, AHardLinkAcrossFileSystemsIsRefused) {
     ASSERT_EQ(plan.kept.size(), 1u);
     EXPECT_EQ(plan.kept[0].reason, KeepReason::OtherFileSystem);
 }
+
+// A journal written before the acts still reads; an entry of a kind this program does
+// not know (as the acts are to an older one) is skipped, the others kept.
+TEST(ActJournal, OldAndUnknownEntriesParse) {
+    const QByteArray text = R"({"format": "fenwa-undo-journal", "version": 1, "actions": [
+        {"kind": "rename", "directory": "/p", "from": "a", "to": "b"},
+        {"kind": "copy", "files": [{"path": "/p/x"}]},
+        {"kind": "replace", "files": [{"act": "symlink", "path": "/p/c%FF", "keeper": "/p/k",
+          "mode": "33188", "user": "0", "group": "0", "accessed": "-5", "modified": "7",
+          "size": "3", "hash": "000000000000000a000000000000000b", "device": "1",
+          "inode": "2", "link": "/p/k"}]},
+        {"kind": "move", "files": [{"act": "hardlink", "path": "/p/d", "destination": "/q/d",
+          "mode": "0", "user": "0", "group": "0", "accessed": "0", "modified": "0",
+          "size": "0", "hash": "0", "device": "0", "inode": "0"}]}]})";
+    const std::optional<std::deque<UndoAction>> read = UndoJournal::parse(text);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->size(), 2u); // the unknown kind and the damaged move are skipped
+    EXPECT_EQ((*read)[0].kind, UndoKind::Rename);
+    const UndoAction& replace = (*read)[1];
+    ASSERT_EQ(replace.kind, UndoKind::Replace);
+    ASSERT_EQ(replace.acted.size(), 1u);
+    const ActedFile& f = replace.acted[0];
+    EXPECT_EQ(f.path, "/p/c\xff");
+    EXPECT_EQ(f.act, ActKind::SymbolicLink);
+    EXPECT_EQ(f.meta.mode, 33188u);
+    EXPECT_EQ(f.meta.atimeNs, -5);
+    EXPECT_EQ(f.hash, (ContentHash{0xb, 0xa}));
+    EXPECT_TRUE(f.left.symlink);
+    EXPECT_EQ(f.left.linkText, "/p/k");
+    // Written again, it reads the same.
+    const auto again = UndoJournal::parse(UndoJournal::serialise(*read));
+    ASSERT_TRUE(again && again->size() == 2u);
+    EXPECT_EQ((*again)[1].acted[0].hash, f.hash);
+    EXPECT_EQ((*again)[1].acted[0].meta.atimeNs, -5);
+    EXPECT_EQ((*again)[1].acted[0].meta.mtimeNs, 7);
+    EXPECT_EQ((*again)[1].acted[0].left.identity, (platform::FileIdentity{1, 2}));
+}
