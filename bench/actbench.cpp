@@ -7,7 +7,9 @@
 //   act      - the plan, the carry-out and the journal, as fenwa-cli --act --yes;
 //   carry-out- the carry-out and the journal alone, the plan made before;
 //   C loop   - link(kept, temporary) + rename(temporary, copy) for each file.
-// Usage: fenwa-bench-acts TREE WORK [N]
+// With --real the files hold real bytes (a pattern of their own, the same in both), as
+// photos do, so replacing a copy frees its blocks.
+// Usage: fenwa-bench-acts TREE WORK [N] [--real]
 
 #include <algorithm>
 #include <chrono>
@@ -41,9 +43,18 @@ struct Pair {
     int64_t size;
 };
 
-void sparse(const std::string& path, int64_t size) {
+bool realBytes = false;
+
+void makeFile(const std::string& path, int64_t size) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::ftruncate(fd, size) != 0) {
+    std::string bytes;
+    if (realBytes) {
+        bytes.resize(size_t(size));
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = char((i * 131 + size_t(size)) >> 3);
+    }
+    if (fd < 0 || (realBytes ? ::write(fd, bytes.data(), bytes.size()) != ssize_t(size)
+                             : ::ftruncate(fd, size) != 0)) {
         std::fprintf(stderr, "cannot make %s\n", path.c_str());
         std::exit(1);
     }
@@ -62,8 +73,8 @@ std::vector<Pair> makeCopies(const std::string& work, const std::vector<int64_t>
         }
         const std::string name = "/f" + std::to_string(i) + ".bin";
         pairs.push_back({work + "/acts/keep" + d + name, work + "/acts/copy" + d + name, sizes[i]});
-        sparse(pairs.back().keep, sizes[i]);
-        sparse(pairs.back().copy, sizes[i]);
+        makeFile(pairs.back().keep, sizes[i]);
+        makeFile(pairs.back().copy, sizes[i]);
     }
     ::sync();
     return pairs;
@@ -102,11 +113,12 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: fenwa-bench-acts TREE WORK [N]\n");
+        std::fprintf(stderr, "usage: fenwa-bench-acts TREE WORK [N] [--real]\n");
         return 1;
     }
     const std::string tree = argv[1], work = argv[2];
     const size_t wanted = argc > 3 ? size_t(std::atol(argv[3])) : 10000;
+    realBytes = argc > 4 && std::string(argv[4]) == "--real";
     platform::initialiseProcess();
     FileRecordStore found;
     ReadDirectory(tree, found, true);
