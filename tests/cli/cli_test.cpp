@@ -867,12 +867,20 @@ TEST(Cli, ReflinkClonesWhereTheFileSystemCan) {
         !device.empty() && ::mount(device.c_str(), root.c_str(), "btrfs", 0, nullptr) == 0;
     if (mounted) {
         twoCopies(root);
+        ::chmod((root + "/b/p.bin").c_str(), 0640);
+        const timespec times[2] = {{1000000000, 0}, {1100000000, 5}};
+        ::utimensat(AT_FDCWD, (root + "/b/p.bin").c_str(), times, 0);
+        const std::string before = treeListing(root, false);
         const Output cloned = reflink(root);
         EXPECT_EQ(cloned.status, 0) << cloned.out << cloned.err;
         EXPECT_NE(cloned.out.find("done=1 skipped=0 failed=0"), std::string::npos) << cloned.out;
         EXPECT_NE(inodeOf(root + "/a/p.bin"), inodeOf(root + "/b/p.bin"));
         std::ifstream in(root + "/b/p.bin", std::ios::binary);
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(65536, 'x'));
+        // Undone: the file's own bytes, permissions and time again, sharing nothing.
+        const Output back = runCli({"undo", "--yes"});
+        EXPECT_EQ(back.status, 0) << back.out << back.err;
+        EXPECT_EQ(treeListing(root, false), before);
         ::umount2(root.c_str(), MNT_DETACH);
     }
     if (!device.empty())
