@@ -294,6 +294,10 @@ void TfrmMain::buildMenus() {
     miUltraEdit = menuItem(PopupMenu1, "miUltraEdit", QStringLiteral("Open With UltraEdit"));
     PopupMenu1->addSeparator();
     miDelete = menuItem(PopupMenu1, "miDelete", QStringLiteral("Delete"));
+    miMoveTo = menuItem(PopupMenu1, "miMoveTo", englishCaption("miMoveTo"));
+    miHardLink = menuItem(PopupMenu1, "miHardLink", englishCaption("miHardLink"));
+    miSymLink = menuItem(PopupMenu1, "miSymLink", englishCaption("miSymLink"));
+    miReflink = menuItem(PopupMenu1, "miReflink", englishCaption("miReflink"));
     PopupMenu1->addSeparator();
     miSaveList = menuItem(PopupMenu1, "miSaveList", QStringLiteral("Save List As..."));
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
@@ -404,7 +408,9 @@ void TfrmMain::PopupMenu1Popup() {
     const int selected = selectedRowCount();
     miPreview->setEnabled(selected == 1 && previewOn());
     miCompare->setEnabled(hasCurrent || selected >= 1);
-    miDelete->setEnabled(selected >= 1);
+    // The other acts as Delete; in a list of every file the replacing ones say why not.
+    for (QAction* a : {miDelete, miMoveTo, miHardLink, miSymLink, miReflink})
+        a->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
     selectMenu_->updateMenu();
 }

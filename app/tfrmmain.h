@@ -114,6 +114,11 @@ private:
     QAction* miAcdsee;
     QAction* miUltraEdit;
     QAction* miDelete;
+    // Acts on the selected files besides deleting them: after Delete, before Undo.
+    QAction* miMoveTo;
+    QAction* miHardLink;
+    QAction* miSymLink;
+    QAction* miReflink;
     QAction* miSaveList;
     // The list's parts: the Select menu, renaming and opening, deleting.
     SelectMenu* selectMenu_ = nullptr;

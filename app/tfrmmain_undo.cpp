@@ -41,10 +41,11 @@ void TfrmMain::connectUndo() {
     undoJournal_->load();
     miUndo = new QAction(PopupMenu1);
     miUndo->setObjectName("miUndo");
-    // Right after Delete, before the separator that follows it.
+    // Right after Delete and the other acts, before the separator that follows them.
     const QList<QAction*> items = PopupMenu1->actions();
-    const qsizetype deleteAt = items.indexOf(miDelete);
-    PopupMenu1->insertAction(deleteAt + 1 < items.size() ? items[deleteAt + 1] : nullptr, miUndo);
+    const qsizetype lastActAt = items.indexOf(miReflink);
+    PopupMenu1->insertAction(lastActAt + 1 < items.size() ? items[lastActAt + 1] : nullptr,
+                             miUndo);
     connect(miUndo, &QAction::triggered, this, &TfrmMain::miUndoClick);
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::updateUndoAction);
     connect(pgOptions->rbEnglish, &QRadioButton::toggled, this, &TfrmMain::updateUndoAction);
