@@ -5,12 +5,20 @@
 #include <span>
 
 #include "contentcheck.h"
+#include "pathrules.h"
 #include "protection.h"
+#include "replacefile.h"
 #include "uitext.h"
 
 namespace fenwa::actions {
 
 namespace {
+
+bool canReflinkOnDisk(const std::string& path, const std::string& keeper) {
+    return platform::canReflink(keeper,
+                                platform::directoryOfFile(platform::nativePathStyle(), path))
+        .ok;
+}
 
 RowCheck compare(const FileRecordStore& rows, size_t row, const platform::FileState& now) {
     if (!now.exists)
@@ -63,11 +71,16 @@ public:
         const ContentHash* stored = rows_.contentHash(row);
         if (!stored)
             return true;
-        auto [it, added] = bytes_.try_emplace(row, false);
-        if (added) {
+        const std::optional<ContentHash>& now = wholeHash(row);
+        return now && *now == *stored;
+    }
+    // The file's whole content hashed now; nothing when it cannot be read as it was.
+    const std::optional<ContentHash>& wholeHash(size_t row) {
+        auto [it, added] = bytes_.try_emplace(row);
+        if (added && !stopped()) {
             ContentHash now;
-            it->second = !stopped() && hasher_(rows_.fullPath(row), rows_.fileSize(row), now) &&
-                         now == *stored;
+            if (hasher_(rows_.fullPath(row), rows_.fileSize(row), now))
+                it->second = now;
         }
         return it->second;
     }
@@ -82,6 +95,16 @@ public:
         }
         return it->second;
     }
+    // Whether a clone of `keeper` can stand in `row`'s directory: asked once per
+    // directory and file system of the kept copy (the probe makes a file there).
+    bool reflinkable(size_t row, size_t keeper, const DeleteRequest& request) {
+        const auto key = std::make_pair(rows_.record(row).directory, state(keeper).identity.device);
+        auto [it, added] = reflinkable_.try_emplace(key, false);
+        if (added)
+            it->second = (request.canReflink ? request.canReflink : ReflinkProbe(canReflinkOnDisk))(
+                rows_.fullPath(row), rows_.fullPath(keeper));
+        return it->second;
+    }
     // Two rows whose paths lead to one directory entry.
     bool sameEntry(size_t a, size_t b) {
         return rows_.name(a) == rows_.name(b) && state(a).directory == state(b).directory &&
@@ -94,8 +117,9 @@ private:
     const ContentHasher& hasher_;
     PlanProgress* progress_;
     std::map<size_t, platform::FileState> states_;
-    std::map<size_t, bool> bytes_;
+    std::map<size_t, std::optional<ContentHash>> bytes_;
     std::map<size_t, std::optional<similar::PictureLikeness>> fingerprints_;
+    std::map<std::pair<uint32_t, uint64_t>, bool> reflinkable_;
 };
 
 bool stillSimilar(const std::optional<similar::PictureLikeness>& a,
@@ -112,6 +136,99 @@ void markProtected(const FileRecordStore& rows, const DeleteRequest& request, De
     for (size_t row : plan.remove)
         if (covered.row(row))
             plan.protectedRows.push_back(row);
+}
+
+// Move: where each file goes, below the folder moved to as it lies below the deepest
+// listed directory holding it. A file without one, or whose destination is taken (on
+// the disk, or by a file before it), stays; the others are answered.
+std::vector<size_t> planDestinations(const FileRecordStore& rows, const DeleteRequest& request,
+                                     const std::vector<size_t>& candidates, const FileProbe& probe,
+                                     DeletePlan& plan,
+                                     std::map<size_t, std::string>& destinationOf) {
+    const platform::PathStyle style = platform::nativePathStyle();
+    std::vector<size_t> moving;
+    std::map<std::string, size_t> taken;
+    for (size_t row : candidates) {
+        const std::string& directory = rows.directory(row);
+        const std::string* listed = nullptr;
+        for (const std::string& l : request.listedDirectories)
+            if (isWithinDirectory(directory, l) && (!listed || l.size() > listed->size()))
+                listed = &l;
+        if (!listed || request.moveTo.empty()) {
+            plan.kept.push_back({row, KeepReason::NotUnderListed});
+            continue;
+        }
+        std::string_view below = std::string_view(directory).substr(listed->size());
+        while (!below.empty() && platform::isSeparator(style, below.front()))
+            below.remove_prefix(1);
+        const std::string folder =
+            below.empty() ? request.moveTo : platform::JoinPath(style, request.moveTo, below);
+        std::string destination = platform::JoinPath(style, folder, rows.name(row));
+        platform::FileState there;
+        if ((probe(destination, there) && there.exists) ||
+            !taken.emplace(destination, row).second) {
+            plan.kept.push_back({row, KeepReason::TargetExists});
+            continue;
+        }
+        destinationOf.emplace(row, std::move(destination));
+        moving.push_back(row);
+    }
+    return moving;
+}
+
+void addDestinations(DeletePlan& plan, std::map<size_t, std::string>& destinationOf) {
+    if (destinationOf.empty())
+        return;
+    for (size_t row : plan.remove)
+        plan.destinations.push_back({row, std::move(destinationOf[row])});
+}
+
+// A replacement: the row's path will show the kept copy's bytes, so the copy must hold
+// those very bytes now, hashed whole whatever the list compared. A row that is a staying
+// row's file already is left alone: replacing it would replace that file too.
+void planReplacement(const DeleteRequest& request, DiskNow& disk, size_t row,
+                     const std::vector<size_t>& staying, DeletePlan& plan) {
+    for (size_t other : staying)
+        if (!disk.sameEntry(row, other) && disk.state(other).exists &&
+            (disk.state(other).identity == disk.state(row).identity ||
+             platform::oneFile(disk.state(row), disk.state(other)))) {
+            plan.kept.push_back({row, KeepReason::AlreadySameFile});
+            return;
+        }
+    const std::optional<ContentHash> mine = disk.wholeHash(row);
+    if (!mine) {
+        plan.kept.push_back({row, KeepReason::ContentChanged});
+        return;
+    }
+    // The reason given is that of the copy that came closest.
+    KeepReason reason = KeepReason::NoCopyLeft;
+    const auto refuse = [&reason](KeepReason r) {
+        if (reason == KeepReason::NoCopyLeft || reason == KeepReason::NotIdentical)
+            reason = r;
+    };
+    for (size_t other : staying) {
+        if (disk.sameEntry(row, other) || disk.check(other) != RowCheck::Unchanged ||
+            !disk.sameBytes(other))
+            continue;
+        const std::optional<ContentHash>& theirs = disk.wholeHash(other);
+        if (!theirs || *theirs != *mine) {
+            refuse(KeepReason::NotIdentical);
+            continue;
+        }
+        if (request.act == ActKind::HardLink &&
+            disk.state(other).identity.device != disk.state(row).identity.device) {
+            refuse(KeepReason::OtherFileSystem);
+            continue;
+        }
+        if (request.act == ActKind::Reflink && !disk.reflinkable(row, other, request)) {
+            refuse(KeepReason::NoReflink);
+            continue;
+        }
+        plan.remove.push_back(row);
+        plan.countedOn.push_back({row, other, std::nullopt, *mine});
+        return;
+    }
+    plan.kept.push_back({row, reason});
 }
 
 } // namespace
@@ -157,6 +274,20 @@ const char* keepReasonText(KeepReason reason) {
         return say("no unchanged copy left", "同組已沒有未改變的副本");
     case KeepReason::NoLongerSimilar:
         return say("the pictures that stay are no longer similar", "留下的圖片已不再相似");
+    case KeepReason::AlreadySameFile:
+        return say("already the same file as the kept copy", "已經和留下的副本是同一個檔案");
+    case KeepReason::NotIdentical:
+        return say("its bytes differ from the kept copy's", "內容和留下的副本不完全相同");
+    case KeepReason::OtherFileSystem:
+        return say("on another file system than the kept copy: a hard link cannot join them",
+                   "和留下的副本不在同一個檔案系統, 無法建立硬連結");
+    case KeepReason::NoReflink:
+        return say("its file system cannot share the kept copy's data (reflink)",
+                   "所在的檔案系統無法和留下的副本共用資料 (reflink)");
+    case KeepReason::TargetExists:
+        return say("something already exists where it would be moved to", "移動的目的地已經有檔案");
+    case KeepReason::NotUnderListed:
+        return say("no listed directory holds it", "不在任何列出的目錄中");
     }
     return "";
 }
@@ -168,13 +299,16 @@ namespace {
 uint64_t bytesToRead(const FileRecordStore& rows, const DeleteRequest& request,
                      const std::vector<size_t>& asked) {
     const bool fingerprinting = bool(request.fingerprint);
+    // A replacement hashes every file it compares, and fingerprints none.
+    const bool replacing = replacesWithKeeper(request.act);
     std::vector<bool> counted(rows.size(), false);
     uint64_t total = 0;
     const auto count = [&](size_t row) {
         if (counted[row])
             return;
         counted[row] = true;
-        const uint64_t reads = (rows.contentHash(row) ? 1 : 0) + (fingerprinting ? 1 : 0);
+        const uint64_t reads =
+            (rows.contentHash(row) || replacing ? 1 : 0) + (fingerprinting && !replacing ? 1 : 0);
         total += uint64_t(std::max<int64_t>(rows.fileSize(row), 0)) * reads;
     };
     const RecordedGroups groups(rows, asked);
@@ -234,8 +368,18 @@ DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest&
         else
             candidates.push_back(row);
     }
+    std::map<size_t, std::string> destinationOf;
+    if (request.act == ActKind::Move)
+        candidates = planDestinations(rows, request, candidates, probe, plan, destinationOf);
+    // A replacement needs the kept copy of a group; without groups there is none.
+    if (!request.duplicateList && replacesWithKeeper(request.act)) {
+        for (size_t row : candidates)
+            plan.kept.push_back({row, KeepReason::NoCopyLeft});
+        return plan;
+    }
     if (!request.duplicateList) {
         plan.remove = std::move(candidates);
+        addDestinations(plan, destinationOf);
         markProtected(rows, request, plan);
         return plan;
     }
@@ -273,8 +417,12 @@ DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest&
                 if (!deleting[r] && !(asking[r] && disk.check(r) == RowCheck::Gone) &&
                     !goesWithDeleted(r))
                     staying.push_back(r);
-            if (staying.empty())
+            if (staying.empty() && !replacesWithKeeper(request.act))
                 plan.lastCopies.push_back(group.front());
+        }
+        if (replacesWithKeeper(request.act)) {
+            planReplacement(request, disk, row, staying, plan);
+            continue;
         }
         if (staying.empty()) {
             plan.remove.push_back(row);
@@ -315,6 +463,7 @@ DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest&
         if (twinStays)
             plan.sharedData.push_back(row);
     }
+    addDestinations(plan, destinationOf);
     markProtected(rows, request, plan);
     return plan;
 }
@@ -348,6 +497,48 @@ bool copyStillHolds(const FileRecordStore& rows, const DeletePlan::CountedOn& co
         return true;
     return counted.fingerprint &&
            disk.fingerprint(counted.copy, request.fingerprint) == counted.fingerprint;
+}
+
+} // namespace fenwa::actions
+
+namespace fenwa::actions {
+
+std::optional<size_t> keeperOf(const DeletePlan& plan, size_t row) {
+    for (const DeletePlan::CountedOn& counted : plan.countedOn)
+        if (counted.row == row)
+            return counted.copy;
+    return std::nullopt;
+}
+
+int64_t bytesFreed(const FileRecordStore& rows, const DeletePlan& plan) {
+    int64_t bytes = 0;
+    for (size_t row : plan.remove)
+        // sharedData is in row order, as `remove` is.
+        if (!std::binary_search(plan.sharedData.begin(), plan.sharedData.end(), row))
+            bytes += std::max<int64_t>(rows.fileSize(row), 0);
+    return bytes;
+}
+
+std::string describeAct(const FileRecordStore& rows, const DeletePlan& plan,
+                        const DeleteRequest& request, size_t row, bool toTrash,
+                        std::string_view prefix) {
+    std::string line(prefix);
+    const std::string path = rows.fullPath(row);
+    switch (request.act) {
+    case ActKind::Delete:
+        return line + (toTrash ? "trash " : "delete ") + path;
+    case ActKind::Move:
+        for (const DeletePlan::Destination& d : plan.destinations)
+            if (d.row == row)
+                return line + "move " + path + " -> " + d.path;
+        return line + "move " + path;
+    default:
+        break;
+    }
+    line += std::string(actKindName(request.act)) + " " + path;
+    if (const std::optional<size_t> keeper = keeperOf(plan, row))
+        line += " -> " + rows.fullPath(*keeper);
+    return line;
 }
 
 } // namespace fenwa::actions

@@ -17,8 +17,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "acts.h"
 #include "filerecord.h"
 #include "filesystem.h"
 #include "fingerprint.h"
@@ -59,6 +61,13 @@ enum class KeepReason {
     ContentChanged,  // its bytes are no longer those the search compared
     NoCopyLeft,      // other rows of its group stay, but none is still an unchanged copy
     NoLongerSimilar, // the pictures that stay no longer match it at the list's level
+    // The acts other than Delete:
+    AlreadySameFile, // it is the kept copy's file already (a hard link, a mirror)
+    NotIdentical,    // its bytes differ from the kept copy's
+    OtherFileSystem, // a hard link cannot join it to the kept copy
+    NoReflink,       // its file system cannot clone the kept copy
+    TargetExists,    // Move: something is at its destination
+    NotUnderListed,  // Move: no listed directory holds it
 };
 
 // The reason in the words the messages use.
@@ -84,12 +93,21 @@ struct DeletePlan {
     // For each row of `remove` taken from a duplicate list while copies stay, the copy
     // it counts on (and that copy's fingerprint in a list of similar pictures): right
     // after the row's file goes, that copy must still be there and unchanged.
+    // For a replacement (acts.h) the copy is the kept copy the row's path will show, and
+    // `bytes` the whole-content hash both had when planned.
     struct CountedOn {
         size_t row;
         size_t copy;
         std::optional<similar::PictureLikeness> fingerprint;
+        std::optional<ContentHash> bytes = std::nullopt;
     };
     std::vector<CountedOn> countedOn;
+    // Move: where each row of `remove` goes, in the order of `remove`.
+    struct Destination {
+        size_t row;
+        std::string path;
+    };
+    std::vector<Destination> destinations;
     // The planning was stopped before it ended: the plan is incomplete and nothing of it
     // may be carried out.
     bool cancelled = false;
@@ -123,6 +141,14 @@ struct DeleteRequest {
     // was made with. Without a checker the pictures are not fingerprinted again.
     FingerprintChecker fingerprint = {};
     similar::SimilarLevel similarLevel = similar::SimilarLevel::Normal;
+    // What is done with the files that go (acts.h); Delete as the flags say.
+    ActKind act = ActKind::Delete;
+    // Move: the folder the files go to, and the search's directories as listed: each
+    // file keeps its path below the deepest of them that holds it.
+    std::string moveTo = {};
+    std::vector<std::string> listedDirectories = {};
+    // Reflink: whether a clone can stand at a path; empty asks the disk.
+    ReflinkProbe canReflink = {};
 };
 
 // With `progress`, the bytes that may be read again are counted up front and each file
@@ -130,6 +156,19 @@ struct DeleteRequest {
 DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
                       const FileProbe& probe, const ContentHasher& hasher,
                       PlanProgress* progress = nullptr);
+
+// The kept copy each row of `remove` counts on (its keeper for a replacement); nothing
+// for a row without one.
+std::optional<size_t> keeperOf(const DeletePlan& plan, size_t row);
+// The bytes carrying out the plan frees: the files that go, less those whose data a hard
+// link that stays keeps. Move counts what leaves the searched folders.
+int64_t bytesFreed(const FileRecordStore& rows, const DeletePlan& plan);
+// One line a row of `remove`, saying what carrying out would do to it, e.g.
+// "would hardlink PATH -> KEEPER", "would move PATH -> DEST", "would trash PATH"
+// (`prefix` "would " or "" for what was done), paths in native bytes.
+std::string describeAct(const FileRecordStore& rows, const DeletePlan& plan,
+                        const DeleteRequest& request, size_t row, bool toTrash,
+                        std::string_view prefix = "would ");
 
 // The real disk.
 bool probeDisk(const std::string& nativePath, platform::FileState& now);

@@ -72,6 +72,8 @@ DeleteResult DeleteSession::carryOut(int flags, DeleteQuestions& questions,
             lines.push_back(rows.fullPath(k.row) + "  (" + keepReasonText(k.reason) + ")");
         questions.reportChanged(lines);
     }
+    if (request_.act != ActKind::Delete)
+        return carryOutAct(flags, questions, listGeneration);
     const DeleteOutcome outcome =
         CarryOutDelete(rows, plan_, request_, flags, questions, probe_, hasher_);
     if (outcome.declined) {
@@ -91,6 +93,32 @@ DeleteResult DeleteSession::carryOut(int flags, DeleteQuestions& questions,
     }
     if (!outcome.report.trashed.empty())
         result.journal = trashActionFor(rows, outcome.report, leaving, listGeneration);
+    return result;
+}
+
+DeleteResult DeleteSession::carryOutAct(int flags, DeleteQuestions& questions,
+                                        uint64_t listGeneration) {
+    DeleteResult result;
+    const FileRecordStore& rows = *rows_;
+    ActOutcome outcome = CarryOutAct(rows, plan_, request_, flags, questions, probe_, hasher_);
+    if (outcome.declined) {
+        result.declined = true;
+        return result;
+    }
+    // The rows acted on leave the list, with those whose files were gone already.
+    std::vector<bool> leaving(rows.size(), false);
+    for (const RowActed& acted : outcome.acted)
+        if (acted.status == ActStatus::Done)
+            leaving[acted.row] = true;
+    for (size_t row : plan_.gone)
+        if (!platform::pathExists(rows.fullPath(row)))
+            leaving[row] = true;
+    for (size_t row = 0; row < rows.size(); ++row)
+        if (leaving[row])
+            result.removed.push_back(row);
+    if (outcome.journal)
+        result.journal = actActionFor(rows, std::move(*outcome.journal), leaving, listGeneration);
+    result.acted = std::move(outcome.acted);
     return result;
 }
 

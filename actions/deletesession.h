@@ -35,8 +35,10 @@ struct DeleteResult {
     std::string failure;    // the planning failed: what went wrong
     // Rows whose files are gone now, in row order: they leave the list.
     std::vector<size_t> removed;
-    // The move to the trash, for Undo.
+    // The move to the trash, or the act, for Undo.
     std::optional<UndoAction> journal;
+    // An act other than Delete: each row of the plan's `remove` and what became of it.
+    std::vector<RowActed> acted;
 };
 
 class DeleteSession {
@@ -64,12 +66,14 @@ public:
     const FileRecordStore& rows() const { return *rows_; }
     const DeletePlan& plan() const { return plan_; }
 
-    // After the plan: asks what it calls for and deletes; `listGeneration` goes into the
-    // journal entry. Call once, on the thread the questions may be asked on.
+    // After the plan: asks what it calls for and deletes, or does the request's act;
+    // `listGeneration` goes into the journal entry. Rows acted on leave the list as
+    // deleted ones do. Call once, on the thread the questions may be asked on.
     DeleteResult carryOut(int flags, DeleteQuestions& questions, uint64_t listGeneration);
 
 private:
     void plan();
+    DeleteResult carryOutAct(int flags, DeleteQuestions& questions, uint64_t listGeneration);
 
     std::shared_ptr<const FileRecordStore> rows_;
     DeleteRequest request_;

@@ -9,8 +9,67 @@
 
 namespace fenwa::actions {
 
+ActUndone undoActedFile(const ActedFile& file, const ContentHasher& hasher) {
+    ActUndone undone;
+    if (file.act == ActKind::Move) {
+        const platform::ActResult back =
+            platform::moveNoReplace(file.destination, file.left.identity, file.path);
+        undone.done = back.ok;
+        if (back.error == platform::ActError::Exists)
+            undone.why = say("something now occupies its old path, the file stays where it "
+                             "was moved to",
+                             "原來的位置已經有檔案, 檔案留在移動後的位置");
+        else if (back.error == platform::ActError::Changed)
+            undone.why = say("the moved file is no longer where it was moved to",
+                             "移動後的檔案已經不在原處");
+        else if (!back.ok)
+            undone.why = say(platform::actErrorWords(back.error).english,
+                             platform::actErrorWords(back.error).chinese) +
+                         (back.message.empty() ? "" : " (" + back.message + ")");
+        return undone;
+    }
+    // The original bytes: the kept copy's while it still hashes as the file did; for a
+    // hard link the path's own file is the kept copy's inode, kept even if the copy's
+    // name went.
+    std::vector<std::string> sources{file.keeper};
+    if (file.act == ActKind::HardLink)
+        sources.push_back(file.path);
+    for (const std::string& source : sources) {
+        ContentHash now;
+        platform::FileState state;
+        if (!platform::statFileNow(source, state) || !state.regularFile ||
+            !hasher(source, file.meta.size, now) || now != file.hash)
+            continue;
+        const platform::ActResult back =
+            platform::restoreIndependentCopy(file.path, file.left, source, file.meta);
+        if (back.ok) {
+            // The bytes given back are checked, as written.
+            undone.done = hasher(file.path, file.meta.size, now) && now == file.hash;
+            if (!undone.done)
+                undone.why = say("the restored file does not hold the original bytes",
+                                 "復原的檔案內容和原來的不同");
+            return undone;
+        }
+        undone.why = back.error == platform::ActError::Changed
+                         ? say("the file was changed since, nothing was touched",
+                               "檔案之後已被改變, 沒有動它")
+                         : say(platform::actErrorWords(back.error).english,
+                               platform::actErrorWords(back.error).chinese) +
+                               (back.message.empty() ? "" : " (" + back.message + ")");
+        return undone;
+    }
+    undone.why = say("the kept copy was changed or removed since: the original bytes are gone",
+                     "留下的副本之後已被改變或刪除, 原來的內容已經不在了");
+    return undone;
+}
+
 UndoOutcome reverseOnDisk(const UndoAction& action) {
     UndoOutcome outcome;
+    if (action.kind == UndoKind::Move || action.kind == UndoKind::Replace) {
+        for (const ActedFile& file : action.acted)
+            outcome.acts.push_back(undoActedFile(file));
+        return outcome;
+    }
     if (action.kind == UndoKind::Trash) {
         outcome.restored = platform::restoreFromTrash(action.trashed);
         return outcome;
@@ -40,6 +99,9 @@ namespace {
 std::string joinNative(const std::string& directory, std::string_view name) {
     return platform::JoinPath(platform::nativePathStyle(), directory, name);
 }
+
+void rowsBack(const FileRecordStore& list, const UndoAction& action,
+              const std::set<std::string>& back, uint64_t listGeneration, ListUndo& undone);
 
 ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64_t listGeneration) {
     ListUndo undone;
@@ -82,13 +144,20 @@ ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64
             problems;
     }
 
+    rowsBack(list, action, back, listGeneration, undone);
+    return undone;
+}
+
+// The rows of the files back at their paths go back into the list they left.
+void rowsBack(const FileRecordStore& list, const UndoAction& action,
+              const std::set<std::string>& back, uint64_t listGeneration, ListUndo& undone) {
     std::vector<RemovedRow> restored;
     if (action.listGeneration == listGeneration)
         for (const RemovedRow& row : action.rows)
             if (back.count(joinNative(row.directory, row.name)))
                 restored.push_back(row);
     if (restored.empty())
-        return undone;
+        return;
     const std::vector<RowInsertion> insertions = placeRestoredRows(list, restored);
     // From the last position up, so that each position still means the list as it is.
     for (auto it = insertions.rbegin(); it != insertions.rend(); ++it) {
@@ -118,6 +187,26 @@ ListUndo undoTrash(const FileRecordStore& list, const UndoAction& action, uint64
             undone.returnedRows.push_back(insertion.position + shift + k);
         shift += insertion.rows.size();
     }
+}
+
+ListUndo undoActs(const FileRecordStore& list, const UndoAction& action, uint64_t listGeneration) {
+    ListUndo undone;
+    const UndoOutcome outcome = reverseOnDisk(action);
+    std::string problems;
+    std::set<std::string> back;
+    for (size_t i = 0; i < action.acted.size() && i < outcome.acts.size(); ++i) {
+        if (outcome.acts[i].done)
+            back.insert(action.acted[i].path);
+        else
+            problems += action.acted[i].path + "  (" + outcome.acts[i].why + ")\n";
+    }
+    if (!problems.empty()) {
+        problems.pop_back();
+        undone.problems =
+            std::string(say("These files could not be put back:\n", "無法復原這些檔案:\n")) +
+            problems;
+    }
+    rowsBack(list, action, back, listGeneration, undone);
     return undone;
 }
 
@@ -155,15 +244,13 @@ ListUndo undoRename(const FileRecordStore& rows, const UndoAction& action) {
 
 } // namespace
 
-UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteReport& report,
-                          const std::vector<bool>& leaving, uint64_t listGeneration) {
-    UndoAction action;
-    action.kind = UndoKind::Trash;
-    action.trashed = report.trashed;
-    action.listGeneration = listGeneration;
-    std::set<std::string> trashed;
-    for (const platform::TrashedFile& f : report.trashed)
-        trashed.insert(f.originalPath);
+namespace {
+
+// The rows flagged in `leaving` whose paths are among `paths`, each with the staying rows
+// nearest above and below it.
+std::vector<RemovedRow> removedRowsOf(const FileRecordStore& rows, const std::vector<bool>& leaving,
+                                      const std::set<std::string>& trashed) {
+    std::vector<RemovedRow> removedRows;
 
     const size_t count = rows.size();
     const auto goes = [&](size_t row) { return row < leaving.size() && leaving[row]; };
@@ -202,9 +289,34 @@ UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteRep
             removed.contentHash = *hash;
         removed.above = neighbour(above[row]);
         removed.below = neighbour(below[row]);
-        action.rows.push_back(std::move(removed));
+        removedRows.push_back(std::move(removed));
     }
+    return removedRows;
+}
+
+} // namespace
+
+UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteReport& report,
+                          const std::vector<bool>& leaving, uint64_t listGeneration) {
+    UndoAction action;
+    action.kind = UndoKind::Trash;
+    action.trashed = report.trashed;
+    action.listGeneration = listGeneration;
+    std::set<std::string> trashed;
+    for (const platform::TrashedFile& f : report.trashed)
+        trashed.insert(f.originalPath);
+    action.rows = removedRowsOf(rows, leaving, trashed);
     return action;
+}
+
+UndoAction actActionFor(const FileRecordStore& rows, UndoAction acted,
+                        const std::vector<bool>& leaving, uint64_t listGeneration) {
+    acted.listGeneration = listGeneration;
+    std::set<std::string> paths;
+    for (const ActedFile& f : acted.acted)
+        paths.insert(f.path);
+    acted.rows = removedRowsOf(rows, leaving, paths);
+    return acted;
 }
 
 UndoAction renameActionFor(const FileRecordStore& rows, size_t row, std::string newName,
@@ -220,8 +332,16 @@ UndoAction renameActionFor(const FileRecordStore& rows, size_t row, std::string 
 
 ListUndo undoOnList(const FileRecordStore& rows, const UndoAction& action,
                     uint64_t listGeneration) {
-    return action.kind == UndoKind::Trash ? undoTrash(rows, action, listGeneration)
-                                          : undoRename(rows, action);
+    switch (action.kind) {
+    case UndoKind::Trash:
+        return undoTrash(rows, action, listGeneration);
+    case UndoKind::Rename:
+        return undoRename(rows, action);
+    case UndoKind::Move:
+    case UndoKind::Replace:
+        break;
+    }
+    return undoActs(rows, action, listGeneration);
 }
 
 } // namespace fenwa::actions

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "deleteplanner.h"
 #include "filerecord.h"
 #include "rename.h"
 #include "shellfiles.h"
@@ -15,6 +16,18 @@
 #include "undojournal.h"
 
 namespace fenwa::actions {
+
+// Undoing one file of a Move or Replace.
+struct ActUndone {
+    bool done = false;
+    std::string why; // when not done, in the interface language
+};
+// A moved file goes back to its path, never over anything there; a replaced file gets
+// its own bytes back, as an independent file with its mode, owner and times: from the
+// kept copy (or, for a hard link, the path's own file, which is the kept copy's) only
+// while those still hash as the file did; if neither does, the original bytes are gone
+// and nothing is touched. Only what the act left at the path is ever replaced.
+ActUndone undoActedFile(const ActedFile& file, const ContentHasher& hasher = hashFileNow);
 
 struct UndoOutcome {
     // A move to the trash: one result per trashed file, in the action's order.
@@ -24,6 +37,8 @@ struct UndoOutcome {
     // A rename not undone because the file now at the new name is not the one renamed (or
     // which one was renamed is not known): both files are left alone.
     bool notTheRenamedFile = false;
+    // A Move or Replace: one result per file, in the action's order.
+    std::vector<ActUndone> acts;
 };
 
 UndoOutcome reverseOnDisk(const UndoAction& action);
@@ -34,6 +49,9 @@ UndoAction trashActionFor(const FileRecordStore& rows, const platform::DeleteRep
                           const std::vector<bool>& leaving, uint64_t listGeneration);
 // The journal entry for a rename of a row's file, done on disk; `renamed` is what the
 // renamed file is, so that Undo renames back no other file.
+// The journal entry of an act (`acted`, from CarryOutAct) with the rows its files had.
+UndoAction actActionFor(const FileRecordStore& rows, UndoAction acted,
+                        const std::vector<bool>& leaving, uint64_t listGeneration);
 UndoAction renameActionFor(const FileRecordStore& rows, size_t row, std::string newName,
                            const platform::FileIdentity& renamed);
 

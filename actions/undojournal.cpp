@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QStandardPaths>
+#include <type_traits>
 
 namespace fenwa::actions {
 
@@ -32,8 +34,106 @@ std::optional<std::string> decodeBytes(const QJsonValue& value) {
     return QByteArray::fromPercentEncoding(text.toLatin1()).toStdString();
 }
 
+QString number(uint64_t n) {
+    return QString::number(n);
+}
+QString number(int64_t n) {
+    return QString::number(n);
+}
+
+// A decimal text as written by number(); false when it is not one.
+template <typename T> bool readNumber(const QJsonValue& value, T& n) {
+    bool ok = false;
+    if constexpr (std::is_signed_v<T>)
+        n = T(value.toString().toLongLong(&ok));
+    else
+        n = T(value.toString().toULongLong(&ok));
+    return value.isString() && ok;
+}
+
+QString hashText(const ContentHash& hash) {
+    return QString::number(hash.high, 16).rightJustified(16, '0') +
+           QString::number(hash.low, 16).rightJustified(16, '0');
+}
+
+std::optional<ContentHash> hashOf(const QJsonValue& value) {
+    const QString text = value.toString();
+    bool high = false, low = false;
+    ContentHash hash;
+    hash.high = text.left(16).toULongLong(&high, 16);
+    hash.low = text.mid(16).toULongLong(&low, 16);
+    if (text.size() != 32 || !high || !low)
+        return std::nullopt;
+    return hash;
+}
+
+QJsonObject actedToJson(const ActedFile& f) {
+    QJsonObject file;
+    file["act"] = actKindName(f.act);
+    file["path"] = encodeBytes(f.path);
+    if (f.act == ActKind::Move)
+        file["destination"] = encodeBytes(f.destination);
+    else
+        file["keeper"] = encodeBytes(f.keeper);
+    file["mode"] = number(uint64_t(f.meta.mode));
+    file["user"] = number(uint64_t(f.meta.uid));
+    file["group"] = number(uint64_t(f.meta.gid));
+    file["accessed"] = number(f.meta.atimeNs);
+    file["modified"] = number(f.meta.mtimeNs);
+    file["size"] = number(f.meta.size);
+    file["hash"] = hashText(f.hash);
+    file["device"] = number(f.left.identity.device);
+    file["inode"] = number(f.left.identity.inode);
+    if (f.left.symlink)
+        file["link"] = encodeBytes(f.left.linkText);
+    return file;
+}
+
+std::optional<ActedFile> actedFromJson(const QJsonValue& value, UndoKind kind) {
+    const QJsonObject o = value.toObject();
+    ActedFile f;
+    if (!actKindNamed(o.value("act").toString().toStdString(), f.act) ||
+        (f.act == ActKind::Move) != (kind == UndoKind::Move) || f.act == ActKind::Delete)
+        return std::nullopt;
+    const auto path = decodeBytes(o.value("path"));
+    const auto other = decodeBytes(o.value(kind == UndoKind::Move ? "destination" : "keeper"));
+    const auto hash = hashOf(o.value("hash"));
+    uint64_t mode = 0, user = 0, group = 0;
+    if (!path || !other || path->empty() || other->empty() || !hash ||
+        !readNumber(o.value("mode"), mode) || !readNumber(o.value("user"), user) ||
+        !readNumber(o.value("group"), group) || !readNumber(o.value("accessed"), f.meta.atimeNs) ||
+        !readNumber(o.value("modified"), f.meta.mtimeNs) ||
+        !readNumber(o.value("size"), f.meta.size) ||
+        !readNumber(o.value("device"), f.left.identity.device) ||
+        !readNumber(o.value("inode"), f.left.identity.inode))
+        return std::nullopt;
+    if (o.contains("link")) {
+        const auto link = decodeBytes(o.value("link"));
+        if (!link)
+            return std::nullopt;
+        f.left.symlink = true;
+        f.left.linkText = *link;
+    }
+    f.path = *path;
+    (kind == UndoKind::Move ? f.destination : f.keeper) = *other;
+    f.meta.mode = uint32_t(mode);
+    f.meta.uid = uint32_t(user);
+    f.meta.gid = uint32_t(group);
+    f.hash = *hash;
+    return f;
+}
+
 QJsonObject toJson(const UndoAction& action) {
     QJsonObject o;
+    if (action.kind == UndoKind::Move || action.kind == UndoKind::Replace) {
+        // A kind an older program does not know: it skips the entry.
+        o["kind"] = action.kind == UndoKind::Move ? "move" : "replace";
+        QJsonArray files;
+        for (const ActedFile& f : action.acted)
+            files.append(actedToJson(f));
+        o["files"] = files;
+        return o;
+    }
     if (action.kind == UndoKind::Rename) {
         o["kind"] = "rename";
         o["directory"] = encodeBytes(action.directory);
@@ -82,6 +182,19 @@ std::optional<UndoAction> fromJson(const QJsonValue& value) {
             action.renamed = {};
         return action;
     }
+    if ((kind == QLatin1String("move") || kind == QLatin1String("replace")) &&
+        o.value("files").isArray()) {
+        action.kind = kind == QLatin1String("move") ? UndoKind::Move : UndoKind::Replace;
+        for (const QJsonValue& f : o.value("files").toArray()) {
+            std::optional<ActedFile> file = actedFromJson(f, action.kind);
+            if (!file)
+                return std::nullopt;
+            action.acted.push_back(std::move(*file));
+        }
+        if (action.acted.empty())
+            return std::nullopt;
+        return action;
+    }
     if (kind != QLatin1String("trash") || !o.value("files").isArray())
         return std::nullopt;
     action.kind = UndoKind::Trash;
@@ -101,6 +214,15 @@ std::optional<UndoAction> fromJson(const QJsonValue& value) {
 }
 
 } // namespace
+
+QString UndoJournal::defaultPath() {
+    // The user's data directory as the window names it (organisation and program), spelled
+    // out so that fenwa-cli, which names neither, shares the journal.
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (dir.isEmpty())
+        return {};
+    return dir + QStringLiteral("/Zantrel/Fenwa/undo-journal.json");
+}
 
 UndoJournal::UndoJournal(QString filePath) : filePath_(std::move(filePath)) {}
 

@@ -1,5 +1,6 @@
 #pragma once
-// The journal of the actions Undo can reverse: renames and moves to the trash, oldest
+// The journal of the actions Undo can reverse: renames, moves to the trash and the acts
+// (moves to a folder, replacements by the kept copy), oldest
 // first, at most the last 100. It is kept in a file of the user's data directory,
 // rewritten whole and atomically after every change, so that Undo still works after the
 // program is restarted. Paths are bytes (percent-encoded in the file), so names that are
@@ -12,8 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "acts.h"
 #include "filerecord.h"
 #include "filesystem.h"
+#include "replacefile.h"
 #include "trash.h"
 
 class QByteArray;
@@ -41,7 +44,21 @@ struct RemovedRow {
     Neighbour below;
 };
 
-enum class UndoKind { Trash, Rename };
+enum class UndoKind { Trash, Rename, Move, Replace };
+
+// One file of a Move or Replace.
+struct ActedFile {
+    std::string path; // where the file was (native bytes)
+    ActKind act = ActKind::Move;
+    std::string destination; // Move: where it went
+    std::string keeper;      // Replace: the kept copy whose bytes it shows now
+    // Replace: its mode, owner, times and size before the act, and its bytes (the kept
+    // copy's too) hashed whole.
+    platform::FileMeta meta;
+    ContentHash hash;
+    // What the act left: at `destination` (Move) or at `path` (Replace).
+    platform::ActLeft left;
+};
 
 struct UndoAction {
     UndoKind kind = UndoKind::Trash;
@@ -54,9 +71,11 @@ struct UndoAction {
     std::string oldName;
     std::string newName;
     platform::FileIdentity renamed;
+    // Move, Replace: the files acted on, in list order.
+    std::vector<ActedFile> acted;
 
-    // Not journalled: the rows the trashed files had, and the list they were in (every
-    // search starts a new list). After a restart there is no such list.
+    // Not journalled: the rows the trashed (moved, replaced) files had, and the list they were in
+    // (every search starts a new list). After a restart there is no such list.
     std::vector<RemovedRow> rows;
     uint64_t listGeneration = 0; // 0: belongs to no list
 };
@@ -64,6 +83,10 @@ struct UndoAction {
 class UndoJournal {
 public:
     static constexpr size_t Capacity = 100;
+
+    // `<data dir>/Zantrel/Fenwa/undo-journal.json`, shared by the window and fenwa-cli;
+    // empty when there is no data directory.
+    static QString defaultPath();
 
     // With an empty path the journal lives in memory only.
     explicit UndoJournal(QString filePath = {});

@@ -3,12 +3,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QStandardPaths>
 
 #include "messages.h"
 #include "searchcache.h"
 #include "settingsformat.h"
 #include "shell.h"
+#include "undojournal.h"
 
 namespace fenwa {
 
@@ -35,8 +35,7 @@ MainWindowServices desktopServices(UserMessages* messages, platform::ShellPrompt
             messages->error(nullptr, result.message);
     };
     // Undo reaches back across restarts through a journal in the user's data directory.
-    s.undoJournalPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
-                        QStringLiteral("/undo-journal.json");
+    s.undoJournalPath = actions::UndoJournal::defaultPath();
     s.searchCachePath = similar::SearchCache::defaultPath();
     s.openSettings = [] {
         return platform::openUserSettings(QStringLiteral("Zantrel"), QStringLiteral("Fenwa"));

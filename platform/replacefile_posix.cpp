@@ -1,0 +1,850 @@
+#include "replacefile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <random>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <vector>
+
+#include <linux/fs.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+
+namespace fenwa::platform {
+
+namespace {
+
+// One open descriptor, closed when it goes.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool ok() const { return fd_ >= 0; }
+    void reset(int fd) {
+        close();
+        fd_ = fd;
+    }
+    // Closes now, reporting the system's answer: a write can fail only here.
+    int close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 && ::close(fd) != 0 ? errno : 0;
+    }
+
+private:
+    int fd_;
+};
+
+FileIdentity identityOf(const struct stat& st) {
+    return {uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+int64_t nanoseconds(const struct timespec& t) {
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+struct timespec timespecOf(int64_t ns) {
+    struct timespec t {};
+    int64_t seconds = ns / 1000000000;
+    int64_t rest = ns % 1000000000;
+    if (rest < 0) {
+        rest += 1000000000;
+        --seconds;
+    }
+    t.tv_sec = time_t(seconds);
+    t.tv_nsec = long(rest);
+    return t;
+}
+
+FileMeta metaOf(const struct stat& st) {
+    FileMeta meta;
+    meta.mode = uint32_t(st.st_mode);
+    meta.uid = uint32_t(st.st_uid);
+    meta.gid = uint32_t(st.st_gid);
+    meta.atimeNs = nanoseconds(st.st_atim);
+    meta.mtimeNs = nanoseconds(st.st_mtim);
+    meta.size = int64_t(st.st_size);
+    meta.identity = identityOf(st);
+    return meta;
+}
+
+ActResult succeeded(FileIdentity after = {}) {
+    ActResult r;
+    r.ok = true;
+    r.after = after;
+    return r;
+}
+
+ActResult failed(ActError error, int sysError = 0, std::string message = {}) {
+    ActResult r;
+    r.error = error;
+    r.sysError = sysError;
+    r.message = sysError != 0 && message.empty() ? std::strerror(sysError) : std::move(message);
+    return r;
+}
+
+// The kind of failure an errno stands for. `whenMissing` is what a vanished entry means
+// to the step that met it.
+ActResult failedErrno(int e, ActError whenMissing = ActError::Changed) {
+    ActError kind = ActError::Io;
+    switch (e) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP: // a link at a path opened without following one
+        kind = whenMissing;
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        kind = ActError::Permission;
+        break;
+    case ENOSPC:
+    case EDQUOT:
+        kind = ActError::NoSpace;
+        break;
+    case EXDEV:
+        kind = ActError::CrossDevice;
+        break;
+    case EEXIST:
+    case ENOTEMPTY:
+        kind = ActError::Exists;
+        break;
+    case EOPNOTSUPP:
+    case ENOTTY:
+        kind = ActError::NotSupported;
+        break;
+    default:
+        break;
+    }
+    return failed(kind, e);
+}
+
+// A path split into its directory's text and its last name; the name is empty when the
+// path has none (ends in a slash, or is empty).
+struct Entry {
+    std::string directory;
+    std::string name;
+};
+Entry splitPath(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return {".", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+bool usableName(const std::string& name) {
+    return !name.empty() && name != "." && name != "..";
+}
+
+// A directory opened once; every step of an act names its entries relative to it, so
+// the acts cannot drift to another directory if the path's text comes to mean one.
+int openDirectory(const std::string& path) {
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0 && errno == EACCES) // a folder one may enter and write but not list
+        fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return fd;
+}
+
+// Opens a file the user named for reading: never following a link at it, never waiting
+// on a FIFO or device, and kept only when it is a regular file. -1 with errno set
+// (EINVAL for a file that is not regular).
+int openRegular(int dirfd, const char* name, struct stat& st) {
+    int fd;
+    do
+        fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int e = S_ISREG(st.st_mode) ? errno : EINVAL;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+// Whether a file seen now is the one planned for: `whenChanged` when it is not.
+ActError compare(const struct stat& st, const ExpectedFile& expected, ActError whenChanged) {
+    if (identityOf(st) != expected.identity)
+        return whenChanged;
+    if (!S_ISREG(st.st_mode))
+        return ActError::NotRegular;
+    if ((expected.size && *expected.size != int64_t(st.st_size)) ||
+        (expected.mtimeNs && *expected.mtimeNs != nanoseconds(st.st_mtim)))
+        return whenChanged;
+    return ActError::None;
+}
+
+ActError checkDirectory(int dirfd, const ExpectedFile& expected) {
+    if (expected.directory == FileIdentity{})
+        return ActError::None;
+    struct stat st {};
+    return ::fstat(dirfd, &st) == 0 && identityOf(st) == expected.directory ? ActError::None
+                                                                            : ActError::Changed;
+}
+
+// The kept copy, opened and checked.
+struct Keeper {
+    Fd fd;
+    struct stat st {};
+};
+ActResult openKeeper(const std::string& keeperPath, const ExpectedFile& keeper, Keeper& out) {
+    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st);
+    if (fd < 0)
+        return errno == EINVAL ? failed(ActError::NotRegular)
+                               : failedErrno(errno, ActError::KeeperChanged);
+    out.fd.reset(fd);
+    const ActError error = compare(out.st, keeper, ActError::KeeperChanged);
+    return error == ActError::None ? succeeded() : failed(error);
+}
+
+// The keeper still as it was when opened (same size and time): it is read or linked
+// after the first check.
+bool keeperUnchanged(const Keeper& keeper) {
+    struct stat now {};
+    return ::fstat(keeper.fd.get(), &now) == 0 && now.st_size == keeper.st.st_size &&
+           nanoseconds(now.st_mtim) == nanoseconds(keeper.st.st_mtim);
+}
+
+// A name no other program is using: hidden, random, recognisably ours.
+std::string temporaryName() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static const char digits[] = "0123456789abcdef";
+    std::string name = ".fenwa-";
+    uint64_t bits = random();
+    for (int i = 0; i < 12; ++i, bits >>= 4)
+        name += digits[bits & 15];
+    return name + ".tmp";
+}
+
+// Makes something under a fresh temporary name: `make` returns 0 or an errno; a name
+// found taken is never reused, another is drawn.
+int makeTemporary(std::string& name, const std::function<int(const char*)>& make) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = temporaryName();
+        const int e = make(name.c_str());
+        if (e != EEXIST)
+            return e;
+    }
+    return EEXIST;
+}
+
+int renameAt2(int fromDir, const char* from, int toDir, const char* to, unsigned flags) {
+    return ::syscall(SYS_renameat2, fromDir, from, toDir, to, flags) == 0 ? 0 : errno;
+}
+
+// Never replaces `to`: renameat2's own check where the file system has it, else a hard
+// link (which never replaces) and the removal of the old name; never a plain rename.
+int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) {
+    const int e = renameAt2(fromDir, from, toDir, to, RENAME_NOREPLACE);
+    if (e != EINVAL && e != ENOSYS && e != EOPNOTSUPP)
+        return e;
+    if (::linkat(fromDir, from, toDir, to, 0) != 0)
+        return errno;
+    if (::unlinkat(fromDir, from, 0) != 0) {
+        const int error = errno;
+        ::unlinkat(toDir, to, 0);
+        return error;
+    }
+    return 0;
+}
+
+// Renaming onto a name that is already the same inode does nothing and leaves both
+// names: the temporary then goes by hand.
+void renameOver(int dirfd, const char* temporary, const char* name) {
+    ::renameat(dirfd, temporary, dirfd, name);
+    struct stat st {};
+    if (::fstatat(dirfd, temporary, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        ::unlinkat(dirfd, temporary, 0);
+}
+
+// What the entry must still be for the act to replace it: ActError::None when it is.
+using EntryCheck = std::function<ActError(int dirfd, const char* name)>;
+
+// Puts the temporary in the entry's place in one step, never replacing anything but the
+// checked entry. Where the file system can exchange two names, the two are swapped and
+// the entry, now under the temporary name, is checked where nobody can change what the
+// name holds; when it is not the file planned for, the rename back puts it where it
+// was. Elsewhere the entry is checked just before a plain rename. The temporary is gone
+// afterwards, whatever happened.
+ActResult swapIn(int dirfd, const std::string& temporary, const std::string& name,
+                 const EntryCheck& check) {
+    const char* tmp = temporary.c_str();
+    const int e = renameAt2(dirfd, tmp, dirfd, name.c_str(), RENAME_EXCHANGE);
+    if (e == 0) {
+        if (const ActError error = check(dirfd, tmp); error != ActError::None) {
+            renameOver(dirfd, tmp, name.c_str());
+            return failed(error);
+        }
+        if (::unlinkat(dirfd, tmp, 0) != 0) {
+            const int error = errno;
+            renameOver(dirfd, tmp, name.c_str());
+            return failedErrno(error);
+        }
+    } else if (e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) {
+        if (const ActError error = check(dirfd, name.c_str()); error != ActError::None) {
+            ::unlinkat(dirfd, tmp, 0);
+            return failed(error);
+        }
+        if (::renameat(dirfd, tmp, dirfd, name.c_str()) != 0) {
+            const int error = errno;
+            ::unlinkat(dirfd, tmp, 0);
+            return failedErrno(error);
+        }
+    } else {
+        ::unlinkat(dirfd, tmp, 0);
+        return failedErrno(e);
+    }
+    ::fsync(dirfd);
+    struct stat st {};
+    ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
+    return succeeded(identityOf(st));
+}
+
+EntryCheck expectedAt(const ExpectedFile& expected) {
+    return [expected](int dirfd, const char* name) {
+        struct stat st {};
+        if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return ActError::Changed;
+        return compare(st, expected, ActError::Changed);
+    };
+}
+
+// The entry an act works on, checked to be the file planned for; its status in `st`.
+struct Target {
+    Fd dir;
+    std::string name;
+    struct stat st {};
+};
+ActResult openTarget(const std::string& path, const ExpectedFile& expected, Target& target) {
+    Entry entry = splitPath(path);
+    if (!usableName(entry.name))
+        return failed(ActError::NotRegular);
+    target.name = std::move(entry.name);
+    const int fd = openDirectory(entry.directory);
+    if (fd < 0)
+        return failedErrno(errno);
+    target.dir.reset(fd);
+    if (const ActError error = checkDirectory(fd, expected); error != ActError::None)
+        return failed(error);
+    if (::fstatat(fd, target.name.c_str(), &target.st, AT_SYMLINK_NOFOLLOW) != 0)
+        return failedErrno(errno);
+    const ActError error = compare(target.st, expected, ActError::Changed);
+    return error == ActError::None ? succeeded() : failed(error);
+}
+
+// The owner a new file is to have: anybody may try; only root is sure to be allowed,
+// and a user's own refusal (EPERM) leaves the file theirs, as a copy they made would be.
+int applyOwner(int fd, uint32_t uid, uint32_t gid) {
+    if (::fchown(fd, uid_t(uid), gid_t(gid)) == 0)
+        return 0;
+    return errno == EPERM && ::geteuid() != 0 ? 0 : errno;
+}
+
+// Mode, owner and times of a file just written, then its bytes to the disk. The owner
+// comes first: changing it clears the set-user-ID bits the mode may set.
+int finishFile(int fd, const FileMeta& meta) {
+    if (const int e = applyOwner(fd, meta.uid, meta.gid); e != 0)
+        return e;
+    if (::fchmod(fd, mode_t(meta.mode & 07777)) != 0)
+        return errno;
+    const struct timespec times[2] = {timespecOf(meta.atimeNs), timespecOf(meta.mtimeNs)};
+    if (::futimens(fd, times) != 0)
+        return errno;
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+// Copies every byte from one descriptor to another, from the start: 0 or an errno (EIO
+// when the source ended short of `size`, or grew).
+int copyBytes(int from, int to, int64_t size) {
+    std::vector<char> buffer(size_t(1) << 20);
+    int64_t done = 0;
+    for (;;) {
+        const ssize_t got = ::pread(from, buffer.data(), buffer.size(), off_t(done));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(to, buffer.data() + written, size_t(got - written));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            written += put;
+        }
+        done += got;
+    }
+    return done == size ? 0 : EIO;
+}
+
+// A new regular file under a temporary name in `dirfd`, open for writing, 0600 until
+// its own mode is applied.
+int createTemporary(int dirfd, std::string& name, Fd& out) {
+    int fd = -1;
+    const int e = makeTemporary(name, [&](const char* n) {
+        fd = ::openat(dirfd, n, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        return fd >= 0 ? 0 : errno;
+    });
+    if (e == 0)
+        out.reset(fd);
+    return e;
+}
+
+// The name of a file system that cannot clone, for the message.
+std::string fileSystemName(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return {};
+    switch (uint32_t(fs.f_type)) {
+    case 0xEF53:
+        return "ext2/ext3/ext4";
+    case 0x01021994:
+        return "tmpfs";
+    case 0x9123683E:
+        return "btrfs";
+    case 0x58465342:
+        return "xfs";
+    case 0xF2F52010:
+        return "f2fs";
+    case 0x4d44:
+        return "vfat";
+    case 0x2011BAB0:
+        return "exfat";
+    case 0x5346544e:
+        return "ntfs";
+    case 0x65735546:
+        return "fuse";
+    case 0x6969:
+        return "nfs";
+    case 0xFF534D42:
+    case 0xFE534D42:
+        return "cifs/smb";
+    case 0x794c7630:
+        return "overlayfs";
+    case 0x2fc12fc1:
+        return "zfs";
+    case 0xca451a4e:
+        return "bcachefs";
+    default: {
+        char text[32];
+        std::snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(fs.f_type));
+        return text;
+    }
+    }
+}
+
+// A failed clone in the words of its file system.
+ActResult cloneFailed(int e, int dirfd) {
+    if (e == EOPNOTSUPP || e == ENOTTY || e == EINVAL || e == ENOSYS)
+        return failed(ActError::NotSupported, e, fileSystemName(dirfd));
+    return failedErrno(e, ActError::KeeperChanged);
+}
+
+} // namespace
+
+ExpectedFile ExpectedFile::of(const FileState& state) {
+    ExpectedFile e(state.identity);
+    e.size = state.size;
+    e.mtimeNs = state.mtimeNanoseconds;
+    e.directory = state.directory;
+    return e;
+}
+
+ExpectedFile ExpectedFile::of(const FileMeta& meta) {
+    ExpectedFile e(meta.identity);
+    e.size = meta.size;
+    e.mtimeNs = meta.mtimeNs;
+    return e;
+}
+
+bool readFileMeta(const std::string& nativePath, FileMeta& meta) {
+    struct stat st {};
+    if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0)
+        return false;
+    meta = metaOf(st);
+    return true;
+}
+
+ActWords actErrorWords(ActError error) {
+    switch (error) {
+    case ActError::None:
+        return {"Done.", "完成。"};
+    case ActError::Changed:
+        return {"The file is no longer the one that was compared; nothing was done.",
+                "该文件已不是比较时的那个文件，未做任何操作。"};
+    case ActError::KeeperChanged:
+        return {"The kept copy is no longer the file that was compared; nothing was done.",
+                "保留的文件已不是比较时的那个文件，未做任何操作。"};
+    case ActError::SameFile:
+        return {"The file already is the kept copy under another name; nothing was done.",
+                "该文件已是保留文件的另一个名称，未做任何操作。"};
+    case ActError::NotRegular:
+        return {"Not a regular file; nothing was done.", "不是普通文件，未做任何操作。"};
+    case ActError::CrossDevice:
+        return {"The file and the kept copy are on different file systems: they cannot be "
+                "linked or cloned.",
+                "该文件与保留的文件位于不同的文件系统，无法链接或克隆。"};
+    case ActError::NotSupported:
+        return {"This file system cannot clone files (reflink).",
+                "此文件系统不支持克隆文件（reflink）。"};
+    case ActError::Exists:
+        return {"A file of that name is already there; nothing was replaced.",
+                "目标位置已有同名文件，未替换任何文件。"};
+    case ActError::Permission:
+        return {"Permission denied.", "没有权限。"};
+    case ActError::NoSpace:
+        return {"There is not enough space on the disk.", "磁盘空间不足。"};
+    case ActError::Io:
+        break;
+    }
+    return {"The system refused the operation.", "系统拒绝了该操作。"};
+}
+
+ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expected,
+                              const std::string& keeperPath, const ExpectedFile& keeper) {
+    if (expected.identity == keeper.identity)
+        return failed(ActError::SameFile);
+    Target target;
+    if (ActResult r = openTarget(path, expected, target); !r.ok)
+        return r;
+    Keeper kept;
+    if (ActResult r = openKeeper(keeperPath, keeper, kept); !r.ok)
+        return r;
+    struct stat dir {};
+    if (::fstat(target.dir.get(), &dir) != 0)
+        return failedErrno(errno);
+    if (dir.st_dev != kept.st.st_dev)
+        return failed(ActError::CrossDevice, EXDEV);
+
+    std::string tmp;
+    const int e = makeTemporary(tmp, [&](const char* name) {
+        return ::linkat(AT_FDCWD, keeperPath.c_str(), target.dir.get(), name, 0) == 0 ? 0 : errno;
+    });
+    if (e != 0)
+        return failedErrno(e, ActError::KeeperChanged);
+    // The name linked may have come to mean another file since the keeper was opened.
+    struct stat linked {};
+    if (::fstatat(target.dir.get(), tmp.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+        identityOf(linked) != identityOf(kept.st) || !keeperUnchanged(kept)) {
+        ::unlinkat(target.dir.get(), tmp.c_str(), 0);
+        return failed(ActError::KeeperChanged);
+    }
+    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected));
+}
+
+std::string relativeLinkText(const std::string& linkPath, const std::string& targetPath) {
+    if (linkPath.empty() || targetPath.empty() || linkPath[0] != '/' || targetPath[0] != '/')
+        return {};
+    auto parts = [](const std::string& path) {
+        std::vector<std::string> out;
+        size_t start = 0;
+        while (start <= path.size()) {
+            const size_t slash = std::min(path.find('/', start), path.size());
+            if (slash > start)
+                out.push_back(path.substr(start, slash - start));
+            start = slash + 1;
+        }
+        return out;
+    };
+    std::vector<std::string> from = parts(linkPath);
+    const std::vector<std::string> to = parts(targetPath);
+    if (from.empty() || to.empty())
+        return {};
+    from.pop_back(); // the link's own name: the text is read from its directory
+    size_t common = 0;
+    while (common < from.size() && common + 1 < to.size() && from[common] == to[common])
+        ++common;
+    std::string text;
+    for (size_t i = common; i < from.size(); ++i)
+        text += "../";
+    for (size_t i = common; i < to.size(); ++i)
+        text += (i > common ? "/" : "") + to[i];
+    return text;
+}
+
+ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expected,
+                             const std::string& linkText, const ExpectedFile& keeper) {
+    if (linkText.empty())
+        return failed(ActError::KeeperChanged);
+    Target target;
+    if (ActResult r = openTarget(path, expected, target); !r.ok)
+        return r;
+    const int dirfd = target.dir.get();
+    std::string tmp;
+    const int e = makeTemporary(tmp, [&](const char* name) {
+        return ::symlinkat(linkText.c_str(), dirfd, name) == 0 ? 0 : errno;
+    });
+    if (e != 0)
+        return failedErrno(e);
+    auto fail = [&](ActResult r) {
+        ::unlinkat(dirfd, tmp.c_str(), 0);
+        return r;
+    };
+    // The text is read from the link's directory, as it will be once in place.
+    struct stat reached {};
+    if (::fstatat(dirfd, tmp.c_str(), &reached, 0) != 0)
+        return fail(failed(ActError::KeeperChanged, errno, std::strerror(errno)));
+    if (const ActError error = compare(reached, keeper, ActError::KeeperChanged);
+        error != ActError::None)
+        return fail(failed(error));
+    if (::fchownat(dirfd, tmp.c_str(), target.st.st_uid, target.st.st_gid, AT_SYMLINK_NOFOLLOW) !=
+            0 &&
+        !(errno == EPERM && ::geteuid() != 0))
+        return fail(failedErrno(errno));
+    const struct timespec times[2] = {target.st.st_atim, target.st.st_mtim};
+    if (::utimensat(dirfd, tmp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        return fail(failedErrno(errno));
+    return swapIn(dirfd, tmp, target.name, expectedAt(expected));
+}
+
+ActResult canReflink(const std::string& keeperPath, const std::string& targetDirectory) {
+    struct stat st {};
+    Fd keeper(openRegular(AT_FDCWD, keeperPath.c_str(), st));
+    if (!keeper.ok())
+        return errno == EINVAL ? failed(ActError::NotRegular)
+                               : failedErrno(errno, ActError::KeeperChanged);
+    Fd dir(openDirectory(targetDirectory));
+    if (!dir.ok())
+        return failedErrno(errno);
+    // A file without a name where the system can make one: nothing is ever left behind.
+    Fd probe(::openat(dir.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    std::string named;
+    if (!probe.ok()) {
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return failedErrno(errno);
+        if (const int e = createTemporary(dir.get(), named, probe); e != 0)
+            return failedErrno(e);
+        ::unlinkat(dir.get(), named.c_str(), 0); // open, it still takes the clone
+    }
+    if (::ioctl(probe.get(), FICLONE, keeper.get()) != 0)
+        return cloneFailed(errno, dir.get());
+    return succeeded();
+}
+
+ActResult replaceWithReflink(const std::string& path, const ExpectedFile& expected,
+                             const std::string& keeperPath, const ExpectedFile& keeper) {
+    if (expected.identity == keeper.identity)
+        return failed(ActError::SameFile);
+    Target target;
+    if (ActResult r = openTarget(path, expected, target); !r.ok)
+        return r;
+    Keeper kept;
+    if (ActResult r = openKeeper(keeperPath, keeper, kept); !r.ok)
+        return r;
+    const int dirfd = target.dir.get();
+    std::string tmp;
+    Fd clone;
+    if (const int e = createTemporary(dirfd, tmp, clone); e != 0)
+        return failedErrno(e);
+    auto fail = [&](ActResult r) {
+        clone.close();
+        ::unlinkat(dirfd, tmp.c_str(), 0);
+        return r;
+    };
+    if (::ioctl(clone.get(), FICLONE, kept.fd.get()) != 0)
+        return fail(cloneFailed(errno, dirfd));
+    struct stat cloned {};
+    if (::fstat(clone.get(), &cloned) != 0 || cloned.st_size != kept.st.st_size ||
+        !keeperUnchanged(kept))
+        return fail(failed(ActError::KeeperChanged));
+    if (const int e = finishFile(clone.get(), metaOf(target.st)); e != 0)
+        return fail(failedErrno(e));
+    if (const int e = clone.close(); e != 0)
+        return fail(failedErrno(e));
+    return swapIn(dirfd, tmp, target.name, expectedAt(expected));
+}
+
+namespace {
+
+// Makes every missing directory of an absolute or relative path, as `mkdir -p` does:
+// mode 0777 less the user's umask. 0 or an errno.
+int makeDirectories(const std::string& path) {
+    struct stat st {};
+    if (path.empty() || ::stat(path.c_str(), &st) == 0)
+        return path.empty() || S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0777) != 0 &&
+            errno != EEXIST)
+            return errno;
+        if (slash == std::string::npos)
+            break;
+    }
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+// The move across file systems: a copy made whole and flushed under a temporary name,
+// given its name without replacing anything, and only then the original's removal.
+ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
+                     const std::string& toName) {
+    const int fromDir = source.dir.get();
+    struct stat st {};
+    Fd in(openRegular(fromDir, source.name.c_str(), st));
+    if (!in.ok())
+        return errno == EINVAL ? failed(ActError::NotRegular) : failedErrno(errno);
+    if (const ActError error = compare(st, expected, ActError::Changed); error != ActError::None)
+        return failed(error);
+    std::string tmp;
+    Fd out;
+    if (const int e = createTemporary(toDir, tmp, out); e != 0)
+        return failedErrno(e);
+    struct stat made {};
+    if (::fstat(out.get(), &made) != 0) {
+        const int e = errno;
+        out.close();
+        ::unlinkat(toDir, tmp.c_str(), 0);
+        return failedErrno(e);
+    }
+    bool named = false;
+    auto fail = [&](ActResult r) {
+        out.close();
+        ::unlinkat(toDir, tmp.c_str(), 0);
+        struct stat now {};
+        if (named && ::fstatat(toDir, toName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+            identityOf(now) == identityOf(made)) // only while it is still the copy made here
+            ::unlinkat(toDir, toName.c_str(), 0);
+        return r;
+    };
+    if (const int e = copyBytes(in.get(), out.get(), int64_t(st.st_size)); e != 0)
+        return fail(failedErrno(e));
+    if (const int e = finishFile(out.get(), metaOf(st)); e != 0)
+        return fail(failedErrno(e));
+    if (const int e = out.close(); e != 0)
+        return fail(failedErrno(e));
+    if (const int e = renameNoReplaceAt(toDir, tmp.c_str(), toDir, toName.c_str()); e != 0)
+        return fail(failedErrno(e));
+    named = true;
+    ::fsync(toDir);
+    struct stat placed {};
+    if (::fstatat(toDir, toName.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
+        identityOf(placed) != identityOf(made) || placed.st_size != st.st_size)
+        return fail(failed(ActError::Io, EIO));
+    // The original must not have changed while it was copied.
+    struct stat now {};
+    if (::fstatat(fromDir, source.name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+        identityOf(now) != identityOf(st) || now.st_size != st.st_size ||
+        nanoseconds(now.st_mtim) != nanoseconds(st.st_mtim))
+        return fail(failed(ActError::Changed));
+    if (::unlinkat(fromDir, source.name.c_str(), 0) != 0)
+        return fail(failedErrno(errno));
+    ::fsync(fromDir);
+    return succeeded(identityOf(made));
+}
+
+} // namespace
+
+ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
+                        const std::string& toPath) {
+    Target source;
+    if (ActResult r = openTarget(from, expected, source); !r.ok)
+        return r;
+    const Entry to = splitPath(toPath);
+    if (!usableName(to.name))
+        return failed(ActError::Exists, EEXIST);
+    if (const int e = makeDirectories(to.directory); e != 0)
+        return failedErrno(e);
+    Fd toDir(openDirectory(to.directory));
+    if (!toDir.ok())
+        return failedErrno(errno);
+
+    const int e =
+        renameNoReplaceAt(source.dir.get(), source.name.c_str(), toDir.get(), to.name.c_str());
+    if (e == EXDEV)
+        return copyAcross(source, expected, toDir.get(), to.name);
+    if (e != 0)
+        return failedErrno(e);
+    // The name was checked just before the rename; what was moved is checked after it,
+    // and a file put there in between goes straight back.
+    struct stat moved {};
+    ::fstatat(toDir.get(), to.name.c_str(), &moved, AT_SYMLINK_NOFOLLOW);
+    if (const ActError error = compare(moved, expected, ActError::Changed);
+        error != ActError::None) {
+        renameNoReplaceAt(toDir.get(), to.name.c_str(), source.dir.get(), source.name.c_str());
+        return failed(error);
+    }
+    ::fsync(toDir.get());
+    ::fsync(source.dir.get());
+    return succeeded(identityOf(moved));
+}
+
+ActResult restoreIndependentCopy(const std::string& path, const ActLeft& whatIsThereNow,
+                                 const std::string& contentSource, const FileMeta& original) {
+    const Entry entry = splitPath(path);
+    if (!usableName(entry.name))
+        return failed(ActError::Changed);
+    Fd dir(openDirectory(entry.directory));
+    if (!dir.ok())
+        return failedErrno(errno);
+    const ActLeft left = whatIsThereNow;
+    const EntryCheck stillLeft = [left](int dirfd, const char* name) {
+        struct stat st {};
+        if (::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            identityOf(st) != left.identity)
+            return ActError::Changed;
+        if (!left.symlink)
+            return S_ISREG(st.st_mode) ? ActError::None : ActError::Changed;
+        if (!S_ISLNK(st.st_mode))
+            return ActError::Changed;
+        std::string text(left.linkText.size() + 1, '\0');
+        const ssize_t n = ::readlinkat(dirfd, name, text.data(), text.size());
+        return n >= 0 && size_t(n) == left.linkText.size() &&
+                       text.compare(0, size_t(n), left.linkText) == 0
+                   ? ActError::None
+                   : ActError::Changed;
+    };
+    if (const ActError error = stillLeft(dir.get(), entry.name.c_str()); error != ActError::None)
+        return failed(error);
+
+    struct stat st {};
+    Fd in(openRegular(AT_FDCWD, contentSource.c_str(), st));
+    if (!in.ok())
+        return errno == EINVAL ? failed(ActError::NotRegular)
+                               : failedErrno(errno, ActError::KeeperChanged);
+    std::string tmp;
+    Fd out;
+    if (const int e = createTemporary(dir.get(), tmp, out); e != 0)
+        return failedErrno(e);
+    // Plain reads and writes: a copy the system might clone would share the source's data
+    // again, and the file given back is to stand on its own as it did.
+    int e = copyBytes(in.get(), out.get(), int64_t(st.st_size));
+    if (e == 0)
+        e = finishFile(out.get(), original);
+    if (const int closed = out.close(); e == 0)
+        e = closed;
+    if (e != 0) {
+        ::unlinkat(dir.get(), tmp.c_str(), 0);
+        return failedErrno(e, ActError::KeeperChanged);
+    }
+    return swapIn(dir.get(), tmp, entry.name, stillLeft);
+}
+
+} // namespace fenwa::platform
