@@ -181,6 +181,11 @@ QString undoMenuCaptionFor(int code, UndoCaption action) {
     case UndoCaption::Rename:
         return english ? QStringLiteral("Undo Rename [Ctrl+Z]")
                        : QStringLiteral("復原改名 [Ctrl+Z]");
+    case UndoCaption::Move:
+        return english ? QStringLiteral("Undo Move [Ctrl+Z]") : QStringLiteral("復原移動 [Ctrl+Z]");
+    case UndoCaption::Replace:
+        return english ? QStringLiteral("Undo Replace [Ctrl+Z]")
+                       : QStringLiteral("復原取代 [Ctrl+Z]");
     case UndoCaption::Nothing:
         break;
     }
