@@ -77,22 +77,22 @@ QString actQuestion(ActKind act, size_t files, int64_t bytes, const QString& fol
     case ActKind::Move:
         return QString::fromUtf8(say("Move %1 (%2) to %3? Each keeps its path below its listed "
                                      "directory; nothing there is overwritten.",
-                                     "確定要把%1 (%2) 移到 %3 嗎? 每個檔案保留它在所列目錄下的"
+                                     "確定要把 %1 (%2) 移到 %3 嗎? 每個檔案保留它在所列目錄下的"
                                      "路徑, 不會覆蓋任何檔案。"))
             .arg(fileCount(files), bytesForPeople(bytes), folder);
     case ActKind::HardLink:
         text = say("Replace %1 with hard links to their kept copies? The paths stay; %2 is freed.",
-                   "確定要把%1換成指向留下副本的硬連結嗎? 路徑不變, 釋放 %2。");
+                   "確定要把 %1換成指向留下副本的硬連結嗎? 路徑不變, 釋放 %2。");
         break;
     case ActKind::SymbolicLink:
         text = say("Replace %1 with symbolic links to their kept copies? The paths stay; %2 is "
                    "freed.",
-                   "確定要把%1換成指向留下副本的符號連結嗎? 路徑不變, 釋放 %2。");
+                   "確定要把 %1換成指向留下副本的符號連結嗎? 路徑不變, 釋放 %2。");
         break;
     case ActKind::Reflink:
         text = say("Replace %1 with reflink clones of their kept copies? The paths stay; %2 is "
                    "freed.",
-                   "確定要把%1換成留下副本的 reflink 複本嗎? 路徑不變, 釋放 %2。");
+                   "確定要把 %1換成留下副本的 reflink 複本嗎? 路徑不變, 釋放 %2。");
         break;
     case ActKind::Delete:
         break;

@@ -234,7 +234,8 @@ public slots:
     void lvFilesDblClick();
 
 signals:
-    // A delete begun with Delete is over, whether anything was deleted or not.
+    // A delete (or move, or replacement) begun from the list is over, whether anything
+    // was done or not.
     void deleteFinished();
 
 protected:
