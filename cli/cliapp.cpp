@@ -2,18 +2,25 @@
 
 #include <QFile>
 #include <QGuiApplication>
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "GifRegistration.h"
 #include "JPEGImage.h"
 #include "PictureLoader.h"
+#include "deletesession.h"
 #include "exportlist.h"
 #include "fingerprint.h"
 #include "keeprules.h"
+#include "picturefingerprint.h"
+#include "uitext.h"
+#include "undo.h"
+#include "undojournal.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -36,7 +43,9 @@ const char* const Usage =
     "                                 [--similar [--level 1|2|3] [--list-left-out]]\n"
     "                                 [--no-subdirs] [--format tsv|csv|json]\n"
     "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
-    "                                 DIR...\n"
+    "                                 [--act trash|delete|move=DIR|hardlink|symlink|reflink\n"
+    "                                  [--yes]] DIR...\n"
+    "       fenwa-cli undo [--yes]\n"
     "       fenwa-cli decode FILE [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] -o OUT.bmp\n"
     "\n"
     "find-all lists every file of the directories; find-duplicates only the files that\n"
@@ -69,8 +78,30 @@ const char* const Usage =
     "group holding one keeps them alone and marks every other file, the rule keeping none\n"
     "besides; a group of them only is left as it is. Hard links of a kept file are never\n"
     "marked; groups the rule cannot decide are left unmarked and counted on standard error.\n"
+    "--act (with --keep) does to the marked files what the window's list menu does, each\n"
+    "file read again first: a file changed since the search, one whose kept copy changed,\n"
+    "and every file of a group the rule left undecided is left alone. trash and delete\n"
+    "(for good) as Delete does; move=DIR moves each file into DIR, keeping its path below\n"
+    "the listed directory that holds it and never overwriting anything; hardlink, symlink\n"
+    "(an absolute link) and reflink (a clone sharing the data, where the file system can)\n"
+    "replace each file by its group's kept copy, only when both hold the very same bytes\n"
+    "now (both are read whole), a hard link only on the kept copy's file system; the\n"
+    "replaced file's permissions and times are kept where the kind allows. Without --yes\n"
+    "nothing is changed: one line a file says what would be done (\"would hardlink PATH\n"
+    "-> KEPT\", \"would move PATH -> DEST\", \"skip PATH  (why)\"); with --yes it is done\n"
+    "and journalled as the window's acts are, one line a file saying what was done. A last\n"
+    "line a script can read follows: \"fenwa: act=KIND planned=N done=N skipped=N\n"
+    "failed=N same=N undecided=N freed=BYTES dry-run=yes|no\" (same: files that already\n"
+    "are their kept copy; freed: the bytes the act frees, or would free).\n"
+    "undo shows the last journalled action, of the window or of --act, and with --yes\n"
+    "reverses it: moved files go back, replaced files get their own bytes back (while the\n"
+    "kept copy still holds them), with their permissions and times; last line \"fenwa:\n"
+    "undo=KIND files=N done=N failed=N dry-run=yes|no\".\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
-    "writes the bitmap it holds as a BMP file.\n";
+    "writes the bitmap it holds as a BMP file.\n"
+    "Exit status: 0 done (or a dry run), 1 a usage error, 2 a directory was refused and\n"
+    "nothing searched, 3 --act or undo left some file alone or failed on one (it changed\n"
+    "since the search, could not be acted on, or the journal could not be written).\n";
 
 int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     TPictureLoadSettings settings;
@@ -203,6 +234,279 @@ std::vector<std::string> asListed(const std::vector<std::string>& protect,
     return spelled;
 }
 
+// What --act asks for.
+struct ActRequest {
+    actions::ActKind kind = actions::ActKind::Delete;
+    bool toTrash = false;
+    std::string moveTo;
+    const char* name = "";
+};
+
+std::optional<ActRequest> actNamed(const std::string& text) {
+    ActRequest act;
+    if (text == "trash") {
+        act.toTrash = true;
+        act.name = "trash";
+        return act;
+    }
+    if (text.rfind("move=", 0) == 0 && text.size() > 5) {
+        act.kind = actions::ActKind::Move;
+        act.moveTo = text.substr(5);
+        act.name = "move";
+        return act;
+    }
+    if (text == "move" || !actions::actKindNamed(text, act.kind))
+        return std::nullopt;
+    act.name = actions::actKindName(act.kind);
+    return act;
+}
+
+// The command line asks nothing: the rule already keeps one copy a group, and what would
+// call for a question is left out before the plan is carried out.
+struct NoQuestions : actions::DeleteQuestions {
+    std::FILE* err;
+    explicit NoQuestions(std::FILE* e) : err(e) {}
+    bool askYesNo(const std::string&) override { return false; }
+    void reportError(const std::string& text) override {
+        std::fprintf(err, "fenwa-cli: %s\n", text.c_str());
+    }
+    void reportChanged(const std::vector<std::string>&) override {}
+};
+
+std::unique_ptr<actions::DeleteSession> planned(const FileRecordStore& rows,
+                                                actions::DeleteRequest request) {
+    auto session = std::make_unique<actions::DeleteSession>(
+        std::make_shared<const FileRecordStore>(rows), std::move(request), actions::probeDisk,
+        actions::hashFileNow);
+    session->planHere();
+    return session;
+}
+
+int actOn(const FileRecordStore& rows, const std::vector<size_t>& selected, size_t undecided,
+          actions::DeleteRequest request, const ActRequest& act, bool carryOut, std::FILE* out,
+          std::FILE* err) {
+    const auto print = [out](const std::string& line) {
+        std::fprintf(out, "%s\n", escapeField(line).c_str());
+    };
+    request.rows = selected;
+    std::unique_ptr<actions::DeleteSession> session = planned(rows, request);
+    const auto planOf = [&session]() -> const actions::DeletePlan& {
+        return std::as_const(*session).plan();
+    };
+    // A protected file, or every copy of a group, would call for a question: left out.
+    size_t leftOut = 0;
+    if (!planOf().protectedRows.empty() || !planOf().lastCopies.empty()) {
+        std::vector<bool> leave(rows.size(), false);
+        for (size_t row : planOf().protectedRows)
+            leave[row] = true;
+        for (size_t first : planOf().lastCopies)
+            for (size_t row : selected)
+                if (rows.sameGroup(row, first))
+                    leave[row] = true;
+        request.rows.clear();
+        for (size_t row : selected)
+            if (leave[row]) {
+                print("skip " + rows.fullPath(row) + "  (" +
+                      say("protected, or every copy of its group", "受保護, 或是同組的每一個副本") +
+                      ")");
+                ++leftOut;
+            } else {
+                request.rows.push_back(row);
+            }
+        session = planned(rows, request);
+    }
+    const actions::DeletePlan& plan = planOf();
+    if (!planOf().cancelled && plan.remove.empty() && plan.kept.empty() && plan.gone.empty() &&
+        !request.rows.empty()) {
+        std::fprintf(err, "fenwa-cli: the files could not be checked\n");
+        return 3;
+    }
+    size_t skipped = leftOut + plan.gone.size(), failed = 0, same = 0, done = 0;
+    for (const actions::DeletePlan::Kept& k : plan.kept) {
+        print("skip " + rows.fullPath(k.row) + "  (" + actions::keepReasonText(k.reason) + ")");
+        (k.reason == actions::KeepReason::AlreadySameFile ? same : skipped)++;
+    }
+    for (size_t row : plan.gone)
+        print("skip " + rows.fullPath(row) + "  (" +
+              actions::rowCheckText(actions::RowCheck::Gone) + ")");
+    int64_t freed = 0;
+    if (!carryOut) {
+        for (size_t row : plan.remove)
+            print(actions::describeAct(rows, plan, request, row, act.toTrash));
+        freed = actions::bytesFreed(rows, plan);
+    } else {
+        NoQuestions questions(err);
+        const int flags =
+            platform::FOF_NOCONFIRMATION | (act.toTrash ? platform::FOF_ALLOWUNDO : 0);
+        const actions::DeleteResult result = session->carryOut(flags, questions, 0);
+        std::vector<bool> removed(rows.size(), false);
+        for (size_t row : result.removed)
+            removed[row] = true;
+        actions::DeletePlan done_;
+        if (request.act == actions::ActKind::Delete) {
+            for (size_t row : plan.remove) {
+                if (removed[row]) {
+                    print(actions::describeAct(rows, plan, request, row, act.toTrash, ""));
+                    done_.remove.push_back(row);
+                } else {
+                    print("failed " + rows.fullPath(row));
+                    ++failed;
+                }
+            }
+        } else {
+            for (const actions::RowActed& a : result.acted) {
+                const std::string why = a.message.empty() ? "" : "  (" + a.message + ")";
+                switch (a.status) {
+                case actions::ActStatus::Done:
+                    print(actions::describeAct(rows, plan, request, a.row, false, ""));
+                    done_.remove.push_back(a.row);
+                    break;
+                case actions::ActStatus::Changed:
+                    print("skip " + rows.fullPath(a.row) + "  (" +
+                          say("it or its kept copy changed", "檔案或留下的副本已改變") + ")");
+                    ++skipped;
+                    break;
+                case actions::ActStatus::TargetExists:
+                    print("skip " + rows.fullPath(a.row) + "  (" +
+                          actions::keepReasonText(actions::KeepReason::TargetExists) + ")");
+                    ++skipped;
+                    break;
+                case actions::ActStatus::PutBack:
+                    print("put back " + rows.fullPath(a.row) + why);
+                    ++skipped;
+                    break;
+                case actions::ActStatus::Failed:
+                case actions::ActStatus::NotPutBack:
+                    print("failed " + rows.fullPath(a.row) + why);
+                    ++failed;
+                    break;
+                }
+            }
+        }
+        done = done_.remove.size();
+        for (size_t row : plan.sharedData)
+            if (std::binary_search(done_.remove.begin(), done_.remove.end(), row))
+                done_.sharedData.push_back(row);
+        freed = actions::bytesFreed(rows, done_);
+        if (result.journal) {
+            actions::UndoJournal journal(actions::UndoJournal::defaultPath());
+            journal.load();
+            if (!journal.push(*result.journal)) {
+                std::fprintf(err, "fenwa-cli: the undo journal could not be written: %s\n",
+                             actions::UndoJournal::defaultPath().toLocal8Bit().constData());
+                ++failed;
+            }
+        }
+    }
+    std::fprintf(out,
+                 "fenwa: act=%s planned=%zu done=%zu skipped=%zu failed=%zu same=%zu "
+                 "undecided=%zu freed=%lld dry-run=%s\n",
+                 act.name, plan.remove.size(), done, skipped, failed, same, undecided,
+                 static_cast<long long>(freed), carryOut ? "no" : "yes");
+    return carryOut && (failed || skipped) ? 3 : 0;
+}
+
+const char* undoKindName(const actions::UndoAction& action) {
+    switch (action.kind) {
+    case actions::UndoKind::Trash:
+        return "trash";
+    case actions::UndoKind::Rename:
+        return "rename";
+    case actions::UndoKind::Move:
+        return "move";
+    case actions::UndoKind::Replace:
+        break;
+    }
+    return action.acted.empty() ? "replace" : actions::actKindName(action.acted.front().act);
+}
+
+int undo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+    bool carryOut = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] != "--yes") {
+            std::fprintf(err, "fenwa-cli: unexpected argument '%s'\n%s", args[i].c_str(), Usage);
+            return 1;
+        }
+        carryOut = true;
+    }
+    const auto print = [out](const std::string& line) {
+        std::fprintf(out, "%s\n", escapeField(line).c_str());
+    };
+    actions::UndoJournal journal(actions::UndoJournal::defaultPath());
+    if (!journal.load())
+        std::fprintf(err, "fenwa-cli: the undo journal could not be read\n");
+    const actions::UndoAction* last = journal.last();
+    if (!last) {
+        std::fprintf(out, "fenwa: undo=none files=0 done=0 failed=0 dry-run=%s\n",
+                     carryOut ? "no" : "yes");
+        return 0;
+    }
+    const char* kind = undoKindName(*last);
+    const platform::PathStyle style = platform::nativePathStyle();
+    // What Undo would do, one line a file.
+    std::vector<std::string> lines;
+    switch (last->kind) {
+    case actions::UndoKind::Trash:
+        for (const platform::TrashedFile& f : last->trashed)
+            lines.push_back("restore " + f.originalPath + " from the trash");
+        break;
+    case actions::UndoKind::Rename:
+        lines.push_back("rename " + platform::JoinPath(style, last->directory, last->newName) +
+                        " -> " + last->oldName);
+        break;
+    case actions::UndoKind::Move:
+        for (const actions::ActedFile& f : last->acted)
+            lines.push_back("move " + f.destination + " -> " + f.path);
+        break;
+    case actions::UndoKind::Replace:
+        for (const actions::ActedFile& f : last->acted)
+            lines.push_back("restore " + f.path + " from " + f.keeper);
+        break;
+    }
+    if (!carryOut) {
+        for (const std::string& line : lines)
+            print("would " + line);
+        std::fprintf(out, "fenwa: undo=%s files=%zu done=0 failed=0 dry-run=yes\n", kind,
+                     lines.size());
+        return 0;
+    }
+    bool saved = true;
+    const std::optional<actions::UndoAction> action = journal.takeLast(&saved);
+    const actions::UndoOutcome outcome = actions::reverseOnDisk(*action);
+    size_t done = 0, failed = 0;
+    const auto report = [&](size_t i, bool ok, const std::string& why) {
+        if (i >= lines.size())
+            return;
+        print(ok ? lines[i] : "failed " + lines[i] + "  (" + why + ")");
+        (ok ? done : failed)++;
+    };
+    switch (action->kind) {
+    case actions::UndoKind::Trash:
+        for (size_t i = 0; i < outcome.restored.size(); ++i)
+            report(i, outcome.restored[i].status == platform::RestoreStatus::Restored,
+                   outcome.restored[i].message);
+        break;
+    case actions::UndoKind::Rename:
+        report(0, outcome.renamedBack.renamed && !outcome.notTheRenamedFile,
+               outcome.notTheRenamedFile
+                   ? say("another file has this name now", "這個名稱現在是另一個檔案")
+                   : outcome.renamedBack.message);
+        break;
+    case actions::UndoKind::Move:
+    case actions::UndoKind::Replace:
+        for (size_t i = 0; i < outcome.acts.size(); ++i)
+            report(i, outcome.acts[i].done, outcome.acts[i].why);
+        break;
+    }
+    if (!saved) {
+        std::fprintf(err, "fenwa-cli: the undo journal could not be written\n");
+        ++failed;
+    }
+    std::fprintf(out, "fenwa: undo=%s files=%zu done=%zu failed=%zu dry-run=no\n", kind,
+                 lines.size(), done, failed);
+    return failed ? 3 : 0;
+}
+
 } // namespace
 
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -223,6 +527,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         }
     if (args[0] == "decode")
         return decode(args, out, err);
+    if (args[0] == "undo")
+        return undo(args, out, err);
     const bool duplicates = args[0] == "find-duplicates";
     if (args[0] != "find-all" && !duplicates) {
         std::fprintf(err, "fenwa-cli: unknown command '%s'\n%s", args[0].c_str(), Usage);
@@ -237,6 +543,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     std::vector<std::string> protect;
     bool markTsv = false;
     bool listLeftOut = false;
+    std::optional<ActRequest> act;
+    bool yes = false;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -275,6 +583,22 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 return 2;
             }
             protect.push_back(args[i]);
+        } else if (!optionsEnded && duplicates && a == "--act" && i + 1 < args.size()) {
+            act = actNamed(args[++i]);
+            if (!act) {
+                std::fprintf(err,
+                             "fenwa-cli: --act takes trash, delete, move=DIR, hardlink, symlink "
+                             "or reflink, not '%s'\n",
+                             args[i].c_str());
+                return 1;
+            }
+            if (act->kind == actions::ActKind::Move &&
+                !platform::isExistingDirectory(act->moveTo)) {
+                std::fprintf(err, "%s\n", MsgNotADirectory);
+                return 2;
+            }
+        } else if (!optionsEnded && duplicates && a == "--yes") {
+            yes = true;
         } else if (!optionsEnded && duplicates && a == "--mark-selected") {
             markTsv = true;
         } else if (!optionsEnded && duplicates && a == "--similar") {
@@ -319,6 +643,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     if (duplicates && !criteria.any()) {
         std::fputs("您必須至少打一個勾\n", err);
         return 2;
+    }
+    // An act needs the rule that decides each group: it never acts on an undecided one.
+    if ((act && !keep) || (yes && !act)) {
+        std::fprintf(err, "fenwa-cli: %s\n%s",
+                     act ? "--act needs --keep RULE" : "--yes goes with --act", Usage);
+        return 1;
     }
     platform::initialiseProcess();
     SearchRequest request;
@@ -389,6 +719,25 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         [](const std::string& path) {
             return PictureHeaderFacts(QByteArray::fromStdString(path)).captureTime.toStdString();
         });
+    if (act) {
+        actions::DeleteRequest asked{{}, true, actions::protectionOf(protect)};
+        asked.act = act->kind;
+        asked.moveTo = act->moveTo;
+        asked.listedDirectories = directories;
+        if (criteria.similar) {
+            // Copies are checked again at the level the list was searched with.
+            similar::PrepareFingerprinting();
+            asked.fingerprint = [](const std::string& path) {
+                similar::PictureReading read = similar::ReadPictureFile(path, true);
+                return read.fingerprinted() ? std::optional(similar::PictureLikeness{
+                                                  read.fingerprint, std::move(read.print)})
+                                            : std::nullopt;
+            };
+            asked.similarLevel = level;
+        }
+        return actOn(found.rows, chosen.selected, chosen.undecided, std::move(asked), *act, yes,
+                     out, err);
+    }
     SelectionColumn column;
     column.selected.assign(found.rows.size(), false);
     for (size_t row : chosen.selected)

@@ -8,7 +8,8 @@
 
 namespace fenwa::cli {
 
-// Exit status: 0 done, 1 usage error, 2 a directory was refused (nothing searched).
+// Exit status: 0 done, 1 usage error, 2 a directory was refused (nothing searched), 3 an
+// act or undo left some file alone or failed on one.
 int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
 
 } // namespace fenwa::cli

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -14,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <set>
 #include <sys/mount.h>
@@ -21,6 +23,7 @@
 #include <unistd.h>
 
 #include "cliapp.h"
+#include "directorylist.h"
 #include "exportlist.h"
 #include "indirectory.h"
 #include "scanner.h"
@@ -656,4 +659,225 @@ TEST(Cli, NothingIsTakenFromTheCacheWhereChangeTimesAreMadeUp) {
     EXPECT_EQ(runCli(similar).out.find("turned.bmp"), std::string::npos);
     EXPECT_EQ(runCli(content).out, "");
     qunsetenv("XDG_CACHE_HOME");
+}
+
+namespace {
+
+// Every file, link and directory under a directory with what an act could change: kind,
+// inode, links, mode, size, modification time and bytes. Without `whole`, the files and
+// links alone, without their inodes: what an undo gives back.
+std::string treeListing(const std::string& root, bool whole = true) {
+    std::string listing;
+    const std::function<void(const std::string&)> walk = [&](const std::string& dir) {
+        QDir d(QString::fromStdString(dir));
+        for (const QString& name :
+             d.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDir::Name)) {
+            const std::string path = dir + "/" + name.toStdString();
+            struct stat st {};
+            ::lstat(path.c_str(), &st);
+            std::string bytes;
+            if (S_ISREG(st.st_mode)) {
+                std::ifstream in(path, std::ios::binary);
+                bytes.assign(std::istreambuf_iterator<char>(in), {});
+            }
+            if (whole || !S_ISDIR(st.st_mode))
+                listing += path + " " + std::to_string(st.st_mode) + " " +
+                           (whole ? std::to_string(st.st_ino) : "") + " " +
+                           std::to_string(st.st_nlink) + " " + std::to_string(st.st_size) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." +
+                           std::to_string(st.st_mtim.tv_nsec) + " " + bytes + "\n";
+            if (S_ISDIR(st.st_mode))
+                walk(path);
+        }
+    };
+    walk(root);
+    return listing;
+}
+
+// Folders of the test's own for the journal and the trash.
+struct OwnDataHome {
+    explicit OwnDataHome(const std::string& root) {
+        qputenv("XDG_DATA_HOME", QByteArray::fromStdString(root + "/data"));
+        qputenv("XDG_CACHE_HOME", QByteArray::fromStdString(root + "/cache"));
+    }
+    ~OwnDataHome() {
+        qunsetenv("XDG_DATA_HOME");
+        qunsetenv("XDG_CACHE_HOME");
+    }
+};
+
+ino_t inodeOf(const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_ino;
+}
+
+} // namespace
+
+// A dry run changes nothing and says what would happen; --yes does it, skipping the
+// group the rule cannot decide; undo shows, then gives every file back.
+TEST(Cli, ActIsADryRunUntilYesAndUndoGivesTheFilesBack) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString() + "/tree";
+    const OwnDataHome data(tmp.path().toStdString());
+    for (const char* d : {"", "/a", "/b", "/c"})
+        ::mkdir((root + d).c_str(), 0755);
+    std::ofstream(root + "/a/p.txt") << "hello";
+    std::ofstream(root + "/b/p.txt") << "hello";
+    std::ofstream(root + "/a/q.txt") << "world!";
+    std::ofstream(root + "/b/q.txt") << "world!";
+    std::ofstream(root + "/b/r.txt") << "undecided";
+    std::ofstream(root + "/c/r.txt") << "undecided";
+    ::chmod((root + "/b/p.txt").c_str(), 0600);
+    const std::vector<std::string> act = {
+        "find-duplicates", "--content", "--keep", "under=" + root + "/a",
+        "--act",           "hardlink",  root};
+    const std::string before = treeListing(root), undoneListing = treeListing(root, false);
+
+    const Output dry = runCli(act);
+    EXPECT_EQ(dry.status, 0) << dry.err;
+    EXPECT_EQ(treeListing(root), before);
+    EXPECT_NE(dry.out.find("would hardlink " + root + "/b/p.txt -> " + root + "/a/p.txt\n"),
+              std::string::npos)
+        << dry.out;
+    EXPECT_NE(dry.out.find("would hardlink " + root + "/b/q.txt -> " + root + "/a/q.txt\n"),
+              std::string::npos);
+    EXPECT_NE(dry.out.find("fenwa: act=hardlink planned=2 done=0 skipped=0 failed=0 same=0 "
+                           "undecided=1 freed=11 dry-run=yes\n"),
+              std::string::npos)
+        << dry.out;
+
+    std::vector<std::string> yes = act;
+    yes.insert(yes.end() - 1, "--yes");
+    const Output done = runCli(yes);
+    EXPECT_EQ(done.status, 0) << done.err << done.out;
+    EXPECT_NE(done.out.find("planned=2 done=2 skipped=0 failed=0 same=0 undecided=1 freed=11 "
+                            "dry-run=no\n"),
+              std::string::npos)
+        << done.out;
+    EXPECT_EQ(inodeOf(root + "/b/p.txt"), inodeOf(root + "/a/p.txt"));
+    EXPECT_EQ(inodeOf(root + "/b/q.txt"), inodeOf(root + "/a/q.txt"));
+    EXPECT_NE(inodeOf(root + "/b/r.txt"), inodeOf(root + "/c/r.txt"));
+    // Acting again: the rule marks no hard link of a kept file.
+    EXPECT_NE(runCli(act).out.find("planned=0 done=0 skipped=0 failed=0"), std::string::npos);
+
+    const std::string linked = treeListing(root);
+    const Output show = runCli({"undo"});
+    EXPECT_EQ(show.status, 0);
+    EXPECT_NE(show.out.find("would restore " + root + "/b/p.txt from " + root + "/a/p.txt\n"),
+              std::string::npos)
+        << show.out;
+    EXPECT_NE(show.out.find("fenwa: undo=hardlink files=2 done=0 failed=0 dry-run=yes"),
+              std::string::npos);
+    EXPECT_EQ(treeListing(root), linked);
+    const Output back = runCli({"undo", "--yes"});
+    EXPECT_EQ(back.status, 0) << back.out << back.err;
+    EXPECT_NE(back.out.find("fenwa: undo=hardlink files=2 done=2 failed=0 dry-run=no"),
+              std::string::npos);
+    // Back as they were, but for their inodes and status-change times.
+    EXPECT_EQ(treeListing(root, false), undoneListing);
+    EXPECT_EQ(runCli({"undo"}).out, "fenwa: undo=none files=0 done=0 failed=0 dry-run=yes\n");
+}
+
+TEST(Cli, ActUsageAndExitStatus) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString() + "/tree";
+    const OwnDataHome data(tmp.path().toStdString());
+    for (const char* d : {"", "/a", "/b", "/../moved", "/../moved/b"})
+        ::mkdir((root + d).c_str(), 0755);
+    std::ofstream(root + "/a/p.txt") << "hello";
+    std::ofstream(root + "/b/p.txt") << "hello";
+    std::ofstream(root + "/a/q.txt") << "other!";
+    std::ofstream(root + "/b/q.txt") << "bytes!";
+    std::ofstream(root + "/../moved/b/p.txt") << "taken";
+    const std::string moved = tmp.path().toStdString() + "/moved";
+    const std::string keep = "under=" + root + "/a";
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string says; // on the output, or else the error output
+    } cases[] = {
+        {{"--size", "--act", "hardlink"}, 1, "--act needs --keep"},
+        {{"--size", "--keep", keep, "--act", "copy"}, 1, "--act takes"},
+        {{"--size", "--keep", keep, "--yes"}, 1, "--yes goes with --act"},
+        {{"--size", "--keep", keep, "--act", "move=" + root + "/none"}, 2, fenwa::MsgNotADirectory},
+        // Never over what is at the destination, even told --yes.
+        {{"--content", "--keep", keep, "--act", "move=" + moved},
+         0,
+         "skip " + root + "/b/p.txt  (something already exists where it would be moved to)"},
+        {{"--content", "--keep", keep, "--act", "move=" + moved, "--yes"},
+         3,
+         "fenwa: act=move planned=0 done=0 skipped=1"},
+        // Same sizes, other bytes: a link would lose q.txt's own.
+        {{"--size", "--keep", keep, "--act", "symlink", "--yes"},
+         3,
+         "skip " + root + "/b/q.txt  (its bytes differ from the kept copy's)"},
+        {{"--size", "--keep", keep, "--act", "symlink"}, 0, "planned=0 done=0 skipped=1"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "find-duplicates");
+        args.push_back(root);
+        SCOPED_TRACE(args[args.size() - 2]);
+        const Output o = runCli(args);
+        EXPECT_EQ(o.status, c.status) << o.out << o.err;
+        EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
+    }
+    std::string taken, own;
+    std::ifstream(moved + "/b/p.txt") >> taken;
+    std::ifstream(root + "/b/q.txt") >> own;
+    EXPECT_EQ(taken + own, "takenbytes!");
+    struct stat st {};
+    EXPECT_TRUE(::lstat((root + "/b/p.txt").c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+}
+
+// A clone where the file system shares data (a Btrfs image of the test's own); refused,
+// before anything, where it cannot.
+TEST(Cli, ReflinkClonesWhereTheFileSystemCan) {
+    QTemporaryDir tmp;
+    const std::string base = tmp.path().toStdString();
+    const OwnDataHome data(base);
+    const auto twoCopies = [](const std::string& root) {
+        for (const char* d : {"", "/a", "/b"})
+            ::mkdir((root + d).c_str(), 0755);
+        const std::string bytes(65536, 'x');
+        std::ofstream(root + "/a/p.bin") << bytes;
+        std::ofstream(root + "/b/p.bin") << bytes;
+    };
+    const auto reflink = [](const std::string& root) {
+        return runCli({"find-duplicates", "--content", "--keep", "under=" + root + "/a", "--act",
+                       "reflink", "--yes", root});
+    };
+    twoCopies(base + "/plain");
+    const Output refused = reflink(base + "/plain");
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_NE(refused.out.find("skip " + base + "/plain/b/p.bin  (its file system cannot"),
+              std::string::npos)
+        << refused.out;
+
+    const std::string image = base + "/btrfs.img", root = base + "/btrfs";
+    ::mkdir(root.c_str(), 0755);
+    std::string device;
+    if (::truncate((std::ofstream(image), image).c_str(), 128 << 20) == 0 &&
+        std::system(("mkfs.btrfs -q '" + image + "' >/dev/null 2>&1").c_str()) == 0 &&
+        std::system(
+            ("losetup --find --show '" + image + "' >'" + base + "/dev' 2>/dev/null").c_str()) == 0)
+        std::ifstream(base + "/dev") >> device;
+    const bool mounted =
+        !device.empty() && ::mount(device.c_str(), root.c_str(), "btrfs", 0, nullptr) == 0;
+    if (mounted) {
+        twoCopies(root);
+        const Output cloned = reflink(root);
+        EXPECT_EQ(cloned.status, 0) << cloned.out << cloned.err;
+        EXPECT_NE(cloned.out.find("done=1 skipped=0 failed=0"), std::string::npos) << cloned.out;
+        EXPECT_NE(inodeOf(root + "/a/p.bin"), inodeOf(root + "/b/p.bin"));
+        std::ifstream in(root + "/b/p.bin", std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), std::string(65536, 'x'));
+        ::umount2(root.c_str(), MNT_DETACH);
+    }
+    if (!device.empty())
+        (void)std::system(("losetup -d '" + device + "'").c_str());
+    if (!mounted)
+        GTEST_SKIP() << "cannot make and mount a Btrfs image here (needs root, losetup and "
+                        "btrfs-progs)";
 }
