@@ -81,8 +81,8 @@ public:
         auto [it, added] = mtimes_.try_emplace(keeper);
         if (added) {
             platform::FileState now;
-            if (checkRow(rows_, keeper, probe_) == RowCheck::Unchanged &&
-                probe_(rows_.fullPath(keeper), now))
+            if (probe_(rows_.fullPath(keeper), now) &&
+                checkRow(rows_, keeper, now) == RowCheck::Unchanged)
                 it->second = now.mtimeNanoseconds;
         }
         if (!it->second)
@@ -173,9 +173,10 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
         platform::FileMeta meta;
         std::optional<platform::ExpectedFile> keeperFile;
         // Just before: the file and its kept copy are still as planned.
-        const bool unchanged = checkRow(rows, row, probe) == RowCheck::Unchanged &&
-                               probe(path, now) && platform::readFileMeta(path, meta) &&
-                               meta.identity == now.identity;
+        if (!probe(path, now))
+            now = platform::FileState{};
+        const bool unchanged = checkRow(rows, row, now) == RowCheck::Unchanged &&
+                               platform::readFileMeta(path, meta) && meta.identity == now.identity;
         if (keeper)
             keeperFile = keepers.expected(*keeper);
         if (!unchanged || (keeper && !keeperFile) ||

@@ -233,6 +233,10 @@ void planReplacement(const DeleteRequest& request, DiskNow& disk, size_t row,
 
 } // namespace
 
+RowCheck checkRow(const FileRecordStore& rows, size_t row, const platform::FileState& now) {
+    return compare(rows, row, now);
+}
+
 RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& probe) {
     platform::FileState now;
     if (!probe(rows.fullPath(row), now))

@@ -52,6 +52,8 @@ enum class RowCheck {
 
 // Whether a row's file is still the one the search read.
 RowCheck checkRow(const FileRecordStore& rows, size_t row, const FileProbe& probe);
+// The same, against what a probe already saw at the row's path.
+RowCheck checkRow(const FileRecordStore& rows, size_t row, const platform::FileState& now);
 
 enum class KeepReason {
     SizeChanged,

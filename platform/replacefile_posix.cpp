@@ -165,10 +165,10 @@ int openDirectory(const std::string& path) {
     return fd;
 }
 
-// Opens a file the user named for reading: never following a link at it, never waiting
-// on a FIFO or device, and kept only when it is a regular file. -1 with errno set
-// (EINVAL for a file that is not regular).
-int openRegular(int dirfd, const char* name, struct stat& st) {
+// Opens a file the user named: never following a link at it, never waiting on a FIFO or
+// device, and kept only when it is a regular file. -1 with errno set (EINVAL for a file
+// that is not regular). A descriptor only linked or cloned from is left non-blocking.
+int openRegular(int dirfd, const char* name, struct stat& st, bool forReading) {
     int fd;
     do
         fd = ::openat(dirfd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -181,7 +181,9 @@ int openRegular(int dirfd, const char* name, struct stat& st) {
         errno = e;
         return -1;
     }
-    const int flags = ::fcntl(fd, F_GETFL);
+    // Reads of a regular file wait for the disk as they should: with the flag left on, a
+    // file under a lock or on some network file systems could answer "try again".
+    const int flags = forReading ? ::fcntl(fd, F_GETFL) : -1;
     if (flags >= 0)
         ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
@@ -213,7 +215,7 @@ struct Keeper {
     struct stat st {};
 };
 ActResult openKeeper(const std::string& keeperPath, const ExpectedFile& keeper, Keeper& out) {
-    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st);
+    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st, false);
     if (fd < 0)
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);
@@ -273,9 +275,15 @@ int renameNoReplaceAt(int fromDir, const char* from, int toDir, const char* to) 
     return 0;
 }
 
-// Renaming onto a name that is already the same inode does nothing and leaves both
-// names: the temporary then goes by hand.
-void renameOver(int dirfd, const char* temporary, const char* name) {
+// After an exchange: the entry back under its name and the temporary removed. Exchanged
+// again where possible (an entry that is now a directory cannot be renamed over a file);
+// else renamed over the temporary, which does nothing when both are one inode, so the
+// temporary then goes by hand.
+void putBack(int dirfd, const char* temporary, const char* name) {
+    if (renameAt2(dirfd, temporary, dirfd, name, RENAME_EXCHANGE) == 0) {
+        ::unlinkat(dirfd, temporary, 0);
+        return;
+    }
     ::renameat(dirfd, temporary, dirfd, name);
     struct stat st {};
     if (::fstatat(dirfd, temporary, &st, AT_SYMLINK_NOFOLLOW) == 0)
@@ -288,21 +296,21 @@ using EntryCheck = std::function<ActError(int dirfd, const char* name)>;
 // Puts the temporary in the entry's place in one step, never replacing anything but the
 // checked entry. Where the file system can exchange two names, the two are swapped and
 // the entry, now under the temporary name, is checked where nobody can change what the
-// name holds; when it is not the file planned for, the rename back puts it where it
-// was. Elsewhere the entry is checked just before a plain rename. The temporary is gone
-// afterwards, whatever happened.
+// name holds; when it is not the file planned for, it is put back where it was. Elsewhere the entry
+// is checked just before a plain rename. The temporary is gone afterwards, whatever happened.
+// `placed`, when known, is the identity of what the temporary holds.
 ActResult swapIn(int dirfd, const std::string& temporary, const std::string& name,
-                 const EntryCheck& check) {
+                 const EntryCheck& check, const FileIdentity* placed = nullptr) {
     const char* tmp = temporary.c_str();
     const int e = renameAt2(dirfd, tmp, dirfd, name.c_str(), RENAME_EXCHANGE);
     if (e == 0) {
         if (const ActError error = check(dirfd, tmp); error != ActError::None) {
-            renameOver(dirfd, tmp, name.c_str());
+            putBack(dirfd, tmp, name.c_str());
             return failed(error);
         }
         if (::unlinkat(dirfd, tmp, 0) != 0) {
             const int error = errno;
-            renameOver(dirfd, tmp, name.c_str());
+            putBack(dirfd, tmp, name.c_str());
             return failedErrno(error);
         }
     } else if (e == EINVAL || e == ENOSYS || e == EOPNOTSUPP) {
@@ -319,7 +327,11 @@ ActResult swapIn(int dirfd, const std::string& temporary, const std::string& nam
         ::unlinkat(dirfd, tmp, 0);
         return failedErrno(e);
     }
-    ::fsync(dirfd);
+    // The folder is not flushed: a crash that undid the rename would leave the file as it
+    // was, which is safe, and a flush a file costs a journal commit each (10,000 copies
+    // took over a minute that way).
+    if (placed)
+        return succeeded(*placed);
     struct stat st {};
     ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW);
     return succeeded(identityOf(st));
@@ -357,12 +369,32 @@ ActResult openTarget(const std::string& path, const ExpectedFile& expected, Targ
     return error == ActError::None ? succeeded() : failed(error);
 }
 
-// The owner a new file is to have: anybody may try; only root is sure to be allowed,
-// and a user's own refusal (EPERM) leaves the file theirs, as a copy they made would be.
+// File systems whose owners and modes are fixed by the mount (a camera card, a stick):
+// they refuse chown and some chmod even to root, and keep nothing to lose.
+bool ownersFixedByMount(int fd) {
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return false;
+    switch (uint32_t(fs.f_type)) {
+    case 0x4d44:     // vfat, msdos
+    case 0x2011BAB0: // exfat
+    case 0x5346544e: // ntfs
+    case 0x7366746e: // ntfs3
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The owner a new file is to have. Anybody may try; a user's refusal (EPERM) leaves the
+// file theirs, as a copy they made would be. Root is refused only where the file system
+// keeps no owners: elsewhere a file that came to belong to root instead of its user
+// would be a failure.
 int applyOwner(int fd, uint32_t uid, uint32_t gid) {
     if (::fchown(fd, uid_t(uid), gid_t(gid)) == 0)
         return 0;
-    return errno == EPERM && ::geteuid() != 0 ? 0 : errno;
+    const int e = errno;
+    return e == EPERM && (::geteuid() != 0 || ownersFixedByMount(fd)) ? 0 : e;
 }
 
 // Mode, owner and times of a file just written, then its bytes to the disk. The owner
@@ -370,8 +402,11 @@ int applyOwner(int fd, uint32_t uid, uint32_t gid) {
 int finishFile(int fd, const FileMeta& meta) {
     if (const int e = applyOwner(fd, meta.uid, meta.gid); e != 0)
         return e;
-    if (::fchmod(fd, mode_t(meta.mode & 07777)) != 0)
-        return errno;
+    if (::fchmod(fd, mode_t(meta.mode & 07777)) != 0) {
+        const int e = errno;
+        if (!ownersFixedByMount(fd))
+            return e;
+    }
     const struct timespec times[2] = {timespecOf(meta.atimeNs), timespecOf(meta.mtimeNs)};
     if (::futimens(fd, times) != 0)
         return errno;
@@ -558,7 +593,8 @@ ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expec
         ::unlinkat(target.dir.get(), tmp.c_str(), 0);
         return failed(ActError::KeeperChanged);
     }
-    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected));
+    const FileIdentity keeperInode = identityOf(linked);
+    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected), &keeperInode);
 }
 
 std::string relativeLinkText(const std::string& linkPath, const std::string& targetPath) {
@@ -595,6 +631,10 @@ ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expect
                              const std::string& linkText, const ExpectedFile& keeper) {
     if (linkText.empty())
         return failed(ActError::KeeperChanged);
+    // One of the keeper's own names turned into a link could be the only way the link
+    // reaches it: a link to itself.
+    if (expected.identity == keeper.identity)
+        return failed(ActError::SameFile);
     Target target;
     if (ActResult r = openTarget(path, expected, target); !r.ok)
         return r;
@@ -628,7 +668,7 @@ ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expect
 
 ActResult canReflink(const std::string& keeperPath, const std::string& targetDirectory) {
     struct stat st {};
-    Fd keeper(openRegular(AT_FDCWD, keeperPath.c_str(), st));
+    Fd keeper(openRegular(AT_FDCWD, keeperPath.c_str(), st, false));
     if (!keeper.ok())
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);
@@ -708,7 +748,7 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
                      const std::string& toName) {
     const int fromDir = source.dir.get();
     struct stat st {};
-    Fd in(openRegular(fromDir, source.name.c_str(), st));
+    Fd in(openRegular(fromDir, source.name.c_str(), st, true));
     if (!in.ok())
         return errno == EINVAL ? failed(ActError::NotRegular) : failedErrno(errno);
     if (const ActError error = compare(st, expected, ActError::Changed); error != ActError::None)
@@ -743,7 +783,7 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
     if (const int e = renameNoReplaceAt(toDir, tmp.c_str(), toDir, toName.c_str()); e != 0)
         return fail(failedErrno(e));
     named = true;
-    ::fsync(toDir);
+    ::fsync(toDir); // the copy's name is on the disk before the original goes
     struct stat placed {};
     if (::fstatat(toDir, toName.c_str(), &placed, AT_SYMLINK_NOFOLLOW) != 0 ||
         identityOf(placed) != identityOf(made) || placed.st_size != st.st_size)
@@ -756,7 +796,6 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
         return fail(failed(ActError::Changed));
     if (::unlinkat(fromDir, source.name.c_str(), 0) != 0)
         return fail(failedErrno(errno));
-    ::fsync(fromDir);
     return succeeded(identityOf(made));
 }
 
@@ -791,8 +830,6 @@ ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
         renameNoReplaceAt(toDir.get(), to.name.c_str(), source.dir.get(), source.name.c_str());
         return failed(error);
     }
-    ::fsync(toDir.get());
-    ::fsync(source.dir.get());
     return succeeded(identityOf(moved));
 }
 
@@ -825,7 +862,7 @@ ActResult restoreIndependentCopy(const std::string& path, const ActLeft& whatIsT
         return failed(error);
 
     struct stat st {};
-    Fd in(openRegular(AT_FDCWD, contentSource.c_str(), st));
+    Fd in(openRegular(AT_FDCWD, contentSource.c_str(), st, true));
     if (!in.ok())
         return errno == EINVAL ? failed(ActError::NotRegular)
                                : failedErrno(errno, ActError::KeeperChanged);

@@ -193,6 +193,11 @@ TEST_F(ReplaceFile, ALinkTextThatMissesTheKeeperReplacesNothing) {
         EXPECT_FALSE(isSymlink(copy));
         EXPECT_EQ(metaOf(copy).identity, before.identity);
     }
+    // The keeper's own name never becomes a link to itself.
+    const FileMeta kept = metaOf(keeper);
+    EXPECT_EQ(replaceWithSymlink(keeper, kept.identity, "keeper.jpg", kept.identity).error,
+              ActError::SameFile);
+    EXPECT_EQ(readFile(keeper), "the picture");
     EXPECT_EQ((std::set<std::string>{"keeper.jpg", "copy.jpg", "other.jpg"}), namesIn(dir));
 }
 
@@ -248,6 +253,25 @@ TEST_F(ReplaceFile, AFileChangedSincePlannedIsLeftAlone) {
     EXPECT_EQ(replaceWithHardLink(copy, copyNow.identity, keeper, ExpectedFile::of(kept)).error,
               ActError::KeeperChanged);
     EXPECT_EQ(metaOf(copy).identity, copyNow.identity);
+}
+
+// An entry is its folder and its name: the same file linked into another folder put
+// where the planned folder was is not the entry planned for.
+TEST_F(ReplaceFile, AFolderReplacedSincePlannedIsLeftAlone) {
+    ::mkdir((dir + "/a").c_str(), 0755);
+    const std::string inA = dir + "/a/copy.jpg";
+    ASSERT_EQ(::rename(copy.c_str(), inA.c_str()), 0);
+    FileState planned;
+    ASSERT_TRUE(statFileNow(inA, planned));
+    ASSERT_EQ(::rename((dir + "/a").c_str(), (dir + "/b").c_str()), 0);
+    ::mkdir((dir + "/a").c_str(), 0755);
+    ASSERT_EQ(::link((dir + "/b/copy.jpg").c_str(), inA.c_str()), 0);
+    const ActResult r =
+        replaceWithHardLink(inA, ExpectedFile::of(planned), keeper, metaOf(keeper).identity);
+    EXPECT_EQ(r.error, ActError::Changed);
+    EXPECT_EQ(metaOf(inA).identity, planned.identity);
+    // Without the folder, the file alone is what was planned.
+    EXPECT_TRUE(replaceWithHardLink(inA, planned.identity, keeper, metaOf(keeper).identity).ok);
 }
 
 TEST_F(ReplaceFile, AMoveMakesTheMissingFoldersAndKeepsModeAndTimes) {
