@@ -18,6 +18,48 @@ QString bytesForPeople(int64_t bytes) {
                                           QLocale::DataSizeTraditionalFormat);
 }
 
+namespace {
+
+// "12 files replaced by hard links, 48.2 MB freed", in the chosen language.
+QString actNoteText(const GroupSummaryPanel::ActNote& note) {
+    using actions::ActKind;
+    const bool one = note.files == 1;
+    const char* text = "";
+    switch (note.act) {
+    case ActKind::Delete:
+        text = note.forGood ? say(one ? "%1 file deleted for good, %2 freed"
+                                      : "%1 files deleted for good, %2 freed",
+                                  "%1 個檔案已永久刪除, 釋放 %2")
+                            : say(one ? "%1 file moved to the trash, %2 freed"
+                                      : "%1 files moved to the trash, %2 freed",
+                                  "%1 個檔案已移到垃圾桶, 釋放 %2");
+        break;
+    case ActKind::Move:
+        text = say(one ? "%1 file (%2) moved to %3" : "%1 files (%2) moved to %3",
+                   "%1 個檔案 (%2) 已移到 %3");
+        break;
+    case ActKind::HardLink:
+        text = say(one ? "%1 file replaced by a hard link, %2 freed"
+                       : "%1 files replaced by hard links, %2 freed",
+                   "%1 個檔案已換成硬連結, 釋放 %2");
+        break;
+    case ActKind::SymbolicLink:
+        text = say(one ? "%1 file replaced by a symbolic link, %2 freed"
+                       : "%1 files replaced by symbolic links, %2 freed",
+                   "%1 個檔案已換成符號連結, 釋放 %2");
+        break;
+    case ActKind::Reflink:
+        text = say(one ? "%1 file replaced by a reflink clone, %2 freed"
+                       : "%1 files replaced by reflink clones, %2 freed",
+                   "%1 個檔案已換成 reflink 複本, 釋放 %2");
+        break;
+    }
+    QString out = QString::fromUtf8(text).arg(note.files).arg(bytesForPeople(note.bytes));
+    return note.act == ActKind::Move ? out.arg(note.folder) : out;
+}
+
+} // namespace
+
 GroupSummaryPanel::GroupSummaryPanel(QStatusBar* statusBar, FileListModel* model, QObject* parent)
     : QObject(parent), model_(model) {
     lblGroups = new QLabel(statusBar);
@@ -29,7 +71,7 @@ GroupSummaryPanel::GroupSummaryPanel(QStatusBar* statusBar, FileListModel* model
     statusBar->addPermanentWidget(lblGroups);
     // A new list, or rows put back, make the last Delete's account old news.
     const auto listFilled = [this] {
-        deletedFiles_ = 0;
+        acted_.files = 0;
         schedule();
     };
     connect(model, &QAbstractItemModel::modelReset, this, listFilled);
@@ -37,10 +79,8 @@ GroupSummaryPanel::GroupSummaryPanel(QStatusBar* statusBar, FileListModel* model
     connect(model, &QAbstractItemModel::rowsRemoved, this, &GroupSummaryPanel::schedule);
 }
 
-void GroupSummaryPanel::noteDeleted(size_t files, int64_t bytes, bool forGood) {
-    deletedFiles_ = files;
-    deletedBytes_ = bytes;
-    deletedForGood_ = forGood;
+void GroupSummaryPanel::noteActed(const ActNote& note) {
+    acted_ = note;
     schedule();
 }
 
@@ -57,18 +97,8 @@ void GroupSummaryPanel::schedule() {
 void GroupSummaryPanel::refresh() {
     const FileRecordStore& rows = model_->store();
     QString text;
-    if (deletedFiles_ > 0) {
-        text =
-            QString::fromUtf8(
-                deletedForGood_ ? say(deletedFiles_ == 1 ? "%1 file deleted for good, %2 freed"
-                                                         : "%1 files deleted for good, %2 freed",
-                                      "%1 個檔案已永久刪除, 釋放 %2")
-                                : say(deletedFiles_ == 1 ? "%1 file moved to the trash, %2 freed"
-                                                         : "%1 files moved to the trash, %2 freed",
-                                      "%1 個檔案已移到垃圾桶, 釋放 %2"))
-                .arg(deletedFiles_)
-                .arg(bytesForPeople(deletedBytes_));
-    }
+    if (acted_.files > 0)
+        text = actNoteText(acted_);
     if (rows.hasGroups()) {
         const GroupSummary summary = SummariseGroups(rows);
         if (!text.isEmpty())

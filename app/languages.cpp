@@ -98,6 +98,10 @@ const std::vector<LanguageText>& languageTable() {
         {"miAcdsee", C, "Open With ACDSee", "用 ACDSee 開啟"},
         {"miUltraEdit", C, "Open With UltraEdit", "用 UltraEdit 開啟"},
         {"miDelete", C, "Delete", "刪除"},
+        {"miMoveTo", C, "Move to Folder...", "移動到資料夾..."},
+        {"miHardLink", C, "Replace with Hard Link", "以硬連結取代"},
+        {"miSymLink", C, "Replace with Symbolic Link", "以符號連結取代"},
+        {"miReflink", C, "Replace with Reflink Clone", "以 reflink 複本取代"},
         {"miSaveList", C, "Save List As...", "清單另存新檔..."},
         {"miView", C, "View Image In Full Size", "觀看原圖大小"},
         {"miAddItem", C, "Add", "新增"},
@@ -177,6 +181,11 @@ QString undoMenuCaptionFor(int code, UndoCaption action) {
     case UndoCaption::Rename:
         return english ? QStringLiteral("Undo Rename [Ctrl+Z]")
                        : QStringLiteral("復原改名 [Ctrl+Z]");
+    case UndoCaption::Move:
+        return english ? QStringLiteral("Undo Move [Ctrl+Z]") : QStringLiteral("復原移動 [Ctrl+Z]");
+    case UndoCaption::Replace:
+        return english ? QStringLiteral("Undo Replace [Ctrl+Z]")
+                       : QStringLiteral("復原取代 [Ctrl+Z]");
     case UndoCaption::Nothing:
         break;
     }

@@ -49,7 +49,7 @@ QStringList viewerMenuCaptionsFor(int code);
 QStringList listHeaderCaptionsFor(int code);
 
 // The list menu's Undo item, naming the action it would reverse.
-enum class UndoCaption { Nothing, Delete, Rename };
+enum class UndoCaption { Nothing, Delete, Rename, Move, Replace };
 QString undoMenuCaptionFor(int code, UndoCaption action);
 
 // The tooltip of a row of the result list under a protected directory.

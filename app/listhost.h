@@ -16,6 +16,7 @@ namespace fenwa {
 
 class FileRecordStore;
 namespace actions {
+enum class ActKind;
 struct UndoAction;
 } // namespace actions
 namespace platform {
@@ -32,6 +33,8 @@ public:
     // The directories whose files are references, native paths: the listed ones marked
     // protected and the protected folders of the options.
     virtual std::vector<std::string> protectedDirectories() const = 0;
+    // The directories the list was searched in, as the scanner writes a directory.
+    virtual std::vector<std::string> searchedDirectories() const = 0;
     // The row holding the keyboard focus, or -1.
     virtual int currentRow() const = 0;
     virtual bool searching() const = 0;
@@ -46,10 +49,14 @@ public:
     // A long piece of work starts at 0% (shown even when 0% was shown last), then moves on.
     virtual void restartProgress() = 0;
     virtual void showProgressPercent(int percent) = 0;
-    // The program deleted the files of these rows of `rows` (a copy of the list taken
-    // before): the slides let go of them and the rows leave the list.
-    virtual void removeDeletedRows(const FileRecordStore& rows,
-                                   const std::vector<size_t>& removed) = 0;
+    // The program deleted (moved, replaced) the files of these rows of `rows` (a copy of
+    // the list taken before): the slides let go of them, the rows leave the list and the
+    // status bar says what was done; `folder` is where a move took them.
+    virtual void removeDeletedRows(const FileRecordStore& rows, const std::vector<size_t>& removed,
+                                   actions::ActKind act, const QString& folder) = 0;
+    // After an act of the program's own moved a row's file status (a hard link made to
+    // it), the row takes the file's new status-change time.
+    virtual void restampRow(int row) = 0;
     // Records what Undo can reverse, telling the user when its file cannot be written.
     virtual void pushToJournal(actions::UndoAction action) = 0;
     // Journals a rename of the row's file, done on disk and about to show in the row.

@@ -101,8 +101,8 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
                                  *this, services_.pickDirectory);
     listActions_ = new ListActions(this, lvFiles, lvFilesModel, *this,
                                    {miOpen, miAcdsee, miUltraEdit, miSaveList}, services_);
-    deleteFlow_ =
-        new DeleteFlow(this, lvFiles, lvFilesModel, *this, frmProgress_, miDelete, services_);
+    deleteFlow_ = new DeleteFlow(this, lvFiles, lvFilesModel, *this, frmProgress_,
+                                 {miDelete, miMoveTo, miHardLink, miSymLink, miReflink}, services_);
     connect(deleteFlow_, &DeleteFlow::finished, this, &TfrmMain::deleteFinished);
     // Every hint of the program shows in the balloon.
     BalloonHint1 = new TBalloonHint(this);
@@ -294,6 +294,10 @@ void TfrmMain::buildMenus() {
     miUltraEdit = menuItem(PopupMenu1, "miUltraEdit", QStringLiteral("Open With UltraEdit"));
     PopupMenu1->addSeparator();
     miDelete = menuItem(PopupMenu1, "miDelete", QStringLiteral("Delete"));
+    miMoveTo = menuItem(PopupMenu1, "miMoveTo", englishCaption("miMoveTo"));
+    miHardLink = menuItem(PopupMenu1, "miHardLink", englishCaption("miHardLink"));
+    miSymLink = menuItem(PopupMenu1, "miSymLink", englishCaption("miSymLink"));
+    miReflink = menuItem(PopupMenu1, "miReflink", englishCaption("miReflink"));
     PopupMenu1->addSeparator();
     miSaveList = menuItem(PopupMenu1, "miSaveList", QStringLiteral("Save List As..."));
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::PopupMenu1Popup);
@@ -404,7 +408,9 @@ void TfrmMain::PopupMenu1Popup() {
     const int selected = selectedRowCount();
     miPreview->setEnabled(selected == 1 && previewOn());
     miCompare->setEnabled(hasCurrent || selected >= 1);
-    miDelete->setEnabled(selected >= 1);
+    // The other acts as Delete; in a list of every file the replacing ones say why not.
+    for (QAction* a : {miDelete, miMoveTo, miHardLink, miSymLink, miReflink})
+        a->setEnabled(selected >= 1);
     miSaveList->setEnabled(lvFilesModel->rowCount() > 0);
     selectMenu_->updateMenu();
 }
@@ -604,6 +610,10 @@ void TfrmMain::startSearch(SearchRequest request) {
     else
         similar::EquipSearch(request);
     searching_ = true;
+    searchedDirectories_.clear();
+    for (const std::string& directory : request.directories)
+        searchedDirectories_.push_back(
+            platform::normalizeDirectory(platform::nativePathStyle(), directory));
     pgOptions->setSearching(true); // the search has the cache open
     setStatusText(1, QStringLiteral("Reading all files..."));
     frmProgress_->showCentred();
@@ -922,15 +932,16 @@ void TfrmMain::DeleteRows(const std::vector<bool>& remove) {
     selectMenu_->updateSelectionStatus();
 }
 
-void TfrmMain::removeDeletedRows(const FileRecordStore& rows, const std::vector<size_t>& removed) {
+void TfrmMain::removeDeletedRows(const FileRecordStore& rows, const std::vector<size_t>& removed,
+                                 actions::ActKind act, const QString& folder) {
     std::vector<bool> remove(size_t(lvFilesModel->rowCount()), false);
     for (size_t row : removed) {
         pnSlides->forget(QByteArray::fromStdString(rows.fullPath(row)));
         if (row < remove.size())
             remove[row] = true;
     }
-    groupSummary_->noteDeleted(removed.size(), BytesFreedByRemoving(rows, removed),
-                               !(DeleteFlags() & platform::FOF_ALLOWUNDO));
+    groupSummary_->noteActed({act, removed.size(), BytesFreedByRemoving(rows, removed),
+                              !(DeleteFlags() & platform::FOF_ALLOWUNDO), folder});
     DeleteRows(remove);
 }
 

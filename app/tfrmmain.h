@@ -114,6 +114,11 @@ private:
     QAction* miAcdsee;
     QAction* miUltraEdit;
     QAction* miDelete;
+    // Acts on the selected files besides deleting them: after Delete, before Undo.
+    QAction* miMoveTo;
+    QAction* miHardLink;
+    QAction* miSymLink;
+    QAction* miReflink;
     QAction* miSaveList;
     // The list's parts: the Select menu, renaming and opening, deleting.
     SelectMenu* selectMenu_ = nullptr;
@@ -145,6 +150,7 @@ public:
 
     // The directory list's entries as native paths, top to bottom.
     std::vector<std::string> directoryEntries() const { return dirBand->directoryEntries(); }
+    std::vector<std::string> searchedDirectories() const override { return searchedDirectories_; }
     void AddPendingDirectory() { dirBand->AddPendingDirectory(); }
     // The row holding the keyboard focus in the result list, or -1.
     int currentRow() const override;
@@ -184,15 +190,15 @@ public:
     uint64_t listGeneration() const override { return listGeneration_; }
     void restartProgress() override;
     void showProgressPercent(int percent) override;
-    void removeDeletedRows(const FileRecordStore& rows,
-                           const std::vector<size_t>& removed) override;
+    void removeDeletedRows(const FileRecordStore& rows, const std::vector<size_t>& removed,
+                           actions::ActKind act, const QString& folder) override;
     SlideRows slideRowsAround(int row) const override;
     bool selectRowShowing(const QByteArray& path) override;
     void showLoading(bool on) override;
     TfrmViewer* viewer() const { return frmViewer_; }
     // After an action of the program's own moved a row's file status (a rename, a file
     // put back), the row takes the file's new status-change time.
-    void restampRow(int row);
+    void restampRow(int row) override;
     // Removes the rows whose flag is set, keeping the count in the status bar current.
     void DeleteRows(const std::vector<bool>& remove);
 
@@ -228,7 +234,8 @@ public slots:
     void lvFilesDblClick();
 
 signals:
-    // A delete begun with Delete is over, whether anything was deleted or not.
+    // A delete (or move, or replacement) begun from the list is over, whether anything
+    // was done or not.
     void deleteFinished();
 
 protected:
@@ -279,6 +286,7 @@ private:
     bool searching_ = false;
     bool closing_ = false; // the window closes once its search has stopped
     bool duplicateList_ = false;
+    std::vector<std::string> searchedDirectories_; // those of the last search started
     // What the shown duplicate list was searched with. What removes or selects files
     // follows the groups that search recorded in the rows, not the ticks of the moment.
     Criteria searchedCriteria_;

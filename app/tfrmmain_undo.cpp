@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QTreeView>
+#include <set>
 
 #include "languages.h"
 #include "messages.h"
@@ -41,10 +42,10 @@ void TfrmMain::connectUndo() {
     undoJournal_->load();
     miUndo = new QAction(PopupMenu1);
     miUndo->setObjectName("miUndo");
-    // Right after Delete, before the separator that follows it.
+    // Right after Delete and the other acts, before the separator that follows them.
     const QList<QAction*> items = PopupMenu1->actions();
-    const qsizetype deleteAt = items.indexOf(miDelete);
-    PopupMenu1->insertAction(deleteAt + 1 < items.size() ? items[deleteAt + 1] : nullptr, miUndo);
+    const qsizetype lastActAt = items.indexOf(miReflink);
+    PopupMenu1->insertAction(lastActAt + 1 < items.size() ? items[lastActAt + 1] : nullptr, miUndo);
     connect(miUndo, &QAction::triggered, this, &TfrmMain::miUndoClick);
     connect(PopupMenu1, &QMenu::aboutToShow, this, &TfrmMain::updateUndoAction);
     connect(pgOptions->rbEnglish, &QRadioButton::toggled, this, &TfrmMain::updateUndoAction);
@@ -53,9 +54,22 @@ void TfrmMain::connectUndo() {
 
 void TfrmMain::updateUndoAction() {
     const actions::UndoAction* last = undoJournal_->last();
-    const UndoCaption caption = !last                                    ? UndoCaption::Nothing
-                                : last->kind == actions::UndoKind::Trash ? UndoCaption::Delete
-                                                                         : UndoCaption::Rename;
+    UndoCaption caption = UndoCaption::Nothing;
+    if (last)
+        switch (last->kind) {
+        case actions::UndoKind::Trash:
+            caption = UndoCaption::Delete;
+            break;
+        case actions::UndoKind::Rename:
+            caption = UndoCaption::Rename;
+            break;
+        case actions::UndoKind::Move:
+            caption = UndoCaption::Move;
+            break;
+        case actions::UndoKind::Replace:
+            caption = UndoCaption::Replace;
+            break;
+        }
     miUndo->setText(
         undoMenuCaptionFor(pgOptions->rbEnglish->isChecked() ? English : Chinese, caption));
     miUndo->setEnabled(last != nullptr);
@@ -103,6 +117,16 @@ void TfrmMain::Undo() {
         lvFilesModel->renameRow(int(*undone.renamedRow), undone.oldName);
         restampRow(int(*undone.renamedRow));
     }
+    // A hard link undone moved its kept copy's status-change time; the copy is still the
+    // file the search read.
+    std::set<std::string> keepers;
+    for (const actions::ActedFile& file : action->acted)
+        if (file.act == actions::ActKind::HardLink)
+            keepers.insert(file.keeper);
+    if (!keepers.empty())
+        for (int row = 0; row < lvFilesModel->rowCount(); ++row)
+            if (keepers.count(lvFilesModel->store().fullPath(size_t(row))))
+                restampRow(row);
     if (!undone.problems.empty())
         services_.messages->error(this, fromNative(undone.problems));
 }
