@@ -758,6 +758,8 @@ private slots:
                 QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
                          qPrintable(mine->objectName() + " " + other->objectName()));
         }
+        for (const char* name : {"lblMinSize", "lblMaxSize", "ckSkipEmpty", "ckPicturesOnly"})
+            QVERIFY2(part(*w, name)->sizeHint().width() <= part(*w, name)->width(), name);
 
         // Saved with the options and back at the next start.
         typeInto(*w, "edMinSize", QString());
