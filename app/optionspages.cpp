@@ -64,8 +64,8 @@ public:
             setButtonAsUser(b, value);
     }
     void setText(const QString& name, const QString& value) override {
-        if (name == QLatin1String("edTime"))
-            pages_.edTime->setText(value);
+        if (QLineEdit* edit = lineEdit(name))
+            edit->setText(value);
         // The level as 1, 2 or 3; anything else keeps the default.
         bool number = false;
         const int level = value.toInt(&number);
@@ -80,7 +80,8 @@ public:
     QString text(const QString& name) const override {
         if (name == QLatin1String("cbSimilarLevel"))
             return QString::number(pages_.cbSimilarLevel->currentIndex() + 1);
-        return name == QLatin1String("edTime") ? pages_.edTime->text() : QString();
+        const QLineEdit* edit = lineEdit(name);
+        return edit ? edit->text() : QString();
     }
     std::vector<std::string> directories() const override {
         return directories_.directoryEntries();
@@ -94,6 +95,10 @@ public:
     std::vector<std::string> protectedFolders() const override { return pages_.protectedFolders(); }
     void setProtectedFolders(const std::vector<std::string>& folders) override {
         pages_.setProtectedFolders(folders);
+    }
+    std::vector<std::string> skipFolders() const override { return pages_.skipFolders(); }
+    void setSkipFolders(const std::vector<std::string>& folders) override {
+        pages_.setSkipFolders(folders);
     }
     std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
         return platform::DirectoryLineage{}(d);
@@ -114,6 +119,13 @@ public:
     }
 
 private:
+    // The stored edits: the delay and the sizes of the Filters page.
+    QLineEdit* lineEdit(const QString& name) const {
+        for (QLineEdit* edit : {pages_.edTime, pages_.edMinSize, pages_.edMaxSize})
+            if (edit->objectName() == name)
+                return edit;
+        return nullptr;
+    }
     // The settings name the check boxes and radio buttons by their object names.
     QAbstractButton* button(const QString& name) const {
         return pages_.window()->findChild<QAbstractButton*>(name);
@@ -148,6 +160,7 @@ OptionsPages::OptionsPages(OptionsServices services, SettingsDirectories& direct
     setGeometry(408, 4, 228, 155);
     buildOptionsPage();
     buildMorePage();
+    buildFiltersPage();
 
     for (QCheckBox* box : {ckName, ckSize, ckTime, ckContent, ckSimilar})
         connect(box, &QCheckBox::toggled, this, &OptionsPages::criteriaChanged);
@@ -296,6 +309,51 @@ void OptionsPages::buildMorePage() {
     addTab(tbsMore, QStringLiteral("More Options"));
 }
 
+void OptionsPages::buildFiltersPage() {
+    tbsFilters = new QWidget;
+    tbsFilters->setObjectName("tbsFilters");
+    // The two sizes one above the other, their unit beside both.
+    const auto label = [this](const QString& caption, const char* name, QRect g) {
+        auto* l = new QLabel(caption, tbsFilters);
+        l->setObjectName(name);
+        l->setGeometry(g);
+        return l;
+    };
+    const auto sizeEdit = [this](const char* name, QRect g) {
+        auto* e = new QLineEdit(tbsFilters);
+        e->setObjectName(name);
+        e->setGeometry(g);
+        e->setMaxLength(24);
+        return e;
+    };
+    lblMinSize = label(QStringLiteral("Min size:"), "lblMinSize", QRect(6, 6, 62, 18));
+    edMinSize = sizeEdit("edMinSize", QRect(70, 4, 64, 20));
+    lblMaxSize = label(QStringLiteral("Max size:"), "lblMaxSize", QRect(6, 28, 62, 18));
+    edMaxSize = sizeEdit("edMaxSize", QRect(70, 26, 64, 20));
+    lblSizeUnit = label(QStringLiteral("bytes, or with k, M, G; blank: any"), "lblSizeUnit",
+                        QRect(138, 2, 84, 46));
+    lblSizeUnit->setWordWrap(true);
+    lblMinSize->setBuddy(edMinSize);
+    lblMaxSize->setBuddy(edMaxSize);
+    ckSkipEmpty = check(tbsFilters, QStringLiteral("Skip empty files"), "ckSkipEmpty",
+                        QRect(6, 50, 214, 20), false);
+    ckPicturesOnly = check(tbsFilters, QStringLiteral("Pictures only"), "ckPicturesOnly",
+                           QRect(6, 72, 214, 20), false);
+    // The skipped folders as the protected ones on More Options, with the room this page
+    // leaves for the closed list.
+    cbSkipFolders = new QComboBox(tbsFilters);
+    cbSkipFolders->setObjectName("cbSkipFolders");
+    cbSkipFolders->setGeometry(6, 100, 150, 20);
+    cbSkipFolders->setPlaceholderText(QStringLiteral("Skip folders"));
+    cbSkipFolders->view()->setMinimumWidth(320);
+    btnAddSkip = button(tbsFilters, QStringLiteral("+"), "btnAddSkip", QRect(158, 100, 20, 20));
+    btnDelSkip = button(tbsFilters, QStringLiteral("-"), "btnDelSkip", QRect(180, 100, 20, 20));
+    btnDelSkip->setEnabled(false);
+    connect(btnAddSkip, &QPushButton::clicked, this, &OptionsPages::btnAddSkipClick);
+    connect(btnDelSkip, &QPushButton::clicked, this, &OptionsPages::btnDelSkipClick);
+    addTab(tbsFilters, QStringLiteral("Filters"));
+}
+
 Criteria OptionsPages::criteria() const {
     return Criteria{ckName->isChecked(), ckSize->isChecked(), ckTime->isChecked(),
                     ckContent->isChecked(), ckSimilar->isChecked()};
@@ -396,56 +454,65 @@ void OptionsPages::ChangeLangClick() {
 }
 
 // ---------------------------------------------------------------------------
-// Protected folders
+// Lists of folders: the protected ones and those a search skips
 
-std::vector<std::string> OptionsPages::protectedFolders() const {
+std::vector<std::string> OptionsPages::foldersIn(const QComboBox* list) {
     std::vector<std::string> folders;
-    for (int i = 0; i < cbProtected->count(); ++i)
-        folders.push_back(cbProtected->itemData(i).toByteArray().toStdString());
+    for (int i = 0; i < list->count(); ++i)
+        folders.push_back(list->itemData(i).toByteArray().toStdString());
     return folders;
 }
 
-void OptionsPages::addProtectedItem(const std::string& folder) {
+void OptionsPages::addFolderItem(QComboBox* list, const std::string& folder) {
     const QString shown = QFile::decodeName(QByteArray::fromStdString(folder));
     // The folder's own name first: the closed list has room for a word.
     const QString name = shown.section(QLatin1Char('/'), -1, -1, QString::SectionSkipEmpty);
-    cbProtected->addItem(name.isEmpty() ? shown : name + QStringLiteral(" (") + shown + u')',
-                         QByteArray::fromStdString(folder));
-    cbProtected->setItemData(cbProtected->count() - 1, shown, Qt::ToolTipRole);
+    list->addItem(name.isEmpty() ? shown : name + QStringLiteral(" (") + shown + u')',
+                  QByteArray::fromStdString(folder));
+    list->setItemData(list->count() - 1, shown, Qt::ToolTipRole);
+}
+
+bool OptionsPages::pickFolderInto(QComboBox* list, QPushButton* addButton, QPushButton* delButton) {
+    const std::optional<QString> picked =
+        services_.pickDirectory ? services_.pickDirectory(window(), addButton->toolTip())
+                                : std::nullopt;
+    if (!picked)
+        return false;
+    const std::string folder = QFile::encodeName(*picked).toStdString();
+    const std::vector<platform::FileIdentity> identity = platform::DirectoryLineage{}(folder);
+    if (identity.empty()) {
+        services_.messages->error(window(), QString::fromUtf8(MsgNotADirectory));
+        return false;
+    }
+    const std::vector<std::string> folders = foldersIn(list);
+    for (size_t i = 0; i < folders.size(); ++i) {
+        const std::vector<platform::FileIdentity> listed = platform::DirectoryLineage{}(folders[i]);
+        if (folders[i] == folder || (!listed.empty() && listed.front() == identity.front())) {
+            list->setCurrentIndex(int(i));
+            return false;
+        }
+    }
+    addFolderItem(list, folder);
+    list->setCurrentIndex(list->count() - 1);
+    delButton->setEnabled(true);
+    return true;
+}
+
+std::vector<std::string> OptionsPages::protectedFolders() const {
+    return foldersIn(cbProtected);
 }
 
 void OptionsPages::setProtectedFolders(const std::vector<std::string>& folders) {
     cbProtected->clear();
     for (const std::string& folder : folders)
-        addProtectedItem(folder);
+        addFolderItem(cbProtected, folder);
     btnDelProtected->setEnabled(cbProtected->count() > 0);
     emit protectedFoldersChanged();
 }
 
 void OptionsPages::btnAddProtectedClick() {
-    const std::optional<QString> picked =
-        services_.pickDirectory ? services_.pickDirectory(window(), btnAddProtected->toolTip())
-                                : std::nullopt;
-    if (!picked)
-        return;
-    const std::string folder = QFile::encodeName(*picked).toStdString();
-    const std::vector<platform::FileIdentity> identity = platform::DirectoryLineage{}(folder);
-    if (identity.empty()) {
-        services_.messages->error(window(), QString::fromUtf8(MsgNotADirectory));
-        return;
-    }
-    const std::vector<std::string> folders = protectedFolders();
-    for (size_t i = 0; i < folders.size(); ++i) {
-        const std::vector<platform::FileIdentity> listed = platform::DirectoryLineage{}(folders[i]);
-        if (folders[i] == folder || (!listed.empty() && listed.front() == identity.front())) {
-            cbProtected->setCurrentIndex(int(i));
-            return;
-        }
-    }
-    addProtectedItem(folder);
-    cbProtected->setCurrentIndex(cbProtected->count() - 1);
-    btnDelProtected->setEnabled(true);
-    emit protectedFoldersChanged();
+    if (pickFolderInto(cbProtected, btnAddProtected, btnDelProtected))
+        emit protectedFoldersChanged();
 }
 
 void OptionsPages::btnDelProtectedClick() {
@@ -455,6 +522,46 @@ void OptionsPages::btnDelProtectedClick() {
     cbProtected->removeItem(current);
     btnDelProtected->setEnabled(cbProtected->count() > 0);
     emit protectedFoldersChanged();
+}
+
+std::vector<std::string> OptionsPages::skipFolders() const {
+    return foldersIn(cbSkipFolders);
+}
+
+void OptionsPages::setSkipFolders(const std::vector<std::string>& folders) {
+    cbSkipFolders->clear();
+    for (const std::string& folder : folders)
+        addFolderItem(cbSkipFolders, folder);
+    btnDelSkip->setEnabled(cbSkipFolders->count() > 0);
+}
+
+void OptionsPages::btnAddSkipClick() {
+    pickFolderInto(cbSkipFolders, btnAddSkip, btnDelSkip);
+}
+
+void OptionsPages::btnDelSkipClick() {
+    const int current = cbSkipFolders->currentIndex();
+    if (current < 0)
+        return;
+    cbSkipFolders->removeItem(current);
+    btnDelSkip->setEnabled(cbSkipFolders->count() > 0);
+}
+
+// ---------------------------------------------------------------------------
+// Filters
+
+bool OptionsPages::readSearchFilter(SearchFilter& filter) {
+    filter = {};
+    const std::string problem =
+        ReadFilterSizes(edMinSize->text().toStdString(), edMaxSize->text().toStdString(), filter);
+    if (!problem.empty()) {
+        services_.messages->error(window(), QString::fromStdString(problem));
+        return false;
+    }
+    filter.skipEmpty = ckSkipEmpty->isChecked();
+    filter.picturesOnly = ckPicturesOnly->isChecked();
+    filter.skipFolders = skipFolders();
+    return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
-// The two option pages of the top band: what a search compares, how the list acts on a
-// click, the delay, deleting, the language and the cache; and storing them.
+// The option pages of the top band: what a search compares, how the list acts on a
+// click, the delay, deleting, the language and the cache, what a search leaves out; and
+// storing them.
 
 #include <QTabWidget>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include "identity.h"
 #include "resultlist.h"
+#include "scanner.h"
 
 class QCheckBox;
 class QComboBox;
@@ -79,6 +81,19 @@ public:
     QComboBox* cbProtected;
     QPushButton* btnAddProtected;
     QPushButton* btnDelProtected;
+    // The Filters page: what a search leaves out. Sizes as typed (bytes, or with k, M, G;
+    // blank: no limit); the skipped folders as the protected ones are held.
+    QWidget* tbsFilters;
+    QLabel* lblMinSize;
+    QLineEdit* edMinSize;
+    QLabel* lblMaxSize;
+    QLineEdit* edMaxSize;
+    QLabel* lblSizeUnit;
+    QCheckBox* ckSkipEmpty;
+    QCheckBox* ckPicturesOnly;
+    QComboBox* cbSkipFolders;
+    QPushButton* btnAddSkip;
+    QPushButton* btnDelSkip;
 
     // The criteria ticked at this moment.
     Criteria criteria() const;
@@ -88,6 +103,11 @@ public:
     // The protected folders, native paths, in their order; replacing them as a load does.
     std::vector<std::string> protectedFolders() const;
     void setProtectedFolders(const std::vector<std::string>& folders);
+    std::vector<std::string> skipFolders() const;
+    void setSkipFolders(const std::vector<std::string>& folders);
+    // The filter the Filters page sets up; false, after telling the user what is wrong,
+    // when a size cannot be read or the range holds nothing.
+    bool readSearchFilter(SearchFilter& filter);
     // While a search runs it holds the cache open: it cannot be cleared.
     void setSearching(bool searching);
 
@@ -119,6 +139,9 @@ public slots:
     void btnAddProtectedClick();
     // Removes the folder shown.
     void btnDelProtectedClick();
+    // The same for the skipped folders.
+    void btnAddSkipClick();
+    void btnDelSkipClick();
     void ChangeLangClick();
     // What ticking Similar last did to the other ticks, for the user (empty: nothing).
     QString similarNote() const { return similarNote_; }
@@ -131,7 +154,12 @@ protected:
 private:
     void buildOptionsPage();
     void buildMorePage();
-    void addProtectedItem(const std::string& folder);
+    void buildFiltersPage();
+    // A list of folders: one item each, its native path in Qt::UserRole.
+    static std::vector<std::string> foldersIn(const QComboBox* list);
+    static void addFolderItem(QComboBox* list, const std::string& folder);
+    // Adds a folder picked by the user to the list; false when nothing was added.
+    bool pickFolderInto(QComboBox* list, QPushButton* addButton, QPushButton* delButton);
     bool edTimeKeyPress(QKeyEvent* event);
     void ckSimilarClick(bool on);
 

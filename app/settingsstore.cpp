@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSettings>
 #include <algorithm>
+#include <optional>
 
 #include "directorylist.h"
 #include "pathrules.h"
@@ -137,6 +138,10 @@ QString protectedFolderValueName(uint32_t position) {
     return QStringLiteral("Protected") + QString::number(position);
 }
 
+QString skipFolderValueName(uint32_t position) {
+    return QStringLiteral("Skip") + QString::number(position);
+}
+
 QString invalidDataTypeMessage(const QString& valueName) {
     return QStringLiteral("Invalid data type for '%1'").arg(valueName);
 }
@@ -231,23 +236,25 @@ void loadDirectories(QSettings& settings, SettingsControls& controls, platform::
                            refused.join(QLatin1Char('\n')));
 }
 
-// Read apart from the directory list, so that a damaged list loses none of them. An
-// unreadable entry is named and ends the list there.
-void loadProtectedFolders(QSettings& settings, SettingsControls& controls) {
+// A list of folders ("<stem>Count", then "<stem>1" ...), read apart from the directory
+// list, so that a damaged list loses none of them. An unreadable entry is named and ends
+// the list there; a list whose count cannot be read is left as it is.
+std::optional<std::vector<std::string>> loadFolders(QSettings& settings, SettingsControls& controls,
+                                                    QLatin1String stem) {
     uint32_t count = 0;
-    const QString countName = QString::fromLatin1(ProtectedCountName);
+    const QString countName = stem + QLatin1String("Count");
     if (!readSucceeded(readNumber(settings, countName, count), countName, controls))
-        return;
+        return std::nullopt;
     std::vector<std::string> folders;
-    for (uint32_t position : storedPositions(settings, QLatin1String("Protected"), count)) {
-        const QString name = protectedFolderValueName(position);
+    for (uint32_t position : storedPositions(settings, stem, count)) {
+        const QString name = stem + QString::number(position);
         std::string folder;
         if (!readSucceeded(readDirectory(settings, name, folder), name, controls))
             break;
         if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
             folders.push_back(folder);
     }
-    controls.setProtectedFolders(folders);
+    return folders;
 }
 
 } // namespace
@@ -272,7 +279,10 @@ void loadSettings(QSettings& settings, SettingsControls& controls, platform::Pat
     if (failed)
         return;
     loadDirectories(settings, controls, style);
-    loadProtectedFolders(settings, controls);
+    if (auto folders = loadFolders(settings, controls, QLatin1String("Protected")))
+        controls.setProtectedFolders(*folders);
+    if (auto folders = loadFolders(settings, controls, QLatin1String("Skip")))
+        controls.setSkipFolders(*folders);
 }
 
 bool saveSettings(QSettings& settings, SettingsControls& controls) {
@@ -300,6 +310,10 @@ bool saveSettings(QSettings& settings, SettingsControls& controls) {
     settings.setValue(QString::fromLatin1(ProtectedCountName), int(folders.size()));
     for (size_t i = 0; i < folders.size(); ++i)
         setDirectoryValue(settings, protectedFolderValueName(uint32_t(i + 1)), folders[i]);
+    const std::vector<std::string> skipped = controls.skipFolders();
+    settings.setValue(QString::fromLatin1(SkipCountName), int(skipped.size()));
+    for (size_t i = 0; i < skipped.size(); ++i)
+        setDirectoryValue(settings, skipFolderValueName(uint32_t(i + 1)), skipped[i]);
     settings.sync();
     if (settings.status() != QSettings::NoError) {
         controls.showError(failedToSetDataMessage(firstName));

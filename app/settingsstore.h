@@ -28,7 +28,7 @@ struct SettingValue {
 
 // Every value but the directories, in the order they are read and written. The names
 // are those of the controls they belong to.
-inline constexpr std::array<SettingValue, 20> SettingsTable{{
+inline constexpr std::array<SettingValue, 24> SettingsTable{{
     {"ckName", SettingKind::Flag, false, nullptr},
     {"ckSize", SettingKind::Flag, true, nullptr},
     {"ckTime", SettingKind::Flag, false, nullptr},
@@ -50,6 +50,11 @@ inline constexpr std::array<SettingValue, 20> SettingsTable{{
     {"ckContent", SettingKind::Flag, false, nullptr},
     {"ckSimilar", SettingKind::Flag, false, nullptr},
     {"cbSimilarLevel", SettingKind::Text, false, "2"},
+    // The Filters page; their defaults leave nothing out.
+    {"edMinSize", SettingKind::Text, false, ""},
+    {"edMaxSize", SettingKind::Text, false, ""},
+    {"ckSkipEmpty", SettingKind::Flag, false, nullptr},
+    {"ckPicturesOnly", SettingKind::Flag, false, nullptr},
 }};
 
 inline constexpr const char* DirCountName = "DirCount";
@@ -65,6 +70,11 @@ QString directoryProtectValueName(uint32_t position);
 // written before they existed has none.
 inline constexpr const char* ProtectedCountName = "ProtectedCount";
 QString protectedFolderValueName(uint32_t position); // "Protected" + position, 1-based
+
+// The folders a search skips (the Filters page's list): "SkipCount", then "Skip1" ...
+// as the protected folders. A store written before they existed skips none.
+inline constexpr const char* SkipCountName = "SkipCount";
+QString skipFolderValueName(uint32_t position); // "Skip" + position, 1-based
 
 inline constexpr const char* MsgSettingsSaved = "恭禧您啦!您的設定值已經儲存";
 // Heads the list of stored directories a load refused, one line each.
@@ -94,6 +104,9 @@ public:
     // The protected folders of the More Options page, native bytes, in their order.
     virtual std::vector<std::string> protectedFolders() const { return {}; }
     virtual void setProtectedFolders(const std::vector<std::string>& /*folders*/) {}
+    // The folders a search skips, native bytes, in their order.
+    virtual std::vector<std::string> skipFolders() const { return {}; }
+    virtual void setSkipFolders(const std::vector<std::string>& /*folders*/) {}
     virtual bool isExistingDirectory(const std::string& directory) const = 0;
     // A directory's identity and those above it (directoryAncestry); empty when it cannot
     // be looked at, and then entries are compared by their texts alone.
@@ -114,14 +127,15 @@ public:
 // inside or above one, is refused as a typed one would be: not listed, named in one
 // message, its protection passed to the entry it clashes with. Then the protected
 // folders, as stored: one that is not there now is kept (a drive not plugged in), and
-// protects nothing until it is.
+// protects nothing until it is; and the skipped folders alike.
 void loadSettings(QSettings& settings, SettingsControls& controls,
                   platform::PathStyle style = platform::nativePathStyle());
 bool sameListedDirectory(platform::PathStyle style, const std::string& a, const std::string& b);
 
 // Writes every value from the controls, then DirCount, and for each directory
 // DirProtect<n> and Dir<n> (a text, or binary data holding the exact bytes of a directory
-// name that is not UTF-8), then ProtectedCount and Protected<n> alike, and shows the
+// name that is not UTF-8), then ProtectedCount and Protected<n> alike, SkipCount and
+// Skip<n> too, and shows the
 // confirmation. Directory values beyond the new count stay
 // in the store: the next load stops at DirCount. The store is written in one piece (a temporary
 // file renamed over the old one), so when it cannot be written nothing of the old one is lost; the

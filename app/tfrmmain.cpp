@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFile>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -492,11 +493,15 @@ void TfrmMain::btnFindAllClick() {
     }
     if (searching_)
         return;
+    SearchFilter filter;
+    if (!pgOptions->readSearchFilter(filter))
+        return;
     ListIdle = false;
     ClearResultList();
     SearchRequest request;
     request.directories = directoryEntries();
     request.includeSubdirectories = pgOptions->ckInclude->isChecked();
+    request.filter = std::move(filter);
     startSearch(std::move(request));
 }
 
@@ -582,6 +587,9 @@ bool TfrmMain::startDuplicateSearch() {
         services_.messages->error(this, QString::fromUtf8(MsgNoCriterion));
         return false;
     }
+    SearchFilter filter;
+    if (!pgOptions->readSearchFilter(filter))
+        return false;
     ClearResultList();
     SearchRequest request;
     request.directories = directoryEntries();
@@ -590,6 +598,7 @@ bool TfrmMain::startDuplicateSearch() {
     request.criteria = ticked;
     request.similarLevel = pgOptions->cbSimilarLevel->currentIndex();
     request.cachePath = services_.searchCachePath;
+    request.filter = std::move(filter);
     startSearch(std::move(request));
     return true;
 }
@@ -679,6 +688,12 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
                         .arg(leftOutKinds.isEmpty() ? "" : "\n", reasons[r],
                              QString::fromStdString(DescribeLeftOutKinds(left.kinds[r], 8)));
     }
+    const FilterReport& filtered = result->filtered;
+    if (filtered.on)
+        total += QString::fromUtf8(say(" (filters left out %1 files, %2 folders)",
+                                       " (篩選略過 %1 個檔案, %2 個資料夾)"))
+                     .arg(filtered.files)
+                     .arg(filtered.folders);
     setStatusText(1, total);
     if (duplicateList_) {
         repaintStatusBar();
@@ -692,6 +707,16 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
             1, statusText(1) +
                    QString::fromUtf8(say("  The cache was not saved: ", "  快取未能寫回: ")) +
                    QString::fromLocal8Bit(result->cacheProblem));
+    if (!filtered.notFound.empty()) {
+        QStringList folders;
+        for (const std::string& folder : filtered.notFound)
+            folders << QFile::decodeName(QByteArray::fromStdString(folder));
+        setStatusText(1, statusText(1) +
+                             QString::fromUtf8(say("  Skipped folders not found (nothing "
+                                                   "skipped there): ",
+                                                   "  找不到要略過的資料夾 (沒有略過): ")) +
+                             folders.join(QStringLiteral(", ")));
+    }
     // Set last: the texts added above keep the counts the tooltip explains.
     StatusPanel[1]->setToolTip(leftOutKinds);
     repaintStatusBar();

@@ -53,15 +53,16 @@ void TfrmMain::applyLanguageTexts(int code, bool hintsOnly) {
                 action->setToolTip(text);
         } else if (control == this) {
             setWindowTitle(text);
-        } else if (control == pgOptions->tbsOptions || control == pgOptions->tbsMore) {
+        } else if (control == pgOptions->tbsOptions || control == pgOptions->tbsMore ||
+                   control == pgOptions->tbsFilters) {
             pgOptions->setTabText(pgOptions->indexOf(static_cast<QWidget*>(control)), text);
         } else if (auto* button = qobject_cast<QAbstractButton*>(control)) {
             button->setText(text);
         } else if (auto* label = qobject_cast<QLabel*>(control)) {
             label->setText(text);
-        } else if (control == pgOptions->cbProtected) {
+        } else if (control == pgOptions->cbProtected || control == pgOptions->cbSkipFolders) {
             // The user's own list: the caption shows while it is empty.
-            pgOptions->cbProtected->setPlaceholderText(text);
+            static_cast<QComboBox*>(control)->setPlaceholderText(text);
         } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
             // The items' texts, separated by '|'.
             const QStringList items = text.split(QLatin1Char('|'));

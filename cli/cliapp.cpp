@@ -38,10 +38,10 @@ namespace fenwa::cli {
 namespace {
 
 const char* const Usage =
-    "usage: fenwa-cli find-all [--no-subdirs] [--format tsv|csv|json] DIR...\n"
+    "usage: fenwa-cli find-all [--no-subdirs] [FILTER]... [--format tsv|csv|json] DIR...\n"
     "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
     "                                 [--similar [--level 1|2|3] [--list-left-out]]\n"
-    "                                 [--no-subdirs] [--format tsv|csv|json]\n"
+    "                                 [--no-subdirs] [FILTER]... [--format tsv|csv|json]\n"
     "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
     "                                 [--act trash|delete|move=DIR|hardlink|symlink|reflink\n"
     "                                  [--yes]] DIR...\n"
@@ -97,6 +97,11 @@ const char* const Usage =
     "reverses it: moved files go back, replaced files get their own bytes back (while the\n"
     "kept copy still holds them), with their permissions and times; last line \"fenwa:\n"
     "undo=KIND files=N done=N failed=N dry-run=yes|no\".\n"
+    "FILTER leaves files out of the search: --min-size N and --max-size N (bytes, or a\n"
+    "number with k, M or G after it: 1k is 1024 bytes), --skip DIR (its whole tree, by\n"
+    "whatever path it is reached; may be given again), --skip-empty (files of 0 bytes)\n"
+    "and --pictures-only (the names listed with the picture icon). How many files they\n"
+    "left out goes to the error output.\n"
     "decode loads FILE as the image view control would with those JPEG settings and\n"
     "writes the bitmap it holds as a BMP file.\n"
     "Exit status: 0 done (or a dry run), 1 a usage error, 2 a directory was refused and\n"
@@ -545,6 +550,8 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     bool listLeftOut = false;
     std::optional<ActRequest> act;
     bool yes = false;
+    SearchFilter filter;
+    std::string minSize, maxSize;
     bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -560,6 +567,16 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
                 return 1;
             }
             format = *named;
+        } else if (!optionsEnded && a == "--min-size" && i + 1 < args.size()) {
+            minSize = args[++i];
+        } else if (!optionsEnded && a == "--max-size" && i + 1 < args.size()) {
+            maxSize = args[++i];
+        } else if (!optionsEnded && a == "--skip" && i + 1 < args.size()) {
+            filter.skipFolders.push_back(args[++i]);
+        } else if (!optionsEnded && a == "--skip-empty") {
+            filter.skipEmpty = true;
+        } else if (!optionsEnded && a == "--pictures-only") {
+            filter.picturesOnly = true;
         } else if (!optionsEnded && duplicates && a == "--name") {
             criteria.name = true;
         } else if (!optionsEnded && duplicates && a == "--size") {
@@ -640,6 +657,10 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         std::fputs("您沒有輸入目錄叫我怎麼找?\n", err);
         return 2;
     }
+    if (const std::string problem = ReadFilterSizes(minSize, maxSize, filter); !problem.empty()) {
+        std::fprintf(err, "fenwa-cli: %s\n", problem.c_str());
+        return 1;
+    }
     if (duplicates && !criteria.any()) {
         std::fputs("您必須至少打一個勾\n", err);
         return 2;
@@ -658,6 +679,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     request.criteria = criteria;
     request.similarLevel = int(level);
     request.listLeftOut = listLeftOut;
+    request.filter = filter;
     request.cachePath = similar::SearchCache::defaultPath();
     std::optional<QGuiApplication> app;
     if (criteria.similar) {
@@ -687,6 +709,12 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     if (!result->cacheProblem.empty())
         std::fprintf(err, "fenwa-cli: the cache was not saved: %s\n", result->cacheProblem.c_str());
     const SearchResult& found = *result;
+    for (const std::string& folder : found.filtered.notFound)
+        std::fprintf(err, "fenwa-cli: --skip %s: no such folder, nothing skipped\n",
+                     escapeField(folder).c_str());
+    if (found.filtered.on)
+        std::fprintf(err, "fenwa-cli: left out by the filters: %zu files, %zu folders\n",
+                     found.filtered.files, found.filtered.folders);
     if (criteria.similar) {
         const SimilarLeftOut& left = found.similarLeftOut;
         std::fprintf(err,

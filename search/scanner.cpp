@@ -6,16 +6,155 @@
 #include <QString>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <deque>
+#include <limits>
 #include <optional>
 #include <unordered_set>
 
 #include "filesystem.h"
+#include "uitext.h"
 #include "workerpool.h"
 
 namespace fenwa {
 
 using platform::nativePathStyle;
+
+bool SearchFilter::keeps(std::string_view name, int64_t size) const {
+    if (size < minSize || (skipEmpty && size == 0) || (maxSize > 0 && size > maxSize))
+        return false;
+    return !picturesOnly || IsImageName(name);
+}
+
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+std::optional<int64_t> ParseFileSize(std::string_view text) {
+    text = trimmed(text);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    size_t i = 0;
+    uint64_t whole = 0;
+    for (; i < text.size() && digit(text[i]); ++i) {
+        const uint64_t d = uint64_t(text[i] - '0');
+        if (whole > (uint64_t(std::numeric_limits<int64_t>::max()) - d) / 10)
+            return std::nullopt;
+        whole = whole * 10 + d;
+    }
+    const size_t wholeDigits = i;
+    // The fraction's digits, as many as make a difference to a size in bytes.
+    long double fraction = 0, scale = 1;
+    size_t fractionDigits = 0;
+    const bool point = i < text.size() && text[i] == '.';
+    if (point)
+        for (++i; i < text.size() && digit(text[i]); ++i, ++fractionDigits)
+            if (fractionDigits < 18)
+                fraction += (text[i] - '0') / (scale *= 10);
+    if (wholeDigits + fractionDigits == 0)
+        return std::nullopt;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
+    int shift = 0;
+    if (i < text.size()) {
+        switch (text[i]) {
+        case 'k':
+        case 'K':
+            shift = 10;
+            break;
+        case 'm':
+        case 'M':
+            shift = 20;
+            break;
+        case 'g':
+        case 'G':
+            shift = 30;
+            break;
+        default:
+            break;
+        }
+        if (shift)
+            ++i;
+        if (i < text.size() && (text[i] == 'b' || text[i] == 'B'))
+            ++i;
+    }
+    // A part of a byte is no size.
+    if (i != text.size() || (point && shift == 0))
+        return std::nullopt;
+    if (whole > (uint64_t(std::numeric_limits<int64_t>::max()) >> shift) - 1)
+        return std::nullopt;
+    return int64_t(whole << shift) + int64_t(std::llround(fraction * (1ull << shift)));
+}
+
+std::string ReadFilterSizes(std::string_view minText, std::string_view maxText,
+                            SearchFilter& filter) {
+    const auto read = [](std::string_view text, int64_t& out, const char* english,
+                         const char* chinese) -> std::string {
+        out = 0;
+        if (trimmed(text).empty())
+            return {};
+        const std::optional<int64_t> size = ParseFileSize(text);
+        if (size) {
+            out = *size;
+            return {};
+        }
+        std::string message = say(english, chinese);
+        const size_t at = message.find("%1");
+        return message.replace(at, 2, std::string(trimmed(text)));
+    };
+    std::string problem =
+        read(minText, filter.minSize,
+             "The minimum size '%1' is not a size: write a number of bytes, or a number with k, M "
+             "or G after it (1k is 1024 bytes).",
+             "最小檔案大小 '%1' 不是大小: 請輸入位元組數, 或在數字後加上 k, M 或 G (1k 是 1024 "
+             "位元組)。");
+    if (problem.empty())
+        problem = read(maxText, filter.maxSize,
+                       "The maximum size '%1' is not a size: write a number of bytes, or a "
+                       "number with k, M or G after it (1k is 1024 bytes).",
+                       "最大檔案大小 '%1' 不是大小: 請輸入位元組數, 或在數字後加上 k, M 或 G "
+                       "(1k 是 1024 位元組)。");
+    if (problem.empty() && filter.maxSize > 0 && filter.maxSize < filter.minSize)
+        problem = std::string(say("The maximum size is smaller than the minimum size: no file "
+                                  "could be found.",
+                                  "最大檔案大小小於最小檔案大小: 找不到任何檔案。"));
+    return problem;
+}
+
+std::vector<std::string> ScanSession::setFilter(const SearchFilter& filter) {
+    filter_ = filter;
+    filterFiles_ = filter.leavesOutFiles();
+    filteredOut_ = 0;
+    skip_.clear();
+    std::vector<std::string> notFound;
+    for (const std::string& folder : filter.skipFolders) {
+        platform::DirectoryHandle handle;
+        platform::FileIdentity id;
+        if (folder.empty())
+            continue;
+        if (!handle.open(folder) || !handle.identity(id))
+            notFound.push_back(folder);
+        else if (std::find(skip_.begin(), skip_.end(), id) == skip_.end())
+            skip_.push_back(id);
+    }
+    skipMet_ = std::make_unique<std::atomic<bool>[]>(skip_.size());
+    return notFound;
+}
+
+size_t ScanSession::foldersSkipped() const {
+    size_t met = 0;
+    for (size_t i = 0; i < skip_.size(); ++i)
+        met += skipMet_[i].load(std::memory_order_relaxed) ? 1 : 0;
+    return met;
+}
 
 namespace {
 
@@ -102,8 +241,8 @@ public:
         walkFrom(platform::normalizeDirectory(nativePathStyle(), dir), visit);
     }
 
-    // Directories the walk must not enter: those read before it, or above where it starts.
-    // The session is only read while the walk runs.
+    // Directories the walk must not enter: those read before it, or above where it starts,
+    // and the session's skipped folders. The session is only read while the walk runs.
     void avoid(const ScanSession* session) { avoid_ = session; }
 
     // The same walk below `text`, which `top` holds open.
@@ -129,7 +268,8 @@ private:
             const platform::DirectoryHandle& handle = chain_.back().handle;
             platform::FileIdentity id;
             if (handle.isOpen() && handle.identity(id) &&
-                ((avoid_ && avoid_->wasRead(id)) || !visited_.insert(id).second))
+                ((avoid_ && (avoid_->wasRead(id) || avoid_->skips(id))) ||
+                 !visited_.insert(id).second))
                 continue;
             names.clear();
             if (!visit(current.text, handle, id, names))
@@ -231,14 +371,20 @@ size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list
 
 namespace {
 
-// Reads one directory's files into `store` (interning its text only when it has files)
-// and appends its subdirectories' names.
-void readInto(const std::string& text, const platform::DirectoryHandle& handle,
-              const platform::FileIdentity& id, FileRecordStore& store,
-              std::vector<std::string>& subdirectories) {
+// Reads one directory's files that pass the filter (all without one) into `store`
+// (interning its text only when it has files) and appends its subdirectories' names.
+// Answers the number of files the filter left out.
+size_t readInto(const std::string& text, const platform::DirectoryHandle& handle,
+                const platform::FileIdentity& id, const SearchFilter* filter,
+                FileRecordStore& store, std::vector<std::string>& subdirectories) {
     uint32_t directory = UINT32_MAX;
+    size_t filteredOut = 0;
     handle.read(
         [&](const platform::FileEntry& e) {
+            if (filter && !filter->keeps(e.name, e.size)) {
+                ++filteredOut;
+                return;
+            }
             if (directory == UINT32_MAX)
                 directory = store.internDirectory(text, id.device);
             // A file bind-mounted over an entry lives on another device than its
@@ -248,6 +394,7 @@ void readInto(const std::string& text, const platform::DirectoryHandle& handle,
                          sameDevice ? e.identity.inode : 0, sameDevice ? e.changeStamp : 0);
         },
         subdirectories);
+    return filteredOut;
 }
 
 } // namespace
@@ -259,9 +406,9 @@ size_t ReadFiles(const std::string& dir, FileRecordStore& store, ScanSession* se
     platform::DirectoryHandle handle;
     platform::FileIdentity id;
     const size_t before = store.size();
-    if (handle.open(dir) && handle.identity(id) && s.firstReading(id)) {
+    if (handle.open(dir) && handle.identity(id) && !s.skips(id) && s.firstReading(id)) {
         std::vector<std::string> ignored;
-        readInto(dir, handle, id, store, ignored);
+        s.addFilteredOut(readInto(dir, handle, id, s.fileFilter(), store, ignored));
     }
     s.addRead(1);
     return store.size() - before;
@@ -289,6 +436,7 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         platform::FileIdentity id;
         size_t first = 0;
         size_t end = 0;
+        size_t filteredOut = 0; // files the filter left out of it
     };
     // A unit of the walk: the subtree under a directory, opened by its name from its
     // parent's handle; or (filesOnly) the files of a directory already read.
@@ -306,12 +454,12 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         if (s.stopRequested())
             return store.size() - before;
         platform::FileIdentity id;
-        if (!top.isOpen() || !top.identity(id) || !s.firstReading(id)) {
+        if (!top.isOpen() || !top.identity(id) || s.skips(id) || !s.firstReading(id)) {
             s.addRead(1);
-            break; // unreadable, or read already through another spelling
+            break; // unreadable, skipped, or read already through another spelling
         }
         names.clear();
-        readInto(text, top, id, store, names);
+        s.addFilteredOut(readInto(text, top, id, s.fileFilter(), store, names));
         s.addRead(1);
         const size_t prefix = childrenOf(text, names, children);
         s.addKnown(children.size());
@@ -346,14 +494,15 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             if (subtree.filesOnly || split.size() >= MostUnits ||
                 !handle.openChild(*subtree.parent,
                                   std::string_view(subtree.text).substr(subtree.nameFrom)) ||
-                !handle.identity(dirId) || s.wasRead(dirId)) {
+                !handle.identity(dirId) || s.wasRead(dirId) || s.skips(dirId)) {
                 opened.pop_back();
                 split.push_back(std::move(subtree));
                 continue;
             }
             Subtree files{subtree.text, {}, {}, nullptr, 0, true};
-            readInto(subtree.text, handle, dirId, files.rows, names);
-            files.spans.push_back({dirId, 0, files.rows.size()});
+            const size_t filteredOut =
+                readInto(subtree.text, handle, dirId, s.fileFilter(), files.rows, names);
+            files.spans.push_back({dirId, 0, files.rows.size(), filteredOut});
             s.addRead(1);
             s.addKnown(names.size());
             split.push_back(std::move(files));
@@ -375,19 +524,20 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         TreeWalker walker;
         walker.avoid(&s);
         try {
-            walker.walk(subtree.text, std::move(handle),
-                        [&](const std::string& dirText, const platform::DirectoryHandle& h,
-                            const platform::FileIdentity& id,
-                            std::vector<std::string>& subdirectories) {
-                            if (failed || s.stopRequested())
-                                return false;
-                            const size_t first = subtree.rows.size();
-                            readInto(dirText, h, id, subtree.rows, subdirectories);
-                            subtree.spans.push_back({id, first, subtree.rows.size()});
-                            s.addRead(1);
-                            s.addKnown(subdirectories.size());
-                            return true;
-                        });
+            walker.walk(
+                subtree.text, std::move(handle),
+                [&](const std::string& dirText, const platform::DirectoryHandle& h,
+                    const platform::FileIdentity& id, std::vector<std::string>& subdirectories) {
+                    if (failed || s.stopRequested())
+                        return false;
+                    const size_t first = subtree.rows.size();
+                    const size_t filteredOut =
+                        readInto(dirText, h, id, s.fileFilter(), subtree.rows, subdirectories);
+                    subtree.spans.push_back({id, first, subtree.rows.size(), filteredOut});
+                    s.addRead(1);
+                    s.addKnown(subdirectories.size());
+                    return true;
+                });
         } catch (...) {
             failed = true;
             throw;
@@ -408,7 +558,10 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     for (Subtree& subtree : subtrees) {
         std::vector<bool> drop;
         for (const Span& span : subtree.spans) {
-            if (s.firstReading(span.id) || span.first == span.end)
+            const bool first = s.firstReading(span.id);
+            if (first)
+                s.addFilteredOut(span.filteredOut);
+            if (first || span.first == span.end)
                 continue;
             drop.resize(subtree.rows.size(), false);
             std::fill(drop.begin() + long(span.first), drop.begin() + long(span.end), true);

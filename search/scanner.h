@@ -5,7 +5,10 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -15,6 +18,31 @@
 #include "filesystem.h"
 
 namespace fenwa {
+
+// What a search leaves out. At its defaults every file is read, as always.
+struct SearchFilter {
+    int64_t minSize = 0;       // smaller files are left out
+    int64_t maxSize = 0;       // larger files are left out; 0: no limit
+    bool skipEmpty = false;    // files of 0 bytes are left out
+    bool picturesOnly = false; // files IsImageName refuses are left out
+    // Folders whose trees are not read, native paths: known by what they are on the
+    // disk, so another spelling or a bind mount of one is not read either.
+    std::vector<std::string> skipFolders;
+
+    bool leavesOutFiles() const { return minSize > 0 || maxSize > 0 || skipEmpty || picturesOnly; }
+    bool any() const { return leavesOutFiles() || !skipFolders.empty(); }
+    bool keeps(std::string_view name, int64_t size) const;
+};
+
+// A size as the user writes it: a number of bytes, or a number (a fraction allowed)
+// followed by k, M or G (1024, 1024², 1024³ bytes), with an optional B after and spaces
+// around. Nothing for text that is none of these or too large.
+std::optional<int64_t> ParseFileSize(std::string_view text);
+
+// Reads the filter's size limits from their texts (blank: no limit) into `filter`. The
+// message for the first that is wrong, in the chosen language; empty when both are right.
+std::string ReadFilterSizes(std::string_view minText, std::string_view maxText,
+                            SearchFilter& filter);
 
 // What one search shares between the listed directories it reads. A directory is known
 // by its identity, not its spelling: one reached again, through another listed spelling,
@@ -48,8 +76,33 @@ public:
     // Called after each change of the counters, on whichever thread made it.
     void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
 
+    // What the reading leaves out, set before it starts. Each skipped folder is known by
+    // its identity as it is now; those not there are answered (they skip nothing).
+    std::vector<std::string> setFilter(const SearchFilter& filter);
+    // The test each file passes; none when every file is read.
+    const SearchFilter* fileFilter() const { return filterFiles_ ? &filter_ : nullptr; }
+    // Whether a directory is a skipped folder, which is then counted as met. Any thread.
+    bool skips(const platform::FileIdentity& id) const {
+        for (size_t i = 0; i < skip_.size(); ++i)
+            if (skip_[i] == id) {
+                skipMet_[i].store(true, std::memory_order_relaxed);
+                return true;
+            }
+        return false;
+    }
+    // Files the filter left out of the directories read (each directory counted once,
+    // as its rows are), and the skipped folders the walk came to and left alone.
+    void addFilteredOut(size_t n) { filteredOut_ += n; }
+    size_t filesFilteredOut() const { return filteredOut_; }
+    size_t foldersSkipped() const;
+
 private:
     const std::atomic<bool>* stop_;
+    SearchFilter filter_;
+    bool filterFiles_ = false;
+    std::vector<platform::FileIdentity> skip_;
+    std::unique_ptr<std::atomic<bool>[]> skipMet_;
+    size_t filteredOut_ = 0; // written by the thread that runs the search
     std::function<void()> observer_;
     std::atomic<size_t> read_{0};
     std::atomic<size_t> known_{0};
@@ -70,12 +123,13 @@ size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list
 size_t CollectDirectories(const std::string& dir, std::vector<std::string>& list);
 
 // One record per regular file directly in dir, with dir as its Directory text; nothing
-// when the session read dir before.
+// when the session read dir before or skips it. The session's filter applies.
 size_t ReadFiles(const std::string& dir, FileRecordStore& store, ScanSession* session = nullptr);
 
 // Reads one listed directory, with its subdirectories when includeSubdirectories is set,
-// into the store. Directories the session read before are skipped, and the reading ends
-// early when the session is stopped.
+// into the store. Directories the session read before or skips are not read (nor what
+// lies below them), the session's filter applies to each file, and the reading ends early
+// when the session is stopped.
 size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includeSubdirectories,
                      ScanSession* session = nullptr);
 

@@ -43,12 +43,16 @@ namespace {
 SearchOutcome runWith(const SearchRequest& request, const SearchTools& tools, SearchMonitor& m) {
     SearchOutcome outcome;
     m.enterStage(SearchStage::Reading);
+    outcome.filtered.on = request.filter.any();
+    outcome.filtered.notFound = m.session().setFilter(request.filter);
     FileRecordStore hidden;
     for (const std::string& dir : request.directories) {
         if (m.stopRequested())
             break;
         ReadDirectory(dir, hidden, request.includeSubdirectories, &m.session());
     }
+    outcome.filtered.files = m.session().filesFilteredOut();
+    outcome.filtered.folders = m.session().foldersSkipped();
     if (!request.duplicatesOnly) {
         outcome.rows = std::move(hidden);
     } else if (!m.stopRequested()) {

@@ -68,8 +68,17 @@ struct SearchRequest {
     std::string cachePath; // the file kept between searches; empty: none
     // With Similar ticked: keep the path of every file left out of the groups.
     bool listLeftOut = false;
+    SearchFilter filter; // what the reading leaves out; nothing at its defaults
     // Makes the tools from the request (see EquipSearch, which fills this in).
     std::function<SearchTools(const SearchRequest&)> tools;
+};
+
+// What a search's filter left out.
+struct FilterReport {
+    bool on = false;                   // the search had a filter
+    size_t files = 0;                  // files read and left out
+    size_t folders = 0;                // skipped folders the walk came to and did not enter
+    std::vector<std::string> notFound; // skipped folders not there: they skipped nothing
 };
 
 struct SearchOutcome {
@@ -78,6 +87,7 @@ struct SearchOutcome {
     FileRecordStore rows;
     bool cancelled = false;
     SimilarLeftOut similarLeftOut; // with Similar ticked
+    FilterReport filtered;
     // What went wrong writing the cache back; empty when nothing did.
     std::string cacheProblem;
 };

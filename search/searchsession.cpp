@@ -149,6 +149,7 @@ void SearchSession::deliver() {
     result->similarLevel = run->request.similarLevel;
     result->cancelled = run->outcome.cancelled;
     result->similarLeftOut = run->outcome.similarLeftOut;
+    result->filtered = std::move(run->outcome.filtered);
     result->cacheProblem = std::move(run->outcome.cacheProblem);
     emit finished(std::move(result));
 }

@@ -24,6 +24,7 @@ struct SearchResult {
     int similarLevel = 0;       // and the similar level
     bool cancelled = false;     // stopped: the rows are empty
     SimilarLeftOut similarLeftOut;
+    FilterReport filtered;    // what the search's filter left out
     std::string cacheProblem; // the cache could not be written back: why
 };
 

@@ -711,6 +711,68 @@ private slots:
         QCOMPARE(part<QComboBox>(*w, "cbProtected")->itemText(0),
                  "camera (" + dir("pics/camera") + ")");
     }
+
+    void filtersPageNarrowsASearchAndRefusesABadRange() {
+        QVERIFY(QDir().mkpath(dir("pics/skip")));
+        for (const char* name : {"pics/a.jpg", "pics/b.txt", "pics/skip/c.jpg"})
+            makeFile(QFile::encodeName(dir(name)), "12345");
+        makeFile(QFile::encodeName(dir("pics/empty.jpg")), "");
+        makeFile(QFile::encodeName(dir("pics/big.jpg")), std::string(3000, 'x').c_str());
+        makeWindow();
+        addDirectory(*w, dir("pics"));
+        selectPage("tbsFilters");
+        typeInto(*w, "edMaxSize", QStringLiteral("2k"));
+        clickButton("ckSkipEmpty");
+        clickButton("ckPicturesOnly");
+        nextDirectory = dir("pics/skip");
+        click(*w, "btnAddSkip");
+        findAll(*w);
+        QCOMPARE(column(*w, ColName), QStringList{"a.jpg"});
+        QVERIFY2(w->statusText(1).endsWith("(filters left out 3 files, 1 folders)"),
+                 qPrintable(w->statusText(1)));
+
+        // A range that holds nothing, then a size that is none: told in the language
+        // chosen, and neither search runs.
+        typeInto(*w, "edMinSize", QStringLiteral("3k"));
+        click(*w, "btnFindAll");
+        QCOMPARE(messages.errors.size(), 1);
+        QVERIFY(messages.errors[0].contains("smaller than the minimum"));
+        QCOMPARE(column(*w, ColName), QStringList{"a.jpg"});
+        selectPage("tbsMore");
+        clickButton("rbChinese");
+        QCOMPARE(part<QTabWidget>(*w, "pgOptions")->tabText(2), QStringLiteral("篩選"));
+        QCOMPARE(button(*w, "ckPicturesOnly")->text(), QStringLiteral("只找圖片"));
+        selectPage("tbsFilters");
+        typeInto(*w, "edMinSize", QStringLiteral("x"));
+        click(*w, "btnFindDuplicates");
+        QCOMPARE(messages.errors.size(), 2);
+        QVERIFY(messages.errors[1].contains(QStringLiteral("'x' 不是大小")));
+        QCOMPARE(column(*w, ColName), QStringList{"a.jpg"});
+
+        // Every control on the page, clear of the others, in both languages.
+        const QWidget* page = part(*w, "tbsFilters");
+        const QList<QWidget*> controls = page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+        for (QWidget* mine : controls) {
+            QVERIFY2(page->rect().contains(mine->geometry()), qPrintable(mine->objectName()));
+            for (QWidget* other : controls)
+                QVERIFY2(other == mine || !other->geometry().intersects(mine->geometry()),
+                         qPrintable(mine->objectName() + " " + other->objectName()));
+        }
+        for (const char* name : {"lblMinSize", "lblMaxSize", "ckSkipEmpty", "ckPicturesOnly"})
+            QVERIFY2(part(*w, name)->sizeHint().width() <= part(*w, name)->width(), name);
+
+        // Saved with the options and back at the next start.
+        typeInto(*w, "edMinSize", QString());
+        selectPage("tbsMore");
+        clickButton("rbEnglish");
+        click(*w, "btnSaveOptions");
+        makeWindow();
+        QCOMPARE(lineEdit(*w, "edMaxSize")->text(), QStringLiteral("2k"));
+        QVERIFY(ticked(*w, "ckSkipEmpty") && ticked(*w, "ckPicturesOnly"));
+        QCOMPARE(part<QComboBox>(*w, "cbSkipFolders")->count(), 1);
+        QCOMPARE(part<QComboBox>(*w, "cbSkipFolders")->itemText(0),
+                 "skip (" + dir("pics/skip") + ")");
+    }
 };
 
 QTEST_MAIN(OptionsWindowTest)

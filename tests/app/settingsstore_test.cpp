@@ -29,6 +29,7 @@ struct RecordingControls : SettingsControls {
     std::set<std::string> existing;
     std::set<size_t> protectedAt;                     // entries of `listed`
     std::vector<std::string> folders = {"/unloaded"}; // the options' protected folders
+    std::vector<std::string> skipped = {"/unloaded"}; // the folders a search skips
     QStringList errors;
     QStringList notices;
 
@@ -56,6 +57,8 @@ struct RecordingControls : SettingsControls {
     void protectDirectory(size_t i) override { protectedAt.insert(i); }
     std::vector<std::string> protectedFolders() const override { return folders; }
     void setProtectedFolders(const std::vector<std::string>& f) override { folders = f; }
+    std::vector<std::string> skipFolders() const override { return skipped; }
+    void setSkipFolders(const std::vector<std::string>& f) override { skipped = f; }
     bool isExistingDirectory(const std::string& d) const override { return existing.count(d); }
     bool onDisk = false; // directories are also looked at on the real disk
     std::vector<platform::FileIdentity> directoryAncestry(const std::string& d) const override {
@@ -68,10 +71,12 @@ struct RecordingControls : SettingsControls {
 // What a first run sets, in the table's order, written out so that a wrong default in
 // the table shows.
 QStringList defaultCalls() {
-    return {"ckName=0",       "ckSize=1",     "ckTime=0",    "ckInclude=1",   "ckPreview=1",
-            "ckShowSlides=1", "raDblClick=1", "raClick=0",   "edTime=200",    "rbFullSize=0",
-            "rbHalf=1",       "rbQuarter=0",  "rbEighth=0",  "ckNoConfirm=0", "ckNoRecycle=0",
-            "rbEnglish=1",    "rbChinese=0",  "ckContent=0", "ckSimilar=0",   "cbSimilarLevel=2"};
+    return {"ckName=0",    "ckSize=1",       "ckTime=0",      "ckInclude=1",
+            "ckPreview=1", "ckShowSlides=1", "raDblClick=1",  "raClick=0",
+            "edTime=200",  "rbFullSize=0",   "rbHalf=1",      "rbQuarter=0",
+            "rbEighth=0",  "ckNoConfirm=0",  "ckNoRecycle=0", "rbEnglish=1",
+            "rbChinese=0", "ckContent=0",    "ckSimilar=0",   "cbSimilarLevel=2",
+            "edMinSize=",  "edMaxSize=",     "ckSkipEmpty=0", "ckPicturesOnly=0"};
 }
 
 class SettingsStoreTest : public testing::Test {
@@ -111,6 +116,7 @@ TEST_F(SettingsStoreTest, FirstRunSetsEveryDefaultInTableOrder) {
     EXPECT_TRUE(loaded.errors.isEmpty());
     EXPECT_TRUE(loaded.listed.empty());
     EXPECT_TRUE(loaded.folders.empty()); // a store without them protects nothing
+    EXPECT_TRUE(loaded.skipped.empty()); // and skips nothing
     EXPECT_FALSE(QFile::exists(path));   // loading never creates the store
 }
 
@@ -125,6 +131,9 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
     saved.protectedAt = {1};
     // Any folders, listed or not, there now or not, and a name that is not UTF-8.
     saved.folders = {"/pictures/camera", "/media/gone", "/caf\xe9"};
+    saved.skipped = {"/pictures/thumbs", "/media/gone"};
+    saved.texts["edMinSize"] = QStringLiteral("1.5M");
+    saved.texts["edMaxSize"] = QStringLiteral("2 G");
     ASSERT_TRUE(save(saved));
     EXPECT_EQ(saved.notices, QStringList{"恭禧您啦!您的設定值已經儲存"});
     EXPECT_TRUE(saved.errors.isEmpty());
@@ -148,6 +157,9 @@ TEST_F(SettingsStoreTest, EverySavedValueComesBack) {
     EXPECT_EQ(loaded.listed, saved.listed);
     EXPECT_EQ(loaded.protectedAt, saved.protectedAt);
     EXPECT_EQ(loaded.folders, saved.folders);
+    EXPECT_EQ(loaded.skipped, saved.skipped);
+    EXPECT_EQ(loaded.texts["edMinSize"], QStringLiteral("1.5M"));
+    EXPECT_EQ(loaded.texts["edMaxSize"], QStringLiteral("2 G"));
 }
 
 TEST_F(SettingsStoreTest, AWrongTypeStopsTheLoadAtThatValue) {
@@ -370,7 +382,8 @@ TEST_F(SettingsStoreTest, AnyWrongTypeForAnyValueIsNamedAndStartsWithDefaults) {
     std::vector<QString> names;
     for (const SettingValue& v : SettingsTable)
         names.push_back(QString::fromLatin1(v.name));
-    for (const char* name : {"DirCount", "Dir1", "ProtectedCount", "Protected1"})
+    for (const char* name :
+         {"DirCount", "Dir1", "ProtectedCount", "Protected1", "SkipCount", "Skip1"})
         names.push_back(QString::fromLatin1(name));
     for (const QString& name : names) {
         for (const char* data : wrongData) {

@@ -888,4 +888,43 @@ TEST(Cli, ReflinkClonesWhereTheFileSystemCan) {
     if (!mounted)
         GTEST_SKIP() << "cannot make and mount a Btrfs image here (needs root, losetup and "
                         "btrfs-progs)";
+TEST(Cli, FiltersLeaveFilesAndFoldersOut) {
+    QTemporaryDir tmp;
+    const std::string root = tmp.path().toStdString();
+    for (const char* d : {"/raw", "/skip", "/skip/in"})
+        ::mkdir((root + d).c_str(), 0755);
+    for (const char* name : {"/a.jpg", "/raw/d.jpg", "/raw/x.dat", "/skip/e.jpg", "/skip/in/f.jpg"})
+        std::ofstream(root + name) << "1234";
+    for (const char* name : {"/b.jpg", "/y.dat"})
+        std::ofstream(root + name) << "";
+    std::ofstream(root + "/c.jpg") << std::string(3000, 'x');
+
+    const Output o = runCli({"find-all", "--min-size", "1", "--max-size", "2k", "--skip",
+                             root + "/skip", "--skip", root + "/gone", "--pictures-only", root});
+    ASSERT_EQ(o.status, 0) << o.err;
+    std::set<std::string> names;
+    for (size_t at = 0; at < o.out.size(); at = o.out.find('\n', at) + 1)
+        names.insert(o.out.substr(at, o.out.find('\t', at) - at));
+    EXPECT_EQ(names, (std::set<std::string>{"a.jpg", "d.jpg"}));
+    EXPECT_NE(o.err.find("--skip " + root + "/gone: no such folder"), std::string::npos) << o.err;
+    // b.jpg, y.dat, c.jpg and x.dat; skip/ and all in it unread.
+    EXPECT_NE(o.err.find("left out by the filters: 4 files, 1 folders"), std::string::npos)
+        << o.err;
+
+    // Empty files are all of one size: left out, they make no group.
+    const Output sized = runCli({"find-duplicates", "--size", "--skip-empty", root});
+    ASSERT_EQ(sized.status, 0) << sized.err;
+    EXPECT_EQ(sized.out.find("b.jpg"), std::string::npos);
+    EXPECT_NE(sized.out.find("x.dat"), std::string::npos);
+    EXPECT_NE(runCli({"find-duplicates", "--size", root}).out.find("b.jpg"), std::string::npos);
+
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"find-all", "--min-size", "lots", root},
+          {"find-duplicates", "--size", "--min-size", "2M", "--max-size", "1M", root}}) {
+        const Output refused = runCli(bad);
+        EXPECT_EQ(refused.status, 1);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_NE(refused.err.find("size"), std::string::npos);
+    }
+    EXPECT_NE(runCli({"--help"}).out.find("--pictures-only"), std::string::npos);
 }

@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
@@ -232,4 +234,178 @@ TEST_F(Spellings, WhateverASearchThrowsBecomesAFailure) {
     request.duplicatesOnly = true;
     request.criteria.similar = true;
     EXPECT_TRUE(SessionRun(request).failure);
+}
+
+namespace {
+
+// One small tree read with each filter: which names come out, and what was counted.
+class Filters : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tmp.isValid());
+        root = tmp.path().toStdString();
+        for (const char* d : {"/keep", "/keep/mirror", "/skip", "/skip/deep", "/zed"})
+            ASSERT_EQ(::mkdir((root + d).c_str(), 0755), 0);
+        const std::pair<const char*, size_t> files[] = {
+            {"/a.jpg", 100},     {"/b.txt", 0},           {"/c.png", 5000},
+            {"/big.bin", 3000},  {"/keep/d.gif", 10},     {"/keep/e.doc", 0},
+            {"/skip/f.jpg", 50}, {"/skip/deep/g.txt", 1}, {"/zed/h.JPG", 2048}};
+        for (const auto& [name, bytes] : files)
+            std::ofstream(root + name, std::ios::binary) << std::string(bytes, 'x');
+        ASSERT_EQ(::symlink((root + "/skip").c_str(), (root + "/link").c_str()), 0);
+    }
+    SearchOutcome search(const SearchFilter& filter, bool subdirectories = true,
+                         std::vector<std::string> directories = {}) {
+        SearchRequest request;
+        request.directories = directories.empty() ? std::vector{root} : std::move(directories);
+        request.includeSubdirectories = subdirectories;
+        request.filter = filter;
+        return RunSearch(request);
+    }
+    static std::set<std::string> names(const SearchOutcome& found) {
+        std::set<std::string> out;
+        for (size_t r = 0; r < found.rows.size(); ++r)
+            out.insert(std::string(found.rows.name(r)));
+        return out;
+    }
+    QTemporaryDir tmp;
+    std::string root;
+};
+
+} // namespace
+
+TEST_F(Filters, EachFilterLeavesOutWhatItSays) {
+    struct Case {
+        const char* what;
+        std::function<void(SearchFilter&)> set;
+        std::set<std::string> names;
+        size_t filesLeftOut;
+        size_t foldersSkipped = 0;
+    };
+    const std::set<std::string> all = {"a.jpg", "b.txt", "c.png", "big.bin", "d.gif",
+                                       "e.doc", "f.jpg", "g.txt", "h.JPG"};
+    const std::vector<Case> cases = {
+        {"defaults", [](SearchFilter&) {}, all, 0},
+        {"at least 50 bytes",
+         [](SearchFilter& f) { f.minSize = 50; },
+         {"a.jpg", "c.png", "big.bin", "f.jpg", "h.JPG"},
+         4},
+        {"at most 2k",
+         [](SearchFilter& f) { f.maxSize = 2048; },
+         {"a.jpg", "b.txt", "d.gif", "e.doc", "f.jpg", "g.txt", "h.JPG"},
+         2},
+        {"10 to 100 bytes",
+         [](SearchFilter& f) {
+             f.minSize = 10;
+             f.maxSize = 100;
+         },
+         {"a.jpg", "d.gif", "f.jpg"},
+         6},
+        {"no empty files",
+         [](SearchFilter& f) { f.skipEmpty = true; },
+         {"a.jpg", "c.png", "big.bin", "d.gif", "f.jpg", "g.txt", "h.JPG"},
+         2},
+        {"pictures only",
+         [](SearchFilter& f) { f.picturesOnly = true; },
+         {"a.jpg", "c.png", "d.gif", "f.jpg", "h.JPG"},
+         4},
+        {"a skipped folder and all below it",
+         [this](SearchFilter& f) { f.skipFolders = {root + "/skip"}; },
+         {"a.jpg", "b.txt", "c.png", "big.bin", "d.gif", "e.doc", "h.JPG"},
+         0,
+         1},
+        {"a skipped folder spelled through a link",
+         [this](SearchFilter& f) {
+             f.skipFolders = {root + "/link/", root + "/zed/../skip"};
+         },
+         {"a.jpg", "b.txt", "c.png", "big.bin", "d.gif", "e.doc", "h.JPG"},
+         0,
+         1},
+        {"a folder outside the tree and one not there",
+         [](SearchFilter& f) {
+             f.skipFolders = {"/proc", "/no/such/folder"};
+         },
+         all, 0},
+        {"everything at once",
+         [this](SearchFilter& f) {
+             f.minSize = 1;
+             f.maxSize = 4096;
+             f.picturesOnly = true;
+             f.skipFolders = {root + "/keep"};
+         },
+         {"a.jpg", "f.jpg", "h.JPG"},
+         4,
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SearchFilter filter;
+        c.set(filter);
+        const SearchOutcome found = search(filter);
+        EXPECT_EQ(names(found), c.names);
+        EXPECT_EQ(found.filtered.on, filter.any());
+        EXPECT_EQ(found.filtered.files, c.filesLeftOut);
+        EXPECT_EQ(found.filtered.folders, c.foldersSkipped);
+    }
+    // The defaults give exactly the rows of a reading without a filter, in their order.
+    FileRecordStore plain;
+    ReadDirectory(root, plain, true);
+    const SearchOutcome unfiltered = search({});
+    ASSERT_EQ(unfiltered.rows.size(), plain.size());
+    for (size_t r = 0; r < plain.size(); ++r)
+        EXPECT_EQ(unfiltered.rows.fullPath(r), plain.fullPath(r));
+    // A folder not there is named; the search goes on.
+    SearchFilter missing;
+    missing.skipFolders = {root + "/gone"};
+    EXPECT_EQ(search(missing).filtered.notFound, std::vector<std::string>{root + "/gone"});
+    // A listed directory that is itself skipped gives nothing, with or without its
+    // subdirectories; the filter applies without them too.
+    SearchFilter skipTop;
+    skipTop.skipFolders = {root};
+    EXPECT_TRUE(search(skipTop).rows.empty());
+    EXPECT_TRUE(search(skipTop, false).rows.empty());
+    SearchFilter pictures;
+    pictures.picturesOnly = true;
+    EXPECT_EQ(names(search(pictures, false, {root + "/keep"})), std::set<std::string>{"d.gif"});
+}
+
+TEST_F(Filters, ASkippedFolderBindMountedInsideTheTreeIsSkippedThereToo) {
+    if (::geteuid() != 0 || ::mount((root + "/skip").c_str(), (root + "/keep/mirror").c_str(),
+                                    nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "bind mounts are not allowed here";
+    SearchFilter filter;
+    filter.skipFolders = {root + "/skip"};
+    const SearchOutcome found = search(filter);
+    // Without the filter the mount is where the walk reads the folder first.
+    const SearchOutcome unfiltered = search({});
+    ::umount((root + "/keep/mirror").c_str());
+    EXPECT_EQ(names(found).count("f.jpg"), 0u);
+    EXPECT_EQ(names(found).count("g.txt"), 0u);
+    EXPECT_EQ(found.filtered.folders, 1u);
+    EXPECT_EQ(names(unfiltered).count("f.jpg"), 1u);
+}
+
+TEST(FileSizes, TextsAreReadAsBytesOrWithAUnit) {
+    const std::pair<const char*, int64_t> good[] = {
+        {"0", 0},           {"123", 123},
+        {" 10 k ", 10240},  {"1.5M", 1572864},
+        {"2G", 2147483648}, {"3kb", 3072},
+        {"4 MB", 4194304},  {"7B", 7},
+        {".5k", 512},       {"9223372036854775806", 9223372036854775806}};
+    for (const auto& [text, bytes] : good)
+        EXPECT_EQ(ParseFileSize(text), std::optional<int64_t>(bytes)) << text;
+    for (const char* bad : {"", " ", "k", "-1", "1.5", "1x", "12 34", "1 k b", "1kk",
+                            "99999999999999999999", "9000000000G", "1,5M"})
+        EXPECT_EQ(ParseFileSize(bad), std::nullopt) << bad;
+
+    SearchFilter filter;
+    EXPECT_EQ(ReadFilterSizes(" ", "", filter), "");
+    EXPECT_EQ(filter.minSize, 0);
+    EXPECT_EQ(filter.maxSize, 0);
+    EXPECT_EQ(ReadFilterSizes("1k", "2k", filter), "");
+    EXPECT_EQ(filter.maxSize, 2048);
+    EXPECT_NE(ReadFilterSizes("lots", "", filter).find("'lots' is not a size"), std::string::npos);
+    EXPECT_NE(ReadFilterSizes("", "1x", filter).find("maximum size '1x'"), std::string::npos);
+    EXPECT_NE(ReadFilterSizes("2M", "1M", filter).find("smaller than the minimum"),
+              std::string::npos);
 }
