@@ -131,6 +131,13 @@ DeletePlan PlanDelete(const FileRecordStore& rows, const DeleteRequest& request,
                       const FileProbe& probe, const ContentHasher& hasher,
                       PlanProgress* progress = nullptr);
 
+// A file that is no row of the list (the viewer still shows a file whose row has left
+// the list), as it was seen when it was shown: a one-row list for PlanDelete with
+// `duplicateList` false. It belongs to no group, so no copy is looked for, and it goes
+// only while it is still that file: the same device and inode, size and times. Empty when
+// no regular file was seen there: nothing of it can be deleted.
+FileRecordStore SeenFileRow(const std::string& nativePath, const platform::FileState& seen);
+
 // The real disk.
 bool probeDisk(const std::string& nativePath, platform::FileState& now);
 bool hashFileNow(const std::string& nativePath, int64_t size, ContentHash& hash);

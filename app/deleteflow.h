@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "filesystem.h"
 #include "windowservices.h"
 
 class QAction;
@@ -39,6 +40,8 @@ public:
     void cancel();
     // Checks, asks and deletes the row's one file here and now; true when it is gone.
     bool deleteRowNow(int row);
+    // The same for a file that is no row, as it was `seen` when shown (the viewer's).
+    bool deleteSeenFileNow(const std::string& path, const platform::FileState& seen);
 
 public slots:
     void miDeleteClick() { DeleteSelectedFiles(); }
