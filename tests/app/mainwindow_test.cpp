@@ -131,7 +131,7 @@ private slots:
         QCOMPARE(w->statusText(0), shown);
         QCOMPARE(QString::number(part<QProgressBar>(*progress, "Progress")->value()) + "%", shown);
         QVERIFY(progress->isVisible()); // shown by the report
-        progress->end();
+        progress->hide();
     }
 
     void altXClosesFromAnyControl_data() {
