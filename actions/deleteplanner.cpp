@@ -474,6 +474,24 @@ DeletePlan PlanDeleteUnwatched(const FileRecordStore& rows, const DeleteRequest&
 
 } // namespace
 
+FileRecordStore SeenFileRow(const std::string& nativePath, const platform::FileState& seen) {
+    FileRecordStore row;
+    if (!seen.exists || !seen.regularFile || seen.identity.inode == 0)
+        return row;
+    const platform::PathStyle style = platform::nativePathStyle();
+    size_t cut = nativePath.size();
+    while (cut > 0 && !platform::isSeparator(style, nativePath[cut - 1]))
+        --cut;
+    const std::string directory = platform::directoryOfFile(style, nativePath);
+    const std::string_view name = std::string_view(nativePath).substr(cut);
+    // The row must name the very path that was seen.
+    if (name.empty() || platform::JoinPath(style, directory, name) != nativePath)
+        return row;
+    row.append(row.internDirectory(directory, seen.identity.device), name, seen.size,
+               platform::localMinuteOf(seen.mtimeSeconds), seen.identity.inode, seen.changeStamp);
+    return row;
+}
+
 bool probeDisk(const std::string& nativePath, platform::FileState& now) {
     return platform::statFileNow(nativePath, now);
 }

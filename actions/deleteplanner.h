@@ -171,6 +171,12 @@ int64_t bytesFreed(const FileRecordStore& rows, const DeletePlan& plan);
 std::string describeAct(const FileRecordStore& rows, const DeletePlan& plan,
                         const DeleteRequest& request, size_t row, bool toTrash,
                         std::string_view prefix = "would ");
+// A file that is no row of the list (the viewer still shows a file whose row has left
+// the list), as it was seen when it was shown: a one-row list for PlanDelete with
+// `duplicateList` false. It belongs to no group, so no copy is looked for, and it goes
+// only while it is still that file: the same device and inode, size and times. Empty when
+// no regular file was seen there: nothing of it can be deleted.
+FileRecordStore SeenFileRow(const std::string& nativePath, const platform::FileState& seen);
 
 // The real disk.
 bool probeDisk(const std::string& nativePath, platform::FileState& now);

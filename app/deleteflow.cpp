@@ -149,6 +149,36 @@ bool DeleteFlow::deleteRowNow(int row) {
                                                         host_.listGeneration())) > 0;
 }
 
+bool DeleteFlow::deleteSeenFileNow(const std::string& path, const platform::FileState& seen) {
+    WindowDeleteQuestions questions(*services_.messages, *services_.shellPrompts);
+    FileRecordStore row = actions::SeenFileRow(path, seen);
+    if (row.empty()) {
+        // No file was there when it was shown: nothing of it to delete, and what is
+        // there now is not what was shown.
+        if (!platform::pathExists(path))
+            return true;
+        questions.reportChanged(
+            {path + "  (" + actions::rowCheckText(actions::RowCheck::Replaced) + ")"});
+        return false;
+    }
+    actions::DeleteRequest request{{0}, false, actions::protectionOf(host_.protectedDirectories())};
+    actions::DeleteSession session(std::make_shared<const FileRecordStore>(std::move(row)),
+                                   std::move(request));
+    session.planHere();
+    // It is in no list, so Undo puts the file back and no row: no list is generation 0.
+    const actions::DeleteResult result = session.carryOut(host_.DeleteFlags(), questions, 0);
+    if (!result.failure.empty()) {
+        services_.messages->error(
+            window_, QString::fromUtf8(say("Checking the files failed, nothing was deleted: ",
+                                           "刪除前的檢查失敗, 沒有刪除任何檔案: ")) +
+                         QString::fromLocal8Bit(result.failure));
+        return false;
+    }
+    if (result.journal)
+        host_.pushToJournal(*result.journal);
+    return !result.removed.empty();
+}
+
 std::unique_ptr<actions::DeleteSession> DeleteFlow::sessionFor(const std::vector<size_t>& asked,
                                                                ActKind act,
                                                                const std::string& moveTo) const {

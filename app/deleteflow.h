@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acts.h"
+#include "filesystem.h"
 #include "windowservices.h"
 
 class QAction;
@@ -48,6 +49,8 @@ public:
     void cancel();
     // Checks, asks and deletes the row's one file here and now; true when it is gone.
     bool deleteRowNow(int row);
+    // The same for a file that is no row, as it was `seen` when shown (the viewer's).
+    bool deleteSeenFileNow(const std::string& path, const platform::FileState& seen);
 
 public slots:
     void miDeleteClick() { DeleteSelectedFiles(); }

@@ -8,8 +8,6 @@
 #include "mainservices.h"
 #include "messages.h"
 #include "tfrmmain.h"
-#include "tfrmprogress.h"
-#include "tfrmviewer.h"
 
 int main(int argc, char* argv[]) {
     fenwa::platform::initialiseProcess();
@@ -20,11 +18,9 @@ int main(int argc, char* argv[]) {
 
     fenwa::MessageBoxMessages messages;
     fenwa::MessageBoxShellPrompts prompts;
-    // The three windows live for the whole run, created in this order.
-    fenwa::TfrmProgress frmProgress;
-    fenwa::TfrmViewer frmViewer;
-    fenwa::TfrmMain frmMain(&frmProgress, &frmViewer, fenwa::desktopServices(&messages, &prompts));
-    frmViewer.setList(&frmMain);
+    // The main window, then the progress window and the viewer it makes; the three live
+    // for the whole run.
+    fenwa::TfrmMain frmMain(fenwa::desktopServices(&messages, &prompts));
     // Fill the screen even where no window manager acts on the maximised state.
     if (QScreen* screen = frmMain.screen())
         frmMain.setGeometry(screen->availableGeometry());

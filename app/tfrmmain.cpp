@@ -74,11 +74,24 @@ QFrame* verticalBevel(QWidget* parent, int x) {
 
 } // namespace
 
+TfrmMain::TfrmMain(MainWindowServices services, QWidget* parent)
+    : TfrmMain(nullptr, nullptr, std::move(services), parent) {}
+
 TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
                    QWidget* parent)
     : QMainWindow(parent), frmProgress_(progress), frmViewer_(viewer),
       services_(std::move(services)) {
     setObjectName("frmMain");
+    // The program's windows come into being in the order main, progress, viewer.
+    if (!frmProgress_) {
+        ownProgress_ = std::make_unique<TfrmProgress>();
+        frmProgress_ = ownProgress_.get();
+    }
+    if (!frmViewer_) {
+        ownViewer_ = std::make_unique<TfrmViewer>();
+        frmViewer_ = ownViewer_.get();
+        frmViewer_->setList(this);
+    }
     // GIF files are a picture kind of every image control from the start.
     RegisterGifPictureKind();
     setWindowTitle(QStringLiteral("Fenwa"));
@@ -121,6 +134,11 @@ TfrmMain::TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowService
 }
 
 TfrmMain::~TfrmMain() {
+    // The windows made here go first; the viewer no longer reports to this window.
+    if (ownViewer_)
+        ownViewer_->setList(nullptr);
+    ownViewer_.reset();
+    ownProgress_.reset();
     qApp->removeEventFilter(this);
     if (readingFacts_)
         QGuiApplication::restoreOverrideCursor();
@@ -438,6 +456,9 @@ void TfrmMain::restartProgress() {
 }
 
 void TfrmMain::showProgressPercent(int percent) {
+    // The progress window shows at an operation's first report, not at its start.
+    if (!frmProgress_->isVisible())
+        frmProgress_->showCentred();
     // Steps that leave the shown percentage unchanged change nothing on screen, which
     // keeps a long operation from spending its time here.
     if (percent == lastProgressPercent_)
@@ -454,7 +475,7 @@ void TfrmMain::showProgressPercent(int percent) {
 void TfrmMain::FinishCancelledSearch() {
     lvFilesModel->clear();
     lvFiles->setUpdatesEnabled(true);
-    frmProgress_->hide();
+    frmProgress_->end();
     updateTicksNotice();
     ListIdle = true;
     setStatusText(1, QStringLiteral("Total Files:0"));
@@ -605,7 +626,9 @@ bool TfrmMain::startDuplicateSearch() {
 
 void TfrmMain::startSearch(SearchRequest request) {
     // The search runs on a thread of its own and this handler returns; the progress
-    // window keeps input from the other windows meanwhile and offers Cancel.
+    // window keeps input from the other windows meanwhile, shows at the search's first
+    // report and offers Cancel. Panel 0 keeps its percentage until then: a search that
+    // reports nothing (no subdirectories, no grouping) leaves it as it was.
     if (!session_) {
         session_ = std::make_unique<SearchSession>();
         connect(session_.get(), &SearchSession::stageEntered, this, &TfrmMain::searchStageEntered);
@@ -625,10 +648,8 @@ void TfrmMain::startSearch(SearchRequest request) {
             platform::normalizeDirectory(platform::nativePathStyle(), directory));
     pgOptions->setSearching(true); // the search has the cache open
     setStatusText(1, QStringLiteral("Reading all files..."));
-    frmProgress_->showCentred();
-    frmProgress_->Progress->setValue(0);
+    frmProgress_->begin();
     lastProgressPercent_ = -1;
-    setStatusText(0, QStringLiteral("0%"));
     repaintStatusBar();
     session_->start(std::move(request));
 }
@@ -647,7 +668,7 @@ void TfrmMain::searchStageEntered(SearchStage stage) {
 void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
     searching_ = false;
     pgOptions->setSearching(false);
-    frmProgress_->hide();
+    frmProgress_->end();
     // A Cancel that came before the rows were taken counts, however late in the search.
     if (result->cancelled || frmProgress_->cancelRequested() || closing_) {
         FinishCancelledSearch();
@@ -656,7 +677,6 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
         emit searchFinished();
         return;
     }
-    showProgressPercent(100);
     // Rows join the list in one insertion.
     lvFiles->setUpdatesEnabled(false);
     lvFilesModel->appendRows(TakeRows(result));
@@ -726,7 +746,7 @@ void TfrmMain::searchEnded(const std::shared_ptr<const SearchResult>& result) {
 void TfrmMain::searchFailed(const QString& message) {
     searching_ = false;
     pgOptions->setSearching(false);
-    frmProgress_->hide();
+    frmProgress_->end();
     if (!closing_)
         services_.messages->error(
             this, QString::fromUtf8(say("The search failed: ", "搜尋失敗: ")) + message);
@@ -750,7 +770,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     // the progress window go with it.
     if (frmViewer_)
         frmViewer_->hide();
-    frmProgress_->hide();
+    frmProgress_->end();
     QCoreApplication::quit();
 }
 

@@ -56,6 +56,10 @@ class UserMessages;
 class TfrmMain : public QMainWindow, public PaneHost, public ListHost {
     Q_OBJECT
 public:
+    // The program's main window: it makes its progress window and then its viewer right
+    // after itself, and they live as long as it does.
+    explicit TfrmMain(MainWindowServices services, QWidget* parent = nullptr);
+    // With a progress window and viewer made beforehand (null: made here as above).
     TfrmMain(TfrmProgress* progress, TfrmViewer* viewer, MainWindowServices services,
              QWidget* parent = nullptr);
     ~TfrmMain() override;
@@ -178,6 +182,7 @@ public:
     int rowCount() const override;
     void showRow(int row) override;
     bool deleteRow(int row) override;
+    bool deleteSeenFile(const QByteArray& path, const platform::FileState& seen) override;
     void viewerActivated(bool active) override;
     // --- The list as the preview and the slides see it ---
     bool previewOn() const override;
@@ -196,6 +201,7 @@ public:
     bool selectRowShowing(const QByteArray& path) override;
     void showLoading(bool on) override;
     TfrmViewer* viewer() const { return frmViewer_; }
+    TfrmProgress* progressWindow() const { return frmProgress_; }
     // After an action of the program's own moved a row's file status (a rename, a file
     // put back), the row takes the file's new status-change time.
     void restampRow(int row) override;
@@ -269,6 +275,8 @@ private:
     // The cache file's size beside its Clear button.
     void showCacheSize() { pgOptions->showCacheSize(); }
     bool lvFilesKeyDown(QKeyEvent* event);
+    // Runs a delete of the viewer's file; once it is gone, the preview and slides let go.
+    bool deleteShownFile(const QByteArray& path, const std::function<bool()>& deleteIt);
     void connectPreviewControls();
     // A sort by a picture column waits for the facts of every picture row.
     bool readingFacts_ = false;
@@ -277,6 +285,9 @@ private:
 
     TfrmProgress* frmProgress_;
     TfrmViewer* frmViewer_;
+    // The two windows when this window made them.
+    std::unique_ptr<TfrmProgress> ownProgress_;
+    std::unique_ptr<TfrmViewer> ownViewer_;
     TfrmCompare* frmCompare_ = nullptr; // made at its first use
     MainWindowServices services_;
     bool shown_ = false;

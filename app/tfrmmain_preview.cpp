@@ -138,19 +138,30 @@ void TfrmMain::showRow(int row) {
 }
 
 bool TfrmMain::deleteRow(int row) {
+    if (row < 0 || row >= lvFilesModel->rowCount())
+        return false;
+    return deleteShownFile(rowPath(row), [this, row] { return deleteFlow_->deleteRowNow(row); });
+}
+
+bool TfrmMain::deleteSeenFile(const QByteArray& path, const platform::FileState& seen) {
+    return deleteShownFile(
+        path, [&] { return deleteFlow_->deleteSeenFileNow(path.toStdString(), seen); });
+}
+
+bool TfrmMain::deleteShownFile(const QByteArray& path, const std::function<bool()>& deleteIt) {
     // The viewer pages on as soon as this answers, so its one file is checked here and
     // now, not beside the window.
-    if (isBusy() || row < 0 || row >= lvFilesModel->rowCount())
+    if (isBusy())
         return false;
-    const QByteArray path = rowPath(row);
     const auto& slides = pnSlides->AdvImage;
     const bool onSlide = std::any_of(slides.begin(), slides.end(), [&](TAdvImage* slide) {
         return slide->NativeFileName() == path;
     });
-    if (!deleteFlow_->deleteRowNow(row))
+    if (!deleteIt())
         return false;
     DeselectAll();
     Panel2->forget(path);
+    pnSlides->forget(path);
     // The slides no longer show the group as it was.
     if (onSlide)
         pnSlides->clearHighlights();

@@ -77,13 +77,18 @@ TfrmProgress::~TfrmProgress() {
         qApp->removeEventFilter(this);
 }
 
-void TfrmProgress::showCentred() {
+void TfrmProgress::begin() {
     cancelRequested_ = false;
     if (!guarding_) {
         // Installed last, so it sees input before the main window's key preview does.
         qApp->installEventFilter(this);
         guarding_ = true;
     }
+}
+
+void TfrmProgress::showCentred() {
+    if (!guarding_)
+        begin();
     if (QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
@@ -91,11 +96,20 @@ void TfrmProgress::showCentred() {
     show();
 }
 
-void TfrmProgress::hideEvent(QHideEvent* event) {
+void TfrmProgress::end() {
+    hide();
+    stopGuarding(); // also when it was never shown
+}
+
+void TfrmProgress::stopGuarding() {
     if (guarding_) {
         qApp->removeEventFilter(this);
         guarding_ = false;
     }
+}
+
+void TfrmProgress::hideEvent(QHideEvent* event) {
+    stopGuarding();
     QWidget::hideEvent(event);
 }
 
@@ -117,11 +131,20 @@ bool TfrmProgress::eventFilter(QObject* watched, QEvent* event) {
     // dropped, as a disabled window would drop it.
     if (!guarding_ || !isUserInput(event->type()))
         return false;
+    bool ours = false;
     if (auto* widget = qobject_cast<QWidget*>(watched))
-        return widget->window() != this;
-    if (auto* window = qobject_cast<QWindow*>(watched))
-        return window != windowHandle();
-    return false;
+        ours = widget->window() == this;
+    else if (auto* window = qobject_cast<QWindow*>(watched))
+        ours = window == windowHandle();
+    else
+        return false;
+    if (ours)
+        return false;
+    // Esc stops the operation wherever it is pressed, also before this window shows.
+    if (event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+        btnCancelClick();
+    return true;
 }
 
 } // namespace fenwa

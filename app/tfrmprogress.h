@@ -1,8 +1,9 @@
 #pragma once
 // The progress window: a small fixed window without title-bar buttons, centred on the
-// screen, that long operations show and feed. While it is shown it refuses input to
-// every other window, and offers "Cancel" (and Esc), which the running operation hears
-// through cancelled() or sees through cancelRequested().
+// screen, that long operations show and feed. From an operation's begin() to its end()
+// every other window refuses input, even before the window shows at the operation's
+// first report; "Cancel", and Esc in any window, reach the operation through
+// cancelled() or cancelRequested().
 
 #include <QWidget>
 
@@ -20,8 +21,13 @@ public:
     QProgressBar* Progress;
     QPushButton* btnCancel;
 
-    // Shows the window for a new operation: nothing is cancelled yet.
+    // An operation starts: nothing is cancelled yet and other windows refuse input; the
+    // window itself stays hidden until showCentred().
+    void begin();
+    // Shows the window centred, beginning an operation unless one has begun.
     void showCentred();
+    // The operation is over: hidden, and the other windows take input again.
+    void end();
 
     bool cancelRequested() const { return cancelRequested_; }
 
@@ -37,6 +43,7 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    void stopGuarding();
     bool cancelRequested_ = false;
     bool guarding_ = false;
 };

@@ -94,9 +94,17 @@ void TfrmViewer::resizeEvent(QResizeEvent* event) {
         layoutImage();
 }
 
+void TfrmViewer::loadShown(const QByteArray& nativePath) {
+    // Looked at before the load: a file replaced in between is refused later, never
+    // deleted unseen.
+    if (!platform::statFileNow(nativePath.toStdString(), seen_))
+        seen_ = {};
+    Image->loadNativeFile(nativePath);
+}
+
 void TfrmViewer::showPath(const QByteArray& nativePath) {
     if (Image->NativeFileName() != nativePath)
-        Image->loadNativeFile(nativePath);
+        loadShown(nativePath);
     if (!isVisible()) {
         // Fill the screen even where no window manager maximises.
         if (QScreen* s = screen())
@@ -113,7 +121,7 @@ void TfrmViewer::ShowFile(const QByteArray& nativePath) {
         return;
     // No intermediate picture or size is ever drawn.
     setUpdatesEnabled(false);
-    Image->loadNativeFile(nativePath);
+    loadShown(nativePath);
     layoutImage();
     const bool fits = width() >= Image->width() && height() >= Image->height();
     Image->setCursor(fits ? QCursor(Qt::ArrowCursor) : appCursor(crHandMove));
@@ -177,15 +185,19 @@ bool TfrmViewer::ShowLastImage() {
 }
 
 bool TfrmViewer::DeleteShownImage() {
-    // The list decides, through its delete planner, whether the shown file may go.
-    const int listed = IndexOfFile(Image->NativeFileName());
-    if (listed < 0 || !list_->deleteRow(listed))
+    // The list decides, through its delete planner, whether the shown file may go: as
+    // its row while it is one, otherwise as the file it was when it was shown.
+    const QByteArray shown = Image->NativeFileName();
+    if (shown.isEmpty())
+        return false;
+    const int listed = IndexOfFile(shown);
+    if (listed >= 0 ? !list_->deleteRow(listed) : !list_->deleteSeenFile(shown, seen_))
         return false; // declined, changed or failed: nothing changes
     bool moveOn = true;
     const int focused = list_->currentRow();
     if (focused >= 0) {
         if (list_->rowIsImage(focused)) {
-            Image->loadNativeFile(list_->rowPath(focused));
+            loadShown(list_->rowPath(focused));
             moveOn = false;
         }
         list_->showRow(focused);

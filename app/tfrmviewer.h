@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "filesystem.h"
+
 class QAction;
 class QMenu;
 class TAdvImage;
@@ -66,11 +68,15 @@ private:
     void FormDeactivate();
     void FormKeyDown(QKeyEvent* event);
     void layoutImage();
+    // Loads a file into Image, noting first what is at its path: a file deleted once its
+    // row is gone must still be that one.
+    void loadShown(const QByteArray& nativePath);
     // Examines rows from `first` in steps of `step` (+1 or -1) and shows the first image
     // row found; the list's focus follows. Answers whether one was found.
     bool showFirstImageRow(int first, int step);
 
     ViewerList* list_ = nullptr;
+    platform::FileState seen_; // the shown file as it was when loaded
     bool dragging_ = false;
     QPoint lastPointer_;
     bool active_ = false;

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include "filesystem.h"
+
 namespace fenwa {
 
 class ViewerList {
@@ -20,6 +22,10 @@ public:
     // Deletes the row's file through the delete planner; true when the file is gone
     // (its row has left the list, and the preview and slides let go of it).
     virtual bool deleteRow(int row) = 0;
+    // Deletes a file that is no row of the list through the delete planner, only while it
+    // is still the file `seen` when it was shown; true when it is gone (the preview and
+    // slides let go of it).
+    virtual bool deleteSeenFile(const QByteArray& path, const platform::FileState& seen) = 0;
     virtual bool isEditingName() const = 0;
     // The viewer became the active window, or stopped being it: the list does not act on
     // its selection meanwhile, and catches up after.

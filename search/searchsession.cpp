@@ -102,7 +102,7 @@ void SearchSession::wait() {
 }
 
 void SearchSession::report(Run& run, SearchStage stage, size_t step, size_t count) {
-    if (!run.reports || stage == SearchStage::Done)
+    if (!run.reports)
         return;
     // Only changes go out; every one of them does, in order. Steps that change nothing
     // cost a division and an atomic read: grouping reports every row.
@@ -112,8 +112,16 @@ void SearchSession::report(Run& run, SearchStage stage, size_t step, size_t coun
         return;
     std::lock_guard lock(run.mutex);
     if (int(stage) != run.shownStage) {
+        // With subdirectories every directory read is a step, so the reading ends on
+        // its last: 100%. The estimate made while the walk still finds directories
+        // never says so itself.
+        if (run.shownStage == int(SearchStage::Reading) && run.request.includeSubdirectories &&
+            !run.request.directories.empty() && run.shownPercent != 100)
+            emit reported(run.id, 1, 100, QPrivateSignal());
         run.shownStage = int(stage);
         run.shownPercent = -1;
+        if (stage == SearchStage::Done)
+            return;
         emit reported(run.id, 0, int(stage), QPrivateSignal());
     }
     if (stage == SearchStage::Reading && percent >= 0)

@@ -3,8 +3,10 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <fstream>
 
+#include "progress.h"
 #include "recordedmessages.h"
 #include "windowundertest.h"
 
@@ -89,6 +91,47 @@ private slots:
         QCOMPARE(model(*w)->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Size"));
         QCOMPARE(fileList(*w)->columnWidth(0), 150);
         QCOMPARE(part(*w, "StatusPanel0")->width(), 80);
+    }
+
+    void programWindowsComeMainProgressViewer() {
+        const EventRecorder created(QEvent::Create);
+        MainWindowServices s;
+        s.messages = &messages;
+        const TfrmMain program(s);
+        const auto at = [&created](const QObject* window) {
+            return std::find(created.seen.begin(), created.seen.end(), window) -
+                   created.seen.begin();
+        };
+        QVERIFY(at(&program) < at(program.progressWindow()));
+        QVERIFY(at(program.progressWindow()) < at(program.viewer()));
+        QVERIFY(at(program.viewer()) < qsizetype(created.seen.size()));
+    }
+
+    // A report of step i of n: panel 0 and the bar show the percentage at once, and the
+    // status bar is painted before the report returns when the percentage is even.
+    void progressReportRepaintsOnEvenPercentages_data() {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<bool>("painted");
+        QTest::addRow("0 of 3") << 0 << 3 << "33%" << false;
+        QTest::addRow("0 of 8") << 0 << 8 << "12%" << true; // 12.5, ties to even
+        QTest::addRow("1 of 8") << 1 << 8 << "25%" << false;
+        QTest::addRow("2 of 8") << 2 << 8 << "38%" << true; // 37.5
+    }
+    void progressReportRepaintsOnEvenPercentages() {
+        QFETCH(int, step);
+        QFETCH(int, count);
+        QFETCH(QString, shown);
+        QFETCH(bool, painted);
+        QVERIFY(!progress->isVisible());
+        const EventRecorder paints(QEvent::Paint, part(*w, "StatusBar"));
+        w->showProgressPercent(ProgressPercent(uint64_t(step), uint64_t(count)));
+        QCOMPARE(!paints.seen.empty(), painted);
+        QCOMPARE(w->statusText(0), shown);
+        QCOMPARE(QString::number(part<QProgressBar>(*progress, "Progress")->value()) + "%", shown);
+        QVERIFY(progress->isVisible()); // shown by the report
+        progress->hide();
     }
 
     void altXClosesFromAnyControl_data() {

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fstream>
+#include <functional>
 
 #include "TAdvImage.h"
 #include "recordedmessages.h"
@@ -448,6 +449,61 @@ private slots:
         QVERIFY(viewer->isVisible());
         w->close();
         QVERIFY(!viewer->isVisible());
+    }
+
+    // A shown file whose row has left the list is still deleted, only while it is the
+    // file that was shown; gone already, the viewer moves on without a word.
+    void theViewerDeletesItsFileOnceItsRowLeftTheList() {
+        tick(*w, "ckNoConfirm");
+        tick(*w, "ckNoRecycle");
+        addImage("d0", "stays.bmp", QSize(8, 8));
+        const auto grow = [](const QString& path) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("more bytes");
+        };
+        // Another file of the same size in its place: another inode.
+        const auto replace = [this](const QString& path) {
+            const QString other = QFile::decodeName(addImage("d9", "other.bmp", QSize(8, 8)));
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QFile::rename(other, path));
+        };
+        const struct {
+            const char* name;
+            std::function<void(const QString&)> change;
+            bool stays;
+            bool named;
+        } cases[] = {
+            {"unchanged", [](const QString&) {}, false, false},
+            {"replaced", replace, true, true},
+            {"grown", grow, true, true},
+            {"gone", [](const QString& path) { QFile::remove(path); }, false, false},
+        };
+        for (const auto& c : cases) {
+            const QByteArray file =
+                addImage("d1", QString::fromLatin1(c.name) + ".bmp", QSize(8, 8));
+            const QString path = QFile::decodeName(file);
+            findAll(*w);
+            QCOMPARE(model(*w)->rowCount(), 2);
+            const int row = w->rowPath(0) == file ? 0 : 1;
+            viewRow(*w, row);
+            QCOMPARE(shown()->NativeFileName(), file);
+            std::vector<bool> remove(2, false);
+            remove[size_t(row)] = true;
+            w->DeleteRows(remove);
+            c.change(path);
+            const qsizetype errors = messages.errors.size();
+            deleteInViewer();
+            QVERIFY2(QFile::exists(path) == c.stays, c.name);
+            QCOMPARE(messages.errors.size(), errors + (c.named ? 1 : 0));
+            if (c.named)
+                QVERIFY(messages.errors.back().contains(path));
+            const bool stillOnIt = viewer->isVisible() && shown()->NativeFileName() == file;
+            QVERIFY2(stillOnIt == c.stays, c.name);
+            QCOMPARE(model(*w)->rowCount(), 1);
+            viewer->hide();
+            QFile::remove(path);
+        }
     }
 
     void deletingInTheViewerMovesOnAndClosesAfterTheLast() {

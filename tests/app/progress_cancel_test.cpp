@@ -156,7 +156,7 @@ private slots:
     }
 
     void progressMovesWhileTheTreeIsRead() {
-        // The search before ends at 100%; the next one starts again from 0.
+        // The search before ends at 100%; the next one starts again from its first report.
         findAll(*w);
         QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
         // Enough directories that reading them moves the bar many times.
@@ -173,11 +173,47 @@ private slots:
         disconnect(watch);
         QCOMPARE(model(*w)->rowCount(), 80);
         QCOMPARE(part<QProgressBar>(*progress, "Progress")->value(), 100);
-        // It starts from 0, moves while the directories are read, and never goes back.
+        // It moves while the directories are read and never goes back.
         QVERIFY(!seen.empty());
-        QCOMPARE(seen.front(), 0);
         QVERIFY(std::is_sorted(seen.begin(), seen.end()));
         QVERIFY(std::any_of(seen.begin(), seen.end(), [](int v) { return v > 0 && v < 100; }));
+    }
+
+    void progressShowsFromTheFirstReportWithTheReportsOwnValues() {
+        for (int i = 0; i < 8; ++i)
+            std::ofstream(
+                QFile::encodeName(tmp->path() + QStringLiteral("/top%1").arg(i)).toStdString())
+                << std::string(size_t(i % 4 + 1), 'x');
+        tick(*w, "ckInclude", false);
+        const EventRecorder shows(QEvent::Show, progress.get());
+        const QString panel0 = w->statusText(0);
+        // Reading without subdirectories reports nothing: the window never shows and
+        // panel 0 keeps what it showed.
+        findAll(*w);
+        QCOMPARE(model(*w)->rowCount(), 8);
+        QVERIFY(shows.seen.empty());
+        QCOMPARE(w->statusText(0), panel0);
+
+        // Grouping reports every row of both passes: each percentage is shown, the first
+        // bringing the window up, all under "Checking duplicates...".
+        QStringList seen;
+        const QMetaObject::Connection watch =
+            connect(part<QProgressBar>(*progress, "Progress"), &QProgressBar::valueChanged,
+                    progress.get(), [&](int v) {
+                        seen << QStringLiteral("%1%2 %3").arg(v).arg(
+                            progress->isVisible() ? "" : " hidden", w->statusText(1));
+                    });
+        findDuplicates(*w);
+        disconnect(watch);
+        QCOMPARE(model(*w)->rowCount(), 8);
+        QStringList expected;
+        for (int pass = 0; pass < 2; ++pass)
+            for (int v : {12, 25, 38, 50, 62, 75, 88, 100})
+                expected << QStringLiteral("%1 Checking duplicates...").arg(v);
+        QCOMPARE(seen, expected);
+        QCOMPARE(shows.seen.size(), size_t(1));
+        QCOMPARE(w->statusText(0), QStringLiteral("100%"));
+        QVERIFY(!progress->isVisible());
     }
 
     void cancelWhileReadingFiles() {

@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QTreeView>
 #include <QtTest>
+#include <vector>
 
 #include "filelistmodel.h"
 
@@ -187,5 +188,28 @@ inline bool choose(const QObject& w, const char* control, const char* item, bool
 inline bool offered(const QObject& w, const char* control, const char* item) {
     return choose(w, control, item, false);
 }
+
+// The objects that receive events of one kind, in order, while it lives: those of one
+// object, or of every object of the application.
+class EventRecorder : public QObject {
+public:
+    explicit EventRecorder(QEvent::Type type, QObject* watched = qApp)
+        : type_(type), watched_(watched) {
+        watched_->installEventFilter(this);
+    }
+    ~EventRecorder() override { watched_->removeEventFilter(this); }
+    std::vector<QObject*> seen;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (event->type() == type_)
+            seen.push_back(object);
+        return false;
+    }
+
+private:
+    QEvent::Type type_;
+    QObject* watched_;
+};
 
 } // namespace fenwa
