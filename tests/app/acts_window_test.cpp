@@ -62,9 +62,10 @@ class ActsWindowTest : public QObject {
             paths << QFile::decodeName(w->rowPath(r));
         return paths;
     }
+    // The directories listed as a user may type them, with a trailing slash.
     void search(const char* button, const QStringList& directories) {
         for (const QString& directory : directories)
-            addDirectory(*w, path(directory));
+            addDirectory(*w, path(directory) + "/");
         clickAndWait(*w, button);
     }
     // Opens the list's menu over a row and clicks the item, as the user does.
