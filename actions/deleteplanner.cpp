@@ -149,12 +149,17 @@ std::vector<size_t> planDestinations(const FileRecordStore& rows, const DeleteRe
     std::vector<size_t> moving;
     std::map<std::string, size_t> taken;
     for (size_t row : candidates) {
-        const std::string& directory = rows.directory(row);
-        const std::string* listed = nullptr;
-        for (const std::string& l : request.listedDirectories)
-            if (isWithinDirectory(directory, l) && (!listed || l.size() > listed->size()))
-                listed = &l;
-        if (!listed || request.moveTo.empty()) {
+        // Both spelt as the scanner spells directories (a listed one may have been typed
+        // with a trailing separator), so that the part below can be cut off by length.
+        const std::string directory = platform::normalizeDirectory(style, rows.directory(row));
+        std::optional<std::string> listed;
+        for (const std::string& l : request.listedDirectories) {
+            std::string candidate = platform::normalizeDirectory(style, l);
+            if (isWithinDirectory(directory, candidate) &&
+                (!listed || candidate.size() > listed->size()))
+                listed = std::move(candidate);
+        }
+        if (!listed || request.moveTo.empty() || listed->size() > directory.size()) {
             plan.kept.push_back({row, KeepReason::NotUnderListed});
             continue;
         }

@@ -823,6 +823,14 @@ TEST(Cli, ActUsageAndExitStatus) {
         EXPECT_EQ(o.status, c.status) << o.out << o.err;
         EXPECT_NE((o.out + o.err).find(c.says), std::string::npos) << o.out << o.err;
     }
+    // A directory typed with a trailing slash keeps each file's path below it.
+    const Output slash = runCli({"find-duplicates", "--content", "--keep", keep, "--act",
+                                 "move=" + tmp.path().toStdString(), root + "/"});
+    EXPECT_EQ(slash.status, 0) << slash.out << slash.err;
+    EXPECT_NE(slash.out.find("would move " + root + "/b/p.txt -> " + tmp.path().toStdString() +
+                             "/b/p.txt"),
+              std::string::npos)
+        << slash.out << slash.err;
     std::string taken, own;
     std::ifstream(moved + "/b/p.txt") >> taken;
     std::ifstream(root + "/b/q.txt") >> own;
@@ -888,6 +896,8 @@ TEST(Cli, ReflinkClonesWhereTheFileSystemCan) {
     if (!mounted)
         GTEST_SKIP() << "cannot make and mount a Btrfs image here (needs root, losetup and "
                         "btrfs-progs)";
+}
+
 TEST(Cli, FiltersLeaveFilesAndFoldersOut) {
     QTemporaryDir tmp;
     const std::string root = tmp.path().toStdString();
