@@ -535,33 +535,33 @@ ActWords actErrorWords(ActError error) {
         return {"Done.", "完成。"};
     case ActError::Changed:
         return {"The file is no longer the one that was compared; nothing was done.",
-                "该文件已不是比较时的那个文件，未做任何操作。"};
+                "該檔案已不是比較時的那個檔案, 沒有做任何事。"};
     case ActError::KeeperChanged:
         return {"The kept copy is no longer the file that was compared; nothing was done.",
-                "保留的文件已不是比较时的那个文件，未做任何操作。"};
+                "留下的副本已不是比較時的那個檔案, 沒有做任何事。"};
     case ActError::SameFile:
         return {"The file already is the kept copy under another name; nothing was done.",
-                "该文件已是保留文件的另一个名称，未做任何操作。"};
+                "該檔案已是留下的副本的另一個名稱, 沒有做任何事。"};
     case ActError::NotRegular:
-        return {"Not a regular file; nothing was done.", "不是普通文件，未做任何操作。"};
+        return {"Not a regular file; nothing was done.", "不是一般檔案, 沒有做任何事。"};
     case ActError::CrossDevice:
         return {"The file and the kept copy are on different file systems: they cannot be "
                 "linked or cloned.",
-                "该文件与保留的文件位于不同的文件系统，无法链接或克隆。"};
+                "該檔案與留下的副本在不同的檔案系統上, 無法連結或複製。"};
     case ActError::NotSupported:
         return {"This file system cannot clone files (reflink).",
-                "此文件系统不支持克隆文件（reflink）。"};
+                "這個檔案系統不支援 reflink 複本。"};
     case ActError::Exists:
         return {"A file of that name is already there; nothing was replaced.",
-                "目标位置已有同名文件，未替换任何文件。"};
+                "目的地已有同名的檔案, 沒有取代任何檔案。"};
     case ActError::Permission:
-        return {"Permission denied.", "没有权限。"};
+        return {"Permission denied.", "沒有權限。"};
     case ActError::NoSpace:
-        return {"There is not enough space on the disk.", "磁盘空间不足。"};
+        return {"There is not enough space on the disk.", "磁碟空間不足。"};
     case ActError::Io:
         break;
     }
-    return {"The system refused the operation.", "系统拒绝了该操作。"};
+    return {"The system refused the operation.", "系統拒絕了這個操作。"};
 }
 
 ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expected,
