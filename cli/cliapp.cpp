@@ -21,6 +21,7 @@
 #include "uitext.h"
 #include "undo.h"
 #include "undojournal.h"
+#include "usage.h"
 
 #include "directorylist.h"
 #include "filerecord.h"
@@ -36,77 +37,6 @@
 namespace fenwa::cli {
 
 namespace {
-
-const char* const Usage =
-    "usage: fenwa-cli find-all [--no-subdirs] [FILTER]... [--format tsv|csv|json] DIR...\n"
-    "       fenwa-cli find-duplicates [--name] [--size] [--time] [--content]\n"
-    "                                 [--similar [--level 1|2|3] [--list-left-out]]\n"
-    "                                 [--no-subdirs] [FILTER]... [--format tsv|csv|json]\n"
-    "                                 [--keep RULE[,RULE]] [--protect DIR]... [--mark-selected]\n"
-    "                                 [--act trash|delete|move=DIR|hardlink|symlink|reflink\n"
-    "                                  [--yes]] DIR...\n"
-    "       fenwa-cli undo [--yes]\n"
-    "       fenwa-cli decode FILE [--scale 1|2|4|8] [--grayscale] [--fast] [--8bit] -o OUT.bmp\n"
-    "\n"
-    "find-all lists every file of the directories; find-duplicates only the files that\n"
-    "have a partner with the same name (ASCII case ignored), size and modification minute,\n"
-    "as ticked, each group of duplicates a run of rows; --content also requires identical\n"
-    "bytes (alone, it finds identical files whatever their names and times; files that\n"
-    "cannot be read are left out). --similar groups pictures that are copies of each\n"
-    "other: resized, recompressed, turned, mirrored or slightly cropped copies, each pair\n"
-    "compared picture against picture, so pages or screenshots that only look alike stay\n"
-    "apart; --level 1 is strict, 2 (the default) normal, 3 loose. Files that are no\n"
-    "pictures, cannot be decoded or are nearly blank are left out and counted apart on\n"
-    "the error output, with their commonest extensions; --list-left-out also writes\n"
-    "each of them there, one line each: \"left out\", the reason (not a picture,\n"
-    "undecodable, nearly blank) and the path, separated by tabs and escaped as below.\n"
-    "The default format prints one line\n"
-    "per file: name, directory, size, type and time separated by tabs; CSV and JSON add\n"
-    "the group number and, last, a picture's width and height as shown and when it was\n"
-    "taken (YYYY-MM-DD HH:MM:SS), from its header, and with --similar its likeness to\n"
-    "its group's first file in percent (the first is 100); empty in CSV and null in\n"
-    "JSON where there is none. Backslashes, tabs, newlines, other control bytes and\n"
-    "bytes that are not UTF-8 are written as \\\\, \\t, \\n, \\r and \\xHH.\n"
-    "--keep marks, in every group, every file but the one the rule keeps, as a Delete\n"
-    "would take them (nothing is deleted): a `selected` field in CSV (yes/no) and JSON\n"
-    "(true/false), and with --mark-selected a first TSV column that is * for a selected\n"
-    "file. RULE is newest, oldest, largest, pixels, taken (the earliest capture time in the\n"
-    "pictures' headers), shortest-path, under=DIR or first; a second RULE breaks ties (and\n"
-    "decides a group where no file says when it was taken), and a tie left goes to the\n"
-    "group's first file. Files under a --protect DIR (any directory, listed or not) are\n"
-    "never marked, by whatever path they were found (a link or bind mount of DIR too): a\n"
-    "group holding one keeps them alone and marks every other file, the rule keeping none\n"
-    "besides; a group of them only is left as it is. Hard links of a kept file are never\n"
-    "marked; groups the rule cannot decide are left unmarked and counted on standard error.\n"
-    "--act (with --keep) does to the marked files what the window's list menu does, each\n"
-    "file read again first: a file changed since the search, one whose kept copy changed,\n"
-    "and every file of a group the rule left undecided is left alone. trash and delete\n"
-    "(for good) as Delete does; move=DIR moves each file into DIR, keeping its path below\n"
-    "the listed directory that holds it and never overwriting anything; hardlink, symlink\n"
-    "(an absolute link) and reflink (a clone sharing the data, where the file system can)\n"
-    "replace each file by its group's kept copy, only when both hold the very same bytes\n"
-    "now (both are read whole), a hard link only on the kept copy's file system; the\n"
-    "replaced file's permissions and times are kept where the kind allows. Without --yes\n"
-    "nothing is changed: one line a file says what would be done (\"would hardlink PATH\n"
-    "-> KEPT\", \"would move PATH -> DEST\", \"skip PATH  (why)\"); with --yes it is done\n"
-    "and journalled as the window's acts are, one line a file saying what was done. A last\n"
-    "line a script can read follows: \"fenwa: act=KIND planned=N done=N skipped=N\n"
-    "failed=N same=N undecided=N freed=BYTES dry-run=yes|no\" (same: files that already\n"
-    "are their kept copy; freed: the bytes the act frees, or would free).\n"
-    "undo shows the last journalled action, of the window or of --act, and with --yes\n"
-    "reverses it: moved files go back, replaced files get their own bytes back (while the\n"
-    "kept copy still holds them), with their permissions and times; last line \"fenwa:\n"
-    "undo=KIND files=N done=N failed=N dry-run=yes|no\".\n"
-    "FILTER leaves files out of the search: --min-size N and --max-size N (bytes, or a\n"
-    "number with k, M or G after it: 1k is 1024 bytes), --skip DIR (its whole tree, by\n"
-    "whatever path it is reached; may be given again), --skip-empty (files of 0 bytes)\n"
-    "and --pictures-only (the names listed with the picture icon). How many files they\n"
-    "left out goes to the error output.\n"
-    "decode loads FILE as the image view control would with those JPEG settings and\n"
-    "writes the bitmap it holds as a BMP file.\n"
-    "Exit status: 0 done (or a dry run), 1 a usage error, 2 a directory was refused and\n"
-    "nothing searched, 3 --act or undo left some file alone or failed on one (it changed\n"
-    "since the search, could not be acted on, or the journal could not be written).\n";
 
 int decode(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
     TPictureLoadSettings settings;
@@ -520,7 +450,7 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         return args.empty() ? 1 : 0;
     }
     if (args[0] == "--version") {
-        std::fputs("fenwa-cli 0.5\n", out); // the project's version, as the about box says
+        std::fputs(VersionLine, out);
         return 0;
     }
     // Asking a command for help is not a mistake: the usage, on the output, and nothing

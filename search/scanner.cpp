@@ -1,9 +1,5 @@
 #include "scanner.h"
 
-#include <QCollator>
-#include <QFile>
-#include <QLocale>
-#include <QString>
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -12,6 +8,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "directorycollation.h"
 #include "filesystem.h"
 #include "uitext.h"
 #include "workerpool.h"
@@ -156,44 +153,10 @@ size_t ScanSession::foldersSkipped() const {
     return met;
 }
 
-namespace {
-
-// The collator of the user's locale, made once per thread and again only when the
-// locale changes: a walk sorts the siblings of every directory it meets.
-const QCollator& directoryCollator() {
-    thread_local std::optional<QCollator> collator;
-    thread_local QLocale locale;
-    const QLocale current;
-    if (!collator || current != locale) {
-        locale = current;
-        collator.emplace(current);
-        collator->setCaseSensitivity(Qt::CaseInsensitive);
-    }
-    return *collator;
-}
-
-} // namespace
-
 void sortDirectoryNames(std::vector<std::string>& texts) {
     if (texts.size() < 2)
         return;
-    // compare() rather than sort keys: in the C locale Qt's sort keys ignore the case
-    // setting.
-    const QCollator& collator = directoryCollator();
-    struct Named {
-        QString display;
-        std::string text;
-    };
-    std::vector<Named> named;
-    named.reserve(texts.size());
-    for (std::string& t : texts)
-        named.push_back({QFile::decodeName(QByteArray::fromStdString(t)), std::move(t)});
-    std::sort(named.begin(), named.end(), [&collator](const Named& a, const Named& b) {
-        int c = collator.compare(a.display, b.display);
-        return c != 0 ? c < 0 : a.text < b.text;
-    });
-    for (size_t i = 0; i < texts.size(); ++i)
-        texts[i] = std::move(named[i].text);
+    CollateDirectoryNames(texts);
 }
 
 size_t ListSubdirectories(const std::string& dir, std::vector<std::string>& list) {
