@@ -69,9 +69,11 @@ void CollateDirectoryNames(std::vector<std::string>& texts) {
             collate = reinterpret_cast<Collate>(
                 platform::loadedFunction(path, "fenwa_collate_directory_names", problem));
         if (!collate) {
+            // Said only when the full program cannot take over either.
+            const int status = cli::handOver();
             std::fprintf(stderr, "fenwa-cli: cannot load %s: %s\n", cli::CollationModule,
                          problem.c_str());
-            platform::endProcessNow(cli::handOver());
+            platform::endProcessNow(status);
         }
     });
     std::vector<const char*> data(texts.size());
