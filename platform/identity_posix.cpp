@@ -1,9 +1,10 @@
 #include "identity.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <string_view>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -44,21 +45,57 @@ std::string unescaped(const std::string& text) {
 
 std::vector<DirectoryLineage::Mount> readMounts() {
     std::vector<DirectoryLineage::Mount> mounts;
-    std::ifstream in("/proc/self/mountinfo");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        DirectoryLineage::Mount m;
-        std::string parent, device, root, point;
-        if (!(fields >> m.id >> parent >> device >> root >> point))
+    // Plain reads, no streams: fenwa-cli's front end starts without the C++ library's
+    // stream and locale machinery, which costs more than the table's few lines.
+    std::string table;
+    const int fd = ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return mounts;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
             continue;
+        if (n <= 0)
+            break;
+        table.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+    };
+    for (size_t start = 0; start < table.size();) {
+        size_t end = table.find('\n', start);
+        if (end == std::string::npos)
+            end = table.size();
+        const std::string_view line(table.data() + start, end - start);
+        start = end + 1;
+        // The mount's id, its parent's, the device, the root and the mount point.
+        std::string_view fields[5];
+        size_t count = 0;
+        for (size_t i = 0; count < 5;) {
+            while (i < line.size() && blank(line[i]))
+                ++i;
+            if (i == line.size())
+                break;
+            const size_t first = i;
+            while (i < line.size() && !blank(line[i]))
+                ++i;
+            fields[count++] = line.substr(first, i - first);
+        }
+        DirectoryLineage::Mount m;
+        if (count < 5 ||
+            std::from_chars(fields[0].data(), fields[0].data() + fields[0].size(), m.id).ec !=
+                std::errc())
+            continue;
+        const std::string device(fields[2]);
         const size_t colon = device.find(':');
         if (colon == std::string::npos)
             continue;
         m.device = uint64_t(
             makedev(std::stoul(device.substr(0, colon)), std::stoul(device.substr(colon + 1))));
-        m.root = unescaped(root);
-        m.point = unescaped(point);
+        m.root = unescaped(std::string(fields[3]));
+        m.point = unescaped(std::string(fields[4]));
         mounts.push_back(std::move(m));
     }
     return mounts;
