@@ -1,6 +1,7 @@
-// fenwa-cli: the window's searches without the window, for scripts, benchmarks and
-// tests. Output rows are the result list's rows, in the list's order, one per line,
-// the five columns separated by tabs.
+// fenwa-cli-full: every fenwa-cli command, the window's searches without the window, for
+// scripts, benchmarks and tests. fenwa-cli itself (front.cpp) runs the plain ones and
+// hands this program the rest. Output rows are the result list's rows, in the list's
+// order, one per line, the five columns separated by tabs.
 
 #include <cstdio>
 #include <cstring>
