@@ -8,7 +8,12 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <cstring>
+#include <random>
 #include <type_traits>
+
+#include "filelock.h"
+#include "uitext.h"
 
 namespace fenwa::actions {
 
@@ -86,6 +91,21 @@ QJsonObject actedToJson(const ActedFile& f) {
     file["inode"] = number(f.left.identity.inode);
     if (f.left.symlink)
         file["link"] = encodeBytes(f.left.linkText);
+    if (!f.meta.attributes.empty()) {
+        QJsonArray attributes;
+        for (const platform::ExtendedAttribute& a : f.meta.attributes)
+            attributes.append(
+                QJsonObject{{"name", encodeBytes(a.name)}, {"value", encodeBytes(a.value)}});
+        file["attributes"] = attributes;
+    }
+    if (!f.madeFolders.empty()) {
+        QJsonArray folders;
+        for (const platform::MadeFolder& m : f.madeFolders)
+            folders.append(QJsonObject{{"path", encodeBytes(m.path)},
+                                       {"device", number(m.identity.device)},
+                                       {"inode", number(m.identity.inode)}});
+        file["folders"] = folders;
+    }
     return file;
 }
 
@@ -114,6 +134,23 @@ std::optional<ActedFile> actedFromJson(const QJsonValue& value, UndoKind kind) {
         f.left.symlink = true;
         f.left.linkText = *link;
     }
+    for (const QJsonValue& a : o.value("attributes").toArray()) {
+        const auto name = decodeBytes(a.toObject().value("name"));
+        const auto bytes = decodeBytes(a.toObject().value("value"));
+        if (!name || !bytes || name->empty())
+            return std::nullopt;
+        f.meta.attributes.push_back({*name, *bytes});
+    }
+    for (const QJsonValue& m : o.value("folders").toArray()) {
+        platform::MadeFolder made;
+        const auto folder = decodeBytes(m.toObject().value("path"));
+        if (!folder || folder->empty() ||
+            !readNumber(m.toObject().value("device"), made.identity.device) ||
+            !readNumber(m.toObject().value("inode"), made.identity.inode))
+            return std::nullopt;
+        made.path = *folder;
+        f.madeFolders.push_back(std::move(made));
+    }
     f.path = *path;
     (kind == UndoKind::Move ? f.destination : f.keeper) = *other;
     f.meta.mode = uint32_t(mode);
@@ -125,6 +162,7 @@ std::optional<ActedFile> actedFromJson(const QJsonValue& value, UndoKind kind) {
 
 QJsonObject toJson(const UndoAction& action) {
     QJsonObject o;
+    o["id"] = number(action.id);
     if (action.kind == UndoKind::Move || action.kind == UndoKind::Replace) {
         // A kind an older program does not know: it skips the entry.
         o["kind"] = action.kind == UndoKind::Move ? "move" : "replace";
@@ -158,11 +196,22 @@ QJsonObject toJson(const UndoAction& action) {
     return o;
 }
 
+uint64_t newId() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    uint64_t id = 0;
+    while (id == 0)
+        id = random();
+    return id;
+}
+
 std::optional<UndoAction> fromJson(const QJsonValue& value) {
     if (!value.isObject())
         return std::nullopt;
     const QJsonObject o = value.toObject();
     UndoAction action;
+    // An entry written before entries had one gets one now, kept once written again.
+    if (!readNumber(o.value("id"), action.id) || action.id == 0)
+        action.id = newId();
     const QString kind = o.value("kind").toString();
     if (kind == QLatin1String("rename")) {
         action.kind = UndoKind::Rename;
@@ -226,8 +275,28 @@ QString UndoJournal::defaultPath() {
 
 UndoJournal::UndoJournal(QString filePath) : filePath_(std::move(filePath)) {}
 
+namespace {
+
+std::set<uint64_t> idsOf(const std::deque<UndoAction>& actions) {
+    std::set<uint64_t> ids;
+    for (const UndoAction& a : actions)
+        ids.insert(a.id);
+    return ids;
+}
+
+std::string nativeOf(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// How long a change waits for another process's: a save takes milliseconds.
+constexpr int LockWaitMilliseconds = 2000;
+
+} // namespace
+
 bool UndoJournal::load() {
     actions_.clear();
+    onDisk_.clear();
+    problem_.clear();
     if (filePath_.isEmpty())
         return true;
     QFile file(filePath_);
@@ -239,37 +308,150 @@ bool UndoJournal::load() {
     if (!read)
         return false;
     actions_ = std::move(*read);
+    onDisk_ = idsOf(actions_);
+    return true;
+}
+
+bool UndoJournal::reload() {
+    if (filePath_.isEmpty())
+        return true;
+    QFile file(filePath_);
+    std::optional<std::deque<UndoAction>> read;
+    if (!file.exists())
+        read.emplace();
+    else if (file.open(QIODevice::ReadOnly))
+        read = parse(file.readAll());
+    if (!read)
+        return false;
+    mergeFrom(std::move(*read));
+    return true;
+}
+
+// The file's entries, in its order, less those undone here; then this run's entries that
+// were never written. An entry this run once saw in the file and finds gone was undone
+// by another process, and goes here too.
+void UndoJournal::mergeFrom(std::deque<UndoAction> onDisk) {
+    std::deque<UndoAction> merged;
+    for (UndoAction& entry : onDisk) {
+        if (taken_.count(entry.id))
+            continue;
+        // What the file does not hold (the rows of this run's list) stays with the entry.
+        for (const UndoAction& mine : actions_)
+            if (mine.id == entry.id) {
+                entry.rows = mine.rows;
+                entry.listGeneration = mine.listGeneration;
+                break;
+            }
+        merged.push_back(std::move(entry));
+    }
+    const std::set<uint64_t> nowOnDisk = idsOf(onDisk);
+    for (UndoAction& mine : actions_)
+        if (!onDisk_.count(mine.id) && !nowOnDisk.count(mine.id))
+            merged.push_back(std::move(mine));
+    while (merged.size() > Capacity)
+        merged.pop_front();
+    actions_ = std::move(merged);
+    onDisk_ = nowOnDisk;
+}
+
+bool UndoJournal::update(const std::function<void(std::deque<UndoAction>&)>& change) {
+    problem_.clear();
+    const auto inMemoryOnly = [&](std::string why) {
+        change(actions_);
+        while (actions_.size() > Capacity)
+            actions_.pop_front();
+        problem_ = std::move(why);
+        return false;
+    };
+    if (filePath_.isEmpty()) {
+        inMemoryOnly({});
+        return true;
+    }
+    QDir().mkpath(QFileInfo(filePath_).absolutePath());
+    platform::FileLock lock;
+    switch (lock.lock(nativeOf(filePath_ + QStringLiteral(".lock")), LockWaitMilliseconds)) {
+    case platform::FileLock::Result::Locked:
+        break;
+    case platform::FileLock::Result::Busy:
+        return inMemoryOnly(say("The undo journal is in use by another Fenwa (the window or "
+                                "fenwa-cli) and was left as it is; Undo reaches this change "
+                                "only in this run.",
+                                "復原紀錄正由另一個 Fenwa (視窗或 fenwa-cli) 使用, 沒有變更; "
+                                "只有在這次執行中才能復原這個變更。"));
+    case platform::FileLock::Result::Failed:
+        return inMemoryOnly(
+            say("The undo journal could not be locked for writing: ", "無法鎖定復原紀錄以寫入: ") +
+            std::string(std::strerror(lock.error())));
+    }
+
+    std::deque<UndoAction> onDisk;
+    std::string note;
+    QFile file(filePath_);
+    if (file.exists()) {
+        if (!file.open(QIODevice::ReadOnly))
+            return inMemoryOnly(say("The undo journal could not be read: ", "無法讀取復原紀錄: ") +
+                                file.errorString().toStdString());
+        std::optional<std::deque<UndoAction>> read = parse(file.readAll());
+        file.close();
+        if (read) {
+            onDisk = std::move(*read);
+        } else {
+            // Never trusted, never written over: kept beside under a name of its own.
+            QString aside;
+            for (int n = 1; n < 1000 && aside.isEmpty(); ++n) {
+                const QString name = filePath_ + QStringLiteral(".damaged") +
+                                     (n > 1 ? QStringLiteral("-%1").arg(n) : QString());
+                if (!QFileInfo::exists(name) && QFile::rename(filePath_, name))
+                    aside = name;
+            }
+            if (aside.isEmpty())
+                return inMemoryOnly(say("The undo journal is damaged and could not be set "
+                                        "aside; it was left as it is.",
+                                        "復原紀錄已損壞且無法另存, 沒有變更。"));
+            note =
+                say("The undo journal was damaged; it was kept as ", "復原紀錄已損壞; 已另存為 ") +
+                nativeOf(aside) + say(" and a new one started.", ", 並開始新的紀錄。");
+            onDisk_.clear();
+        }
+    }
+    mergeFrom(std::move(onDisk));
+    change(actions_);
+    while (actions_.size() > Capacity)
+        actions_.pop_front();
+    // Written beside the journal and renamed over it: a crash never leaves half a file.
+    QSaveFile out(filePath_);
+    const QByteArray text = serialise(actions_);
+    if (!(out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit())) {
+        problem_ = say("The undo journal could not be written: ", "無法寫入復原紀錄: ") +
+                   out.errorString().toStdString();
+        return false;
+    }
+    onDisk_ = idsOf(actions_);
+    taken_.clear();
+    problem_ = note;
     return true;
 }
 
 bool UndoJournal::push(UndoAction action) {
-    actions_.push_back(std::move(action));
-    while (actions_.size() > Capacity)
-        actions_.pop_front();
-    return save();
+    if (action.id == 0)
+        action.id = newId();
+    return update(
+        [&action](std::deque<UndoAction>& actions) { actions.push_back(std::move(action)); });
 }
 
 std::optional<UndoAction> UndoJournal::takeLast(bool* saved) {
-    if (saved)
-        *saved = true;
-    if (actions_.empty())
-        return std::nullopt;
-    UndoAction action = std::move(actions_.back());
-    actions_.pop_back();
-    const bool written = save();
+    std::optional<UndoAction> taken;
+    const bool written = update([&taken](std::deque<UndoAction>& actions) {
+        if (actions.empty())
+            return;
+        taken = std::move(actions.back());
+        actions.pop_back();
+    });
+    if (taken && !written) // the file may still list it: it is not taken again from there
+        taken_.insert(taken->id);
     if (saved)
         *saved = written;
-    return action;
-}
-
-bool UndoJournal::save() const {
-    if (filePath_.isEmpty())
-        return true;
-    QDir().mkpath(QFileInfo(filePath_).absolutePath());
-    // Written beside the journal and renamed over it: a crash never leaves half a file.
-    QSaveFile file(filePath_);
-    const QByteArray text = serialise(actions_);
-    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+    return taken;
 }
 
 QByteArray UndoJournal::serialise(const std::deque<UndoAction>& actions) {
