@@ -74,14 +74,17 @@ std::string absoluteLinkText(const std::string& keeper) {
 // its status-change time, so that alone proves nothing).
 class Keepers {
 public:
-    Keepers(const FileRecordStore& rows, const FileProbe& probe) : rows_(rows), probe_(probe) {}
+    // With `folders`, a kept copy is first looked at through its open folder.
+    Keepers(const FileRecordStore& rows, const FileProbe& probe, platform::ActFolders* folders)
+        : rows_(rows), probe_(probe), folders_(folders) {}
 
     // Before the first act on a copy it must be exactly as the search read it.
     std::optional<platform::ExpectedFile> expected(size_t keeper) {
         auto [it, added] = mtimes_.try_emplace(keeper);
         if (added) {
             platform::FileState now;
-            if (probe_(rows_.fullPath(keeper), now) &&
+            const std::string path = rows_.fullPath(keeper);
+            if ((folders_ ? folders_->lookAt(path, now) : probe_(path, now)) &&
                 checkRow(rows_, keeper, now) == RowCheck::Unchanged)
                 it->second = now.mtimeNanoseconds;
         }
@@ -104,6 +107,7 @@ public:
 private:
     const FileRecordStore& rows_;
     const FileProbe& probe_;
+    platform::ActFolders* folders_;
     std::map<size_t, std::optional<int64_t>> mtimes_;
 };
 
@@ -161,10 +165,10 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
     std::map<size_t, const std::string*> destinationOf;
     for (const DeletePlan::Destination& d : plan.destinations)
         destinationOf[d.row] = &d.path;
-    Keepers keepers(rows, probe);
     // Each folder opened once for the whole act, not once a file.
     platform::ActFolders folders;
     const bool replacing = replacesWithKeeper(request.act);
+    Keepers keepers(rows, probe, replacing ? &folders : nullptr);
     UndoAction journal;
     journal.kind = request.act == ActKind::Move ? UndoKind::Move : UndoKind::Replace;
 

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <type_traits>
@@ -22,12 +23,7 @@ namespace {
 const QLatin1String FormatName("fenwa-undo-journal");
 constexpr int FormatVersion = 1;
 
-// Bytes as text: ASCII stays readable, every other byte is %XX.
-QString encodeBytes(const std::string& bytes) {
-    return QString::fromLatin1(
-        QByteArray::fromStdString(bytes).toPercentEncoding(QByteArrayLiteral("/ ")));
-}
-
+// Bytes are written as text: ASCII stays readable, every other byte is %XX (JsonText::bytes).
 std::optional<std::string> decodeBytes(const QJsonValue& value) {
     if (!value.isString())
         return std::nullopt;
@@ -37,13 +33,6 @@ std::optional<std::string> decodeBytes(const QJsonValue& value) {
         if (c.unicode() < 0x20 || c.unicode() > 0x7e)
             return std::nullopt;
     return QByteArray::fromPercentEncoding(text.toLatin1()).toStdString();
-}
-
-QString number(uint64_t n) {
-    return QString::number(n);
-}
-QString number(int64_t n) {
-    return QString::number(n);
 }
 
 // A decimal text as written by number(); false when it is not one.
@@ -72,41 +61,124 @@ std::optional<ContentHash> hashOf(const QJsonValue& value) {
     return hash;
 }
 
-QJsonObject actedToJson(const ActedFile& f) {
-    QJsonObject file;
-    file["act"] = actKindName(f.act);
-    file["path"] = encodeBytes(f.path);
+// The journal's text written directly: a Qt JSON document of 10,000 acted files took
+// seconds to build. Every value is a string of printable ASCII (bytes percent-encoded,
+// numbers in decimal), a JSON number, or an array of objects; one object a line.
+class JsonText {
+public:
+    explicit JsonText(QByteArray& out) : out_(out) {}
+    void open(char bracket) {
+        out_ += bracket;
+        first_ = true;
+    }
+    void close(char bracket) {
+        out_ += bracket;
+        first_ = false;
+    }
+    void key(const char* name) {
+        separate();
+        out_ += '"';
+        out_ += name;
+        out_ += "\": ";
+        first_ = true; // the value follows without a comma
+    }
+    void element() { separate(); }
+    void string(const char* key_, std::string_view text) {
+        key(key_);
+        quoted(text);
+        first_ = false;
+    }
+    void bytes(const char* key_, const std::string& raw) {
+        key(key_);
+        quoted(QByteArray::fromStdString(raw).toPercentEncoding(QByteArrayLiteral("/ ")));
+        first_ = false;
+    }
+    void number(const char* key_, uint64_t n) { string(key_, std::to_string(n)); }
+    void number(const char* key_, int64_t n) { string(key_, std::to_string(n)); }
+    void plainNumber(const char* key_, int64_t n) {
+        key(key_);
+        out_ += QByteArray::number(qlonglong(n));
+        first_ = false;
+    }
+    void newline() { out_ += "\n"; }
+
+private:
+    void separate() {
+        if (!first_)
+            out_ += ", ";
+        first_ = false;
+    }
+    void quoted(std::string_view text) {
+        out_ += '"';
+        for (const char c : text) {
+            const auto u = static_cast<unsigned char>(c);
+            if (c == '"' || c == '\\') {
+                out_ += '\\';
+                out_ += c;
+            } else if (u < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+                out_ += escaped;
+            } else {
+                out_ += c;
+            }
+        }
+        out_ += '"';
+    }
+    void quoted(const QByteArray& text) {
+        quoted(std::string_view(text.constData(), size_t(text.size())));
+    }
+
+    QByteArray& out_;
+    bool first_ = true;
+};
+
+void writeActed(JsonText& json, const ActedFile& f) {
+    json.element();
+    json.open('{');
+    json.string("act", actKindName(f.act));
+    json.bytes("path", f.path);
     if (f.act == ActKind::Move)
-        file["destination"] = encodeBytes(f.destination);
+        json.bytes("destination", f.destination);
     else
-        file["keeper"] = encodeBytes(f.keeper);
-    file["mode"] = number(uint64_t(f.meta.mode));
-    file["user"] = number(uint64_t(f.meta.uid));
-    file["group"] = number(uint64_t(f.meta.gid));
-    file["accessed"] = number(f.meta.atimeNs);
-    file["modified"] = number(f.meta.mtimeNs);
-    file["size"] = number(f.meta.size);
-    file["hash"] = hashText(f.hash);
-    file["device"] = number(f.left.identity.device);
-    file["inode"] = number(f.left.identity.inode);
+        json.bytes("keeper", f.keeper);
+    json.number("mode", uint64_t(f.meta.mode));
+    json.number("user", uint64_t(f.meta.uid));
+    json.number("group", uint64_t(f.meta.gid));
+    json.number("accessed", f.meta.atimeNs);
+    json.number("modified", f.meta.mtimeNs);
+    json.number("size", f.meta.size);
+    json.string("hash", hashText(f.hash).toStdString());
+    json.number("device", f.left.identity.device);
+    json.number("inode", f.left.identity.inode);
     if (f.left.symlink)
-        file["link"] = encodeBytes(f.left.linkText);
+        json.bytes("link", f.left.linkText);
     if (!f.meta.attributes.empty()) {
-        QJsonArray attributes;
-        for (const platform::ExtendedAttribute& a : f.meta.attributes)
-            attributes.append(
-                QJsonObject{{"name", encodeBytes(a.name)}, {"value", encodeBytes(a.value)}});
-        file["attributes"] = attributes;
+        json.key("attributes");
+        json.open('[');
+        for (const platform::ExtendedAttribute& a : f.meta.attributes) {
+            json.element();
+            json.open('{');
+            json.bytes("name", a.name);
+            json.bytes("value", a.value);
+            json.close('}');
+        }
+        json.close(']');
     }
     if (!f.madeFolders.empty()) {
-        QJsonArray folders;
-        for (const platform::MadeFolder& m : f.madeFolders)
-            folders.append(QJsonObject{{"path", encodeBytes(m.path)},
-                                       {"device", number(m.identity.device)},
-                                       {"inode", number(m.identity.inode)}});
-        file["folders"] = folders;
+        json.key("folders");
+        json.open('[');
+        for (const platform::MadeFolder& m : f.madeFolders) {
+            json.element();
+            json.open('{');
+            json.bytes("path", m.path);
+            json.number("device", m.identity.device);
+            json.number("inode", m.identity.inode);
+            json.close('}');
+        }
+        json.close(']');
     }
-    return file;
+    json.close('}');
 }
 
 std::optional<ActedFile> actedFromJson(const QJsonValue& value, UndoKind kind) {
@@ -160,40 +232,45 @@ std::optional<ActedFile> actedFromJson(const QJsonValue& value, UndoKind kind) {
     return f;
 }
 
-QJsonObject toJson(const UndoAction& action) {
-    QJsonObject o;
-    o["id"] = number(action.id);
+void writeAction(JsonText& json, const UndoAction& action) {
+    json.element();
+    json.newline();
+    json.open('{');
+    json.number("id", action.id);
     if (action.kind == UndoKind::Move || action.kind == UndoKind::Replace) {
         // A kind an older program does not know: it skips the entry.
-        o["kind"] = action.kind == UndoKind::Move ? "move" : "replace";
-        QJsonArray files;
-        for (const ActedFile& f : action.acted)
-            files.append(actedToJson(f));
-        o["files"] = files;
-        return o;
-    }
-    if (action.kind == UndoKind::Rename) {
-        o["kind"] = "rename";
-        o["directory"] = encodeBytes(action.directory);
-        o["from"] = encodeBytes(action.oldName);
-        o["to"] = encodeBytes(action.newName);
+        json.string("kind", action.kind == UndoKind::Move ? "move" : "replace");
+        json.key("files");
+        json.open('[');
+        for (const ActedFile& f : action.acted) {
+            json.newline();
+            writeActed(json, f);
+        }
+        json.close(']');
+    } else if (action.kind == UndoKind::Rename) {
+        json.string("kind", "rename");
+        json.bytes("directory", action.directory);
+        json.bytes("from", action.oldName);
+        json.bytes("to", action.newName);
         // Decimal texts: a JSON number cannot hold every 64-bit value exactly.
-        o["device"] = QString::number(action.renamed.device);
-        o["inode"] = QString::number(action.renamed.inode);
-        return o;
+        json.number("device", action.renamed.device);
+        json.number("inode", action.renamed.inode);
+    } else {
+        json.string("kind", "trash");
+        json.key("files");
+        json.open('[');
+        for (const platform::TrashedFile& f : action.trashed) {
+            json.element();
+            json.open('{');
+            json.bytes("path", f.originalPath);
+            json.string("deleted", f.deletionDate);
+            json.plainNumber("deletedAt", f.deletedAt);
+            json.bytes("item", f.trashedAs);
+            json.close('}');
+        }
+        json.close(']');
     }
-    o["kind"] = "trash";
-    QJsonArray files;
-    for (const platform::TrashedFile& f : action.trashed) {
-        QJsonObject file;
-        file["path"] = encodeBytes(f.originalPath);
-        file["deleted"] = QString::fromStdString(f.deletionDate);
-        file["deletedAt"] = double(f.deletedAt);
-        file["item"] = encodeBytes(f.trashedAs);
-        files.append(file);
-    }
-    o["files"] = files;
-    return o;
+    json.close('}');
 }
 
 uint64_t newId() {
@@ -309,11 +386,24 @@ bool UndoJournal::load() {
         return false;
     actions_ = std::move(*read);
     onDisk_ = idsOf(actions_);
+    noteSeen();
     return true;
 }
 
+bool UndoJournal::fileAsSeen() const {
+    platform::FileState now;
+    return platform::statFileNow(nativeOf(filePath_), now) && seen_.exists &&
+           now.identity == seen_.identity && now.changeStamp == seen_.changeStamp &&
+           now.size == seen_.size;
+}
+
+void UndoJournal::noteSeen() {
+    if (!platform::statFileNow(nativeOf(filePath_), seen_))
+        seen_ = {};
+}
+
 bool UndoJournal::reload() {
-    if (filePath_.isEmpty())
+    if (filePath_.isEmpty() || fileAsSeen())
         return true;
     QFile file(filePath_);
     std::optional<std::deque<UndoAction>> read;
@@ -324,6 +414,7 @@ bool UndoJournal::reload() {
     if (!read)
         return false;
     mergeFrom(std::move(*read));
+    noteSeen();
     return true;
 }
 
@@ -387,7 +478,9 @@ bool UndoJournal::update(const std::function<void(std::deque<UndoAction>&)>& cha
     std::deque<UndoAction> onDisk;
     std::string note;
     QFile file(filePath_);
-    if (file.exists()) {
+    // Unchanged since this run read or wrote it: what it holds is merged in already.
+    const bool asSeen = fileAsSeen();
+    if (file.exists() && !asSeen) {
         if (!file.open(QIODevice::ReadOnly))
             return inMemoryOnly(say("The undo journal could not be read: ", "無法讀取復原紀錄: ") +
                                 file.errorString().toStdString());
@@ -414,7 +507,8 @@ bool UndoJournal::update(const std::function<void(std::deque<UndoAction>&)>& cha
             onDisk_.clear();
         }
     }
-    mergeFrom(std::move(onDisk));
+    if (!asSeen)
+        mergeFrom(std::move(onDisk));
     change(actions_);
     while (actions_.size() > Capacity)
         actions_.pop_front();
@@ -429,6 +523,7 @@ bool UndoJournal::update(const std::function<void(std::deque<UndoAction>&)>& cha
     onDisk_ = idsOf(actions_);
     taken_.clear();
     problem_ = note;
+    noteSeen();
     return true;
 }
 
@@ -455,14 +550,19 @@ std::optional<UndoAction> UndoJournal::takeLast(bool* saved) {
 }
 
 QByteArray UndoJournal::serialise(const std::deque<UndoAction>& actions) {
-    QJsonArray list;
+    QByteArray text;
+    JsonText json(text);
+    json.open('{');
+    json.string("format", "fenwa-undo-journal");
+    json.plainNumber("version", FormatVersion);
+    json.key("actions");
+    json.open('[');
     for (const UndoAction& action : actions)
-        list.append(toJson(action));
-    QJsonObject root;
-    root["format"] = FormatName;
-    root["version"] = FormatVersion;
-    root["actions"] = list;
-    return QJsonDocument(root).toJson(QJsonDocument::Indented);
+        writeAction(json, action);
+    json.close(']');
+    json.close('}');
+    json.newline();
+    return text;
 }
 
 std::optional<std::deque<UndoAction>> UndoJournal::parse(const QByteArray& text) {

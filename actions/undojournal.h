@@ -144,6 +144,11 @@ private:
     std::set<uint64_t> onDisk_; // the entries the file held when last read or written
     std::set<uint64_t> taken_;  // undone here, perhaps still in the file
     std::string problem_;
+    // The file as last read or written (identity and change stamp): unchanged, it is not
+    // read again.
+    platform::FileState seen_;
+    bool fileAsSeen() const;
+    void noteSeen();
 };
 
 } // namespace fenwa::actions

@@ -1,7 +1,7 @@
 // Replacing copies by hard links, as fenwa-cli --act hardlink does, against the floor of
 // the system calls themselves. From a tree of bench/gentree, N files (the small ones, in
 // walk order) each get a kept copy and a copy of the same size (sparse, so of equal
-// bytes) under WORK, which the tree itself never is. Measured, median of five rounds,
+// bytes) under WORK, which the tree itself never is. Measured, median of five rounds (FENWA_BENCH_ROUNDS),
 // each round on copies made afresh:
 //   dry run  - the plan (every file and its kept copy read whole) and its lines;
 //   act      - the plan, the carry-out and the journal, as fenwa-cli --act --yes;
@@ -147,8 +147,10 @@ int main(int argc, char** argv) {
             sizes.push_back(found.fileSize(r));
     std::fprintf(stderr, "%zu copies of files of %s\n", sizes.size(), tree.c_str());
 
-    std::vector<double> dry, act, carry, loop, hashing, reading;
-    for (int round = 0; round < 5; ++round) {
+    std::vector<double> dry, act, carry, journalled, loop, hashing, reading;
+    const char* roundsText = std::getenv("FENWA_BENCH_ROUNDS");
+    const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 5;
+    for (int round = 0; round < rounds; ++round) {
         // The dry run and the whole act on the same copies: the dry run changes nothing.
         std::vector<Pair> pairs = makeCopies(work, sizes);
         FileRecordStore rows = listOf(pairs);
@@ -197,6 +199,7 @@ int main(int argc, char** argv) {
             actions::ActOutcome outcome =
                 actions::CarryOutAct(rows, plan, request, platform::FOF_NOCONFIRMATION, prompts,
                                      actions::probeDisk, actions::hashFileNow);
+            const auto journalling = Clock::now();
             std::vector<bool> leaving(rows.size(), false);
             size_t done = 0;
             for (const actions::RowActed& a : outcome.acted)
@@ -211,6 +214,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             carry.push_back(seconds(carried));
+            journalled.push_back(seconds(journalling));
         }
         act.push_back(seconds(start));
 
@@ -236,6 +240,7 @@ int main(int argc, char** argv) {
                 median(act) / floor);
     std::printf("carry-out and journal\t%.3f s\t%.2fx the loop\n", median(carry),
                 median(carry) / floor);
+    std::printf("of which the journal\t%.3f s\n", median(journalled));
     std::printf("C loop link+rename\t%.3f s\n", floor);
     std::printf("hashing both files of each pair\t%.3f s\t%.2fx the reading\n", median(hashing),
                 median(hashing) / median(reading));

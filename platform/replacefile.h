@@ -124,6 +124,9 @@ public:
     // Whether the kept copy at `keeperPath` still is `keeper` (a regular file of that
     // identity, size and time): one look through its folder.
     bool keeperHolds(const std::string& keeperPath, const ExpectedFile& keeper);
+    // The file at `path` as statFileNow sees it (its mirror aside), in one look through
+    // its open folder; false when nothing is there.
+    bool lookAt(const std::string& path, FileState& state);
 
     struct Impl;
     Impl& impl() { return *impl_; }

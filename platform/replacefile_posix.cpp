@@ -730,6 +730,25 @@ bool ActFolders::keeperHolds(const std::string& keeperPath, const ExpectedFile& 
            compare(st, keeper, ActError::KeeperChanged) == ActError::None;
 }
 
+bool ActFolders::lookAt(const std::string& path, FileState& state) {
+    state = FileState{};
+    const Entry entry = splitPath(path);
+    const Impl::Folder* folder = usableName(entry.name) ? impl_->folder(entry.directory) : nullptr;
+    struct stat st {};
+    if (!folder || ::fstatat(folder->fd.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    state.exists = true;
+    state.regularFile = S_ISREG(st.st_mode);
+    state.size = int64_t(st.st_size);
+    state.mtimeSeconds = int64_t(st.st_mtim.tv_sec);
+    state.identity = identityOf(st);
+    state.changeStamp = changeStampOfTimes(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+                                           st.st_ctim.tv_nsec);
+    state.directory = identityOf(folder->st);
+    state.mtimeNanoseconds = nanoseconds(st.st_mtim);
+    return true;
+}
+
 ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expected,
                               const std::string& keeperPath, const ExpectedFile& keeper,
                               ActFolders* folders, FileMeta* replaced) {
