@@ -1,8 +1,8 @@
 // Replacing copies by hard links, as fenwa-cli --act hardlink does, against the floor of
 // the system calls themselves. From a tree of bench/gentree, N files (the small ones, in
 // walk order) each get a kept copy and a copy of the same size (sparse, so of equal
-// bytes) under WORK, which the tree itself never is. Measured, median of five rounds (FENWA_BENCH_ROUNDS),
-// each round on copies made afresh:
+// bytes) under WORK, which the tree itself never is. Measured, median of five rounds
+// (FENWA_BENCH_ROUNDS), each round on copies made afresh:
 //   dry run  - the plan (every file and its kept copy read whole) and its lines;
 //   act      - the plan, the carry-out and the journal, as fenwa-cli --act --yes;
 //   carry-out- the carry-out and the journal alone, the plan made before: the act itself;
