@@ -74,14 +74,17 @@ std::string absoluteLinkText(const std::string& keeper) {
 // its status-change time, so that alone proves nothing).
 class Keepers {
 public:
-    Keepers(const FileRecordStore& rows, const FileProbe& probe) : rows_(rows), probe_(probe) {}
+    // With `folders`, a kept copy is first looked at through its open folder.
+    Keepers(const FileRecordStore& rows, const FileProbe& probe, platform::ActFolders* folders)
+        : rows_(rows), probe_(probe), folders_(folders) {}
 
     // Before the first act on a copy it must be exactly as the search read it.
     std::optional<platform::ExpectedFile> expected(size_t keeper) {
         auto [it, added] = mtimes_.try_emplace(keeper);
         if (added) {
             platform::FileState now;
-            if (probe_(rows_.fullPath(keeper), now) &&
+            const std::string path = rows_.fullPath(keeper);
+            if ((folders_ ? folders_->lookAt(path, now) : probe_(path, now)) &&
                 checkRow(rows_, keeper, now) == RowCheck::Unchanged)
                 it->second = now.mtimeNanoseconds;
         }
@@ -92,6 +95,7 @@ public:
         e.mtimeNs = *it->second;
         return e;
     }
+    // Looked at by its whole path: what a symbolic link to it reaches.
     bool holds(size_t keeper) {
         const std::optional<platform::ExpectedFile> e = expected(keeper);
         platform::FileState now;
@@ -103,6 +107,7 @@ public:
 private:
     const FileRecordStore& rows_;
     const FileProbe& probe_;
+    platform::ActFolders* folders_;
     std::map<size_t, std::optional<int64_t>> mtimes_;
 };
 
@@ -160,7 +165,10 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
     std::map<size_t, const std::string*> destinationOf;
     for (const DeletePlan::Destination& d : plan.destinations)
         destinationOf[d.row] = &d.path;
-    Keepers keepers(rows, probe);
+    // Each folder opened once for the whole act, not once a file.
+    platform::ActFolders folders;
+    const bool replacing = replacesWithKeeper(request.act);
+    Keepers keepers(rows, probe, replacing ? &folders : nullptr);
     UndoAction journal;
     journal.kind = request.act == ActKind::Move ? UndoKind::Move : UndoKind::Replace;
 
@@ -169,14 +177,28 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
         const std::string path = rows.fullPath(row);
         const auto counted = countedOn.find(row);
         const size_t* keeper = counted == countedOn.end() ? nullptr : &counted->second->copy;
-        platform::FileState now;
         platform::FileMeta meta;
         std::optional<platform::ExpectedFile> keeperFile;
-        // Just before: the file and its kept copy are still as planned.
-        if (!probe(path, now))
-            now = platform::FileState{};
-        const bool unchanged = checkRow(rows, row, now) == RowCheck::Unchanged &&
-                               platform::readFileMeta(path, meta) && meta.identity == now.identity;
+        platform::ExpectedFile expected;
+        // Just before: the file and its kept copy are still as planned. A replacement
+        // looks at the file once, as it acts: the file must be the row's (identity, size
+        // and both times, as the search read them), and what it found is journalled. A
+        // row read without its identity, and a move, are looked at here first.
+        const bool lookWhileActing =
+            replacing && rows.inode(row) != 0 && rows.changeStamp(row) != 0;
+        bool unchanged = true;
+        if (lookWhileActing) {
+            expected.identity = {rows.device(row), rows.inode(row)};
+            expected.size = rows.fileSize(row);
+            expected.changeStamp = rows.changeStamp(row);
+        } else {
+            platform::FileState now;
+            if (!probe(path, now))
+                now = platform::FileState{};
+            unchanged = checkRow(rows, row, now) == RowCheck::Unchanged &&
+                        platform::readFileMeta(path, meta) && meta.identity == now.identity;
+            expected = platform::ExpectedFile::of(now);
+        }
         if (keeper)
             keeperFile = keepers.expected(*keeper);
         if (!unchanged || (keeper && !keeperFile) ||
@@ -185,7 +207,6 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
             outcome.acted.push_back(std::move(acted));
             continue;
         }
-        const platform::ExpectedFile expected = platform::ExpectedFile::of(now);
         ActedFile file;
         file.path = path;
         file.act = request.act;
@@ -198,7 +219,9 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
                 continue;
             }
             file.destination = *destination->second;
-            result = platform::moveNoReplace(path, expected, file.destination);
+            result = platform::moveNoReplace(path, expected, file.destination, &file.madeFolders);
+            if (!result.ok)
+                platform::removeFoldersIfEmpty(file.madeFolders);
         } else {
             if (!keeper || !counted->second->bytes) {
                 outcome.acted.push_back(std::move(acted));
@@ -207,14 +230,16 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
             file.keeper = rows.fullPath(*keeper);
             file.hash = *counted->second->bytes;
             if (request.act == ActKind::HardLink) {
-                result = platform::replaceWithHardLink(path, expected, file.keeper, *keeperFile);
+                result = platform::replaceWithHardLink(path, expected, file.keeper, *keeperFile,
+                                                       &folders, &file.meta);
             } else if (request.act == ActKind::SymbolicLink) {
                 file.left.symlink = true;
                 file.left.linkText = absoluteLinkText(file.keeper);
-                result =
-                    platform::replaceWithSymlink(path, expected, file.left.linkText, *keeperFile);
+                result = platform::replaceWithSymlink(path, expected, file.left.linkText,
+                                                      *keeperFile, &folders, &file.meta);
             } else {
-                result = platform::replaceWithReflink(path, expected, file.keeper, *keeperFile);
+                result = platform::replaceWithReflink(path, expected, file.keeper, *keeperFile,
+                                                      &folders, &file.meta);
             }
         }
         if (!result.ok) {
@@ -239,9 +264,14 @@ ActOutcome CarryOutAct(const FileRecordStore& rows, const DeletePlan& plan,
         const bool keeperHolds =
             !keeper || (request.act == ActKind::Move
                             ? copyStillHolds(rows, *counted->second, request, probe, hasher)
-                            : keepers.holds(*keeper));
+                        : request.act == ActKind::SymbolicLink
+                            ? keepers.holds(*keeper)
+                            // A link or clone holds the kept copy's inode, wherever it is
+                            // named: looked at through its folder.
+                            : folders.keeperHolds(file.keeper, *keeperFile));
         if (!keeperHolds) {
             const ActUndone back = undoActedFile(file, hasher);
+            platform::removeFoldersIfEmpty(file.madeFolders);
             acted.status = back.done ? ActStatus::PutBack : ActStatus::NotPutBack;
             acted.message = back.why;
             outcome.acted.push_back(std::move(acted));

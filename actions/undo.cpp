@@ -66,8 +66,14 @@ ActUndone undoActedFile(const ActedFile& file, const ContentHasher& hasher) {
 UndoOutcome reverseOnDisk(const UndoAction& action) {
     UndoOutcome outcome;
     if (action.kind == UndoKind::Move || action.kind == UndoKind::Replace) {
-        for (const ActedFile& file : action.acted)
+        std::vector<platform::MadeFolder> made;
+        for (const ActedFile& file : action.acted) {
             outcome.acts.push_back(undoActedFile(file));
+            made.insert(made.end(), file.madeFolders.begin(), file.madeFolders.end());
+        }
+        // Once every file is back: a folder made by the move holds another moved file
+        // until that one is back too.
+        platform::removeFoldersIfEmpty(made);
         return outcome;
     }
     if (action.kind == UndoKind::Trash) {

@@ -5,11 +5,19 @@
 // rewritten whole and atomically after every change, so that Undo still works after the
 // program is restarted. Paths are bytes (percent-encoded in the file), so names that are
 // not UTF-8 survive. A missing or damaged file reads as an empty journal.
+//
+// The window and fenwa-cli share the file, and may run at once: every change is made
+// under a lock (a file beside the journal), to the journal as read again then, so that
+// neither loses what the other wrote or undid meanwhile. A journal locked by another
+// process for too long is left alone (the change is held for this run), and a damaged
+// one is never written over: it is set aside under a name of its own first.
 
 #include <QString>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -58,10 +66,15 @@ struct ActedFile {
     ContentHash hash;
     // What the act left: at `destination` (Move) or at `path` (Replace).
     platform::ActLeft left;
+    // Move: the folders made on the way to `destination`, removed again by Undo when empty.
+    std::vector<platform::MadeFolder> madeFolders;
 };
 
 struct UndoAction {
     UndoKind kind = UndoKind::Trash;
+    // Tells this entry from every other in the journal, whichever process wrote it (0:
+    // written before entries had one).
+    uint64_t id = 0;
     // Trash: the files that went to the trash, in list order.
     std::vector<platform::TrashedFile> trashed;
     // Rename: the file in `directory` now called `newName`, formerly `oldName`, and what
@@ -94,6 +107,9 @@ public:
     // Reads the file; a missing or damaged one leaves the journal empty. False when the
     // file existed but could not be understood.
     bool load();
+    // Reads the file again and takes in what another process added or undid since; what
+    // this one holds unsaved stays. False (nothing changed) when it cannot be read.
+    bool reload();
 
     bool empty() const { return actions_.empty(); }
     size_t size() const { return actions_.size(); }
@@ -108,8 +124,9 @@ public:
     // file could be written.
     std::optional<UndoAction> takeLast(bool* saved = nullptr);
 
-    // Writes the file atomically; true when written (or when there is no file).
-    bool save() const;
+    // Why the last change could not be written, or a note on it (a damaged journal set
+    // aside), in the interface language; empty when all went well.
+    const std::string& problem() const { return problem_; }
 
     static QByteArray serialise(const std::deque<UndoAction>& actions);
     // The actions of a journal text; nothing when it is not a journal at all. Entries
@@ -117,8 +134,21 @@ public:
     static std::optional<std::deque<UndoAction>> parse(const QByteArray& text);
 
 private:
+    // Applies `change` under the lock to the journal as the file holds it now, merged
+    // with this process's own, and writes it; without the lock, to this run's alone.
+    bool update(const std::function<void(std::deque<UndoAction>&)>& change);
+    void mergeFrom(std::deque<UndoAction> onDisk);
+
     QString filePath_;
     std::deque<UndoAction> actions_;
+    std::set<uint64_t> onDisk_; // the entries the file held when last read or written
+    std::set<uint64_t> taken_;  // undone here, perhaps still in the file
+    std::string problem_;
+    // The file as last read or written (identity and change stamp): unchanged, it is not
+    // read again.
+    platform::FileState seen_;
+    bool fileAsSeen() const;
+    void noteSeen();
 };
 
 } // namespace fenwa::actions

@@ -53,6 +53,8 @@ void TfrmMain::connectUndo() {
 }
 
 void TfrmMain::updateUndoAction() {
+    // fenwa-cli may have acted or undone since: the menu names what Undo would take.
+    undoJournal_->reload();
     const actions::UndoAction* last = undoJournal_->last();
     UndoCaption caption = UndoCaption::Nothing;
     if (last)

@@ -1,12 +1,15 @@
 // Replacing copies by hard links, as fenwa-cli --act hardlink does, against the floor of
 // the system calls themselves. From a tree of bench/gentree, N files (the small ones, in
 // walk order) each get a kept copy and a copy of the same size (sparse, so of equal
-// bytes) under WORK, which the tree itself never is. Measured, median of five rounds,
-// each round on copies made afresh:
+// bytes) under WORK, which the tree itself never is. Measured, median of five rounds
+// (FENWA_BENCH_ROUNDS), each round on copies made afresh:
 //   dry run  - the plan (every file and its kept copy read whole) and its lines;
 //   act      - the plan, the carry-out and the journal, as fenwa-cli --act --yes;
-//   carry-out- the carry-out and the journal alone, the plan made before;
-//   C loop   - link(kept, temporary) + rename(temporary, copy) for each file.
+//   carry-out- the carry-out and the journal alone, the plan made before: the act itself;
+//   C loop   - link(kept, temporary) + rename(temporary, copy) for each file;
+//   hashing  - both files of every pair hashed whole, as the plan proves equal bytes;
+//   reading  - both files of every pair read whole into a buffer, nothing else: the
+//              floor of the hashing.
 // With --real the files hold real bytes (a pattern of their own, the same in both), as
 // photos do, so replacing a copy frees its blocks.
 // Usage: fenwa-bench-acts TREE WORK [N] [--real]
@@ -104,6 +107,22 @@ double seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// Both files of every pair read whole, as plainly as the system allows: the floor of the
+// hashing. Answers the bytes read, so that nothing is optimised away.
+uint64_t readAll(const std::vector<Pair>& pairs) {
+    std::vector<char> buffer(size_t(1) << 18);
+    uint64_t total = 0;
+    for (const Pair& p : pairs)
+        for (const std::string* path : {&p.keep, &p.copy}) {
+            const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+            for (ssize_t got; fd >= 0 && (got = ::read(fd, buffer.data(), buffer.size())) > 0;)
+                total += uint64_t(got);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    return total;
+}
+
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -128,11 +147,30 @@ int main(int argc, char** argv) {
             sizes.push_back(found.fileSize(r));
     std::fprintf(stderr, "%zu copies of files of %s\n", sizes.size(), tree.c_str());
 
-    std::vector<double> dry, act, carry, loop;
-    for (int round = 0; round < 5; ++round) {
+    std::vector<double> dry, act, carry, journalled, loop, hashing, reading;
+    const char* roundsText = std::getenv("FENWA_BENCH_ROUNDS");
+    const int rounds = roundsText ? std::max(1, std::atoi(roundsText)) : 5;
+    for (int round = 0; round < rounds; ++round) {
         // The dry run and the whole act on the same copies: the dry run changes nothing.
         std::vector<Pair> pairs = makeCopies(work, sizes);
         FileRecordStore rows = listOf(pairs);
+        // The proof of equal bytes on its own, and its floor, alternating which goes first.
+        for (int turn = 0; turn < 2; ++turn) {
+            if ((turn + round) % 2 == 0) {
+                const auto started = Clock::now();
+                ContentHash hash;
+                for (const Pair& p : pairs)
+                    if (!actions::hashFileNow(p.keep, p.size, hash) ||
+                        !actions::hashFileNow(p.copy, p.size, hash))
+                        return 1;
+                hashing.push_back(seconds(started));
+            } else {
+                const auto started = Clock::now();
+                if (readAll(pairs) == uint64_t(-1))
+                    return 1;
+                reading.push_back(seconds(started));
+            }
+        }
         actions::DeleteRequest request{{}, true, {}};
         request.act = actions::ActKind::HardLink;
         for (size_t r = 1; r < rows.size(); r += 2)
@@ -161,6 +199,7 @@ int main(int argc, char** argv) {
             actions::ActOutcome outcome =
                 actions::CarryOutAct(rows, plan, request, platform::FOF_NOCONFIRMATION, prompts,
                                      actions::probeDisk, actions::hashFileNow);
+            const auto journalling = Clock::now();
             std::vector<bool> leaving(rows.size(), false);
             size_t done = 0;
             for (const actions::RowActed& a : outcome.acted)
@@ -175,6 +214,7 @@ int main(int argc, char** argv) {
                 return 1;
             }
             carry.push_back(seconds(carried));
+            journalled.push_back(seconds(journalling));
         }
         act.push_back(seconds(start));
 
@@ -200,6 +240,10 @@ int main(int argc, char** argv) {
                 median(act) / floor);
     std::printf("carry-out and journal\t%.3f s\t%.2fx the loop\n", median(carry),
                 median(carry) / floor);
+    std::printf("of which the journal\t%.3f s\n", median(journalled));
     std::printf("C loop link+rename\t%.3f s\n", floor);
+    std::printf("hashing both files of each pair\t%.3f s\t%.2fx the reading\n", median(hashing),
+                median(hashing) / median(reading));
+    std::printf("reading both files of each pair\t%.3f s\n", median(reading));
     return 0;
 }

@@ -327,9 +327,12 @@ int actOn(const FileRecordStore& rows, const std::vector<size_t>& selected, size
             actions::UndoJournal journal(actions::UndoJournal::defaultPath());
             journal.load();
             if (!journal.push(*result.journal)) {
-                std::fprintf(err, "fenwa-cli: the undo journal could not be written: %s\n",
-                             actions::UndoJournal::defaultPath().toLocal8Bit().constData());
+                std::fprintf(err, "fenwa-cli: the undo journal could not be written: %s\n%s\n",
+                             actions::UndoJournal::defaultPath().toLocal8Bit().constData(),
+                             journal.problem().c_str());
                 ++failed;
+            } else if (!journal.problem().empty()) {
+                std::fprintf(err, "fenwa-cli: %s\n", journal.problem().c_str());
             }
         }
     }
@@ -406,7 +409,16 @@ int undo(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
         return 0;
     }
     bool saved = true;
-    const std::optional<actions::UndoAction> action = journal.takeLast(&saved);
+    const uint64_t shown = last->id;
+    std::optional<actions::UndoAction> action = journal.takeLast(&saved);
+    // The journal is shared: another process may have added or undone an action since it
+    // was shown. Nothing is undone then, and an action taken is put back.
+    if (!action || action->id != shown) {
+        if (action && !journal.push(std::move(*action)))
+            std::fprintf(err, "fenwa-cli: %s\n", journal.problem().c_str());
+        std::fprintf(err, "fenwa-cli: the undo journal changed meanwhile; nothing was undone\n");
+        return 3;
+    }
     const actions::UndoOutcome outcome = actions::reverseOnDisk(*action);
     size_t done = 0, failed = 0;
     const auto report = [&](size_t i, bool ok, const std::string& why) {

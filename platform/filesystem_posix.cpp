@@ -1,3 +1,4 @@
+#include "changestamp.h"
 #include "filesystem.h"
 
 #include "civiltime.h"
@@ -57,12 +58,8 @@ bool pathExists(const std::string& nativePath) {
 namespace {
 
 uint64_t changeStampOf(const struct stat& st) {
-    // A 64-bit mix of both times; the low bit keeps it from ever being 0 ("not known").
-    uint64_t h = uint64_t(st.st_mtim.tv_sec) * 0x9E3779B97F4A7C15ull;
-    h ^= uint64_t(st.st_mtim.tv_nsec) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
-    h ^= uint64_t(st.st_ctim.tv_sec) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
-    h ^= uint64_t(st.st_ctim.tv_nsec) + 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
-    return h | 1;
+    return changeStampOfTimes(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+                              st.st_ctim.tv_nsec);
 }
 
 FileEntry entryOf(const char* name, const struct stat& st) {
@@ -226,6 +223,16 @@ bool oneFile(const FileState& a, const FileState& b) {
         return true;
     return a.identity.device != b.identity.device && a.identity.inode == b.identity.inode &&
            a.size == b.size && a.mtimeNanoseconds == b.mtimeNanoseconds;
+}
+
+uint64_t changeStampOfTimes(int64_t mtimeSeconds, int64_t mtimeNanoseconds, int64_t ctimeSeconds,
+                            int64_t ctimeNanoseconds) {
+    // A 64-bit mix of both times; the low bit keeps it from ever being 0 ("not known").
+    uint64_t h = uint64_t(mtimeSeconds) * 0x9E3779B97F4A7C15ull;
+    h ^= uint64_t(mtimeNanoseconds) + 0x632BE59BD9B4E019ull + (h << 6) + (h >> 2);
+    h ^= uint64_t(ctimeSeconds) * 0xC2B2AE3D27D4EB4Full + (h << 6) + (h >> 2);
+    h ^= uint64_t(ctimeNanoseconds) + 0x165667B19E3779F9ull + (h << 6) + (h >> 2);
+    return h | 1;
 }
 
 bool statFileNow(const std::string& nativePath, FileState& state) {

@@ -19,13 +19,27 @@
 // languages, for the caller to pick with say() (search/uitext.h) and to follow with
 // `message`, the system's own words.
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "filesystem.h"
 
 namespace fenwa::platform {
+
+// An extended attribute of a file (POSIX ACLs are kept as such): name and value bytes.
+struct ExtendedAttribute {
+    std::string name;
+    std::string value;
+    friend bool operator==(const ExtendedAttribute&, const ExtendedAttribute&) = default;
+};
+
+// The most bytes of extended attributes (names and values together) an act keeps of a
+// file it replaces, so that Undo can give them back; a file with more is not replaced.
+constexpr size_t MaxKeptAttributeBytes = 16 * 1024;
 
 // What an act keeps of a file and what undoing it puts back: read without following a
 // link at the path (lstat).
@@ -37,6 +51,8 @@ struct FileMeta {
     int64_t mtimeNs = 0;
     int64_t size = 0;
     FileIdentity identity;
+    // Where the file system keeps them; empty where it has none.
+    std::vector<ExtendedAttribute> attributes;
 };
 bool readFileMeta(const std::string& nativePath, FileMeta& meta);
 
@@ -50,6 +66,8 @@ struct ExpectedFile {
     FileIdentity identity;
     std::optional<int64_t> size;
     std::optional<int64_t> mtimeNs;
+    // FileState::changeStamp as a search recorded it: both times to the nanosecond.
+    std::optional<uint64_t> changeStamp;
     FileIdentity directory;
 
     ExpectedFile() = default;
@@ -69,8 +87,9 @@ enum class ActError {
     NotSupported,  // this file system cannot clone (message names it)
     Exists,        // the move's target name is taken
     Permission,
-    NoSpace, // no room, or over quota
-    Io,      // any other failure of the system (message says which)
+    NoSpace,            // no room, or over quota
+    AttributesTooLarge, // more extended attributes than an act keeps for Undo
+    Io,                 // any other failure of the system (message says which)
 };
 
 // A sentence for each kind of failure, in both interface languages.
@@ -91,11 +110,42 @@ struct ActResult {
     FileIdentity after;
 };
 
+// Many acts in a row, as a plan is carried out: each folder is opened once (and checked
+// once), each kept copy looked up through its open folder instead of by its whole path,
+// a kept copy read for clones opened once. Holds a bounded number of open descriptors
+// until it goes. An act given none makes one of its own.
+class ActFolders {
+public:
+    ActFolders();
+    ~ActFolders();
+    ActFolders(const ActFolders&) = delete;
+    ActFolders& operator=(const ActFolders&) = delete;
+
+    // Whether the kept copy at `keeperPath` still is `keeper` (a regular file of that
+    // identity, size and time): one look through its folder.
+    bool keeperHolds(const std::string& keeperPath, const ExpectedFile& keeper);
+    // The file at `path` as statFileNow sees it (its mirror aside), in one look through
+    // its open folder; false when nothing is there.
+    bool lookAt(const std::string& path, FileState& state);
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The replacements below, given `replaced`, fill it with what the file at `path` was
+// (mode, owner, times, size, identity, extended attributes) as they found it, for the
+// journal; a file with more than MaxKeptAttributeBytes of attributes is then refused
+// (AttributesTooLarge) before anything is done.
+
 // A hard link to the kept copy replaces the file at `path`. The link is the keeper's own
 // inode: its mode, owner and times are the keeper's and cannot be the replaced file's.
 // Refused up front when the keeper and the path's directory are on different devices.
 ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expected,
-                              const std::string& keeperPath, const ExpectedFile& keeper);
+                              const std::string& keeperPath, const ExpectedFile& keeper,
+                              ActFolders* folders = nullptr, FileMeta* replaced = nullptr);
 
 // The text of a symbolic link at `linkPath` reaching `targetPath` relative to the link's
 // directory, worked out on the texts alone: both must be absolute and already canonical
@@ -110,7 +160,8 @@ std::string relativeLinkText(const std::string& linkPath, const std::string& tar
 // access and modification times; permissions do not apply to links; the owner is the
 // replaced file's where the system allows (as root).
 ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expected,
-                             const std::string& linkText, const ExpectedFile& keeper);
+                             const std::string& linkText, const ExpectedFile& keeper,
+                             ActFolders* folders = nullptr, FileMeta* replaced = nullptr);
 
 // Whether a clone of `keeperPath` can be made in `targetDirectory`, answered before any
 // file is touched: a probe file made there is removed at once, whatever the answer. Fails
@@ -120,19 +171,32 @@ ActResult canReflink(const std::string& keeperPath, const std::string& targetDir
 
 // A reflink clone of the kept copy (sharing its data until either is written) replaces the
 // file at `path`. The clone is a file of its own: it gets the replaced file's mode, owner
-// (where the system allows) and times, and is flushed to disk before the rename.
+// and extended attributes (where the system allows) and times, and is flushed to disk
+// before the rename.
 ActResult replaceWithReflink(const std::string& path, const ExpectedFile& expected,
-                             const std::string& keeperPath, const ExpectedFile& keeper);
+                             const std::string& keeperPath, const ExpectedFile& keeper,
+                             ActFolders* folders = nullptr, FileMeta* replaced = nullptr);
+
+// A folder a move made on its way, and what it is, so that undoing the move removes that
+// folder and no other of its name.
+struct MadeFolder {
+    std::string path;
+    FileIdentity identity;
+};
+// Removes each folder still the one made (deepest first) when it is empty; any other, or
+// one holding anything, stays.
+void removeFoldersIfEmpty(const std::vector<MadeFolder>& folders);
 
 // Moves the file at `from` to `toPath`, never replacing anything there (Exists). Missing
 // folders on the way are made as `mkdir -p` would, with the user's umask. On one device
 // the move is one rename; across devices the file is copied into a temporary in the
-// target folder, flushed, given the original's mode, owner (where allowed) and times,
-// linked to its name (never replacing), checked, and only then is `from` removed, after
-// one more check that it is still the file expected. A failure leaves `from` as it was and
-// no copy behind. Undo is the same call the other way.
+// target folder, flushed, given the original's mode, owner and extended attributes (where
+// allowed) and times, linked to its name (never replacing), checked, and only then is
+// `from` removed, after one more check that it is still the file expected. A failure
+// leaves `from` as it was and no copy behind. Undo is the same call the other way. The
+// folders made are added to `made`, when given (also when the move then fails).
 ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
-                        const std::string& toPath);
+                        const std::string& toPath, std::vector<MadeFolder>* made = nullptr);
 
 // What an act left at an entry, as undoing it must find it.
 struct ActLeft {
@@ -144,8 +208,8 @@ struct ActLeft {
 // Undoing a link or clone: the entry at `path` must still be what the act left (else
 // Changed and nothing happens). A new file with the bytes of `contentSource` (opened
 // without following a link at it, regular files only) and the `original` mode, owner
-// (where allowed) and times is written under a temporary name, flushed, and renamed over
-// `path`. The bytes are copied, never cloned: the file given back shares no data with
+// and extended attributes (where allowed) and times is written under a temporary name, flushed, and
+// renamed over `path`. The bytes are copied, never cloned: the file given back shares no data with
 // the source, as it did not before the act. The caller checks the content afterwards.
 ActResult restoreIndependentCopy(const std::string& path, const ActLeft& whatIsThereNow,
                                  const std::string& contentSource, const FileMeta& original);

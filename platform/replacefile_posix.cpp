@@ -10,10 +10,14 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 #include <linux/fs.h>
+
+#include "changestamp.h"
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
@@ -196,41 +200,162 @@ ActError compare(const struct stat& st, const ExpectedFile& expected, ActError w
     if (!S_ISREG(st.st_mode))
         return ActError::NotRegular;
     if ((expected.size && *expected.size != int64_t(st.st_size)) ||
-        (expected.mtimeNs && *expected.mtimeNs != nanoseconds(st.st_mtim)))
+        (expected.mtimeNs && *expected.mtimeNs != nanoseconds(st.st_mtim)) ||
+        (expected.changeStamp &&
+         *expected.changeStamp != changeStampOfTimes(st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
+                                                     st.st_ctim.tv_sec, st.st_ctim.tv_nsec)))
         return whenChanged;
     return ActError::None;
 }
 
-ActError checkDirectory(int dirfd, const ExpectedFile& expected) {
-    if (expected.directory == FileIdentity{})
-        return ActError::None;
-    struct stat st {};
-    return ::fstat(dirfd, &st) == 0 && identityOf(st) == expected.directory ? ActError::None
-                                                                            : ActError::Changed;
+// The extended attributes of an open file, or of a path (not following a link at it):
+// 0, E2BIG when they come to more than `limit` bytes, or an errno. A file system that
+// keeps none answers none.
+int readAttributes(int fd, const char* path, std::vector<ExtendedAttribute>& out, size_t limit) {
+    out.clear();
+    const auto list = [&](char* buffer, size_t size) {
+        return fd >= 0 ? ::flistxattr(fd, buffer, size) : ::llistxattr(path, buffer, size);
+    };
+    const auto get = [&](const char* name, void* buffer, size_t size) {
+        return fd >= 0 ? ::fgetxattr(fd, name, buffer, size)
+                       : ::lgetxattr(path, name, buffer, size);
+    };
+    std::string names;
+    for (int attempt = 0;; ++attempt) {
+        const ssize_t size = list(nullptr, 0);
+        if (size < 0)
+            return errno == ENOTSUP || errno == ENOSYS ? 0 : errno;
+        if (size == 0)
+            return 0;
+        if (size_t(size) > limit)
+            return E2BIG;
+        names.resize(size_t(size));
+        const ssize_t got = list(names.data(), names.size());
+        if (got >= 0) {
+            names.resize(size_t(got));
+            break;
+        }
+        if (errno != ERANGE || attempt > 3) // ERANGE: one was added meanwhile
+            return errno;
+    }
+    size_t total = names.size();
+    for (size_t at = 0; at < names.size();) {
+        const char* name = names.c_str() + at;
+        at += std::strlen(name) + 1;
+        ExtendedAttribute attribute{name, {}};
+        for (int attempt = 0;; ++attempt) {
+            const ssize_t size = get(name, nullptr, 0);
+            if (size < 0) {
+                if (errno == ENODATA) // gone meanwhile
+                    break;
+                return errno;
+            }
+            attribute.value.resize(size_t(size));
+            const ssize_t got = get(name, attribute.value.data(), attribute.value.size());
+            if (got >= 0) {
+                attribute.value.resize(size_t(got));
+                break;
+            }
+            if (errno != ERANGE || attempt > 3)
+                return errno;
+        }
+        total += attribute.value.size();
+        if (total > limit)
+            return E2BIG;
+        out.push_back(std::move(attribute));
+    }
+    return 0;
 }
 
-// The kept copy, opened and checked.
-struct Keeper {
-    Fd fd;
-    struct stat st {};
+// Gives a file just written the attributes of the one it stands for. Where the file
+// system keeps none, or refuses one (a namespace only the system may set, a value too
+// large for it), that one is left out; only a failure of the disk itself is an error.
+int applyAttributes(int fd, const std::vector<ExtendedAttribute>& attributes) {
+    for (const ExtendedAttribute& a : attributes) {
+        if (::fsetxattr(fd, a.name.c_str(), a.value.data(), a.value.size(), 0) == 0)
+            continue;
+        switch (errno) {
+        case ENOTSUP:
+        case ENOSYS:
+        case EPERM:
+        case EACCES:
+        case EINVAL:
+        case E2BIG:
+        case ERANGE:
+            continue;
+        default:
+            return errno;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+// Folders opened once, kept copies opened once, for as long as the acts go on. Bounded:
+// when full, all are closed and opened again as needed.
+struct ActFolders::Impl {
+    struct Folder {
+        Fd fd;
+        struct stat st {};
+        int error = 0; // when it could not be opened
+    };
+    struct OpenFile {
+        Fd fd;
+        int error = 0;
+    };
+    static constexpr size_t MaxOpen = 64;
+    std::unordered_map<std::string, Folder> folders;
+    std::unordered_map<std::string, OpenFile> keepers;
+
+    // The folder of that text, opened and looked at once; nullptr with errno set.
+    const Folder* folder(const std::string& path) {
+        auto found = folders.find(path);
+        if (found == folders.end()) {
+            if (folders.size() >= MaxOpen)
+                folders.clear();
+            found = folders.try_emplace(path).first;
+            Folder& f = found->second;
+            f.fd.reset(openDirectory(path));
+            if (!f.fd.ok() || ::fstat(f.fd.get(), &f.st) != 0) {
+                f.error = errno;
+                f.fd.reset(-1);
+            }
+        }
+        if (found->second.error != 0) {
+            const int e = found->second.error;
+            folders.erase(found); // asked again next time: it may come to exist
+            errno = e;
+            return nullptr;
+        }
+        return &found->second;
+    }
+    // A kept copy opened for reading its blocks, not following a link at it: the
+    // descriptor, or -1 with errno (EINVAL: not a regular file).
+    int keeper(const std::string& path) {
+        auto found = keepers.find(path);
+        if (found == keepers.end()) {
+            if (keepers.size() >= MaxOpen)
+                keepers.clear();
+            found = keepers.try_emplace(path).first;
+            struct stat st {};
+            found->second.fd.reset(openRegular(AT_FDCWD, path.c_str(), st, false));
+            found->second.error = found->second.fd.ok() ? 0 : errno;
+        }
+        if (!found->second.fd.ok()) {
+            const int e = found->second.error;
+            keepers.erase(found);
+            errno = e;
+            return -1;
+        }
+        return found->second.fd.get();
+    }
 };
-ActResult openKeeper(const std::string& keeperPath, const ExpectedFile& keeper, Keeper& out) {
-    const int fd = openRegular(AT_FDCWD, keeperPath.c_str(), out.st, false);
-    if (fd < 0)
-        return errno == EINVAL ? failed(ActError::NotRegular)
-                               : failedErrno(errno, ActError::KeeperChanged);
-    out.fd.reset(fd);
-    const ActError error = compare(out.st, keeper, ActError::KeeperChanged);
-    return error == ActError::None ? succeeded() : failed(error);
-}
 
-// The keeper still as it was when opened (same size and time): it is read or linked
-// after the first check.
-bool keeperUnchanged(const Keeper& keeper) {
-    struct stat now {};
-    return ::fstat(keeper.fd.get(), &now) == 0 && now.st_size == keeper.st.st_size &&
-           nanoseconds(now.st_mtim) == nanoseconds(keeper.st.st_mtim);
-}
+ActFolders::ActFolders() : impl_(std::make_unique<Impl>()) {}
+ActFolders::~ActFolders() = default;
+
+namespace {
 
 // A name no other program is using: hidden, random, recognisably ours.
 std::string temporaryName() {
@@ -347,26 +472,49 @@ EntryCheck expectedAt(const ExpectedFile& expected) {
 }
 
 // The entry an act works on, checked to be the file planned for; its status in `st`.
+// The folder's descriptor belongs to the ActFolders it came from.
 struct Target {
-    Fd dir;
+    int dir = -1;
+    struct stat dirSt {};
     std::string name;
     struct stat st {};
 };
-ActResult openTarget(const std::string& path, const ExpectedFile& expected, Target& target) {
+ActResult openTarget(const std::string& path, const ExpectedFile& expected, Target& target,
+                     ActFolders& folders) {
     Entry entry = splitPath(path);
     if (!usableName(entry.name))
         return failed(ActError::NotRegular);
     target.name = std::move(entry.name);
-    const int fd = openDirectory(entry.directory);
-    if (fd < 0)
+    const ActFolders::Impl::Folder* folder = folders.impl().folder(entry.directory);
+    if (!folder)
         return failedErrno(errno);
-    target.dir.reset(fd);
-    if (const ActError error = checkDirectory(fd, expected); error != ActError::None)
-        return failed(error);
-    if (::fstatat(fd, target.name.c_str(), &target.st, AT_SYMLINK_NOFOLLOW) != 0)
+    target.dir = folder->fd.get();
+    target.dirSt = folder->st;
+    if (expected.directory != FileIdentity{} && identityOf(folder->st) != expected.directory)
+        return failed(ActError::Changed);
+    if (::fstatat(target.dir, target.name.c_str(), &target.st, AT_SYMLINK_NOFOLLOW) != 0)
         return failedErrno(errno);
     const ActError error = compare(target.st, expected, ActError::Changed);
     return error == ActError::None ? succeeded() : failed(error);
+}
+
+// What the file at `path` (found as `st`) is, for the journal: its status and its
+// extended attributes, within what an act keeps.
+ActResult describeReplaced(const std::string& path, const struct stat& st, FileMeta& meta) {
+    meta = metaOf(st);
+    if (const int e = readAttributes(-1, path.c_str(), meta.attributes, MaxKeptAttributeBytes);
+        e != 0)
+        return e == E2BIG ? failed(ActError::AttributesTooLarge) : failedErrno(e);
+    return succeeded();
+}
+
+// The file as an act found it, for the check of what the exchange took out: identity,
+// size and modification time. Not the status-change time: the exchange itself moves it.
+ExpectedFile seenAs(const struct stat& st) {
+    ExpectedFile e(identityOf(st));
+    e.size = int64_t(st.st_size);
+    e.mtimeNs = nanoseconds(st.st_mtim);
+    return e;
 }
 
 // File systems whose owners and modes are fixed by the mount (a camera card, a stick):
@@ -397,8 +545,10 @@ int applyOwner(int fd, uint32_t uid, uint32_t gid) {
     return e == EPERM && (::geteuid() != 0 || ownersFixedByMount(fd)) ? 0 : e;
 }
 
-// Mode, owner and times of a file just written, then its bytes to the disk. The owner
-// comes first: changing it clears the set-user-ID bits the mode may set.
+// Mode, owner, extended attributes and times of a file just written, then its bytes to
+// the disk. The owner comes first: changing it clears the set-user-ID bits the mode may
+// set; the attributes after the mode, since a mode changed after an access list would
+// change the list's mask.
 int finishFile(int fd, const FileMeta& meta) {
     if (const int e = applyOwner(fd, meta.uid, meta.gid); e != 0)
         return e;
@@ -407,6 +557,8 @@ int finishFile(int fd, const FileMeta& meta) {
         if (!ownersFixedByMount(fd))
             return e;
     }
+    if (const int e = applyAttributes(fd, meta.attributes); e != 0)
+        return e;
     const struct timespec times[2] = {timespecOf(meta.atimeNs), timespecOf(meta.mtimeNs)};
     if (::futimens(fd, times) != 0)
         return errno;
@@ -526,6 +678,7 @@ bool readFileMeta(const std::string& nativePath, FileMeta& meta) {
     if (nativePath.empty() || ::lstat(nativePath.c_str(), &st) != 0)
         return false;
     meta = metaOf(st);
+    readAttributes(-1, nativePath.c_str(), meta.attributes, size_t(1) << 30);
     return true;
 }
 
@@ -558,43 +711,85 @@ ActWords actErrorWords(ActError error) {
         return {"Permission denied.", "沒有權限。"};
     case ActError::NoSpace:
         return {"There is not enough space on the disk.", "磁碟空間不足。"};
+    case ActError::AttributesTooLarge:
+        return {"The file's extended attributes are too large to keep for Undo; nothing was "
+                "done.",
+                "該檔案的延伸屬性太大, 無法保留以供復原, 沒有做任何事。"};
     case ActError::Io:
         break;
     }
     return {"The system refused the operation.", "系統拒絕了這個操作。"};
 }
 
+bool ActFolders::keeperHolds(const std::string& keeperPath, const ExpectedFile& keeper) {
+    const Entry entry = splitPath(keeperPath);
+    const Impl::Folder* folder = usableName(entry.name) ? impl_->folder(entry.directory) : nullptr;
+    struct stat st {};
+    return folder &&
+           ::fstatat(folder->fd.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           compare(st, keeper, ActError::KeeperChanged) == ActError::None;
+}
+
+bool ActFolders::lookAt(const std::string& path, FileState& state) {
+    state = FileState{};
+    const Entry entry = splitPath(path);
+    const Impl::Folder* folder = usableName(entry.name) ? impl_->folder(entry.directory) : nullptr;
+    struct stat st {};
+    if (!folder || ::fstatat(folder->fd.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    state.exists = true;
+    state.regularFile = S_ISREG(st.st_mode);
+    state.size = int64_t(st.st_size);
+    state.mtimeSeconds = int64_t(st.st_mtim.tv_sec);
+    state.identity = identityOf(st);
+    state.changeStamp = changeStampOfTimes(st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec,
+                                           st.st_ctim.tv_nsec);
+    state.directory = identityOf(folder->st);
+    state.mtimeNanoseconds = nanoseconds(st.st_mtim);
+    return true;
+}
+
 ActResult replaceWithHardLink(const std::string& path, const ExpectedFile& expected,
-                              const std::string& keeperPath, const ExpectedFile& keeper) {
+                              const std::string& keeperPath, const ExpectedFile& keeper,
+                              ActFolders* folders, FileMeta* replaced) {
     if (expected.identity == keeper.identity)
         return failed(ActError::SameFile);
+    ActFolders own;
+    ActFolders& open = folders ? *folders : own;
     Target target;
-    if (ActResult r = openTarget(path, expected, target); !r.ok)
+    if (ActResult r = openTarget(path, expected, target, open); !r.ok)
         return r;
-    Keeper kept;
-    if (ActResult r = openKeeper(keeperPath, keeper, kept); !r.ok)
-        return r;
-    struct stat dir {};
-    if (::fstat(target.dir.get(), &dir) != 0)
-        return failedErrno(errno);
-    if (dir.st_dev != kept.st.st_dev)
+    if (uint64_t(target.dirSt.st_dev) != keeper.identity.device)
         return failed(ActError::CrossDevice, EXDEV);
+    const Entry kept = splitPath(keeperPath);
+    if (!usableName(kept.name))
+        return failed(ActError::NotRegular);
+    const ActFolders::Impl::Folder* keeperFolder = open.impl().folder(kept.directory);
+    if (!keeperFolder)
+        return failedErrno(errno, ActError::KeeperChanged);
+    if (replaced)
+        if (ActResult r = describeReplaced(path, target.st, *replaced); !r.ok)
+            return r;
 
+    // The link is made by the kept copy's name in its folder; what it joined is then
+    // checked to be the kept copy, as planned (identity, size and time), whatever the
+    // name came to mean meanwhile.
     std::string tmp;
     const int e = makeTemporary(tmp, [&](const char* name) {
-        return ::linkat(AT_FDCWD, keeperPath.c_str(), target.dir.get(), name, 0) == 0 ? 0 : errno;
+        return ::linkat(keeperFolder->fd.get(), kept.name.c_str(), target.dir, name, 0) == 0
+                   ? 0
+                   : errno;
     });
     if (e != 0)
         return failedErrno(e, ActError::KeeperChanged);
-    // The name linked may have come to mean another file since the keeper was opened.
     struct stat linked {};
-    if (::fstatat(target.dir.get(), tmp.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-        identityOf(linked) != identityOf(kept.st) || !keeperUnchanged(kept)) {
-        ::unlinkat(target.dir.get(), tmp.c_str(), 0);
+    if (::fstatat(target.dir, tmp.c_str(), &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+        compare(linked, keeper, ActError::KeeperChanged) != ActError::None) {
+        ::unlinkat(target.dir, tmp.c_str(), 0);
         return failed(ActError::KeeperChanged);
     }
     const FileIdentity keeperInode = identityOf(linked);
-    return swapIn(target.dir.get(), tmp, target.name, expectedAt(expected), &keeperInode);
+    return swapIn(target.dir, tmp, target.name, expectedAt(seenAs(target.st)), &keeperInode);
 }
 
 std::string relativeLinkText(const std::string& linkPath, const std::string& targetPath) {
@@ -628,17 +823,22 @@ std::string relativeLinkText(const std::string& linkPath, const std::string& tar
 }
 
 ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expected,
-                             const std::string& linkText, const ExpectedFile& keeper) {
+                             const std::string& linkText, const ExpectedFile& keeper,
+                             ActFolders* folders, FileMeta* replaced) {
     if (linkText.empty())
         return failed(ActError::KeeperChanged);
     // One of the keeper's own names turned into a link could be the only way the link
     // reaches it: a link to itself.
     if (expected.identity == keeper.identity)
         return failed(ActError::SameFile);
+    ActFolders own;
     Target target;
-    if (ActResult r = openTarget(path, expected, target); !r.ok)
+    if (ActResult r = openTarget(path, expected, target, folders ? *folders : own); !r.ok)
         return r;
-    const int dirfd = target.dir.get();
+    if (replaced)
+        if (ActResult r = describeReplaced(path, target.st, *replaced); !r.ok)
+            return r;
+    const int dirfd = target.dir;
     std::string tmp;
     const int e = makeTemporary(tmp, [&](const char* name) {
         return ::symlinkat(linkText.c_str(), dirfd, name) == 0 ? 0 : errno;
@@ -663,7 +863,7 @@ ActResult replaceWithSymlink(const std::string& path, const ExpectedFile& expect
     const struct timespec times[2] = {target.st.st_atim, target.st.st_mtim};
     if (::utimensat(dirfd, tmp.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
         return fail(failedErrno(errno));
-    return swapIn(dirfd, tmp, target.name, expectedAt(expected));
+    return swapIn(dirfd, tmp, target.name, expectedAt(seenAs(target.st)));
 }
 
 ActResult canReflink(const std::string& keeperPath, const std::string& targetDirectory) {
@@ -691,16 +891,32 @@ ActResult canReflink(const std::string& keeperPath, const std::string& targetDir
 }
 
 ActResult replaceWithReflink(const std::string& path, const ExpectedFile& expected,
-                             const std::string& keeperPath, const ExpectedFile& keeper) {
+                             const std::string& keeperPath, const ExpectedFile& keeper,
+                             ActFolders* folders, FileMeta* replaced) {
     if (expected.identity == keeper.identity)
         return failed(ActError::SameFile);
+    ActFolders own;
+    ActFolders& open = folders ? *folders : own;
     Target target;
-    if (ActResult r = openTarget(path, expected, target); !r.ok)
+    if (ActResult r = openTarget(path, expected, target, open); !r.ok)
         return r;
-    Keeper kept;
-    if (ActResult r = openKeeper(keeperPath, keeper, kept); !r.ok)
+    // The clone stands for the replaced file: its mode, owner, times and attributes.
+    FileMeta meta;
+    if (ActResult r = describeReplaced(path, target.st, meta); !r.ok)
         return r;
-    const int dirfd = target.dir.get();
+    const int keeperFd = open.impl().keeper(keeperPath);
+    if (keeperFd < 0)
+        return errno == EINVAL ? failed(ActError::NotRegular)
+                               : failedErrno(errno, ActError::KeeperChanged);
+    // Checked through the open descriptor: the blocks cloned are this file's.
+    const auto keeperAsPlanned = [&] {
+        struct stat now {};
+        return ::fstat(keeperFd, &now) == 0 &&
+               compare(now, keeper, ActError::KeeperChanged) == ActError::None;
+    };
+    if (!keeperAsPlanned())
+        return failed(ActError::KeeperChanged);
+    const int dirfd = target.dir;
     std::string tmp;
     Fd clone;
     if (const int e = createTemporary(dirfd, tmp, clone); e != 0)
@@ -710,32 +926,42 @@ ActResult replaceWithReflink(const std::string& path, const ExpectedFile& expect
         ::unlinkat(dirfd, tmp.c_str(), 0);
         return r;
     };
-    if (::ioctl(clone.get(), FICLONE, kept.fd.get()) != 0)
+    if (::ioctl(clone.get(), FICLONE, keeperFd) != 0)
         return fail(cloneFailed(errno, dirfd));
-    struct stat cloned {};
-    if (::fstat(clone.get(), &cloned) != 0 || cloned.st_size != kept.st.st_size ||
-        !keeperUnchanged(kept))
+    struct stat cloned {
+    }, keeperNow{};
+    if (::fstat(clone.get(), &cloned) != 0 || ::fstat(keeperFd, &keeperNow) != 0 ||
+        cloned.st_size != keeperNow.st_size ||
+        compare(keeperNow, keeper, ActError::KeeperChanged) != ActError::None)
         return fail(failed(ActError::KeeperChanged));
-    if (const int e = finishFile(clone.get(), metaOf(target.st)); e != 0)
+    if (const int e = finishFile(clone.get(), meta); e != 0)
         return fail(failedErrno(e));
+    if (replaced)
+        *replaced = meta;
     if (const int e = clone.close(); e != 0)
         return fail(failedErrno(e));
-    return swapIn(dirfd, tmp, target.name, expectedAt(expected));
+    return swapIn(dirfd, tmp, target.name, expectedAt(seenAs(target.st)));
 }
 
 namespace {
 
 // Makes every missing directory of an absolute or relative path, as `mkdir -p` does:
-// mode 0777 less the user's umask. 0 or an errno.
-int makeDirectories(const std::string& path) {
+// mode 0777 less the user's umask; each one made is added to `made`. 0 or an errno.
+int makeDirectories(const std::string& path, std::vector<MadeFolder>* made) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) == 0)
         return path.empty() || S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = path.substr(0, slash);
-        if (!part.empty() && part.back() != '/' && ::mkdir(part.c_str(), 0777) != 0 &&
-            errno != EEXIST)
-            return errno;
+        if (!part.empty() && part.back() != '/') {
+            if (::mkdir(part.c_str(), 0777) == 0) {
+                struct stat madeSt {};
+                if (made && ::lstat(part.c_str(), &madeSt) == 0)
+                    made->push_back({part, identityOf(madeSt)});
+            } else if (errno != EEXIST) {
+                return errno;
+            }
+        }
         if (slash == std::string::npos)
             break;
     }
@@ -746,7 +972,7 @@ int makeDirectories(const std::string& path) {
 // given its name without replacing anything, and only then the original's removal.
 ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
                      const std::string& toName) {
-    const int fromDir = source.dir.get();
+    const int fromDir = source.dir;
     struct stat st {};
     Fd in(openRegular(fromDir, source.name.c_str(), st, true));
     if (!in.ok())
@@ -776,7 +1002,10 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
     };
     if (const int e = copyBytes(in.get(), out.get(), int64_t(st.st_size)); e != 0)
         return fail(failedErrno(e));
-    if (const int e = finishFile(out.get(), metaOf(st)); e != 0)
+    FileMeta meta = metaOf(st);
+    if (const int e = readAttributes(in.get(), nullptr, meta.attributes, size_t(1) << 30); e != 0)
+        return fail(failedErrno(e));
+    if (const int e = finishFile(out.get(), meta); e != 0)
         return fail(failedErrno(e));
     if (const int e = out.close(); e != 0)
         return fail(failedErrno(e));
@@ -801,22 +1030,43 @@ ActResult copyAcross(Target& source, const ExpectedFile& expected, int toDir,
 
 } // namespace
 
+void removeFoldersIfEmpty(const std::vector<MadeFolder>& folders) {
+    std::vector<const MadeFolder*> deepestFirst;
+    for (const MadeFolder& f : folders)
+        deepestFirst.push_back(&f);
+    std::stable_sort(
+        deepestFirst.begin(), deepestFirst.end(),
+        [](const MadeFolder* a, const MadeFolder* b) { return a->path.size() > b->path.size(); });
+    for (const MadeFolder* f : deepestFirst) {
+        const Entry entry = splitPath(f->path);
+        if (!usableName(entry.name))
+            continue;
+        Fd parent(openDirectory(entry.directory));
+        struct stat st {};
+        // rmdir refuses a folder that holds anything.
+        if (parent.ok() &&
+            ::fstatat(parent.get(), entry.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISDIR(st.st_mode) && identityOf(st) == f->identity)
+            ::unlinkat(parent.get(), entry.name.c_str(), AT_REMOVEDIR);
+    }
+}
+
 ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
-                        const std::string& toPath) {
+                        const std::string& toPath, std::vector<MadeFolder>* made) {
+    ActFolders own;
     Target source;
-    if (ActResult r = openTarget(from, expected, source); !r.ok)
+    if (ActResult r = openTarget(from, expected, source, own); !r.ok)
         return r;
     const Entry to = splitPath(toPath);
     if (!usableName(to.name))
         return failed(ActError::Exists, EEXIST);
-    if (const int e = makeDirectories(to.directory); e != 0)
+    if (const int e = makeDirectories(to.directory, made); e != 0)
         return failedErrno(e);
     Fd toDir(openDirectory(to.directory));
     if (!toDir.ok())
         return failedErrno(errno);
 
-    const int e =
-        renameNoReplaceAt(source.dir.get(), source.name.c_str(), toDir.get(), to.name.c_str());
+    const int e = renameNoReplaceAt(source.dir, source.name.c_str(), toDir.get(), to.name.c_str());
     if (e == EXDEV)
         return copyAcross(source, expected, toDir.get(), to.name);
     if (e != 0)
@@ -825,9 +1075,9 @@ ActResult moveNoReplace(const std::string& from, const ExpectedFile& expected,
     // and a file put there in between goes straight back.
     struct stat moved {};
     ::fstatat(toDir.get(), to.name.c_str(), &moved, AT_SYMLINK_NOFOLLOW);
-    if (const ActError error = compare(moved, expected, ActError::Changed);
+    if (const ActError error = compare(moved, seenAs(source.st), ActError::Changed);
         error != ActError::None) {
-        renameNoReplaceAt(toDir.get(), to.name.c_str(), source.dir.get(), source.name.c_str());
+        renameNoReplaceAt(toDir.get(), to.name.c_str(), source.dir, source.name.c_str());
         return failed(error);
     }
     return succeeded(identityOf(moved));

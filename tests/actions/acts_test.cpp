@@ -9,6 +9,7 @@
 #include <sstream>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <utility>
 
@@ -262,6 +263,69 @@ TEST_F(Acts, ChangesAfterThePlanLeaveTheFilesAlone) {
     EXPECT_FALSE(outcome.acts[0].done);
     EXPECT_NE(outcome.acts[0].why, "");
     EXPECT_TRUE(S_ISLNK(lstatOf(dir + "/sub/copy").st_mode));
+}
+
+// The journal as a restarted program reads it, with the rows of the list it left.
+UndoAction journalled(const UndoAction& action) {
+    const std::optional<std::deque<UndoAction>> read =
+        UndoJournal::parse(UndoJournal::serialise({action}));
+    EXPECT_TRUE(read && read->size() == 1);
+    return read && !read->empty() ? read->front() : UndoAction{};
+}
+
+// Undoing a move removes the folders it made once they are empty again, and no other:
+// not the destination that was there before, not one that holds something new.
+TEST_F(Acts, UndoingAMoveRemovesOnlyTheEmptyFoldersItMade) {
+    QDir().mkpath(QString::fromStdString(dir + "/sub/x"));
+    QDir().mkpath(QString::fromStdString(dir + "/sub/y"));
+    QDir().mkpath(QString::fromStdString(dir + "/moved")); // there before
+    add("keep", "same bytes");
+    add("sub/x/copy", "same bytes");
+    add("sub/y/copy", "same bytes");
+    group();
+    DeleteSession session(std::make_shared<const FileRecordStore>(rows),
+                          request(ActKind::Move, {1, 2}), probeDisk, hashFileNow);
+    session.planHere();
+    Quiet quiet;
+    const DeleteResult result = session.carryOut(0, quiet, 1);
+    ASSERT_TRUE(result.journal);
+    ASSERT_EQ(result.removed, (std::vector<size_t>{1, 2}));
+    std::ofstream(dir + "/moved/sub/y/new") << "the user's";
+
+    const UndoOutcome outcome = reverseOnDisk(journalled(*result.journal));
+    ASSERT_EQ(outcome.acts.size(), 2u);
+    EXPECT_TRUE(outcome.acts[0].done && outcome.acts[1].done);
+    EXPECT_EQ(readAll(dir + "/sub/x/copy"), "same bytes");
+    for (const auto& [folder, stays] : std::vector<std::pair<std::string, bool>>{
+             {"moved", true}, {"moved/sub", true}, {"moved/sub/y", true}, {"moved/sub/x", false}})
+        EXPECT_EQ(platform::pathExists(dir + "/" + folder), stays) << folder;
+}
+
+// The extended attributes of a file replaced by a link come back with Undo.
+TEST_F(Acts, UndoGivesBackTheExtendedAttributes) {
+    std::ofstream(dir + "/keep") << "same bytes";
+    std::ofstream(dir + "/copy") << "same bytes";
+    const std::string value(3000, 'v');
+    if (::setxattr((dir + "/copy").c_str(), "user.fenwa.note", value.data(), value.size(), 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here";
+    listFile("keep");
+    listFile("copy");
+    group();
+    DeleteSession session(std::make_shared<const FileRecordStore>(rows),
+                          request(ActKind::HardLink, {1}), probeDisk, hashFileNow);
+    session.planHere();
+    Quiet quiet;
+    const DeleteResult result = session.carryOut(0, quiet, 1);
+    ASSERT_TRUE(result.journal);
+    char read[4096];
+    EXPECT_LT(::getxattr((dir + "/copy").c_str(), "user.fenwa.note", read, sizeof read), 0);
+
+    const UndoOutcome outcome = reverseOnDisk(journalled(*result.journal));
+    ASSERT_EQ(outcome.acts.size(), 1u);
+    EXPECT_TRUE(outcome.acts[0].done) << outcome.acts[0].why;
+    const ssize_t n = ::getxattr((dir + "/copy").c_str(), "user.fenwa.note", read, sizeof read);
+    EXPECT_EQ(std::string(read, size_t(std::max<ssize_t>(n, 0))), value);
+    EXPECT_LT(::getxattr((dir + "/keep").c_str(), "user.fenwa.note", read, sizeof read), 0);
 }
 
 // A hard link never joins two file systems: refused in the plan, before anything.

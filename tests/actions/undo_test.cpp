@@ -1,10 +1,12 @@
 // The undo journal (its file, its capacity, damaged files) and where restored rows go.
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "filelock.h"
 #include "resultlist.h"
 #include "undo.h"
 #include "undojournal.h"
@@ -115,9 +117,17 @@ TEST(UndoJournal, ADamagedFileIsAnEmptyJournalThatCanBeWrittenAgain) {
         EXPECT_FALSE(journal.load()) << garbage.toStdString();
         EXPECT_TRUE(journal.empty());
         EXPECT_TRUE(journal.push(renameAction("x", "y")));
+        EXPECT_NE(journal.problem(), "");
         UndoJournal reread(path);
         EXPECT_TRUE(reread.load());
         EXPECT_EQ(reread.size(), 1u);
+        // Never written over: the damaged bytes are kept beside, each under its own name.
+        bool kept = false;
+        for (const QString& name : QDir(tmp.path()).entryList({"journal.json.damaged*"})) {
+            QFile aside(tmp.filePath(name));
+            kept = kept || (aside.open(QIODevice::ReadOnly) && aside.readAll() == garbage);
+        }
+        EXPECT_TRUE(kept);
     }
     // Entries that make no sense are skipped; the sound ones stay.
     const QByteArray mixed = R"({"format":"fenwa-undo-journal","version":1,"actions":[
@@ -130,6 +140,50 @@ TEST(UndoJournal, ADamagedFileIsAnEmptyJournalThatCanBeWrittenAgain) {
     ASSERT_TRUE(parsed);
     ASSERT_EQ(parsed->size(), 1u);
     EXPECT_EQ(parsed->front().oldName, "a\xff");
+}
+
+// The window and fenwa-cli, each with the journal loaded, act and undo in turn: neither
+// loses what the other wrote, Undo takes the latest of either, and an entry keeps the
+// rows of its own run's list.
+TEST(UndoJournal, TwoProcessesSharingTheFileLoseNothing) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("journal.json");
+    UndoJournal window(path), cli(path);
+    ASSERT_TRUE(window.load() && cli.load());
+    ASSERT_TRUE(window.push(trashAction("/p/a.jpg")));
+    ASSERT_TRUE(cli.push(renameAction("c", "d")));
+    ASSERT_TRUE(window.push(renameAction("e", "f")));
+    const auto names = [&path] {
+        UndoJournal reread(path);
+        reread.load();
+        std::vector<std::string> out;
+        for (const UndoAction& a : reread.actions())
+            out.push_back(a.kind == UndoKind::Trash ? a.trashed[0].originalPath : a.oldName);
+        return out;
+    };
+    EXPECT_EQ(names(), (std::vector<std::string>{"/p/a.jpg", "c", "e"}));
+    EXPECT_EQ(window.actions().front().listGeneration, 7u);
+    EXPECT_EQ(window.actions().front().rows.size(), 1u);
+
+    EXPECT_EQ(cli.takeLast()->oldName, "e");
+    EXPECT_EQ(window.takeLast()->oldName, "c"); // not "e" a second time
+    EXPECT_EQ(names(), std::vector<std::string>{"/p/a.jpg"});
+    ASSERT_TRUE(cli.reload());
+    ASSERT_EQ(cli.size(), 1u);
+
+    // Held by another process: left as it is, the change kept for this run, and written
+    // with the next change once free.
+    {
+        platform::FileLock other;
+        ASSERT_EQ(other.lock((path + ".lock").toStdString(), 0),
+                  platform::FileLock::Result::Locked);
+        EXPECT_FALSE(cli.push(renameAction("g", "h")));
+        EXPECT_NE(cli.problem(), "");
+        EXPECT_EQ(cli.size(), 2u);
+        EXPECT_EQ(names(), std::vector<std::string>{"/p/a.jpg"});
+    }
+    ASSERT_TRUE(cli.push(renameAction("i", "j")));
+    EXPECT_EQ(names(), (std::vector<std::string>{"/p/a.jpg", "g", "i"}));
 }
 
 TEST(UndoRename, RenamesBackOnlyTheFileItRenamed) {

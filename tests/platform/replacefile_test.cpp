@@ -14,6 +14,7 @@
 #include <set>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "replacefile.h"
@@ -68,6 +69,16 @@ void expectCopysMeta(const std::string& path, const FileMeta& original) {
     EXPECT_EQ(now.atimeNs, original.atimeNs);
     EXPECT_EQ(now.uid, original.uid);
     EXPECT_EQ(now.gid, original.gid);
+}
+
+// A user attribute set on a file; false where the file system keeps none.
+bool setNote(const std::string& path, const std::string& value) {
+    return ::setxattr(path.c_str(), "user.fenwa.note", value.data(), value.size(), 0) == 0;
+}
+std::string noteOf(const std::string& path) {
+    char value[256];
+    const ssize_t n = ::getxattr(path.c_str(), "user.fenwa.note", value, sizeof value);
+    return n < 0 ? "(none)" : std::string(value, size_t(n));
 }
 
 bool isSymlink(const std::string& path) {
@@ -246,6 +257,14 @@ TEST_F(ReplaceFile, AFileChangedSincePlannedIsLeftAlone) {
         EXPECT_EQ(act(ExpectedFile::of(rewrittenPlan)).error, ActError::Changed);
         EXPECT_EQ(readFile(copy), "edited since");
         EXPECT_EQ((std::set<std::string>{"keeper.jpg", "copy.jpg"}), namesIn(dir));
+        // Only its status changed (a chmod): the change stamp a search recorded tells.
+        FileState seen;
+        ASSERT_TRUE(statFileNow(copy, seen));
+        ExpectedFile stamped(seen.identity);
+        stamped.changeStamp = seen.changeStamp;
+        ASSERT_EQ(::chmod(copy.c_str(), 0604), 0);
+        EXPECT_EQ(act(stamped).error, ActError::Changed);
+        EXPECT_EQ(metaOf(copy).identity, seen.identity);
     }
     // A keeper changed since is not linked to either.
     const FileMeta copyNow = metaOf(copy);
@@ -328,10 +347,17 @@ TEST_F(ReplaceFile, AcrossFileSystems) {
     EXPECT_EQ((std::set<std::string>{"copy.jpg"}), namesIn(dir + "/other"));
     EXPECT_EQ(canReflink(keeper, dir + "/other").error, ActError::CrossDevice);
 
+    const bool noted = setNote(copy, "carried");
     const FileMeta before = metaOf(copy);
     const std::string to = dir + "/other/new/copy.jpg";
-    const ActResult away = moveNoReplace(copy, ExpectedFile::of(before), to);
+    std::vector<MadeFolder> made;
+    const ActResult away = moveNoReplace(copy, ExpectedFile::of(before), to, &made);
     ASSERT_TRUE(away.ok) << away.message;
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_EQ(made[0].path, dir + "/other/new");
+    if (noted) {
+        EXPECT_EQ(noteOf(to), "carried");
+    }
     EXPECT_FALSE(metaOf(to).identity == before.identity);
     EXPECT_EQ(away.after, metaOf(to).identity);
     expectCopysMeta(to, before);
@@ -399,6 +425,7 @@ TEST_P(Reflink, AClonesDataIsSharedUntilWrittenAndUndoIsIndependent) {
     const std::string content(200000, 'p');
     writeFile(keeper, content);
     makeCopy(copy, content);
+    ASSERT_TRUE(setNote(copy, "the copy's"));
     const FileMeta before = metaOf(copy), kept = metaOf(keeper);
 
     const ActResult probe = canReflink(keeper, dir);
@@ -409,6 +436,8 @@ TEST_P(Reflink, AClonesDataIsSharedUntilWrittenAndUndoIsIndependent) {
         replaceWithReflink(copy, ExpectedFile::of(before), keeper, ExpectedFile::of(kept));
     ASSERT_TRUE(r.ok) << r.message;
     expectCopysMeta(copy, before);
+    EXPECT_EQ(noteOf(copy), "the copy's");
+    EXPECT_EQ(noteOf(keeper), "(none)");
     EXPECT_EQ(readFile(copy), content);
     EXPECT_NE(r.after, kept.identity);
     EXPECT_NE(r.after, before.identity);
