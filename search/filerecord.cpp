@@ -236,6 +236,18 @@ void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const ui
     }
 }
 
+void FileRecordStore::clearKeepingRoom() {
+    records_.clear();
+    names_.clear();
+    hashOfRow_.clear();
+    hashes_.clear();
+    groupOfRow_.clear();
+    likenessOfRow_.clear();
+    directories_.clear();
+    directoryDevices_.clear();
+    directoryIndex_.clear();
+}
+
 void FileRecordStore::appendAll(FileRecordStore&& other) {
     // Taken whole unless room was reserved here for it (and for what follows it).
     if (records_.empty() && records_.capacity() < other.records_.size()) {
@@ -243,6 +255,11 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         other.clear();
         return;
     }
+    appendCopy(other);
+    other.clear();
+}
+
+void FileRecordStore::appendCopy(const FileRecordStore& other) {
     // In bulk: each directory text interned once, the name bytes appended in one piece.
     std::vector<uint32_t> directoryMap(other.directories_.size());
     for (size_t i = 0; i < other.directories_.size(); ++i)
@@ -279,7 +296,6 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         std::copy(other.likenessOfRow_.begin(), other.likenessOfRow_.end(),
                   likenessOfRow_.begin() + long(firstNew));
     }
-    other.clear();
 }
 
 void FileRecordStore::insertAll(size_t position, FileRecordStore&& other) {
