@@ -551,6 +551,7 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             if (!drop.empty())
                 subtree.rows.removeRows(drop);
             store.appendCopy(subtree.rows);
+            s.rowsAdded(store);
             subtree.rows.clearKeepingRoom();
             join.spare.push_back(std::move(subtree.rows));
             subtree.spans = {};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 
 #include "contentcheck.h"
 #include "grouping.h"
@@ -46,6 +47,21 @@ SearchOutcome runWith(const SearchRequest& request, const SearchTools& tools, Se
     outcome.filtered.on = request.filter.any();
     outcome.filtered.notFound = m.session().setFilter(request.filter);
     FileRecordStore hidden;
+    // The plain searches group by the first ticked criterion's key alone: its rows' keys
+    // are numbered while the walk still reads, on whichever thread adds them.
+    const Criteria candidates = candidateCriteria(request.criteria);
+    const bool plain = request.duplicatesOnly && !request.criteria.content &&
+                       !request.criteria.similar && candidates.any();
+    std::optional<KeyNumbering> numbering;
+    struct Unhooked {
+        ScanSession& session;
+        ~Unhooked() { session.setRowsAdded({}); }
+    } unhooked{m.session()};
+    if (plain) {
+        numbering.emplace(primaryKey(candidates));
+        m.session().setRowsAdded(
+            [&numbering](const FileRecordStore& rows) { numbering->catchUp(rows); });
+    }
     for (const std::string& dir : request.directories) {
         if (m.stopRequested())
             break;
@@ -66,7 +82,9 @@ SearchOutcome runWith(const SearchRequest& request, const SearchTools& tools, Se
         options.beforeFingerprinting = [&m] { m.enterStage(SearchStage::ComparingPictures); };
         outcome.similarLeftOut.listFiles = request.listLeftOut;
         const std::vector<uint32_t> order =
-            FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
+            plain ? FindDuplicateRows(hidden, request.criteria, options.progress, options.stop,
+                                      &*numbering)
+                  : FindDuplicates(hidden, request.criteria, options, &outcome.similarLeftOut);
         outcome.rows.appendRows(hidden, order);
         // What later acts on the list trusts these groups, not the ticks of the moment.
         recordGroups(outcome.rows, request.criteria);
