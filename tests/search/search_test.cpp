@@ -87,8 +87,9 @@ TEST_F(Spellings, ABindMountOfAListedDirectoryIsNotReadAgain) {
 
 TEST_F(Spellings, HardLinksAreTwoRowsMarkedAsSharingTheirData) {
     ASSERT_EQ(::link((root + "/d2/f.jpg").c_str(), (root + "/d3/f.jpg").c_str()), 0);
+    ASSERT_EQ(::link((root + "/d2/f.jpg").c_str(), (root + "/other/f.jpg").c_str()), 0);
     const SearchOutcome found = search({root}, true, {true, false, false, false});
-    ASSERT_EQ(found.rows.size(), 2u);
+    ASSERT_EQ(found.rows.size(), 3u);
     for (size_t row = 0; row < found.rows.size(); ++row) {
         EXPECT_EQ(found.rows.name(row), "f.jpg");
         EXPECT_TRUE(found.rows.hardLinked(row));
