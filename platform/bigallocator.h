@@ -6,6 +6,7 @@
 // page use the ordinary allocator.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <new>
@@ -27,26 +28,37 @@ template <class T> struct BigAllocator {
     T* allocate(size_t count) {
         const size_t bytes = count * sizeof(T);
 #if defined(__linux__)
+        // Mapped here rather than by the C library, which keeps a freed block in its heap
+        // once it has raised its own mapping threshold: a search's arrays would then stay
+        // resident after it, and the next search's come on top of them.
         if (bytes >= Huge) {
-            const size_t rounded = (bytes + Huge - 1) / Huge * Huge;
-            void* p = std::aligned_alloc(Huge, rounded);
-            if (!p)
+            const size_t rounded = roundedUp(bytes);
+            void* mapped = mmap(nullptr, rounded + Huge, PROT_READ | PROT_WRITE,
+                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (mapped == MAP_FAILED)
                 throw std::bad_alloc();
+            // Aligned to a huge page, the rest of the mapping given back.
+            char* const start = static_cast<char*>(mapped);
+            char* const p = reinterpret_cast<char*>(
+                (reinterpret_cast<uintptr_t>(start) + Huge - 1) & ~uintptr_t(Huge - 1));
+            if (p != start)
+                munmap(start, size_t(p - start));
+            if (const size_t after = size_t(start + rounded + Huge - (p + rounded)))
+                munmap(p + rounded, after);
 #if defined(MADV_HUGEPAGE)
             madvise(p, rounded, MADV_HUGEPAGE);
 #endif
-            return static_cast<T*>(p);
+            return reinterpret_cast<T*>(p);
         }
 #endif
-        // Elsewhere (std::aligned_alloc is missing from Microsoft's C library, say) the
-        // ordinary allocator serves.
+        // Elsewhere the ordinary allocator serves.
         (void)bytes;
         return std::allocator<T>().allocate(count);
     }
     void deallocate(T* p, size_t count) {
 #if defined(__linux__)
         if (count * sizeof(T) >= Huge) {
-            std::free(p);
+            munmap(p, roundedUp(count * sizeof(T)));
             return;
         }
 #endif
@@ -54,6 +66,11 @@ template <class T> struct BigAllocator {
     }
     template <class U> bool operator==(const BigAllocator<U>&) const {
         return true;
+    }
+
+private:
+    static size_t roundedUp(size_t bytes) {
+        return (bytes + Huge - 1) / Huge * Huge;
     }
 };
 

@@ -219,7 +219,15 @@ void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const ui
         nameBytes += from.records_[row].nameLength;
     reserveMore(rows.size(), nameBytes);
     const size_t firstNew = records_.size();
-    for (uint32_t row : rows) {
+    // The rows lie anywhere in `from` (a group's members are read far apart): each
+    // record is asked for some rows ahead, and its name once the record is there.
+    constexpr size_t Ahead = 8;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        if (i + 2 * Ahead < rows.size())
+            __builtin_prefetch(&from.records_[rows[i + 2 * Ahead]]);
+        if (i + Ahead < rows.size())
+            __builtin_prefetch(from.names_.data() + from.records_[rows[i + Ahead]].nameOffset);
+        const uint32_t row = rows[i];
         const FileRecord& r = from.records_[row];
         uint32_t& mapped = directoryMap[r.directory];
         if (mapped == UINT32_MAX)
@@ -228,12 +236,26 @@ void FileRecordStore::appendRows(const FileRecordStore& from, std::span<const ui
         append(mapped, from.name(row), r.size, r.minute, r.inode, r.changeStamp);
         records_.back().flags = r.flags;
     }
+    if (from.hashOfRow_.empty() && !from.hasGroups() && !from.hasLikeness())
+        return;
     for (size_t i = 0; i < rows.size(); ++i) {
         if (const ContentHash* hash = from.contentHash(rows[i]))
             setContentHash(firstNew + i, *hash);
         setGroup(firstNew + i, from.group(rows[i]));
         setLikeness(firstNew + i, from.likeness(rows[i]));
     }
+}
+
+void FileRecordStore::clearKeepingRoom() {
+    records_.clear();
+    names_.clear();
+    hashOfRow_.clear();
+    hashes_.clear();
+    groupOfRow_.clear();
+    likenessOfRow_.clear();
+    directories_.clear();
+    directoryDevices_.clear();
+    directoryIndex_.clear();
 }
 
 void FileRecordStore::appendAll(FileRecordStore&& other) {
@@ -243,6 +265,11 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         other.clear();
         return;
     }
+    appendCopy(other);
+    other.clear();
+}
+
+void FileRecordStore::appendCopy(const FileRecordStore& other) {
     // In bulk: each directory text interned once, the name bytes appended in one piece.
     std::vector<uint32_t> directoryMap(other.directories_.size());
     for (size_t i = 0; i < other.directories_.size(); ++i)
@@ -279,7 +306,6 @@ void FileRecordStore::appendAll(FileRecordStore&& other) {
         std::copy(other.likenessOfRow_.begin(), other.likenessOfRow_.end(),
                   likenessOfRow_.begin() + long(firstNew));
     }
-    other.clear();
 }
 
 void FileRecordStore::insertAll(size_t position, FileRecordStore&& other) {

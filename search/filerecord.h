@@ -74,6 +74,9 @@ public:
     size_t size() const { return records_.size(); }
     bool empty() const { return records_.empty(); }
     void clear();
+    // Empties the store but keeps the room its rows and names took, for a store that is
+    // filled again and again.
+    void clearKeepingRoom();
     void reserve(size_t rows) { records_.reserve(rows); }
     // Room for `rows` more rows whose names take `nameBytes` more bytes.
     void reserveMore(size_t rows, size_t nameBytes) {
@@ -91,6 +94,8 @@ public:
     void appendRows(const FileRecordStore& from, std::span<const uint32_t> rows);
     // Moves every record of `other` to the end of this store; `other` is left empty.
     void appendAll(FileRecordStore&& other);
+    // Copies every record of `other` to the end of this store.
+    void appendCopy(const FileRecordStore& other);
     // Moves every record of `other` in before row `position`; `other` is left empty.
     void insertAll(size_t position, FileRecordStore&& other);
 

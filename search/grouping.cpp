@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <stdexcept>
 #include <string_view>
 #include <unordered_map>
 
@@ -92,52 +93,90 @@ struct Runs {
     BigVector<uint32_t> runEnd;        // by run start: one past its last entry
 };
 
-// Numbers the distinct keys in order of first appearance: answers each row's key number.
-// keyHash(row) hashes a row's key; sameKey(a, b) compares two rows' keys.
-template <class KeyHash, class SameKey>
-bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, BigVector<uint32_t>& keyOfRow,
-                uint32_t& keys, const std::function<void(size_t, size_t)>& progress,
-                const std::function<bool(size_t)>& stopped) {
-    size_t capacity = 16;
-    while (capacity < n * 2)
+} // namespace
+
+uint64_t KeyNumbering::hashOf(const FileRecordStore& rows, uint32_t row) const {
+    switch (kind_) {
+    case KeyKind::Name:
+        return foldedNameHash(rows.name(row));
+    case KeyKind::Size:
+        return mixed(uint64_t(rows.fileSize(row)));
+    case KeyKind::Time:
+        break;
+    }
+    return mixed(uint64_t(uint32_t(rows.minute(row))));
+}
+
+bool KeyNumbering::sameKey(const FileRecordStore& rows, uint32_t a, uint32_t b) const {
+    switch (kind_) {
+    case KeyKind::Name:
+        return platform::equalsIgnoringAsciiCase(rows.name(a), rows.name(b));
+    case KeyKind::Size:
+        return rows.fileSize(a) == rows.fileSize(b);
+    case KeyKind::Time:
+        break;
+    }
+    return rows.minute(a) == rows.minute(b);
+}
+
+void KeyNumbering::grow(const FileRecordStore& rows, size_t capacity) {
+    BigVector<Slot> old(capacity);
+    old.swap(table_);
+    const size_t mask = capacity - 1;
+    for (const Slot& slot : old) {
+        if (slot.firstRowPlusOne == 0)
+            continue;
+        size_t i = size_t(hashOf(rows, slot.firstRowPlusOne - 1)) & mask;
+        while (table_[i].firstRowPlusOne != 0)
+            i = (i + 1) & mask;
+        table_[i] = slot;
+    }
+}
+
+bool KeyNumbering::catchUp(const FileRecordStore& rows,
+                           const std::function<void(size_t, size_t)>& progress,
+                           const std::function<bool(size_t)>& stopped) {
+    const size_t from = keyOfRow_.size(), n = rows.size();
+    if (from >= n)
+        return true;
+    // Room for every key the new rows could bring, at most half the slots in use.
+    size_t capacity = std::max<size_t>(table_.size(), 16);
+    while (capacity < (size_t(keys_) + (n - from)) * 2)
         capacity *= 2;
-    // Open addressing: each slot holds the hash's high half and the key's first row + 1.
-    struct Slot {
-        uint32_t tag = 0;
-        uint32_t firstRowPlusOne = 0;
-    };
-    BigVector<Slot> table(capacity);
-    keyOfRow.resize(n);
-    keys = 0;
+    if (capacity != table_.size())
+        grow(rows, capacity);
+    keyOfRow_.resize(n);
     const size_t mask = capacity - 1;
     // The table is far larger than the caches and each row lands at random in it: the
     // slot of a row some way ahead is asked for while this one is placed.
     constexpr size_t Ahead = 16;
     std::array<uint64_t, Ahead> ahead{};
-    for (size_t q = 0; q < std::min(n, Ahead); ++q) {
-        ahead[q] = keyHash(uint32_t(q));
-        __builtin_prefetch(&table[size_t(ahead[q]) & mask]);
+    for (size_t q = from; q < std::min(n, from + Ahead); ++q) {
+        ahead[q % Ahead] = hashOf(rows, uint32_t(q));
+        __builtin_prefetch(&table_[size_t(ahead[q % Ahead]) & mask]);
     }
-    for (size_t q = 0; q < n; ++q) {
+    for (size_t q = from; q < n; ++q) {
         if (progress)
             progress(q, n);
-        if (stopped(q))
+        if (stopped && stopped(q)) {
+            keyOfRow_.resize(q);
             return false;
+        }
         const uint64_t h = ahead[q % Ahead];
         if (q + Ahead < n) {
-            ahead[q % Ahead] = keyHash(uint32_t(q + Ahead));
-            __builtin_prefetch(&table[size_t(ahead[q % Ahead]) & mask]);
+            ahead[q % Ahead] = hashOf(rows, uint32_t(q + Ahead));
+            __builtin_prefetch(&table_[size_t(ahead[q % Ahead]) & mask]);
         }
         const uint32_t tag = uint32_t(h >> 32);
         for (size_t i = size_t(h) & mask;; i = (i + 1) & mask) {
-            Slot& slot = table[i];
+            Slot& slot = table_[i];
             if (slot.firstRowPlusOne == 0) {
                 slot = {tag, uint32_t(q + 1)};
-                keyOfRow[q] = keys++;
+                keyOfRow_[q] = keys_++;
                 break;
             }
-            if (slot.tag == tag && sameKey(slot.firstRowPlusOne - 1, uint32_t(q))) {
-                keyOfRow[q] = keyOfRow[slot.firstRowPlusOne - 1];
+            if (slot.tag == tag && sameKey(rows, slot.firstRowPlusOne - 1, uint32_t(q))) {
+                keyOfRow_[q] = keyOfRow_[slot.firstRowPlusOne - 1];
                 break;
             }
         }
@@ -145,37 +184,20 @@ bool numberKeys(size_t n, KeyHash keyHash, SameKey sameKey, BigVector<uint32_t>&
     return true;
 }
 
+namespace {
+
 bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
                 const std::function<void(size_t, size_t)>& progress,
-                const std::function<bool(size_t)>& stopped) {
+                const std::function<bool(size_t)>& stopped, KeyNumbering* numbered) {
     const size_t n = rows.size();
-    BigVector<uint32_t> keyOfRow;
-    uint32_t keys = 0;
-    bool done = false;
-    switch (kind) {
-    case KeyKind::Name:
-        done = numberKeys(
-            n, [&](uint32_t r) { return foldedNameHash(rows.name(r)); },
-            [&](uint32_t a, uint32_t b) {
-                return platform::equalsIgnoringAsciiCase(rows.name(a), rows.name(b));
-            },
-            keyOfRow, keys, progress, stopped);
-        break;
-    case KeyKind::Size:
-        done = numberKeys(
-            n, [&](uint32_t r) { return mixed(uint64_t(rows.fileSize(r))); },
-            [&](uint32_t a, uint32_t b) { return rows.fileSize(a) == rows.fileSize(b); }, keyOfRow,
-            keys, progress, stopped);
-        break;
-    case KeyKind::Time:
-        done = numberKeys(
-            n, [&](uint32_t r) { return mixed(uint64_t(uint32_t(rows.minute(r)))); },
-            [&](uint32_t a, uint32_t b) { return rows.minute(a) == rows.minute(b); }, keyOfRow,
-            keys, progress, stopped);
-        break;
-    }
-    if (!done)
+    KeyNumbering own(kind);
+    KeyNumbering& numbering = numbered && numbered->kind() == kind ? *numbered : own;
+    if (numbering.rowsNumbered() > n)
+        throw std::logic_error("rows numbered that the store does not hold");
+    if (!numbering.catchUp(rows, progress, stopped))
         return false;
+    const uint32_t keys = numbering.keys();
+    BigVector<uint32_t> keyOfRow = numbering.takeKeysOfRows();
 
     // A counting sort by key number keeps each run in reading order.
     BigVector<uint32_t> start(size_t(keys) + 1, 0);
@@ -208,7 +230,7 @@ bool gatherRuns(const FileRecordStore& rows, KeyKind kind, Runs& runs,
 
 std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Criteria& ticked,
                                         const std::function<void(size_t, size_t)>& progress,
-                                        const std::atomic<bool>* stop) {
+                                        const std::atomic<bool>* stop, KeyNumbering* numbered) {
     // Looked at every few thousand rows: a stop is seen within a few milliseconds.
     const auto stopped = [stop](size_t q) {
         return stop && (q & 4095) == 0 && stop->load(std::memory_order_relaxed);
@@ -216,7 +238,7 @@ std::vector<uint32_t> FindDuplicateRows(const FileRecordStore& hidden, const Cri
     const Criteria criteria = candidateCriteria(ticked);
     const size_t n = hidden.size();
     Runs runs;
-    if (!gatherRuns(hidden, primaryKey(criteria), runs, progress, stopped))
+    if (!gatherRuns(hidden, primaryKey(criteria), runs, progress, stopped, numbered))
         return {};
     const BigVector<uint32_t>& entries = runs.entries;
 

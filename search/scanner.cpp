@@ -5,6 +5,7 @@
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <unordered_set>
 
@@ -476,67 +477,103 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
         subtrees = std::move(split);
     }
 
+    // Each subtree is joined to the store as soon as it and every subtree before it are
+    // read, by the worker that finished last, while the others walk on: what is left
+    // after the walk is the last few joins. A directory that an earlier subtree read
+    // already keeps only that first reading. The stores of joined subtrees are emptied
+    // and walked into again, so their memory is not cleared afresh for every subtree.
+    struct Join {
+        std::mutex lock;
+        size_t next = 0;
+        std::vector<char> read;
+        std::unordered_set<platform::FileIdentity, platform::FileIdentityHash> firstReadings;
+        std::vector<platform::FileIdentity> inOrder;
+        size_t filteredOut = 0;
+        std::vector<FileRecordStore> spare;
+    } join;
+    join.read.assign(subtrees.size(), 0);
+    std::vector<bool> drop;
+    const auto joinReadSubtrees = [&] {
+        for (; join.next < subtrees.size() && join.read[join.next]; ++join.next) {
+            Subtree& subtree = subtrees[join.next];
+            if (s.stopRequested())
+                continue;
+            drop.clear();
+            for (const Span& span : subtree.spans) {
+                // The walkers left out every directory the session read before.
+                const bool first = join.firstReadings.insert(span.id).second;
+                if (first) {
+                    join.inOrder.push_back(span.id);
+                    join.filteredOut += span.filteredOut;
+                }
+                if (first || span.first == span.end)
+                    continue;
+                drop.resize(subtree.rows.size(), false);
+                std::fill(drop.begin() + long(span.first), drop.begin() + long(span.end), true);
+            }
+            if (!drop.empty())
+                subtree.rows.removeRows(drop);
+            store.appendCopy(subtree.rows);
+            s.rowsAdded(store);
+            subtree.rows.clearKeepingRoom();
+            join.spare.push_back(std::move(subtree.rows));
+            subtree.spans = {};
+        }
+    };
+
     // A failure on one worker stops the others' walks too, not only their next subtree.
     std::atomic<bool> failed = false;
     const auto walkSubtree = [&](size_t i, unsigned) {
         Subtree& subtree = subtrees[i];
-        if (subtree.filesOnly)
-            return;
-        platform::DirectoryHandle handle;
-        handle.openChild(*subtree.parent, std::string_view(subtree.text).substr(subtree.nameFrom));
-        TreeWalker walker;
-        walker.avoid(&s);
         try {
-            walker.walk(
-                subtree.text, std::move(handle),
-                [&](const std::string& dirText, const platform::DirectoryHandle& h,
-                    const platform::FileIdentity& id, std::vector<std::string>& subdirectories) {
-                    if (failed || s.stopRequested())
-                        return false;
-                    const size_t first = subtree.rows.size();
-                    const size_t filteredOut =
-                        readInto(dirText, h, id, s.fileFilter(), subtree.rows, subdirectories);
-                    subtree.spans.push_back({id, first, subtree.rows.size(), filteredOut});
+            if (!subtree.filesOnly) {
+                {
+                    std::lock_guard<std::mutex> hold(join.lock);
+                    if (!join.spare.empty()) {
+                        subtree.rows = std::move(join.spare.back());
+                        join.spare.pop_back();
+                    }
+                }
+                platform::DirectoryHandle handle;
+                handle.openChild(*subtree.parent,
+                                 std::string_view(subtree.text).substr(subtree.nameFrom));
+                TreeWalker walker;
+                walker.avoid(&s);
+                walker.walk(
+                    subtree.text, std::move(handle),
+                    [&](const std::string& dirText, const platform::DirectoryHandle& h,
+                        const platform::FileIdentity& id,
+                        std::vector<std::string>& subdirectories) {
+                        if (failed || s.stopRequested())
+                            return false;
+                        const size_t first = subtree.rows.size();
+                        const size_t filteredOut =
+                            readInto(dirText, h, id, s.fileFilter(), subtree.rows, subdirectories);
+                        subtree.spans.push_back({id, first, subtree.rows.size(), filteredOut});
+                        s.addRead(1);
+                        s.addKnown(subdirectories.size());
+                        return true;
+                    });
+                // A subtree whose top could not be opened was still counted as known.
+                if (subtree.spans.empty())
                     s.addRead(1);
-                    s.addKnown(subdirectories.size());
-                    return true;
-                });
+            }
+            std::lock_guard<std::mutex> hold(join.lock);
+            join.read[i] = 1;
+            joinReadSubtrees();
         } catch (...) {
             failed = true;
             throw;
         }
-        // A subtree whose top could not be opened was still counted as known.
-        if (subtree.spans.empty())
-            s.addRead(1);
     };
     // The caller and its helpers: at most one thread for two subtrees.
     RunWorkers(subtrees.size(),
                unsigned(std::min<size_t>(WorkerThreads(), 1 + subtrees.size() / 2)), walkSubtree);
     if (s.stopRequested())
         return store.size() - before;
-
-    // A directory that an earlier subtree (or listed directory) read already keeps only
-    // that first reading.
-    size_t rows = 0, nameBytes = 0;
-    for (Subtree& subtree : subtrees) {
-        std::vector<bool> drop;
-        for (const Span& span : subtree.spans) {
-            const bool first = s.firstReading(span.id);
-            if (first)
-                s.addFilteredOut(span.filteredOut);
-            if (first || span.first == span.end)
-                continue;
-            drop.resize(subtree.rows.size(), false);
-            std::fill(drop.begin() + long(span.first), drop.begin() + long(span.end), true);
-        }
-        if (!drop.empty())
-            subtree.rows.removeRows(drop);
-        rows += subtree.rows.size();
-        nameBytes += subtree.rows.nameBytes();
-    }
-    store.reserveMore(rows, nameBytes);
-    for (Subtree& subtree : subtrees)
-        store.appendAll(std::move(subtree.rows));
+    for (const platform::FileIdentity& id : join.inOrder)
+        s.firstReading(id);
+    s.addFilteredOut(join.filteredOut);
     return store.size() - before;
 }
 

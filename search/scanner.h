@@ -75,6 +75,15 @@ public:
     }
     // Called after each change of the counters, on whichever thread made it.
     void setObserver(std::function<void()> observer) { observer_ = std::move(observer); }
+    // Called with the store a walk reads into while the walk goes on, each time rows are
+    // added to its end, on whichever thread added them, one call at a time.
+    void setRowsAdded(std::function<void(const FileRecordStore&)> rowsAdded) {
+        rowsAdded_ = std::move(rowsAdded);
+    }
+    void rowsAdded(const FileRecordStore& store) const {
+        if (rowsAdded_)
+            rowsAdded_(store);
+    }
 
     // What the reading leaves out, set before it starts. Each skipped folder is known by
     // its identity as it is now; those not there are answered (they skip nothing).
@@ -104,6 +113,7 @@ private:
     std::unique_ptr<std::atomic<bool>[]> skipMet_;
     size_t filteredOut_ = 0; // written by the thread that runs the search
     std::function<void()> observer_;
+    std::function<void(const FileRecordStore&)> rowsAdded_;
     std::atomic<size_t> read_{0};
     std::atomic<size_t> known_{0};
     // Written only by the thread that runs the search, between the parallel stages.

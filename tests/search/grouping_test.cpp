@@ -192,3 +192,31 @@ TEST(Grouping, GroupsAndOrderFollowThePlainRule) {
         EXPECT_EQ(FindDuplicateRows(hidden, c), plainRule(hidden, c)) << "criteria " << bits;
     }
 }
+
+TEST(Grouping, KeysNumberedWhileRowsArriveGiveTheSameGroups) {
+    // Rows arrive in pieces, as the walk joins its subtrees, and the numbering's table
+    // grows several times between them.
+    const char* const stems[] = {"IMG_", "img_", "\xc3\xa4", "x y "};
+    std::vector<Row> rows;
+    uint64_t s = 11;
+    for (int i = 0; i < 700; ++i) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        rows.push_back({stems[(s >> 33) % 4] + std::to_string((s >> 36) % 150),
+                        int64_t((s >> 44) % 260), int32_t((s >> 54) % 90)});
+    }
+    const size_t pieces[] = {0, 1, 2, 40, 41, 300, 555, 700};
+    for (int bits = 1; bits < 8; ++bits)
+        for (KeyKind kind : {KeyKind::Name, KeyKind::Size, KeyKind::Time}) {
+            FileRecordStore hidden;
+            KeyNumbering numbering(kind);
+            for (size_t p = 1; p < std::size(pieces); ++p) {
+                for (size_t i = pieces[p - 1]; i < pieces[p]; ++i)
+                    hidden.append(hidden.internDirectory(rows[i].dir), rows[i].name, rows[i].size,
+                                  rows[i].minute);
+                ASSERT_TRUE(numbering.catchUp(hidden));
+            }
+            const Criteria c = only(bits & 1, bits & 2, bits & 4);
+            EXPECT_EQ(FindDuplicateRows(hidden, c, {}, nullptr, &numbering), plainRule(hidden, c))
+                << "criteria " << bits << ", numbered by " << int(kind);
+        }
+}

@@ -10,6 +10,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "grouping.h"
 #include "indirectory.h"
 #include "search.h"
 #include "searchsession.h"
@@ -86,8 +87,9 @@ TEST_F(Spellings, ABindMountOfAListedDirectoryIsNotReadAgain) {
 
 TEST_F(Spellings, HardLinksAreTwoRowsMarkedAsSharingTheirData) {
     ASSERT_EQ(::link((root + "/d2/f.jpg").c_str(), (root + "/d3/f.jpg").c_str()), 0);
+    ASSERT_EQ(::link((root + "/d2/f.jpg").c_str(), (root + "/other/f.jpg").c_str()), 0);
     const SearchOutcome found = search({root}, true, {true, false, false, false});
-    ASSERT_EQ(found.rows.size(), 2u);
+    ASSERT_EQ(found.rows.size(), 3u);
     for (size_t row = 0; row < found.rows.size(); ++row) {
         EXPECT_EQ(found.rows.name(row), "f.jpg");
         EXPECT_TRUE(found.rows.hardLinked(row));
@@ -95,6 +97,37 @@ TEST_F(Spellings, HardLinksAreTwoRowsMarkedAsSharingTheirData) {
     const SearchOutcome all = search({root}, true);
     for (size_t row = 0; row < all.rows.size(); ++row)
         EXPECT_EQ(all.rows.hardLinked(row), all.rows.name(row) == "f.jpg");
+}
+
+TEST_F(Spellings, GroupsOfTreesReadSideBySideAreThoseOfTheRowsInReadingOrder) {
+    // Many subtrees (joined to the rows while the others are read), then a listed folder
+    // without subfolders, whose rows come after the walk: each search's groups are those
+    // of its rows as Find All reads them.
+    for (int i = 0; i < 30; ++i) {
+        const std::string sub = root + "/d3/s" + std::to_string(i);
+        ASSERT_EQ(::mkdir(sub.c_str(), 0755), 0);
+        for (int j = 0; j < 6; ++j)
+            std::ofstream(sub + "/F" + std::to_string((i * j) % 7) + (j % 2 ? ".jpg" : ".JPG"))
+                << std::string(size_t((i + j) % 9), 'x');
+    }
+    for (int j = 0; j < 9; ++j)
+        std::ofstream(root + "/other/f" + std::to_string(j % 4) + ".jpg")
+            << std::string(size_t(j), 'y');
+    const std::vector<std::string> listed = {root + "/d3", root + "/other"};
+    const SearchOutcome all = search(listed, true);
+    ASSERT_GT(all.rows.size(), 150u);
+    for (const Criteria& criteria :
+         {Criteria{true, false, false, false}, Criteria{false, true, false, false},
+          Criteria{true, true, false, false}, Criteria{false, false, true, false}}) {
+        std::vector<std::string> expected, found;
+        for (uint32_t row : FindDuplicateRows(all.rows, criteria))
+            expected.push_back(all.rows.fullPath(row));
+        const SearchOutcome grouped = search(listed, true, criteria);
+        for (size_t row = 0; row < grouped.rows.size(); ++row)
+            found.push_back(grouped.rows.fullPath(row));
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(found, expected) << criteria.name << criteria.size << criteria.time;
+    }
 }
 
 TEST_F(Spellings, AStoppedSearchAnswersNothing) {
