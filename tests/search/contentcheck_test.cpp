@@ -223,6 +223,8 @@ TEST(ContentCheck, CancellingStopsTheReadersAndALaterSearchIsWhole) {
     EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true)), all);
 }
 
+namespace {
+
 // Pages of [from, to) of a file that are in the page cache.
 size_t residentPages(const std::string& path, size_t from, size_t to) {
     const int fd = ::open(path.c_str(), O_RDONLY);
@@ -239,6 +241,8 @@ size_t residentPages(const std::string& path, size_t from, size_t to) {
         count += in[p] & 1;
     return count;
 }
+
+} // namespace
 
 TEST(ContentCheck, ReadingTheEndsLeavesTheMiddleOnTheDisk) {
     Tree tree;
