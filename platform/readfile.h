@@ -60,6 +60,9 @@ public:
     int64_t readAt(void* buffer, size_t count, int64_t offset, size_t enough = SIZE_MAX);
     // Tells the system the file will be read from start to end.
     void willReadInOrder();
+    // Tells the system only the parts asked for will be read, so that nothing around
+    // them is read ahead from the disk.
+    void willReadOnlyParts();
 
     // Appends at most `count` further bytes to `bytes` (a QByteArray, std::string or
     // std::vector<uint8_t>).

@@ -116,6 +116,11 @@ void RegularFile::willReadInOrder() {
         ::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
+void RegularFile::willReadOnlyParts() {
+    if (fd_ >= 0)
+        ::posix_fadvise(fd_, 0, 0, POSIX_FADV_RANDOM);
+}
+
 int64_t RegularFile::read(void* buffer, size_t count) {
     if (fd_ < 0)
         return -1;

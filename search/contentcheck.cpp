@@ -75,6 +75,9 @@ bool hashOpenEdges(platform::RegularFile& file, int64_t size, ContentHash& parti
         return true;
     }
     const size_t edge = size_t(ContentEdgeBytes);
+    // The middle is read only when another file shares these ends: read ahead now, it
+    // would mostly fetch bytes from a cold disk that no one looks at.
+    file.willReadOnlyParts();
     std::vector<char>& buffer = threadBuffer(2 * edge);
     if (file.readAt(buffer.data(), edge, 0) != int64_t(edge) ||
         file.readAt(buffer.data() + edge, edge, size - ContentEdgeBytes) != int64_t(edge))
@@ -127,6 +130,14 @@ bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
 
 unsigned ReaderThreads(unsigned wanted) {
     return WorkerThreads(wanted);
+}
+
+unsigned ContentReaderThreads(unsigned wanted) {
+    // Reading a cold disk is mostly waiting, and a disk serves many requests at once far
+    // sooner than the same requests one after another (2.6 GB of files on a virtual
+    // disk: 8.3-9.3 s on two readers, 4.4-5.5 s on eight). Warm, the extra threads only
+    // take turns on the cores.
+    return wanted > 0 ? wanted : std::max(8u, ReaderThreads(0));
 }
 
 void RunReaderJobs(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& job,
@@ -270,7 +281,7 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         sizes[p] = hidden.fileSize(groups.rows[p]);
     const Classes bySize = refine(groups, sizes, std::vector<char>(groups.rows.size(), 1));
 
-    const unsigned threads = ReaderThreads(options.threads);
+    const unsigned threads = ContentReaderThreads(options.threads);
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> done{0};
 

@@ -3,8 +3,9 @@
 // are compared by their bytes, cheapest test first. Within a group, files of a size no
 // other member has are never opened; the others get a hash of their first and last
 // 64 KiB; only files whose size and partial hash are shared are read in full and hashed
-// with XXH3-128. Files are read on a few worker threads while the calling thread reports
-// progress, so a cancel from the progress report stops the readers.
+// with XXH3-128. Files are read in the order of their inodes, on more worker threads than
+// cores (so that a cold disk has many reads to serve at once), while the calling thread
+// reports progress, so a cancel from the progress report stops the readers.
 
 #include <atomic>
 #include <cstdint>
@@ -65,7 +66,8 @@ struct ContentCheckOptions {
     const std::atomic<bool>* stop = nullptr;
     // Called once before the first file is opened.
     std::function<void()> beforeReading;
-    // Reader threads; 0 picks as many as the machine has cores, at most four.
+    // Reader threads; 0 picks the default: for the content check enough to keep a disk
+    // busy (ContentReaderThreads), for the similarity split as many as there are cores.
     unsigned threads = 0;
     // Where hashes are looked up before a file is read and kept after; none: every file
     // is read.
@@ -148,8 +150,11 @@ bool hashFileEdges(const std::string& path, int64_t size, ContentHash& partial, 
 bool hashWholeFile(const std::string& path, int64_t size, ContentHash& hash,
                    const std::function<bool(size_t bytes)>& onChunk = {});
 
-// The reader threads for `wanted` (ContentCheckOptions::threads).
+// The reader threads for `wanted` (ContentCheckOptions::threads): for work that computes
+// as much as it reads, about one a core.
 unsigned ReaderThreads(unsigned wanted);
+// The content check's readers, which mostly wait for the disk: more than the cores.
+unsigned ContentReaderThreads(unsigned wanted);
 
 // Runs job(i, worker) for i in [0, count) on `threads` workers, worker being which of
 // them (below `threads`) runs it. The calling thread waits and calls report() every few
