@@ -18,6 +18,7 @@
 #include "fingerprint.h"
 #include "keeprules.h"
 #include "picturefingerprint.h"
+#include "plainsearch.h"
 #include "uitext.h"
 #include "undo.h"
 #include "undojournal.h"
@@ -575,38 +576,13 @@ int run(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
             std::fprintf(err, "fenwa-cli: unknown option '%s'\n%s", a.c_str(), Usage);
             return 1;
         } else {
-            // The same gate as the window's directory list.
-            AddDirectoryCheck check =
-                checkDirectoryToAdd(a, directories, platform::isExistingDirectory,
-                                    platform::nativePathStyle(), platform::DirectoryLineage{});
-            switch (check.outcome) {
-            case AddDirectoryOutcome::NotADirectory:
-                std::fprintf(err, "%s\n", MsgNotADirectory);
-                return 2;
-            case AddDirectoryOutcome::Relatives:
-                std::fprintf(err, "%s\n",
-                             relativesMessage(check.directory, check.conflict).c_str());
-                return 2;
-            case AddDirectoryOutcome::AlreadyListed:
-                break;
-            case AddDirectoryOutcome::Added:
-                directories.push_back(check.directory);
-                break;
-            }
+            if (const std::optional<int> refused = addDirectoryArgument(a, directories, err))
+                return *refused;
         }
     }
-    if (directories.empty()) {
-        std::fputs("您沒有輸入目錄叫我怎麼找?\n", err);
-        return 2;
-    }
-    if (const std::string problem = ReadFilterSizes(minSize, maxSize, filter); !problem.empty()) {
-        std::fprintf(err, "fenwa-cli: %s\n", problem.c_str());
-        return 1;
-    }
-    if (duplicates && !criteria.any()) {
-        std::fputs("您必須至少打一個勾\n", err);
-        return 2;
-    }
+    if (const std::optional<int> refused =
+            checkSearchArguments(directories, minSize, maxSize, duplicates, criteria, filter, err))
+        return *refused;
     // An act needs the rule that decides each group: it never acts on an undecided one.
     if ((act && !keep) || (yes && !act)) {
         std::fprintf(err, "fenwa-cli: %s\n%s",

@@ -13,6 +13,47 @@
 
 namespace fenwa::cli {
 
+std::optional<int> addDirectoryArgument(const std::string& argument,
+                                        std::vector<std::string>& directories, std::FILE* err) {
+    // The same gate as the window's directory list.
+    const AddDirectoryCheck check =
+        checkDirectoryToAdd(argument, directories, platform::isExistingDirectory,
+                            platform::nativePathStyle(), platform::DirectoryLineage{});
+    switch (check.outcome) {
+    case AddDirectoryOutcome::NotADirectory:
+        std::fprintf(err, "%s\n", MsgNotADirectory);
+        return 2;
+    case AddDirectoryOutcome::Relatives:
+        std::fprintf(err, "%s\n", relativesMessage(check.directory, check.conflict).c_str());
+        return 2;
+    case AddDirectoryOutcome::AlreadyListed:
+        break;
+    case AddDirectoryOutcome::Added:
+        directories.push_back(check.directory);
+        break;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> checkSearchArguments(const std::vector<std::string>& directories,
+                                        const std::string& minSize, const std::string& maxSize,
+                                        bool duplicates, const Criteria& criteria,
+                                        SearchFilter& filter, std::FILE* err) {
+    if (directories.empty()) {
+        std::fputs("您沒有輸入目錄叫我怎麼找?\n", err);
+        return 2;
+    }
+    if (const std::string problem = ReadFilterSizes(minSize, maxSize, filter); !problem.empty()) {
+        std::fprintf(err, "fenwa-cli: %s\n", problem.c_str());
+        return 1;
+    }
+    if (duplicates && !criteria.any()) {
+        std::fputs("您必須至少打一個勾\n", err);
+        return 2;
+    }
+    return std::nullopt;
+}
+
 // The steps and texts follow run() in cliapp.cpp one for one, so that a command gives
 // the same output and exit status whichever program runs it.
 std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
@@ -74,37 +115,13 @@ std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             return std::nullopt;
         } else {
-            AddDirectoryCheck check =
-                checkDirectoryToAdd(a, directories, platform::isExistingDirectory,
-                                    platform::nativePathStyle(), platform::DirectoryLineage{});
-            switch (check.outcome) {
-            case AddDirectoryOutcome::NotADirectory:
-                std::fprintf(err, "%s\n", MsgNotADirectory);
-                return 2;
-            case AddDirectoryOutcome::Relatives:
-                std::fprintf(err, "%s\n",
-                             relativesMessage(check.directory, check.conflict).c_str());
-                return 2;
-            case AddDirectoryOutcome::AlreadyListed:
-                break;
-            case AddDirectoryOutcome::Added:
-                directories.push_back(check.directory);
-                break;
-            }
+            if (const std::optional<int> refused = addDirectoryArgument(a, directories, err))
+                return *refused;
         }
     }
-    if (directories.empty()) {
-        std::fputs("您沒有輸入目錄叫我怎麼找?\n", err);
-        return 2;
-    }
-    if (const std::string problem = ReadFilterSizes(minSize, maxSize, filter); !problem.empty()) {
-        std::fprintf(err, "fenwa-cli: %s\n", problem.c_str());
-        return 1;
-    }
-    if (duplicates && !criteria.any()) {
-        std::fputs("您必須至少打一個勾\n", err);
-        return 2;
-    }
+    if (const std::optional<int> refused =
+            checkSearchArguments(directories, minSize, maxSize, duplicates, criteria, filter, err))
+        return *refused;
     platform::initialiseProcess();
     SearchRequest request;
     request.directories = directories;

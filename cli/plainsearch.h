@@ -8,10 +8,25 @@
 #include <string>
 #include <vector>
 
+#include "search.h"
+
 namespace fenwa::cli {
 
 // The exit status, as the full program's run() would give it for `args`; nothing, before
 // anything is written, when `args` ask for more than these commands do.
 std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// Steps both programs take, so that they refuse the same input with the same words and
+// status. A listed directory goes through the window's directory-list gate; the status is
+// given when it is refused.
+std::optional<int> addDirectoryArgument(const std::string& argument,
+                                        std::vector<std::string>& directories, std::FILE* err);
+
+// After the options: a directory given, the size filters readable, a criterion ticked.
+// Fills the filter's sizes.
+std::optional<int> checkSearchArguments(const std::vector<std::string>& directories,
+                                        const std::string& minSize, const std::string& maxSize,
+                                        bool duplicates, const Criteria& criteria,
+                                        SearchFilter& filter, std::FILE* err);
 
 } // namespace fenwa::cli
