@@ -8,12 +8,25 @@
 #include <thread>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
+
 namespace fenwa {
 
 unsigned WorkerThreads(unsigned wanted) {
     if (wanted > 0)
         return wanted;
     return std::clamp(std::thread::hardware_concurrency(), 2u, 8u);
+}
+
+uint64_t ThreadBlocksRead() {
+#if defined(__linux__) && defined(RUSAGE_THREAD)
+    struct rusage usage {};
+    if (::getrusage(RUSAGE_THREAD, &usage) == 0 && usage.ru_inblock > 0)
+        return uint64_t(usage.ru_inblock);
+#endif
+    return 0;
 }
 
 bool RunWorkers(size_t count, unsigned threads, const std::function<void(size_t, unsigned)>& work,

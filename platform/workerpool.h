@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 namespace fenwa {
@@ -14,6 +15,15 @@ namespace fenwa {
 // The workers a job gets: `wanted` when given, else the processors, between two (reading
 // files waits more than it computes) and eight.
 unsigned WorkerThreads(unsigned wanted = 0);
+
+// The workers of a job that waits on the disk rather than computing (a walk of folders
+// the caches do not hold): more than the processors, so that the disk has several reads
+// to serve at once.
+inline constexpr unsigned DiskWaitingThreads = 8;
+
+// How many blocks the calling thread has had read from a disk so far; 0 where the system
+// does not count them. A rise over a step says the step was not served from the caches.
+uint64_t ThreadBlocksRead();
 
 struct WorkerOptions {
     // Once raised, no worker takes another unit.

@@ -21,9 +21,13 @@ bool stateOfRow(const FileRecordStore& rows, size_t row, platform::FileState& st
 
 void MarkMirroredRows(FileRecordStore& rows) {
     std::vector<uint32_t> known;
+    bool severalDevices = false;
     for (size_t row = 0; row < rows.size(); ++row)
-        if (rows.inode(row) != 0)
+        if (rows.inode(row) != 0) {
+            severalDevices = severalDevices ||
+                             (!known.empty() && rows.device(row) != rows.device(known.front()));
             known.push_back(uint32_t(row));
+        }
     // Rows in folders that a FUSE or network mount shows from a local path: the kind of
     // file system is asked once a device, the mount table once a folder on such a device.
     std::vector<signed char> mirrored(rows.directoryCount(), -1);
@@ -47,6 +51,10 @@ void MarkMirroredRows(FileRecordStore& rows) {
     for (uint32_t row : known)
         if (onMirrorKind(row))
             candidate[row] = any = true;
+    // Rows of one device cannot show each other through a mount that passes the numbers
+    // on; the sort below is the costliest step of a large list, so it is skipped then.
+    if (!severalDevices && !any)
+        return;
     // Rows of different devices sharing inode and size: a mount passing the numbers on.
     const auto key = [&rows](uint32_t row) {
         return std::tuple{rows.inode(row), rows.fileSize(row), rows.device(row)};

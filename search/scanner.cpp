@@ -391,6 +391,7 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     // own, and the stores are joined in walk order: the rows come out exactly as one
     // pre-order walk would give them, each directory's files read while it is open.
     std::string text = platform::normalizeDirectory(nativePathStyle(), dir);
+    const uint64_t blocksBefore = ThreadBlocksRead();
     platform::DirectoryHandle top;
     top.open(text);
     std::vector<std::string> names, children;
@@ -566,9 +567,14 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
             throw;
         }
     };
-    // The caller and its helpers: at most one thread for two subtrees.
-    RunWorkers(subtrees.size(),
-               unsigned(std::min<size_t>(WorkerThreads(), 1 + subtrees.size() / 2)), walkSubtree);
+    // The caller and its helpers: at most one thread for two subtrees. Where reading the
+    // top of the tree had to go to the disk, the walk will mostly wait for it: more
+    // walkers then keep several reads in flight.
+    const unsigned walkers = ThreadBlocksRead() > blocksBefore
+                                 ? std::max(WorkerThreads(), DiskWaitingThreads)
+                                 : WorkerThreads();
+    RunWorkers(subtrees.size(), unsigned(std::min<size_t>(walkers, 1 + subtrees.size() / 2)),
+               walkSubtree);
     if (s.stopRequested())
         return store.size() - before;
     for (const platform::FileIdentity& id : join.inOrder)
