@@ -146,7 +146,7 @@ uint32_t FileRecordStore::storeName(std::string_view name) {
     if (names_.size() + name.size() > UINT32_MAX)
         throw std::length_error("file names exceed the record store's capacity");
     auto offset = static_cast<uint32_t>(names_.size());
-    names_.append(name);
+    names_.append(name.data(), name.size());
     return offset;
 }
 
@@ -277,7 +277,7 @@ void FileRecordStore::appendCopy(const FileRecordStore& other) {
     if (names_.size() + other.names_.size() > UINT32_MAX)
         throw std::length_error("file names exceed the record store's capacity");
     const auto nameBase = static_cast<uint32_t>(names_.size());
-    names_.append(other.names_);
+    names_.append(other.names_.data(), other.names_.size());
     // Geometric growth: a store joined from many pieces is not copied once per piece.
     const size_t needed = records_.size() + other.records_.size();
     if (records_.capacity() < needed)
@@ -380,7 +380,7 @@ void FileRecordStore::removeRows(const std::vector<bool>& remove) {
 }
 
 void FileRecordStore::permute(const std::vector<uint32_t>& order) {
-    BigVector<FileRecord> sorted;
+    BigArray<FileRecord> sorted;
     sorted.reserve(order.size());
     for (uint32_t old : order)
         sorted.push_back(records_[old]);

@@ -102,7 +102,7 @@ public:
     const FileRecord& record(size_t row) const { return records_[row]; }
     std::string_view name(size_t row) const {
         const FileRecord& r = records_[row];
-        return std::string_view(names_).substr(r.nameOffset, r.nameLength);
+        return std::string_view(names_.data() + r.nameOffset, r.nameLength);
     }
     const std::string& directory(size_t row) const { return directories_[records_[row].directory]; }
     size_t nameBytes() const { return names_.size(); }
@@ -177,7 +177,7 @@ private:
 
     static constexpr uint32_t NoHash = UINT32_MAX;
 
-    BigVector<FileRecord> records_;
+    BigArray<FileRecord> records_;
     // Empty until a row gets a hash; then one entry per record, an index into hashes_.
     std::vector<uint32_t> hashOfRow_;
     std::vector<ContentHash> hashes_;
@@ -185,7 +185,7 @@ private:
     std::vector<uint32_t> groupOfRow_;
     // Empty until a row gets a likeness; then one entry per record.
     std::vector<uint8_t> likenessOfRow_;
-    BigString names_;
+    BigArray<char> names_;
     std::vector<std::string> directories_;
     std::vector<uint64_t> directoryDevices_;
     std::unordered_map<std::string, uint32_t> directoryIndex_;
