@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "cachemodule.h"
 #include "directorycollation.h"
 #include "process.h"
 
@@ -16,6 +17,42 @@ namespace {
 
 constexpr const char* FullProgram = "fenwa-cli-full";
 constexpr const char* CollationModule = "fenwa-collation.so";
+constexpr const char* CacheModule = "fenwa-content-cache.so";
+
+// The function `symbol` of the helper module `name`; when it cannot be had, the full
+// program takes the command over, and only when that fails too is the process ended with
+// both reasons.
+void* moduleFunction(const char* name, const char* symbol);
+
+// The cache in the module, seen as the content check sees a cache.
+class ModuleCache : public ContentHashCache {
+public:
+    explicit ModuleCache(const FenwaCacheCalls* calls) : calls_(calls), cache_(calls->open()) {}
+    ~ModuleCache() override { calls_->close(cache_); }
+    ModuleCache(const ModuleCache&) = delete;
+    ModuleCache& operator=(const ModuleCache&) = delete;
+
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        std::vector<KeptContentHashes> found(stamps.size());
+        std::vector<unsigned char> known(stamps.size());
+        calls_->lookup(cache_, stamps.data(), stamps.size(), found.data(), known.data());
+        std::vector<std::optional<KeptContentHashes>> answers(stamps.size());
+        for (size_t i = 0; i < stamps.size(); ++i)
+            if (known[i])
+                answers[i] = found[i];
+        return answers;
+    }
+    void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
+        calls_->store(cache_, &stamp, &hashes);
+    }
+    int settleSeconds() const override { return calls_->settleSeconds(cache_); }
+    std::string writeBack() override { return calls_->writeBack(cache_); }
+
+private:
+    const FenwaCacheCalls* calls_;
+    void* cache_;
+};
 
 std::vector<std::string>& handedArgs() {
     static std::vector<std::string> args;
@@ -51,6 +88,29 @@ int handOver() {
     return 1;
 }
 
+std::shared_ptr<ContentHashCache> openContentCache() {
+    const auto calls = reinterpret_cast<FenwaCacheCallsFunction>(
+        moduleFunction(CacheModule, FENWA_CACHE_MODULE_CALLS));
+    return std::make_shared<ModuleCache>(calls());
+}
+
+namespace {
+
+void* moduleFunction(const char* name, const char* symbol) {
+    const std::string path = helperPath(name, false);
+    std::string problem = "not found beside fenwa-cli nor in " FENWA_HELPER_DIR;
+    void* function = path.empty() ? nullptr : platform::loadedFunction(path, symbol, problem);
+    if (!function) {
+        // Said only when the full program cannot take over either.
+        const int status = handOver();
+        std::fprintf(stderr, "fenwa-cli: cannot load %s: %s\n", name, problem.c_str());
+        platform::endProcessNow(status);
+    }
+    return function;
+}
+
+} // namespace
+
 } // namespace fenwa::cli
 
 namespace fenwa {
@@ -63,18 +123,8 @@ void CollateDirectoryNames(std::vector<std::string>& texts) {
     static std::once_flag once;
     static Collate collate = nullptr;
     std::call_once(once, [] {
-        const std::string path = cli::helperPath(cli::CollationModule, false);
-        std::string problem = "not found beside fenwa-cli nor in " FENWA_HELPER_DIR;
-        if (!path.empty())
-            collate = reinterpret_cast<Collate>(
-                platform::loadedFunction(path, "fenwa_collate_directory_names", problem));
-        if (!collate) {
-            // Said only when the full program cannot take over either.
-            const int status = cli::handOver();
-            std::fprintf(stderr, "fenwa-cli: cannot load %s: %s\n", cli::CollationModule,
-                         problem.c_str());
-            platform::endProcessNow(status);
-        }
+        collate = reinterpret_cast<Collate>(
+            cli::moduleFunction(cli::CollationModule, "fenwa_collate_directory_names"));
     });
     std::vector<const char*> data(texts.size());
     std::vector<size_t> lengths(texts.size()), order(texts.size());
