@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "cachemodule.h"
 #include "directorycollation.h"
@@ -24,11 +25,18 @@ constexpr const char* CacheModule = "fenwa-content-cache.so";
 // both reasons.
 void* moduleFunction(const char* name, const char* symbol);
 
-// The cache in the module, seen as the content check sees a cache.
+// The cache in the module, seen as the content check sees a cache. The module is loaded
+// and the file opened (made, when new, with its syncs to the disk) on a thread of their
+// own while the search walks the folders; the first call waits for them.
 class ModuleCache : public ContentHashCache {
 public:
-    explicit ModuleCache(const FenwaCacheCalls* calls) : calls_(calls), cache_(calls->open()) {}
-    ~ModuleCache() override { calls_->close(cache_); }
+    ModuleCache()
+        : opening_([this] {
+              calls_ = reinterpret_cast<FenwaCacheCallsFunction>(
+                  moduleFunction(CacheModule, FENWA_CACHE_MODULE_CALLS))();
+              cache_ = calls_->open();
+          }) {}
+    ~ModuleCache() override { calls().close(cache_); }
     ModuleCache(const ModuleCache&) = delete;
     ModuleCache& operator=(const ModuleCache&) = delete;
 
@@ -36,7 +44,7 @@ public:
     lookupContents(const std::vector<FileStamp>& stamps) override {
         std::vector<KeptContentHashes> found(stamps.size());
         std::vector<unsigned char> known(stamps.size());
-        calls_->lookup(cache_, stamps.data(), stamps.size(), found.data(), known.data());
+        calls().lookup(cache_, stamps.data(), stamps.size(), found.data(), known.data());
         std::vector<std::optional<KeptContentHashes>> answers(stamps.size());
         for (size_t i = 0; i < stamps.size(); ++i)
             if (known[i])
@@ -44,14 +52,21 @@ public:
         return answers;
     }
     void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
-        calls_->store(cache_, &stamp, &hashes);
+        calls().store(cache_, &stamp, &hashes);
     }
-    int settleSeconds() const override { return calls_->settleSeconds(cache_); }
-    std::string writeBack() override { return calls_->writeBack(cache_); }
+    int settleSeconds() const override { return calls().settleSeconds(cache_); }
+    std::string writeBack() override { return calls().writeBack(cache_); }
 
 private:
-    const FenwaCacheCalls* calls_;
-    void* cache_;
+    const FenwaCacheCalls& calls() const {
+        std::call_once(opened_, [this] { opening_.join(); });
+        return *calls_;
+    }
+
+    const FenwaCacheCalls* calls_ = nullptr;
+    void* cache_ = nullptr;
+    mutable std::thread opening_;
+    mutable std::once_flag opened_;
 };
 
 std::vector<std::string>& handedArgs() {
@@ -89,9 +104,7 @@ int handOver() {
 }
 
 std::shared_ptr<ContentHashCache> openContentCache() {
-    const auto calls = reinterpret_cast<FenwaCacheCallsFunction>(
-        moduleFunction(CacheModule, FENWA_CACHE_MODULE_CALLS));
-    return std::make_shared<ModuleCache>(calls());
+    return std::make_shared<ModuleCache>();
 }
 
 namespace {

@@ -22,8 +22,9 @@ int handOver();
 // program, else in the install's helper directory; empty when neither holds it.
 std::string helperPath(const std::string& name, bool runnable);
 
-// The content hashes' cache, through its module, loaded here. Without the module the
-// full program runs the command instead (nothing has been written yet).
+// The content hashes' cache, through its module, loaded here while the search begins.
+// Without the module the full program runs the command instead (nothing has been
+// written yet).
 std::shared_ptr<ContentHashCache> openContentCache();
 
 } // namespace fenwa::cli
