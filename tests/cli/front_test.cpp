@@ -151,6 +151,10 @@ TEST_F(Front, GivesWhatTheFullProgramGives) {
     fs::create_symlink(FENWA_CLI_FULL, bare / "fenwa-cli-full");
     EXPECT_EQ(runProgram(bare / "fenwa-cli", {"find-all", t}, root),
               runProgram(FENWA_CLI_FULL, {"find-all", t}, root));
+    // So is a content search without the cache's module (no siblings to order here).
+    const std::vector<std::string> content = {"find-duplicates", "--content", t + "/b"};
+    EXPECT_EQ(runProgram(bare / "fenwa-cli", content, root),
+              runProgram(FENWA_CLI_FULL, content, root));
     // Without the full program beside it, what needs it fails with a reason.
     const Outcome lost = runProgram(alone / "fenwa-cli", {"find-all", "--format", "csv", t}, root);
     EXPECT_EQ(lost.status, 1);
