@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
+#include "cachemodule.h"
 #include "directorycollation.h"
 #include "process.h"
 
@@ -16,6 +18,56 @@ namespace {
 
 constexpr const char* FullProgram = "fenwa-cli-full";
 constexpr const char* CollationModule = "fenwa-collation.so";
+constexpr const char* CacheModule = "fenwa-content-cache.so";
+
+// The function `symbol` of the helper module `name`; when it cannot be had, the full
+// program takes the command over, and only when that fails too is the process ended with
+// both reasons.
+void* moduleFunction(const char* name, const char* symbol);
+
+// The cache in the module, seen as the content check sees a cache. The module is loaded
+// and the file opened (made, when new, with its syncs to the disk) on a thread of their
+// own while the search walks the folders; the first call waits for them.
+class ModuleCache : public ContentHashCache {
+public:
+    ModuleCache()
+        : opening_([this] {
+              calls_ = reinterpret_cast<FenwaCacheCallsFunction>(
+                  moduleFunction(CacheModule, FENWA_CACHE_MODULE_CALLS))();
+              cache_ = calls_->open();
+          }) {}
+    ~ModuleCache() override { calls().close(cache_); }
+    ModuleCache(const ModuleCache&) = delete;
+    ModuleCache& operator=(const ModuleCache&) = delete;
+
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        std::vector<KeptContentHashes> found(stamps.size());
+        std::vector<unsigned char> known(stamps.size());
+        calls().lookup(cache_, stamps.data(), stamps.size(), found.data(), known.data());
+        std::vector<std::optional<KeptContentHashes>> answers(stamps.size());
+        for (size_t i = 0; i < stamps.size(); ++i)
+            if (known[i])
+                answers[i] = found[i];
+        return answers;
+    }
+    void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
+        calls().store(cache_, &stamp, &hashes);
+    }
+    int settleSeconds() const override { return calls().settleSeconds(cache_); }
+    std::string writeBack() override { return calls().writeBack(cache_); }
+
+private:
+    const FenwaCacheCalls& calls() const {
+        std::call_once(opened_, [this] { opening_.join(); });
+        return *calls_;
+    }
+
+    const FenwaCacheCalls* calls_ = nullptr;
+    void* cache_ = nullptr;
+    mutable std::thread opening_;
+    mutable std::once_flag opened_;
+};
 
 std::vector<std::string>& handedArgs() {
     static std::vector<std::string> args;
@@ -51,6 +103,27 @@ int handOver() {
     return 1;
 }
 
+std::shared_ptr<ContentHashCache> openContentCache() {
+    return std::make_shared<ModuleCache>();
+}
+
+namespace {
+
+void* moduleFunction(const char* name, const char* symbol) {
+    const std::string path = helperPath(name, false);
+    std::string problem = "not found beside fenwa-cli nor in " FENWA_HELPER_DIR;
+    void* function = path.empty() ? nullptr : platform::loadedFunction(path, symbol, problem);
+    if (!function) {
+        // Said only when the full program cannot take over either.
+        const int status = handOver();
+        std::fprintf(stderr, "fenwa-cli: cannot load %s: %s\n", name, problem.c_str());
+        platform::endProcessNow(status);
+    }
+    return function;
+}
+
+} // namespace
+
 } // namespace fenwa::cli
 
 namespace fenwa {
@@ -63,18 +136,8 @@ void CollateDirectoryNames(std::vector<std::string>& texts) {
     static std::once_flag once;
     static Collate collate = nullptr;
     std::call_once(once, [] {
-        const std::string path = cli::helperPath(cli::CollationModule, false);
-        std::string problem = "not found beside fenwa-cli nor in " FENWA_HELPER_DIR;
-        if (!path.empty())
-            collate = reinterpret_cast<Collate>(
-                platform::loadedFunction(path, "fenwa_collate_directory_names", problem));
-        if (!collate) {
-            // Said only when the full program cannot take over either.
-            const int status = cli::handOver();
-            std::fprintf(stderr, "fenwa-cli: cannot load %s: %s\n", cli::CollationModule,
-                         problem.c_str());
-            platform::endProcessNow(status);
-        }
+        collate = reinterpret_cast<Collate>(
+            cli::moduleFunction(cli::CollationModule, "fenwa_collate_directory_names"));
     });
     std::vector<const char*> data(texts.size());
     std::vector<size_t> lengths(texts.size()), order(texts.size());

@@ -56,7 +56,8 @@ std::optional<int> checkSearchArguments(const std::vector<std::string>& director
 
 // The steps and texts follow run() in cliapp.cpp one for one, so that a command gives
 // the same output and exit status whichever program runs it.
-std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out, std::FILE* err,
+                            const ContentCacheOpener& openCache) {
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         std::fputs(Usage, args.empty() ? err : out);
         return args.empty() ? 1 : 0;
@@ -112,6 +113,8 @@ std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out
             criteria.size = true;
         } else if (!optionsEnded && duplicates && a == "--time") {
             criteria.time = true;
+        } else if (!optionsEnded && duplicates && a == "--content" && openCache) {
+            criteria.content = true;
         } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
             return std::nullopt;
         } else {
@@ -129,6 +132,12 @@ std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out
     request.duplicatesOnly = duplicates;
     request.criteria = criteria;
     request.filter = filter;
+    if (criteria.content)
+        request.tools = [&openCache](const SearchRequest&) {
+            SearchTools tools;
+            tools.contentCache = openCache();
+            return tools;
+        };
     SearchOutcome found;
     try {
         found = RunSearch(request);
@@ -139,6 +148,8 @@ std::optional<int> runPlain(const std::vector<std::string>& args, std::FILE* out
         std::fprintf(err, "fenwa-cli: the search failed: %s\n", "an unexpected error");
         return 1;
     }
+    if (!found.cacheProblem.empty())
+        std::fprintf(err, "fenwa-cli: the cache was not saved: %s\n", found.cacheProblem.c_str());
     for (const std::string& folder : found.filtered.notFound)
         std::fprintf(err, "fenwa-cli: --skip %s: no such folder, nothing skipped\n",
                      escapeField(folder).c_str());

@@ -11,9 +11,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "cachedatabase.h"
+#include "filesystem.h"
 
 namespace {
 
@@ -79,8 +83,14 @@ protected:
         fs::create_directories(alone);
         fs::copy_file(FENWA_CLI_FRONT, alone / "fenwa-cli");
         fs::copy_file(FENWA_CLI_COLLATION, alone / "fenwa-collation.so");
+        fs::copy_file(FENWA_CLI_CACHE_MODULE, alone / "fenwa-content-cache.so");
+        // The content search's cache, the test's own.
+        ::setenv("XDG_CACHE_HOME", (root / "cache").c_str(), 1);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override {
+        ::unsetenv("XDG_CACHE_HOME");
+        fs::remove_all(root);
+    }
 
     fs::path root, tree, alone;
 };
@@ -114,7 +124,11 @@ TEST_F(Front, GivesWhatTheFullProgramGives) {
         {{"find-all", "--bogus", t}, false},
         {{"find-all", "--size", t}, false},
         {{"find-all", "--format", "csv", t}, false},
-        {{"find-duplicates", "--content", t}, false},
+        {{"find-duplicates", "--content", t}, true},
+        {{"find-duplicates", "--content", "--name", "--no-subdirs", "--format", "tsv", t}, true},
+        {{"find-duplicates", "--content", "--min-size", "1", "--skip", t + "/b", t}, true},
+        {{"find-duplicates", "--content", "--similar", t}, false},
+        {{"find-all", "--content", t}, false},
         {{"find-duplicates", "--size", "--keep", "biggest", t}, false},
         {{"frobnicate"}, false},
         {{"decode", t + "/missing.jpg", "-o", (root / "x.bmp").string()}, false},
@@ -137,10 +151,43 @@ TEST_F(Front, GivesWhatTheFullProgramGives) {
     fs::create_symlink(FENWA_CLI_FULL, bare / "fenwa-cli-full");
     EXPECT_EQ(runProgram(bare / "fenwa-cli", {"find-all", t}, root),
               runProgram(FENWA_CLI_FULL, {"find-all", t}, root));
+    // So is a content search without the cache's module (no siblings to order here).
+    const std::vector<std::string> content = {"find-duplicates", "--content", t + "/b"};
+    EXPECT_EQ(runProgram(bare / "fenwa-cli", content, root),
+              runProgram(FENWA_CLI_FULL, content, root));
     // Without the full program beside it, what needs it fails with a reason.
     const Outcome lost = runProgram(alone / "fenwa-cli", {"find-all", "--format", "csv", t}, root);
     EXPECT_EQ(lost.status, 1);
     EXPECT_NE(lost.err.find("fenwa-cli-full"), std::string::npos) << lost.err;
+}
+
+// The front end's content search keeps its hashes where the window and the full program
+// do: what is kept there is taken as it stands, by either program.
+TEST_F(Front, ContentSearchSharesTheFullProgramsCache) {
+    const fs::path pair = root / "pair";
+    fs::create_directories(pair);
+    std::ofstream(pair / "one.dat") << "first bytes";
+    std::ofstream(pair / "two.dat") << "other bytes";
+    {
+        // Both kept as one content: only a program that reads the cache groups them.
+        fenwa::similar::CacheDatabase kept(fenwa::similar::CacheDatabase::defaultPath());
+        ASSERT_TRUE(kept.usable()) << kept.problem();
+        for (const char* name : {"one.dat", "two.dat"}) {
+            fenwa::platform::FileState state;
+            ASSERT_TRUE(fenwa::platform::statFileNow((pair / name).string(), state));
+            kept.storeContent(
+                {state.identity.device, state.identity.inode, state.size, state.changeStamp},
+                {{1, 2}, fenwa::ContentHash{3, 4}});
+        }
+        ASSERT_EQ(kept.writeBack(), "");
+    }
+    const std::vector<std::string> args = {"find-duplicates", "--content", pair.string()};
+    const Outcome front = runProgram(alone / "fenwa-cli", args, root);
+    EXPECT_EQ(front.status, 0) << front.err;
+    EXPECT_NE(front.out.find("two.dat"), std::string::npos) << front.out;
+    EXPECT_EQ(runProgram(FENWA_CLI_FULL, args, root), front);
+    // Neither found the other's file strange.
+    EXPECT_FALSE(fs::exists(root / "cache/Zantrel/Fenwa/fingerprints.sqlite.set-aside"));
 }
 
 // The siblings' order is the locale's, as the window shows it; Swedish puts Ä after Z.

@@ -2,6 +2,7 @@
 // read again, and how the file stays bounded and is emptied.
 #include <gtest/gtest.h>
 
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
@@ -430,4 +431,38 @@ TEST_F(CacheFile, AMalformedFingerprintEntryMarksTheFileDamaged) {
         }
         EXPECT_TRUE(QFile::exists(QString::fromStdString(cachePath() + ".set-aside"))) << c.change;
     }
+}
+
+// fenwa-cli's front end names the file without Qt: where the window's Qt keeps it, or
+// the two would keep two caches.
+TEST(CachePath, IsWhereTheWindowsQtPutsIt) {
+    const QByteArray home = qgetenv("HOME");
+    const std::optional<QByteArray> xdg = qEnvironmentVariableIsSet("XDG_CACHE_HOME")
+                                              ? std::optional(qgetenv("XDG_CACHE_HOME"))
+                                              : std::nullopt;
+    struct Case {
+        const char* home;
+        const char* xdg; // null: not set
+    };
+    for (const Case c : {Case{"/home/someone", nullptr}, Case{"/home//someone/./x/../", nullptr},
+                         Case{"", nullptr}, Case{"relative/home", nullptr},
+                         Case{"/home/someone", "/elsewhere/cache/"}, Case{"/home/someone", ""},
+                         Case{"/home/someone", "relative/cache"}}) {
+        SCOPED_TRACE(std::string("HOME=") + c.home +
+                     " XDG_CACHE_HOME=" + (c.xdg ? c.xdg : "(not set)"));
+        qputenv("HOME", c.home);
+        if (c.xdg)
+            qputenv("XDG_CACHE_HOME", c.xdg);
+        else
+            qunsetenv("XDG_CACHE_HOME");
+        EXPECT_EQ(
+            SearchCache::defaultPath(),
+            QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation).toStdString() +
+                "/Zantrel/Fenwa/fingerprints.sqlite");
+    }
+    qputenv("HOME", home);
+    if (xdg)
+        qputenv("XDG_CACHE_HOME", *xdg);
+    else
+        qunsetenv("XDG_CACHE_HOME");
 }
