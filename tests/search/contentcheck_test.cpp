@@ -16,6 +16,7 @@
 #include <utime.h>
 
 #include "contentcheck.h"
+#include "filesystem.h"
 #include "grouping.h"
 #include "progress.h"
 #include "scanner.h"
@@ -306,6 +307,8 @@ TEST(ContentCheck, AClassIsReadWholeOnceItsEndsAreKnownNotAfterEveryEnd) {
     tree.write("b1", bytesWithChangeAt(big + 1, big / 2));
     tree.write("b2", bytesWithChangeAt(big + 1, big / 2));
     tree.write("b3", bytesWithChangeAt(big + 1, big / 3)); // the same ends, another middle
+    if (!platform::changeTimeTrusted(tree.path("")))
+        GTEST_SKIP() << "nothing is kept in a hash cache on this file system";
     FileRecordStore hidden = tree.scan();
     const Groups expected{{"a1", "a2"}, {"b1", "b2"}};
 
