@@ -74,6 +74,7 @@ public:
 
 private:
     ReadFileError adopt(int fd);
+    bool waitsFromNowOn();
 
     int fd_ = -1;
     int64_t size_ = 0;

@@ -81,14 +81,21 @@ ReadFileError RegularFile::adopt(int fd) {
         ::close(fd);
         return ReadFileError::NotRegularFile;
     }
-    // Reads of a regular file wait for the disk as they should; with the flag left on,
-    // a file under a lock or on some network file systems could answer "try again".
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // The non-blocking flag stays on: a regular file's reads wait for the disk whatever it
+    // says, but for a file under a lock or on some network file systems, which answer
+    // "try again" instead (see waitsFromNowOn). Clearing it here would cost two calls a
+    // file, a tenth of a content search's system calls.
     fd_ = fd;
     size_ = int64_t(st.st_size);
     return ReadFileError::None;
+}
+
+// A read that answered "try again": from now on the descriptor's reads wait. False when
+// that cannot be done (the read then fails).
+bool RegularFile::waitsFromNowOn() {
+    const int flags = ::fcntl(fd_, F_GETFL);
+    return flags >= 0 && (flags & O_NONBLOCK) != 0 &&
+           ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 int64_t RegularFile::readAt(void* buffer, size_t count, int64_t offset, size_t enough) {
@@ -99,6 +106,8 @@ int64_t RegularFile::readAt(void* buffer, size_t count, int64_t offset, size_t e
     while (done < count) {
         const ssize_t got = ::pread(fd_, out + done, count - done, off_t(offset + int64_t(done)));
         if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && waitsFromNowOn())
             continue;
         if (got < 0)
             return -1;
@@ -130,6 +139,8 @@ int64_t RegularFile::read(void* buffer, size_t count) {
         const ssize_t got = ::read(fd_, out + done, count - done);
         if (got < 0) {
             if (errno == EINTR)
+                continue;
+            if ((errno == EAGAIN || errno == EWOULDBLOCK) && waitsFromNowOn())
                 continue;
             return -1;
         }

@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "filesystem.h"
 #include "grouping.h"
@@ -283,7 +286,6 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
 
     const unsigned threads = ContentReaderThreads(options.threads);
     std::atomic<bool> stop{false};
-    std::atomic<uint64_t> done{0};
 
     // The ends of every file that shares its size within a group.
     const size_t edgeJobs = bySize.rows.size();
@@ -336,82 +338,175 @@ std::vector<uint32_t> SplitGroupsByContent(FileRecordStore& hidden,
         if (!readable[i])
             edgeReads.push_back(i);
     sortByDiskOrder(hidden, edgeReads, [&](size_t i) { return bySize.rows[i]; });
+
+    // One pass of readers over both kinds of reads: the whole files of a size class are
+    // read as soon as its last member's ends are known, while other classes' ends are
+    // still read. The disk never idles between the two, the middles are read while their
+    // ends were just near the disk's head, and a large file does not wait for the last
+    // ends to start.
+    std::vector<uint32_t> classOf(edgeJobs);
+    std::vector<uint32_t> unread(bySize.count(), 0); // ends still to read, per class
+    for (size_t c = 0; c < bySize.count(); ++c)
+        for (size_t q = bySize.starts[c]; q < bySize.starts[c + 1]; ++q)
+            classOf[q] = uint32_t(c);
+    size_t mostWholeReads = 0; // whole reads there would be if every class's ends agreed
+    for (size_t i : edgeReads) {
+        ++unread[classOf[i]];
+        mostWholeReads +=
+            !hasKeptWhole[i] && hidden.fileSize(bySize.rows[i]) > 2 * ContentEdgeBytes;
+    }
+    for (size_t i = 0; i < edgeJobs; ++i)
+        mostWholeReads += readable[i] && !whole[i] && !hasKeptWhole[i];
+
+    std::vector<HashKey> fullOf(edgeJobs); // by bySize position
+    std::vector<char> fullReadableOf(edgeJobs, 0);
+    std::mutex queueMutex;
+    std::condition_variable queueChanged;
+    std::vector<size_t> wholeQueue; // a heap: the lowest (device, inode) on top
+    const auto laterOnDisk = [&](size_t a, size_t b) {
+        const uint32_t ra = bySize.rows[a], rb = bySize.rows[b];
+        return std::pair(hidden.device(ra), hidden.inode(ra)) >
+               std::pair(hidden.device(rb), hidden.inode(rb));
+    };
+    size_t nextEdge = 0, edgesBusy = 0;
+    std::atomic<size_t> edgesDone{0};
+    std::atomic<uint64_t> wholeBytes{0}, wholeDone{0};
+    // A class whose every member's ends are known: the members whose ends another shares
+    // are read whole, unless their ends already were the whole or the cache knew it.
+    // Called with queueMutex held.
+    std::vector<std::pair<HashKey, size_t>> members;
+    const auto decide = [&](size_t c) {
+        members.clear();
+        for (size_t q = bySize.starts[c]; q < bySize.starts[c + 1]; ++q)
+            if (readable[q])
+                members.emplace_back(partial[q], q);
+        std::sort(members.begin(), members.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t k = 0; k < members.size(); ++k) {
+            const size_t q = members[k].second;
+            const bool shared =
+                (k > 0 && !(members[k - 1].first < members[k].first)) ||
+                (k + 1 < members.size() && !(members[k].first < members[k + 1].first));
+            if (!shared || whole[q] || hasKeptWhole[q])
+                continue;
+            wholeQueue.push_back(q);
+            std::push_heap(wholeQueue.begin(), wholeQueue.end(), laterOnDisk);
+            wholeBytes += uint64_t(hidden.fileSize(bySize.rows[q]));
+        }
+    };
+    for (size_t c = 0; c < bySize.count(); ++c)
+        if (unread[c] == 0)
+            decide(c);
+
     std::vector<ReaderDirectory> directories(threads);
+    const auto readEnds = [&](size_t i, unsigned worker) {
+        const uint32_t row = bySize.rows[i];
+        platform::RegularFile file;
+        bool isWhole = false;
+        readable[i] = openRow(hidden, row, directories[worker], file) &&
+                      hashOpenEdges(file, hidden.fileSize(row), partial[i].hash, isWhole);
+        whole[i] = isWhole;
+        if (readable[i] && cacheable[i] && mayKeep(file.descriptor(), stamps[i], *options.cache))
+            options.cache->storeContent(stamps[i], {partial[i].hash, std::nullopt});
+    };
+    const auto readWhole = [&](size_t q, unsigned worker) {
+        const uint32_t row = bySize.rows[q];
+        platform::RegularFile file;
+        fullReadableOf[q] =
+            openRow(hidden, row, directories[worker], file) &&
+            hashOpenWhole(file, hidden.fileSize(row), fullOf[q].hash, [&](size_t bytes) {
+                wholeDone.fetch_add(bytes, std::memory_order_relaxed);
+                return !stop.load(std::memory_order_relaxed);
+            });
+        FileStamp stamp;
+        if (fullReadableOf[q] && cacheStampOf(hidden, row, options.cache, stamp) &&
+            mayKeep(file.descriptor(), stamp, *options.cache))
+            options.cache->storeContent(stamp, {partial[q].hash, fullOf[q].hash});
+    };
+    // Each unit takes one read: a whole file when one waits (its ends were just read, so
+    // it lies near), else the next ends in disk order. A unit that finds none while ends
+    // are still being read waits for them; once all are read, the units left over
+    // (there are as many as the most reads there could be) end at once.
     RunReaderJobs(
-        edgeReads.size(), threads,
-        [&](size_t k, unsigned worker) {
-            const size_t i = edgeReads[k];
-            const uint32_t row = bySize.rows[i];
-            const int64_t size = hidden.fileSize(row);
-            platform::RegularFile file;
-            bool isWhole = false;
-            readable[i] = openRow(hidden, row, directories[worker], file) &&
-                          hashOpenEdges(file, size, partial[i].hash, isWhole);
-            whole[i] = isWhole;
-            if (readable[i] && cacheable[i] &&
-                mayKeep(file.descriptor(), stamps[i], *options.cache))
-                options.cache->storeContent(stamps[i], {partial[i].hash, std::nullopt});
-            done.fetch_add(1, std::memory_order_relaxed);
+        edgeReads.size() + mostWholeReads, threads,
+        [&](size_t, unsigned worker) {
+            size_t i = 0;
+            bool ends = false;
+            {
+                std::unique_lock lock(queueMutex);
+                for (;;) {
+                    if (stop.load(std::memory_order_relaxed))
+                        return;
+                    if (!wholeQueue.empty()) {
+                        std::pop_heap(wholeQueue.begin(), wholeQueue.end(), laterOnDisk);
+                        i = wholeQueue.back();
+                        wholeQueue.pop_back();
+                        break;
+                    }
+                    if (nextEdge < edgeReads.size()) {
+                        i = edgeReads[nextEdge++];
+                        ends = true;
+                        ++edgesBusy;
+                        break;
+                    }
+                    if (edgesBusy == 0)
+                        return;
+                    // The stop flag is raised without a notification: look again soon.
+                    queueChanged.wait_for(lock, std::chrono::milliseconds(5));
+                }
+            }
+            if (!ends) {
+                readWhole(i, worker);
+                return;
+            }
+            readEnds(i, worker);
+            std::lock_guard lock(queueMutex);
+            if (--unread[classOf[i]] == 0)
+                decide(classOf[i]);
+            --edgesBusy;
+            edgesDone.fetch_add(1, std::memory_order_relaxed);
+            queueChanged.notify_all();
         },
         stop, options.stop,
         [&] {
-            if (options.progress)
-                options.progress(stepOf(done.load(), edgeReads.size()), edgeReads.size());
+            if (!options.progress)
+                return;
+            // Files while ends are read, then bytes of the whole files (whose total is
+            // known once every class is decided).
+            const size_t ends = edgesDone.load();
+            if (ends < edgeReads.size())
+                options.progress(stepOf(ends, edgeReads.size()), edgeReads.size());
+            else
+                options.progress(stepOf(wholeDone.load(), wholeBytes.load()),
+                                 size_t(wholeBytes.load()));
         });
+    // Stopped (or told to stop by the last progress report): some classes may have been
+    // read whole and others not; none is shown.
+    if (stop || (options.stop && options.stop->load()))
+        return {};
     const Classes byEdges = refine(bySize, partial, readable);
 
-    // Whole files, for the classes whose members were not already read whole (a class
-    // holds files of one size, so all its members were or none was).
-    std::vector<size_t> positionOfRow; // byEdges position -> bySize position
+    // The whole-file hashes of the classes left: read above, or known without a read.
+    std::vector<HashKey> full(byEdges.rows.size());
+    std::vector<char> fullReadable(byEdges.rows.size(), 0);
     {
         std::vector<uint32_t> bySizePosition(hidden.size(), UINT32_MAX);
         for (size_t p = 0; p < bySize.rows.size(); ++p)
             bySizePosition[bySize.rows[p]] = uint32_t(p);
-        for (uint32_t row : byEdges.rows)
-            positionOfRow.push_back(bySizePosition[row]);
-    }
-    std::vector<HashKey> full(byEdges.rows.size());
-    // Written by the readers, one element each: chars, not the packed bits of vector<bool>.
-    std::vector<char> fullReadable(byEdges.rows.size(), 0);
-    std::vector<size_t> wholeJobs;
-    uint64_t wholeBytes = 0;
-    for (size_t p = 0; p < byEdges.rows.size(); ++p) {
-        const size_t q = positionOfRow[p];
-        if (whole[q]) {
-            full[p] = partial[q];
-            fullReadable[p] = 1;
-        } else if (hasKeptWhole[q]) {
-            full[p].hash = keptWhole[q];
-            fullReadable[p] = 1;
-        } else {
-            wholeJobs.push_back(p);
-            wholeBytes += uint64_t(hidden.fileSize(byEdges.rows[p]));
+        for (size_t p = 0; p < byEdges.rows.size(); ++p) {
+            const size_t q = bySizePosition[byEdges.rows[p]];
+            if (whole[q]) {
+                full[p] = partial[q];
+                fullReadable[p] = 1;
+            } else if (hasKeptWhole[q]) {
+                full[p].hash = keptWhole[q];
+                fullReadable[p] = 1;
+            } else {
+                full[p] = fullOf[q];
+                fullReadable[p] = fullReadableOf[q];
+            }
         }
     }
-    sortByDiskOrder(hidden, wholeJobs, [&](size_t p) { return byEdges.rows[p]; });
-    done = 0;
-    RunReaderJobs(
-        wholeJobs.size(), threads,
-        [&](size_t i, unsigned worker) {
-            const size_t p = wholeJobs[i];
-            const uint32_t row = byEdges.rows[p];
-            const int64_t size = hidden.fileSize(row);
-            platform::RegularFile file;
-            fullReadable[p] = openRow(hidden, row, directories[worker], file) &&
-                              hashOpenWhole(file, size, full[p].hash, [&](size_t bytes) {
-                                  done.fetch_add(bytes, std::memory_order_relaxed);
-                                  return !stop.load(std::memory_order_relaxed);
-                              });
-            FileStamp stamp;
-            if (fullReadable[p] && cacheStampOf(hidden, row, options.cache, stamp) &&
-                mayKeep(file.descriptor(), stamp, *options.cache))
-                options.cache->storeContent(stamp, {partial[positionOfRow[p]].hash, full[p].hash});
-        },
-        stop, options.stop,
-        [&] {
-            if (options.progress)
-                options.progress(stepOf(done.load(), wholeBytes), size_t(wholeBytes));
-        });
     const Classes byContent = refine(byEdges, full, fullReadable);
 
     // Each kept row learns its class and hash; then every group is written out with each

@@ -3,7 +3,9 @@
 // are compared by their bytes, cheapest test first. Within a group, files of a size no
 // other member has are never opened; the others get a hash of their first and last
 // 64 KiB; only files whose size and partial hash are shared are read in full and hashed
-// with XXH3-128. Files are read in the order of their inodes, on more worker threads than
+// with XXH3-128, as soon as every member of their size class has its partial hash (the
+// readers take those whole files before further ends, so the disk never waits between
+// two passes). Files are read in the order of their inodes, on more worker threads than
 // cores (so that a cold disk has many reads to serve at once), while the calling thread
 // reports progress, so a cancel from the progress report stops the readers.
 
@@ -59,8 +61,8 @@ inline constexpr int ContentHashVersion = 1;
 
 struct ContentCheckOptions {
     // Called on the calling thread every few milliseconds while files are read, with
-    // step and count of the current stage (files for the partial hashes, bytes for the
-    // whole-file hashes).
+    // step and count: files while partial hashes are still being read, then bytes of the
+    // whole-file hashes (some of which were read alongside the partial ones).
     std::function<void(size_t step, size_t count)> progress;
     // Raised by another thread to end the check early; its answer is then meaningless.
     const std::atomic<bool>* stop = nullptr;
@@ -110,7 +112,8 @@ inline constexpr int64_t ContentEdgeBytes = 64 * 1024;
 // Splits every group of `order` (runs of adjacent hidden rows that match on `groupedBy`,
 // as FindDuplicateRows lays them out) into sub-groups of files with identical bytes;
 // files that cannot be read, or whose size changed since they were listed, drop out, as
-// does every sub-group of one. Each kept row gets its content hash in `hidden`.
+// does every sub-group of one. Each kept row gets its content hash in `hidden`. A check
+// stopped through options.stop answers no group.
 //
 // Order: the kept rows keep the order they had; each sub-group is contiguous and stands
 // where its first row stood in its group. A group whose files are all alike is therefore

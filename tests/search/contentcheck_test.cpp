@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <sys/mman.h>
@@ -14,6 +16,7 @@
 #include <utime.h>
 
 #include "contentcheck.h"
+#include "filesystem.h"
 #include "grouping.h"
 #include "progress.h"
 #include "scanner.h"
@@ -266,4 +269,67 @@ TEST(ContentCheck, ReadingTheEndsLeavesTheMiddleOnTheDisk) {
     const size_t edge = size_t(ContentEdgeBytes);
     EXPECT_LT(residentPages(path, edge, size - edge), 4u);
     EXPECT_GT(residentPages(path, 0, edge), 0u);
+}
+
+namespace {
+
+// Keeps what the check stores, in the order it stores it, and answers lookups from it.
+class RecordingCache : public ContentHashCache {
+public:
+    std::vector<std::optional<KeptContentHashes>>
+    lookupContents(const std::vector<FileStamp>& stamps) override {
+        std::vector<std::optional<KeptContentHashes>> out;
+        for (const FileStamp& s : stamps) {
+            const auto it = kept.find(s.inode);
+            out.push_back(it == kept.end() ? std::nullopt : std::optional(it->second));
+        }
+        return out;
+    }
+    void storeContent(const FileStamp& stamp, const KeptContentHashes& hashes) override {
+        std::lock_guard lock(mutex);
+        stored.push_back(hashes.whole.has_value());
+        kept[stamp.inode] = hashes;
+    }
+    int settleSeconds() const override { return 0; }
+
+    std::mutex mutex;
+    std::vector<bool> stored; // per store: whether it held the whole file's hash
+    std::map<uint64_t, KeptContentHashes> kept;
+};
+
+} // namespace
+
+TEST(ContentCheck, AClassIsReadWholeOnceItsEndsAreKnownNotAfterEveryEnd) {
+    Tree tree;
+    const size_t big = 3 * size_t(ContentEdgeBytes);
+    tree.write("a1", bytesWithChangeAt(big, big));
+    tree.write("a2", bytesWithChangeAt(big, big));
+    tree.write("b1", bytesWithChangeAt(big + 1, big / 2));
+    tree.write("b2", bytesWithChangeAt(big + 1, big / 2));
+    tree.write("b3", bytesWithChangeAt(big + 1, big / 3)); // the same ends, another middle
+    if (!platform::changeTimeTrusted(tree.path("")))
+        GTEST_SKIP() << "nothing is kept in a hash cache on this file system";
+    FileRecordStore hidden = tree.scan();
+    const Groups expected{{"a1", "a2"}, {"b1", "b2"}};
+
+    RecordingCache cache;
+    ContentCheckOptions options;
+    options.cache = &cache;
+    options.threads = 1; // one reader: the order of the stores is the order of the reads
+    ASSERT_EQ(groupsOf(hidden, ticked(false, false, false, true), options), expected);
+    ASSERT_EQ(cache.stored.size(), 5u + 5u) << "every file's ends, then its whole";
+    // The first class is decided while the other's ends are still to be read: its whole
+    // files are read then, not after the last ends.
+    const auto firstWhole = std::find(cache.stored.begin(), cache.stored.end(), true);
+    const auto lastEnds = std::find(cache.stored.rbegin(), cache.stored.rend(), false).base() - 1;
+    EXPECT_LT(firstWhole, lastEnds);
+
+    // A cache that knows only the ends decides every class before a file is opened; the
+    // whole files must still be read, on any number of readers.
+    for (unsigned threads : {1u, 8u}) {
+        for (auto& [inode, hashes] : cache.kept)
+            hashes.whole.reset();
+        options.threads = threads;
+        EXPECT_EQ(groupsOf(hidden, ticked(false, false, false, true), options), expected);
+    }
 }
