@@ -493,10 +493,10 @@ int32_t localMinuteOf(int64_t mtimeSeconds) {
 
 void initialiseProcess() {
     // Without TZ glibc re-reads /etc/localtime at every conversion; naming the file once
-    // lets it cache the zone.
+    // lets it cache the zone. The zone itself is read at the first conversion, so that a
+    // command that converts no time does not read it.
     if (!std::getenv("TZ"))
         ::setenv("TZ", ":/etc/localtime", 1);
-    ::tzset();
 }
 
 } // namespace fenwa::platform

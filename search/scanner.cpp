@@ -570,7 +570,8 @@ size_t ReadDirectory(const std::string& dir, FileRecordStore& store, bool includ
     // The caller and its helpers: at most one thread for two subtrees. Where reading the
     // top of the tree had to go to the disk, the walk will mostly wait for it: more
     // walkers then keep several reads in flight.
-    const unsigned walkers = ThreadBlocksRead() > blocksBefore
+    const unsigned walkers = subtrees.size() < 2 ? 1
+                             : ThreadBlocksRead() > blocksBefore
                                  ? std::max(WorkerThreads(), DiskWaitingThreads)
                                  : WorkerThreads();
     RunWorkers(subtrees.size(), unsigned(std::min<size_t>(walkers, 1 + subtrees.size() / 2)),
